@@ -1,0 +1,412 @@
+// The main loop contract, run against every implementation, and the virtual loop's own rules.
+
+#include "KestrixProtocol/MainLoop.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
+#include "MainLoopDrivers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace kestrix;
+
+namespace {
+
+// A connected pair of stream sockets, closed at the end of the test unless taken.
+struct SocketPair {
+    int fds[2] = {-1, -1};
+    SocketPair() {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            throw std::runtime_error("socketpair failed");
+    }
+    ~SocketPair() {
+        for (int fd : fds)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    void closeEnd(int i) {
+        ::close(fds[i]);
+        fds[i] = -1;
+    }
+};
+
+void sendByte(int fd) {
+    char byte = 'x';
+    ASSERT_EQ(::send(fd, &byte, 1, MSG_NOSIGNAL), 1);
+}
+
+template <class Driver> class MainLoopContract : public ::testing::Test {
+protected:
+    Driver driver;
+    MainLoop& loop = driver.loop();
+};
+
+} // namespace
+
+TYPED_TEST_SUITE(MainLoopContract, test::MainLoopDriverTypes, test::MainLoopDriverNames);
+
+TYPED_TEST(MainLoopContract, postedTasksRunInPostingOrder) {
+    std::vector<int> order;
+    for (int i = 0; i < 5; ++i)
+        this->loop.post([&order, i] { order.push_back(i); });
+    ASSERT_TRUE(this->driver.waitFor([&] { return order.size() == 5; }));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+}
+
+TYPED_TEST(MainLoopContract, timersFireInOrderOfDueTime) {
+    std::string order;
+    this->loop.after(0.03, [&] { order += 'c'; });
+    this->loop.after(0.01, [&] { order += 'a'; });
+    this->loop.after(0.02, [&] { order += 'b'; });
+    ASSERT_TRUE(this->driver.waitFor([&] { return order.size() == 3; }));
+    EXPECT_EQ(order, "abc");
+}
+
+TYPED_TEST(MainLoopContract, equalDelaysFireInSchedulingOrder) {
+    std::string order;
+    for (char c : std::string("abcdef"))
+        this->loop.after(0.01, [&order, c] { order += c; });
+    ASSERT_TRUE(this->driver.waitFor([&] { return order.size() == 6; }));
+    EXPECT_EQ(order, "abcdef");
+}
+
+TYPED_TEST(MainLoopContract, timerScheduledFromInsideATimerFires) {
+    std::string order;
+    this->loop.after(0.01, [&] {
+        order += 'a';
+        this->loop.after(0.01, [&] { order += 'c'; });
+        this->loop.post([&] { order += 'b'; });
+    });
+    ASSERT_TRUE(this->driver.waitFor([&] { return order.size() == 3; }));
+    EXPECT_EQ(order, "abc");
+}
+
+TYPED_TEST(MainLoopContract, postFromAnotherThreadRunsOnTheLoopThread) {
+    std::atomic<bool> ran{false};
+    bool onLoopThread = false;
+    bool otherThreadIsLoopThread = true;
+    std::thread other([&] {
+        otherThreadIsLoopThread = this->loop.isLoopThread();
+        this->loop.post([&] {
+            onLoopThread = this->loop.isLoopThread();
+            ran = true;
+        });
+    });
+    ASSERT_TRUE(this->driver.waitFor([&] { return ran.load(); }));
+    other.join();
+    EXPECT_TRUE(onLoopThread);
+    EXPECT_FALSE(otherThreadIsLoopThread);
+    EXPECT_TRUE(this->loop.isLoopThread());
+}
+
+TYPED_TEST(MainLoopContract, readableWatchSeesDataAndEndOfStream) {
+    SocketPair pair;
+    std::string received;
+    bool ended = false;
+    auto watch = this->loop.watchReadable(pair.fds[0], [&] {
+        char buffer[16];
+        ssize_t n = ::read(pair.fds[0], buffer, sizeof buffer);
+        if (n > 0)
+            received.append(buffer, std::size_t(n));
+        else if (n == 0)
+            ended = true;
+    });
+    sendByte(pair.fds[1]);
+    ASSERT_TRUE(this->driver.waitFor([&] { return received == "x"; }));
+    pair.closeEnd(1);
+    ASSERT_TRUE(this->driver.waitFor([&] { return ended; }));
+    watch->cancel();
+}
+
+TYPED_TEST(MainLoopContract, writableWatchFiresWhileTheSocketTakesData) {
+    SocketPair pair;
+    int calls = 0;
+    std::unique_ptr<Watch> watch;
+    watch = this->loop.watchWritable(pair.fds[0], [&] {
+        if (++calls == 2)
+            watch.reset();
+    });
+    ASSERT_TRUE(this->driver.waitFor([&] { return calls == 2; }));
+    bool marker = false;
+    this->loop.post([&] { marker = true; });
+    ASSERT_TRUE(this->driver.waitFor([&] { return marker; }));
+    EXPECT_EQ(calls, 2);
+}
+
+TYPED_TEST(MainLoopContract, watchCancelledInsideItsHandlerNeverRunsAgain) {
+    SocketPair pair;
+    int calls = 0;
+    std::unique_ptr<Watch> watch;
+    watch = this->loop.watchReadable(pair.fds[0], [&] {
+        ++calls;
+        watch->cancel();
+        // The descriptor may be closed at once; the data stays unread, so a watch that were
+        // still alive would keep firing.
+        pair.closeEnd(0);
+    });
+    sendByte(pair.fds[1]);
+    ASSERT_TRUE(this->driver.waitFor([&] { return calls == 1; }));
+    for (int round = 0; round < 3; ++round) {
+        bool marker = false;
+        this->loop.post([&] { marker = true; });
+        ASSERT_TRUE(this->driver.waitFor([&] { return marker; }));
+    }
+    EXPECT_EQ(calls, 1);
+}
+
+TYPED_TEST(MainLoopContract, watchDestroyedInsideItsHandlerNeverRunsAgain) {
+    SocketPair pair;
+    int calls = 0;
+    std::unique_ptr<Watch> watch;
+    watch = this->loop.watchReadable(pair.fds[0], [&] {
+        ++calls;
+        watch.reset();
+    });
+    sendByte(pair.fds[1]);
+    ASSERT_TRUE(this->driver.waitFor([&] { return calls == 1; }));
+    for (int round = 0; round < 3; ++round) {
+        bool marker = false;
+        this->loop.post([&] { marker = true; });
+        ASSERT_TRUE(this->driver.waitFor([&] { return marker; }));
+    }
+    EXPECT_EQ(calls, 1);
+}
+
+TYPED_TEST(MainLoopContract, watchCancelledBeforeDataArrivesNeverRuns) {
+    SocketPair pair;
+    int calls = 0;
+    auto cancelled = this->loop.watchReadable(pair.fds[0], [&] { ++calls; });
+    bool seen = false;
+    auto other = this->loop.watchReadable(pair.fds[0], [&] { seen = true; });
+    cancelled->cancel();
+    sendByte(pair.fds[1]);
+    ASSERT_TRUE(this->driver.waitFor([&] { return seen; }));
+    other->cancel();
+    EXPECT_EQ(calls, 0);
+}
+
+TYPED_TEST(MainLoopContract, repeatingTimerFiresUntilCancelledInsideItsHandler) {
+    int ticks = 0;
+    std::unique_ptr<Watch> timer;
+    timer = this->loop.repeat(0.01, 0.001, [&] {
+        if (++ticks == 3)
+            timer->cancel();
+    });
+    ASSERT_TRUE(this->driver.waitFor([&] { return ticks == 3; }));
+    bool later = false;
+    this->loop.after(0.05, [&] { later = true; });
+    ASSERT_TRUE(this->driver.waitFor([&] { return later; }));
+    EXPECT_EQ(ticks, 3);
+}
+
+TYPED_TEST(MainLoopContract, destroyedRepeatingTimerStops) {
+    int ticks = 0;
+    auto timer = this->loop.repeat(0.01, 0.001, [&] { ++ticks; });
+    ASSERT_TRUE(this->driver.waitFor([&] { return ticks >= 2; }));
+    timer.reset();
+    int seen = ticks;
+    bool later = false;
+    this->loop.after(0.05, [&] { later = true; });
+    ASSERT_TRUE(this->driver.waitFor([&] { return later; }));
+    EXPECT_EQ(ticks, seen);
+}
+
+TYPED_TEST(MainLoopContract, nowNeverGoesBackwards) {
+    double before = this->loop.now();
+    double inside = before - 1;
+    this->loop.after(0.02, [&] { inside = this->loop.now(); });
+    ASSERT_TRUE(this->driver.waitFor([&] { return inside >= before; }));
+    EXPECT_GE(inside, before + 0.02 - 1e-6);
+    EXPECT_GE(this->loop.now(), inside);
+}
+
+// The virtual loop's own rules.
+
+TEST(VirtualMainLoop, timeMovesOnlyWhenAdvanced) {
+    VirtualMainLoop loop(100.0);
+    bool fired = false;
+    loop.after(5.0, [&] { fired = true; });
+    loop.runPending();
+    EXPECT_EQ(loop.now(), 100.0);
+    loop.advance(4.999);
+    EXPECT_FALSE(fired);
+    loop.advance(0.001);
+    EXPECT_TRUE(fired);
+    EXPECT_DOUBLE_EQ(loop.now(), 105.0);
+}
+
+TEST(VirtualMainLoop, clockStepsToEachTimerAsItFires) {
+    VirtualMainLoop loop;
+    std::vector<double> seen;
+    loop.after(0.3, [&] { seen.push_back(loop.now()); });
+    loop.after(0.1, [&] { seen.push_back(loop.now()); });
+    loop.advance(1.0);
+    EXPECT_EQ(seen, (std::vector<double>{0.1, 0.3}));
+    EXPECT_EQ(loop.now(), 1.0);
+}
+
+TEST(VirtualMainLoop, decimalStepsReachTheirSum) {
+    VirtualMainLoop loop;
+    bool fired = false;
+    loop.after(5.0, [&] { fired = true; });
+    for (int i = 0; i < 49; ++i)
+        loop.advance(0.1);
+    EXPECT_FALSE(fired);
+    loop.advance(0.1);
+    EXPECT_TRUE(fired);
+}
+
+TEST(VirtualMainLoop, timersScheduledInsideTheSpanFireInTheSameAdvance) {
+    VirtualMainLoop loop;
+    std::vector<double> seen;
+    std::function<void()> retry = [&] {
+        seen.push_back(loop.now());
+        loop.after(seen.size() < 2 ? 0.1 : 2.0, retry);
+    };
+    loop.after(0.1, retry);
+    loop.advance(1.0);
+    EXPECT_EQ(seen, (std::vector<double>{0.1, 0.2}));
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    EXPECT_DOUBLE_EQ(*loop.nextTimerDue(), 2.2);
+    loop.advance(1.2);
+    EXPECT_EQ(seen.size(), 3u);
+}
+
+TEST(VirtualMainLoop, zeroDelayTimerRunsAfterPostedTasksOfTheSameInstant) {
+    VirtualMainLoop loop;
+    std::string order;
+    loop.after(0, [&] { order += 't'; });
+    loop.post([&] { order += 'p'; });
+    loop.runPending();
+    EXPECT_EQ(order, "p");
+    loop.advance(0);
+    EXPECT_EQ(order, "pt");
+}
+
+TEST(VirtualMainLoop, repeatingTimerKeepsItsGridOverLongRuns) {
+    VirtualMainLoop loop;
+    int ticks = 0;
+    double last = 0;
+    auto timer = loop.repeat(1.0 / 120, 0.001, [&] {
+        ++ticks;
+        last = loop.now();
+    });
+    loop.advance(1.0);
+    EXPECT_EQ(ticks, 120);
+    EXPECT_EQ(last, 1.0);
+    for (int i = 0; i < 60; ++i)
+        loop.advance(1.0);
+    EXPECT_EQ(ticks, 120 * 61);
+}
+
+TEST(VirtualMainLoop, repeatingTimerNeedsAPositiveInterval) {
+    VirtualMainLoop loop;
+    EXPECT_THROW(loop.repeat(0, 0, [] {}), std::invalid_argument);
+    EXPECT_THROW(loop.repeat(-1, 0, [] {}), std::invalid_argument);
+}
+
+TEST(VirtualMainLoop, cancelledRepeatingTimerLeavesTheQueue) {
+    VirtualMainLoop loop;
+    auto timer = loop.repeat(1.0, 0, [] {});
+    loop.after(2.0, [] {});
+    EXPECT_EQ(loop.pendingTimers(), 2u);
+    timer->cancel();
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    timer->cancel();
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+}
+
+TEST(VirtualMainLoop, descriptorsArePolledBetweenTimers) {
+    VirtualMainLoop loop;
+    SocketPair pair;
+    std::vector<std::pair<char, double>> seen;
+    auto watch = loop.watchReadable(pair.fds[0], [&] {
+        char byte;
+        if (::read(pair.fds[0], &byte, 1) == 1)
+            seen.push_back({byte, loop.now()});
+    });
+    loop.after(1.0, [&] { sendByte(pair.fds[1]); });
+    loop.after(2.0, [&] { seen.push_back({'t', loop.now()}); });
+    loop.advance(3.0);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], std::make_pair('x', 1.0));
+    EXPECT_EQ(seen[1], std::make_pair('t', 2.0));
+}
+
+TEST(VirtualMainLoop, runPendingServesChainsOfWorkWithoutTime) {
+    VirtualMainLoop loop;
+    SocketPair pair;
+    int echoes = 0;
+    auto watch = loop.watchReadable(pair.fds[0], [&] {
+        char byte;
+        if (::read(pair.fds[0], &byte, 1) == 1 && ++echoes < 10)
+            loop.post([&] { sendByte(pair.fds[1]); });
+    });
+    loop.post([&] { sendByte(pair.fds[1]); });
+    loop.runPending();
+    EXPECT_EQ(echoes, 10);
+    EXPECT_EQ(loop.now(), 0.0);
+    EXPECT_EQ(loop.pendingPosts(), 0u);
+}
+
+TEST(VirtualMainLoop, runPendingReturnsWhenADescriptorStaysReady) {
+    VirtualMainLoop loop;
+    SocketPair pair;
+    int calls = 0;
+    auto watch = loop.watchReadable(pair.fds[0], [&] { ++calls; }); // never reads
+    sendByte(pair.fds[1]);
+    loop.runPending();
+    EXPECT_GT(calls, 1);
+}
+
+TEST(VirtualMainLoop, runUntilFiresNoTimerAndReportsATimeOut) {
+    VirtualMainLoop loop;
+    bool fired = false;
+    loop.after(0, [&] { fired = true; });
+    EXPECT_FALSE(loop.runUntil([&] { return fired; }, 0.05));
+    EXPECT_FALSE(fired);
+    EXPECT_EQ(loop.now(), 0.0);
+}
+
+TEST(VirtualMainLoop, runUntilReturnsAtOnceWhenAlreadyDone) {
+    VirtualMainLoop loop;
+    bool ran = false;
+    loop.post([&] { ran = true; });
+    EXPECT_TRUE(loop.runUntil([] { return true; }));
+    EXPECT_FALSE(ran);
+}
+
+TEST(VirtualMainLoop, countsItsWatches) {
+    VirtualMainLoop loop;
+    SocketPair pair;
+    auto reading = loop.watchReadable(pair.fds[0], [] {});
+    auto writing = loop.watchWritable(pair.fds[0], [] {});
+    auto writing2 = loop.watchWritable(pair.fds[1], [] {});
+    EXPECT_EQ(loop.readableWatchCount(), 1u);
+    EXPECT_EQ(loop.writableWatchCount(), 2u);
+    writing.reset();
+    reading->cancel();
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+    EXPECT_EQ(loop.writableWatchCount(), 1u);
+}
+
+TEST(VirtualMainLoop, watchesMayOutliveTheLoop) {
+    std::unique_ptr<Watch> watch;
+    std::unique_ptr<Watch> timer;
+    {
+        VirtualMainLoop loop;
+        watch = loop.watchReadable(0, [] {});
+        timer = loop.repeat(1, 0, [] {});
+    }
+    watch->cancel();
+    timer.reset();
+    watch.reset();
+    SUCCEED();
+}
