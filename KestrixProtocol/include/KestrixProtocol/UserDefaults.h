@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kestrix {
+
+class MainLoop;
+class Watch;
+
+// A program's user defaults: one JSON object in one file, key to value (strings, numbers,
+// booleans, lists and objects). Every change is written at once and atomically (a complete new
+// file replaces the old one). Another process may change the file at any time: reads notice it
+// (the file's identity and time stamp are checked on every read), and with watch() an inotify watch
+// on the folder picks the change up as it happens and tells the observers.
+//
+// A file that is not a JSON object is never overwritten silently: the first write moves it aside
+// to "<file>.bad" and says so through `log`.
+class UserDefaults {
+public:
+    // Called with the key whose value changed (through this object or from outside).
+    using Observer = std::function<void(const std::string& key)>;
+
+    explicit UserDefaults(std::string path);
+    ~UserDefaults();
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    // $XDG_CONFIG_HOME/<name>.json, or ~/.config/<name>.json when XDG_CONFIG_HOME is unset or not
+    // an absolute path.
+    static std::string standardPath(std::string_view name);
+
+    const std::string& path() const { return path_; }
+
+    // The stored value, absent when the key is missing.
+    std::optional<nlohmann::json> value(const std::string& key);
+
+    // The value converted to T; absent when missing or of another JSON type.
+    template <class T> std::optional<T> get(const std::string& key) {
+        std::optional<nlohmann::json> v = value(key);
+        if (!v || !fits<T>(*v))
+            return std::nullopt;
+        try {
+            return v->template get<T>();
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+
+    // Stores the value and writes the file; false (with a log line) when the file could not be
+    // written, in which case the value is still kept in memory for this process.
+    bool set(const std::string& key, nlohmann::json value);
+    bool remove(const std::string& key);
+
+    // Reads the file again now and tells the observers about every key whose value changed.
+    void reload();
+
+    // Follows outside changes as they happen: an inotify watch on the folder, read on the loop.
+    // Returns false when inotify is not available (reads still notice changes).
+    bool watch(MainLoop& loop);
+
+    int addObserver(Observer observer);
+    void removeObserver(int token);
+
+    // Receives a line for every failure to read or write the file.
+    std::function<void(const std::string&)> log = [](const std::string&) {};
+
+private:
+    struct Stamp {
+        bool exists = false;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t seconds = 0, nanoseconds = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+
+    template <class T> static bool fits(const nlohmann::json& v) {
+        if constexpr (std::is_same_v<T, bool>)
+            return v.is_boolean();
+        else if constexpr (std::is_arithmetic_v<T>)
+            return v.is_number();
+        else if constexpr (std::is_same_v<T, std::string>)
+            return v.is_string();
+        else
+            return true;
+    }
+
+    Stamp stampNow() const;
+    void refreshIfChanged();
+    void load(const Stamp& stamp);
+    bool write();
+    void notify(const std::vector<std::string>& keys);
+    void folderChanged();
+
+    std::string path_;
+    nlohmann::json values_ = nlohmann::json::object();
+    Stamp stamp_;
+    bool loaded_ = false;
+    bool unreadable_ = false; // the file exists but is not a JSON object
+    std::map<int, Observer> observers_;
+    int nextToken_ = 1;
+    int inotify_ = -1;
+    std::unique_ptr<Watch> watch_;
+};
+
+} // namespace kestrix

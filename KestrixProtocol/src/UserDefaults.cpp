@@ -1,0 +1,297 @@
+#include "KestrixProtocol/UserDefaults.h"
+
+#include "KestrixProtocol/MainLoop.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrix {
+
+namespace {
+
+std::string errorText(int error) { return std::strerror(error); }
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// mkdir -p with 0700 for new folders.
+void makeFolders(const std::string& folder) {
+    if (folder.empty())
+        return;
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = folder.find('/', pos + 1);
+        partial = folder.substr(0, pos);
+        if (!partial.empty())
+            ::mkdir(partial.c_str(), 0700);
+    }
+}
+
+bool readWhole(const std::string& path, std::string& out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    out.clear();
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {}
+
+UserDefaults::~UserDefaults() {
+    watch_.reset();
+    if (inotify_ >= 0)
+        ::close(inotify_);
+}
+
+std::string UserDefaults::standardPath(std::string_view name) {
+    std::string base;
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home ? home : "") + "/.config";
+    }
+    return base + "/" + std::string(name) + ".json";
+}
+
+UserDefaults::Stamp UserDefaults::stampNow() const {
+    struct stat st {};
+    Stamp s;
+    if (::stat(path_.c_str(), &st) != 0)
+        return s;
+    s.exists = true;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = static_cast<std::uint64_t>(st.st_size);
+    s.seconds = st.st_mtim.tv_sec;
+    s.nanoseconds = st.st_mtim.tv_nsec;
+    return s;
+}
+
+void UserDefaults::load(const Stamp& stamp) {
+    stamp_ = stamp;
+    loaded_ = true;
+    unreadable_ = false;
+    if (!stamp.exists) {
+        values_ = nlohmann::json::object();
+        return;
+    }
+    std::string text;
+    if (!readWhole(path_, text)) {
+        log("cannot read " + path_ + ": " + errorText(errno));
+        values_ = nlohmann::json::object();
+        return;
+    }
+    nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+        log(path_ + " is not a JSON object; its settings are ignored");
+        unreadable_ = true;
+        values_ = nlohmann::json::object();
+        return;
+    }
+    values_ = std::move(parsed);
+}
+
+void UserDefaults::refreshIfChanged() {
+    Stamp now = stampNow();
+    if (loaded_ && now == stamp_)
+        return;
+    bool first = !loaded_;
+    nlohmann::json before = values_;
+    load(now);
+    if (first)
+        return;
+    std::vector<std::string> changed;
+    std::set<std::string> keys;
+    for (auto& [k, v] : before.items())
+        keys.insert(k);
+    for (auto& [k, v] : values_.items())
+        keys.insert(k);
+    for (const auto& k : keys) {
+        auto a = before.find(k);
+        auto b = values_.find(k);
+        bool inA = a != before.end(), inB = b != values_.end();
+        if (inA != inB || (inA && *a != *b))
+            changed.push_back(k);
+    }
+    notify(changed);
+}
+
+void UserDefaults::reload() {
+    stamp_ = Stamp{.exists = true, .device = ~0ull}; // forces a read
+    refreshIfChanged();
+}
+
+std::optional<nlohmann::json> UserDefaults::value(const std::string& key) {
+    refreshIfChanged();
+    auto it = values_.find(key);
+    if (it == values_.end())
+        return std::nullopt;
+    return *it;
+}
+
+bool UserDefaults::set(const std::string& key, nlohmann::json value) {
+    refreshIfChanged();
+    auto it = values_.find(key);
+    if (it != values_.end() && *it == value)
+        return true;
+    values_[key] = std::move(value);
+    bool ok = write();
+    notify({key});
+    return ok;
+}
+
+bool UserDefaults::remove(const std::string& key) {
+    refreshIfChanged();
+    if (!values_.contains(key))
+        return true;
+    values_.erase(key);
+    bool ok = write();
+    notify({key});
+    return ok;
+}
+
+bool UserDefaults::write() {
+    std::string folder = folderOf(path_);
+    makeFolders(folder);
+    if (unreadable_) {
+        // Keep what could not be read for the user to look at, instead of replacing it.
+        std::string aside = path_ + ".bad";
+        if (::rename(path_.c_str(), aside.c_str()) == 0)
+            log(path_ + " could not be read and was moved to " + aside);
+        unreadable_ = false;
+    }
+    std::string temp = path_ + ".tmp." + std::to_string(::getpid());
+    std::string text = values_.dump(2) + "\n";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        log("cannot write " + path_ + ": " + errorText(errno));
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int error = errno;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            log("cannot write " + path_ + ": " + errorText(error));
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::fsync(fd);
+    ::close(fd);
+    if (::rename(temp.c_str(), path_.c_str()) != 0) {
+        int error = errno;
+        ::unlink(temp.c_str());
+        log("cannot write " + path_ + ": " + errorText(error));
+        return false;
+    }
+    stamp_ = stampNow();
+    loaded_ = true;
+    return true;
+}
+
+void UserDefaults::notify(const std::vector<std::string>& keys) {
+    if (keys.empty())
+        return;
+    auto observers = observers_; // an observer may add or remove observers
+    for (const auto& key : keys)
+        for (auto& [token, observer] : observers)
+            if (observers_.count(token))
+                observer(key);
+}
+
+int UserDefaults::addObserver(Observer observer) {
+    refreshIfChanged(); // later changes are measured against what the file holds now
+    int token = nextToken_++;
+    observers_[token] = std::move(observer);
+    return token;
+}
+
+void UserDefaults::removeObserver(int token) { observers_.erase(token); }
+
+bool UserDefaults::watch(MainLoop& loop) {
+    if (watch_)
+        return true;
+    std::string folder = folderOf(path_);
+    makeFolders(folder);
+    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) {
+        log("cannot watch " + folder + ": " + errorText(errno));
+        return false;
+    }
+    // Atomic writers rename a new file over the old one, so the folder is watched, not the file.
+    if (::inotify_add_watch(fd, folder.c_str(),
+                            IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_CREATE) < 0) {
+        log("cannot watch " + folder + ": " + errorText(errno));
+        ::close(fd);
+        return false;
+    }
+    inotify_ = fd;
+    refreshIfChanged();
+    watch_ = loop.watchReadable(fd, [this] { folderChanged(); });
+    return true;
+}
+
+void UserDefaults::folderChanged() {
+    alignas(inotify_event) char buffer[4096];
+    bool ours = false;
+    std::string name = nameOf(path_);
+    for (;;) {
+        ssize_t n = ::read(inotify_, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            auto* event = reinterpret_cast<inotify_event*>(buffer + at);
+            if (event->len > 0 && name == event->name)
+                ours = true;
+            if (event->mask & IN_Q_OVERFLOW)
+                ours = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (ours)
+        refreshIfChanged();
+}
+
+} // namespace kestrix

@@ -1,0 +1,225 @@
+#include "KestrixProtocol/UserDefaults.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using kestrix::UserDefaults;
+using nlohmann::json;
+
+namespace {
+
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char pattern[] = "/tmp/userdefaults-XXXXXX";
+        path = ::mkdtemp(pattern);
+    }
+    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    // Written the way another program would: a new file renamed over the old one.
+    std::string temp = path + ".other";
+    std::ofstream(temp) << text;
+    ::rename(temp.c_str(), path.c_str());
+}
+
+std::vector<std::string> entries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    while (dirent* e = ::readdir(dir))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+            names.push_back(e->d_name);
+    ::closedir(dir);
+    return names;
+}
+
+} // namespace
+
+TEST(UserDefaults, missingFileReadsAsEmpty) {
+    TempFolder t;
+    UserDefaults d(t.path + "/kestrix.json");
+    EXPECT_FALSE(d.value("showsMenuBarItem"));
+    EXPECT_FALSE(d.get<bool>("showsMenuBarItem"));
+}
+
+TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
+    TempFolder t;
+    std::string path = t.path + "/sub/folder/kestrix.json";
+    {
+        UserDefaults d(path);
+        EXPECT_TRUE(d.set("disabledDevices", json::array({"serial:A", "serial:B"})));
+        EXPECT_TRUE(d.set("showsMenuBarItem", true));
+        EXPECT_TRUE(d.set("count", 3));
+        EXPECT_TRUE(d.set("nested", json{{"a", 1}}));
+    }
+    json stored = json::parse(readFile(path));
+    EXPECT_EQ(stored["disabledDevices"], json::array({"serial:A", "serial:B"}));
+    EXPECT_EQ(stored["showsMenuBarItem"], true);
+
+    UserDefaults again(path);
+    EXPECT_EQ(again.get<std::vector<std::string>>("disabledDevices"),
+              (std::vector<std::string>{"serial:A", "serial:B"}));
+    EXPECT_EQ(again.get<bool>("showsMenuBarItem"), true);
+    EXPECT_EQ(again.get<int>("count"), 3);
+    EXPECT_EQ(again.value("nested"), (json{{"a", 1}}));
+    // The write leaves no temporary file behind.
+    EXPECT_EQ(entries(t.path + "/sub/folder"), std::vector<std::string>{"kestrix.json"});
+    struct stat st {};
+    ASSERT_EQ(::stat((t.path + "/sub").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(UserDefaults, valueOfAnotherTypeReadsAsAbsent) {
+    TempFolder t;
+    UserDefaults d(t.path + "/k.json");
+    d.set("flag", "yes");
+    d.set("list", json::array({1, 2}));
+    EXPECT_FALSE(d.get<bool>("flag"));
+    EXPECT_EQ(d.get<std::string>("flag"), "yes");
+    EXPECT_FALSE(d.get<std::vector<std::string>>("list"));
+    EXPECT_FALSE(d.get<int>("flag"));
+}
+
+TEST(UserDefaults, removeDeletesTheKeyFromTheFile) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    UserDefaults d(path);
+    d.set("a", 1);
+    d.set("b", 2);
+    EXPECT_TRUE(d.remove("a"));
+    EXPECT_FALSE(d.value("a"));
+    EXPECT_EQ(json::parse(readFile(path)), (json{{"b", 2}}));
+}
+
+TEST(UserDefaults, readsNoticeAChangeMadeByAnotherProcess) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    UserDefaults d(path);
+    d.set("showsMenuBarItem", false);
+    std::vector<std::string> told;
+    d.addObserver([&](const std::string& key) { told.push_back(key); });
+
+    writeFile(path, R"({"showsMenuBarItem": true, "other": 1})");
+    EXPECT_EQ(d.get<bool>("showsMenuBarItem"), true);
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(told, (std::vector<std::string>{"other", "showsMenuBarItem"}));
+}
+
+TEST(UserDefaults, writesKeepKeysThatAnotherProcessAddedMeanwhile) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    UserDefaults mine(path);
+    mine.set("a", 1);
+    UserDefaults theirs(path);
+    theirs.set("b", 2);
+    mine.set("c", 3);
+    EXPECT_EQ(json::parse(readFile(path)), (json{{"a", 1}, {"b", 2}, {"c", 3}}));
+}
+
+TEST(UserDefaults, observersHearOwnChangesButNotUnchangedValues) {
+    TempFolder t;
+    UserDefaults d(t.path + "/k.json");
+    std::vector<std::string> told;
+    int token = d.addObserver([&](const std::string& key) { told.push_back(key); });
+    d.set("x", 1);
+    d.set("x", 1);
+    d.remove("missing");
+    d.remove("x");
+    EXPECT_EQ(told, (std::vector<std::string>{"x", "x"}));
+    d.removeObserver(token);
+    d.set("y", 2);
+    EXPECT_EQ(told.size(), 2u);
+}
+
+TEST(UserDefaults, reloadTellsOnlyAboutKeysThatChanged) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    UserDefaults d(path);
+    d.set("same", 1);
+    d.set("gone", 2);
+    std::vector<std::string> told;
+    d.addObserver([&](const std::string& key) { told.push_back(key); });
+    writeFile(path, R"({"same": 1, "new": true})");
+    d.reload();
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(told, (std::vector<std::string>{"gone", "new"}));
+}
+
+TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWrite) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    std::ofstream(path) << "[1, 2";
+    UserDefaults d(path);
+    std::vector<std::string> lines;
+    d.log = [&](const std::string& line) { lines.push_back(line); };
+    EXPECT_FALSE(d.value("a"));
+    EXPECT_EQ(readFile(path), "[1, 2"); // reading alone changes nothing
+    EXPECT_TRUE(d.set("a", 1));
+    EXPECT_EQ(readFile(path + ".bad"), "[1, 2");
+    EXPECT_EQ(json::parse(readFile(path)), (json{{"a", 1}}));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find(".bad"), std::string::npos);
+}
+
+TEST(UserDefaults, aPathWhoseFolderIsAFileFailsWithALogLine) {
+    TempFolder t;
+    std::ofstream(t.path + "/plain") << "x";
+    UserDefaults d(t.path + "/plain/k.json");
+    std::vector<std::string> lines;
+    d.log = [&](const std::string& line) { lines.push_back(line); };
+    EXPECT_FALSE(d.set("a", 1));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().rfind("cannot write " + t.path + "/plain/k.json: ", 0), 0u);
+}
+
+TEST(UserDefaults, standardPathFollowsXdgConfigHome) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    std::string keep = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+    EXPECT_EQ(UserDefaults::standardPath("kestrix"), "/tmp/cfg/kestrix.json");
+    ::setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
+    ::setenv("HOME", ::getenv("HOME") ? ::getenv("HOME") : "/root", 1);
+    EXPECT_EQ(UserDefaults::standardPath("kestrix"), std::string(::getenv("HOME")) + "/.config/kestrix.json");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(UserDefaults::standardPath("vantor"), std::string(::getenv("HOME")) + "/.config/vantor.json");
+    if (saved)
+        ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+}
+
+TEST(UserDefaults, watchTellsObserversAboutAnOutsideChangeWithoutARead) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    kestrix::VirtualMainLoop loop;
+    UserDefaults d(path);
+    d.set("showsMenuBarItem", false);
+    ASSERT_TRUE(d.watch(loop));
+    std::vector<std::string> told;
+    d.addObserver([&](const std::string& key) { told.push_back(key); });
+
+    std::ofstream(t.path + "/unrelated.json") << "{}";
+    loop.runPending();
+    EXPECT_TRUE(told.empty());
+
+    writeFile(path, R"({"showsMenuBarItem": true})");
+    ASSERT_TRUE(loop.runUntil([&] { return !told.empty(); }));
+    EXPECT_EQ(told, std::vector<std::string>{"showsMenuBarItem"});
+    EXPECT_EQ(d.get<bool>("showsMenuBarItem"), true);
+}
