@@ -1,0 +1,205 @@
+#include "KestrixProtocol/BrokerPlace.h"
+
+#include "JsonFields.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrix {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+fs::path homeFolder(const BrokerPlace::Environment& environment) {
+    if (const char* home = environment("HOME"); home && *home) return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? std::size_t(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir)
+        return found->pw_dir;
+    return "/";
+}
+
+// Writes the whole buffer, going on after short writes and interruptions.
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(std::size_t(written));
+    }
+    return true;
+}
+
+// Replaces `target` by a complete new file holding `bytes`: written to a temporary file in the
+// same folder, then renamed over the target, so a reader sees either the old or the new record.
+// Returns the error text, empty on success.
+std::string replaceAtomically(const fs::path& target, std::string_view bytes) {
+    std::string temporary =
+        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return std::strerror(errno);
+    std::string error;
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) error = std::strerror(errno);
+    if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
+    if (error.empty() && ::rename(temporary.c_str(), target.c_str()) != 0)
+        error = std::strerror(errno);
+    if (!error.empty()) ::unlink(temporary.c_str());
+    return error;
+}
+
+} // namespace
+
+// MARK: Newest
+
+bool BrokerPlace::Newest::isApp() const {
+    return path.ends_with(".app");
+}
+
+bool BrokerPlace::Newest::isUsable() const {
+    // There are no application bundles here; a bundle path comes from another platform.
+    if (isApp()) return false;
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    return ::access(path.c_str(), X_OK) == 0;
+}
+
+void to_json(json& out, const BrokerPlace::Newest& newest) {
+    out = json{{"version", newest.version}, {"path", newest.path}, {"arguments", newest.arguments}};
+}
+
+void from_json(const json& in, BrokerPlace::Newest& newest) {
+    using namespace jsonfields;
+    requireObject(in, "newest-broker record");
+    required(in, "version", newest.version);
+    required(in, "path", newest.path);
+    required(in, "arguments", newest.arguments);
+}
+
+// MARK: BrokerPlace
+
+BrokerPlace::BrokerPlace(fs::path directory)
+    : directory_(std::move(directory)) {}
+
+BrokerPlace BrokerPlace::standard() {
+    return standard([](const char* name) -> const char* { return std::getenv(name); });
+}
+
+BrokerPlace BrokerPlace::standard(const Environment& environment) {
+    if (const char* home = environment("KESTRIX_HOME")) {
+        fs::path directory(home);
+        if (directory.is_relative()) {
+            std::error_code error;
+            directory = fs::current_path(error) / directory;
+        }
+        return BrokerPlace(directory);
+    }
+    // Relative values of XDG_DATA_HOME are invalid and ignored, as the base-directory rules say.
+    if (const char* data = environment("XDG_DATA_HOME"); data && fs::path(data).is_absolute())
+        return BrokerPlace(fs::path(data) / "kestrix");
+    return BrokerPlace(homeFolder(environment) / ".local" / "share" / "kestrix");
+}
+
+bool BrokerPlace::ensureDirectory() const {
+    std::error_code error;
+    if (fs::is_directory(directory_, error)) return true;
+    fs::path partial;
+    for (const fs::path& part : directory_) {
+        partial /= part;
+        if (part.empty() || partial == partial.root_path()) continue;
+        if (::mkdir(partial.c_str(), 0700) == 0)
+            ::chmod(partial.c_str(), 0700); // whatever the umask
+    }
+    return fs::is_directory(directory_, error);
+}
+
+std::optional<BrokerPlace::Newest> BrokerPlace::readNewest() const {
+    std::ifstream file(newest(), std::ios::binary);
+    if (!file) return std::nullopt;
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) return std::nullopt;
+    json parsed = json::parse(text, nullptr, false);
+    if (parsed.is_discarded()) return std::nullopt;
+    try {
+        return parsed.get<Newest>();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+void BrokerPlace::recordNewest(const Newest& record) const {
+    // A newer broker that is still installed stays the newest when an older one starts.
+    if (auto stored = readNewest();
+        stored && stored->version > record.version && stored->isUsable())
+        return;
+    ensureDirectory();
+    std::string error;
+    try {
+        std::string text = json(record).dump(-1, ' ', false, json::error_handler_t::strict);
+        error = replaceAtomically(newest(), text);
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    if (!error.empty())
+        appendLog("cannot record the newest broker in " + newest().string() + ": " + error);
+}
+
+std::string BrokerPlace::logLine(std::string_view message,
+                                 std::chrono::system_clock::time_point now, pid_t processID) {
+    using namespace std::chrono;
+    auto milliseconds = duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    auto seconds = milliseconds / 1000;
+    auto fraction = milliseconds % 1000;
+    if (fraction < 0) {
+        fraction += 1000;
+        seconds -= 1;
+    }
+    std::time_t time = std::time_t(seconds);
+    std::tm local{};
+    ::localtime_r(&time, &local);
+    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03} [{}] {}\n", local.tm_year + 1900,
+                       local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                       fraction, processID, message);
+}
+
+void BrokerPlace::appendLog(std::string_view message) const {
+    appendLog(message, std::chrono::system_clock::now());
+}
+
+void BrokerPlace::appendLog(std::string_view message,
+                            std::chrono::system_clock::time_point now) const {
+    ensureDirectory();
+    std::string line = logLine(message, now, ::getpid());
+    // One write at the end of the file: two brokers may log during a hand-over.
+    int fd = ::open(log().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    writeAll(fd, line);
+    ::close(fd);
+}
+
+void BrokerPlace::rotateLog() const {
+    std::error_code error;
+    auto size = fs::file_size(log(), error);
+    if (error || size <= logRotationSize) return;
+    fs::remove(previousLog(), error);
+    fs::rename(log(), previousLog(), error);
+}
+
+} // namespace kestrix
