@@ -1,0 +1,167 @@
+#include "FrontAppX11.h"
+
+#include "KestrixProtocol/MainLoop.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kestrix::core {
+
+std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* display,
+                                                  FrontAppIdentity identity, std::string& why) {
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(display, &screen);
+    if (!connection || xcb_connection_has_error(connection)) {
+        why = std::string("cannot reach the X display ") + (display ? display : "");
+        if (connection)
+            xcb_disconnect(connection);
+        return nullptr;
+    }
+    return std::unique_ptr<FrontAppX11>(
+        new FrontAppX11(loop, connection, screen, std::move(identity)));
+}
+
+FrontAppX11::FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
+                         FrontAppIdentity identity)
+    : loop_(loop), connection_(connection), screen_(screen), identity_(std::move(identity)) {
+    xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
+    xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
+    root_ = ewmh_.screens[screen_]->root;
+    uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection_);
+    active_ = activeWindow();
+    watch_ = loop_.watchReadable(xcb_get_file_descriptor(connection_), [this] { readEvents(); });
+}
+
+FrontAppX11::~FrontAppX11() {
+    *alive_ = false;
+    watch_.reset();
+    xcb_ewmh_connection_wipe(&ewmh_);
+    xcb_disconnect(connection_);
+}
+
+xcb_window_t FrontAppX11::activeWindow() {
+    xcb_window_t window = 0;
+    if (!xcb_ewmh_get_active_window_reply(&ewmh_, xcb_ewmh_get_active_window(&ewmh_, screen_),
+                                          &window, nullptr))
+        return 0;
+    return window;
+}
+
+std::optional<std::int32_t> FrontAppX11::processOf(xcb_window_t window) {
+    uint32_t pid = 0;
+    if (!xcb_ewmh_get_wm_pid_reply(&ewmh_, xcb_ewmh_get_wm_pid(&ewmh_, window), &pid, nullptr) ||
+        pid == 0)
+        return std::nullopt;
+    return static_cast<std::int32_t>(pid);
+}
+
+// WM_CLASS holds two strings, the instance and the class; the class names the app.
+std::string FrontAppX11::classOf(xcb_window_t window) {
+    auto cookie = xcb_get_property(connection_, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0,
+                                   256);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
+    if (!reply)
+        return {};
+    int length = xcb_get_property_value_length(reply);
+    const char* value = static_cast<const char*>(xcb_get_property_value(reply));
+    std::string all(value, static_cast<std::size_t>(length > 0 ? length : 0));
+    free(reply);
+    auto zero = all.find('\0');
+    if (zero == std::string::npos)
+        return {};
+    std::string cls = all.substr(zero + 1);
+    auto end = cls.find('\0');
+    if (end != std::string::npos)
+        cls.resize(end);
+    return cls;
+}
+
+std::optional<FrontmostApp> FrontAppX11::frontmost() {
+    if (xcb_connection_has_error(connection_))
+        return std::nullopt;
+    xcb_window_t window = active_;
+    if (window == 0 || window == XCB_NONE)
+        return std::nullopt;
+    FrontmostApp app;
+    app.processID = processOf(window);
+    app.bundleID = identity_.ofWindow(app.processID, classOf(window));
+    drainLater();
+    return app;
+}
+
+std::optional<std::string> FrontAppX11::bundleID(std::int32_t processID) {
+    if (auto id = identity_.ofProcess(processID))
+        return id;
+    if (xcb_connection_has_error(connection_))
+        return std::nullopt;
+    // Otherwise the app is known by one of its windows.
+    std::optional<std::string> found;
+    xcb_ewmh_get_windows_reply_t list{};
+    if (xcb_ewmh_get_client_list_reply(&ewmh_, xcb_ewmh_get_client_list(&ewmh_, screen_), &list,
+                                       nullptr)) {
+        for (uint32_t i = 0; i < list.windows_len && !found; ++i)
+            if (processOf(list.windows[i]) == processID)
+                found = identity_.ofWindow(std::nullopt, classOf(list.windows[i]));
+        xcb_ewmh_get_windows_reply_wipe(&list);
+    }
+    drainLater();
+    return found;
+}
+
+void FrontAppX11::readEvents() {
+    bool changed = false;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+            auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
+            if (notify->window == root_ && notify->atom == ewmh_._NET_ACTIVE_WINDOW)
+                changed = true;
+        }
+        free(event);
+    }
+    if (xcb_connection_has_error(connection_)) {
+        // The display went away: no app is in front any more, and the descriptor stays readable.
+        watch_.reset();
+        if (active_ != 0) {
+            active_ = 0;
+            onActivate();
+        }
+        return;
+    }
+    if (!changed)
+        return;
+    xcb_window_t now = activeWindow();
+    drainLater();
+    if (now == active_)
+        return;
+    active_ = now;
+    onActivate();
+}
+
+// Waiting for a reply may have moved events from the socket into xcb's queue, where the readable
+// watch would not see them; look at them once the current work is done.
+void FrontAppX11::drainLater() {
+    std::weak_ptr<bool> alive = alive_;
+    loop_.post([this, alive] {
+        if (auto a = alive.lock(); a && *a)
+            readEvents();
+    });
+}
+
+std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop, std::function<void(const std::string&)> log) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        log("no X display: no app in front");
+        return std::make_unique<SimulatedFrontApp>();
+    }
+    std::string why;
+    auto x11 = FrontAppX11::connect(loop, display, FrontAppIdentity::standard(), why);
+    if (!x11) {
+        log(why + ": no app in front");
+        return std::make_unique<SimulatedFrontApp>();
+    }
+    return x11;
+}
+
+} // namespace kestrix::core

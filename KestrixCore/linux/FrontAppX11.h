@@ -1,0 +1,51 @@
+#pragma once
+
+#include "KestrixCore/FrontApp.h"
+#include "KestrixCore/FrontAppIdentity.h"
+
+#include <memory>
+#include <string>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+namespace kestrix {
+class Watch;
+}
+
+namespace kestrix::core {
+
+// The app in front on an X11 desktop: the window manager's _NET_ACTIVE_WINDOW on the root window,
+// followed through PropertyNotify; its _NET_WM_PID and WM_CLASS identify the app.
+class FrontAppX11 final : public FrontApp {
+public:
+    // Null when the display cannot be reached; `why` then says so.
+    static std::unique_ptr<FrontAppX11> connect(MainLoop& loop, const char* display,
+                                                FrontAppIdentity identity, std::string& why);
+    ~FrontAppX11() override;
+
+    std::optional<FrontmostApp> frontmost() override;
+    std::optional<std::string> bundleID(std::int32_t processID) override;
+
+private:
+    FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
+                FrontAppIdentity identity);
+
+    xcb_window_t activeWindow();
+    std::optional<std::int32_t> processOf(xcb_window_t window);
+    std::string classOf(xcb_window_t window);
+    void readEvents();
+    void drainLater();
+
+    MainLoop& loop_;
+    xcb_connection_t* connection_;
+    xcb_ewmh_connection_t ewmh_{};
+    xcb_window_t root_ = 0;
+    int screen_ = 0;
+    FrontAppIdentity identity_;
+    xcb_window_t active_ = 0;
+    std::unique_ptr<Watch> watch_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace kestrix::core
