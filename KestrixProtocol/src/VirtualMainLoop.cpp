@@ -5,11 +5,10 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
-#include <stdexcept>
-#include <system_error>
-
 #include <poll.h>
+#include <stdexcept>
 #include <sys/eventfd.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kestrix {
@@ -61,15 +60,14 @@ struct VirtualMainLoop::State {
 class VirtualMainLoop::TimerWatch final : public Watch {
 public:
     TimerWatch(std::weak_ptr<State> state, std::shared_ptr<Timer> timer)
-        : state_(std::move(state)), timer_(std::move(timer)) {}
+        : state_(std::move(state))
+        , timer_(std::move(timer)) {}
     ~TimerWatch() override { cancel(); }
 
     void cancel() override {
-        if (!timer_ || timer_->cancelled)
-            return;
+        if (!timer_ || timer_->cancelled) return;
         timer_->cancelled = true;
-        if (auto state = state_.lock())
-            state->timers.erase(timer_->key);
+        if (auto state = state_.lock()) state->timers.erase(timer_->key);
     }
 
 private:
@@ -80,15 +78,14 @@ private:
 class VirtualMainLoop::DescriptorWatch final : public Watch {
 public:
     DescriptorWatch(std::weak_ptr<State> state, std::shared_ptr<Descriptor> descriptor)
-        : state_(std::move(state)), descriptor_(std::move(descriptor)) {}
+        : state_(std::move(state))
+        , descriptor_(std::move(descriptor)) {}
     ~DescriptorWatch() override { cancel(); }
 
     void cancel() override {
-        if (descriptor_->cancelled)
-            return;
+        if (descriptor_->cancelled) return;
         descriptor_->cancelled = true;
-        if (auto state = state_.lock())
-            std::erase(state->descriptors, descriptor_);
+        if (auto state = state_.lock()) std::erase(state->descriptors, descriptor_);
     }
 
 private:
@@ -96,11 +93,11 @@ private:
     std::shared_ptr<Descriptor> descriptor_;
 };
 
-VirtualMainLoop::VirtualMainLoop(double start) : state_(std::make_shared<State>()) {
+VirtualMainLoop::VirtualMainLoop(double start)
+    : state_(std::make_shared<State>()) {
     state_->now = start;
     state_->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (state_->wake < 0)
-        throw std::system_error(errno, std::generic_category(), "eventfd");
+    if (state_->wake < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 VirtualMainLoop::~VirtualMainLoop() {
@@ -108,7 +105,9 @@ VirtualMainLoop::~VirtualMainLoop() {
     ::close(state_->wake);
 }
 
-double VirtualMainLoop::now() const { return state_->now; }
+double VirtualMainLoop::now() const {
+    return state_->now;
+}
 
 void VirtualMainLoop::after(double seconds, Task body) {
     auto timer = std::make_shared<Timer>();
@@ -144,8 +143,7 @@ std::unique_ptr<Watch> VirtualMainLoop::watchWritable(int fd, Task handler) {
 }
 
 std::unique_ptr<Watch> VirtualMainLoop::repeat(double interval, double, Task handler) {
-    if (!(interval > 0))
-        throw std::invalid_argument("repeat: the interval must be above 0");
+    if (!(interval > 0)) throw std::invalid_argument("repeat: the interval must be above 0");
     auto timer = std::make_shared<Timer>();
     timer->body = std::move(handler);
     timer->interval = interval;
@@ -154,7 +152,9 @@ std::unique_ptr<Watch> VirtualMainLoop::repeat(double interval, double, Task han
     return std::make_unique<TimerWatch>(state_, std::move(timer));
 }
 
-bool VirtualMainLoop::isLoopThread() const { return std::this_thread::get_id() == state_->thread; }
+bool VirtualMainLoop::isLoopThread() const {
+    return std::this_thread::get_id() == state_->thread;
+}
 
 bool VirtualMainLoop::runPosted() {
     std::uint64_t count;
@@ -165,14 +165,12 @@ bool VirtualMainLoop::runPosted() {
         Task task;
         {
             std::lock_guard lock(state_->postedMutex);
-            if (state_->posted.empty())
-                break;
+            if (state_->posted.empty()) break;
             task = std::move(state_->posted.front());
             state_->posted.pop_front();
         }
         ran = true;
-        if (task)
-            task();
+        if (task) task();
     }
     return ran;
 }
@@ -184,22 +182,18 @@ bool VirtualMainLoop::pollDescriptors(int timeoutMilliseconds) {
     fds.reserve(watched.size() + 1);
     for (const auto& descriptor : watched)
         fds.push_back({descriptor->fd, descriptor->events, 0});
-    if (timeoutMilliseconds != 0)
-        fds.push_back({state_->wake, POLLIN, 0});
-    if (fds.empty())
-        return false;
+    if (timeoutMilliseconds != 0) fds.push_back({state_->wake, POLLIN, 0});
+    if (fds.empty()) return false;
 
     int ready = ::poll(fds.data(), fds.size(), timeoutMilliseconds);
-    if (ready <= 0)
-        return false; // nothing ready, or EINTR: the caller comes round again
+    if (ready <= 0) return false; // nothing ready, or EINTR: the caller comes round again
 
     bool ran = false;
     for (std::size_t i = 0; i < watched.size(); ++i) {
         const auto& descriptor = watched[i];
         // An error or hang-up counts as readiness: the handler's read or write reports it.
         short wanted = descriptor->events | POLLERR | POLLHUP;
-        if (!(fds[i].revents & wanted) || descriptor->cancelled)
-            continue;
+        if (!(fds[i].revents & wanted) || descriptor->cancelled) continue;
         ran = true;
         descriptor->handler();
     }
@@ -208,8 +202,7 @@ bool VirtualMainLoop::pollDescriptors(int timeoutMilliseconds) {
 
 bool VirtualMainLoop::fireNextTimer(double until) {
     auto& timers = state_->timers;
-    if (timers.empty() || timers.begin()->first.first > until + dueTolerance)
-        return false;
+    if (timers.empty() || timers.begin()->first.first > until + dueTolerance) return false;
     auto timer = timers.begin()->second;
     double due = timers.begin()->first.first;
     timers.erase(timers.begin());
@@ -239,8 +232,7 @@ void VirtualMainLoop::runPending() {
     for (int round = 0; round < pendingRoundLimit; ++round) {
         bool ran = runPosted();
         ran = pollDescriptors(0) || ran;
-        if (!ran)
-            return;
+        if (!ran) return;
     }
 }
 
@@ -249,26 +241,23 @@ bool VirtualMainLoop::runUntil(std::function<bool()> done, double realTimeoutSec
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(realTimeoutSeconds));
     for (;;) {
-        if (done())
-            return true;
+        if (done()) return true;
         bool ran = runPosted();
-        if (ran && done())
-            return true;
+        if (ran && done()) return true;
         auto remaining = deadline - Clock::now();
-        if (remaining <= Clock::duration::zero())
-            return done();
-        auto milliseconds =
-            std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
+        if (remaining <= Clock::duration::zero()) return done();
+        auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
         int timeout = ran ? 0 : int(std::min<long long>(milliseconds, INT_MAX));
         pollDescriptors(timeout);
     }
 }
 
-std::size_t VirtualMainLoop::pendingTimers() const { return state_->timers.size(); }
+std::size_t VirtualMainLoop::pendingTimers() const {
+    return state_->timers.size();
+}
 
 std::optional<double> VirtualMainLoop::nextTimerDue() const {
-    if (state_->timers.empty())
-        return std::nullopt;
+    if (state_->timers.empty()) return std::nullopt;
     return state_->timers.begin()->first.first;
 }
 

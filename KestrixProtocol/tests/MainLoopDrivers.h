@@ -3,11 +3,15 @@
 // Drivers that run a main loop until a condition holds, one per implementation, so that the same
 // contract tests run against each.
 
+#include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
-#include <gtest/gtest.h>
-
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+#include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace kestrix::test {
@@ -22,8 +26,7 @@ public:
     bool waitFor(const std::function<bool()>& done) {
         for (int step = 0; step < 100000; ++step) {
             loop_.runPending();
-            if (done())
-                return true;
+            if (done()) return true;
             if (auto due = loop_.nextTimerDue())
                 loop_.advance(*due - loop_.now());
             else
@@ -36,7 +39,41 @@ private:
     VirtualMainLoop loop_;
 };
 
-using MainLoopDriverTypes = ::testing::Types<VirtualDriver>;
+// The one application object of the test program, made on first use (on the main thread, where
+// the tests run) and kept to the end.
+inline QCoreApplication& testApplication() {
+    if (auto* app = QCoreApplication::instance()) return *app;
+    static int argc = 1;
+    static char name[] = "KestrixProtocolTests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QCoreApplication(argc, argv);
+    return *app;
+}
+
+// Runs Qt's event loop in real time until the condition holds, for at most ten seconds.
+class QtDriver {
+public:
+    QtDriver() { testApplication(); }
+    ~QtDriver() {
+        // Notifiers deleted from inside their own handlers go at the next deferred-delete pass.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    MainLoop& loop() { return loop_; }
+
+    bool waitFor(const std::function<bool()>& done) {
+        QTimer wake; // bounds each wait for more events, so the deadline is seen
+        wake.start(5);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        return done();
+    }
+
+private:
+    QtMainLoop loop_;
+};
+
+using MainLoopDriverTypes = ::testing::Types<VirtualDriver, QtDriver>;
 
 struct MainLoopDriverNames {
     template <class T> static std::string GetName(int) {

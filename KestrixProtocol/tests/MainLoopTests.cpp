@@ -4,16 +4,14 @@
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "MainLoopDrivers.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
-#include <thread>
-#include <vector>
-
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace kestrix;
 
@@ -28,8 +26,7 @@ struct SocketPair {
     }
     ~SocketPair() {
         for (int fd : fds)
-            if (fd >= 0)
-                ::close(fd);
+            if (fd >= 0) ::close(fd);
     }
     void closeEnd(int i) {
         ::close(fds[i]);
@@ -130,8 +127,7 @@ TYPED_TEST(MainLoopContract, writableWatchFiresWhileTheSocketTakesData) {
     int calls = 0;
     std::unique_ptr<Watch> watch;
     watch = this->loop.watchWritable(pair.fds[0], [&] {
-        if (++calls == 2)
-            watch.reset();
+        if (++calls == 2) watch.reset();
     });
     ASSERT_TRUE(this->driver.waitFor([&] { return calls == 2; }));
     bool marker = false;
@@ -196,8 +192,7 @@ TYPED_TEST(MainLoopContract, repeatingTimerFiresUntilCancelledInsideItsHandler) 
     int ticks = 0;
     std::unique_ptr<Watch> timer;
     timer = this->loop.repeat(0.01, 0.001, [&] {
-        if (++ticks == 3)
-            timer->cancel();
+        if (++ticks == 3) timer->cancel();
     });
     ASSERT_TRUE(this->driver.waitFor([&] { return ticks == 3; }));
     bool later = false;
@@ -329,8 +324,7 @@ TEST(VirtualMainLoop, descriptorsArePolledBetweenTimers) {
     std::vector<std::pair<char, double>> seen;
     auto watch = loop.watchReadable(pair.fds[0], [&] {
         char byte;
-        if (::read(pair.fds[0], &byte, 1) == 1)
-            seen.push_back({byte, loop.now()});
+        if (::read(pair.fds[0], &byte, 1) == 1) seen.push_back({byte, loop.now()});
     });
     loop.after(1.0, [&] { sendByte(pair.fds[1]); });
     loop.after(2.0, [&] { seen.push_back({'t', loop.now()}); });

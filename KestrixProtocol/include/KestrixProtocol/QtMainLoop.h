@@ -1,0 +1,43 @@
+#pragma once
+
+#include "KestrixProtocol/MainLoop.h"
+
+#include <memory>
+#include <thread>
+
+class QObject;
+
+namespace kestrix {
+
+// The main loop of both programs, over Qt's event loop on the thread that creates it (the
+// QCoreApplication or QApplication thread, which must exist before the loop is used). Descriptor
+// watches are QSocketNotifiers; the repeating timer is a CLOCK_MONOTONIC timerfd watched the same
+// way, because Qt's own timers wait in whole milliseconds and cannot hold a 120 Hz grid; one-shot
+// delays are precise QTimers, rounded up to the next millisecond so that they never fire early.
+//
+// Destroying the loop drops the delays and posted tasks that have not run yet; watches and
+// repeating timers stay valid objects and stop with their own destruction.
+class QtMainLoop final : public MainLoop {
+public:
+    QtMainLoop();
+    ~QtMainLoop() override;
+    QtMainLoop(const QtMainLoop&) = delete;
+    QtMainLoop& operator=(const QtMainLoop&) = delete;
+
+    double now() const override;
+    void after(double seconds, Task body) override;
+    void post(Task body) override;
+    std::unique_ptr<Watch> watchReadable(int fd, Task handler) override;
+    std::unique_ptr<Watch> watchWritable(int fd, Task handler) override;
+    // interval must be above 0 (std::invalid_argument otherwise). leeway is not used: the
+    // timerfd fires on its grid as closely as the scheduler allows. Throws std::system_error
+    // when no timerfd can be made.
+    std::unique_ptr<Watch> repeat(double interval, double leeway, Task handler) override;
+    bool isLoopThread() const override;
+
+private:
+    std::unique_ptr<QObject> context_; // receiver of delays and posts; lives on the loop thread
+    std::thread::id thread_;
+};
+
+} // namespace kestrix
