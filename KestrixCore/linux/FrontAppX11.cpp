@@ -17,15 +17,25 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
             xcb_disconnect(connection);
         return nullptr;
     }
-    return std::unique_ptr<FrontAppX11>(
+    auto front = std::unique_ptr<FrontAppX11>(
         new FrontAppX11(loop, connection, screen, std::move(identity)));
+    xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection, &front->ewmh_);
+    if (!xcb_ewmh_init_atoms_replies(&front->ewmh_, cookies, nullptr) ||
+        screen >= front->ewmh_.nb_screens) {
+        why = std::string("cannot read the window manager's atoms of the X display ") +
+              (display ? display : "");
+        return nullptr;
+    }
+    front->ewmhReady_ = true;
+    front->begin();
+    return front;
 }
 
 FrontAppX11::FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
                          FrontAppIdentity identity)
-    : loop_(loop), connection_(connection), screen_(screen), identity_(std::move(identity)) {
-    xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
-    xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
+    : loop_(loop), connection_(connection), screen_(screen), identity_(std::move(identity)) {}
+
+void FrontAppX11::begin() {
     root_ = ewmh_.screens[screen_]->root;
     uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
@@ -37,7 +47,8 @@ FrontAppX11::FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int scree
 FrontAppX11::~FrontAppX11() {
     *alive_ = false;
     watch_.reset();
-    xcb_ewmh_connection_wipe(&ewmh_);
+    if (ewmhReady_)
+        xcb_ewmh_connection_wipe(&ewmh_);
     xcb_disconnect(connection_);
 }
 

@@ -31,6 +31,7 @@ private:
     FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
                 FrontAppIdentity identity);
 
+    void begin();
     xcb_window_t activeWindow();
     std::optional<std::int32_t> processOf(xcb_window_t window);
     std::string classOf(xcb_window_t window);
@@ -40,6 +41,7 @@ private:
     MainLoop& loop_;
     xcb_connection_t* connection_;
     xcb_ewmh_connection_t ewmh_{};
+    bool ewmhReady_ = false;
     xcb_window_t root_ = 0;
     int screen_ = 0;
     FrontAppIdentity identity_;

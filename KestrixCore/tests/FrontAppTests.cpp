@@ -128,11 +128,14 @@ public:
             ::_exit(127);
         }
         ::close(fds[1]);
-        char buffer[32] = {};
-        ssize_t n = ::read(fds[0], buffer, sizeof buffer - 1);
+        // The server writes its display number and a line feed once it accepts clients.
+        std::string number;
+        char c;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n')
+            number.push_back(c);
         ::close(fds[0]);
-        if (n > 0)
-            display_ = ":" + std::string(buffer, static_cast<std::size_t>(n - 1));
+        if (!number.empty())
+            display_ = ":" + number;
     }
     ~Xvfb() {
         if (pid_ > 0) {
