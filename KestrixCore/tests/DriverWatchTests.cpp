@@ -1,0 +1,131 @@
+#include "KestrixCore/DriverWatch.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using kestrix::VirtualMainLoop;
+using kestrix::core::SpacenavdWatch;
+
+namespace {
+
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char pattern[] = "/tmp/driverwatch-XXXXXX";
+        path = ::mkdtemp(pattern);
+    }
+    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
+
+// A process standing in for the driver daemon; it waits until its pipe closes.
+struct StandIn {
+    pid_t pid = -1;
+    int pipe = -1;
+    StandIn() {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[1]);
+            char c;
+            while (::read(fds[0], &c, 1) > 0) {
+            }
+            ::_exit(0);
+        }
+        ::close(fds[0]);
+        pipe = fds[1];
+    }
+    void end() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+        if (pipe >= 0)
+            ::close(pipe);
+        pipe = -1;
+    }
+    ~StandIn() { end(); }
+};
+
+int listenAt(const std::string& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 4);
+    return fd;
+}
+
+} // namespace
+
+TEST(SpacenavdWatch, followsThePidFileTheSocketAndTheProcessItself) {
+    TempFolder t;
+    VirtualMainLoop loop(1000.0);
+    std::vector<std::string> lines;
+    SpacenavdWatch watch(loop, SpacenavdWatch::Paths{t.path, "spnavd.pid", "spnav.sock", "/proc"},
+                         [&](const std::string& l) { lines.push_back(l); });
+    int changes = 0;
+    watch.onChange = [&] { ++changes; };
+    EXPECT_FALSE(watch.helper());
+
+    StandIn daemon;
+    ASSERT_GT(daemon.pid, 0);
+    std::ofstream(t.path + "/spnavd.pid") << daemon.pid << "\n";
+    ASSERT_TRUE(loop.runUntil([&] { return changes >= 1; }));
+    auto helper = watch.helper();
+    ASSERT_TRUE(helper);
+    EXPECT_FALSE(helper->finishedLaunching);
+    ASSERT_TRUE(helper->launched);
+    // Started moments ago, on the loop's clock.
+    EXPECT_LE(*helper->launched, 1000.0 + 0.001);
+    EXPECT_GT(*helper->launched, 1000.0 - 60.0);
+
+    int before = changes;
+    int listener = listenAt(t.path + "/spnav.sock");
+    ASSERT_TRUE(loop.runUntil([&] { return changes > before; }));
+    EXPECT_TRUE(watch.helper()->finishedLaunching);
+
+    // A crash leaves the files behind; the process watch notices it anyway.
+    before = changes;
+    daemon.end();
+    ASSERT_TRUE(loop.runUntil([&] { return changes > before; }));
+    EXPECT_FALSE(watch.helper());
+    ::close(listener);
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST(SpacenavdWatch, aPidFileNamingNoLiveProcessIsNoDriver) {
+    TempFolder t;
+    VirtualMainLoop loop;
+    SpacenavdWatch watch(loop, SpacenavdWatch::Paths{t.path, "spnavd.pid", "spnav.sock", "/proc"},
+                         [](const std::string&) {});
+    std::ofstream(t.path + "/spnavd.pid") << "garbage\n";
+    EXPECT_FALSE(watch.helper());
+    StandIn gone;
+    pid_t pid = gone.pid;
+    gone.end();
+    std::ofstream(t.path + "/spnavd.pid") << pid << "\n";
+    EXPECT_FALSE(watch.helper());
+}
+
+TEST(SpacenavdWatch, aMissingRunFolderIsLogged) {
+    VirtualMainLoop loop;
+    std::vector<std::string> lines;
+    SpacenavdWatch watch(loop, SpacenavdWatch::Paths{"/nonexistent-run-dir", "p", "s", "/proc"},
+                         [&](const std::string& l) { lines.push_back(l); });
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("cannot watch /nonexistent-run-dir for the spacenavd driver: ", 0), 0u);
+    EXPECT_FALSE(watch.helper());
+}
