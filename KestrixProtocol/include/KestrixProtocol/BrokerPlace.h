@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // The broker's folder and the files in it: the socket, the election's lock, the log (rotated to
@@ -26,6 +27,12 @@ public:
         std::string path;
         // Launch arguments for the executable.
         std::vector<std::string> arguments;
+
+        Newest() = default;
+        Newest(std::int64_t version, std::string path, std::vector<std::string> arguments)
+            : version(version)
+            , path(std::move(path))
+            , arguments(std::move(arguments)) {}
 
         bool operator==(const Newest&) const = default;
 

@@ -9,12 +9,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The value records that the broker and its clients exchange inside their messages. Every record
-// is a plain aggregate: brace-initialise it in field order (optional fields may be left out and are
-// then absent), compare it memberwise, and code it as one JSON object whose members are named
-// after the fields.
+// is a plain value with public fields: build it with its memberwise constructor (fields in order,
+// trailing optional fields may be left out and are then absent) or field by field, compare it
+// memberwise, and code it as one JSON object whose members are named after the fields.
 //
 // Reading is strict where a mistake would make the peers disagree and lenient where a newer peer
 // may say more: a required member must be present with the right JSON type; an optional member may
@@ -36,6 +37,14 @@ struct Claim {
     // While holding, the client also receives every raw input report.
     std::optional<bool> raw;
 
+    Claim() = default;
+    Claim(std::vector<std::string> apps, bool background,
+          std::optional<bool> backgroundLast = std::nullopt, std::optional<bool> raw = std::nullopt)
+        : apps(std::move(apps))
+        , background(background)
+        , backgroundLast(backgroundLast)
+        , raw(raw) {}
+
     bool operator==(const Claim&) const = default;
 };
 
@@ -48,6 +57,15 @@ struct Hello {
     std::string name;
     // Absent for a listener that receives broadcasts only (and for the hand-over request).
     std::optional<Claim> claim;
+
+    Hello() = default;
+    Hello(std::int64_t protocolVersion, std::int64_t version, std::int32_t processID,
+          std::string name, std::optional<Claim> claim = std::nullopt)
+        : protocolVersion(protocolVersion)
+        , version(version)
+        , processID(processID)
+        , name(std::move(name))
+        , claim(std::move(claim)) {}
 
     bool operator==(const Hello&) const = default;
 };
@@ -62,10 +80,16 @@ struct DriverProblem {
     // One English sentence for the user.
     std::string detail;
 
+    DriverProblem() = default;
+    DriverProblem(std::string code, std::string detail)
+        : code(std::move(code))
+        , detail(std::move(detail)) {}
+
     bool operator==(const DriverProblem&) const = default;
 };
 
-// One device as the broker reports it to its clients. `id` identifies it.
+// One device as the broker reports it to its clients. `id` identifies it. Optional and required
+// fields alternate, so it has no memberwise constructor: set the fields by name.
 struct SpaceMouseDevice {
     static constexpr std::string_view usbTransport = "USB";
     static constexpr std::string_view bluetoothTransport = "Bluetooth";
@@ -98,6 +122,8 @@ struct SpaceMouseDevice {
     // Present while the driver holds the device and has a problem.
     std::optional<DriverProblem> driverProblem;
 
+    SpaceMouseDevice() = default;
+
     bool operator==(const SpaceMouseDevice&) const = default;
 
     // The known model with this record's vendor and product id; absent for an unknown pair.
@@ -125,6 +151,14 @@ struct DeviceDescription {
         // Why it could not be read.
         std::optional<std::string> error;
 
+        FeatureReport() = default;
+        FeatureReport(std::int64_t id,
+                      std::optional<std::vector<std::uint8_t>> bytes = std::nullopt,
+                      std::optional<std::string> error = std::nullopt)
+            : id(id)
+            , bytes(std::move(bytes))
+            , error(std::move(error)) {}
+
         bool operator==(const FeatureReport&) const = default;
     };
 
@@ -141,6 +175,19 @@ struct DeviceDescription {
     // Why the description is missing or incomplete.
     std::optional<std::string> error;
 
+    DeviceDescription() = default;
+    DeviceDescription(std::string device, std::map<std::string, std::string> properties,
+                      std::vector<std::uint8_t> reportDescriptor,
+                      std::vector<FeatureReport> featureReports,
+                      std::optional<std::string> featureReportsVia = std::nullopt,
+                      std::optional<std::string> error = std::nullopt)
+        : device(std::move(device))
+        , properties(std::move(properties))
+        , reportDescriptor(std::move(reportDescriptor))
+        , featureReports(std::move(featureReports))
+        , featureReportsVia(std::move(featureReportsVia))
+        , error(std::move(error)) {}
+
     bool operator==(const DeviceDescription&) const = default;
 };
 
@@ -154,6 +201,14 @@ struct BrokerStatus {
         Claim claim;
         // This client holds the device now.
         bool holds = false;
+
+        Client() = default;
+        Client(std::int64_t id, std::string name, std::int32_t processID, Claim claim, bool holds)
+            : id(id)
+            , name(std::move(name))
+            , processID(processID)
+            , claim(std::move(claim))
+            , holds(holds) {}
 
         bool operator==(const Client&) const = default;
     };
@@ -169,6 +224,20 @@ struct BrokerStatus {
     std::optional<bool> driver;
     // Application ids of apps that have a client of their own.
     std::optional<std::vector<std::string>> appsWithOwnClient;
+
+    BrokerStatus() = default;
+    // `frontmostApp` sits between required fields; pass std::nullopt when there is none.
+    BrokerStatus(std::int64_t version, std::int32_t processID,
+                 std::optional<std::string> frontmostApp, std::vector<SpaceMouseDevice> devices,
+                 std::vector<Client> clients, std::optional<bool> driver = std::nullopt,
+                 std::optional<std::vector<std::string>> appsWithOwnClient = std::nullopt)
+        : version(version)
+        , processID(processID)
+        , frontmostApp(std::move(frontmostApp))
+        , devices(std::move(devices))
+        , clients(std::move(clients))
+        , driver(driver)
+        , appsWithOwnClient(std::move(appsWithOwnClient)) {}
 
     bool operator==(const BrokerStatus&) const = default;
 };
