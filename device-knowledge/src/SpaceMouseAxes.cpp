@@ -106,7 +106,6 @@ std::optional<SpaceMouseAxes::Direction> SpaceMouseAxes::strongest() const {
 }
 
 void to_json(nlohmann::json& json, const SpaceMouseAxes& axes) {
-    // Written member by member so the keys keep the field order on the wire.
     json = nlohmann::json::object();
     const auto values = axes.all();
     for (std::size_t i = 0; i < values.size(); ++i) {
