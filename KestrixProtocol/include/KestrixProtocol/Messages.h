@@ -19,28 +19,98 @@
 // `BrokerMessage{BrokerMessage::Axes{device, axes}}`; read it with `as<Case>()` or std::visit.
 namespace kestrix {
 
+// The payloads of the cases, at namespace scope so that they are complete before the variants
+// are formed; use them by their names inside the message types (ClientMessage::SetLED, ...).
+namespace clientcases {
+
+// setLED: switch the status LED of one device.
+struct SetLED {
+    std::string device;
+    bool on = false;
+    bool operator==(const SetLED&) const = default;
+};
+
+// describe: ask for the DeviceDescription of one device.
+struct Describe {
+    std::string device;
+    bool operator==(const Describe&) const = default;
+};
+
+// status: ask for the BrokerStatus. No payload.
+struct Status {
+    bool operator==(const Status&) const = default;
+};
+
+// takeOver: a newer broker (of this version) asks the running one to leave.
+struct TakeOver {
+    std::int64_t version = 0;
+    bool operator==(const TakeOver&) const = default;
+};
+
+} // namespace clientcases
+
+namespace brokercases {
+
+// welcome: the answer to hello, with the broker's versions.
+struct Welcome {
+    std::int64_t version = 0;
+    std::int64_t protocolVersion = 0;
+    bool operator==(const Welcome&) const = default;
+};
+
+// devices: the whole device list (unlabelled on the wire).
+struct Devices {
+    std::vector<SpaceMouseDevice> devices;
+    bool operator==(const Devices&) const = default;
+};
+
+// holding: the client gained (true) or lost (false) the device (unlabelled on the wire).
+struct Holding {
+    bool holding = false;
+    bool operator==(const Holding&) const = default;
+};
+
+// axes: one rest-corrected sample of a device, to the holder only.
+struct Axes {
+    std::string device;
+    smk::SpaceMouseAxes axes;
+    bool operator==(const Axes&) const = default;
+};
+
+// buttons: the buttons now held on a device, to the holder only.
+struct Buttons {
+    std::string device;
+    smk::SpaceMouseButtons held;
+    bool operator==(const Buttons&) const = default;
+};
+
+// report: one raw HID input report, to a holder whose claim asks for raw reports.
+struct Report {
+    std::string device;
+    std::vector<std::uint8_t> bytes;
+    bool operator==(const Report&) const = default;
+};
+
+// appsWithOwnClient: application ids of the apps that have a client of their own.
+struct AppsWithOwnClient {
+    std::vector<std::string> apps;
+    bool operator==(const AppsWithOwnClient&) const = default;
+};
+
+// handingOver: the answer to takeOver; true when the running broker will leave (unlabelled).
+struct HandingOver {
+    bool handingOver = false;
+    bool operator==(const HandingOver&) const = default;
+};
+
+} // namespace brokercases
+
 // Client to broker. Cases in declaration order: hello, claim, setLED, describe, status, takeOver.
 struct ClientMessage {
-    // setLED: switch the status LED of one device.
-    struct SetLED {
-        std::string device;
-        bool on = false;
-        bool operator==(const SetLED&) const = default;
-    };
-    // describe: ask for the DeviceDescription of one device.
-    struct Describe {
-        std::string device;
-        bool operator==(const Describe&) const = default;
-    };
-    // status: ask for the BrokerStatus. No payload.
-    struct Status {
-        bool operator==(const Status&) const = default;
-    };
-    // takeOver: a newer broker (of this version) asks the running one to leave.
-    struct TakeOver {
-        std::int64_t version = 0;
-        bool operator==(const TakeOver&) const = default;
-    };
+    using SetLED = clientcases::SetLED;
+    using Describe = clientcases::Describe;
+    using Status = clientcases::Status;
+    using TakeOver = clientcases::TakeOver;
 
     // hello and claim carry their record unlabelled.
     using Case = std::variant<Hello, Claim, SetLED, Describe, Status, TakeOver>;
@@ -56,50 +126,14 @@ struct ClientMessage {
 // Broker to client. Cases in declaration order: welcome, devices, holding, axes, buttons, report,
 // description, status, appsWithOwnClient, handingOver.
 struct BrokerMessage {
-    // welcome: the answer to hello, with the broker's versions.
-    struct Welcome {
-        std::int64_t version = 0;
-        std::int64_t protocolVersion = 0;
-        bool operator==(const Welcome&) const = default;
-    };
-    // devices: the whole device list (unlabelled on the wire).
-    struct Devices {
-        std::vector<SpaceMouseDevice> devices;
-        bool operator==(const Devices&) const = default;
-    };
-    // holding: the client gained (true) or lost (false) the device (unlabelled on the wire).
-    struct Holding {
-        bool holding = false;
-        bool operator==(const Holding&) const = default;
-    };
-    // axes: one rest-corrected sample of a device, to the holder only.
-    struct Axes {
-        std::string device;
-        smk::SpaceMouseAxes axes;
-        bool operator==(const Axes&) const = default;
-    };
-    // buttons: the buttons now held on a device, to the holder only.
-    struct Buttons {
-        std::string device;
-        smk::SpaceMouseButtons held;
-        bool operator==(const Buttons&) const = default;
-    };
-    // report: one raw HID input report, to a holder whose claim asks for raw reports.
-    struct Report {
-        std::string device;
-        std::vector<std::uint8_t> bytes;
-        bool operator==(const Report&) const = default;
-    };
-    // appsWithOwnClient: application ids of the apps that have a client of their own.
-    struct AppsWithOwnClient {
-        std::vector<std::string> apps;
-        bool operator==(const AppsWithOwnClient&) const = default;
-    };
-    // handingOver: the answer to takeOver; true when the running broker will leave (unlabelled).
-    struct HandingOver {
-        bool handingOver = false;
-        bool operator==(const HandingOver&) const = default;
-    };
+    using Welcome = brokercases::Welcome;
+    using Devices = brokercases::Devices;
+    using Holding = brokercases::Holding;
+    using Axes = brokercases::Axes;
+    using Buttons = brokercases::Buttons;
+    using Report = brokercases::Report;
+    using AppsWithOwnClient = brokercases::AppsWithOwnClient;
+    using HandingOver = brokercases::HandingOver;
 
     // description and status carry their record unlabelled.
     using Case = std::variant<Welcome, Devices, Holding, Axes, Buttons, Report, DeviceDescription,
