@@ -1,0 +1,181 @@
+#include "ScrollCore/AxisMapping.h"
+
+#include <gtest/gtest.h>
+
+namespace scroll {
+namespace {
+
+using Axis = AxisMapping::Axis;
+using Role = AxisMapping::Role;
+using Term = AxisMapping::Term;
+using Movement = AxisMapping::Movement;
+using Terms = AxisMapping::Terms;
+
+TEST(AxisMapping, defaultMappingHasAllFourRoles) {
+    const AxisMapping mapping;
+    EXPECT_EQ(mapping[Role::horizontal], (Terms{Term(Axis::x), Term(Axis::ry, true)}));
+    EXPECT_EQ(mapping[Role::vertical], (Terms{Term(Axis::y), Term(Axis::rx)}));
+    EXPECT_EQ(mapping[Role::zoom], (Terms{Term(Axis::z)}));
+    EXPECT_EQ(mapping[Role::rotate], (Terms{Term(Axis::rz)}));
+    EXPECT_EQ(mapping.axes.size(), 4u);
+    EXPECT_TRUE(mapping.invertedRoles.empty());
+}
+
+TEST(AxisMapping, absentRoleDiffersFromEmptyList) {
+    AxisMapping absent;
+    absent.axes.erase(Role::zoom);
+    AxisMapping empty;
+    empty.setTerms(Role::zoom, {});
+    EXPECT_NE(absent, empty);
+    EXPECT_TRUE(absent[Role::zoom].empty());
+    EXPECT_EQ(absent.text(Role::zoom), "none");
+}
+
+TEST(AxisMapping, caseTextsRoundTripAndRejectOthers) {
+    for (auto axis : Axis::allCases())
+        EXPECT_EQ(Axis::fromRawValue(axis.rawValue()), axis);
+    for (auto role : Role::allCases())
+        EXPECT_EQ(Role::fromRawValue(role.rawValue()), role);
+    for (auto m : Movement::allCases())
+        EXPECT_EQ(Movement::fromRawValue(m.rawValue()), m);
+    EXPECT_FALSE(Axis::fromRawValue("X"));
+    EXPECT_FALSE(Role::fromRawValue("Zoom"));
+    EXPECT_FALSE(Movement::fromRawValue("slide"));
+    EXPECT_EQ(Role::allCases()[0], Role::horizontal);
+    EXPECT_EQ(Role::allCases()[3], Role::rotate);
+    EXPECT_EQ(Movement::allCases()[1].rawValue(), "tiltSideways");
+}
+
+TEST(AxisMapping, movementsMoveTheirAxes) {
+    EXPECT_EQ(Movement(Movement::slideSideways).axis(), Axis::x);
+    EXPECT_EQ(Movement(Movement::tiltSideways).axis(), Axis::ry);
+    EXPECT_EQ(Movement(Movement::slideForwardBack).axis(), Axis::y);
+    EXPECT_EQ(Movement(Movement::tiltForwardBack).axis(), Axis::rx);
+    EXPECT_EQ(Movement(Movement::twist).axis(), Axis::rz);
+    EXPECT_EQ(Movement(Movement::push).axis(), Axis::z);
+}
+
+TEST(AxisMapping, zoomTakesForwardBackMovementsNegated) {
+    for (auto role : Role::allCases()) {
+        const bool zoom = role == Role::zoom;
+        EXPECT_EQ(Movement(Movement::slideSideways).term(role), Term("x"));
+        EXPECT_EQ(Movement(Movement::tiltSideways).term(role), Term("-ry"));
+        EXPECT_EQ(Movement(Movement::slideForwardBack).term(role), Term(Axis::y, zoom));
+        EXPECT_EQ(Movement(Movement::tiltForwardBack).term(role), Term(Axis::rx, zoom));
+        EXPECT_EQ(Movement(Movement::twist).term(role), Term("rz"));
+        EXPECT_EQ(Movement(Movement::push).term(role), Term("z"));
+    }
+}
+
+TEST(AxisMapping, roleOfMovementIsFirstRoleUsingItsAxisWithEitherSign) {
+    AxisMapping mapping;
+    EXPECT_EQ(mapping.role(Movement::tiltSideways), Role::horizontal);
+    EXPECT_EQ(mapping.role(Movement::twist), Role::rotate);
+    // rx in both vertical and zoom: vertical comes first in role order.
+    mapping.setTerms(Role::zoom, {Term("-rx")});
+    EXPECT_EQ(mapping.role(Movement::tiltForwardBack), Role::vertical);
+    mapping.setTerms(Role::vertical, {Term("y")});
+    EXPECT_EQ(mapping.role(Movement::tiltForwardBack), Role::zoom);
+    EXPECT_FALSE(mapping.role(Movement::push));
+}
+
+TEST(AxisMapping, assignMovesTermAndSortsByMovementOrder) {
+    AxisMapping mapping;
+    mapping.assign(Movement::tiltForwardBack, Role::zoom);
+    EXPECT_EQ(mapping[Role::vertical], (Terms{Term("y")}));
+    EXPECT_EQ(mapping[Role::zoom], (Terms{Term("-rx"), Term("z")}));
+    EXPECT_EQ(mapping.role(Movement::tiltForwardBack), Role::zoom);
+
+    // x ranks before ry, which ranks before y: slide sideways goes in front.
+    mapping.assign(Movement::slideForwardBack, Role::horizontal);
+    mapping.assign(Movement::slideSideways, Role::horizontal);
+    EXPECT_EQ(mapping[Role::horizontal], (Terms{Term("x"), Term("-ry"), Term("y")}));
+    EXPECT_EQ(mapping[Role::vertical], Terms{});
+}
+
+TEST(AxisMapping, assignRemovesEitherSignAndKeepsOrderOfEqualRanks) {
+    AxisMapping mapping({{Role::horizontal, {Term("-x"), Term("z"), Term("x")}}}, {});
+    mapping.assign(Movement::slideSideways, Role::rotate);
+    EXPECT_EQ(mapping[Role::horizontal], (Terms{Term("z")}));
+    EXPECT_EQ(mapping[Role::rotate], (Terms{Term("x")}));
+
+    // Duplicates of another axis keep their relative order through the stable sort.
+    AxisMapping duplicates({{Role::zoom, {Term("z"), Term("-z")}}}, {});
+    duplicates.assign(Movement::slideSideways, Role::zoom);
+    EXPECT_EQ(duplicates[Role::zoom], (Terms{Term("x"), Term("z"), Term("-z")}));
+}
+
+TEST(AxisMapping, assignToNoRoleLeavesEveryRolePresent) {
+    AxisMapping mapping({{Role::zoom, {Term("z")}}}, {});
+    mapping.assign(Movement::push, std::nullopt);
+    EXPECT_EQ(mapping.axes.size(), 4u);
+    EXPECT_EQ(mapping[Role::zoom], Terms{});
+    EXPECT_FALSE(mapping.role(Movement::push));
+    EXPECT_EQ(mapping.text(Role::zoom), "none");
+}
+
+TEST(AxisMapping, setInvertedInsertsAndRemoves) {
+    AxisMapping mapping;
+    mapping.setInverted(true, Role::vertical);
+    EXPECT_TRUE(mapping.invertedRoles.contains(Role::vertical));
+    EXPECT_FALSE(mapping.invertedRoles.contains(Role::horizontal));
+    EXPECT_NE(mapping, AxisMapping());
+    mapping.setInverted(false, Role::vertical);
+    EXPECT_EQ(mapping, AxisMapping());
+}
+
+TEST(AxisMapping, textJoinsTermsWithoutBlanks) {
+    const AxisMapping mapping;
+    EXPECT_EQ(mapping.text(Role::horizontal), "x,-ry");
+    EXPECT_EQ(mapping.text(Role::vertical), "y,rx");
+    EXPECT_EQ(mapping.text(Role::zoom), "z");
+}
+
+TEST(AxisMappingTerm, parse) {
+    EXPECT_EQ(Term::parse("x"), Term(Axis::x));
+    EXPECT_EQ(Term::parse(" \t-RY\t "), Term(Axis::ry, true));
+    EXPECT_EQ(Term::parse("rz"), Term(Axis::rz));
+    EXPECT_FALSE(Term::parse("- x"));
+    EXPECT_FALSE(Term::parse("--x"));
+    EXPECT_FALSE(Term::parse("x\n"));
+    EXPECT_FALSE(Term::parse("-"));
+    EXPECT_FALSE(Term::parse(""));
+    EXPECT_FALSE(Term::parse("xy"));
+    EXPECT_EQ(Term("-rx").text(), "-rx");
+    EXPECT_EQ(Term("z").text(), "z");
+}
+
+TEST(AxisMappingTermDeathTest, invalidLiteralStops) {
+    EXPECT_DEATH(
+        {
+            Term term("q");
+            (void)term;
+        },
+        "");
+}
+
+TEST(AxisMapping, axesFromStoredText) {
+    EXPECT_EQ(AxisMapping::axesFrom(" X , -RY "), (Terms{Term("x"), Term("-ry")}));
+    EXPECT_EQ(AxisMapping::axesFrom("none"), Terms{});
+    EXPECT_EQ(AxisMapping::axesFrom(" NONE "), Terms{});
+    EXPECT_EQ(AxisMapping::axesFrom("none,"), Terms{});
+    EXPECT_EQ(AxisMapping::axesFrom("x,,y"), (Terms{Term("x"), Term("y")}));
+    EXPECT_EQ(AxisMapping::axesFrom("x,x"), (Terms{Term("x"), Term("x")}));
+    EXPECT_FALSE(AxisMapping::axesFrom(""));
+    EXPECT_FALSE(AxisMapping::axesFrom(","));
+    EXPECT_FALSE(AxisMapping::axesFrom("x,q"));
+    EXPECT_FALSE(AxisMapping::axesFrom("none,x"));
+    EXPECT_FALSE(AxisMapping::axesFrom("x, ,y"));
+}
+
+TEST(AxisMapping, textRoundTripsThroughAxesFrom) {
+    AxisMapping mapping;
+    mapping.assign(Movement::twist, Role::vertical);
+    mapping.assign(Movement::push, std::nullopt);
+    for (auto role : Role::allCases()) {
+        EXPECT_EQ(AxisMapping::axesFrom(mapping.text(role)), mapping[role]) << role.rawValue();
+    }
+}
+
+} // namespace
+} // namespace scroll

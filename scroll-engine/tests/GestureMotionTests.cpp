@@ -1,0 +1,124 @@
+#include "Printers.h"
+#include "ScrollCore/GestureMotion.h"
+#include "ScrollCore/RoleValues.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace scroll {
+namespace {
+
+using Role = AxisMapping::Role;
+
+RoleValues roles(double horizontal, double vertical, double zoom, double rotate) {
+    RoleValues values;
+    values.set(Role::horizontal, horizontal);
+    values.set(Role::vertical, vertical);
+    values.set(Role::zoom, zoom);
+    values.set(Role::rotate, rotate);
+    return values;
+}
+
+TEST(Activity, textsAndKinds) {
+    EXPECT_EQ(Activity::fromRawValue("rotate"), Activity::rotate);
+    EXPECT_FALSE(Activity::fromRawValue("Rotate"));
+    EXPECT_EQ(Activity::allCases()[0], Activity::scroll);
+    EXPECT_EQ(GestureKind(GestureKind::zoom).role(), Role::zoom);
+    EXPECT_EQ(GestureKind(GestureKind::rotate).role(), Role::rotate);
+    EXPECT_EQ(GestureKind(GestureKind::zoom).activity(), Activity::zoom);
+    EXPECT_EQ(GestureKind(GestureKind::rotate).activity(), Activity::rotate);
+}
+
+TEST(RoleValuesLead, scrollWinsTieAgainstGesture) {
+    EXPECT_EQ(roles(0.3, 0, 0.3, 0).lead({}), Activity::scroll);
+    EXPECT_EQ(roles(0, -0.3, 0, 0.3).lead({}), Activity::scroll);
+    EXPECT_EQ(roles(0, 0.29, 0.3, 0).lead({}), Activity::zoom);
+}
+
+TEST(RoleValuesLead, strongerGestureLeads) {
+    EXPECT_EQ(roles(0, 0.4, 0.2, -0.5).lead({}), Activity::rotate);
+}
+
+TEST(RoleValuesLead, zoomWinsTieAgainstRotate) {
+    EXPECT_EQ(roles(0, 0, 0.5, -0.5).lead({}), Activity::zoom);
+}
+
+TEST(RoleValuesLead, nothingMovingLeadsScroll) {
+    EXPECT_EQ(RoleValues().lead({}), Activity::scroll);
+    EXPECT_EQ(roles(0, 0, 0, 0).lead({}), Activity::scroll);
+}
+
+TEST(RoleValuesLead, runningGestureKeepsLead) {
+    EXPECT_EQ(roles(0, 0, 0.9, 0).lead({GestureKind::rotate}), Activity::rotate);
+    EXPECT_EQ(roles(0, 0, 0, 0.9).lead({GestureKind::zoom, GestureKind::rotate}), Activity::zoom);
+    EXPECT_EQ(roles(0.9, 0, 0, 0).lead({GestureKind::zoom}), Activity::zoom);
+}
+
+TEST(RoleValuesActivities, leadJoinedByItsTogetherSet) {
+    const auto zoomLead = roles(0, 0, 0.5, 0);
+    EXPECT_EQ(zoomLead.activities({}, {Activity::zoom, Activity::rotate}),
+              (ActivitySet{Activity::zoom, Activity::rotate}));
+    EXPECT_EQ(zoomLead.activities({}, {}), ActivitySet{Activity::zoom});
+    const auto scrollLead = roles(0.5, 0, 0.1, 0);
+    EXPECT_EQ(scrollLead.activities({}, {Activity::scroll, Activity::zoom}),
+              (ActivitySet{Activity::scroll, Activity::zoom}));
+    EXPECT_EQ(scrollLead.activities({}, {Activity::zoom, Activity::rotate}),
+              ActivitySet{Activity::scroll});
+}
+
+TEST(GestureMotion, zoomStepsMultiplyToExpOfRateTimesTime) {
+    GestureMotion zoom(GestureKind::zoom);
+    const double rate = std::log(10.0);
+    const auto first = zoom.step(rate, 0.5);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0], (GestureStep{GesturePhase::began, 0}));
+    EXPECT_EQ(first[1].phase, GesturePhase::changed);
+    EXPECT_NEAR(first[1].amount, 2.16228, 1e-5);
+    EXPECT_TRUE(zoom.active);
+    const auto second = zoom.step(rate, 0.5);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].phase, GesturePhase::changed);
+    EXPECT_NEAR((1 + first[1].amount) * (1 + second[0].amount), 10.0, 1e-12);
+}
+
+TEST(GestureMotion, negativeZoomShrinks) {
+    GestureMotion zoom(GestureKind::zoom);
+    const auto steps = zoom.step(-std::log(2.0), 1.0);
+    EXPECT_NEAR(steps[1].amount, -0.5, 1e-12);
+}
+
+TEST(GestureMotion, rotateAmountIsDegreesAndEventRotationNegates) {
+    GestureMotion rotate(GestureKind::rotate);
+    const auto steps = rotate.step(180, 1.0 / 120);
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_DOUBLE_EQ(steps[1].amount, 1.5);
+    EXPECT_DOUBLE_EQ(steps[1].eventRotation(), -1.5);
+}
+
+TEST(GestureMotion, zeroRateEndsOnceAndOnlyWhenActive) {
+    GestureMotion rotate(GestureKind::rotate);
+    EXPECT_TRUE(rotate.step(0, 0.01).empty());
+    EXPECT_FALSE(rotate.active);
+    rotate.step(10, 0.01);
+    EXPECT_EQ(rotate.step(0, 0.01), (GestureSteps{{GesturePhase::ended, 0}}));
+    EXPECT_FALSE(rotate.active);
+    EXPECT_TRUE(rotate.step(0, 0.01).empty());
+}
+
+TEST(GestureMotion, endEndsOnlyAnActiveGesture) {
+    GestureMotion zoom(GestureKind::zoom);
+    EXPECT_TRUE(zoom.end().empty());
+    zoom.step(1, 0.01);
+    EXPECT_EQ(zoom.end(), (GestureSteps{{GesturePhase::ended, 0}}));
+    EXPECT_TRUE(zoom.end().empty());
+    // The next non-zero rate begins afresh.
+    EXPECT_EQ(zoom.step(1, 0.01).size(), 2u);
+    EXPECT_EQ(zoom, [] {
+        GestureMotion active(GestureKind::zoom);
+        active.active = true;
+        return active;
+    }());
+}
+
+} // namespace
+} // namespace scroll

@@ -1,0 +1,180 @@
+#include "ScrollCore/ScrollSettings.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace scroll {
+namespace {
+
+using Response = ScrollSettings::Response;
+using Momentum = ScrollSettings::Momentum;
+using AppSetting = ScrollSettings::AppSetting;
+
+TEST(ScrollSettings, defaults) {
+    const ScrollSettings s;
+    EXPECT_EQ(s.response, Response::balanced);
+    EXPECT_EQ(s.momentum, Momentum::medium);
+    EXPECT_TRUE(s.diagonal);
+    EXPECT_EQ(s.simultaneous, (ActivitySet{Activity::zoom, Activity::rotate}));
+    EXPECT_EQ(s.speed, 1.0);
+    EXPECT_EQ(s.scrollSpeed, 3000.0);
+    EXPECT_EQ(s.zoomSpeed, 10.0);
+    EXPECT_EQ(s.rotateSpeed, 180.0);
+    EXPECT_EQ(s.tickRate, 120.0);
+    EXPECT_EQ(s.mapping, AxisMapping());
+    EXPECT_TRUE(s.appSettings.empty());
+    EXPECT_TRUE(s.allowedApps.empty());
+    EXPECT_EQ(s.excludedApps,
+              (std::set<std::string>{"com.cockos.reaper", "org.blenderfoundation.blender",
+                                     "com.autodesk.fusion360", "com.google.GoogleEarthPro"}));
+    EXPECT_FALSE(s.newAppsOn);
+    EXPECT_FALSE(s.diagnostics);
+}
+
+TEST(ScrollSettings, presetTables) {
+    EXPECT_EQ(Response(Response::direct).deadzone(), 0.06);
+    EXPECT_EQ(Response(Response::direct).exponent(), 1.8);
+    EXPECT_EQ(Response(Response::balanced).deadzone(), 0.12);
+    EXPECT_EQ(Response(Response::balanced).exponent(), 3.0);
+    EXPECT_EQ(Response(Response::precise).deadzone(), 0.2);
+    EXPECT_EQ(Response(Response::precise).exponent(), 4.0);
+    EXPECT_EQ(Momentum(Momentum::off).time(), 0.0);
+    EXPECT_EQ(Momentum(Momentum::short_).time(), 0.15);
+    EXPECT_EQ(Momentum(Momentum::medium).time(), 0.3);
+    EXPECT_EQ(Momentum(Momentum::long_).time(), 0.6);
+    EXPECT_EQ(Momentum::fromRawValue("short"), Momentum::short_);
+    EXPECT_EQ(Momentum(Momentum::long_).rawValue(), "long");
+    EXPECT_EQ(AppSetting::fromRawValue("together"), AppSetting::together);
+}
+
+TEST(ScrollSettings, appSettingKeys) {
+    const auto keys = [](AppSetting s) {
+        const auto span = s.keys();
+        return std::vector<std::string_view>(span.begin(), span.end());
+    };
+    EXPECT_EQ(keys(AppSetting::speed), std::vector<std::string_view>{"speed"});
+    EXPECT_EQ(keys(AppSetting::response), std::vector<std::string_view>{"response"});
+    EXPECT_EQ(keys(AppSetting::momentum), std::vector<std::string_view>{"momentum_preset"});
+    EXPECT_EQ(keys(AppSetting::together),
+              (std::vector<std::string_view>{"diagonal", "simultaneous"}));
+    std::set<std::string_view> all;
+    for (auto setting : AppSetting::allCases()) {
+        for (auto key : setting.keys())
+            all.insert(key);
+    }
+    EXPECT_EQ(all, std::set<std::string_view>(ScrollSettings::perAppKeys.begin(),
+                                              ScrollSettings::perAppKeys.end()));
+    EXPECT_TRUE(ScrollSettings::isPerAppKey("momentum_preset"));
+    EXPECT_FALSE(ScrollSettings::isPerAppKey("scroll_speed"));
+}
+
+TEST(ScrollSettings, derivedValues) {
+    ScrollSettings s;
+    s.response = Response::precise;
+    EXPECT_EQ(s.shaping(), (AxisShaping{0.2, 4.0, 0.5}));
+    s.diagonal = false;
+    EXPECT_EQ(s.shaping().crosstalkRatio, 1.0);
+
+    s.speed = 2.0;
+    EXPECT_EQ(s.effectiveScrollSpeed(), 6000.0);
+    EXPECT_DOUBLE_EQ(s.rate(GestureKind::rotate), 180.0 * std::sqrt(2.0));
+    EXPECT_DOUBLE_EQ(s.rate(GestureKind::zoom), std::log(10.0) * std::sqrt(2.0));
+
+    s.momentum = Momentum::long_;
+    EXPECT_EQ(s.glide(), Glide(0.6, 20.0));
+    EXPECT_EQ(s.glide().x, 0);
+}
+
+TEST(ScrollSettings, togetherSwitches) {
+    ScrollSettings s;
+    EXPECT_TRUE(s.rotatesWhileZooming());
+    EXPECT_FALSE(s.scrollsWhileZooming());
+    s.setScrollsWhileZooming(true);
+    EXPECT_EQ(s.simultaneous, (ActivitySet{Activity::scroll, Activity::zoom, Activity::rotate}));
+    s.setRotatesWhileZooming(false);
+    EXPECT_EQ(s.simultaneous, (ActivitySet{Activity::scroll, Activity::zoom}));
+    s.setScrollsWhileZooming(false);
+    EXPECT_EQ(s.simultaneous, ActivitySet{}); // {zoom} alone is emptied
+    s.setRotatesWhileZooming(true);
+    EXPECT_EQ(s.simultaneous, (ActivitySet{Activity::zoom, Activity::rotate}));
+}
+
+TEST(ScrollSettings, turningOffAnAbsentPairKeepsOtherPairs) {
+    ScrollSettings s;
+    s.simultaneous = {Activity::scroll, Activity::rotate};
+    s.setScrollsWhileZooming(false);
+    EXPECT_EQ(s.simultaneous, (ActivitySet{Activity::scroll, Activity::rotate}));
+    s.simultaneous = {Activity::rotate};
+    s.setRotatesWhileZooming(false);
+    EXPECT_EQ(s.simultaneous, ActivitySet{});
+}
+
+TEST(ScrollSettings, speedSlider) {
+    EXPECT_DOUBLE_EQ(ScrollSettings::sliderPosition(0.25), 0.0);
+    EXPECT_DOUBLE_EQ(ScrollSettings::sliderPosition(1.0), 0.5);
+    EXPECT_DOUBLE_EQ(ScrollSettings::sliderPosition(4.0), 1.0);
+    EXPECT_DOUBLE_EQ(ScrollSettings::sliderPosition(2.0), 0.75);
+    EXPECT_GT(ScrollSettings::sliderPosition(8.0), 1.0); // not clamped
+    EXPECT_EQ(ScrollSettings::speedAtSliderPosition(0.5), 1.0);
+    EXPECT_EQ(ScrollSettings::speedAtSliderPosition(0.3), 0.57);
+    EXPECT_EQ(ScrollSettings::speedAtSliderPosition(-1), 0.25);
+    EXPECT_EQ(ScrollSettings::speedAtSliderPosition(2), 4.0);
+    EXPECT_EQ(ScrollSettings::speedAtSliderPosition(0.75), 2.0);
+    // 0.25 * 2^(4 * 0.1) = 0.3298...: rounds to 0.33.
+    EXPECT_EQ(ScrollSettings::speedAtSliderPosition(0.1), 0.33);
+}
+
+TEST(ClosedRange, clampedLimitsToBothEnds) {
+    EXPECT_EQ(clamped(5, ClosedRange<int>{1, 3}), 3);
+    EXPECT_EQ(clamped(-5, ClosedRange<int>{1, 3}), 1);
+    EXPECT_EQ(clamped(2, ClosedRange<int>{1, 3}), 2);
+    EXPECT_EQ(clamped(0.1, ScrollSettings::speedRange), 0.25);
+    EXPECT_EQ(clamped(std::string("m"), ClosedRange<std::string>{"a", "c"}), "c");
+}
+
+TEST(DevicePolicy, choiceAndTakesDevice) {
+    const std::set<std::string> allowed{"a", "both"};
+    const std::set<std::string> excluded{"e", "both"};
+    using DevicePolicy::AppChoice;
+    EXPECT_EQ(DevicePolicy::choice("a", allowed, excluded), AppChoice::on);
+    EXPECT_EQ(DevicePolicy::choice("e", allowed, excluded), AppChoice::off);
+    EXPECT_EQ(DevicePolicy::choice("both", allowed, excluded), AppChoice::off);
+    EXPECT_EQ(DevicePolicy::choice("x", allowed, excluded), AppChoice::unconfigured);
+    EXPECT_TRUE(DevicePolicy::takesDevice("a", allowed, excluded));
+    EXPECT_FALSE(DevicePolicy::takesDevice("both", allowed, excluded));
+    EXPECT_FALSE(DevicePolicy::takesDevice("e", allowed, excluded));
+    EXPECT_FALSE(DevicePolicy::takesDevice("x", allowed, excluded));
+    EXPECT_FALSE(DevicePolicy::takesDevice(std::nullopt, allowed, excluded));
+}
+
+TEST(ScrollSettings, deviceSwitches) {
+    ScrollSettings s;
+    using DevicePolicy::AppChoice;
+    for (auto app : DevicePolicy::defaultExcluded) {
+        EXPECT_EQ(s.deviceChoice(std::string(app)), AppChoice::off);
+    }
+    EXPECT_EQ(s.deviceChoice("org.example.editor"), AppChoice::unconfigured);
+
+    s.setDevice(true, "org.example.editor");
+    EXPECT_EQ(s.deviceChoice("org.example.editor"), AppChoice::on);
+    s.setDevice(false, "org.example.editor");
+    EXPECT_FALSE(s.allowedApps.contains("org.example.editor"));
+    EXPECT_TRUE(s.excludedApps.contains("org.example.editor"));
+    s.setDevice(true, "com.cockos.reaper");
+    EXPECT_FALSE(s.excludedApps.contains("com.cockos.reaper"));
+    EXPECT_EQ(s.deviceChoice("com.cockos.reaper"), AppChoice::on);
+}
+
+TEST(ScrollSettings, turnsOnInFrontOnlyForNewAppsWhenSwitchedOn) {
+    ScrollSettings s;
+    s.allowedApps = {"allowed"};
+    EXPECT_FALSE(s.turnsOnInFront("new"));
+    EXPECT_FALSE(s.turnsOnInFront("allowed"));
+    s.newAppsOn = true;
+    EXPECT_TRUE(s.turnsOnInFront("new"));
+    EXPECT_FALSE(s.turnsOnInFront("allowed"));
+    EXPECT_FALSE(s.turnsOnInFront("com.cockos.reaper"));
+}
+
+} // namespace
+} // namespace scroll
