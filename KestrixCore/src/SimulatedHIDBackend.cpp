@@ -1,0 +1,466 @@
+#include "KestrixCore/SimulatedHIDBackend.h"
+
+#include "DescriptorFacts.h"
+
+#include "KestrixProtocol/MainLoop.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+namespace kestrix::core {
+
+namespace {
+class SimulatedHandle;
+}
+
+struct SimulatedHIDBackend::State {
+    struct Device {
+        SimulatedDevice spec;
+        bool attached = false;
+        int epoch = 0; // counts attachments: a handle from an earlier one is dead
+        std::map<std::string, PropertyValue> own;
+        std::map<std::string, PropertyValue> searched;
+        std::vector<std::weak_ptr<SimulatedHandle>> active; // open, activated handles
+        int openHandles = 0;
+        bool seized = false;
+        int opens[2] = {0, 0};
+        std::vector<std::vector<std::uint8_t>> outputs;
+        std::vector<FeatureRead> featureReads;
+        std::size_t delivered = 0;
+    };
+
+    mutable std::mutex mutex;
+    std::condition_variable released;
+    bool holding = false;
+    std::map<DeviceKey, Device> devices;
+    std::vector<ControlRequest> controlRequests;
+    DeviceKey nextKey = 1;
+    double startTime = 0.0;
+    bool alive = true;
+};
+
+namespace {
+
+using State = SimulatedHIDBackend::State;
+
+std::map<std::string, PropertyValue> ownProperties(const SimulatedDevice& spec) {
+    std::map<std::string, PropertyValue> own;
+    own[property::vendorID] = spec.vendorID;
+    own[property::productID] = spec.productID;
+    if (spec.product)
+        own[property::product] = *spec.product;
+    if (spec.transport)
+        own[property::transport] = *spec.transport;
+    if (spec.serialNumber)
+        own[property::serialNumber] = *spec.serialNumber;
+    if (spec.bluetoothAddress)
+        own[property::deviceAddress] = *spec.bluetoothAddress;
+    if (spec.locationID)
+        own[property::locationID] = *spec.locationID;
+    if (spec.reportDescriptor) {
+        addDescriptorFacts(*spec.reportDescriptor, own);
+        own[property::reportDescriptor] = *spec.reportDescriptor;
+    }
+    return own;
+}
+
+std::optional<PropertyValue> find(const std::map<std::string, PropertyValue>& map,
+                                  const std::string& name) {
+    auto it = map.find(name);
+    if (it == map.end())
+        return std::nullopt;
+    return it->second;
+}
+
+class SimulatedHandle final : public HIDHandle,
+                              public std::enable_shared_from_this<SimulatedHandle> {
+public:
+    SimulatedHandle(std::shared_ptr<State> state, DeviceKey key,
+                    std::map<std::string, PropertyValue> own)
+        : state_(std::move(state)), key_(key), own_(std::move(own)) {}
+    ~SimulatedHandle() override { close(); }
+
+    std::optional<PropertyValue> property(const std::string& name) const override {
+        return find(own_, name);
+    }
+
+    void setInputHandler(std::uint8_t* buffer, std::size_t size, InputHandler handler) override {
+        buffer_ = buffer;
+        size_ = size;
+        handler_ = std::move(handler);
+    }
+
+    HIDResult open(bool seize) override {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->devices.find(key_);
+        if (it == state_->devices.end() || !it->second.attached)
+            return ENODEV;
+        auto& device = it->second;
+        device.opens[seize ? 1 : 0] += 1;
+        epoch_ = device.epoch;
+        if (open_)
+            return hidSuccess;
+        if (device.spec.openError != hidSuccess)
+            return device.spec.openError;
+        if (seize && (device.spec.busy || device.seized))
+            return exclusiveAccess;
+        open_ = true;
+        seized_ = seize;
+        device.seized = device.seized || seize;
+        device.openHandles += 1;
+        return hidSuccess;
+    }
+
+    void activate() override {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->devices.find(key_);
+        if (!open_ || !handler_ || active_ || it == state_->devices.end())
+            return;
+        active_ = true;
+        it->second.active.push_back(weak_from_this());
+    }
+
+    void close() override {
+        std::lock_guard lock(state_->mutex);
+        if (!open_)
+            return;
+        open_ = false;
+        active_ = false;
+        auto it = state_->devices.find(key_);
+        if (it == state_->devices.end())
+            return;
+        auto& device = it->second;
+        if (device.epoch != epoch_)
+            return; // opened before the device was plugged in again: nothing of it counts now
+        device.openHandles -= 1;
+        if (seized_)
+            device.seized = false;
+        std::erase_if(device.active, [this](const std::weak_ptr<SimulatedHandle>& weak) {
+            auto handle = weak.lock();
+            return !handle || handle.get() == this;
+        });
+    }
+
+    void cancel() override { close(); }
+
+    HIDResult getFeature(std::uint8_t reportID, std::uint8_t* buffer,
+                         std::size_t& length) override {
+        std::unique_lock lock(state_->mutex);
+        state_->released.wait(lock, [&] { return !state_->holding; });
+        auto it = state_->devices.find(key_);
+        if (!open_ || it == state_->devices.end() || !live(it->second))
+            return ENODEV;
+        auto& device = it->second;
+        device.featureReads.push_back({reportID, length, seized_});
+        auto report = device.spec.featureReports.find(reportID);
+        if (device.spec.hidFeatureFails || report == device.spec.featureReports.end())
+            return EPIPE;
+        length = std::min(length, report->second.size());
+        std::copy_n(report->second.begin(), length, buffer);
+        return hidSuccess;
+    }
+
+    HIDResult setOutputReport(std::uint8_t, const std::uint8_t* bytes,
+                              std::size_t length) override {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->devices.find(key_);
+        if (!open_ || it == state_->devices.end() || !live(it->second))
+            return ENODEV;
+        if (it->second.spec.outputError != hidSuccess)
+            return it->second.spec.outputError;
+        it->second.outputs.emplace_back(bytes, bytes + length);
+        return hidSuccess;
+    }
+
+    // Called on the loop without the state lock held.
+    void deliver(const std::vector<std::uint8_t>& bytes) {
+        if (!handler_ || !buffer_)
+            return;
+        std::size_t n = std::min(bytes.size(), size_);
+        std::copy_n(bytes.begin(), n, buffer_);
+        handler_(buffer_, n);
+    }
+
+    bool isActive() const {
+        std::lock_guard lock(state_->mutex);
+        return active_;
+    }
+
+private:
+    bool live(const State::Device& device) const {
+        return device.attached && device.epoch == epoch_;
+    }
+
+    std::shared_ptr<State> state_;
+    DeviceKey key_;
+    int epoch_ = 0;
+    std::map<std::string, PropertyValue> own_;
+    std::uint8_t* buffer_ = nullptr;
+    std::size_t size_ = 0;
+    InputHandler handler_;
+    bool open_ = false;
+    bool seized_ = false;
+    bool active_ = false;
+};
+
+} // namespace
+
+SimulatedHIDBackend::SimulatedHIDBackend(MainLoop& loop, std::vector<SimulatedDevice> devices)
+    : loop_(loop), state_(std::make_shared<State>()) {
+    for (auto& spec : devices) {
+        State::Device device;
+        device.own = ownProperties(spec);
+        if (spec.interface)
+            device.searched[property::interfaceNumber] = *spec.interface;
+        device.spec = std::move(spec);
+        state_->devices[state_->nextKey++] = std::move(device);
+    }
+}
+
+SimulatedHIDBackend::~SimulatedHIDBackend() {
+    std::lock_guard lock(state_->mutex);
+    state_->alive = false;
+    state_->holding = false;
+    state_->released.notify_all();
+}
+
+void SimulatedHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
+    if (running_)
+        return;
+    running_ = true;
+    appeared_ = std::move(appeared);
+    vanished_ = std::move(vanished);
+    state_->startTime = loop_.now();
+    std::vector<std::pair<DeviceKey, SimulatedDevice>> specs;
+    {
+        std::lock_guard lock(state_->mutex);
+        for (const auto& [key, device] : state_->devices)
+            specs.emplace_back(key, device.spec);
+    }
+    std::weak_ptr<State> weak = state_;
+    for (const auto& [key, spec] : specs) {
+        DeviceKey k = key;
+        loop_.after(std::max(0.0, spec.appearAt), [this, weak, k] {
+            if (auto state = weak.lock(); state && state->alive)
+                attach(k);
+        });
+        if (spec.vanishAt)
+            loop_.after(std::max(0.0, *spec.vanishAt), [this, weak, k] {
+                if (auto state = weak.lock(); state && state->alive)
+                    detach(k);
+            });
+        for (const auto& report : spec.reports)
+            schedule(key, report, 0);
+    }
+}
+
+void SimulatedHIDBackend::schedule(DeviceKey key, const SimulatedReport& report,
+                                   std::int64_t index) {
+    if (index >= report.count)
+        return;
+    double due = state_->startTime + report.at + static_cast<double>(index) * report.every;
+    std::weak_ptr<State> weak = state_;
+    loop_.after(std::max(0.0, due - loop_.now()), [this, weak, key, report, index] {
+        auto state = weak.lock();
+        if (!state || !state->alive)
+            return;
+        send(key, report.bytes);
+        schedule(key, report, index + 1);
+    });
+}
+
+void SimulatedHIDBackend::stop() { running_ = false; }
+
+void SimulatedHIDBackend::attach(DeviceKey key) {
+    {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->devices.find(key);
+        if (it == state_->devices.end() || it->second.attached)
+            return;
+        const auto& descriptor = it->second.spec.reportDescriptor;
+        // The matching a platform does: SpaceMouse vendors, multi-axis controllers only.
+        if (!isSpaceMouseVendor(it->second.spec.vendorID) ||
+            (descriptor && !declaresMultiAxisController(*descriptor)))
+            return;
+        it->second.attached = true;
+        it->second.epoch += 1;
+        it->second.openHandles = 0;
+        it->second.seized = false;
+    }
+    if (running_)
+        appeared_(key);
+}
+
+void SimulatedHIDBackend::detach(DeviceKey key) {
+    {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->devices.find(key);
+        if (it == state_->devices.end() || !it->second.attached)
+            return;
+        it->second.attached = false;
+        it->second.active.clear();
+    }
+    if (running_)
+        vanished_(key);
+}
+
+DeviceKey SimulatedHIDBackend::add(SimulatedDevice spec) {
+    DeviceKey key;
+    {
+        std::lock_guard lock(state_->mutex);
+        key = state_->nextKey++;
+        State::Device device;
+        device.own = ownProperties(spec);
+        if (spec.interface)
+            device.searched[property::interfaceNumber] = *spec.interface;
+        device.spec = std::move(spec);
+        state_->devices[key] = std::move(device);
+    }
+    attach(key);
+    return key;
+}
+
+void SimulatedHIDBackend::remove(DeviceKey key) { detach(key); }
+
+void SimulatedHIDBackend::reattach(DeviceKey key) { attach(key); }
+
+void SimulatedHIDBackend::setBusy(DeviceKey key, bool busy) {
+    std::lock_guard lock(state_->mutex);
+    if (auto it = state_->devices.find(key); it != state_->devices.end())
+        it->second.spec.busy = busy;
+}
+
+void SimulatedHIDBackend::setFaults(DeviceKey key, bool hidFeatureFails, bool controlPipeFails) {
+    std::lock_guard lock(state_->mutex);
+    if (auto it = state_->devices.find(key); it != state_->devices.end()) {
+        it->second.spec.hidFeatureFails = hidFeatureFails;
+        it->second.spec.controlPipeFails = controlPipeFails;
+    }
+}
+
+void SimulatedHIDBackend::send(DeviceKey key, const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::weak_ptr<SimulatedHandle>> targets;
+    {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->devices.find(key);
+        if (it == state_->devices.end() || !it->second.attached)
+            return;
+        targets = it->second.active;
+    }
+    for (const auto& weak : targets) {
+        auto handle = weak.lock();
+        // An earlier delivery may have closed this handle.
+        if (!handle || !handle->isActive())
+            continue;
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->devices[key].delivered += 1;
+        }
+        handle->deliver(bytes);
+    }
+}
+
+void SimulatedHIDBackend::holdFeatureReads() {
+    std::lock_guard lock(state_->mutex);
+    state_->holding = true;
+}
+
+void SimulatedHIDBackend::releaseFeatureReads() {
+    std::lock_guard lock(state_->mutex);
+    state_->holding = false;
+    state_->released.notify_all();
+}
+
+bool SimulatedHIDBackend::exists(DeviceKey key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    return it != state_->devices.end() && it->second.attached;
+}
+
+std::optional<PropertyValue> SimulatedHIDBackend::property(DeviceKey key,
+                                                           const std::string& name) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    if (it == state_->devices.end() || !it->second.attached)
+        return std::nullopt;
+    return find(it->second.own, name);
+}
+
+std::optional<PropertyValue> SimulatedHIDBackend::searchProperty(DeviceKey key,
+                                                                 const std::string& name) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    if (it == state_->devices.end() || !it->second.attached)
+        return std::nullopt;
+    return find(it->second.searched, name);
+}
+
+std::shared_ptr<HIDHandle> SimulatedHIDBackend::makeHandle(DeviceKey key) {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    if (it == state_->devices.end() || !it->second.attached)
+        return nullptr;
+    return std::make_shared<SimulatedHandle>(state_, key, it->second.own);
+}
+
+std::optional<std::vector<std::uint8_t>>
+SimulatedHIDBackend::getFeatureOverControlPipe(std::uint32_t location, std::uint16_t interface,
+                                               std::uint8_t reportID, std::uint16_t size) {
+    std::lock_guard lock(state_->mutex);
+    state_->controlRequests.push_back({location, interface, reportID, size});
+    for (const auto& [key, device] : state_->devices) {
+        const auto& spec = device.spec;
+        if (!device.attached || spec.controlPipeFails ||
+            static_cast<std::uint32_t>(spec.locationID.value_or(0)) != location ||
+            spec.interface.value_or(0) != interface)
+            continue;
+        auto report = spec.featureReports.find(reportID);
+        if (report == spec.featureReports.end())
+            return std::nullopt;
+        auto bytes = report->second;
+        bytes.resize(std::min<std::size_t>(bytes.size(), size));
+        return bytes;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::vector<std::uint8_t>> SimulatedHIDBackend::outputReports(DeviceKey key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    return it == state_->devices.end() ? std::vector<std::vector<std::uint8_t>>{}
+                                       : it->second.outputs;
+}
+
+std::vector<SimulatedHIDBackend::FeatureRead>
+SimulatedHIDBackend::featureReads(DeviceKey key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    return it == state_->devices.end() ? std::vector<FeatureRead>{} : it->second.featureReads;
+}
+
+std::vector<SimulatedHIDBackend::ControlRequest> SimulatedHIDBackend::controlRequests() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->controlRequests;
+}
+
+int SimulatedHIDBackend::opens(DeviceKey key, bool seize) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    return it == state_->devices.end() ? 0 : it->second.opens[seize ? 1 : 0];
+}
+
+int SimulatedHIDBackend::openHandles(DeviceKey key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    return it == state_->devices.end() ? 0 : it->second.openHandles;
+}
+
+std::size_t SimulatedHIDBackend::deliveredReports(DeviceKey key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->devices.find(key);
+    return it == state_->devices.end() ? 0 : it->second.delivered;
+}
+
+} // namespace kestrix::core

@@ -1,0 +1,452 @@
+#include "DevicesTestFixtures.h"
+
+using namespace kestrix;
+using namespace kestrix::core;
+using namespace kestrix::core::testing;
+
+namespace {
+
+using DevicesDiscovery = DevicesFixture;
+using DevicesSeizing = DevicesFixture;
+using DevicesLED = DevicesFixture;
+using DevicesList = DevicesFixture;
+using DevicesReports = DevicesFixture;
+
+TEST(DevicesIdentity, serialComesFirstThenBluetoothThenPort) {
+    SpaceMouseDevice info;
+    info.vendorID = 0x256F;
+    info.productID = 0xC652;
+    info.transport = "Bluetooth";
+    info.bluetoothAddress = "AA-BB-0C-DD-EE-FF";
+    info.locationID = 0x14200000;
+    info.serialNumber = "XY99";
+    EXPECT_EQ(Devices::identity(info, 1), "serial:XY99");
+    info.serialNumber.reset();
+    EXPECT_EQ(Devices::identity(info, 1), "bt:aa:bb:0c:dd:ee:ff");
+    info.bluetoothAddress = "";
+    EXPECT_EQ(Devices::identity(info, 1), "port:256f:c652@14200000/1");
+    info.transport = "USB";
+    info.bluetoothAddress = "aa:bb";
+    EXPECT_EQ(Devices::identity(info, std::nullopt), "port:256f:c652@14200000");
+    info.locationID.reset();
+    EXPECT_EQ(Devices::identity(info, 0), "port:256f:c652@00000000/0");
+}
+
+TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModel) {
+    make({compact()});
+    auto device = only();
+    EXPECT_EQ(device.id, "serial:ABC123");
+    EXPECT_EQ(device.name, "SpaceMouse Compact");
+    EXPECT_EQ(device.state, "closed");
+    EXPECT_EQ(device.locationID, 0x01230000);
+    EXPECT_EQ(device.axisFullScale, 350);
+    EXPECT_EQ(device.hasLED, true);
+    EXPECT_EQ(device.buttons, (smk::SpaceMouseButtons{smk::SpaceMouseButtons::left,
+                                                      smk::SpaceMouseButtons::right}));
+    EXPECT_EQ(lines, std::vector<std::string>{
+                         "device appeared: SpaceMouse Compact (256F:C635, checked) serial:ABC123 (USB)"});
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(sim->featureReads(1).size(), 0u);
+}
+
+TEST_F(DevicesDiscovery, readsTheSerialNumberFromFeatureReportEight) {
+    auto device = compact(std::nullopt);
+    device.featureReports[8] = serialReport();
+    make({device});
+    EXPECT_TRUE(ids().empty()); // not before the read comes back
+    settle();
+    EXPECT_EQ(ids(), std::vector<std::string>{"serial:AB12345"});
+    ASSERT_EQ(sim->featureReads(1).size(), 1u);
+    EXPECT_EQ(sim->featureReads(1)[0], (SimulatedHIDBackend::FeatureRead{8, 8, false}));
+    EXPECT_EQ(sim->openHandles(1), 0);
+    EXPECT_EQ(count("no serial number"), 0);
+}
+
+TEST_F(DevicesDiscovery, usbDeviceFallsBackToTheControlPipeWithItsInterface) {
+    auto device = compact(std::nullopt);
+    device.interface = 2;
+    device.featureReports[8] = serialReport();
+    device.hidFeatureFails = true;
+    make({device});
+    settle();
+    EXPECT_EQ(ids(), std::vector<std::string>{"serial:AB12345"});
+    EXPECT_EQ(sim->controlRequests(),
+              (std::vector<SimulatedHIDBackend::ControlRequest>{{0x01230000, 2, 8, 8}}));
+}
+
+TEST_F(DevicesDiscovery, failedSerialReadFallsBackToThePortAndSaysSo) {
+    auto device = compact(std::nullopt);
+    device.hidFeatureFails = true;
+    device.controlPipeFails = true;
+    make({device});
+    settle();
+    EXPECT_EQ(ids(), std::vector<std::string>{"port:256f:c635@01230000"});
+    EXPECT_EQ(lines.back(), "no serial number from feature report 8 of port:256f:c635@01230000: "
+                            "told apart by its port only");
+}
+
+TEST_F(DevicesDiscovery, bluetoothDeviceIsReadOverHIDOnlyAndNamedByItsAddress) {
+    auto device = wirelessOverBluetooth("AA-BB-CC-DD-EE-0F");
+    device.hidFeatureFails = true;
+    make({device});
+    settle();
+    EXPECT_EQ(ids(), std::vector<std::string>{"bt:aa:bb:cc:dd:ee:0f"});
+    EXPECT_TRUE(sim->controlRequests().empty());
+    EXPECT_EQ(sim->featureReads(1).size(), 1u);
+}
+
+TEST_F(DevicesDiscovery, universalReceiverInterfacesDifferOnlyByTheirSlot) {
+    auto receiver = compact(std::nullopt);
+    receiver.productID = 0xC652;
+    auto second = receiver;
+    second.interface = 1;
+    auto other = compact(std::nullopt);
+    other.productID = 0xC626;
+    other.vendorID = 0x046D;
+    other.interface = 1;
+    other.locationID = 0x02100000;
+    make({receiver, second, other});
+    // Neither the receiver nor vendor 046D has a serial report: registered at once.
+    EXPECT_EQ(devices->backgroundWork(), 0u);
+    EXPECT_EQ(ids(), (std::vector<std::string>{"port:046d:c626@02100000",
+                                               "port:256f:c652@01230000/0",
+                                               "port:256f:c652@01230000/1"}));
+    EXPECT_EQ(count("no serial number"), 0);
+    EXPECT_TRUE(sim->featureReads(1).empty());
+}
+
+TEST_F(DevicesDiscovery, serialReadRacingARemovalIsDropped) {
+    auto device = compact(std::nullopt);
+    device.featureReports[8] = serialReport();
+    make();
+    sim->holdFeatureReads();
+    auto key = sim->add(device);
+    sim->remove(key);
+    sim->releaseFeatureReads();
+    settle();
+    EXPECT_TRUE(ids().empty());
+    EXPECT_EQ(count("device appeared"), 0);
+    EXPECT_EQ(changes, 0);
+}
+
+TEST_F(DevicesDiscovery, aStaleSerialReadDoesNotNameTheDeviceThatTookItsKey) {
+    auto device = compact(std::nullopt);
+    device.featureReports[8] = serialReport();
+    // The first read's handle dies with the removal, so it comes back without a serial number.
+    device.controlPipeFails = true;
+    make();
+    sim->holdFeatureReads();
+    auto key = sim->add(device);
+    sim->remove(key);
+    sim->reattach(key); // a new read starts, held as well
+    sim->releaseFeatureReads();
+    settle();
+    EXPECT_EQ(ids(), std::vector<std::string>{"serial:AB12345"});
+    EXPECT_EQ(count("device appeared"), 1);
+}
+
+TEST_F(DevicesDiscovery, virtualTransportIsSkippedSilently) {
+    auto device = compact();
+    device.transport = "Some VIRTUAL bus";
+    make({device});
+    EXPECT_TRUE(ids().empty());
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(DevicesDiscovery, missingTransportCountsAsUSB) {
+    auto device = compact();
+    device.transport.reset();
+    make({device});
+    EXPECT_EQ(only().transport, "USB");
+}
+
+TEST_F(DevicesDiscovery, ignoredProductIsLoggedOnEveryAppearance) {
+    auto device = compact();
+    device.productID = 0xC650;
+    device.product.reset();
+    make({device});
+    sim->remove(1);
+    sim->reattach(1);
+    EXPECT_TRUE(ids().empty());
+    EXPECT_EQ(lines, (std::vector<std::string>{"ignored 256F:C650 ? (USB)",
+                                               "ignored 256F:C650 ? (USB)"}));
+}
+
+TEST_F(DevicesDiscovery, removalReleasesAndForgetsTheDevice) {
+    make({compact()});
+    devices->want(true);
+    lines.clear();
+    changes = 0;
+    sim->remove(1);
+    EXPECT_TRUE(ids().empty());
+    EXPECT_EQ(lines, (std::vector<std::string>{"released serial:ABC123",
+                                               "device gone: SpaceMouse Compact serial:ABC123"}));
+    EXPECT_EQ(changes, 2);
+    loop.runPending();
+    EXPECT_EQ(sim->openHandles(1), 0);
+}
+
+TEST_F(DevicesDiscovery, appearAndVanishFollowTheSimulatedClock) {
+    auto device = compact();
+    device.appearAt = 1.0;
+    device.vanishAt = 2.5;
+    make({device});
+    EXPECT_TRUE(ids().empty());
+    loop.advance(1.0);
+    EXPECT_EQ(ids().size(), 1u);
+    loop.advance(1.5);
+    EXPECT_TRUE(ids().empty());
+}
+
+TEST_F(DevicesSeizing, wantTwiceOpensOnceAndReleasingLogsEachDevice) {
+    auto second = compact("DEF456");
+    second.locationID = 0x01300000;
+    make({compact(), second});
+    devices->want(true);
+    devices->want(true);
+    EXPECT_EQ(sim->opens(1, true), 1);
+    EXPECT_EQ(sim->opens(2, true), 1);
+    EXPECT_EQ(count("seized "), 2);
+    for (const auto& device : devices->list())
+        EXPECT_EQ(device.state, "open");
+    devices->want(false);
+    EXPECT_EQ(lines[lines.size() - 2], "released serial:ABC123");
+    EXPECT_EQ(lines.back(), "released serial:DEF456");
+    devices->want(false);
+    EXPECT_EQ(count("released "), 2);
+}
+
+TEST_F(DevicesSeizing, busyDeviceIsTriedTwentyOneTimesATenthApartWithOneLine) {
+    auto device = compact();
+    device.busy = true;
+    make({device});
+    devices->want(true);
+    EXPECT_EQ(sim->opens(1, true), 1);
+    EXPECT_EQ(only().state, "busy");
+    int changesAfterFirst = changes;
+    loop.advance(0.05);
+    EXPECT_EQ(sim->opens(1, true), 1);
+    for (int attempt = 2; attempt <= 21; ++attempt) {
+        loop.advance(0.1);
+        EXPECT_EQ(sim->opens(1, true), attempt);
+    }
+    loop.advance(10);
+    EXPECT_EQ(sim->opens(1, true), 21);
+    EXPECT_EQ(count("seize serial:ABC123: busy"), 1);
+    EXPECT_EQ(count("seize "), 1);
+    // Only the last attempt of the series announces the state.
+    EXPECT_EQ(changes, changesAfterFirst + 1);
+
+    // Retries used up: a later open neither retries nor logs.
+    devices->want(false);
+    devices->want(true);
+    loop.advance(1);
+    EXPECT_EQ(sim->opens(1, true), 22);
+    EXPECT_EQ(count("seize "), 1);
+}
+
+TEST_F(DevicesSeizing, busyDeviceIsSeizedWhenFreedAndCountsAgainFromZero) {
+    auto device = compact();
+    device.busy = true;
+    make({device});
+    devices->want(true);
+    loop.advance(0.25);
+    sim->setBusy(1, false);
+    loop.advance(0.1);
+    EXPECT_EQ(sim->opens(1, true), 4);
+    EXPECT_EQ(only().state, "open");
+    EXPECT_EQ(lines.back(), "seized serial:ABC123");
+    loop.advance(5);
+    EXPECT_EQ(sim->opens(1, true), 4);
+    EXPECT_EQ(devices->lookup("serial:ABC123")->second->attempt, 0);
+}
+
+TEST_F(DevicesSeizing, retriesStopWhenTheBrokerNoLongerWantsTheDevice) {
+    auto device = compact();
+    device.busy = true;
+    make({device});
+    devices->want(true);
+    loop.advance(0.15);
+    devices->want(false);
+    loop.advance(5);
+    EXPECT_EQ(sim->opens(1, true), 2);
+}
+
+TEST_F(DevicesSeizing, otherOpenFailuresShowTheCodeAndAreNotRetried) {
+    auto device = compact();
+    device.openError = 13;
+    make({device});
+    devices->want(true);
+    loop.advance(5);
+    EXPECT_EQ(only().state, "open failed (0x0000000D)");
+    EXPECT_EQ(sim->opens(1, true), 1);
+    EXPECT_EQ(lines.back(), "seize serial:ABC123: open failed (0x0000000D)");
+}
+
+TEST_F(DevicesSeizing, deviceThatAppearsWhileWantedIsSeized) {
+    make();
+    devices->want(true);
+    sim->add(compact());
+    EXPECT_EQ(only().state, "open");
+}
+
+TEST_F(DevicesSeizing, stopReleasesEverythingAndEndsMatching) {
+    make({compact()});
+    devices->want(true);
+    devices->stop();
+    EXPECT_EQ(only().state, "closed");
+    EXPECT_FALSE(devices->wanted());
+    sim->add(compact("LATE1"));
+    EXPECT_EQ(ids().size(), 1u);
+}
+
+TEST_F(DevicesLED, answersEachFailureWithItsText) {
+    auto busy = compact("BUSY1");
+    busy.busy = true;
+    auto broken = compact("BROKEN1");
+    broken.outputError = 5;
+    make({wirelessOverBluetooth("aa:bb:cc:dd:ee:ff"), busy, broken});
+    settle();
+    EXPECT_EQ(devices->setLED(true, "serial:NOPE"), "no such device");
+    EXPECT_EQ(devices->setLED(true, "bt:aa:bb:cc:dd:ee:ff"), "the LED lights only on the USB cable");
+    EXPECT_EQ(sim->opens(1, true), 0);
+    EXPECT_EQ(devices->setLED(true, "serial:BUSY1"), "device busy");
+    EXPECT_EQ(devices->setLED(false, "serial:BROKEN1"), "LED not switched (0x00000005)");
+    for (const auto& device : devices->list())
+        EXPECT_FALSE(device.led.has_value());
+}
+
+TEST_F(DevicesLED, unseizedDeviceIsSeizedBrieflyForTheReport) {
+    make({compact()});
+    changes = 0;
+    EXPECT_EQ(devices->setLED(true, "serial:ABC123"), std::nullopt);
+    EXPECT_EQ(sim->outputReports(1), (std::vector<std::vector<std::uint8_t>>{{4, 1}}));
+    EXPECT_EQ(sim->opens(1, true), 1);
+    EXPECT_EQ(sim->openHandles(1), 0);
+    EXPECT_EQ(only().led, true);
+    EXPECT_EQ(only().state, "closed");
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(DevicesLED, seizedDeviceUsesItsOwnHandle) {
+    make({compact()});
+    devices->want(true);
+    EXPECT_EQ(devices->setLED(false, "serial:ABC123"), std::nullopt);
+    EXPECT_EQ(sim->opens(1, true), 1);
+    EXPECT_EQ(sim->outputReports(1), (std::vector<std::vector<std::uint8_t>>{{4, 0}}));
+    EXPECT_EQ(only().led, false);
+}
+
+TEST_F(DevicesList, driverStateCoversEveryDeviceThatIsNotOpen) {
+    auto second = compact("DEF456");
+    make({compact(), second});
+    devices->want(true);
+    sim->setBusy(2, true);
+    devices->want(false);
+    // Open only the first one again.
+    devices->want(true);
+    devices->driverHolds = true;
+    devices->driverProblem = DriverProblem{"driverNotAnswering", "x"};
+    auto first = devices->list();
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].state, "open");
+    EXPECT_FALSE(first[0].driverProblem.has_value());
+    EXPECT_EQ(first[1].state, "driver");
+    EXPECT_EQ(first[1].driverProblem, devices->driverProblem);
+}
+
+TEST_F(DevicesList, sortedByIdWithEnabledFromTheCallback) {
+    make({compact("ZZZ"), compact("AAA")});
+    disabled.insert("serial:ZZZ");
+    auto list = devices->list();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].id, "serial:AAA");
+    EXPECT_TRUE(list[0].enabled);
+    EXPECT_FALSE(list[1].enabled);
+}
+
+TEST_F(DevicesReports, reportsOfASeizedDeviceReachTheCallbacksWithItsId) {
+    make({compact()});
+    sim->send(1, {1, 10, 0, 0, 0, 0, 0});
+    EXPECT_TRUE(raw.empty()); // not open: nothing arrives, as with hardware
+    devices->want(true);
+    rawWanted = true;
+    sim->send(1, {1, 10, 0, 0, 0, 0, 0});
+    sim->send(1, {2, 0, 0, 0, 0, 5, 0});
+    sim->send(1, {3, 1});
+    ASSERT_EQ(axes.size(), 1u);
+    EXPECT_EQ(axes[0].first, "serial:ABC123");
+    EXPECT_EQ(axes[0].second, (smk::SpaceMouseAxes{10, 0, 0, 0, 0, 5}));
+    EXPECT_EQ(buttons.size(), 1u);
+    EXPECT_EQ(raw.size(), 3u);
+    EXPECT_EQ(raw[2].second, (std::vector<std::uint8_t>{3, 1}));
+}
+
+TEST_F(DevicesReports, disabledDeviceForwardsNothingButItsBattery) {
+    make({compact()});
+    devices->want(true);
+    rawWanted = true;
+    disabled.insert("serial:ABC123");
+    changes = 0;
+    sim->send(1, {2, 0, 0, 0, 0, 5, 0});
+    sim->send(1, {3, 1});
+    sim->send(1, {0x17, 80, 1});
+    EXPECT_TRUE(axes.empty() && buttons.empty() && raw.empty());
+    EXPECT_EQ(only().battery, 80);
+    EXPECT_EQ(only().charging, true);
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(DevicesReports, unchangedBatteryCausesNoChange) {
+    make({compact()});
+    devices->want(true);
+    changes = 0;
+    sim->send(1, {0x17, 80, 0});
+    sim->send(1, {0x17, 80, 0});
+    EXPECT_EQ(changes, 1);
+    sim->send(1, {0x17, 80, 1});
+    EXPECT_EQ(changes, 2);
+}
+
+TEST_F(DevicesReports, learnedRestIsLoggedBeforeTheSample) {
+    make({compact()});
+    devices->want(true);
+    std::vector<std::string> order;
+    devices->log = [&](const std::string& line) { order.push_back(line); };
+    devices->onAxes = [&](const std::string&, const smk::SpaceMouseAxes& a) {
+        order.push_back("axes " + a.description());
+    };
+    sim->send(1, {1, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    loop.advance(1.6);
+    sim->send(1, {1, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_EQ(order.size(), 3u);
+    EXPECT_EQ(order[1], "serial:ABC123: the cap rests at x 20 y 0 z 0 rx 0 ry 0 rz 0");
+    EXPECT_EQ(order[2], "axes x 0 y 0 z 0 rx 0 ry 0 rz 0");
+}
+
+TEST_F(DevicesReports, scheduledReportsArriveOnlyWhileTheDeviceIsOpen) {
+    auto device = compact();
+    device.reports.push_back({0.5, 0.01, 100, {2, 0, 0, 0, 0, 1, 0}});
+    make({device});
+    loop.advance(0.75);
+    EXPECT_TRUE(axes.empty());
+    devices->want(true);
+    loop.advance(0.25);
+    EXPECT_EQ(axes.size(), 25u);
+    devices->want(false);
+    loop.advance(1);
+    EXPECT_EQ(axes.size(), 25u);
+}
+
+TEST_F(DevicesReports, closingFromInsideAReportCallbackIsSafe) {
+    make({compact()});
+    devices->want(true);
+    devices->onAxes = [&](const std::string&, const smk::SpaceMouseAxes&) { devices->want(false); };
+    sim->send(1, {2, 0, 0, 0, 0, 1, 0});
+    sim->send(1, {2, 0, 0, 0, 0, 1, 0});
+    loop.runPending();
+    EXPECT_EQ(only().state, "closed");
+    EXPECT_EQ(sim->openHandles(1), 0);
+}
+
+} // namespace
