@@ -51,8 +51,11 @@ SpaceMouseAxes CapRest::corrected(const SpaceMouseAxes& sample, double time) {
         if (offsets[i] == 0) {
             result[i] = values[i];
         } else {
-            // Samples are 16-bit counts and a rest is within `reach`, so this cannot overflow.
-            const std::int64_t difference = values[i] - offsets[i];
+            // Device counts are 16-bit, but a sample at the edge of the range must not overflow.
+            std::int64_t difference = 0;
+            if (__builtin_sub_overflow(values[i], offsets[i], &difference)) {
+                difference = offsets[i] > 0 ? INT64_MIN : INT64_MAX;
+            }
             result[i] = distance(values[i], offsets[i]) <= static_cast<std::uint64_t>(wobble)
                             ? 0
                             : difference;

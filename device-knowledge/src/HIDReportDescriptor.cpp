@@ -33,6 +33,10 @@ constexpr std::uint32_t applicationCollection = 1;
 // A usage range expands to at most this many usages; a hostile descriptor cannot make the
 // parser allocate more than that per item.
 constexpr std::int64_t maximumRange = 1024;
+// Real descriptors (at most a few kilobytes) list a few hundred usages at most. Ranges let a
+// few bytes stand for a thousand usages each, so a hostile descriptor could otherwise demand
+// gigabytes; one that lists more than this in total is refused as a whole.
+constexpr std::size_t usageBudget = std::size_t{1} << 20;
 
 constexpr std::int64_t genericDesktopPage = 1;
 constexpr std::int64_t ledPage = 8;
@@ -69,15 +73,22 @@ std::optional<Usage> Field::usage(std::int64_t i) const {
     return usages[static_cast<std::size_t>(std::clamp<std::int64_t>(i, 0, last))];
 }
 
+// Sizes and counts come from the device as 32-bit values; a hostile descriptor could make
+// their products overflow, so the sums saturate instead.
 std::int64_t HIDReportDescriptor::Report::bits() const {
     std::int64_t total = 0;
-    for (const auto& field : fields)
-        total += field.size * field.count;
+    for (const auto& field : fields) {
+        std::int64_t product = 0;
+        if (__builtin_mul_overflow(field.size, field.count, &product) ||
+            __builtin_add_overflow(total, product, &total)) {
+            return INT64_MAX;
+        }
+    }
     return total;
 }
 
 std::int64_t HIDReportDescriptor::Report::length() const {
-    return (bits() + 7) / 8 + (id != 0 ? 1 : 0);
+    return bits() / 8 + (bits() % 8 != 0 ? 1 : 0) + (id != 0 ? 1 : 0);
 }
 
 std::optional<HIDReportDescriptor> HIDReportDescriptor::parse(std::span<const std::uint8_t> bytes) {
@@ -86,6 +97,7 @@ std::optional<HIDReportDescriptor> HIDReportDescriptor::parse(std::span<const st
     std::vector<GlobalState> stack;
     std::vector<Usage> usages;
     std::optional<Usage> minimum;
+    std::size_t usageCount = 0;
 
     const std::size_t length = bytes.size();
     std::size_t position = 0;
@@ -200,6 +212,7 @@ std::optional<HIDReportDescriptor> HIDReportDescriptor::parse(std::span<const st
         case localItem:
             switch (tag) {
             case usageTag:
+                if (++usageCount > usageBudget) return std::nullopt;
                 usages.push_back(usageFrom(data, dataSize, global.usagePage));
                 break;
             case usageMinimumTag:
@@ -208,6 +221,8 @@ std::optional<HIDReportDescriptor> HIDReportDescriptor::parse(std::span<const st
             case usageMaximumTag: {
                 const std::int64_t maximumID = dataSize == 4 ? (data & 0xFFFF) : data;
                 if (minimum && maximumID >= minimum->id && maximumID - minimum->id < maximumRange) {
+                    usageCount += static_cast<std::size_t>(maximumID - minimum->id + 1);
+                    if (usageCount > usageBudget) return std::nullopt;
                     for (std::int64_t id = minimum->id; id <= maximumID; ++id) {
                         usages.push_back({minimum->page, id});
                     }

@@ -108,6 +108,15 @@ TEST(CapRest, axesWithoutRestPassUnchanged) {
     EXPECT_EQ(cap.corrected({2, 0, 3, 0, 0, 1}, 2.1), (SpaceMouseAxes{2, 0, 0, 0, 0, 1}));
 }
 
+TEST(CapRest, correctionAtTheEdgeOfTheRangeDoesNotOverflow) {
+    CapRest cap;
+    cap.corrected(onX(20), 0.0);
+    cap.corrected(onX(20), 1.5);
+    ASSERT_EQ(cap.rest(), onX(20));
+    EXPECT_EQ(cap.corrected(onX(INT64_MIN), 1.6), onX(INT64_MIN));
+    EXPECT_EQ(cap.corrected(onX(INT64_MAX), 1.7), onX(INT64_MAX - 20));
+}
+
 TEST(CapRest, equalityCoversTheHiddenState) {
     CapRest a;
     CapRest b;

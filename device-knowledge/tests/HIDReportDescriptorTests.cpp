@@ -235,6 +235,28 @@ TEST(HIDReportDescriptor, reportBitsAndLength) {
     EXPECT_EQ(exact.length(), 13);
 }
 
+TEST(HIDReportDescriptor, reportBitsSaturateInsteadOfOverflowing) {
+    // Report Size and Report Count of 0xFFFFFFFF each, twice.
+    const auto descriptor = parsed({0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF,
+                                    0x85, 0x01, 0x81, 0x02, 0x81, 0x02});
+    ASSERT_EQ(descriptor.reports.size(), 1u);
+    EXPECT_EQ(descriptor.reports[0].fields[0].size, 0xFFFFFFFF);
+    EXPECT_EQ(descriptor.reports[0].bits(), INT64_MAX);
+    EXPECT_EQ(descriptor.reports[0].length(), INT64_MAX / 8 + 2);
+}
+
+TEST(HIDReportDescriptor, aDescriptorListingOverAMillionUsagesIsRefused) {
+    // One pending minimum and 1024 maxima: exactly 2^20 usages, the most accepted.
+    Bytes bytes{0x05, 0x09, 0x19, 0x00};
+    for (int i = 0; i < 1024; ++i)
+        bytes.insert(bytes.end(), {0x2A, 0xFF, 0x03});
+    const auto largest = D::parse(bytes);
+    ASSERT_TRUE(largest);
+    EXPECT_TRUE(largest->reports.empty());
+    bytes.insert(bytes.end(), {0x09, 0x01});
+    EXPECT_FALSE(D::parse(bytes));
+}
+
 TEST(HIDReportDescriptor, fieldUsageRepeatsTheLastListedUsage) {
     D::Field field;
     EXPECT_FALSE(field.usage(0));
