@@ -3,10 +3,10 @@
 #include "KestrixProtocol/MainLoop.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "MainLoopDrivers.h"
+#include "TransportTestSupport.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
-#include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -14,25 +14,9 @@
 #include <vector>
 
 using namespace kestrix;
+using kestrix::test::SocketPair;
 
 namespace {
-
-// A connected pair of stream sockets, closed at the end of the test unless taken.
-struct SocketPair {
-    int fds[2] = {-1, -1};
-    SocketPair() {
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
-            throw std::runtime_error("socketpair failed");
-    }
-    ~SocketPair() {
-        for (int fd : fds)
-            if (fd >= 0) ::close(fd);
-    }
-    void closeEnd(int i) {
-        ::close(fds[i]);
-        fds[i] = -1;
-    }
-};
 
 void sendByte(int fd) {
     char byte = 'x';

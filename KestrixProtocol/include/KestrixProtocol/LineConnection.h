@@ -1,0 +1,126 @@
+#pragma once
+
+#include "KestrixProtocol/LineCoding.h"
+#include "KestrixProtocol/MainLoop.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+namespace detail {
+
+// The byte side of a line connection: the descriptor, its watches and the output backlog. Owned
+// through std::shared_ptr; its watches hold it weakly, and hold it strongly only while they run,
+// so an owner may drop the connection from inside any of its callbacks.
+class LineChannel : public std::enable_shared_from_this<LineChannel> {
+public:
+    // The longest unterminated input tail tolerated; a peer that sends more without a line feed
+    // is cut off.
+    static constexpr std::size_t lineLimit = 0x100000;
+    // The most unsent output tolerated; a peer that lets more pile up has stopped reading.
+    static constexpr std::size_t backlogLimit = 0x10000;
+    // The most read per readiness event, so that one busy peer cannot hold up the loop.
+    static constexpr std::size_t readSize = 4096;
+
+    LineChannel(const LineChannel&) = delete;
+    LineChannel& operator=(const LineChannel&) = delete;
+
+    // Starts reading. Does nothing once closed or when already started.
+    void start();
+
+    // Stops reading and writing, discards unsent output and calls onClose; only the first call
+    // does anything. The descriptor stays open until the connection is destroyed, which is when
+    // the peer sees the end of the stream.
+    void close();
+
+    int fd() const { return fd_; }
+    bool isClosed() const { return closed_; }
+    // True when the connection was closed because the peer stopped reading.
+    bool stalled() const { return stalled_; }
+
+    // Called once, by the first close(), whatever its cause.
+    std::function<void()> onClose;
+
+protected:
+    // Adopts the connected socket fd: makes it non-blocking and close-on-exec.
+    LineChannel(MainLoop& loop, int fd);
+    // Cancels the watches that still exist, then closes the descriptor; calls no callback.
+    virtual ~LineChannel();
+
+    // Decodes the bytes of one read and delivers its messages.
+    virtual void deliver(std::string_view bytes) = 0;
+    // Input bytes after the last line feed.
+    virtual std::size_t pendingInput() const = 0;
+
+    // Queues one encoded line and writes what the socket takes at once.
+    void queue(const std::string& line);
+
+    void checkThread() const;
+
+private:
+    void readAvailable();
+    void flush();
+
+    MainLoop& loop_;
+    const int fd_;
+    std::unique_ptr<Watch> source_; // the read watch, from start() to close()
+    std::unique_ptr<Watch> writer_; // the write watch, only while output waits for the socket
+    std::string backlog_;
+    bool closed_ = false;
+    bool stalled_ = false;
+};
+
+} // namespace detail
+
+// One message kind out, another in, one JSON line each, over a connected stream socket that the
+// connection owns. Nothing blocks: reads take at most 4,096 bytes per readiness event, writes go
+// out at once where the socket takes them and otherwise wait in a backlog. Messages are delivered
+// in order; a line that does not decode is dropped. Messages that arrived in the same read are all
+// delivered, even after a handler closed the connection. Only for the loop's own thread.
+//
+//     auto connection = LineConnection<BrokerMessage, ClientMessage>::create(loop, fd);
+//     connection->onMessage = [weak](const ClientMessage& m) { ... };
+//     connection->onClose = [weak] { ... drop the connection ... };
+//     connection->start();
+template <class Out, class In> class LineConnection final : public detail::LineChannel {
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
+public:
+    static std::shared_ptr<LineConnection> create(MainLoop& loop, int fd) {
+        return std::make_shared<LineConnection>(Passkey{}, loop, fd);
+    }
+    LineConnection(Passkey, MainLoop& loop, int fd)
+        : LineChannel(loop, fd) {}
+
+    // Called for each message received.
+    std::function<void(const In&)> onMessage;
+
+    // Queues the message as one line. Does nothing once closed. When more than backlogLimit
+    // bytes wait unsent afterwards, the peer has stopped reading: stalled() becomes true and the
+    // connection closes.
+    void send(const Out& message) {
+        checkThread();
+        if (isClosed()) return;
+        queue(LineEncoder::encode(message));
+    }
+
+private:
+    void deliver(std::string_view bytes) override {
+        for (const In& message : decoder_.feed(bytes)) {
+            // Looked up afresh for each message, and copied, so a handler may replace itself.
+            if (auto handler = onMessage) handler(message);
+        }
+    }
+
+    std::size_t pendingInput() const override { return decoder_.pendingCount(); }
+
+    LineDecoder<In> decoder_;
+};
+
+} // namespace kestrix

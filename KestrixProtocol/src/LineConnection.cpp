@@ -1,0 +1,101 @@
+#include "KestrixProtocol/LineConnection.h"
+
+#include <cassert>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestrix::detail {
+
+LineChannel::LineChannel(MainLoop& loop, int fd)
+    : loop_(loop)
+    , fd_(fd) {
+    int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    int descriptorFlags = ::fcntl(fd_, F_GETFD);
+    if (descriptorFlags >= 0) ::fcntl(fd_, F_SETFD, descriptorFlags | FD_CLOEXEC);
+}
+
+LineChannel::~LineChannel() {
+    // Cancellation is complete when it returns, so nothing watches the descriptor any more.
+    writer_.reset();
+    source_.reset();
+    ::close(fd_);
+}
+
+void LineChannel::checkThread() const {
+    assert(loop_.isLoopThread() && "a line connection is used on its loop's thread only");
+}
+
+void LineChannel::start() {
+    checkThread();
+    if (closed_ || source_) return;
+    source_ = loop_.watchReadable(fd_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->readAvailable();
+    });
+}
+
+void LineChannel::readAvailable() {
+    char buffer[readSize];
+    ssize_t count = ::read(fd_, buffer, sizeof buffer);
+    if (count < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) close();
+        return;
+    }
+    if (count == 0) {
+        close(); // the peer is gone; an unterminated tail is lost
+        return;
+    }
+    deliver(std::string_view(buffer, std::size_t(count)));
+    if (pendingInput() > lineLimit) close();
+}
+
+void LineChannel::queue(const std::string& line) {
+    auto self = shared_from_this(); // onClose may drop the owner's reference
+    backlog_ += line;
+    if (!writer_) {
+        flush();
+        if (closed_) return;
+    }
+    if (backlog_.size() > backlogLimit) {
+        stalled_ = true;
+        close();
+    }
+}
+
+void LineChannel::flush() {
+    while (!backlog_.empty()) {
+        // MSG_NOSIGNAL: a peer that has gone away gives EPIPE here instead of killing the process.
+        ssize_t count = ::send(fd_, backlog_.data(), backlog_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count > 0) {
+            backlog_.erase(0, std::size_t(count));
+            continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        close();
+        return;
+    }
+    if (backlog_.empty()) {
+        writer_.reset();
+    } else if (!writer_) {
+        writer_ = loop_.watchWritable(fd_, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->flush();
+        });
+    }
+}
+
+void LineChannel::close() {
+    checkThread();
+    if (closed_) return;
+    auto self = shared_from_this(); // onClose may drop the owner's reference
+    closed_ = true;
+    backlog_.clear();
+    backlog_.shrink_to_fit();
+    writer_.reset();
+    source_.reset();
+    if (auto handler = onClose) handler();
+}
+
+} // namespace kestrix::detail

@@ -1,0 +1,514 @@
+#include "KestrixProtocol/LineConnection.h"
+#include "KestrixProtocol/Messages.h"
+#include "KestrixProtocol/UnixSocket.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
+#include "MainLoopDrivers.h"
+#include "TransportTestSupport.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace kestrix;
+using kestrix::test::openDescriptorCount;
+using kestrix::test::SocketPair;
+using kestrix::test::TempDir;
+
+namespace {
+
+// A small message for the tests: {"text":"..."}, one line of text.size() + 12 bytes.
+struct Note {
+    std::string text;
+    bool operator==(const Note&) const = default;
+};
+void to_json(nlohmann::json& json, const Note& note) {
+    json = {{"text", note.text}};
+}
+void from_json(const nlohmann::json& json, Note& note) {
+    note.text = json.at("text").get<std::string>();
+}
+
+using Connection = LineConnection<Note, Note>;
+
+constexpr std::size_t lineOverhead = 12;
+
+Note noteOfLineSize(std::size_t lineSize) {
+    return Note{std::string(lineSize - lineOverhead, 'n')};
+}
+
+void setNonBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+bool isOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+std::size_t unreadBytes(int fd) {
+    int count = 0;
+    ::ioctl(fd, FIONREAD, &count);
+    return std::size_t(count);
+}
+
+// Writes into fd until the socket takes no more, as if its peer had stopped reading. Returns the
+// number of bytes written.
+std::size_t fillUntilFull(int fd) {
+    setNonBlocking(fd);
+    std::size_t total = 0;
+    std::string chunk(4096, '\n');
+    for (std::size_t size : {std::size_t(4096), std::size_t(1)}) {
+        for (;;) {
+            ssize_t n = ::send(fd, chunk.data(), size, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            total += std::size_t(n);
+        }
+    }
+    return total;
+}
+
+// The test's side of a connection: a plain socket end that it writes to and reads from while the
+// loop runs.
+struct Peer {
+    VirtualMainLoop& loop;
+    int fd;
+
+    // Writes all bytes, letting the loop consume them as the socket fills.
+    void write(const std::string& bytes) {
+        setNonBlocking(fd);
+        std::size_t offset = 0;
+        while (offset < bytes.size()) {
+            ssize_t n = ::send(fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
+            if (n > 0)
+                offset += std::size_t(n);
+            else
+                ASSERT_TRUE(n < 0 && errno == EAGAIN) << "peer write failed";
+            loop.runPending();
+        }
+        loop.runPending();
+    }
+
+    // Reads everything the connection writes until `size` bytes have come or nothing more comes.
+    std::string read(std::size_t size) {
+        setNonBlocking(fd);
+        std::string received;
+        char buffer[8192];
+        for (int idle = 0; received.size() < size && idle < 3;) {
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                received.append(buffer, std::size_t(n));
+                idle = 0;
+            } else {
+                ++idle;
+            }
+            loop.runPending();
+        }
+        return received;
+    }
+};
+
+// A loop that only records its watches, so a test can play one readiness event at a time.
+class ManualLoop final : public MainLoop {
+public:
+    struct Entry {
+        int fd;
+        bool writable;
+        Task handler;
+        bool live = true;
+    };
+    class EntryWatch final : public Watch {
+    public:
+        explicit EntryWatch(std::shared_ptr<Entry> entry)
+            : entry_(std::move(entry)) {}
+        ~EntryWatch() override { cancel(); }
+        void cancel() override { entry_->live = false; }
+
+    private:
+        std::shared_ptr<Entry> entry_;
+    };
+
+    double now() const override { return 0; }
+    void after(double, Task) override {}
+    void post(Task) override {}
+    std::unique_ptr<Watch> watchReadable(int fd, Task handler) override {
+        return add(fd, false, std::move(handler));
+    }
+    std::unique_ptr<Watch> watchWritable(int fd, Task handler) override {
+        return add(fd, true, std::move(handler));
+    }
+    std::unique_ptr<Watch> repeat(double, double, Task handler) override {
+        return add(-1, false, std::move(handler));
+    }
+    bool isLoopThread() const override { return true; }
+
+    std::vector<std::shared_ptr<Entry>> entries;
+
+private:
+    std::unique_ptr<Watch> add(int fd, bool writable, Task handler) {
+        entries.push_back(std::make_shared<Entry>(Entry{fd, writable, std::move(handler)}));
+        return std::make_unique<EntryWatch>(entries.back());
+    }
+};
+
+class LineConnectionTest : public ::testing::Test {
+protected:
+    VirtualMainLoop loop;
+    SocketPair pair;
+    std::shared_ptr<Connection> connection = Connection::create(loop, pair.release(0));
+    Peer peer{loop, pair.fds[1]};
+    std::vector<Note> received;
+    int closes = 0;
+
+    void SetUp() override {
+        connection->onMessage = [this](const Note& note) { received.push_back(note); };
+        connection->onClose = [this] { ++closes; };
+        connection->start();
+    }
+};
+
+} // namespace
+
+// Reading.
+
+TEST_F(LineConnectionTest, deliversMessagesInOrderWhateverTheSplit) {
+    peer.write("{\"text\":\"one\"}\n{\"te");
+    EXPECT_EQ(received, (std::vector<Note>{{"one"}}));
+    peer.write("xt\":\"two\"}\r\n{\"text\":\"three\"}\n");
+    EXPECT_EQ(received, (std::vector<Note>{{"one"}, {"two"}, {"three"}}));
+    EXPECT_EQ(closes, 0);
+}
+
+TEST_F(LineConnectionTest, undecodableLinesAreDroppedAndTheConnectionStays) {
+    peer.write("not json\n{\"other\":1}\n[1]\n\n{\"text\":\"after\"}\n");
+    EXPECT_EQ(received, (std::vector<Note>{{"after"}}));
+    EXPECT_FALSE(connection->isClosed());
+}
+
+TEST_F(LineConnectionTest, messagesOfOneReadAreAllDeliveredWhenTheFirstHandlerCloses) {
+    std::vector<std::string> events;
+    connection->onMessage = [&](const Note& note) {
+        events.push_back(note.text);
+        connection->close();
+    };
+    connection->onClose = [&] { events.push_back("closed"); };
+    peer.write("{\"text\":\"first\"}\n{\"text\":\"second\"}\n");
+    EXPECT_EQ(events, (std::vector<std::string>{"first", "closed", "second"}));
+    peer.write("{\"text\":\"third\"}\n"); // nobody reads any more
+    EXPECT_EQ(events.size(), 3u);
+}
+
+TEST_F(LineConnectionTest, inputTailOfExactlyTheLineLimitIsKept) {
+    peer.write("{\"text\":\"before\"}\n" + std::string(Connection::lineLimit, 'a'));
+    EXPECT_FALSE(connection->isClosed());
+    EXPECT_EQ(closes, 0);
+    peer.write("a");
+    EXPECT_TRUE(connection->isClosed());
+    EXPECT_FALSE(connection->stalled());
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(received, (std::vector<Note>{{"before"}}));
+}
+
+TEST_F(LineConnectionTest, aLineFeedResetsTheLimit) {
+    peer.write(std::string(Connection::lineLimit, 'a') + "\n" +
+               std::string(Connection::lineLimit, 'b'));
+    EXPECT_FALSE(connection->isClosed());
+}
+
+TEST_F(LineConnectionTest, peerVanishingMidLineClosesWithoutTheHalfLine) {
+    peer.write("{\"text\":\"whole\"}\n{\"text\":\"ha");
+    pair.closeEnd(1);
+    loop.runPending();
+    EXPECT_EQ(received, (std::vector<Note>{{"whole"}}));
+    EXPECT_TRUE(connection->isClosed());
+    EXPECT_FALSE(connection->stalled());
+    EXPECT_EQ(closes, 1);
+}
+
+TEST(LineConnectionReading, oneReadinessEventReadsAtMost4096Bytes) {
+    ManualLoop loop;
+    SocketPair pair;
+    auto connection = Connection::create(loop, pair.release(0));
+    int messages = 0;
+    connection->onMessage = [&](const Note&) { ++messages; };
+    connection->start();
+    ASSERT_EQ(loop.entries.size(), 1u);
+    std::string lines;
+    for (int i = 0; i < 1000; ++i)
+        lines += "{\"text\":\"0\"}\n"; // 13 bytes each
+    ASSERT_EQ(::send(pair.fds[1], lines.data(), lines.size(), 0), ssize_t(lines.size()));
+    loop.entries[0]->handler();
+    EXPECT_EQ(unreadBytes(connection->fd()), 13000u - 4096u);
+    EXPECT_EQ(messages, 4096 / 13);
+    loop.entries[0]->handler();
+    EXPECT_EQ(unreadBytes(connection->fd()), 13000u - 8192u);
+}
+
+TEST(LineConnectionReading, nothingIsReadBeforeStart) {
+    VirtualMainLoop loop;
+    SocketPair pair;
+    auto connection = Connection::create(loop, pair.release(0));
+    int messages = 0;
+    connection->onMessage = [&](const Note&) { ++messages; };
+    ASSERT_EQ(::send(pair.fds[1], "{\"text\":\"x\"}\n", 13, 0), 13);
+    loop.runPending();
+    EXPECT_EQ(messages, 0);
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+    connection->start();
+    connection->start();
+    EXPECT_EQ(loop.readableWatchCount(), 1u);
+    loop.runPending();
+    EXPECT_EQ(messages, 1);
+}
+
+// Writing.
+
+TEST_F(LineConnectionTest, sendWritesOneLinePerMessageAtOnce) {
+    connection->send(Note{"hello"});
+    connection->send(Note{"again"});
+    EXPECT_EQ(unreadBytes(pair.fds[1]), 2 * (5 + lineOverhead));
+    EXPECT_EQ(peer.read(34), "{\"text\":\"hello\"}\n{\"text\":\"again\"}\n");
+    EXPECT_EQ(loop.writableWatchCount(), 0u);
+}
+
+TEST_F(LineConnectionTest, eagainLeavesOneWriteWatcherThatGoesWhenDrained) {
+    std::size_t prefill = fillUntilFull(connection->fd());
+    connection->send(Note{"first"});
+    EXPECT_EQ(loop.writableWatchCount(), 1u);
+    connection->send(Note{"second"});
+    loop.runPending();
+    EXPECT_EQ(loop.writableWatchCount(), 1u);
+    std::string expected = "{\"text\":\"first\"}\n{\"text\":\"second\"}\n";
+    std::string all = peer.read(prefill + expected.size());
+    ASSERT_EQ(all.size(), prefill + expected.size());
+    EXPECT_EQ(all.substr(prefill), expected);
+    EXPECT_EQ(loop.writableWatchCount(), 0u);
+    EXPECT_FALSE(connection->isClosed());
+}
+
+TEST_F(LineConnectionTest, backlogOfExactlyTheLimitIsKept) {
+    std::size_t prefill = fillUntilFull(connection->fd());
+    Note big = noteOfLineSize(Connection::backlogLimit);
+    connection->send(big);
+    EXPECT_FALSE(connection->isClosed());
+    EXPECT_FALSE(connection->stalled());
+    // All of it still arrives once the peer reads again.
+    std::string all = peer.read(prefill + Connection::backlogLimit);
+    ASSERT_EQ(all.size(), prefill + Connection::backlogLimit);
+    EXPECT_EQ(all.substr(prefill), LineEncoder::encode(big));
+}
+
+TEST_F(LineConnectionTest, backlogOverTheLimitClosesAsStalled) {
+    fillUntilFull(connection->fd());
+    connection->send(noteOfLineSize(Connection::backlogLimit - lineOverhead));
+    EXPECT_FALSE(connection->isClosed());
+    connection->send(Note{"x"}); // 13 more bytes: one over the limit
+    EXPECT_TRUE(connection->isClosed());
+    EXPECT_TRUE(connection->stalled());
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(loop.writableWatchCount(), 0u);
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+}
+
+TEST_F(LineConnectionTest, aSingleMessageOverTheLimitClosesAsStalled) {
+    fillUntilFull(connection->fd());
+    connection->send(noteOfLineSize(Connection::backlogLimit + 1));
+    EXPECT_TRUE(connection->stalled());
+    EXPECT_EQ(closes, 1);
+}
+
+TEST_F(LineConnectionTest, peerThatStopsReadingIsDroppedAsStalled) {
+    int sent = 0;
+    while (!connection->isClosed() && sent < 100000) {
+        connection->send(noteOfLineSize(100));
+        ++sent;
+        loop.runPending();
+    }
+    EXPECT_TRUE(connection->stalled());
+    EXPECT_EQ(closes, 1);
+    // The socket's buffer took some of it; the backlog no more than the limit.
+    EXPECT_GT(sent, int(Connection::backlogLimit / 100));
+}
+
+TEST_F(LineConnectionTest, writingToAVanishedPeerClosesWithoutASignal) {
+    pair.closeEnd(1);
+    connection->send(Note{"anyone?"}); // EPIPE, which would be SIGPIPE without MSG_NOSIGNAL
+    EXPECT_TRUE(connection->isClosed());
+    EXPECT_FALSE(connection->stalled());
+    EXPECT_EQ(closes, 1);
+}
+
+TEST_F(LineConnectionTest, peerVanishingWithOutputWaitingCloses) {
+    fillUntilFull(connection->fd());
+    connection->send(Note{"waiting"});
+    ASSERT_EQ(loop.writableWatchCount(), 1u);
+    pair.closeEnd(1);
+    loop.runPending();
+    EXPECT_TRUE(connection->isClosed());
+    EXPECT_FALSE(connection->stalled());
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(loop.writableWatchCount(), 0u);
+}
+
+// Closing and release.
+
+TEST_F(LineConnectionTest, closeTwiceCallsOnCloseOnce) {
+    connection->close();
+    connection->close();
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(connection->stalled());
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+    connection->start();
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+}
+
+TEST_F(LineConnectionTest, closeDiscardsWaitingOutputAndSendAfterCloseWritesNothing) {
+    std::size_t prefill = fillUntilFull(connection->fd());
+    connection->send(Note{"discarded"});
+    connection->close();
+    connection->send(Note{"after"});
+    EXPECT_EQ(loop.writableWatchCount(), 0u);
+    // The peer sees what was in the socket already, then the end of the stream on release.
+    EXPECT_EQ(peer.read(prefill + 1).size(), prefill);
+    connection.reset();
+    char byte;
+    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, 0), 0);
+    EXPECT_EQ(closes, 1);
+}
+
+TEST_F(LineConnectionTest, descriptorStaysOpenUntilTheConnectionIsReleased) {
+    int fd = connection->fd();
+    connection->close();
+    EXPECT_TRUE(isOpen(fd));
+    char byte;
+    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), -1); // no end of stream yet
+    connection.reset();
+    EXPECT_FALSE(isOpen(fd));
+    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), 0);
+}
+
+TEST_F(LineConnectionTest, releaseCancelsTheWatchesWithoutOnClose) {
+    fillUntilFull(connection->fd());
+    connection->send(Note{"waiting"});
+    ASSERT_EQ(loop.writableWatchCount(), 1u);
+    connection.reset();
+    EXPECT_EQ(loop.writableWatchCount(), 0u);
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+    EXPECT_EQ(closes, 0);
+}
+
+TEST_F(LineConnectionTest, ownerMayDropTheConnectionInsideOnMessage) {
+    int fd = connection->fd();
+    std::vector<std::string> texts;
+    connection->onMessage = [&](const Note& note) {
+        texts.push_back(note.text);
+        connection.reset();
+        EXPECT_TRUE(isOpen(fd)); // still running its own handler
+    };
+    peer.write("{\"text\":\"a\"}\n{\"text\":\"b\"}\n");
+    EXPECT_EQ(texts, (std::vector<std::string>{"a", "b"}));
+    EXPECT_FALSE(isOpen(fd));
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+    EXPECT_EQ(closes, 0);
+}
+
+TEST_F(LineConnectionTest, ownerMayDropTheConnectionInsideOnClose) {
+    int fd = connection->fd();
+    connection->onClose = [&] {
+        ++closes;
+        connection.reset();
+    };
+    pair.closeEnd(1);
+    loop.runPending();
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(isOpen(fd));
+}
+
+TEST_F(LineConnectionTest, ownerMayDropTheConnectionWhenASendStalls) {
+    fillUntilFull(connection->fd());
+    connection->onClose = [&] {
+        ++closes;
+        connection.reset();
+    };
+    auto raw = connection.get();
+    raw->send(noteOfLineSize(Connection::backlogLimit + 1));
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(connection);
+}
+
+// Over a real listening socket.
+
+TEST(LineConnectionOverUnixSocket, brokerAndClientExchangeMessagesAndLeakNoDescriptor) {
+    std::size_t before = openDescriptorCount();
+    {
+        TempDir dir;
+        std::string path = dir.path() + "/broker.sock";
+        VirtualMainLoop loop;
+        int listener = UnixSocket::listen(path);
+        auto clientFd = UnixSocket::connect(path);
+        ASSERT_TRUE(clientFd);
+        int serverFd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(serverFd, 0);
+        ::close(listener);
+
+        auto broker = LineConnection<BrokerMessage, ClientMessage>::create(loop, serverFd);
+        auto client = LineConnection<ClientMessage, BrokerMessage>::create(loop, *clientFd);
+        std::vector<ClientMessage> atBroker;
+        std::vector<BrokerMessage> atClient;
+        bool brokerSawClose = false;
+        broker->onMessage = [&](const ClientMessage& m) {
+            atBroker.push_back(m);
+            broker->send(BrokerMessage{BrokerMessage::Welcome{15, 2}});
+        };
+        broker->onClose = [&] { brokerSawClose = true; };
+        client->onMessage = [&](const BrokerMessage& m) { atClient.push_back(m); };
+        broker->start();
+        client->start();
+
+        client->send(ClientMessage{Hello(2, 15, 4242, "Vantor")});
+        ASSERT_TRUE(loop.runUntil([&] { return !atClient.empty(); }));
+        ASSERT_EQ(atBroker.size(), 1u);
+        EXPECT_EQ(atBroker[0].as<Hello>()->name, "Vantor");
+        EXPECT_EQ(atClient[0], (BrokerMessage{BrokerMessage::Welcome{15, 2}}));
+
+        client.reset(); // the client goes away
+        ASSERT_TRUE(loop.runUntil([&] { return brokerSawClose; }));
+        broker.reset();
+    }
+    EXPECT_EQ(openDescriptorCount(), before);
+}
+
+// The same exchange on every loop implementation.
+
+template <class Driver> class LineConnectionOnLoop : public ::testing::Test {
+protected:
+    Driver driver;
+};
+
+TYPED_TEST_SUITE(LineConnectionOnLoop, test::MainLoopDriverTypes, test::MainLoopDriverNames);
+
+TYPED_TEST(LineConnectionOnLoop, echoesManyMessagesThroughABacklog) {
+    MainLoop& loop = this->driver.loop();
+    SocketPair pair;
+    auto left = Connection::create(loop, pair.release(0));
+    auto right = Connection::create(loop, pair.release(1));
+    std::vector<Note> echoed;
+    right->onMessage = [&](const Note& note) { right->send(note); };
+    left->onMessage = [&](const Note& note) { echoed.push_back(note); };
+    left->start();
+    right->start();
+    // More than a socket buffer at once, so both sides go through their backlogs, but less than
+    // the backlog limit.
+    std::vector<Note> sent;
+    for (int i = 0; i < 400; ++i) {
+        sent.push_back(Note{std::to_string(i) + std::string(100, 'e')});
+        left->send(sent.back());
+    }
+    ASSERT_TRUE(this->driver.waitFor([&] { return echoed.size() == sent.size(); }));
+    EXPECT_EQ(echoed, sent);
+    EXPECT_FALSE(left->isClosed());
+    EXPECT_FALSE(right->isClosed());
+}
