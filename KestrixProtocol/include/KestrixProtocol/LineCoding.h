@@ -1,20 +1,21 @@
 #pragma once
 
 #include <cstddef>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 namespace kestrix {
 
 // One JSON object per line. A message type M takes part through nlohmann's usual hooks, found by
-// argument-dependent lookup: to_json(nlohmann::json&, const M&) and from_json(const nlohmann::json&,
-// M&), the latter throwing (any std::exception) when the object does not form a message.
+// argument-dependent lookup: to_json(nlohmann::json&, const M&) and from_json(const
+// nlohmann::json&, M&), the latter throwing (any std::exception) when the object does not form a
+// message.
 struct LineEncoder {
     // The message as compact JSON followed by one line feed; a message that cannot be encoded
-    // becomes the line feed alone, which the receiver drops as an empty line.
+    // (for instance a text that is not valid UTF-8) becomes the line feed alone, which the receiver
+    // drops as an empty line. Line feeds inside texts are escaped, so the line has no other.
     template <class M> static std::string encode(const M& message) {
         try {
             nlohmann::json json = message;
@@ -27,39 +28,81 @@ struct LineEncoder {
     }
 };
 
+namespace detail {
+
+// No message of the protocol nests deeper than a few levels. A line that does is refused before
+// parsing, so that a hostile peer cannot make the parser build (and free) an object tree of a
+// million levels from one line. Brackets inside strings do not count.
+inline constexpr int maximumLineNesting = 64;
+
+// Whether a line is refused without parsing: nested too deeply, or holding a NUL byte, which JSON
+// never allows unescaped and which the parser would take as the end of the text (so that
+// `{...}<NUL>garbage` would otherwise pass as the object alone).
+inline bool refusedBeforeParsing(std::string_view line) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\0') return true;
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > maximumLineNesting) return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+} // namespace detail
+
 // Splits a byte stream into lines and decodes each as one message. A line that does not decode is
 // dropped without notice and never disturbs the lines around it. A carriage return before the line
-// feed is tolerated.
+// feed is tolerated (JSON allows it as whitespace).
+//
+// Each byte is looked at once by the splitter, however the stream is cut into calls: a long line
+// that arrives in small pieces costs no rescanning of what is already pending.
 template <class M> class LineDecoder {
 public:
     std::vector<M> feed(std::string_view bytes) {
         std::vector<M> messages;
-        pending_.append(bytes);
-        std::size_t start = 0;
-        for (;;) {
-            std::size_t end = pending_.find('\n', start);
-            if (end == std::string::npos)
-                break;
-            std::string_view line(pending_.data() + start, end - start);
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            decodeInto(line, messages);
-            start = end + 1;
+        std::size_t end = bytes.find('\n');
+        if (end == std::string_view::npos) {
+            pending_.append(bytes);
+            return messages;
         }
-        pending_.erase(0, start);
-        return messages;
+        if (pending_.empty()) {
+            decodeInto(bytes.substr(0, end), messages);
+        } else {
+            pending_.append(bytes.substr(0, end));
+            decodeInto(pending_, messages);
+            pending_.clear();
+        }
+        for (;;) {
+            std::size_t start = end + 1;
+            end = bytes.find('\n', start);
+            if (end == std::string_view::npos) {
+                pending_.assign(bytes.substr(start));
+                return messages;
+            }
+            decodeInto(bytes.substr(start, end - start), messages);
+        }
     }
 
-    // Bytes received after the last line feed.
+    // Bytes received after the last line feed: the length of the unterminated tail.
     std::size_t pendingCount() const { return pending_.size(); }
 
 private:
     static void decodeInto(std::string_view line, std::vector<M>& messages) {
-        if (line.empty())
-            return;
+        if (line.empty() || line == "\r" || detail::refusedBeforeParsing(line)) return;
         nlohmann::json json = nlohmann::json::parse(line, nullptr, false);
-        if (json.is_discarded() || !json.is_object())
-            return;
+        if (json.is_discarded() || !json.is_object()) return;
         try {
             messages.push_back(json.template get<M>());
         } catch (const std::exception&) {
