@@ -96,7 +96,9 @@ std::optional<HIDReportDescriptor> HIDReportDescriptor::parse(std::span<const st
     GlobalState global;
     std::vector<GlobalState> stack;
     std::vector<Usage> usages;
-    std::optional<Usage> minimum;
+    // The pending Usage Minimum, valid while `hasMinimum`.
+    Usage minimum;
+    bool hasMinimum = false;
     std::size_t usageCount = 0;
 
     const std::size_t length = bytes.size();
@@ -171,7 +173,7 @@ std::optional<HIDReportDescriptor> HIDReportDescriptor::parse(std::span<const st
                 break;
             }
             usages.clear();
-            minimum.reset();
+            hasMinimum = false;
             break;
 
         case globalItem:
@@ -217,14 +219,16 @@ std::optional<HIDReportDescriptor> HIDReportDescriptor::parse(std::span<const st
                 break;
             case usageMinimumTag:
                 minimum = usageFrom(data, dataSize, global.usagePage);
+                hasMinimum = true;
                 break;
             case usageMaximumTag: {
                 const std::int64_t maximumID = dataSize == 4 ? (data & 0xFFFF) : data;
-                if (minimum && maximumID >= minimum->id && maximumID - minimum->id < maximumRange) {
-                    usageCount += static_cast<std::size_t>(maximumID - minimum->id + 1);
+                if (hasMinimum && maximumID >= minimum.id &&
+                    maximumID - minimum.id < maximumRange) {
+                    usageCount += static_cast<std::size_t>(maximumID - minimum.id + 1);
                     if (usageCount > usageBudget) return std::nullopt;
-                    for (std::int64_t id = minimum->id; id <= maximumID; ++id) {
-                        usages.push_back({minimum->page, id});
+                    for (std::int64_t id = minimum.id; id <= maximumID; ++id) {
+                        usages.push_back({minimum.page, id});
                     }
                 }
                 break;
