@@ -6,14 +6,6 @@
 
 namespace scroll {
 
-const ShapedAxes ShapedAxes::zero{0, 0, 0, 0, 0, 0};
-
-ShapedAxes::ShapedAxes(std::initializer_list<double> values) {
-    if (values.size() > values_.size()) std::abort();
-    std::copy(values.begin(), values.end(), values_.begin());
-    count_ = values.size();
-}
-
 double ShapedAxes::operator[](Axis axis) const {
     if (axis.index() >= count_) std::abort();
     return values_[axis.index()];

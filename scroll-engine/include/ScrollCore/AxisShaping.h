@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 #include <initializer_list>
 #include <span>
 
@@ -17,10 +18,14 @@ public:
     using Axis = AxisMapping::Axis;
     using Role = AxisMapping::Role;
 
-    ShapedAxes() = default;
+    constexpr ShapedAxes() = default;
     // At most six values, in axis order. A shorter list is allowed, but reading an axis beyond
     // its end stops the program.
-    ShapedAxes(std::initializer_list<double> values);
+    constexpr ShapedAxes(std::initializer_list<double> values) {
+        if (values.size() > values_.size()) std::abort();
+        for (double value : values)
+            values_[count_++] = value;
+    }
     static const ShapedAxes zero;
 
     std::span<const double> values() const { return {values_.data(), count_}; }
@@ -51,5 +56,7 @@ struct AxisShaping {
 
     friend bool operator==(const AxisShaping&, const AxisShaping&) = default;
 };
+
+inline constexpr ShapedAxes ShapedAxes::zero{0, 0, 0, 0, 0, 0};
 
 } // namespace scroll
