@@ -8,8 +8,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fmt/format.h>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <pwd.h>
 #include <string>
@@ -46,6 +44,31 @@ bool writeAll(int fd, std::string_view bytes) {
         bytes.remove_prefix(std::size_t(written));
     }
     return true;
+}
+
+// The whole content of a regular file; absent when it cannot be read (missing, a folder, ...).
+std::optional<std::string> readFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> text;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        text.emplace();
+        char buffer[4096];
+        for (;;) {
+            ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count > 0) {
+                text->append(buffer, std::size_t(count));
+            } else if (count == 0) {
+                break;
+            } else if (errno != EINTR) {
+                text.reset();
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return text;
 }
 
 // Replaces `target` by a complete new file holding `bytes`: written to a temporary file in the
@@ -131,11 +154,9 @@ bool BrokerPlace::ensureDirectory() const {
 }
 
 std::optional<BrokerPlace::Newest> BrokerPlace::readNewest() const {
-    std::ifstream file(newest(), std::ios::binary);
-    if (!file) return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return std::nullopt;
-    json parsed = json::parse(text, nullptr, false);
+    auto text = readFile(newest());
+    if (!text) return std::nullopt;
+    json parsed = json::parse(*text, nullptr, false);
     if (parsed.is_discarded()) return std::nullopt;
     try {
         return parsed.get<Newest>();
