@@ -1,5 +1,6 @@
 #include "StoredText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -75,7 +76,11 @@ std::string numberText(double value) {
     char buffer[64];
     const auto [last, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
     std::string text(buffer, error == std::errc() ? last : buffer);
-    if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
+    // Always a fractional digit, so the text reads as a floating-point number everywhere:
+    // "3000" becomes "3000.0" and "1e+22" becomes "1.0e+22".
+    if (std::isfinite(value) && text.find('.') == std::string::npos) {
+        text.insert(std::min(text.find('e'), text.size()), ".0");
+    }
     return text;
 }
 

@@ -25,7 +25,7 @@ std::string flagText(bool value);
 // for a double.
 std::optional<double> readNumber(std::string_view text);
 // The shortest decimal form that reads back to the same value, with at least one fractional
-// digit when written without exponent ("1.0", "3000.0", "0.25").
+// digit ("1.0", "3000.0", "0.25", "1.0e+22").
 std::string numberText(double value);
 
 } // namespace scroll::stored

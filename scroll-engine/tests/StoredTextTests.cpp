@@ -17,6 +17,9 @@ TEST(StoredText, numberTextIsShortestWithFractionalDigit) {
     EXPECT_EQ(numberText(-2.5), "-2.5");
     EXPECT_EQ(numberText(0.0), "0.0");
     EXPECT_EQ(numberText(1.0 / 3), "0.3333333333333333");
+    EXPECT_EQ(numberText(1e22), "1.0e+22");
+    EXPECT_EQ(numberText(1.5e-7), "1.5e-07");
+    EXPECT_EQ(numberText(123456.0), "123456.0");
 }
 
 TEST(StoredText, numberTextReadsBackToTheSameValue) {
