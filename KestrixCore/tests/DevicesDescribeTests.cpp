@@ -1,0 +1,211 @@
+#include "DevicesTestFixtures.h"
+
+#include "KestrixCore/FeatureReports.h"
+
+using namespace kestrix;
+using namespace kestrix::core;
+using namespace kestrix::core::testing;
+
+namespace {
+
+struct DevicesDescribe : DevicesFixture {
+    int answers = 0;
+    bool onLoopThread = false;
+    DeviceDescription answer;
+
+    void ask(const std::string& id) {
+        devices->describe(id, [this](DeviceDescription d) {
+            ++answers;
+            onLoopThread = loop.isLoopThread();
+            answer = std::move(d);
+        });
+    }
+    void waitForAnswer() {
+        ASSERT_TRUE(loop.runUntil([this] { return answers > 0; }));
+        loop.runPending();
+        EXPECT_EQ(answers, 1);
+        EXPECT_TRUE(onLoopThread);
+    }
+};
+
+// Feature reports 8 (7 data bytes) and 9 (one byte), nothing else.
+SimulatedDevice withTwoFeatureReports(SimulatedDevice device) {
+    auto descriptor = spaceMouseDescriptor();
+    descriptor.pop_back(); // end collection
+    for (std::uint8_t b : {0x85, 0x09, 0x09, 0x02, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0xC0})
+        descriptor.push_back(b);
+    device.reportDescriptor = descriptor;
+    device.featureReports[8] = serialReport();
+    device.featureReports[9] = {9, 42};
+    return device;
+}
+
+TEST_F(DevicesDescribe, unknownIdAnswersAtOnce) {
+    make();
+    ask("serial:NOPE");
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(answer.device, "serial:NOPE");
+    EXPECT_EQ(answer.error, "no such device");
+    EXPECT_TRUE(answer.properties.empty() && answer.reportDescriptor.empty() &&
+                answer.featureReports.empty());
+    EXPECT_FALSE(answer.featureReportsVia.has_value());
+}
+
+TEST_F(DevicesDescribe, deviceGoneFromThePlatformAnswersAtOnce) {
+    make({compact()});
+    sim->stop(); // the removal is no longer reported, the entry stays
+    sim->remove(1);
+    ask("serial:ABC123");
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(answer.error, "not in the IORegistry");
+    EXPECT_TRUE(answer.properties.empty());
+}
+
+TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReport) {
+    make({withTwoFeatureReports(compact())});
+    ask("serial:ABC123");
+    EXPECT_EQ(answers, 0);
+    waitForAnswer();
+    EXPECT_FALSE(answer.error.has_value());
+    EXPECT_EQ(answer.featureReportsVia, "HID device");
+    ASSERT_EQ(answer.featureReports.size(), 2u);
+    EXPECT_EQ(answer.featureReports[0].id, 8);
+    EXPECT_EQ(answer.featureReports[0].bytes, serialReport());
+    EXPECT_EQ(answer.featureReports[1].bytes, (std::vector<std::uint8_t>{9, 42}));
+    EXPECT_EQ(sim->opens(1, false), 2);
+    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
+                                        {8, 8, false}, {9, 2, false}}));
+    EXPECT_EQ(answer.reportDescriptor, *withTwoFeatureReports(compact()).reportDescriptor);
+    EXPECT_EQ(answer.properties.at("VendorID"), "9583");
+    EXPECT_EQ(answer.properties.at("Product"), "SpaceMouse Compact");
+    EXPECT_EQ(answer.properties.at("bInterfaceNumber"), "0");
+    EXPECT_EQ(answer.properties.at("MaxFeatureReportSize"), "8");
+    EXPECT_EQ(answer.properties.at("DeviceUsagePairs"),
+              "( { DeviceUsage = 8; DeviceUsagePage = 1; } )");
+}
+
+TEST_F(DevicesDescribe, usbDeviceWhoseHIDReadFailsIsReadOverTheControlPipe) {
+    auto device = withTwoFeatureReports(compact());
+    device.interface = 3;
+    device.hidFeatureFails = true;
+    make({device});
+    ask("serial:ABC123");
+    waitForAnswer();
+    EXPECT_EQ(answer.featureReportsVia, "control pipe");
+    EXPECT_EQ(answer.featureReports[1].bytes, (std::vector<std::uint8_t>{9, 42}));
+    EXPECT_EQ(sim->controlRequests(), (std::vector<SimulatedHIDBackend::ControlRequest>{
+                                          {0x01230000, 3, 8, 8}, {0x01230000, 3, 9, 2}}));
+}
+
+TEST_F(DevicesDescribe, bluetoothDeviceWhoseHIDReadFailsGetsFailedRowsOnly) {
+    auto device = withTwoFeatureReports(wirelessOverBluetooth("aa:bb:cc:dd:ee:ff"));
+    device.serialNumber = "BT1";
+    device.hidFeatureFails = true;
+    make({device});
+    ask("serial:BT1");
+    waitForAnswer();
+    EXPECT_FALSE(answer.featureReportsVia.has_value());
+    ASSERT_EQ(answer.featureReports.size(), 2u);
+    for (const auto& row : answer.featureReports) {
+        EXPECT_EQ(row.error, "GET failed");
+        EXPECT_FALSE(row.bytes.has_value());
+    }
+    EXPECT_TRUE(sim->controlRequests().empty());
+}
+
+TEST_F(DevicesDescribe, seizedDeviceIsReadOnItsOwnHandleBetweenOtherWork) {
+    make({withTwoFeatureReports(compact())});
+    devices->want(true);
+    ask("serial:ABC123");
+    EXPECT_EQ(answers, 0); // never from inside describe on this path
+    loop.runPending();
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(answer.featureReportsVia, "HID device");
+    EXPECT_EQ(sim->opens(1, false), 0);
+    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
+                                        {8, 8, true}, {9, 2, true}}));
+    EXPECT_EQ(devices->backgroundWork(), 0u);
+}
+
+TEST_F(DevicesDescribe, releaseDuringTheReadsStillAnswersOnce) {
+    make({withTwoFeatureReports(compact())});
+    devices->want(true);
+    ask("serial:ABC123");
+    devices->want(false);
+    loop.runPending();
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(answer.featureReports.size(), 2u);
+    EXPECT_EQ(answer.featureReports[0].error, "GET failed");
+}
+
+TEST_F(DevicesDescribe, descriptorWithoutFeatureReportsGivesNoRowsAndNoPath) {
+    auto device = compact();
+    device.reportDescriptor = std::vector<std::uint8_t>{0x05, 0x01, 0x09, 0x08, 0xA1, 0x01, 0xC0};
+    make({device});
+    ask("serial:ABC123");
+    waitForAnswer();
+    EXPECT_TRUE(answer.featureReports.empty());
+    EXPECT_FALSE(answer.featureReportsVia.has_value());
+}
+
+TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndId) {
+    auto device = compact();
+    // Feature report without id, 8 + 4 bits; then id 5 with 8 + 4 bits.
+    device.reportDescriptor = std::vector<std::uint8_t>{
+        0x05, 0x01, 0x09, 0x08, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0x75, 0x04,
+        0xB1, 0x02, 0x85, 0x05, 0x75, 0x08, 0xB1, 0x02, 0x75, 0x04, 0xB1, 0x02, 0xC0};
+    make({device});
+    ask("serial:ABC123");
+    waitForAnswer();
+    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
+                                        {0, 2, false}, {5, 3, false}}));
+}
+
+TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPaths) {
+    VirtualMainLoop loop;
+    auto device = compact();
+    device.featureReports[7] = {7, 1, 2, 3};
+    SimulatedHIDBackend sim(loop, {device});
+    sim.start([](DeviceKey) {}, [](DeviceKey) {});
+    loop.advance(0);
+    EXPECT_EQ(Devices::getFeature(sim, 1, 7, 1, nullptr), (std::vector<std::uint8_t>{7, 1}));
+    EXPECT_EQ(sim.featureReads(1)[0].size, 2u);
+    EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 0}, 7, 1),
+              (std::vector<std::uint8_t>{7, 1}));
+    EXPECT_EQ(sim.controlRequests()[0].size, 2);
+    // wIndex is 16 bits: a larger interface number cannot be asked for.
+    EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 70000}, 7, 1), std::nullopt);
+    EXPECT_EQ(sim.controlRequests().size(), 1u);
+}
+
+TEST(DevicesProperties, textRulesPerKindOfValue) {
+    EXPECT_EQ(propertyText(PropertyValue{std::int64_t{-5}}), "-5");
+    EXPECT_EQ(propertyText(PropertyValue{std::string("SpaceMouse")}), "SpaceMouse");
+    EXPECT_EQ(propertyText(PropertyValue{std::vector<std::uint8_t>{0x01, 0xAB}}), "01ab");
+    EXPECT_EQ(propertyText(PropertyValue{PropertyDescription{"(\n    {\n\tA = 1;\r\n    }\n)"}}),
+              "( { A = 1; } )");
+    // Next line, line separator and paragraph separator break lines too.
+    EXPECT_EQ(propertyText(PropertyValue{
+                  PropertyDescription{"a\xC2\x85 b\xE2\x80\xA8" "c\xE2\x80\xA9\v\fd"}}),
+              "a b c d");
+}
+
+TEST(DevicesProperties, missingPropertiesAreLeftOut) {
+    VirtualMainLoop loop;
+    auto device = compact();
+    device.reportDescriptor.reset();
+    device.serialNumber.reset();
+    device.interface.reset();
+    SimulatedHIDBackend sim(loop, {device});
+    sim.start([](DeviceKey) {}, [](DeviceKey) {});
+    loop.advance(0);
+    auto texts = Devices::properties(sim, 1);
+    EXPECT_EQ(texts, (std::map<std::string, std::string>{{"VendorID", "9583"},
+                                                         {"ProductID", "50741"},
+                                                         {"Product", "SpaceMouse Compact"},
+                                                         {"Transport", "USB"},
+                                                         {"LocationID", "19070976"}}));
+    EXPECT_EQ(Devices::interfaceNumber(sim, 1), std::nullopt);
+}
+
+} // namespace

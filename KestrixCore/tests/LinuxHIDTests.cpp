@@ -1,0 +1,435 @@
+#include "LinuxHIDBackend.h"
+#include "SysfsHidraw.h"
+
+#include "DevicesTestFixtures.h"
+
+#include "KestrixCore/Devices.h"
+
+#include "KestrixProtocol/VirtualMainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <linux/input.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+
+using namespace kestrix;
+using namespace kestrix::core;
+using namespace kestrix::core::linux_hid;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A sysfs tree in a temporary folder, laid out as the kernel lays out hidraw nodes.
+struct FakeSysfs {
+    fs::path root;
+
+    FakeSysfs() {
+        char name[] = "/tmp/kestrix-sysfs-XXXXXX";
+        root = mkdtemp(name);
+    }
+    ~FakeSysfs() { fs::remove_all(root); }
+
+    static void write(const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << text;
+    }
+
+    // A HID device with one hidraw node (MAJOR 244) and one evdev node; returns the node's
+    // path under class/hidraw.
+    std::string hid(const fs::path& parent, const std::string& hidName, const std::string& ueventHID,
+                    const std::vector<std::uint8_t>& descriptor, int minor, int eventNumber) {
+        fs::path dir = parent / hidName;
+        write(dir / "uevent", ueventHID);
+        write(dir / "report_descriptor", std::string(descriptor.begin(), descriptor.end()));
+        std::string node = "hidraw" + std::to_string(minor);
+        fs::path raw = dir / "hidraw" / node;
+        write(raw / "uevent", "MAJOR=244\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" + node + "\n");
+        write(raw / "dev", "244:" + std::to_string(minor) + "\n");
+        std::string event = "event" + std::to_string(eventNumber);
+        write(dir / "input" / ("input" + std::to_string(eventNumber)) / event / "uevent",
+              "MAJOR=13\nMINOR=" + std::to_string(64 + eventNumber) + "\nDEVNAME=input/" + event + "\n");
+        fs::create_directories(root / "class" / "hidraw");
+        fs::create_directories(root / "dev" / "char");
+        fs::create_symlink(raw, root / "class" / "hidraw" / node);
+        fs::create_symlink(raw, root / "dev" / "char" / ("244:" + std::to_string(minor)));
+        return (root / "class" / "hidraw" / node).string();
+    }
+
+    // A SpaceMouse Compact on USB port 2.3 of bus 1, interface `interface`.
+    std::string usbCompact(const std::string& uniq, int minor = 3, int interface = 0) {
+        fs::path device = root / "devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3";
+        write(device / "busnum", "1\n");
+        write(device / "devpath", "2.3\n");
+        write(device / "bcdDevice", "0437\n");
+        write(device / "product", "SpaceMouse Compact\n");
+        write(device / "manufacturer", "3Dconnexion\n");
+        write(device / "version", " 2.00\n");
+        write(device / "bMaxPacketSize0", "8\n");
+        write(device / "bNumConfigurations", "1\n");
+        write(device / "speed", "12\n");
+        fs::path usbInterface = device / ("1-2.3:1." + std::to_string(interface));
+        char number[8];
+        std::snprintf(number, sizeof number, "%02x\n", interface);
+        write(usbInterface / "bInterfaceNumber", number);
+        write(usbInterface / "bInterfaceClass", "03\n");
+        write(usbInterface / "bNumEndpoints", "02\n");
+        return hid(usbInterface, "0003:256F:C635.000" + std::to_string(minor),
+                   "DRIVER=hid-generic\nHID_ID=0003:0000256F:0000C635\nHID_NAME=3Dconnexion "
+                   "SpaceMouse Compact\nHID_PHYS=usb-0000:00:14.0-2.3/input0\nHID_UNIQ=" +
+                       uniq + "\n",
+                   kestrix::core::testing::spaceMouseDescriptor(), minor, 10 + minor);
+    }
+
+    std::string bluetoothWireless(int minor) {
+        fs::path adapter = root / "devices/pci0000:00/0000:00:14.0/bluetooth/hci0/hci0:256";
+        return hid(adapter, "0005:256F:C63A.0009",
+                   "HID_ID=0005:0000256F:0000C63A\nHID_NAME=SpaceMouse Wireless BT\n"
+                   "HID_UNIQ=AA:BB:CC:DD:EE:0F\n",
+                   kestrix::core::testing::spaceMouseDescriptor(), minor, 10 + minor);
+    }
+};
+
+// Device nodes stood in for by socket pairs, and the ioctls of hidraw and evdev played by the
+// test. Counts the descriptors it hands out so that leaks show.
+struct FakeNodes {
+    std::mutex mutex;
+    std::map<std::string, int> peers; // node path -> the test's end
+    std::set<int> open;
+    std::map<std::string, int> failOpen; // node path -> errno
+    bool grabBusy = false;
+    std::vector<std::string> calls;
+    std::map<std::uint8_t, std::vector<std::uint8_t>> features;
+    std::map<int, std::string> pathOf;
+
+    ~FakeNodes() {
+        for (auto& [path, fd] : peers)
+            ::close(fd);
+        for (int fd : open)
+            ::close(fd);
+    }
+
+    HIDSystemCalls systemCalls() {
+        HIDSystemCalls c;
+        c.open = [this](const char* path, int) {
+            std::lock_guard lock(mutex);
+            if (auto it = failOpen.find(path); it != failOpen.end()) {
+                errno = it->second;
+                return -1;
+            }
+            int pair[2];
+            if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
+                return -1;
+            if (peers.count(path))
+                ::close(peers[path]);
+            peers[path] = pair[1];
+            open.insert(pair[0]);
+            pathOf[pair[0]] = path;
+            return pair[0];
+        };
+        c.close = [this](int fd) {
+            std::lock_guard lock(mutex);
+            open.erase(fd);
+            return ::close(fd);
+        };
+        c.ioctl = [this](int fd, unsigned long request, void* argument) {
+            std::lock_guard lock(mutex);
+            if (request == EVIOCGRAB) {
+                calls.push_back((argument ? "grab " : "ungrab ") + pathOf[fd]);
+                if (argument && grabBusy) {
+                    errno = EBUSY;
+                    return -1;
+                }
+                return 0;
+            }
+            if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == 0x07) { // HIDIOCGFEATURE
+                auto* buffer = static_cast<std::uint8_t*>(argument);
+                std::size_t size = _IOC_SIZE(request);
+                calls.push_back("feature " + std::to_string(buffer[0]) + " " +
+                                std::to_string(size));
+                auto it = features.find(buffer[0]);
+                if (it == features.end()) {
+                    errno = EPIPE;
+                    return -1;
+                }
+                std::size_t n = std::min(size, it->second.size());
+                std::copy_n(it->second.begin(), n, buffer);
+                return static_cast<int>(n);
+            }
+            errno = ENOTTY;
+            return -1;
+        };
+        c.read = [](int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); };
+        c.write = [](int fd, const void* bytes, std::size_t size) {
+            return ::write(fd, bytes, size);
+        };
+        return c;
+    }
+
+    std::size_t openCount() {
+        std::lock_guard lock(mutex);
+        return open.size();
+    }
+    int peer(const std::string& path) {
+        std::lock_guard lock(mutex);
+        return peers.at(path);
+    }
+};
+
+struct TestHotplug final : HotplugSource {
+    std::vector<std::string> present;
+    PathHandler added, removed;
+    bool stopped = false;
+    std::vector<std::string> start(MainLoop&, PathHandler a, PathHandler r) override {
+        added = std::move(a);
+        removed = std::move(r);
+        return present;
+    }
+    void stop() override { stopped = true; }
+};
+
+struct LinuxHID : ::testing::Test {
+    FakeSysfs sysfs;
+    FakeNodes nodes;
+    VirtualMainLoop loop;
+    TestHotplug* hotplug = nullptr;
+    std::unique_ptr<LinuxHIDBackend> backend(std::vector<std::string> present) {
+        auto plug = std::make_unique<TestHotplug>();
+        plug->present = std::move(present);
+        hotplug = plug.get();
+        LinuxHIDConfig config;
+        config.sysfsRoot = sysfs.root.string();
+        config.devRoot = (sysfs.root / "devnodes").string();
+        config.calls = nodes.systemCalls();
+        config.hotplug = std::move(plug);
+        config.controlPipe = [](std::uint32_t, std::uint16_t, std::uint8_t, std::uint16_t) {
+            return std::optional<std::vector<std::uint8_t>>{};
+        };
+        return std::make_unique<LinuxHIDBackend>(loop, std::move(config));
+    }
+    std::string dev(const std::string& name) { return (sysfs.root / "devnodes" / name).string(); }
+};
+
+DeviceKey keyOf(int minor) { return makedev(244, static_cast<unsigned>(minor)); }
+
+template <class T>
+T value(const std::optional<PropertyValue>& property) {
+    EXPECT_TRUE(property.has_value());
+    if (!property || !std::holds_alternative<T>(*property))
+        return T{};
+    return std::get<T>(*property);
+}
+
+TEST_F(LinuxHID, usbNodePropertiesComeFromTheHIDDeviceAndItsUSBParents) {
+    auto node = readHidrawNode(sysfs.usbCompact("ABC123", 3, 1));
+    ASSERT_TRUE(node.has_value());
+    EXPECT_EQ(node->key, keyOf(3));
+    EXPECT_EQ(node->devName, "hidraw3");
+    EXPECT_EQ(value<std::int64_t>(node->property("VendorID")), 0x256F);
+    EXPECT_EQ(value<std::int64_t>(node->property("ProductID")), 0xC635);
+    EXPECT_EQ(value<std::string>(node->property("Transport")), "USB");
+    EXPECT_EQ(value<std::string>(node->property("Product")), "SpaceMouse Compact");
+    EXPECT_EQ(value<std::string>(node->property("Manufacturer")), "3Dconnexion");
+    EXPECT_EQ(value<std::string>(node->property("SerialNumber")), "ABC123");
+    EXPECT_FALSE(node->property("DeviceAddress").has_value());
+    EXPECT_EQ(value<std::int64_t>(node->property("LocationID")), 0x01230000);
+    EXPECT_EQ(value<std::int64_t>(node->property("VersionNumber")), 0x437);
+    EXPECT_EQ(value<std::int64_t>(node->property("MaxInputReportSize")), 7);
+    EXPECT_EQ(value<std::int64_t>(node->property("MaxFeatureReportSize")), 8);
+    EXPECT_EQ(value<std::int64_t>(node->property("PrimaryUsage")), 8);
+    EXPECT_EQ(value<std::vector<std::uint8_t>>(node->property("ReportDescriptor")),
+              kestrix::core::testing::spaceMouseDescriptor());
+    EXPECT_EQ(value<std::int64_t>(node->searchProperty("bInterfaceNumber")), 1);
+    EXPECT_EQ(value<std::int64_t>(node->searchProperty("bNumEndpoints")), 2);
+    EXPECT_EQ(value<std::int64_t>(node->searchProperty("bcdUSB")), 0x200);
+    EXPECT_EQ(value<std::int64_t>(node->searchProperty("Device Speed")), 1);
+    EXPECT_EQ(value<std::string>(node->searchProperty("USB Vendor Name")), "3Dconnexion");
+    EXPECT_EQ(node->eventNodes, std::vector<std::string>{"input/event13"});
+    EXPECT_TRUE(isSpaceMouseCandidate(*node));
+}
+
+TEST_F(LinuxHID, bluetoothNodeHasItsAddressAndNoUSBFacts) {
+    auto node = readHidrawNode(sysfs.bluetoothWireless(5));
+    ASSERT_TRUE(node.has_value());
+    EXPECT_EQ(value<std::string>(node->property("Transport")), "Bluetooth");
+    EXPECT_EQ(value<std::string>(node->property("DeviceAddress")), "AA:BB:CC:DD:EE:0F");
+    EXPECT_EQ(value<std::string>(node->property("Product")), "SpaceMouse Wireless BT");
+    EXPECT_FALSE(node->property("SerialNumber").has_value());
+    EXPECT_FALSE(node->property("LocationID").has_value());
+    EXPECT_FALSE(node->searchProperty("bInterfaceNumber").has_value());
+}
+
+TEST_F(LinuxHID, emptyUniqueIdGivesNoSerialNumber) {
+    auto node = readHidrawNode(sysfs.usbCompact(""));
+    ASSERT_TRUE(node.has_value());
+    EXPECT_FALSE(node->property("SerialNumber").has_value());
+}
+
+TEST_F(LinuxHID, pathsThatAreNoHidrawNodeGiveNothing) {
+    EXPECT_FALSE(readHidrawNode((sysfs.root / "nothing").string()).has_value());
+    sysfs.usbCompact("X");
+    EXPECT_FALSE(readHidrawNode((sysfs.root / "devices").string()).has_value());
+}
+
+TEST(LinuxHIDLocation, busAndPortsMakeTheLocationIdAndBack) {
+    EXPECT_EQ(locationID(1, "2.3"), 0x01230000u);
+    EXPECT_EQ(locationID(20, "1"), 0x14100000u);
+    EXPECT_EQ(locationID(2, "4.17.1"), 0x024F1000u);
+    EXPECT_EQ(usbPort(0x01230000), (UsbPort{1, {2, 3}}));
+    EXPECT_EQ(usbPort(0x14100000), (UsbPort{20, {1}}));
+}
+
+TEST_F(LinuxHID, onlySpaceMouseCandidatesAppearAndRemovalsNameTheirKey) {
+    auto compact = sysfs.usbCompact("ABC123", 3);
+    auto keyboard = sysfs.hid(sysfs.root / "devices/virtual/misc", "0003:046D:C31C.0004",
+                              "HID_ID=0003:0000046D:0000C31C\nHID_NAME=Keyboard\n",
+                              {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0xC0}, 4, 20);
+    auto stranger = sysfs.hid(sysfs.root / "devices/virtual/misc", "0003:1234:0001.0005",
+                              "HID_ID=0003:00001234:00000001\n", kestrix::core::testing::spaceMouseDescriptor(),
+                              6, 21);
+    auto b = backend({compact, keyboard, stranger});
+    std::vector<DeviceKey> appeared, vanished;
+    b->start([&](DeviceKey k) { appeared.push_back(k); },
+             [&](DeviceKey k) { vanished.push_back(k); });
+    EXPECT_TRUE(appeared.empty()); // reported from the loop
+    loop.runPending();
+    EXPECT_EQ(appeared, std::vector<DeviceKey>{keyOf(3)});
+    EXPECT_TRUE(b->exists(keyOf(3)));
+    EXPECT_FALSE(b->exists(keyOf(4)));
+
+    auto bluetooth = sysfs.bluetoothWireless(5);
+    hotplug->added(bluetooth);
+    EXPECT_EQ(appeared.back(), keyOf(5));
+    hotplug->removed(keyboard);
+    hotplug->removed(compact);
+    EXPECT_EQ(vanished, std::vector<DeviceKey>{keyOf(3)});
+    EXPECT_FALSE(b->exists(keyOf(3)));
+    EXPECT_EQ(b->makeHandle(keyOf(3)), nullptr);
+    b->stop();
+    EXPECT_TRUE(hotplug->stopped);
+    hotplug->added(compact);
+    EXPECT_EQ(appeared.size(), 2u);
+}
+
+TEST_F(LinuxHID, seizingGrabsTheEventNodesAndDeliversInputReports) {
+    auto b = backend({sysfs.usbCompact("ABC123")});
+    b->start([](DeviceKey) {}, [](DeviceKey) {});
+    loop.runPending();
+    auto handle = b->makeHandle(keyOf(3));
+    ASSERT_NE(handle, nullptr);
+    std::vector<std::vector<std::uint8_t>> received;
+    std::vector<std::uint8_t> buffer(64);
+    handle->setInputHandler(buffer.data(), buffer.size(),
+                            [&](const std::uint8_t* bytes, std::size_t n) {
+                                received.emplace_back(bytes, bytes + n);
+                            });
+    ASSERT_EQ(handle->open(true), hidSuccess);
+    handle->activate();
+    EXPECT_EQ(nodes.calls, std::vector<std::string>{"grab " + dev("input/event13")});
+    std::uint8_t report[] = {2, 1, 0, 2, 0, 3, 0};
+    ASSERT_EQ(::write(nodes.peer(dev("hidraw3")), report, sizeof report), 7);
+    ASSERT_EQ(::write(nodes.peer(dev("hidraw3")), report, 3), 3);
+    loop.runPending();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], std::vector<std::uint8_t>(report, report + 7));
+    EXPECT_EQ(received[1].size(), 3u);
+
+    std::uint8_t led[] = {4, 1};
+    EXPECT_EQ(handle->setOutputReport(4, led, 2), hidSuccess);
+    std::uint8_t written[8];
+    EXPECT_EQ(::read(nodes.peer(dev("hidraw3")), written, sizeof written), 2);
+    EXPECT_EQ(written[1], 1);
+
+    handle->close();
+    EXPECT_EQ(nodes.calls.back(), "ungrab " + dev("input/event13"));
+    EXPECT_EQ(nodes.openCount(), 0u);
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+}
+
+TEST_F(LinuxHID, aGrabbedDeviceIsBusyAndLeavesNothingOpen) {
+    auto b = backend({sysfs.usbCompact("ABC123")});
+    b->start([](DeviceKey) {}, [](DeviceKey) {});
+    loop.runPending();
+    nodes.grabBusy = true;
+    auto handle = b->makeHandle(keyOf(3));
+    EXPECT_EQ(handle->open(true), exclusiveAccess);
+    EXPECT_EQ(nodes.openCount(), 0u);
+    // Without seizing nothing is grabbed, so another grab does not matter.
+    EXPECT_EQ(handle->open(false), hidSuccess);
+    EXPECT_EQ(nodes.openCount(), 1u);
+    handle->close();
+    EXPECT_EQ(nodes.openCount(), 0u);
+}
+
+TEST_F(LinuxHID, aNodeThatCannotBeOpenedGivesItsErrno) {
+    auto b = backend({sysfs.usbCompact("ABC123")});
+    b->start([](DeviceKey) {}, [](DeviceKey) {});
+    loop.runPending();
+    nodes.failOpen[dev("hidraw3")] = EACCES;
+    EXPECT_EQ(b->makeHandle(keyOf(3))->open(true), static_cast<HIDResult>(EACCES));
+    nodes.failOpen.clear();
+    nodes.failOpen[dev("input/event13")] = EACCES;
+    EXPECT_EQ(b->makeHandle(keyOf(3))->open(true), static_cast<HIDResult>(EACCES));
+    EXPECT_EQ(nodes.openCount(), 0u);
+}
+
+TEST_F(LinuxHID, featureReportsAreReadWithTheBufferSize) {
+    auto b = backend({sysfs.usbCompact("ABC123")});
+    b->start([](DeviceKey) {}, [](DeviceKey) {});
+    loop.runPending();
+    nodes.features[8] = kestrix::core::testing::serialReport();
+    EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 8, 8, nullptr), kestrix::core::testing::serialReport());
+    EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 9, 1, nullptr), std::nullopt);
+    EXPECT_EQ(nodes.calls, (std::vector<std::string>{"feature 8 8", "feature 9 2"}));
+    EXPECT_EQ(nodes.openCount(), 0u);
+}
+
+TEST_F(LinuxHID, theDeviceLayerRunsOnTheLinuxBackend) {
+    auto withSerial = sysfs.usbCompact("ABC123", 3, 0);
+    auto b = backend({withSerial});
+    Devices devices(loop, std::move(b));
+    std::vector<std::string> lines;
+    devices.log = [&](const std::string& line) { lines.push_back(line); };
+    std::vector<smk::SpaceMouseAxes> axes;
+    devices.onAxes = [&](const std::string&, const smk::SpaceMouseAxes& a) { axes.push_back(a); };
+    devices.start();
+    loop.runPending();
+    ASSERT_EQ(devices.list().size(), 1u);
+    EXPECT_EQ(devices.list()[0].id, "serial:ABC123");
+    devices.want(true);
+    EXPECT_EQ(devices.list()[0].state, "open");
+    std::uint8_t report[] = {2, 0, 0, 0, 0, 9, 0};
+    ASSERT_EQ(::write(nodes.peer(dev("hidraw3")), report, sizeof report), 7);
+    loop.runPending();
+    ASSERT_EQ(axes.size(), 1u);
+    EXPECT_EQ(axes[0].rz, 9);
+
+    hotplug->removed(withSerial);
+    loop.runPending();
+    EXPECT_TRUE(devices.list().empty());
+    EXPECT_EQ(lines.back(), "device gone: SpaceMouse Compact serial:ABC123");
+    EXPECT_EQ(nodes.openCount(), 0u);
+}
+
+TEST_F(LinuxHID, aDeviceWithoutSerialIsNamedFromItsFeatureReport) {
+    nodes.features[8] = kestrix::core::testing::serialReport();
+    auto b = backend({sysfs.usbCompact("")});
+    Devices devices(loop, std::move(b));
+    devices.start();
+    loop.runPending();
+    ASSERT_TRUE(loop.runUntil([&] { return devices.backgroundWork() == 0; }));
+    loop.runPending();
+    ASSERT_EQ(devices.list().size(), 1u);
+    EXPECT_EQ(devices.list()[0].id, "serial:AB12345");
+    EXPECT_EQ(nodes.openCount(), 0u);
+}
+
+} // namespace

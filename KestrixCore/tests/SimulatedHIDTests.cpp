@@ -1,0 +1,182 @@
+#include "KestrixCore/Devices.h"
+#include "KestrixCore/SimulatedHIDBackend.h"
+
+#include "KestrixProtocol/VirtualMainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace kestrix;
+using namespace kestrix::core;
+
+namespace {
+
+const char* exampleFile = R"({"devices": [{"vendorID": 9583, "productID": 50741,
+  "product": "SpaceMouse Compact", "transport": "USB", "serialNumber": "ABC123",
+  "bluetoothAddress": null, "locationID": 336592896, "interface": 0,
+  "reportDescriptor": [5, 1, 9, 8, 161, 1, 192], "featureReports": {"8": [8, 65, 66, 0, 0, 0, 0, 7]},
+  "busy": false, "appearAt": 0.0, "vanishAt": null,
+  "reports": [{"at": 0.5, "bytes": [1, 16, 0, 240, 255, 0, 128]},
+              {"at": 1.0, "every": 0.008, "count": 1000, "bytes": [2, 0, 0, 0, 0, 10, 0]}]}]})";
+
+struct TempFile {
+    std::string path;
+    explicit TempFile(const std::string& contents) {
+        char name[] = "/tmp/kestrix-sim-XXXXXX";
+        int fd = mkstemp(name);
+        EXPECT_GE(fd, 0);
+        close(fd);
+        path = name;
+        std::ofstream(path) << contents;
+    }
+    ~TempFile() { std::filesystem::remove(path); }
+};
+
+std::string errorOf(const std::string& json) {
+    auto parsed = parseSimulatedDevices(json);
+    auto* error = std::get_if<std::string>(&parsed);
+    return error ? *error : "";
+}
+
+TEST(SimulatedHIDFile, readsEveryMemberOfTheExample) {
+    auto parsed = parseSimulatedDevices(exampleFile);
+    ASSERT_TRUE(std::holds_alternative<std::vector<SimulatedDevice>>(parsed));
+    const auto& devices = std::get<std::vector<SimulatedDevice>>(parsed);
+    ASSERT_EQ(devices.size(), 1u);
+    const auto& d = devices[0];
+    EXPECT_EQ(d.vendorID, 0x256F);
+    EXPECT_EQ(d.productID, 0xC635);
+    EXPECT_EQ(d.serialNumber, "ABC123");
+    EXPECT_FALSE(d.bluetoothAddress.has_value());
+    EXPECT_EQ(d.locationID, 336592896);
+    EXPECT_EQ(d.interface, 0);
+    EXPECT_EQ(d.reportDescriptor->size(), 7u);
+    EXPECT_EQ(d.featureReports.at(8).size(), 8u);
+    EXPECT_FALSE(d.vanishAt.has_value());
+    ASSERT_EQ(d.reports.size(), 2u);
+    EXPECT_EQ(d.reports[1].count, 1000);
+    EXPECT_DOUBLE_EQ(d.reports[1].every, 0.008);
+    EXPECT_EQ(d.reports[0].count, 1);
+}
+
+TEST(SimulatedHIDFile, onlyTheIdsAreRequired) {
+    auto parsed = parseSimulatedDevices(R"({"devices": [{"vendorID": 1133, "productID": 50726}]})");
+    ASSERT_TRUE(std::holds_alternative<std::vector<SimulatedDevice>>(parsed));
+    const auto& d = std::get<std::vector<SimulatedDevice>>(parsed)[0];
+    EXPECT_FALSE(d.transport || d.product || d.reportDescriptor || d.locationID);
+    EXPECT_TRUE(d.reports.empty());
+}
+
+TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
+    EXPECT_NE(errorOf("{"), "");
+    EXPECT_EQ(errorOf("[]"), "the file is not a JSON object");
+    EXPECT_EQ(errorOf("{}"), "the file has no list \"devices\"");
+    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1}]})"),
+              "devices[0] lacks vendorID or productID");
+    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": "x"}]})"),
+              "devices[0].productID is not an integer");
+    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "reportDescriptor": [256]}]})"),
+              "devices[0].reportDescriptor holds a value that is not a byte");
+    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "featureReports": {"x8": []}}]})"),
+              "devices[0].featureReports has the report id \"x8\", which is not a number from 0 "
+              "to 255");
+    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "reports": [{"at": 1}]}]})"),
+              "devices[0].reports[0] has no bytes");
+    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "appearAt": -1}]})"),
+              "devices[0].appearAt is not a time in seconds");
+}
+
+TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevices) {
+    TempFile file(exampleFile);
+    VirtualMainLoop loop;
+    std::vector<std::string> lines;
+    auto backend = makeHIDBackend(loop, ("sim:" + file.path).c_str(),
+                                  [&](const std::string& line) { lines.push_back(line); });
+    ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
+    EXPECT_EQ(lines, std::vector<std::string>{"simulating 1 device(s) from " + file.path});
+    std::vector<DeviceKey> appeared;
+    backend->start([&](DeviceKey key) { appeared.push_back(key); }, [](DeviceKey) {});
+    loop.advance(0);
+    EXPECT_EQ(appeared, std::vector<DeviceKey>{1});
+}
+
+TEST(SimulatedHIDFactory, malformedFileLogsOneLineAndGivesNoDevices) {
+    TempFile file("{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
+    VirtualMainLoop loop;
+    std::vector<std::string> lines;
+    auto backend = makeHIDBackend(loop, ("sim:" + file.path).c_str(),
+                                  [&](const std::string& line) { lines.push_back(line); });
+    ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "simulated devices not loaded, none are simulated: " + file.path +
+                            ": devices[0].vendorID is not an integer");
+    int appeared = 0;
+    backend->start([&](DeviceKey) { ++appeared; }, [](DeviceKey) {});
+    loop.advance(10);
+    EXPECT_EQ(appeared, 0);
+}
+
+TEST(SimulatedHIDFactory, missingFileIsReportedToo) {
+    VirtualMainLoop loop;
+    std::vector<std::string> lines;
+    auto backend = makeHIDBackend(loop, "sim:/nonexistent/kestrix-devices.json",
+                                  [&](const std::string& line) { lines.push_back(line); });
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "simulated devices not loaded, none are simulated: cannot read "
+                        "/nonexistent/kestrix-devices.json");
+}
+
+TEST(SimulatedHIDFactory, anythingElseGivesTheLinuxBackend) {
+    VirtualMainLoop loop;
+    for (const char* setting : {static_cast<const char*>(nullptr), "", "simulated", "SIM:x"}) {
+        auto backend = makeHIDBackend(loop, setting, nullptr);
+        EXPECT_EQ(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
+    }
+}
+
+TEST(SimulatedHIDDevices, theExampleStreamsItsReportsToTheBroker) {
+    VirtualMainLoop loop;
+    auto parsed = parseSimulatedDevices(exampleFile);
+    auto backend = std::make_unique<SimulatedHIDBackend>(
+        loop, std::get<std::vector<SimulatedDevice>>(parsed));
+    auto* sim = backend.get();
+    Devices devices(loop, std::move(backend));
+    int samples = 0;
+    devices.onAxes = [&](const std::string& id, const smk::SpaceMouseAxes& axes) {
+        EXPECT_EQ(id, "serial:ABC123");
+        EXPECT_EQ(axes.x, 16);
+        EXPECT_EQ(axes.rz, 10);
+        ++samples;
+    };
+    devices.start();
+    devices.want(true);
+    loop.advance(0.6);
+    EXPECT_EQ(samples, 0); // the translation waits for a rotation report
+    loop.advance(0.4 + 0.008 * 999);
+    EXPECT_EQ(samples, 1000);
+    EXPECT_EQ(sim->deliveredReports(1), 1001u);
+    loop.advance(5);
+    EXPECT_EQ(samples, 1000);
+}
+
+TEST(SimulatedHIDDevices, unmatchedDevicesNeverAppear) {
+    VirtualMainLoop loop;
+    SimulatedDevice keyboard;
+    keyboard.vendorID = 0x046D;
+    keyboard.productID = 0xC31C;
+    keyboard.reportDescriptor = std::vector<std::uint8_t>{0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0xC0};
+    SimulatedDevice stranger;
+    stranger.vendorID = 0x1234;
+    stranger.productID = 0x0001;
+    SimulatedHIDBackend sim(loop, {keyboard, stranger});
+    int appeared = 0;
+    sim.start([&](DeviceKey) { ++appeared; }, [](DeviceKey) {});
+    loop.advance(1);
+    EXPECT_EQ(appeared, 0);
+}
+
+} // namespace
