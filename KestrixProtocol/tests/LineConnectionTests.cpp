@@ -6,6 +6,7 @@
 #include "TransportTestSupport.h"
 
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -437,6 +438,39 @@ TEST_F(LineConnectionTest, ownerMayDropTheConnectionWhenASendStalls) {
     raw->send(noteOfLineSize(Connection::backlogLimit + 1));
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(connection);
+}
+
+TEST(LineConnectionEndings, noDescriptorIsLeakedWhateverTheEnding) {
+    VirtualMainLoop loop;
+    std::size_t before = openDescriptorCount();
+    auto run = [&](const std::function<void(Connection&, SocketPair&)>& ending) {
+        SocketPair pair;
+        auto connection = Connection::create(loop, pair.release(0));
+        connection->start();
+        ending(*connection, pair);
+        loop.runPending();
+    };
+    run([](Connection& c, SocketPair&) { c.close(); });
+    run([](Connection& c, SocketPair&) {
+        fillUntilFull(c.fd());
+        c.send(noteOfLineSize(Connection::backlogLimit + 1));
+        EXPECT_TRUE(c.stalled());
+    });
+    run([&](Connection& c, SocketPair& pair) {
+        pair.closeEnd(1);
+        loop.runPending();
+        EXPECT_TRUE(c.isClosed());
+    });
+    run([&](Connection& c, SocketPair& pair) {
+        Peer{loop, pair.fds[1]}.write(std::string(Connection::lineLimit + 1, 'a'));
+        EXPECT_TRUE(c.isClosed());
+    });
+    run([](Connection& c, SocketPair&) {
+        fillUntilFull(c.fd());
+        c.send(Note{"left waiting"}); // released with a write watch
+    });
+    EXPECT_EQ(openDescriptorCount(), before);
+    EXPECT_EQ(loop.readableWatchCount() + loop.writableWatchCount(), 0u);
 }
 
 // Over a real listening socket.

@@ -197,6 +197,21 @@ TYPED_TEST(MainLoopContract, destroyedRepeatingTimerStops) {
     EXPECT_EQ(ticks, seen);
 }
 
+TYPED_TEST(MainLoopContract, stoppedWatchesAndTimersLeaveNoDescriptorOpen) {
+    std::size_t before = test::openDescriptorCount();
+    {
+        SocketPair pair;
+        int ticks = 0;
+        auto timer = this->loop.repeat(0.01, 0.001, [&] { ++ticks; });
+        auto reading = this->loop.watchReadable(pair.fds[0], [] {});
+        auto writing = this->loop.watchWritable(pair.fds[0], [] {});
+        ASSERT_TRUE(this->driver.waitFor([&] { return ticks >= 1; }));
+        timer->cancel();
+        reading.reset();
+    }
+    EXPECT_EQ(test::openDescriptorCount(), before);
+}
+
 TYPED_TEST(MainLoopContract, nowNeverGoesBackwards) {
     double before = this->loop.now();
     double inside = before - 1;
