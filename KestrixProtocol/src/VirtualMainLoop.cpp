@@ -110,6 +110,8 @@ double VirtualMainLoop::now() const {
 }
 
 void VirtualMainLoop::after(double seconds, Task body) {
+    if (!body)
+        return;
     auto timer = std::make_shared<Timer>();
     timer->body = std::move(body);
     timer->first = state_->now + std::max(seconds, 0.0);

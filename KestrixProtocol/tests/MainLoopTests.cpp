@@ -212,6 +212,14 @@ TYPED_TEST(MainLoopContract, stoppedWatchesAndTimersLeaveNoDescriptorOpen) {
     EXPECT_EQ(test::openDescriptorCount(), before);
 }
 
+TYPED_TEST(MainLoopContract, emptyTasksAreIgnored) {
+    this->loop.post(nullptr);
+    this->loop.after(0, nullptr);
+    bool ran = false;
+    this->loop.after(0.01, [&] { ran = true; });
+    EXPECT_TRUE(this->driver.waitFor([&] { return ran; }));
+}
+
 TYPED_TEST(MainLoopContract, nowNeverGoesBackwards) {
     double before = this->loop.now();
     double inside = before - 1;
