@@ -15,15 +15,17 @@
 // Counts heap allocations, to show that a tick makes none.
 static std::atomic<long> allocations{0};
 
-void* operator new(std::size_t size) {
+// Kept out of line: inlined into the same function, GCC takes the malloc / free pair behind
+// these replacements for a mismatched new / free.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 
