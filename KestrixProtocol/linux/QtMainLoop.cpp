@@ -118,8 +118,7 @@ double QtMainLoop::now() const {
 }
 
 void QtMainLoop::after(double seconds, Task body) {
-    if (!body)
-        return;
+    if (!body) return;
     using std::chrono::milliseconds;
     // Rounded up: a delay may come late but never early. Capped at about 24 days, the most a
     // QTimer holds.
@@ -129,8 +128,7 @@ void QtMainLoop::after(double seconds, Task body) {
 }
 
 void QtMainLoop::post(Task body) {
-    if (!body)
-        return;
+    if (!body) return;
     QMetaObject::invokeMethod(context_.get(), std::move(body), Qt::QueuedConnection);
 }
 
