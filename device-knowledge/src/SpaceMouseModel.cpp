@@ -14,8 +14,9 @@ using B = SpaceMouseButtons;
 using ButtonBits = SpaceMouseModel::ButtonBits;
 using Knowledge = SpaceMouseModel::Knowledge;
 
-constexpr std::int64_t logitechVendor = 0x046D;
-constexpr std::int64_t connexionVendor = 0x256F;
+// The first generation of devices carries the older vendor id; everything since the newer one.
+constexpr std::int64_t olderVendor = 0x046D;
+constexpr std::int64_t newerVendor = 0x256F;
 
 const ButtonBits& twoButtonBits() {
     static const ButtonBits bits{{0, B::left}, {1, B::right}};
@@ -58,62 +59,56 @@ ButtonBits numbered(std::initializer_list<B> buttons) {
     return bits;
 }
 
-struct Table {
-    std::vector<SpaceMouseModel> rows;
-};
-
-const Table& table() {
-    static const Table table = [] {
+const std::vector<SpaceMouseModel>& table() {
+    static const std::vector<SpaceMouseModel> rows = [] {
         const auto row = [](std::int64_t vendor, std::int64_t product, std::string name,
                             Knowledge knowledge, std::int64_t fullScale, bool led,
                             ButtonBits bits) {
             return SpaceMouseModel{vendor,    product, std::move(name), std::move(bits), knowledge,
                                    fullScale, led};
         };
-        const auto L = logitechVendor;
-        const auto C = connexionVendor;
+        const auto O = olderVendor;
+        const auto N = newerVendor;
         const auto checked = Knowledge::checked;
         const auto published = Knowledge::published;
-        Table t;
-        t.rows = {
-            row(C, 0xC635, "SpaceMouse Compact", checked, 350, true, twoButtonBits()),
-            row(L, 0xC626, "SpaceNavigator", checked, 500, true, twoButtonBits()),
-            row(L, 0xC62B, "SpaceMouse Pro", checked, 350, true, proBits()),
-            row(C, 0xC63A, "SpaceMouse Wireless", checked, 350, true, twoButtonBits()),
-            row(L, 0xC623, "SpaceTraveler", checked, 500, true,
+        return std::vector<SpaceMouseModel>{
+            row(N, 0xC635, "SpaceMouse Compact", checked, 350, true, twoButtonBits()),
+            row(O, 0xC626, "SpaceNavigator", checked, 500, true, twoButtonBits()),
+            row(O, 0xC62B, "SpaceMouse Pro", checked, 350, true, proBits()),
+            row(N, 0xC63A, "SpaceMouse Wireless", checked, 350, true, twoButtonBits()),
+            row(O, 0xC623, "SpaceTraveler", checked, 500, true,
                 numbered({B::key1, B::key2, B::key3, B::key4, B::key5, B::key6, B::key7, B::key8})),
-            row(L, 0xC621, "Spaceball 5000", checked, 500, false,
+            row(O, 0xC621, "Spaceball 5000", checked, 500, false,
                 numbered({B::key1, B::key2, B::key3, B::key4, B::key5, B::key6, B::key7, B::key8,
                           B::key9, B::keyA, B::keyB, B::keyC})),
-            row(L, 0xC603, "SpaceMouse Plus", published, 500, false,
+            row(O, 0xC603, "SpaceMouse Plus", published, 500, false,
                 numbered({B::key1, B::key2, B::key3, B::key4, B::key5, B::key6, B::key7, B::key8,
                           B::star, B::left, B::right})),
-            row(L, 0xC628, "SpaceNavigator for Notebooks", published, 350, true, twoButtonBits()),
-            row(L, 0xC627, "SpaceExplorer", published, 350, true,
+            row(O, 0xC628, "SpaceNavigator for Notebooks", published, 350, true, twoButtonBits()),
+            row(O, 0xC627, "SpaceExplorer", published, 350, true,
                 numbered({B::key1, B::key2, B::viewTop, B::viewLeft, B::viewRight, B::viewFront,
                           B::escape, B::alt, B::shift, B::control, B::fit, B::menu, B::plus,
                           B::minus, B::rotationLock})),
-            row(L, 0xC625, "SpacePilot", published, 350, false,
+            row(O, 0xC625, "SpacePilot", published, 350, false,
                 numbered({B::key1,   B::key2,    B::key3,     B::key4,      B::key5,
                           B::key6,   B::viewTop, B::viewLeft, B::viewRight, B::viewFront,
                           B::escape, B::alt,     B::shift,    B::control,   B::fit,
                           B::menu,   B::plus,    B::minus,    B::dominant,  B::rotationLock,
                           B::config})),
-            row(L, 0xC629, "SpacePilot Pro", published, 350, true, spacePilotProBits()),
-            row(C, 0xC62E, "SpaceMouse Wireless (cable)", published, 350, true, twoButtonBits()),
-            row(C, 0xC62F, "SpaceMouse Wireless (receiver)", published, 350, true, twoButtonBits()),
-            row(C, 0xC631, "SpaceMouse Pro Wireless (cable)", published, 350, true, proBits()),
-            row(C, 0xC632, "SpaceMouse Pro Wireless (receiver)", published, 350, true, proBits()),
-            row(C, 0xC638, "SpaceMouse Pro Wireless", published, 350, true, proBits()),
-            row(C, 0xC633, "SpaceMouse Enterprise", published, 350, true, enterpriseBits()),
+            row(O, 0xC629, "SpacePilot Pro", published, 350, true, spacePilotProBits()),
+            row(N, 0xC62E, "SpaceMouse Wireless (cable)", published, 350, true, twoButtonBits()),
+            row(N, 0xC62F, "SpaceMouse Wireless (receiver)", published, 350, true, twoButtonBits()),
+            row(N, 0xC631, "SpaceMouse Pro Wireless (cable)", published, 350, true, proBits()),
+            row(N, 0xC632, "SpaceMouse Pro Wireless (receiver)", published, 350, true, proBits()),
+            row(N, 0xC638, "SpaceMouse Pro Wireless", published, 350, true, proBits()),
+            row(N, 0xC633, "SpaceMouse Enterprise", published, 350, true, enterpriseBits()),
         };
-        return t;
     }();
-    return table;
+    return rows;
 }
 
 const SpaceMouseModel& rowAt(std::size_t index) {
-    return table().rows.at(index);
+    return table().at(index);
 }
 
 std::string hex4(std::int64_t value) {
@@ -152,7 +147,7 @@ const ButtonBits& SpaceMouseModel::sharedNumbering() {
 }
 
 const std::vector<SpaceMouseModel>& SpaceMouseModel::known() {
-    return table().rows;
+    return table();
 }
 
 const SpaceMouseModel& SpaceMouseModel::compact() {
@@ -229,7 +224,7 @@ SpaceMouseModel::recognise(std::int64_t vendorID, std::int64_t productID,
     if (std::find(vendorIDs.begin(), vendorIDs.end(), vendorID) == vendorIDs.end()) {
         return std::nullopt;
     }
-    if (vendorID == connexionVendor &&
+    if (vendorID == newerVendor &&
         std::find(ignored.begin(), ignored.end(), productID) != ignored.end()) {
         return std::nullopt;
     }
@@ -265,7 +260,7 @@ SpaceMouseModel::recognise(std::int64_t vendorID, std::int64_t productID,
 
     std::string name;
     Knowledge knowledge;
-    if (vendorID == connexionVendor && productID == universalReceiverProductID) {
+    if (vendorID == newerVendor && productID == universalReceiverProductID) {
         name = indices.size() <= 2 ? "SpaceMouse Wireless" : "SpaceMouse Pro Wireless";
         name += " (Universal Receiver)";
         knowledge = Knowledge::published;
@@ -325,11 +320,11 @@ SpaceMouseButtons SpaceMouseModel::asTwoButtons(SpaceMouseButtons held) const {
 }
 
 bool SpaceMouseModel::statusLEDNeedsCable() const {
-    return vendorID == connexionVendor && (productID == 0xC63A || productID == 0xC638);
+    return vendorID == newerVendor && (productID == 0xC63A || productID == 0xC638);
 }
 
 std::optional<std::uint8_t> SpaceMouseModel::serialFeatureReportID() const {
-    if (vendorID == connexionVendor && productID != universalReceiverProductID) return 8;
+    if (vendorID == newerVendor && productID != universalReceiverProductID) return 8;
     return std::nullopt;
 }
 

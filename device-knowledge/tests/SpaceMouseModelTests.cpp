@@ -193,8 +193,8 @@ TEST(SpaceMouseModel, statusLEDNeedsCableOnlyForTwoWirelessModels) {
         const bool expected = model.productID == 0xC63A || model.productID == 0xC638;
         EXPECT_EQ(model.statusLEDNeedsCable(), expected) << model.name;
     }
-    const M logitech{0x046D, 0xC63A, "x", {}, Knowledge::guessed, 350, true};
-    EXPECT_FALSE(logitech.statusLEDNeedsCable());
+    const M olderVendor{0x046D, 0xC63A, "x", {}, Knowledge::guessed, 350, true};
+    EXPECT_FALSE(olderVendor.statusLEDNeedsCable());
 }
 
 TEST(SpaceMouseModel, serialFeatureReportOnTheNewerVendorExceptTheReceiver) {

@@ -11,8 +11,10 @@
 namespace smk {
 
 // The few facts of a USB HID report descriptor that the system needs: the reports with their
-// fields and the application collections. Built only by `parse`; a descriptor whose last item
-// runs past the end of the bytes gives nothing at all, anything else parses.
+// fields and the application collections. Built only by `parse`. Unknown and reserved items are
+// skipped; a descriptor whose last item runs past the end of the bytes, or one whose usage
+// ranges expand to more than a million usages, gives nothing at all rather than a partial
+// result.
 struct HIDReportDescriptor {
     enum class Kind { input, output, feature };
 
@@ -54,8 +56,8 @@ struct HIDReportDescriptor {
     std::vector<Report> reports;     // in order of first appearance
     std::vector<Usage> applications; // one per application collection
 
-    // Parses the bytes; absent when an item runs past the end. Empty bytes parse to an empty
-    // descriptor.
+    // Parses the bytes; absent when an item runs past the end or the usages exceed the limit.
+    // Empty bytes parse to an empty descriptor.
     static std::optional<HIDReportDescriptor> parse(std::span<const std::uint8_t> bytes);
 
     bool operator==(const HIDReportDescriptor&) const = default;
