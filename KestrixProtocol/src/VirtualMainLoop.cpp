@@ -110,8 +110,7 @@ double VirtualMainLoop::now() const {
 }
 
 void VirtualMainLoop::after(double seconds, Task body) {
-    if (!body)
-        return;
+    if (!body) return;
     auto timer = std::make_shared<Timer>();
     timer->body = std::move(body);
     timer->first = state_->now + std::max(seconds, 0.0);
@@ -240,8 +239,9 @@ void VirtualMainLoop::runPending() {
 
 bool VirtualMainLoop::runUntil(std::function<bool()> done, double realTimeoutSeconds) {
     using Clock = std::chrono::steady_clock;
-    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                       std::chrono::duration<double>(realTimeoutSeconds));
+    auto deadline = Clock::now() +
+                    std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(std::clamp(realTimeoutSeconds, 0.0, 1.0e7)));
     for (;;) {
         if (done()) return true;
         bool ran = runPosted();
