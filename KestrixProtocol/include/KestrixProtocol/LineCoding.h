@@ -83,6 +83,8 @@ public:
             pending_.append(bytes.substr(0, end));
             decodeInto(pending_, messages);
             pending_.clear();
+            // A long line (up to the connection's limit) should not pin its buffer for good.
+            if (pending_.capacity() > retainedCapacity) std::string().swap(pending_);
         }
         for (;;) {
             std::size_t start = end + 1;
@@ -99,6 +101,8 @@ public:
     std::size_t pendingCount() const { return pending_.size(); }
 
 private:
+    static constexpr std::size_t retainedCapacity = 64 * 1024;
+
     static void decodeInto(std::string_view line, std::vector<M>& messages) {
         if (line.empty() || line == "\r" || detail::refusedBeforeParsing(line)) return;
         nlohmann::json json = nlohmann::json::parse(line, nullptr, false);
