@@ -1,0 +1,216 @@
+#include "KestrixCore/DriverClient.h"
+
+#include "KestrixProtocol/Kestrix.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fmt/format.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kestrix::core {
+
+namespace {
+
+// The client that owns the process's registration. Main thread only.
+DriverClient* current = nullptr;
+// The main loop of that client, for the library's callbacks, which run on the library's thread
+// and may only post. Set before the handlers are installed and cleared after the library has
+// been told to clean up, which ends its callbacks.
+std::atomic<MainLoop*> currentLoop{nullptr};
+
+// Seconds a failure must lie back before wanting the driver brings the next attempt forward.
+constexpr double wantRetryAge = 10.0;
+// Seconds from start() to the first registration attempt.
+constexpr double startDelay = 1.0;
+
+} // namespace
+
+DriverClient::DriverClient(MainLoop& loop)
+    : loop_(loop)
+    , self_(std::make_shared<DriverClient*>(this)) {}
+
+DriverClient::~DriverClient() {
+    // Quietly: the owner is going away too, so neither log nor onChange is called.
+    if (api_) {
+        if (clientID_ != 0) api_->unregister(clientID_);
+        clientID_ = 0;
+        releaseLibrary();
+    }
+}
+
+void DriverClient::start() {
+    if (!api_ && !starting_) schedule(startDelay);
+}
+
+void DriverClient::schedule(double delay) {
+    starting_ = true;
+    const std::uint64_t generation = ++scheduled_;
+    loop_.after(delay, [weak = std::weak_ptr<DriverClient*>(self_), generation] {
+        const auto self = weak.lock();
+        if (!self) return;
+        DriverClient& client = **self;
+        if (!client.starting_ || client.scheduled_ != generation) return;
+        client.starting_ = false;
+        client.registerClient();
+    });
+}
+
+void DriverClient::releaseLibrary() {
+    api_->cleanup();
+    api_.reset();
+    if (current == this) {
+        current = nullptr;
+        currentLoop = nullptr;
+    }
+}
+
+void DriverClient::registerClient() {
+    if (current) {
+        failed("another client in this process");
+        return;
+    }
+    ConnexionAPI api;
+    try {
+        api = loader(libraryPath);
+    } catch (const ConnexionAPI::LoadError& error) {
+        failed(error.description);
+        return;
+    }
+    api_ = api;
+    current = this;
+    currentLoop = &loop_;
+
+    const std::int16_t result =
+        api.setHandlers(&DriverClient::messageHandler, &DriverClient::addedHandler,
+                        &DriverClient::removedHandler, 0 /* no separate thread */);
+    if (result != 0) {
+        releaseLibrary();
+        failed("SetConnexionHandlers returned " + std::to_string(result));
+        return;
+    }
+
+    // The client name as a length-prefixed byte string: one length byte, at most 255 bytes.
+    const std::string_view appName = Kestrix::appName;
+    const std::size_t length = std::min<std::size_t>(appName.size(), 255);
+    std::vector<std::uint8_t> name;
+    name.reserve(length + 1);
+    name.push_back(std::uint8_t(length));
+    name.insert(name.end(), appName.begin(), appName.begin() + std::ptrdiff_t(length));
+
+    const std::uint16_t id =
+        api.registerClient(ConnexionAPI::manualClientSignature, name.data(),
+                           ConnexionAPI::registrationMode, ConnexionAPI::registrationMask);
+    clientID_ = id;
+    if (id == 0) {
+        releaseLibrary();
+        failed("RegisterConnexionClient returned no client ID");
+        return;
+    }
+    api.setButtonMask(id, ConnexionAPI::allButtons);
+
+    const std::int64_t failures = retry_.failures;
+    retry_ = DriverRetry();
+    std::string line = "driver: registered as manual client " + std::to_string(id);
+    if (failures != 0) line += " after " + std::to_string(failures) + " failed attempts";
+    log(line);
+    updateActivation();
+    onChange();
+}
+
+void DriverClient::failed(const std::string& reason) {
+    const DriverRetry::Next next = retry_.failed(reason, loop_.now());
+    if (next.message) log(*next.message);
+    schedule(next.delay);
+    onChange();
+}
+
+void DriverClient::want(bool on) {
+    wanted_ = on;
+    if (on && clientID_ == 0 && retry_.failures >= 1 && retry_.lastAttempt &&
+        loop_.now() - *retry_.lastAttempt >= wantRetryAge)
+        schedule(0);
+    updateActivation();
+}
+
+void DriverClient::updateActivation() {
+    if (clientID_ == 0 || wanted_ == active_) return;
+    active_ = wanted_;
+    control(active_ ? ConnexionAPI::activateControl : ConnexionAPI::deactivateControl);
+    log(active_ ? "driver: activated" : "driver: deactivated");
+}
+
+void DriverClient::control(std::uint32_t code) {
+    if (!api_) return;
+    std::int32_t resultWord = 0;
+    const std::int16_t result = api_->control(clientID_, code, 0, &resultWord);
+    if (result != 0) log(fmt::format("driver: control 0x{:08X} returned {}", code, result));
+}
+
+void DriverClient::stop() {
+    starting_ = false;
+    scheduled_ += 1;
+    retry_ = DriverRetry();
+    if (api_) {
+        if (clientID_ != 0) {
+            if (active_) control(ConnexionAPI::deactivateControl);
+            active_ = false;
+            api_->unregister(clientID_);
+            clientID_ = 0;
+        }
+        releaseLibrary();
+        log("driver: unregistered");
+    }
+    onChange();
+}
+
+void DriverClient::received(const smk::ConnexionDeviceState& state) {
+    if (!active_) return;
+    if (state.client != 0 && state.client != clientID_) return;
+    if (state.command == smk::ConnexionDeviceState::handleButtons)
+        onButtons(state.buttonBits);
+    else if (state.command == smk::ConnexionDeviceState::handleAxis)
+        onAxes(state.axes);
+}
+
+void DriverClient::messageHandler(std::uint32_t, std::uint32_t type, void* argument) {
+    if (type != ConnexionAPI::deviceStateMessage || !argument) return;
+    const auto state = smk::ConnexionDeviceState::read(argument, smk::ConnexionDeviceState::size);
+    MainLoop* loop = currentLoop.load();
+    if (!state || !loop) return;
+    loop->post([state = *state] {
+        if (current) current->received(state);
+    });
+}
+
+void DriverClient::addedHandler(std::uint32_t deviceID) {
+    deviceChanged(deviceID, "added");
+}
+
+void DriverClient::removedHandler(std::uint32_t deviceID) {
+    deviceChanged(deviceID, "removed");
+}
+
+void DriverClient::deviceChanged(std::uint32_t deviceID, const char* change) {
+    MainLoop* loop = currentLoop.load();
+    if (!loop) return;
+    loop->post([deviceID, change] {
+        if (current) current->log(fmt::format("driver: device 0x{:04X} {}", deviceID, change));
+    });
+}
+
+std::string DriverClient::frameworkPath() {
+    if (const char* path = std::getenv(libraryVariable); path && *path) return path;
+    std::string folder = ".";
+    std::vector<char> buffer(4096);
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length > 0) {
+        const std::string executable(buffer.data(), std::size_t(length));
+        if (const auto slash = executable.rfind('/'); slash != std::string::npos)
+            folder = executable.substr(0, slash == 0 ? 1 : slash);
+    }
+    return folder + (folder.ends_with('/') ? "" : "/") + libraryFileName;
+}
+
+} // namespace kestrix::core

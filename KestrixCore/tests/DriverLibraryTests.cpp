@@ -1,0 +1,566 @@
+// The driver library end to end: loaded with dlopen like the broker loads it, talking to a daemon
+// of the test's own that speaks spacenavd's client protocol, and once to the real spacenavd.
+#include "KestrixCore/ConnexionAPI.h"
+#include "KestrixCore/DriverClient.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
+#include "SpaceMouseKit/ConnexionDeviceState.h"
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+using kestrix::core::ConnexionAPI;
+using kestrix::core::fourCharCode;
+
+namespace {
+
+constexpr double bound = 5.0; // seconds any wait may take before the test fails
+
+int remainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    return std::max<int>(0,
+                         int(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
+}
+
+std::chrono::steady_clock::time_point deadlineIn(double seconds) {
+    return std::chrono::steady_clock::now() +
+           std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+}
+
+// Waits on an eventfd, written whenever something changed, until done() holds or time is up.
+bool waitOn(int fd, const std::function<bool()>& done) {
+    const auto deadline = deadlineIn(bound);
+    for (;;) {
+        if (done()) return true;
+        const int left = remainingMilliseconds(deadline);
+        if (left == 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, left) > 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto got = ::read(fd, &count, sizeof count);
+        }
+    }
+}
+
+sockaddr_un unixAddress(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    return address;
+}
+
+// spacenavd's client protocol, as far as libspnav uses it: after a 4-byte greeting that the
+// daemon echoes, requests and answers are eight little-endian 32-bit words (a type tagged with
+// 0x7faa0000, six data words, a status), and events are eight words too.
+constexpr std::int32_t requestTag = 0x7faa0000;
+constexpr std::int32_t setNameRequest = 0x1000; // sent untagged and unanswered
+constexpr std::int32_t setEventMaskRequest = requestTag | 0x1003;
+constexpr std::int32_t setLEDRequest = requestTag | 0x3012;
+constexpr std::int32_t motionEvent = 0, pressEvent = 1, releaseEvent = 2, deviceEvent = 3;
+
+class FakeDaemon {
+public:
+    struct Seen {
+        int greetings = 0; // connections that spoke the protocol
+        std::string name;
+        std::optional<std::int32_t> eventMask;
+        std::vector<std::int32_t> led;
+    };
+
+    explicit FakeDaemon(std::string path)
+        : path_(std::move(path)) {
+        listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto address = unixAddress(path_);
+        if (::bind(listen_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listen_, 4) != 0)
+            throw std::runtime_error("fake daemon cannot listen at " + path_);
+        stop_ = ::eventfd(0, EFD_CLOEXEC);
+        changed_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~FakeDaemon() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(stop_, &one, sizeof one);
+        thread_.join();
+        if (client_ >= 0) ::close(client_);
+        ::close(listen_);
+        ::close(stop_);
+        ::close(changed_);
+        ::unlink(path_.c_str());
+    }
+
+    Seen seen() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+    bool waitFor(const std::function<bool(const Seen&)>& done) {
+        return waitOn(changed_, [&] { return done(seen()); });
+    }
+
+    void motion(std::array<std::int32_t, 6> a) {
+        send({motionEvent, a[0], a[1], a[2], a[3], a[4], a[5], 16});
+    }
+    void button(std::int32_t number, bool press) {
+        send({press ? pressEvent : releaseEvent, number});
+    }
+    void device(bool added, std::int32_t id) {
+        send({deviceEvent, added ? 0 : 1, id, 0x20F, 0x46D, 0xC62B});
+    }
+    // The daemon hangs up on its client, as when it quits.
+    void hangUp() {
+        std::lock_guard lock(mutex_);
+        if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
+    }
+
+private:
+    void send(std::array<std::int32_t, 8> words) {
+        std::lock_guard lock(mutex_);
+        if (client_ >= 0) ::send(client_, words.data(), sizeof words, MSG_NOSIGNAL);
+    }
+
+    void run() {
+        std::vector<std::uint8_t> input;
+        bool greeted = false;
+        for (;;) {
+            int client = -1;
+            {
+                std::lock_guard lock(mutex_);
+                client = client_;
+            }
+            pollfd fds[3] = {{stop_, POLLIN, 0}, {listen_, POLLIN, 0}, {client, POLLIN, 0}};
+            if (::poll(fds, client >= 0 ? 3 : 2, -1) < 0) continue;
+            if (fds[0].revents) return;
+            if (fds[1].revents & POLLIN) {
+                const int accepted = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+                std::lock_guard lock(mutex_);
+                if (client_ >= 0) ::close(client_);
+                client_ = accepted;
+                input.clear();
+                greeted = false;
+                changed();
+                continue;
+            }
+            if (client >= 0 && fds[2].revents) {
+                std::uint8_t buffer[256];
+                const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+                std::lock_guard lock(mutex_);
+                if (got <= 0) {
+                    ::close(client_);
+                    client_ = -1;
+                    changed();
+                    continue;
+                }
+                input.insert(input.end(), buffer, buffer + got);
+                if (!greeted && input.size() >= 4) {
+                    ::send(client_, input.data(), 4, MSG_NOSIGNAL); // protocol version 1
+                    input.erase(input.begin(), input.begin() + 4);
+                    greeted = true;
+                    ++seen_.greetings;
+                }
+                while (greeted && input.size() >= 32) {
+                    std::array<std::int32_t, 8> words;
+                    std::memcpy(words.data(), input.data(), 32);
+                    input.erase(input.begin(), input.begin() + 32);
+                    answer(words);
+                }
+                changed();
+            }
+        }
+    }
+
+    // Called with the lock held.
+    void answer(std::array<std::int32_t, 8> request) {
+        if (request[0] == setNameRequest) {
+            const auto length = std::size_t(std::clamp(request[7], 0, 24));
+            seen_.name.assign(reinterpret_cast<const char*>(&request[1]), length);
+            return;
+        }
+        std::array<std::int32_t, 8> reply = request;
+        reply[7] = 0;
+        if (request[0] == setEventMaskRequest)
+            seen_.eventMask = request[1];
+        else if (request[0] == setLEDRequest)
+            seen_.led.push_back(request[1]);
+        else
+            reply[7] = -1;
+        ::send(client_, reply.data(), sizeof reply, MSG_NOSIGNAL);
+    }
+
+    void changed() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(changed_, &one, sizeof one);
+    }
+
+    std::string path_;
+    int listen_ = -1;
+    int stop_ = -1;
+    int changed_ = -1;
+    std::mutex mutex_;
+    int client_ = -1;
+    Seen seen_;
+    std::thread thread_;
+};
+
+// What the library handed to the handlers, from its own thread.
+struct Delivered {
+    std::mutex mutex;
+    std::vector<smk::ConnexionDeviceState> records;
+    std::vector<std::pair<bool, std::uint32_t>> devices;
+    int changed = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    void notify() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(changed, &one, sizeof one);
+    }
+    bool waitFor(const std::function<bool()>& done) {
+        return waitOn(changed, [&] {
+            std::lock_guard lock(mutex);
+            return done();
+        });
+    }
+};
+
+Delivered* delivered = nullptr;
+
+void onMessage(std::uint32_t, std::uint32_t type, void* argument) {
+    if (type != ConnexionAPI::deviceStateMessage || !argument) return;
+    const auto state = smk::ConnexionDeviceState::read(argument, smk::ConnexionDeviceState::size);
+    std::lock_guard lock(delivered->mutex);
+    delivered->records.push_back(state.value());
+    delivered->notify();
+}
+
+void onAdded(std::uint32_t id) {
+    std::lock_guard lock(delivered->mutex);
+    delivered->devices.emplace_back(true, id);
+    delivered->notify();
+}
+
+void onRemoved(std::uint32_t id) {
+    std::lock_guard lock(delivered->mutex);
+    delivered->devices.emplace_back(false, id);
+    delivered->notify();
+}
+
+const std::uint8_t kestrixName[] = {7, 'K', 'e', 's', 't', 'r', 'i', 'x'};
+
+class DriverLibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kestrix-driver-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder = pattern;
+        socketPath = folder + "/spnav.sock";
+        ::setenv("SPNAV_SOCKET", socketPath.c_str(), 1);
+        api = ConnexionAPI::load(KESTRIX_TEST_DRIVER_LIBRARY);
+        delivered = &received;
+        ASSERT_EQ(api.setHandlers(onMessage, onAdded, onRemoved, 0), 0);
+    }
+    void TearDown() override {
+        api.cleanup();
+        delivered = nullptr;
+        ::close(received.changed);
+        ::unsetenv("SPNAV_SOCKET");
+        std::filesystem::remove_all(folder);
+    }
+
+    std::uint16_t registerClient() {
+        return api.registerClient(ConnexionAPI::manualClientSignature, kestrixName,
+                                  ConnexionAPI::registrationMode, ConnexionAPI::registrationMask);
+    }
+    std::int16_t control(std::uint16_t id, std::uint32_t code, std::int32_t parameter = 0) {
+        std::int32_t result = 99;
+        const auto answer = api.control(id, code, parameter, &result);
+        EXPECT_EQ(result, 0);
+        return answer;
+    }
+    bool waitForRecords(std::size_t count) {
+        return received.waitFor([&] { return received.records.size() >= count; });
+    }
+    bool waitForDevices(std::size_t count) {
+        return received.waitFor([&] { return received.devices.size() >= count; });
+    }
+    std::vector<smk::ConnexionDeviceState> records() {
+        std::lock_guard lock(received.mutex);
+        return received.records;
+    }
+
+    std::string folder;
+    std::string socketPath;
+    ConnexionAPI api;
+    Delivered received;
+};
+
+smk::SpaceMouseAxes axesOf(std::array<std::int64_t, 6> a) {
+    return {a[0], a[1], a[2], a[3], a[4], a[5]};
+}
+
+} // namespace
+
+TEST_F(DriverLibraryTest, resolvesAllSixEntryPoints) {
+    EXPECT_TRUE(api.setHandlers && api.registerClient && api.unregister && api.cleanup &&
+                api.setButtonMask && api.control);
+}
+
+TEST_F(DriverLibraryTest, noDaemonGivesNoClientID) {
+    EXPECT_EQ(registerClient(), 0);
+    EXPECT_NE(control(1, ConnexionAPI::activateControl), 0);
+}
+
+TEST_F(DriverLibraryTest, registrationNamesTheClientAndAsksForInputAndDeviceEvents) {
+    FakeDaemon daemon(socketPath);
+    const auto id = registerClient();
+    ASSERT_NE(id, 0);
+    ASSERT_TRUE(daemon.waitFor([](const auto& s) { return s.eventMask.has_value(); }));
+    EXPECT_EQ(daemon.seen().name, "Kestrix");
+    EXPECT_EQ(*daemon.seen().eventMask, 0x07); // motion, buttons, devices
+    EXPECT_EQ(registerClient(), 0);            // one registration at a time
+    api.unregister(id);
+    const auto again = registerClient();
+    EXPECT_NE(again, 0);
+    EXPECT_NE(again, id);
+    EXPECT_TRUE(daemon.waitFor([](const auto& s) { return s.greetings == 2; }));
+}
+
+TEST_F(DriverLibraryTest, motionBecomesAxisRecordsOnlyWhileActive) {
+    FakeDaemon daemon(socketPath);
+    const auto id = registerClient();
+    ASSERT_NE(id, 0);
+    daemon.motion({9, 9, 9, 9, 9, 9}); // not yet active: dropped
+    // Device events always come through; once one has, the motion before it has been handled.
+    daemon.device(true, 1);
+    ASSERT_TRUE(waitForDevices(1));
+    ASSERT_EQ(control(id, ConnexionAPI::activateControl), 0);
+    daemon.motion({1, -2, 3, -4, 350, -40000});
+    ASSERT_TRUE(waitForRecords(1));
+    const auto first = records()[0];
+    EXPECT_EQ(first.client, id);
+    EXPECT_EQ(first.command, smk::ConnexionDeviceState::handleAxis);
+    EXPECT_EQ(first.axes, axesOf({1, -2, 3, -4, 350, -32768})); // held at the 16-bit range
+
+    ASSERT_EQ(control(id, ConnexionAPI::deactivateControl), 0);
+    daemon.motion({5, 5, 5, 5, 5, 5});
+    daemon.device(true, 2);
+    ASSERT_TRUE(waitForDevices(2));
+    ASSERT_EQ(control(id, ConnexionAPI::activateControl), 0);
+    daemon.motion({6, 0, 0, 0, 0, 40000});
+    ASSERT_TRUE(waitForRecords(2));
+    const auto all = records();
+    EXPECT_EQ(all[1].axes, axesOf({6, 0, 0, 0, 0, 32767}));
+    EXPECT_EQ(all.size(), 2u);
+}
+
+TEST_F(DriverLibraryTest, buttonsBecomeRecordsOfTheHeldButtonsUnderTheMask) {
+    FakeDaemon daemon(socketPath);
+    const auto id = registerClient();
+    ASSERT_NE(id, 0);
+    api.setButtonMask(id, ConnexionAPI::allButtons);
+    ASSERT_EQ(control(id, ConnexionAPI::activateControl), 0);
+    daemon.button(3, true);
+    daemon.button(0, true);
+    daemon.button(40, true); // no bit for it: no record
+    daemon.button(3, false);
+    daemon.button(31, true);
+    api.setButtonMask(id, 0x7FFFFFFF);
+    ASSERT_TRUE(waitForRecords(4));
+    daemon.button(0, false);
+    ASSERT_TRUE(waitForRecords(5));
+    std::vector<std::uint32_t> bits;
+    for (const auto& record : records()) {
+        EXPECT_EQ(record.command, smk::ConnexionDeviceState::handleButtons);
+        EXPECT_EQ(record.client, id);
+        bits.push_back(record.buttonBits);
+    }
+    // The mask change may land before or after the press of 31 is handled; the release of 0
+    // comes after it either way and leaves 31 masked out.
+    ASSERT_EQ(bits.size(), 5u);
+    EXPECT_EQ(std::vector<std::uint32_t>(bits.begin(), bits.begin() + 3),
+              (std::vector<std::uint32_t>{0x8, 0x9, 0x1}));
+    EXPECT_TRUE(bits[3] == 0x80000001u || bits[3] == 0x1u) << bits[3];
+    EXPECT_EQ(bits[4], 0u);
+}
+
+TEST_F(DriverLibraryTest, deviceEventsCallTheAddedAndRemovedHandlers) {
+    FakeDaemon daemon(socketPath);
+    ASSERT_NE(registerClient(), 0);
+    daemon.device(true, 2);
+    daemon.device(false, 2);
+    ASSERT_TRUE(received.waitFor([&] { return received.devices.size() >= 2; }));
+    std::lock_guard lock(received.mutex);
+    EXPECT_EQ(received.devices,
+              (std::vector<std::pair<bool, std::uint32_t>>{{true, 2}, {false, 2}}));
+}
+
+TEST_F(DriverLibraryTest, theLEDIsSwitchedThroughTheDaemonsConfiguration) {
+    FakeDaemon daemon(socketPath);
+    const auto id = registerClient();
+    ASSERT_NE(id, 0);
+    EXPECT_EQ(control(id, ConnexionAPI::statusLEDControl, 1), 0);
+    EXPECT_EQ(control(id, ConnexionAPI::statusLEDControl, 0), 0);
+    EXPECT_EQ(daemon.seen().led, (std::vector<std::int32_t>{1, 0}));
+}
+
+TEST_F(DriverLibraryTest, controlsForUnknownCodesOrClientsFail) {
+    FakeDaemon daemon(socketPath);
+    const auto id = registerClient();
+    ASSERT_NE(id, 0);
+    EXPECT_NE(control(id, fourCharCode("3dxx")), 0);
+    EXPECT_NE(control(std::uint16_t(id + 1), ConnexionAPI::activateControl), 0);
+    EXPECT_EQ(api.control(id, ConnexionAPI::activateControl, 0, nullptr), 0);
+    api.unregister(id);
+    EXPECT_NE(control(id, ConnexionAPI::activateControl), 0);
+}
+
+TEST_F(DriverLibraryTest, aDaemonThatGoesAwayEndsDeliveryUntilTheClientRegistersAgain) {
+    FakeDaemon daemon(socketPath);
+    const auto id = registerClient();
+    ASSERT_NE(id, 0);
+    ASSERT_EQ(control(id, ConnexionAPI::activateControl), 0);
+    daemon.motion({1, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(waitForRecords(1));
+    daemon.hangUp();
+    EXPECT_NE(control(id, ConnexionAPI::statusLEDControl, 1), 0);
+    EXPECT_NE(control(id, ConnexionAPI::activateControl), 0);
+    EXPECT_TRUE(daemon.seen().led.empty());
+    api.unregister(id);
+
+    const auto again = registerClient();
+    ASSERT_NE(again, 0);
+    ASSERT_EQ(control(again, ConnexionAPI::activateControl), 0);
+    daemon.motion({2, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(waitForRecords(2));
+    EXPECT_EQ(records()[1].axes.x, 2);
+    EXPECT_EQ(records()[1].client, again);
+}
+
+TEST_F(DriverLibraryTest, theDriverClientGetsAxesButtonsAndDevicesOnItsLoop) {
+    FakeDaemon daemon(socketPath);
+    kestrix::VirtualMainLoop loop;
+    kestrix::core::DriverClient client(loop);
+    client.libraryPath = KESTRIX_TEST_DRIVER_LIBRARY;
+    std::vector<std::string> lines;
+    std::vector<smk::SpaceMouseAxes> axes;
+    std::vector<std::uint32_t> buttons;
+    client.log = [&](const std::string& line) { lines.push_back(line); };
+    client.onAxes = [&](const smk::SpaceMouseAxes& a) { axes.push_back(a); };
+    client.onButtons = [&](std::uint32_t bits) { buttons.push_back(bits); };
+    client.start();
+    loop.advance(1);
+    ASSERT_NE(client.clientID(), 0) << (lines.empty() ? "" : lines.back());
+    EXPECT_EQ(lines.back(),
+              "driver: registered as manual client " + std::to_string(client.clientID()));
+    client.want(true);
+    EXPECT_EQ(lines.back(), "driver: activated");
+
+    daemon.motion({10, 20, 30, 40, 50, 60});
+    daemon.button(1, true);
+    daemon.device(true, 0x2A);
+    ASSERT_TRUE(loop.runUntil([&] {
+        return !axes.empty() && !buttons.empty() && lines.back() == "driver: device 0x002A added";
+    }));
+    EXPECT_EQ(axes[0], axesOf({10, 20, 30, 40, 50, 60}));
+    EXPECT_EQ(buttons[0], 0x2u);
+    client.stop();
+    EXPECT_EQ(lines.back(), "driver: unregistered");
+}
+
+// spacenavd itself, without a device. Debian's build keeps its socket and pid file in run/ under
+// the folder it starts in.
+TEST_F(DriverLibraryTest, registersWithTheRealSpacenavd) {
+    const std::string program = "/usr/bin/spacenavd";
+    ASSERT_EQ(::access(program.c_str(), X_OK), 0) << "spacenavd is not installed";
+    const std::string run = folder + "/run";
+    ASSERT_EQ(::mkdir(run.c_str(), 0700), 0);
+    std::ofstream(folder + "/spnavrc").close();
+    const std::string config = folder + "/spnavrc";
+    const std::string logFile = folder + "/spnavd.log";
+    const std::string socket = run + "/spnav.sock";
+    ::setenv("SPNAV_SOCKET", socket.c_str(), 1);
+
+    const int inotify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(inotify, 0);
+    ASSERT_GE(::inotify_add_watch(inotify, run.c_str(), IN_CREATE), 0);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args = {program, "-d", "-c", config, "-l", logFile};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned =
+        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0);
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+
+    // Ready once its socket takes a connection: woken by the socket's creation, and, for the
+    // moment between bind() and listen(), by a short poll.
+    const auto address = unixAddress(socket);
+    bool ready = false;
+    bool exited = false;
+    const auto deadline = deadlineIn(bound);
+    while (!ready && !exited && remainingMilliseconds(deadline) > 0) {
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ready = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(probe);
+        if (ready) break;
+        pollfd fds[2] = {{inotify, POLLIN, 0}, {pidfd, POLLIN, 0}};
+        ::poll(fds, 2, std::min(remainingMilliseconds(deadline), 20));
+        exited = fds[1].revents != 0;
+        char events[4096];
+        while (::read(inotify, events, sizeof events) > 0) {
+        }
+    }
+    ::close(inotify);
+
+    std::uint16_t id = 0;
+    std::int16_t activation = -1;
+    std::int16_t led = -1;
+    if (ready) {
+        id = registerClient();
+        if (id != 0) {
+            activation = control(id, ConnexionAPI::activateControl);
+            led = control(id, ConnexionAPI::statusLEDControl, 1);
+            api.unregister(id);
+        }
+    }
+
+    // Stopped by its process id, waited for with a bound, and reaped.
+    ::kill(pid, SIGTERM);
+    pollfd done{pidfd, POLLIN, 0};
+    if (::poll(&done, 1, int(bound * 1000)) <= 0) ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::close(pidfd);
+
+    ASSERT_TRUE(ready) << "spacenavd did not open " << socket;
+    EXPECT_NE(id, 0);
+    EXPECT_EQ(activation, 0);
+    EXPECT_EQ(led, 0);
+}
