@@ -206,13 +206,17 @@ void BrokerPlace::appendLog(std::string_view message) const {
 
 void BrokerPlace::appendLog(std::string_view message,
                             std::chrono::system_clock::time_point now) const {
-    ensureDirectory();
-    std::string line = logLine(message, now, ::getpid());
-    // One write at the end of the file: two brokers may log during a hand-over.
-    int fd = ::open(log().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    writeAll(fd, line);
-    ::close(fd);
+    // Logging never fails visibly: a line that cannot be written is lost.
+    try {
+        ensureDirectory();
+        std::string line = logLine(message, now, ::getpid());
+        // One write at the end of the file: two brokers may log during a hand-over.
+        int fd = ::open(log().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return;
+        writeAll(fd, line);
+        ::close(fd);
+    } catch (const std::exception&) {
+    }
 }
 
 void BrokerPlace::rotateLog() const {
