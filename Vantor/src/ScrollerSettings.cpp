@@ -1,0 +1,160 @@
+// Loading, migrating and storing the Scroller's settings in the app's user defaults: one string
+// per key that differs from its default, plus the per-app overrides under "app_settings".
+#include "Vantor/Scroller.h"
+
+#include <charconv>
+
+#include "KestrixProtocol/UserDefaults.h"
+#include "Vantor/Log.h"
+
+namespace vantor {
+
+using scroll::ScrollSettings;
+using nlohmann::json;
+
+namespace {
+
+// Shortest text that reads back to the same double, with at least one fractional digit.
+std::string number(double value) {
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    std::string text(buffer, result.ptr);
+    if (text.find_first_of(".eEni") == std::string::npos)
+        text += ".0";
+    return text;
+}
+
+// A stored value as text: strings as they are, numbers in their usual form (written by older
+// versions), lists of strings joined by ","; anything else is unreadable.
+std::optional<std::string> text(const std::optional<json>& value) {
+    if (!value)
+        return std::nullopt;
+    if (value->is_string())
+        return value->get<std::string>();
+    if (value->is_number_integer())
+        return value->dump();
+    if (value->is_number_float())
+        return number(value->get<double>());
+    if (value->is_array()) {
+        std::string out;
+        for (std::size_t i = 0; i < value->size(); ++i) {
+            if (!(*value)[i].is_string())
+                return std::nullopt;
+            if (i > 0)
+                out += ",";
+            out += (*value)[i].get<std::string>();
+        }
+        return out;
+    }
+    return std::nullopt;
+}
+
+std::string joined(const std::vector<std::string>& items, const char* separator) {
+    std::string out;
+    for (const auto& item : items) {
+        if (!out.empty())
+            out += separator;
+        out += item;
+    }
+    return out;
+}
+
+} // namespace
+
+void Scroller::reloadSettings() {
+    kestrix::UserDefaults& defaults = *system_.defaults;
+    for (auto key : ScrollSettings::retiredKeys) {
+        std::string name(key);
+        if (defaults.value(name)) {
+            defaults.remove(name);
+            Log::info("removed retired setting " + name);
+        }
+    }
+
+    std::map<std::string, std::string> appMomentum;
+    auto momentumApps = defaults.value("momentum_apps");
+    if (momentumApps && momentumApps->is_object())
+        for (const auto& [app, value] : momentumApps->items())
+            if (value.is_string())
+                appMomentum[app] = value.get<std::string>();
+
+    ScrollSettings::AppOverrides appSettings;
+    auto stored = defaults.value("app_settings");
+    if (stored && stored->is_object()) {
+        for (const auto& [app, value] : stored->items()) {
+            if (!value.is_object())
+                continue;
+            std::map<std::string, std::string> overrides;
+            bool allStrings = true;
+            for (const auto& [key, entry] : value.items()) {
+                if (!entry.is_string()) {
+                    allStrings = false;
+                    break;
+                }
+                overrides[key] = entry.get<std::string>();
+            }
+            if (allStrings)
+                appSettings[app] = std::move(overrides);
+        }
+    }
+
+    settings_ = ScrollSettings::decoded(
+        [&defaults](const std::string& key) { return text(defaults.value(key)); }, appMomentum,
+        appSettings);
+
+    if (momentumApps) {
+        defaults.remove("momentum_apps");
+        defaults.set("app_settings", json(settings_.appSettings));
+        Log::info("moved momentum_apps into app_settings");
+    }
+
+    Log::info(summary());
+
+    endGesture();
+    turnOnNewFrontmostApp();
+    applyAppSettings();
+    updateDevice();
+}
+
+void Scroller::update(const ScrollSettings& settings) {
+    kestrix::UserDefaults& defaults = *system_.defaults;
+    auto [store, remove] = settings.storedKeys(ScrollSettings());
+    for (const auto& [key, value] : store)
+        defaults.set(key, value);
+    for (const auto& key : remove)
+        defaults.remove(key);
+    if (!settings.appSettings.empty())
+        defaults.set("app_settings", json(settings.appSettings));
+    else
+        defaults.remove("app_settings");
+    settings_ = settings;
+    applyAppSettings();
+    updateDevice();
+}
+
+std::string Scroller::summary() const {
+    const ScrollSettings& s = settings_;
+    std::vector<std::string> together;
+    for (auto activity : scroll::Activity::allCases())
+        if (s.simultaneous.contains(activity))
+            together.emplace_back(activity.rawValue());
+    std::vector<std::string> own;
+    for (const auto& [app, overrides] : s.appSettings) {
+        std::vector<std::string> entries;
+        for (const auto& [key, value] : overrides)
+            entries.push_back(key + "=" + value);
+        own.push_back(app + " " + joined(entries, " "));
+    }
+    std::vector<std::string> allowed(s.allowedApps.begin(), s.allowedApps.end());
+    std::vector<std::string> excluded(s.excludedApps.begin(), s.excludedApps.end());
+    return "settings: speed " + number(s.speed) + ", scroll " + number(s.scrollSpeed) +
+           " px/s, response " + std::string(s.response.rawValue()) + ", tick " +
+           number(s.tickRate) + " Hz, zoom ×" + number(s.zoomSpeed) + "/s, rotate " +
+           number(s.rotateSpeed) + "°/s, momentum " + std::string(s.momentum.rawValue()) +
+           ", diagonal " + (s.diagonal ? "true" : "false") + ", simultaneous " +
+           joined(together, ",") + ", own settings " + joined(own, ", ") + ", on in " +
+           joined(allowed, " ") + ", excluded " + joined(excluded, " ") + ", new apps " +
+           (s.newAppsOn ? "on" : "off");
+}
+
+} // namespace vantor
