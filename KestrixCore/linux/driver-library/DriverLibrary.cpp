@@ -162,9 +162,15 @@ void serve(std::shared_ptr<Connection> connection) {
             }
             if (fds[0].revents) {
                 spnav::Event event;
-                while (spnav::nextEvent(event))
+                bool any = false;
+                while (spnav::nextEvent(event)) {
                     translate(lib, event, deliveries);
-                gone = peerClosed(connection->spnavFd);
+                    any = true;
+                }
+                // A hang-up that leaves a torn event behind would keep the descriptor ready
+                // for ever; it ends the connection all the same.
+                const bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !any;
+                gone = hungUp || peerClosed(connection->spnavFd);
                 if (gone) lib.lost = true;
             }
             message = lib.messageHandler;
