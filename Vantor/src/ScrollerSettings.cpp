@@ -2,27 +2,17 @@
 // per key that differs from its default, plus the per-app overrides under "app_settings".
 #include "Vantor/Scroller.h"
 
-#include <charconv>
-
 #include "KestrixProtocol/UserDefaults.h"
+#include "ScrollCore/StoredText.h"
 #include "Vantor/Log.h"
 
 namespace vantor {
 
 using scroll::ScrollSettings;
 using nlohmann::json;
+using scroll::stored::numberText;
 
 namespace {
-
-// Shortest text that reads back to the same double, with at least one fractional digit.
-std::string number(double value) {
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    std::string text(buffer, result.ptr);
-    if (text.find_first_of(".eEni") == std::string::npos)
-        text += ".0";
-    return text;
-}
 
 // A stored value as text: strings as they are, numbers in their usual form (written by older
 // versions), lists of strings joined by ","; anything else is unreadable.
@@ -34,7 +24,7 @@ std::optional<std::string> text(const std::optional<json>& value) {
     if (value->is_number_integer())
         return value->dump();
     if (value->is_number_float())
-        return number(value->get<double>());
+        return numberText(value->get<double>());
     if (value->is_array()) {
         std::string out;
         for (std::size_t i = 0; i < value->size(); ++i) {
@@ -147,10 +137,10 @@ std::string Scroller::summary() const {
     }
     std::vector<std::string> allowed(s.allowedApps.begin(), s.allowedApps.end());
     std::vector<std::string> excluded(s.excludedApps.begin(), s.excludedApps.end());
-    return "settings: speed " + number(s.speed) + ", scroll " + number(s.scrollSpeed) +
+    return "settings: speed " + numberText(s.speed) + ", scroll " + numberText(s.scrollSpeed) +
            " px/s, response " + std::string(s.response.rawValue()) + ", tick " +
-           number(s.tickRate) + " Hz, zoom ×" + number(s.zoomSpeed) + "/s, rotate " +
-           number(s.rotateSpeed) + "°/s, momentum " + std::string(s.momentum.rawValue()) +
+           numberText(s.tickRate) + " Hz, zoom ×" + numberText(s.zoomSpeed) + "/s, rotate " +
+           numberText(s.rotateSpeed) + "°/s, momentum " + std::string(s.momentum.rawValue()) +
            ", diagonal " + (s.diagonal ? "true" : "false") + ", simultaneous " +
            joined(together, ",") + ", own settings " + joined(own, ", ") + ", on in " +
            joined(allowed, " ") + ", excluded " + joined(excluded, " ") + ", new apps " +

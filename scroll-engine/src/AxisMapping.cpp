@@ -1,6 +1,6 @@
 #include "ScrollCore/AxisMapping.h"
 
-#include "StoredText.h"
+#include "ScrollCore/StoredText.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "ScrollCore/ScrollSettings.h"
 
-#include "StoredText.h"
+#include "ScrollCore/StoredText.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "StoredText.h"
+#include "ScrollCore/StoredText.h"
 
 #include <algorithm>
 #include <charconv>

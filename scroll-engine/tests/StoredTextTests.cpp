@@ -1,4 +1,4 @@
-#include "StoredText.h"
+#include "ScrollCore/StoredText.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
