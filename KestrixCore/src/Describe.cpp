@@ -33,7 +33,8 @@ void Devices::describe(const std::string& id, std::function<void(DeviceDescripti
         completion(std::move(description));
         return;
     }
-    auto [key, entry] = *found;
+    DeviceKey key = found->first;
+    const Entry* entry = found->second;
     if (!backend_->exists(key)) {
         description.error = "not in the IORegistry";
         completion(std::move(description));
