@@ -252,6 +252,22 @@ TEST_F(DriverClientTest, wantingFiveSecondsAfterAFailureWaitsForTheBackOff) {
     EXPECT_TRUE(client.active());
 }
 
+TEST_F(DriverClientTest, wantingExactlyTenSecondsAfterAFailureCounts) {
+    loadError = "driver library not loadable: x";
+    client.start();
+    loop.advance(18);
+    loadError.reset();
+    loop.advance(9.5);
+    client.want(true);
+    loop.advance(0);
+    EXPECT_EQ(loads.size(), 4u);
+    loop.advance(0.5);
+    client.want(true);
+    loop.advance(0);
+    EXPECT_EQ(loads.size(), 5u);
+    EXPECT_TRUE(client.active());
+}
+
 TEST_F(DriverClientTest, unwantedBeforeRegisteringStaysDeactivated) {
     client.want(true);
     client.want(false);
