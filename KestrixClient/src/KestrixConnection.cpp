@@ -1,0 +1,300 @@
+#include "KestrixClient/KestrixConnection.h"
+
+#include "KestrixProtocol/Kestrix.h"
+#include "KestrixProtocol/MainLoop.h"
+#include "KestrixProtocol/UnixSocket.h"
+
+#include <unistd.h>
+
+namespace kestrix::client {
+
+namespace {
+
+DeviceDescription unanswered(const std::string& device, std::string error) {
+    DeviceDescription description;
+    description.device = device;
+    description.error = std::move(error);
+    return description;
+}
+
+bool endsWith(const std::string& text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+} // namespace
+
+std::shared_ptr<KestrixConnection> KestrixConnection::create(MainLoop& loop, std::string name,
+                                                             Claim claim, Launcher launcher,
+                                                             BrokerPlace place,
+                                                             std::int64_t version) {
+    return std::make_shared<KestrixConnection>(Private{}, loop, std::move(name), std::move(claim),
+                                               std::move(launcher), std::move(place), version);
+}
+
+KestrixConnection::KestrixConnection(Private, MainLoop& loop, std::string name, Claim claim,
+                                     Launcher launcher, BrokerPlace place, std::int64_t version)
+    : starter(client::startLauncher)
+    , loop_(loop)
+    , name_(std::move(name))
+    , claim_(std::move(claim))
+    , launcher_(std::move(launcher))
+    , place_(std::move(place))
+    , version_(version) {}
+
+// Dropping the object drops the link without closing it through close(): nothing is sent and no
+// event is emitted; the line connection closes its socket as it goes.
+KestrixConnection::~KestrixConnection() = default;
+
+void KestrixConnection::start() {
+    auto keep = shared_from_this(); // the owner may drop it from its handlers
+    if (running_) return;
+    running_ = true;
+    attempt_ = 0;
+    connect();
+}
+
+void KestrixConnection::stop() {
+    auto keep = shared_from_this(); // the owner may drop it from its handlers
+    running_ = false;
+    // The close handler runs at once: it reports `disconnected` and drops the link, and as running
+    // is now false it does not reconnect.
+    if (std::shared_ptr<Link> link = connection_) link->close();
+    connection_.reset();
+}
+
+void KestrixConnection::setClaim(Claim claim) {
+    auto keep = shared_from_this(); // the owner may drop it from its handlers
+    claim_ = std::move(claim);
+    if (connection_) send(ClientMessage{claim_});
+}
+
+void KestrixConnection::setLED(bool on, const std::string& device) {
+    auto keep = shared_from_this(); // the owner may drop it from its handlers
+    if (connection_) send(ClientMessage{ClientMessage::SetLED{device, on}});
+}
+
+void KestrixConnection::setLEDs(bool on) {
+    auto keep = shared_from_this(); // the owner may drop it from its handlers
+    // A copy: a send that closes the link may let the owner change the list meanwhile.
+    const std::vector<SpaceMouseDevice> devices = devices_;
+    for (const SpaceMouseDevice& device : devices) {
+        if (device.canLightLED() && connection_)
+            send(ClientMessage{ClientMessage::SetLED{device.id, on}});
+    }
+}
+
+void KestrixConnection::describe(const std::string& device, Completion completion) {
+    auto keep = shared_from_this(); // the owner may drop it from its handlers
+    if (!connection_) {
+        completion(unanswered(device, "Kestrix not reached"));
+        return;
+    }
+    const int request = ++describeRequests_;
+    describing_[device].emplace_back(request, std::move(completion));
+    send(ClientMessage{ClientMessage::Describe{device}});
+    std::weak_ptr<KestrixConnection> weak = weak_from_this();
+    loop_.after(describeTimeout, [weak, device, request] {
+        if (auto self = weak.lock()) self->describeTimedOut(device, request);
+    });
+}
+
+void KestrixConnection::describeTimedOut(const std::string& device, int request) {
+    auto waiting = describing_.find(device);
+    if (waiting == describing_.end()) return;
+    auto& list = waiting->second;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (it->first == request) {
+            Completion completion = std::move(it->second);
+            // The device's list stays, perhaps empty, as the answer may still come for others.
+            list.erase(it);
+            completion(unanswered(device, "no answer from Kestrix"));
+            return;
+        }
+    }
+}
+
+smk::SpaceMouseButtons KestrixConnection::heldButtons() const {
+    smk::SpaceMouseButtons all;
+    for (const auto& [device, buttons] : held_)
+        all |= buttons;
+    return all;
+}
+
+smk::SpaceMouseButtons KestrixConnection::heldTwoButtons() const {
+    smk::SpaceMouseButtons all;
+    for (const auto& [id, buttons] : held_) {
+        for (const SpaceMouseDevice& device : devices_) {
+            if (device.id == id) {
+                auto [left, right] = device.twoButtons();
+                all |= buttons.asTwoButtons({left, right});
+                break;
+            }
+        }
+    }
+    return all;
+}
+
+void KestrixConnection::connect() {
+    if (!running_ || connection_) return;
+    std::optional<int> fd = UnixSocket::connect(place_.socket().string());
+    if (!fd) {
+        failedAttempt();
+        return;
+    }
+    attempt_ = 0;
+    std::shared_ptr<Link> link = Link::create(loop_, *fd);
+    // Both handlers act only for the current link: a read may still deliver messages after its
+    // link was closed (by stop() from an event handler, say), and those belong to no link.
+    std::weak_ptr<KestrixConnection> weak = weak_from_this();
+    const Link* current = link.get();
+    link->onMessage = [weak, current](const BrokerMessage& message) {
+        if (auto self = weak.lock(); self && self->connection_.get() == current)
+            self->received(message);
+    };
+    link->onClose = [weak, current] {
+        if (auto self = weak.lock(); self && self->connection_.get() == current) self->closed();
+    };
+    connection_ = link;
+    link->start();
+    Hello hello;
+    hello.protocolVersion = Kestrix::protocolVersion;
+    hello.version = version_;
+    hello.processID = static_cast<std::int32_t>(::getpid());
+    hello.name = name_;
+    hello.claim = claim_;
+    link->send(ClientMessage{hello});
+}
+
+void KestrixConnection::failedAttempt() {
+    attempt_ += 1;
+    if (attempt_ == firstLaunchAttempt) launch();
+    if (attempt_ == slowAttempt) emit(Event::unavailable("Kestrix could not be reached"));
+    if (attempt_ >= slowAttempt && attempt_ % launchEvery == 0) launch();
+    std::weak_ptr<KestrixConnection> weak = weak_from_this();
+    loop_.after(attempt_ < slowAttempt ? fastRetry : slowRetry, [weak] {
+        if (auto self = weak.lock()) self->connect();
+    });
+}
+
+void KestrixConnection::launch() {
+    const double now = loop_.now();
+    if (lastLaunch_ && now - *lastLaunch_ < launchGuard) return;
+    lastLaunch_ = now;
+    // A newer broker that registered itself takes precedence over the one this program ships.
+    if (std::optional<BrokerPlace::Newest> newest = place_.readNewest();
+        newest && newest->version > version_ && newest->isUsable()) {
+        if (endsWith(newest->path, ".app")) {
+            startLauncher(Launcher::app(newest->path));
+            return;
+        }
+        if (std::holds_alternative<Launcher::Executable>(launcher_.how)) {
+            startLauncher(Launcher::executable(newest->path, newest->arguments));
+            return;
+        }
+    }
+    startLauncher(launcher_);
+}
+
+void KestrixConnection::startLauncher(const Launcher& launcher) {
+    if (launcher.isNone() || !starter) return;
+    std::optional<std::string> error = starter(launcher);
+    if (!error) return;
+    // Reported from the loop, as an open that completes later would be.
+    std::weak_ptr<KestrixConnection> weak = weak_from_this();
+    loop_.post([weak, text = "Kestrix could not be started: " + *error] {
+        if (auto self = weak.lock()) self->emit(Event::unavailable(text));
+    });
+}
+
+void KestrixConnection::emit(const Event& event) {
+    if (onEvent) onEvent(event);
+}
+
+void KestrixConnection::send(const ClientMessage& message) {
+    // A strong reference of its own: a send that fails closes the link, and the close handler
+    // drops connection_.
+    if (std::shared_ptr<Link> link = connection_) link->send(message);
+}
+
+void KestrixConnection::received(const BrokerMessage& message) {
+    if (const auto* welcome = message.as<BrokerMessage::Welcome>()) {
+        brokerVersion_ = welcome->version;
+        brokerProtocolVersion_ = welcome->protocolVersion;
+        emit(Event::connected(welcome->version));
+        // An older broker answered: starting ours makes it hand over to the newer one.
+        if (welcome->version < version_) launch();
+    } else if (const auto* devices = message.as<BrokerMessage::Devices>()) {
+        devices_ = devices->devices;
+        emit(Event::devices(devices->devices));
+    } else if (const auto* holding = message.as<BrokerMessage::Holding>()) {
+        setHolds(holding->holding);
+    } else if (const auto* axes = message.as<BrokerMessage::Axes>()) {
+        if (!holds_) return;
+        if (axes->axes.isZero())
+            moved_.erase(axes->device);
+        else
+            moved_.insert(axes->device);
+        emit(Event::axes(axes->axes, axes->device));
+    } else if (const auto* buttons = message.as<BrokerMessage::Buttons>()) {
+        if (!holds_) return;
+        held_[buttons->device] = buttons->held;
+        emit(Event::buttons(buttons->held, buttons->device));
+    } else if (const auto* report = message.as<BrokerMessage::Report>()) {
+        if (holds_ && onReport) onReport(report->bytes, report->device);
+    } else if (const auto* description = message.as<DeviceDescription>()) {
+        auto waiting = describing_.find(description->device);
+        if (waiting == describing_.end()) return;
+        std::vector<std::pair<int, Completion>> completions = std::move(waiting->second);
+        describing_.erase(waiting);
+        for (auto& [request, completion] : completions)
+            completion(*description);
+    } else if (const auto* apps = message.as<BrokerMessage::AppsWithOwnClient>()) {
+        std::set<std::string> set(apps->apps.begin(), apps->apps.end());
+        if (set == appsWithOwnClient_) return;
+        appsWithOwnClient_ = std::move(set);
+        if (onAppsWithOwnClient) onAppsWithOwnClient(appsWithOwnClient_);
+    }
+    // status and handingOver answer requests that this client never makes.
+}
+
+void KestrixConnection::setHolds(bool flag) {
+    if (!flag) {
+        // The owner must not keep a moved cap or a pressed button of a device it no longer holds.
+        std::set<std::string> moved = std::move(moved_);
+        std::map<std::string, smk::SpaceMouseButtons> held = std::move(held_);
+        moved_.clear();
+        held_.clear();
+        for (const std::string& device : moved)
+            emit(Event::axes(smk::SpaceMouseAxes::zero, device));
+        for (const auto& [device, buttons] : held)
+            emit(Event::buttons(smk::SpaceMouseButtons(), device));
+    }
+    holds_ = flag;
+    emit(Event::holding(flag));
+}
+
+void KestrixConnection::closed() {
+    connection_.reset();
+    brokerVersion_.reset();
+    brokerProtocolVersion_.reset();
+
+    auto describing = std::move(describing_);
+    describing_.clear();
+    for (auto& [device, completions] : describing) {
+        for (auto& [request, completion] : completions)
+            completion(unanswered(device, "Kestrix gone"));
+    }
+    if (holds_) setHolds(false);
+    if (!appsWithOwnClient_.empty()) {
+        appsWithOwnClient_.clear();
+        if (onAppsWithOwnClient) onAppsWithOwnClient(appsWithOwnClient_);
+    }
+    emit(Event::disconnected());
+    if (running_) {
+        attempt_ = 0;
+        connect();
+    }
+}
+
+} // namespace kestrix::client
