@@ -300,6 +300,24 @@ TEST_F(Linked, aBrokerThatGoesAwayReleasesEverythingAndReconnectsAtOnce) {
     EXPECT_EQ(broker.accepted(), 2);
 }
 
+TEST_F(Linked, aBrokerThatLeavesIsRelaunchedAtTheFifthFailedAttemptAfterTheLoss) {
+    loop.advance(10); // far from any earlier launch
+    broker.stopListening();
+    broker.dropPeer();
+    ASSERT_TRUE(loop.runUntil([&] { return !recorder.events.empty(); }));
+    const double lost = loop.now();
+    // The attempt made at once is the first failure; the fifth comes 0.4 s later.
+    loop.advance(0.35);
+    EXPECT_TRUE(recorder.launches.empty());
+    loop.advance(0.1);
+    ASSERT_EQ(recorder.launches.size(), 1u);
+    EXPECT_NEAR(recorder.launches[0].first - lost, 0.4, 1e-9);
+    loop.advance(4.45);
+    EXPECT_EQ(recorder.take(),
+              (std::vector<Event>{Event::disconnected(),
+                                  Event::unavailable("Kestrix could not be reached")}));
+}
+
 TEST_F(Linked, closingWithoutAppsOrHoldingOnlyReportsDisconnected) {
     broker.dropPeer();
     ASSERT_TRUE(loop.runUntil([&] { return !recorder.events.empty(); }));
