@@ -52,8 +52,12 @@ TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModel) {
 TEST_F(DevicesDiscovery, readsTheSerialNumberFromFeatureReportEight) {
     auto device = compact(std::nullopt);
     device.featureReports[8] = serialReport();
-    make({device});
+    make();
+    sim->holdFeatureReads();
+    sim->add(device);
+    loop.runPending();
     EXPECT_TRUE(ids().empty()); // not before the read comes back
+    sim->releaseFeatureReads();
     settle();
     EXPECT_EQ(ids(), std::vector<std::string>{"serial:AB12345"});
     ASSERT_EQ(sim->featureReads(1).size(), 1u);
