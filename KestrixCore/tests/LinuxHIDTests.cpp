@@ -433,3 +433,30 @@ TEST_F(LinuxHID, aDeviceWithoutSerialIsNamedFromItsFeatureReport) {
 }
 
 } // namespace
+
+namespace {
+
+std::size_t openDescriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+// The udev shell on the machine the tests run on, whatever devices it has: it must start, serve
+// its monitor and stop without leaving descriptors or watches behind.
+TEST(LinuxHIDUdev, realBackendStartsAndStopsCleanly) {
+    VirtualMainLoop loop;
+    std::size_t before = openDescriptors();
+    {
+        LinuxHIDBackend backend(loop);
+        backend.start([](DeviceKey) {}, [](DeviceKey) {});
+        loop.runPending();
+        backend.stop();
+        EXPECT_EQ(loop.readableWatchCount(), 0u);
+    }
+    loop.runPending();
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+} // namespace

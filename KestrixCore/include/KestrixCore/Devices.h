@@ -29,7 +29,7 @@ namespace kestrix::core {
 // keeps the device list for the clients. Main loop only; it speaks only through its callbacks.
 // The loop must outlive it. Feature reports are read on worker threads, which the destructor
 // joins.
-class Devices {
+class Devices final {
 public:
     // One recognised device.
     struct Entry {
