@@ -6,12 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "DesktopEntry.h"
 #include "KestrixCore/FrontApp.h"
 #include "Vantor/Log.h"
 
 namespace vantor {
-
-namespace {
 
 std::vector<std::string> applicationDirs() {
     std::vector<std::string> dirs;
@@ -30,9 +29,9 @@ std::vector<std::string> applicationDirs() {
     return dirs;
 }
 
-// The Name of the [Desktop Entry] group of the app's desktop file, if one is installed.
-std::optional<std::string> desktopName(const std::string& id) {
-    for (const auto& dir : applicationDirs()) {
+std::optional<std::string> desktopEntryName(const std::string& id,
+                                            const std::vector<std::string>& dirs) {
+    for (const auto& dir : dirs) {
         std::ifstream file(dir + "/" + id + ".desktop");
         if (!file)
             continue;
@@ -48,36 +47,3 @@ std::optional<std::string> desktopName(const std::string& id) {
     return std::nullopt;
 }
 
-// The desktop's app in front, from the broker library's X11 watcher.
-class DesktopWorkspace final : public Workspace {
-public:
-    explicit DesktopWorkspace(std::unique_ptr<kestrix::core::FrontApp> front)
-        : front_(std::move(front)) {
-        front_->onActivate = [this] {
-            if (onActivate)
-                onActivate(frontmost());
-        };
-    }
-
-    std::optional<RunningApp> frontmost() override {
-        auto app = front_->frontmost();
-        if (!app)
-            return std::nullopt;
-        RunningApp running{app->bundleID, std::nullopt};
-        if (app->bundleID)
-            running.name = desktopName(*app->bundleID).value_or(*app->bundleID);
-        return running;
-    }
-
-private:
-    std::unique_ptr<kestrix::core::FrontApp> front_;
-};
-
-} // namespace
-
-std::unique_ptr<Workspace> makeDesktopWorkspace(kestrix::MainLoop& loop) {
-    return std::make_unique<DesktopWorkspace>(
-        kestrix::core::makeFrontApp(loop, [](const std::string& line) { Log::info(line); }));
-}
-
-} // namespace vantor
