@@ -47,3 +47,39 @@ std::optional<std::string> desktopEntryName(const std::string& id,
     return std::nullopt;
 }
 
+
+namespace {
+
+// The desktop's app in front, from the broker library's X11 watcher.
+class DesktopWorkspace final : public Workspace {
+public:
+    explicit DesktopWorkspace(std::unique_ptr<kestrix::core::FrontApp> front)
+        : front_(std::move(front)) {
+        front_->onActivate = [this] {
+            if (onActivate)
+                onActivate(frontmost());
+        };
+    }
+
+    std::optional<RunningApp> frontmost() override {
+        auto app = front_->frontmost();
+        if (!app)
+            return std::nullopt;
+        RunningApp running{app->bundleID, std::nullopt};
+        if (app->bundleID)
+            running.name = desktopEntryName(*app->bundleID, applicationDirs()).value_or(*app->bundleID);
+        return running;
+    }
+
+private:
+    std::unique_ptr<kestrix::core::FrontApp> front_;
+};
+
+} // namespace
+
+std::unique_ptr<Workspace> makeDesktopWorkspace(kestrix::MainLoop& loop) {
+    return std::make_unique<DesktopWorkspace>(
+        kestrix::core::makeFrontApp(loop, [](const std::string& line) { Log::info(line); }));
+}
+
+} // namespace vantor
