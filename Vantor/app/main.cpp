@@ -1,11 +1,4 @@
 // The vantor program: the Scroller with the desktop's services, on Qt's event loop.
-#include <csignal>
-#include <cstdlib>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
-
 #include "KestrixClient/KestrixConnection.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/Kestrix.h"
@@ -16,6 +9,12 @@
 #include "Vantor/RecordingPoster.h"
 #include "Vantor/Scroller.h"
 #include "Vantor/UinputPoster.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdlib>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 using namespace vantor;
 
@@ -91,7 +90,6 @@ int main(int argc, char** argv) {
     int status = app.exec();
     scroller.stop();
     signalWatch.reset();
-    if (signalFd >= 0)
-        close(signalFd);
+    if (signalFd >= 0) close(signalFd);
     return status;
 }

@@ -1,14 +1,13 @@
 // CPU time of one Scroller tick with the cap deflected (shaping, roles, glide, scroll steps and
 // posting to a sink that only counts).
-#include <benchmark/benchmark.h>
-
-#include <filesystem>
-#include <unistd.h>
-
 #include "../tests/ScrollerFakes.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "Vantor/Log.h"
 #include "Vantor/Scroller.h"
+
+#include <benchmark/benchmark.h>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -24,8 +23,8 @@ public:
 
 void scrollerTick(benchmark::State& state) {
     Log::setSink([](Log::Level, std::string_view) {});
-    auto folder = std::filesystem::temp_directory_path() /
-                  ("vantor-bench-" + std::to_string(::getpid()));
+    auto folder =
+        std::filesystem::temp_directory_path() / ("vantor-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     kestrix::UserDefaults defaults((folder / "vantor.json").string());
     defaults.set("allowed_apps", "org.example.Editor");
@@ -75,8 +74,8 @@ void scrollerTick(benchmark::State& state) {
         }
         ticker->tick();
     }
-    state.counters["steps"] = benchmark::Counter(static_cast<double>(sink->count),
-                                                 benchmark::Counter::kAvgIterations);
+    state.counters["steps"] =
+        benchmark::Counter(static_cast<double>(sink->count), benchmark::Counter::kAvgIterations);
     scroller.stop();
     std::filesystem::remove_all(folder);
     Log::setSink({});

@@ -1,3 +1,6 @@
+#include "DesktopEntry.h"
+#include "KestrixCore/FrontApp.h"
+#include "Vantor/Log.h"
 #include "Vantor/Workspace.h"
 
 #include <cstdlib>
@@ -5,10 +8,6 @@
 #include <sstream>
 #include <string_view>
 #include <vector>
-
-#include "DesktopEntry.h"
-#include "KestrixCore/FrontApp.h"
-#include "Vantor/Log.h"
 
 namespace vantor {
 
@@ -24,8 +23,7 @@ std::vector<std::string> applicationDirs() {
     std::string list = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
     std::stringstream stream(list);
     for (std::string dir; std::getline(stream, dir, ':');)
-        if (!dir.empty() && dir.front() == '/')
-            dirs.push_back(dir + "/applications");
+        if (!dir.empty() && dir.front() == '/') dirs.push_back(dir + "/applications");
     return dirs;
 }
 
@@ -33,8 +31,7 @@ std::optional<std::string> desktopEntryName(const std::string& id,
                                             const std::vector<std::string>& dirs) {
     for (const auto& dir : dirs) {
         std::ifstream file(dir + "/" + id + ".desktop");
-        if (!file)
-            continue;
+        if (!file) continue;
         bool inEntry = false;
         for (std::string line; std::getline(file, line);) {
             if (!line.empty() && line.front() == '[')
@@ -47,7 +44,6 @@ std::optional<std::string> desktopEntryName(const std::string& id,
     return std::nullopt;
 }
 
-
 namespace {
 
 // The desktop's app in front, from the broker library's X11 watcher.
@@ -56,18 +52,17 @@ public:
     explicit DesktopWorkspace(std::unique_ptr<kestrix::core::FrontApp> front)
         : front_(std::move(front)) {
         front_->onActivate = [this] {
-            if (onActivate)
-                onActivate(frontmost());
+            if (onActivate) onActivate(frontmost());
         };
     }
 
     std::optional<RunningApp> frontmost() override {
         auto app = front_->frontmost();
-        if (!app)
-            return std::nullopt;
+        if (!app) return std::nullopt;
         RunningApp running{app->bundleID, std::nullopt};
         if (app->bundleID)
-            running.name = desktopEntryName(*app->bundleID, applicationDirs()).value_or(*app->bundleID);
+            running.name =
+                desktopEntryName(*app->bundleID, applicationDirs()).value_or(*app->bundleID);
         return running;
     }
 

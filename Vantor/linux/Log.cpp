@@ -32,9 +32,13 @@ void writeSystem(Log::Level level, std::string_view message) {
 
 } // namespace
 
-void Log::setCategory(std::string_view value) { category() = std::string(value); }
+void Log::setCategory(std::string_view value) {
+    category() = std::string(value);
+}
 
-void Log::setSink(Sink value) { sink() = std::move(value); }
+void Log::setSink(Sink value) {
+    sink() = std::move(value);
+}
 
 void Log::write(Level level, std::string_view message) {
     if (sink())

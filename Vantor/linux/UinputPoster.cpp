@@ -1,5 +1,7 @@
 #include "Vantor/UinputPoster.h"
 
+#include "Vantor/Log.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -10,20 +12,18 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "Vantor/Log.h"
-
 namespace vantor {
 
-
-UinputPoster::UinputPoster(int fd, Clock now) : fd_(fd), now_(std::move(now)) {
+UinputPoster::UinputPoster(int fd, Clock now)
+    : fd_(fd)
+    , now_(std::move(now)) {
     int version = 0;
     isDevice_ = ioctl(fd_, UI_GET_VERSION, &version) == 0;
 }
 
 UinputPoster::~UinputPoster() {
     if (fd_ >= 0) {
-        if (isDevice_)
-            ioctl(fd_, UI_DEV_DESTROY);
+        if (isDevice_) ioctl(fd_, UI_DEV_DESTROY);
         ::close(fd_);
     }
 }
@@ -41,14 +41,13 @@ std::optional<int> UinputPoster::createDevice(const std::string& path, std::stri
     };
     // Relative X/Y and a left button make udev and libinput treat the device as a mouse; the
     // left Ctrl key is pressed around zoom detents.
-    const int relCodes[] = {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL, REL_WHEEL_HI_RES,
-                            REL_HWHEEL_HI_RES};
+    const int relCodes[] = {
+        REL_X, REL_Y, REL_WHEEL, REL_HWHEEL, REL_WHEEL_HI_RES, REL_HWHEEL_HI_RES};
     if (ioctl(fd, UI_SET_EVBIT, EV_KEY) < 0 || ioctl(fd, UI_SET_EVBIT, EV_REL) < 0 ||
         ioctl(fd, UI_SET_EVBIT, EV_SYN) < 0)
         return fail("UI_SET_EVBIT");
     for (int code : relCodes)
-        if (ioctl(fd, UI_SET_RELBIT, code) < 0)
-            return fail("UI_SET_RELBIT");
+        if (ioctl(fd, UI_SET_RELBIT, code) < 0) return fail("UI_SET_RELBIT");
     if (ioctl(fd, UI_SET_KEYBIT, BTN_LEFT) < 0 || ioctl(fd, UI_SET_KEYBIT, KEY_LEFTCTRL) < 0)
         return fail("UI_SET_KEYBIT");
     uinput_setup setup{};
@@ -57,10 +56,8 @@ std::optional<int> UinputPoster::createDevice(const std::string& path, std::stri
     setup.id.product = 0x5653;
     setup.id.version = 1;
     std::strncpy(setup.name, "Vantor virtual scroll wheel", UINPUT_MAX_NAME_SIZE - 1);
-    if (ioctl(fd, UI_DEV_SETUP, &setup) < 0)
-        return fail("UI_DEV_SETUP");
-    if (ioctl(fd, UI_DEV_CREATE) < 0)
-        return fail("UI_DEV_CREATE");
+    if (ioctl(fd, UI_DEV_SETUP, &setup) < 0) return fail("UI_DEV_SETUP");
+    if (ioctl(fd, UI_DEV_CREATE) < 0) return fail("UI_DEV_CREATE");
     return fd;
 }
 
@@ -77,10 +74,8 @@ void UinputPoster::send() {
     std::size_t done = 0;
     while (done < buffer_.size()) {
         ssize_t written = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            break; // a full or broken device drops this step, as the system would
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break; // a full or broken device drops this step, as the system would
         done += static_cast<std::size_t>(written);
     }
     buffer_.clear();
@@ -92,16 +87,11 @@ void UinputPoster::post(const scroll::ScrollStep& step) {
     // positive for both.
     auto v = vertical_.add(-static_cast<std::int64_t>(step.y), now);
     auto h = horizontal_.add(static_cast<std::int64_t>(step.x), now);
-    if (v.units == 0 && h.units == 0)
-        return;
-    if (v.detents != 0)
-        add(EV_REL, REL_WHEEL, v.detents);
-    if (h.detents != 0)
-        add(EV_REL, REL_HWHEEL, h.detents);
-    if (v.units != 0)
-        add(EV_REL, REL_WHEEL_HI_RES, v.units);
-    if (h.units != 0)
-        add(EV_REL, REL_HWHEEL_HI_RES, h.units);
+    if (v.units == 0 && h.units == 0) return;
+    if (v.detents != 0) add(EV_REL, REL_WHEEL, v.detents);
+    if (h.detents != 0) add(EV_REL, REL_HWHEEL, h.detents);
+    if (v.units != 0) add(EV_REL, REL_WHEEL_HI_RES, v.units);
+    if (h.units != 0) add(EV_REL, REL_HWHEEL_HI_RES, h.units);
     add(EV_SYN, SYN_REPORT, 0);
     send();
 }
@@ -114,18 +104,16 @@ void UinputPoster::post(const scroll::GestureStep& step, scroll::GestureKind kin
         }
         return;
     }
-    if (step.phase == scroll::GesturePhase::began)
-        zoomLog_ = 0;
-    if (std::isfinite(step.amount) && step.amount > -1)
-        zoomLog_ += std::log1p(step.amount);
+    if (step.phase == scroll::GesturePhase::began) zoomLog_ = 0;
+    if (std::isfinite(step.amount) && step.amount > -1) zoomLog_ += std::log1p(step.amount);
     double perDetent = std::log(zoomPerDetent);
-    auto detents = static_cast<std::int32_t>(std::clamp(std::trunc(zoomLog_ / perDetent), -1e6, 1e6));
+    auto detents =
+        static_cast<std::int32_t>(std::clamp(std::trunc(zoomLog_ / perDetent), -1e6, 1e6));
     if (step.phase == scroll::GesturePhase::ended)
         zoomLog_ = 0;
     else
         zoomLog_ -= detents * perDetent;
-    if (detents == 0)
-        return;
+    if (detents == 0) return;
     add(EV_KEY, KEY_LEFTCTRL, 1);
     add(EV_SYN, SYN_REPORT, 0);
     add(EV_REL, REL_WHEEL, detents);
@@ -137,7 +125,8 @@ void UinputPoster::post(const scroll::GestureStep& step, scroll::GestureKind kin
 }
 
 SystemEventPoster::SystemEventPoster(UinputPoster::Clock now, std::string path)
-    : now_(std::move(now)), path_(std::move(path)) {}
+    : now_(std::move(now))
+    , path_(std::move(path)) {}
 
 SystemEventPoster::~SystemEventPoster() = default;
 
@@ -146,11 +135,9 @@ bool SystemEventPoster::hasPermission(const std::string& path) {
 }
 
 UinputPoster* SystemEventPoster::device() {
-    if (poster_)
-        return &*poster_;
+    if (poster_) return &*poster_;
     double now = now_();
-    if (now - lastAttempt_ < 2.0)
-        return nullptr;
+    if (now - lastAttempt_ < 2.0) return nullptr;
     lastAttempt_ = now;
     std::string error;
     auto fd = UinputPoster::createDevice(path_, error);
@@ -167,13 +154,11 @@ UinputPoster* SystemEventPoster::device() {
 }
 
 void SystemEventPoster::post(const scroll::ScrollStep& step) {
-    if (auto poster = device())
-        poster->post(step);
+    if (auto poster = device()) poster->post(step);
 }
 
 void SystemEventPoster::post(const scroll::GestureStep& step, scroll::GestureKind kind) {
-    if (auto poster = device())
-        poster->post(step, kind);
+    if (auto poster = device()) poster->post(step, kind);
 }
 
 } // namespace vantor

@@ -11,8 +11,7 @@ void DispatchTicker::start(double interval, std::function<void()> tick) {
     unsigned current = *generation_;
     loop_.after(0, [generation, current, shared] {
         auto alive = generation.lock();
-        if (alive && *alive == current)
-            (*shared)();
+        if (alive && *alive == current) (*shared)();
     });
 }
 

@@ -3,10 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
 #include <string_view>
 #include <unistd.h>
-
-#include <nlohmann/json.hpp>
 
 namespace vantor {
 
@@ -14,21 +13,30 @@ namespace {
 
 const char* phaseName(scroll::ScrollPhase phase) {
     switch (phase) {
-    case scroll::ScrollPhase::began: return "began";
-    case scroll::ScrollPhase::changed: return "changed";
-    case scroll::ScrollPhase::ended: return "ended";
-    case scroll::ScrollPhase::momentumBegan: return "momentumBegan";
-    case scroll::ScrollPhase::momentumChanged: return "momentumChanged";
-    case scroll::ScrollPhase::momentumEnded: return "momentumEnded";
+    case scroll::ScrollPhase::began:
+        return "began";
+    case scroll::ScrollPhase::changed:
+        return "changed";
+    case scroll::ScrollPhase::ended:
+        return "ended";
+    case scroll::ScrollPhase::momentumBegan:
+        return "momentumBegan";
+    case scroll::ScrollPhase::momentumChanged:
+        return "momentumChanged";
+    case scroll::ScrollPhase::momentumEnded:
+        return "momentumEnded";
     }
     return "unknown";
 }
 
 const char* phaseName(scroll::GesturePhase phase) {
     switch (phase) {
-    case scroll::GesturePhase::began: return "began";
-    case scroll::GesturePhase::changed: return "changed";
-    case scroll::GesturePhase::ended: return "ended";
+    case scroll::GesturePhase::began:
+        return "began";
+    case scroll::GesturePhase::changed:
+        return "changed";
+    case scroll::GesturePhase::ended:
+        return "ended";
     }
     return "unknown";
 }
@@ -37,8 +45,7 @@ const char* phaseName(scroll::GesturePhase phase) {
 
 std::optional<std::string> RecordingPoster::recordingPath(const char* value) {
     constexpr std::string_view prefix = "record:";
-    if (!value)
-        return std::nullopt;
+    if (!value) return std::nullopt;
     std::string_view text(value);
     if (text.substr(0, prefix.size()) != prefix || text.size() == prefix.size())
         return std::nullopt;
@@ -56,16 +63,19 @@ std::optional<RecordingPoster> RecordingPoster::open(const std::string& path, Cl
 }
 
 RecordingPoster::RecordingPoster(int fd, Clock now)
-    : fd_(fd), now_(std::move(now)), start_(now_()) {}
+    : fd_(fd)
+    , now_(std::move(now))
+    , start_(now_()) {}
 
 RecordingPoster::RecordingPoster(RecordingPoster&& other) noexcept
-    : fd_(other.fd_), now_(std::move(other.now_)), start_(other.start_) {
+    : fd_(other.fd_)
+    , now_(std::move(other.now_))
+    , start_(other.start_) {
     other.fd_ = -1;
 }
 
 RecordingPoster::~RecordingPoster() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
 void RecordingPoster::writeLine(const std::string& line) {
@@ -73,10 +83,8 @@ void RecordingPoster::writeLine(const std::string& line) {
     std::size_t done = 0;
     while (done < line.size()) {
         ssize_t written = ::write(fd_, line.data() + done, line.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
         done += static_cast<std::size_t>(written);
     }
 }
@@ -89,10 +97,11 @@ void RecordingPoster::post(const scroll::ScrollStep& step) {
 }
 
 void RecordingPoster::post(const scroll::GestureStep& step, scroll::GestureKind kind) {
-    nlohmann::ordered_json line = {{"t", now_() - start_},
-                                   {"gesture", kind == scroll::GestureKind::zoom ? "zoom" : "rotate"},
-                                   {"phase", phaseName(step.phase)},
-                                   {"amount", step.amount}};
+    nlohmann::ordered_json line = {
+        {"t", now_() - start_},
+        {"gesture", kind == scroll::GestureKind::zoom ? "zoom" : "rotate"},
+        {"phase", phaseName(step.phase)},
+        {"amount", step.amount}};
     writeLine(line.dump() + "\n");
 }
 

@@ -1,9 +1,9 @@
 #include "Vantor/Scroller.h"
 
-#include <algorithm>
-
 #include "SpaceMouseKit/SpaceMouseModel.h"
 #include "Vantor/Log.h"
+
+#include <algorithm>
 
 namespace vantor {
 
@@ -14,8 +14,7 @@ namespace {
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
     std::string out;
     for (const auto& item : items) {
-        if (!out.empty())
-            out += separator;
+        if (!out.empty()) out += separator;
         out += item;
     }
     return out;
@@ -23,13 +22,11 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
 
 // A dictionary in its standard textual form: ["key": "value", ...], or [:] when empty.
 std::string dictionaryText(const std::map<std::string, std::string>& entries) {
-    if (entries.empty())
-        return "[:]";
+    if (entries.empty()) return "[:]";
     std::string out = "[";
     bool first = true;
     for (const auto& [key, value] : entries) {
-        if (!first)
-            out += ", ";
+        if (!first) out += ", ";
         first = false;
         out += "\"" + key + "\": \"" + value + "\"";
     }
@@ -39,19 +36,19 @@ std::string dictionaryText(const std::map<std::string, std::string>& entries) {
 } // namespace
 
 Scroller::Scroller(ScrollerSystem system)
-    : system_(std::move(system)), poster_(system_.poster), ticker_(system_.makeTicker()) {
+    : system_(std::move(system))
+    , poster_(system_.poster)
+    , ticker_(system_.makeTicker()) {
     diagnostics_.start = system_.now();
 }
 
 Scroller::~Scroller() {
     *self_ = nullptr;
-    if (system_.workspace && observing_)
-        system_.workspace->onActivate = nullptr;
+    if (system_.workspace && observing_) system_.workspace->onActivate = nullptr;
 }
 
 void Scroller::start() {
-    if (kestrix_)
-        return; // already started
+    if (kestrix_) return; // already started
     auto front = system_.workspace ? system_.workspace->frontmost() : std::nullopt;
     frontmostBundleID_ = front ? front->bundleID : std::nullopt;
     frontmostName_ = front ? front->name : std::nullopt;
@@ -62,8 +59,7 @@ void Scroller::start() {
     if (system_.workspace) {
         std::weak_ptr<Scroller*> weak = self_;
         system_.workspace->onActivate = [weak](const std::optional<RunningApp>& app) {
-            if (auto self = weak.lock(); self && *self)
-                (*self)->frontmostChanged(app);
+            if (auto self = weak.lock(); self && *self) (*self)->frontmostChanged(app);
         };
         observing_ = true;
     }
@@ -100,13 +96,11 @@ void Scroller::startInput() {
     SpaceMouseInput* input = kestrix_.get();
     kestrix_->setOnEvent([weak, input](const SpaceMouseInput::Event& event) {
         auto self = weak.lock();
-        if (self && *self && (*self)->kestrix_.get() == input)
-            (*self)->handle(event);
+        if (self && *self && (*self)->kestrix_.get() == input) (*self)->handle(event);
     });
     kestrix_->setOnAppsWithOwnClient([weak, input](const std::set<std::string>& apps) {
         auto self = weak.lock();
-        if (!self || !*self || (*self)->kestrix_.get() != input)
-            return;
+        if (!self || !*self || (*self)->kestrix_.get() != input) return;
         std::vector<std::string> sorted(apps.begin(), apps.end());
         Log::info("apps with their own client: " + (sorted.empty() ? "none" : joined(sorted, " ")));
         (*self)->changed();
@@ -118,10 +112,8 @@ void Scroller::startInput() {
 kestrix::Claim Scroller::claim() const {
     std::vector<std::string> apps;
     for (const auto& app : settings_.allowedApps)
-        if (!settings_.excludedApps.contains(app))
-            apps.push_back(app);
-    if (preview_ && system_.ownBundleID)
-        apps.push_back(*system_.ownBundleID);
+        if (!settings_.excludedApps.contains(app)) apps.push_back(app);
+    if (preview_ && system_.ownBundleID) apps.push_back(*system_.ownBundleID);
     std::sort(apps.begin(), apps.end());
     return kestrix::Claim{std::move(apps), false, std::nullopt, std::nullopt};
 }
@@ -138,8 +130,7 @@ void Scroller::frontmostChanged(const std::optional<RunningApp>& app) {
 void Scroller::updateTarget() {
     bool toPreview = preview_.has_value() && frontmostBundleID_ && system_.ownBundleID &&
                      *frontmostBundleID_ == *system_.ownBundleID;
-    if (toPreview == postsToPreview_)
-        return;
+    if (toPreview == postsToPreview_) return;
     // End what runs in the old sink first, so no phase sequence is split between two sinks.
     endGesture();
     postsToPreview_ = toPreview;
@@ -157,14 +148,12 @@ void Scroller::applyAppSettings() {
 }
 
 void Scroller::turnOnNewFrontmostApp() {
-    if (!frontmostBundleID_)
-        return;
+    if (!frontmostBundleID_) return;
     const std::string& id = *frontmostBundleID_;
     if ((system_.ownBundleID && id == *system_.ownBundleID) ||
         (kestrix_ && kestrix_->appsWithOwnClient().contains(id)))
         return;
-    if (!settings_.turnsOnInFront(id))
-        return;
+    if (!settings_.turnsOnInFront(id)) return;
     Log::info("SpaceMouse on for " + id + ": new apps start on");
     ScrollSettings changedSettings = settings_;
     changedSettings.setDevice(true, id);
@@ -175,8 +164,7 @@ void Scroller::updateDevice() {
     kestrix::Claim wanted = claim();
     if (!sentClaim_ || *sentClaim_ != wanted) {
         sentClaim_ = wanted;
-        if (kestrix_)
-            kestrix_->setClaim(wanted);
+        if (kestrix_) kestrix_->setClaim(wanted);
     }
 
     bool takes = false;
@@ -197,8 +185,7 @@ void Scroller::updateDevice() {
 }
 
 void Scroller::changed() {
-    if (onChange)
-        onChange();
+    if (onChange) onChange();
 }
 
 void Scroller::handle(const SpaceMouseInput::Event& event) {
@@ -216,7 +203,8 @@ void Scroller::handle(const SpaceMouseInput::Event& event) {
                                             : Connection{Connection::connected, devices->list};
         std::vector<std::string> entries;
         for (const auto& device : devices->list)
-            entries.push_back(device.name + " " + device.id + " (" + device.state + ", full scale " +
+            entries.push_back(device.name + " " + device.id + " (" + device.state +
+                              ", full scale " +
                               (device.axisFullScale ? std::to_string(*device.axisFullScale)
                                                     : std::string("unknown")) +
                               ")");
@@ -227,8 +215,7 @@ void Scroller::handle(const SpaceMouseInput::Event& event) {
         axes_ = axes->axes;
         fullScale_ = fullScaleOf(axes->device);
         axesTime_ = system_.now();
-        if (!axes_.isZero() && takesDevice_)
-            startTicking();
+        if (!axes_.isZero() && takesDevice_) startTicking();
     } else if (event.is<E::Buttons>()) {
         // The scrolling app has no use for the buttons.
     } else if (auto unavailable = event.as<E::Unavailable>()) {
@@ -245,11 +232,9 @@ void Scroller::handle(const SpaceMouseInput::Event& event) {
 }
 
 double Scroller::fullScaleOf(const std::string& device) const {
-    if (!kestrix_)
-        return 350;
+    if (!kestrix_) return 350;
     for (const auto& entry : kestrix_->devices()) {
-        if (entry.id != device)
-            continue;
+        if (entry.id != device) continue;
         double scale = 350;
         if (entry.axisFullScale)
             scale = static_cast<double>(*entry.axisFullScale);
@@ -263,8 +248,7 @@ double Scroller::fullScaleOf(const std::string& device) const {
 void Scroller::setPreview(std::shared_ptr<EventPosting> sink, std::optional<std::string> app) {
     // Motion running in the preview ends there, before its sink goes away or is replaced;
     // otherwise its ending steps would reach the system instead.
-    if (postsToPreview_ && (!preview_ || preview_->first != sink))
-        endGesture();
+    if (postsToPreview_ && (!preview_ || preview_->first != sink)) endGesture();
     if (sink)
         preview_.emplace(std::move(sink), std::move(app));
     else
@@ -276,10 +260,14 @@ void Scroller::setPreview(std::shared_ptr<EventPosting> sink, std::optional<std:
 
 std::pair<std::string, std::optional<std::string>> Scroller::connectionDescription() const {
     switch (connection_.kind) {
-    case Connection::starting: return {"Looking for the SpaceMouse…", std::nullopt};
-    case Connection::disconnected: return {"No SpaceMouse connected", std::nullopt};
-    case Connection::failed: return {"SpaceMouse not available", std::nullopt};
-    case Connection::connected: break;
+    case Connection::starting:
+        return {"Looking for the SpaceMouse…", std::nullopt};
+    case Connection::disconnected:
+        return {"No SpaceMouse connected", std::nullopt};
+    case Connection::failed:
+        return {"SpaceMouse not available", std::nullopt};
+    case Connection::connected:
+        break;
     }
     std::vector<std::string> names;
     bool anyDriver = false, allDirect = true;
@@ -294,10 +282,8 @@ std::pair<std::string, std::optional<std::string>> Scroller::connectionDescripti
 }
 
 bool Scroller::frontmostHasOwnClient() const {
-    if (!frontmostBundleID_ || !kestrix_)
-        return false;
-    if (system_.ownBundleID && *frontmostBundleID_ == *system_.ownBundleID)
-        return false;
+    if (!frontmostBundleID_ || !kestrix_) return false;
+    if (system_.ownBundleID && *frontmostBundleID_ == *system_.ownBundleID) return false;
     return kestrix_->appsWithOwnClient().contains(*frontmostBundleID_);
 }
 
@@ -310,8 +296,7 @@ void Scroller::logOverrides(const std::string& app) {
 }
 
 void Scroller::followDefaultInFrontmostApp(std::optional<ScrollSettings::AppSetting> setting) {
-    if (!frontmostBundleID_)
-        return;
+    if (!frontmostBundleID_) return;
     std::string id = *frontmostBundleID_;
     ScrollSettings next = settings_;
     next.follow(setting, id);
@@ -321,8 +306,7 @@ void Scroller::followDefaultInFrontmostApp(std::optional<ScrollSettings::AppSett
 
 void Scroller::setForFrontmostApp(ScrollSettings::AppSetting setting,
                                   const std::function<void(ScrollSettings&)>& change) {
-    if (!frontmostBundleID_)
-        return;
+    if (!frontmostBundleID_) return;
     std::string id = *frontmostBundleID_;
     ScrollSettings next = settings_;
     next.setOwn(setting, id, change);
@@ -331,8 +315,7 @@ void Scroller::setForFrontmostApp(ScrollSettings::AppSetting setting,
 }
 
 void Scroller::setDeviceForFrontmostApp(bool on) {
-    if (!frontmostBundleID_)
-        return;
+    if (!frontmostBundleID_) return;
     std::string id = *frontmostBundleID_;
     Log::info(std::string("SpaceMouse ") + (on ? "on" : "off") + " for " + id);
     ScrollSettings next = settings_;

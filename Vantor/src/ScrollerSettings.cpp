@@ -1,15 +1,14 @@
 // Loading, migrating and storing the Scroller's settings in the app's user defaults: one string
 // per key that differs from its default, plus the per-app overrides under "app_settings".
-#include "Vantor/Scroller.h"
-
 #include "KestrixProtocol/UserDefaults.h"
 #include "ScrollCore/StoredText.h"
 #include "Vantor/Log.h"
+#include "Vantor/Scroller.h"
 
 namespace vantor {
 
-using scroll::ScrollSettings;
 using nlohmann::json;
+using scroll::ScrollSettings;
 using scroll::stored::numberText;
 
 namespace {
@@ -17,21 +16,15 @@ namespace {
 // A stored value as text: strings as they are, numbers in their usual form (written by older
 // versions), lists of strings joined by ","; anything else is unreadable.
 std::optional<std::string> text(const std::optional<json>& value) {
-    if (!value)
-        return std::nullopt;
-    if (value->is_string())
-        return value->get<std::string>();
-    if (value->is_number_integer())
-        return value->dump();
-    if (value->is_number_float())
-        return numberText(value->get<double>());
+    if (!value) return std::nullopt;
+    if (value->is_string()) return value->get<std::string>();
+    if (value->is_number_integer()) return value->dump();
+    if (value->is_number_float()) return numberText(value->get<double>());
     if (value->is_array()) {
         std::string out;
         for (std::size_t i = 0; i < value->size(); ++i) {
-            if (!(*value)[i].is_string())
-                return std::nullopt;
-            if (i > 0)
-                out += ",";
+            if (!(*value)[i].is_string()) return std::nullopt;
+            if (i > 0) out += ",";
             out += (*value)[i].get<std::string>();
         }
         return out;
@@ -42,8 +35,7 @@ std::optional<std::string> text(const std::optional<json>& value) {
 std::string joined(const std::vector<std::string>& items, const char* separator) {
     std::string out;
     for (const auto& item : items) {
-        if (!out.empty())
-            out += separator;
+        if (!out.empty()) out += separator;
         out += item;
     }
     return out;
@@ -65,15 +57,13 @@ void Scroller::reloadSettings() {
     auto momentumApps = defaults.value("momentum_apps");
     if (momentumApps && momentumApps->is_object())
         for (const auto& [app, value] : momentumApps->items())
-            if (value.is_string())
-                appMomentum[app] = value.get<std::string>();
+            if (value.is_string()) appMomentum[app] = value.get<std::string>();
 
     ScrollSettings::AppOverrides appSettings;
     auto stored = defaults.value("app_settings");
     if (stored && stored->is_object()) {
         for (const auto& [app, value] : stored->items()) {
-            if (!value.is_object())
-                continue;
+            if (!value.is_object()) continue;
             std::map<std::string, std::string> overrides;
             bool allStrings = true;
             for (const auto& [key, entry] : value.items()) {
@@ -83,8 +73,7 @@ void Scroller::reloadSettings() {
                 }
                 overrides[key] = entry.get<std::string>();
             }
-            if (allStrings)
-                appSettings[app] = std::move(overrides);
+            if (allStrings) appSettings[app] = std::move(overrides);
         }
     }
 
@@ -126,8 +115,7 @@ std::string Scroller::summary() const {
     const ScrollSettings& s = settings_;
     std::vector<std::string> together;
     for (auto activity : scroll::Activity::allCases())
-        if (s.simultaneous.contains(activity))
-            together.emplace_back(activity.rawValue());
+        if (s.simultaneous.contains(activity)) together.emplace_back(activity.rawValue());
     std::vector<std::string> own;
     for (const auto& [app, overrides] : s.appSettings) {
         std::vector<std::string> entries;

@@ -1,13 +1,12 @@
 // The Scroller's tick loop: while the cap moves (or the glide coasts), a fixed-rate timer turns
 // the last axes into scroll and gesture steps for the current sink, and stops by itself once
 // everything has come to rest.
+#include "Vantor/Log.h"
 #include "Vantor/Scroller.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#include "Vantor/Log.h"
 
 namespace vantor {
 
@@ -24,21 +23,30 @@ constexpr double staleAxes = 0.25;
 
 const char* phaseName(ScrollPhase phase) {
     switch (phase) {
-    case ScrollPhase::began: return "began";
-    case ScrollPhase::changed: return "changed";
-    case ScrollPhase::ended: return "ended";
-    case ScrollPhase::momentumBegan: return "momentumBegan";
-    case ScrollPhase::momentumChanged: return "momentumChanged";
-    case ScrollPhase::momentumEnded: return "momentumEnded";
+    case ScrollPhase::began:
+        return "began";
+    case ScrollPhase::changed:
+        return "changed";
+    case ScrollPhase::ended:
+        return "ended";
+    case ScrollPhase::momentumBegan:
+        return "momentumBegan";
+    case ScrollPhase::momentumChanged:
+        return "momentumChanged";
+    case ScrollPhase::momentumEnded:
+        return "momentumEnded";
     }
     return "";
 }
 
 const char* phaseName(GesturePhase phase) {
     switch (phase) {
-    case GesturePhase::began: return "began";
-    case GesturePhase::changed: return "changed";
-    case GesturePhase::ended: return "ended";
+    case GesturePhase::began:
+        return "began";
+    case GesturePhase::changed:
+        return "changed";
+    case GesturePhase::ended:
+        return "ended";
     }
     return "";
 }
@@ -46,8 +54,7 @@ const char* phaseName(GesturePhase phase) {
 } // namespace
 
 void Scroller::startTicking() {
-    if (ticking_)
-        return;
+    if (ticking_) return;
     if (!warnedPermission_ && !system_.hasPermission()) {
         warnedPermission_ = true;
         Log::error("no permission to post events: allow Vantor to write /dev/uinput with the "
@@ -57,8 +64,7 @@ void Scroller::startTicking() {
     lastTick_.reset();
     std::weak_ptr<Scroller*> weak = self_;
     ticker_->start(1.0 / settings_.tickRate, [weak] {
-        if (auto self = weak.lock(); self && *self)
-            (*self)->tick();
+        if (auto self = weak.lock(); self && *self) (*self)->tick();
     });
 }
 
@@ -75,20 +81,17 @@ void Scroller::tick() {
         input = axes_;
     else
         glide_.reset();
-    if (now - axesTime_ > staleAxes)
-        input = {};
+    if (now - axesTime_ > staleAxes) input = {};
 
     auto preset = applied_.shaping();
     scroll::RoleValues values = preset.shaped(input, fullScale_).roleValues(applied_.mapping);
 
     scroll::GestureKindSet running;
     for (const auto& motion : gestures_)
-        if (motion.active)
-            running.insert(motion.kind);
+        if (motion.active) running.insert(motion.kind);
     scroll::ActivitySet activities = values.activities(running, applied_.simultaneous);
 
-    if (!activities.contains(Activity::scroll))
-        endScroll();
+    if (!activities.contains(Activity::scroll)) endScroll();
     for (auto kind : GestureKind::allCases())
         if (!activities.contains(kind.activity()))
             for (const auto& step : gestures_[kind].end())
@@ -96,17 +99,16 @@ void Scroller::tick() {
 
     bool scrolling = activities.contains(Activity::scroll) && scroll(values, dt);
     for (auto kind : GestureKind::allCases())
-        if (activities.contains(kind.activity()))
-            drive(kind, values[kind.role()], dt);
+        if (activities.contains(kind.activity())) drive(kind, values[kind.role()], dt);
 
-    if (!scrolling && !values.isMoving())
-        cameToRest();
+    if (!scrolling && !values.isMoving()) cameToRest();
 }
 
 bool Scroller::scroll(const scroll::RoleValues& values, double dt) {
     using Role = scroll::AxisMapping::Role;
     double speed = applied_.speed * applied_.scrollSpeed;
-    auto velocity = glide_.apply(values[Role::horizontal] * speed, values[Role::vertical] * speed, dt);
+    auto velocity =
+        glide_.apply(values[Role::horizontal] * speed, values[Role::vertical] * speed, dt);
     if (velocity.coasting) {
         diagnostics_.coastSeconds += dt;
         diagnostics_.coastPixels += dt * std::hypot(velocity.x, velocity.y);
@@ -138,20 +140,17 @@ void Scroller::cameToRest() {
     ticker_->stop();
     ticking_ = false;
     lastTick_.reset();
-    if (settings_.diagnostics)
-        Log::info(diagnostics_.flush(system_.now()));
+    if (settings_.diagnostics) Log::info(diagnostics_.flush(system_.now()));
 }
 
 EventPosting& Scroller::sink() {
-    if (postsToPreview_ && preview_)
-        return *preview_->first;
+    if (postsToPreview_ && preview_) return *preview_->first;
     return *poster_;
 }
 
 void Scroller::emit(const scroll::ScrollStep& step) {
     if (settings_.diagnostics) {
-        if (step.phase == ScrollPhase::began)
-            diagnostics_.start = system_.now();
+        if (step.phase == ScrollPhase::began) diagnostics_.start = system_.now();
         diagnostics_.events += 1;
         diagnostics_.pixelsX += step.x;
         diagnostics_.pixelsY += step.y;
@@ -163,8 +162,7 @@ void Scroller::emit(const scroll::ScrollStep& step) {
 
 void Scroller::emit(const scroll::GestureStep& step, GestureKind kind) {
     if (settings_.diagnostics) {
-        if (step.phase == GesturePhase::began)
-            diagnostics_.start = system_.now();
+        if (step.phase == GesturePhase::began) diagnostics_.start = system_.now();
         diagnostics_.events += 1;
         if (kind == GestureKind::zoom)
             diagnostics_.zoomFactor *= 1 + step.amount;

@@ -26,16 +26,24 @@ const std::vector<kestrix::SpaceMouseDevice>& KestrixInput::devices() const {
     return connection_->devices();
 }
 
-bool KestrixInput::holds() const { return connection_->holds(); }
+bool KestrixInput::holds() const {
+    return connection_->holds();
+}
 
 const std::set<std::string>& KestrixInput::appsWithOwnClient() const {
     return connection_->appsWithOwnClient();
 }
 
-void KestrixInput::start() { connection_->start(); }
+void KestrixInput::start() {
+    connection_->start();
+}
 
-void KestrixInput::stop() { connection_->stop(); }
+void KestrixInput::stop() {
+    connection_->stop();
+}
 
-void KestrixInput::setClaim(const kestrix::Claim& claim) { connection_->setClaim(claim); }
+void KestrixInput::setClaim(const kestrix::Claim& claim) {
+    connection_->setClaim(claim);
+}
 
 } // namespace vantor

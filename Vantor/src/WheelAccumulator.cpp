@@ -13,7 +13,9 @@ std::int32_t clampTo32(std::int64_t value) {
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
-int signOf(std::int64_t value) { return (value > 0) - (value < 0); }
+int signOf(std::int64_t value) {
+    return (value > 0) - (value < 0);
+}
 
 } // namespace
 
@@ -34,8 +36,7 @@ WheelAccumulator::Output WheelAccumulator::add(std::int64_t pixels, double now) 
     double exact = carry_ + std::clamp(static_cast<double>(pixels) * unitsPerPixel_, -bound, bound);
     auto units = static_cast<std::int64_t>(std::trunc(exact));
     carry_ = exact - static_cast<double>(units);
-    if (units == 0)
-        return {};
+    if (units == 0) return {};
 
     int sign = signOf(units);
     bool turned = sign != lastSign_;
@@ -50,8 +51,7 @@ WheelAccumulator::Output WheelAccumulator::add(std::int64_t pixels, double now) 
         std::int64_t held = sign * std::min(std::abs(units), std::abs(debt_));
         units -= held;
         debt_ -= held;
-        if (units == 0)
-            return {};
+        if (units == 0) return {};
     }
     if ((turned || now - lastSent_ >= restGap) && std::abs(units) < startThreshold) {
         debt_ += sign * startThreshold - units;

@@ -2,9 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace vantor {
 namespace {

@@ -1,8 +1,7 @@
+#include "KestrixProtocol/VirtualMainLoop.h"
 #include "Vantor/DispatchTicker.h"
 
 #include <gtest/gtest.h>
-
-#include "KestrixProtocol/VirtualMainLoop.h"
 
 namespace vantor {
 namespace {
@@ -35,8 +34,7 @@ TEST(DispatchTicker, stopEndsTicksAndIsHarmlessWithoutTimer) {
     ticker.stop();
     int ticks = 0;
     ticker.start(0.1, [&] {
-        if (++ticks == 3)
-            ticker.stop(); // from inside the tick
+        if (++ticks == 3) ticker.stop(); // from inside the tick
     });
     loop.advance(1.0);
     EXPECT_EQ(ticks, 3);

@@ -3,6 +3,10 @@
 // Simulated services for the Scroller: a broker connection driven by the caller, a ticker fired
 // by hand, and a sink that records steps. Used by the tests and the benchmarks.
 
+#include "Vantor/DispatchTicker.h"
+#include "Vantor/EventPosting.h"
+#include "Vantor/SpaceMouseInput.h"
+
 #include <functional>
 #include <memory>
 #include <set>
@@ -10,10 +14,6 @@
 #include <utility>
 #include <variant>
 #include <vector>
-
-#include "Vantor/DispatchTicker.h"
-#include "Vantor/EventPosting.h"
-#include "Vantor/SpaceMouseInput.h"
 
 namespace vantor::testing {
 
@@ -32,17 +32,13 @@ public:
 
     // Delivers an event the way the connection does, updating its own state first.
     void deliver(const Event& event) {
-        if (auto holding = event.as<Event::Holding>())
-            holds_ = holding->holds;
-        if (auto devices = event.as<Event::Devices>())
-            devices_ = devices->list;
-        if (onEvent)
-            onEvent(event);
+        if (auto holding = event.as<Event::Holding>()) holds_ = holding->holds;
+        if (auto devices = event.as<Event::Devices>()) devices_ = devices->list;
+        if (onEvent) onEvent(event);
     }
     void setAppsWithOwnClient(std::set<std::string> apps) {
         apps_ = std::move(apps);
-        if (onApps)
-            onApps(apps_);
+        if (onApps) onApps(apps_);
     }
 
     std::function<void(const Event&)> onEvent;
@@ -87,8 +83,7 @@ public:
     std::vector<scroll::ScrollPhase> scrollPhases() const {
         std::vector<scroll::ScrollPhase> out;
         for (const auto& posted : steps)
-            if (auto step = posted.scroll())
-                out.push_back(step->phase);
+            if (auto step = posted.scroll()) out.push_back(step->phase);
         return out;
     }
     std::vector<Posted> steps;

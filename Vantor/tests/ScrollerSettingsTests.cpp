@@ -59,8 +59,9 @@ TEST_F(ScrollerTest, updateStoresOnlyWhatDiffersFromTheDefaults) {
     make().start();
     auto settings = scroller->settings();
     settings.speed = 2.5;
-    settings.setOwn(scroll::ScrollSettings::AppSetting::momentum, "org.a",
-                    [](scroll::ScrollSettings& s) { s.momentum = scroll::ScrollSettings::Momentum::long_; });
+    settings.setOwn(
+        scroll::ScrollSettings::AppSetting::momentum, "org.a",
+        [](scroll::ScrollSettings& s) { s.momentum = scroll::ScrollSettings::Momentum::long_; });
     scroller->update(settings);
     EXPECT_EQ(defaults->get<std::string>("speed"), "2.5");
     EXPECT_FALSE(defaults->value("response"));

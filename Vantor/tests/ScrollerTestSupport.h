@@ -3,21 +3,20 @@
 // Simulated services for the Scroller: a broker connection driven by the test, a sink that
 // records steps, user defaults in a temporary file, virtual time.
 
+#include "KestrixProtocol/UserDefaults.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
+#include "ScrollerFakes.h"
+#include "Vantor/DispatchTicker.h"
+#include "Vantor/Log.h"
+#include "Vantor/Scroller.h"
+
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <set>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include <gtest/gtest.h>
-
-#include "KestrixProtocol/UserDefaults.h"
-#include "KestrixProtocol/VirtualMainLoop.h"
-#include "Vantor/DispatchTicker.h"
-#include "Vantor/Log.h"
-#include "Vantor/Scroller.h"
-#include "ScrollerFakes.h"
 
 namespace vantor::testing {
 
@@ -47,8 +46,7 @@ protected:
         system.defaults = defaults.get();
         system.now = [this] { return loop.now(); };
         system.makeTicker = [this]() -> std::unique_ptr<Ticking> {
-            if (!manualTicks)
-                return std::make_unique<DispatchTicker>(loop);
+            if (!manualTicks) return std::make_unique<DispatchTicker>(loop);
             auto ticker = std::make_unique<ManualTicker>();
             manual = ticker.get();
             return ticker;
@@ -112,7 +110,7 @@ protected:
     std::vector<kestrix::Claim> connectClaims;
     std::vector<std::string> logs;
     bool permission = true;
-    bool manualTicks = false;       // make() uses a ManualTicker instead of the loop's timer
+    bool manualTicks = false; // make() uses a ManualTicker instead of the loop's timer
     ManualTicker* manual = nullptr;
 
 private:

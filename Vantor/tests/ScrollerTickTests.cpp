@@ -12,8 +12,7 @@ using scroll::ScrollPhase;
 long long pixelsY(const RecordingSink& sink) {
     long long total = 0;
     for (const auto& posted : sink.steps)
-        if (auto step = posted.scroll())
-            total += step->y;
+        if (auto step = posted.scroll()) total += step->y;
     return total;
 }
 
@@ -31,8 +30,8 @@ TEST_F(ScrollerTest, pushAndReleaseScrollsThenGlidesToRest) {
     EXPECT_EQ(phases.front(), ScrollPhase::began);
     auto ended = std::find(phases.begin(), phases.end(), ScrollPhase::ended);
     ASSERT_NE(ended, phases.end());
-    EXPECT_TRUE(std::all_of(phases.begin() + 1, ended,
-                            [](auto p) { return p == ScrollPhase::changed; }));
+    EXPECT_TRUE(
+        std::all_of(phases.begin() + 1, ended, [](auto p) { return p == ScrollPhase::changed; }));
     ASSERT_LT(ended + 1, phases.end());
     EXPECT_EQ(*(ended + 1), ScrollPhase::momentumBegan);
     EXPECT_EQ(phases.back(), ScrollPhase::momentumEnded);
@@ -104,8 +103,8 @@ TEST_F(ScrollerTest, zoomEndsWhenScrollTakesTheLead) {
     loop.advance(1.0 / 120);
     bool zoomEnded = false;
     for (const auto& posted : poster->steps)
-        if (auto gesture = std::get_if<std::pair<scroll::GestureStep, scroll::GestureKind>>(
-                &posted.step))
+        if (auto gesture =
+                std::get_if<std::pair<scroll::GestureStep, scroll::GestureKind>>(&posted.step))
             zoomEnded = zoomEnded || (gesture->second == scroll::GestureKind::zoom &&
                                       gesture->first.phase == GesturePhase::ended);
     EXPECT_TRUE(zoomEnded);

@@ -1,13 +1,11 @@
+#include "Vantor/Log.h"
 #include "Vantor/UinputPoster.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/input.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 #include <vector>
-
-#include "Vantor/Log.h"
 
 namespace vantor {
 namespace {
@@ -58,9 +56,11 @@ protected:
 TEST_F(PipePoster, scrollStepBecomesHighResolutionWheelWithReport) {
     poster_->post(ScrollStep{ScrollPhase::began, 0, -30});
     // The wheel turns up (positive) for a step of negative y, 2 units a pixel.
-    EXPECT_EQ(events(), (std::vector<Event>{{EV_REL, REL_WHEEL_HI_RES, 60}, {EV_SYN, SYN_REPORT, 0}}));
+    EXPECT_EQ(events(),
+              (std::vector<Event>{{EV_REL, REL_WHEEL_HI_RES, 60}, {EV_SYN, SYN_REPORT, 0}}));
     poster_->post(ScrollStep{ScrollPhase::changed, 40, 0});
-    EXPECT_EQ(events(), (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 80}, {EV_SYN, SYN_REPORT, 0}}));
+    EXPECT_EQ(events(),
+              (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 80}, {EV_SYN, SYN_REPORT, 0}}));
 }
 
 TEST_F(PipePoster, wholeDetentAddsClassicWheelEvent) {
@@ -82,7 +82,8 @@ TEST_F(PipePoster, zeroPixelStepsPostNothing) {
 TEST_F(PipePoster, slowStartGoesThroughLibinputThresholdAndPaysItBack) {
     // 1 px per step after a rest: the first step sends the whole threshold at once...
     poster_->post(ScrollStep{ScrollPhase::began, 1, 0});
-    EXPECT_EQ(events(), (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 60}, {EV_SYN, SYN_REPORT, 0}}));
+    EXPECT_EQ(events(),
+              (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 60}, {EV_SYN, SYN_REPORT, 0}}));
     // ...and the next 29 px (58 units) are held back, as they were already shown.
     for (int i = 0; i < 29; ++i) {
         now_ += 0.008;
@@ -91,7 +92,8 @@ TEST_F(PipePoster, slowStartGoesThroughLibinputThresholdAndPaysItBack) {
     EXPECT_TRUE(events().empty());
     now_ += 0.008;
     poster_->post(ScrollStep{ScrollPhase::changed, 1, 0});
-    EXPECT_EQ(events(), (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 2}, {EV_SYN, SYN_REPORT, 0}}));
+    EXPECT_EQ(events(),
+              (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 2}, {EV_SYN, SYN_REPORT, 0}}));
 }
 
 TEST_F(PipePoster, zoomBecomesCtrlWheelPerTenPercent) {

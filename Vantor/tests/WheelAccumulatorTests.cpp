@@ -29,8 +29,8 @@ TEST(WheelAccumulator, sentUnitsNeverRunMoreThanThresholdAhead) {
 
 TEST(WheelAccumulator, restPrimesAgainOnlyOnceTheLeadIsPaid) {
     WheelAccumulator wheel;
-    EXPECT_EQ(wheel.add(1, 0).units, 60);     // a lead of 58
-    EXPECT_EQ(wheel.add(1, 1.0).units, 0);    // still owed: held back
+    EXPECT_EQ(wheel.add(1, 0).units, 60);  // a lead of 58
+    EXPECT_EQ(wheel.add(1, 1.0).units, 0); // still owed: held back
     // 60 units pay the 56 owed; the 4 left come after a rest of libinput, so go as a threshold.
     EXPECT_EQ(wheel.add(30, 1.01).units, 60);
     EXPECT_EQ(wheel.add(100, 1.02).units, 144); // 200 less the 56 owed again

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "KestrixProtocol/MainLoop.h"
+
 #include <functional>
 #include <memory>
-
-#include "KestrixProtocol/MainLoop.h"
 
 namespace vantor {
 
@@ -20,7 +20,8 @@ public:
 // One repeating timer on the main loop with a leeway of 1 ms.
 class DispatchTicker final : public Ticking {
 public:
-    explicit DispatchTicker(kestrix::MainLoop& loop) : loop_(loop) {}
+    explicit DispatchTicker(kestrix::MainLoop& loop)
+        : loop_(loop) {}
     ~DispatchTicker() override { stop(); }
 
     void start(double interval, std::function<void()> tick) override;

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "Vantor/EventPosting.h"
+
 #include <functional>
 #include <optional>
 #include <string>
-
-#include "Vantor/EventPosting.h"
 
 namespace vantor {
 

@@ -1,14 +1,5 @@
 #pragma once
 
-#include <array>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <set>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "KestrixProtocol/ProtocolRecords.h"
 #include "ScrollCore/GestureMotion.h"
 #include "ScrollCore/Glide.h"
@@ -17,6 +8,15 @@
 #include "ScrollCore/ScrollSettings.h"
 #include "SpaceMouseKit/SpaceMouseAxes.h"
 #include "Vantor/ScrollerSystem.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace vantor {
 

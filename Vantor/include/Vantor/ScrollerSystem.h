@@ -1,15 +1,15 @@
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-
 #include "KestrixProtocol/ProtocolRecords.h"
 #include "Vantor/DispatchTicker.h"
 #include "Vantor/EventPosting.h"
 #include "Vantor/SpaceMouseInput.h"
 #include "Vantor/Workspace.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace kestrix {
 class UserDefaults;

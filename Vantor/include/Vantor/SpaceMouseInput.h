@@ -1,13 +1,13 @@
 #pragma once
 
+#include "KestrixClient/ConnectionEvent.h"
+#include "KestrixProtocol/ProtocolRecords.h"
+
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
-
-#include "KestrixClient/ConnectionEvent.h"
-#include "KestrixProtocol/ProtocolRecords.h"
 
 namespace kestrix::client {
 class KestrixConnection;
@@ -23,8 +23,8 @@ public:
     virtual ~SpaceMouseInput() = default;
 
     virtual void setOnEvent(std::function<void(const Event&)> handler) = 0;
-    virtual void setOnAppsWithOwnClient(
-        std::function<void(const std::set<std::string>&)> handler) = 0;
+    virtual void
+    setOnAppsWithOwnClient(std::function<void(const std::set<std::string>&)> handler) = 0;
 
     virtual const std::vector<kestrix::SpaceMouseDevice>& devices() const = 0;
     virtual bool holds() const = 0;

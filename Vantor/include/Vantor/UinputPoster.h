@@ -1,13 +1,13 @@
 #pragma once
 
+#include "Vantor/EventPosting.h"
+#include "Vantor/WheelAccumulator.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "Vantor/EventPosting.h"
-#include "Vantor/WheelAccumulator.h"
 
 namespace vantor {
 

@@ -39,11 +39,11 @@ public:
 
 private:
     double unitsPerPixel_;
-    double carry_ = 0;            // fractional units not yet sent
-    std::int64_t debt_ = 0;       // units sent ahead of the motion, to be held back later
+    double carry_ = 0;             // fractional units not yet sent
+    std::int64_t debt_ = 0;        // units sent ahead of the motion, to be held back later
     std::int64_t detentCarry_ = 0; // units sent that have not yet made a whole detent
     int lastSign_ = 0;
-    double lastSent_ = -1e300;     // when units were last sent
+    double lastSent_ = -1e300; // when units were last sent
 };
 
 } // namespace vantor

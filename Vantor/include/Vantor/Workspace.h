@@ -34,8 +34,7 @@ public:
     std::optional<RunningApp> frontmost() override { return front_; }
     void activate(std::optional<RunningApp> app) {
         front_ = std::move(app);
-        if (onActivate)
-            onActivate(front_);
+        if (onActivate) onActivate(front_);
     }
 
 private:
