@@ -1,0 +1,463 @@
+#include "BrokerFakes.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace brokertest;
+using Axes = BrokerMessage::Axes;
+using Buttons = BrokerMessage::Buttons;
+using Holding = BrokerMessage::Holding;
+using Report = BrokerMessage::Report;
+using Devices = BrokerMessage::Devices;
+using Welcome = BrokerMessage::Welcome;
+using Apps = BrokerMessage::AppsWithOwnClient;
+
+TEST_F(BrokerTest, startListensLogsAndRecordsItselfAsNewest) {
+    make();
+    EXPECT_TRUE(logged("Kestrix v15 (pid " + std::to_string(::getpid()) + ") listening"));
+    struct stat st {};
+    EXPECT_EQ(::stat(place().socket().c_str(), &st), 0);
+    EXPECT_EQ(place().readNewest(), (BrokerPlace::Newest{15, "/usr/libexec/kestrix", {}}));
+    EXPECT_TRUE(devices->started);
+    // Every line went to the broker log too, after the log callback.
+    EXPECT_NE(readFile(place().log().string()).find("] Kestrix v15 (pid "), std::string::npos);
+}
+
+TEST_F(BrokerTest, listenerGetsWelcomeDevicesAndAppsButNeverHolding) {
+    make();
+    devices->devices = {device("serial:B"), device("serial:A")};
+    auto c = connect();
+    c->send(ClientMessage{hello("Listener", std::nullopt)});
+    ASSERT_TRUE(waitFor<Apps>(*c));
+    ASSERT_EQ(c->got.size(), 3u);
+    EXPECT_EQ(c->got[0], (BrokerMessage{Welcome{15, 2}}));
+    ASSERT_TRUE(c->got[1].as<Devices>());
+    EXPECT_EQ(c->got[1].as<Devices>()->devices.front().id, "serial:A");
+    EXPECT_EQ(c->got[2], (BrokerMessage{Apps{{}}}));
+    loop.advance(1.0);
+    settleSockets();
+    EXPECT_EQ(c->count<Holding>(), 0);
+    EXPECT_FALSE(broker->holder());
+    EXPECT_TRUE(broker->status().clients.empty());
+}
+
+TEST_F(BrokerTest, claimWithinSettleWindowHoldsOnlyAfterIt) {
+    make();
+    auto c = claimant("Vantor", background());
+    EXPECT_EQ(c->count<Welcome>(), 1);
+    EXPECT_EQ(c->count<Holding>(), 0);
+    EXPECT_EQ(broker->arbitrations(), 0);
+    EXPECT_TRUE(logged("Vantor (pid 4242, v15) claims no app + background"));
+    loop.advance(0.29);
+    settleSockets();
+    EXPECT_EQ(c->count<Holding>(), 0);
+    loop.advance(0.02);
+    ASSERT_TRUE(waitFor<Holding>(*c));
+    EXPECT_EQ(c->all<Holding>().front().holding, true);
+    EXPECT_EQ(broker->arbitrations(), 1);
+    EXPECT_TRUE(logged("holder: Vantor (background)"));
+    EXPECT_EQ(devices->wants.back(), true);
+    EXPECT_EQ(driver->wants.back(), false);
+}
+
+TEST_F(BrokerTest, manyRequestsInTheSettleWindowArbitrateOnce) {
+    make();
+    auto a = claimant("A", background(), 1);
+    auto b = claimant("B", background(), 2);
+    frontApp->activate(FrontmostApp{"x.app", 9});
+    loop.advance(0.5);
+    settleSockets();
+    EXPECT_EQ(broker->arbitrations(), 1);
+}
+
+TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
+    make();
+    loop.advance(1.0);
+    auto holder = claimant("Holder", Claim{{"a.app"}, false, std::nullopt, true}, 10);
+    auto other = claimant("Other", background(), 11);
+    auto listener = connect();
+    listener->send(ClientMessage{hello("Listener", std::nullopt)});
+    waitFor<Apps>(*listener);
+    frontApp->activate(FrontmostApp{"a.app", 10});
+    ASSERT_TRUE(waitFor<Holding>(*holder));
+    EXPECT_EQ(broker->holder(), 1);
+
+    smk::SpaceMouseAxes axes{1, 2, 3, 4, 5, 6};
+    devices->onAxes("serial:A", axes);
+    devices->onButtons("serial:A", smk::SpaceMouseButtons(0x3ull | (1ull << 40)));
+    EXPECT_TRUE(devices->wantsReports());
+    devices->onReport("serial:A", {1, 2, 3});
+    ASSERT_TRUE(waitFor<Report>(*holder));
+    EXPECT_EQ(holder->all<Axes>().front(), (Axes{"serial:A", axes}));
+    EXPECT_EQ(holder->all<Buttons>().front().held.rawValue, 0x3ull | (1ull << 40));
+    EXPECT_EQ(holder->all<Report>().front().bytes, (std::vector<std::uint8_t>{1, 2, 3}));
+    settleSockets();
+    for (auto* c : {other.get(), listener.get()}) {
+        EXPECT_EQ(c->count<Axes>(), 0);
+        EXPECT_EQ(c->count<Buttons>(), 0);
+        EXPECT_EQ(c->count<Report>(), 0);
+    }
+    EXPECT_TRUE(logged("holder: Holder (front: a.app)"));
+}
+
+TEST_F(BrokerTest, rawReportsOnlyForARawClaim) {
+    make();
+    loop.advance(1.0);
+    auto c = claimant("Plain", background());
+    ASSERT_TRUE(waitFor<Holding>(*c));
+    EXPECT_FALSE(devices->wantsReports());
+    devices->onReport("serial:A", {1});
+    devices->onAxes("serial:A", smk::SpaceMouseAxes{});
+    ASSERT_TRUE(waitFor<Axes>(*c));
+    EXPECT_EQ(c->count<Report>(), 0);
+}
+
+TEST_F(BrokerTest, protocolOneHolderGetsButtonsMaskedTo32Bits) {
+    make();
+    loop.advance(1.0);
+    auto c = claimant("Old", background(), 5, 1);
+    EXPECT_TRUE(logged("Old speaks protocol 1"));
+    ASSERT_TRUE(waitFor<Holding>(*c));
+    devices->onButtons("serial:A", smk::SpaceMouseButtons(0xFFFF'FFFF'FFFF'FFFFull));
+    ASSERT_TRUE(waitFor<Buttons>(*c));
+    EXPECT_EQ(c->all<Buttons>().front().held.rawValue, 0xFFFF'FFFFull);
+}
+
+TEST_F(BrokerTest, frontClaimantBeatsBackgroundAndHoldingMovesWithTheFront) {
+    make();
+    loop.advance(1.0);
+    auto bg = claimant("Background", background(), 20);
+    ASSERT_TRUE(waitFor<Holding>(*bg));
+    auto app = claimant("App", front({"a.app"}), 21);
+    frontApp->activate(FrontmostApp{"a.app", 99});
+    ASSERT_TRUE(waitFor<Holding>(*app));
+    ASSERT_TRUE(waitFor<Holding>(*bg, 2));
+    EXPECT_EQ(bg->all<Holding>().back().holding, false);
+    EXPECT_TRUE(logged("holder: App (front: a.app)"));
+    frontApp->activate(FrontmostApp{std::nullopt, 100});
+    ASSERT_TRUE(waitFor<Holding>(*bg, 3));
+    EXPECT_EQ(bg->all<Holding>().back().holding, true);
+    EXPECT_TRUE(logged("holder: Background (background)"));
+}
+
+TEST_F(BrokerTest, recentFrontUserWinsTheBackgroundAfterwards) {
+    make();
+    loop.advance(1.0);
+    auto first = claimant("First", background(), 30);
+    auto second = claimant("Second", Claim{{"b.app"}, true, std::nullopt, std::nullopt}, 31);
+    settleSockets();
+    EXPECT_EQ(broker->holder(), 1);
+    frontApp->activate(FrontmostApp{"b.app", 1});
+    EXPECT_EQ(broker->holder(), 2);
+    frontApp->activate(FrontmostApp{"c.app", 1});
+    // Second held through the front last, so it keeps the device among background claims.
+    EXPECT_EQ(broker->holder(), 2);
+    EXPECT_EQ(lines.back(), "holder: Second (front: b.app)");
+}
+
+TEST_F(BrokerTest, sameHolderSendsAndLogsNothingButStillSetsWants) {
+    make();
+    loop.advance(1.0);
+    auto c = claimant("Vantor", background());
+    ASSERT_TRUE(waitFor<Holding>(*c));
+    auto count = lines.size();
+    auto wantCalls = devices->wants.size();
+    frontApp->activate(FrontmostApp{"z.app", 3});
+    settleSockets();
+    EXPECT_EQ(c->count<Holding>(), 1);
+    EXPECT_EQ(lines.size(), count);
+    EXPECT_EQ(devices->wants.size(), wantCalls + 1);
+}
+
+TEST_F(BrokerTest, holderLeavingHandsTheDeviceToTheNext) {
+    make();
+    loop.advance(1.0);
+    auto a = claimant("A", background(), 1);
+    auto b = claimant("B", background(), 2);
+    ASSERT_TRUE(waitFor<Holding>(*a));
+    a->connection.reset();
+    a.reset();
+    ASSERT_TRUE(waitFor<Holding>(*b));
+    EXPECT_EQ(b->all<Holding>().front().holding, true);
+    EXPECT_TRUE(logged("A left"));
+    EXPECT_TRUE(logged("holder: B (background)"));
+}
+
+TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedButMakesNoClaimant) {
+    make();
+    loop.advance(1.0);
+    auto c = connect();
+    c->send(ClientMessage{hello("Watcher", std::nullopt)});
+    c->send(ClientMessage{background()});
+    ASSERT_TRUE(loop.runUntil([&] { return logged("Watcher claims no app + background"); }));
+    auto anon = connect();
+    anon->send(ClientMessage{front({"a.app", "b.app"})});
+    ASSERT_TRUE(loop.runUntil([&] { return logged("? claims a.app, b.app"); }));
+    EXPECT_FALSE(broker->holder());
+    EXPECT_TRUE(broker->status().clients.empty());
+    EXPECT_GE(broker->arbitrations(), 2);
+}
+
+TEST_F(BrokerTest, claimMessageReplacesTheClaimOfAClaimant) {
+    make();
+    loop.advance(1.0);
+    auto c = claimant("Vantor", front({"a.app"}));
+    EXPECT_FALSE(broker->holder());
+    c->send(ClientMessage{background()});
+    ASSERT_TRUE(waitFor<Holding>(*c));
+    EXPECT_EQ(broker->status().clients.front().claim, background());
+}
+
+TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
+    make();
+    loop.advance(1.0);
+    auto a = claimant("A", background(), 1);
+    auto l = connect();
+    l->send(ClientMessage{hello("L", std::nullopt)});
+    auto b = claimant("B", front({"x.app"}), 2);
+    frontApp->activate(FrontmostApp{"x.app", 2});
+    l->send(ClientMessage{ClientMessage::Status{}});
+    ASSERT_TRUE(waitFor<BrokerStatus>(*l));
+    BrokerStatus s = l->all<BrokerStatus>().front();
+    EXPECT_EQ(s.version, 15);
+    EXPECT_EQ(s.processID, ::getpid());
+    EXPECT_EQ(s.frontmostApp, "x.app");
+    ASSERT_EQ(s.clients.size(), 2u);
+    EXPECT_EQ(s.clients[0], (BrokerStatus::Client{1, "A", 1, background(), false}));
+    EXPECT_EQ(s.clients[1], (BrokerStatus::Client{3, "B", 2, front({"x.app"}), true}));
+    EXPECT_EQ(s.driver, false);
+    EXPECT_EQ(s.appsWithOwnClient, std::vector<std::string>{});
+}
+
+TEST_F(BrokerTest, secondHelloWithClaimReplacesTheClaimantAndItsFrontUse) {
+    make();
+    loop.advance(1.0);
+    auto a = claimant("A", Claim{{"a.app"}, true, std::nullopt, std::nullopt}, 1);
+    auto b = claimant("B", background(), 2);
+    frontApp->activate(FrontmostApp{"a.app", 1});
+    frontApp->activate(FrontmostApp{"other.app", 1});
+    EXPECT_EQ(broker->holder(), 1); // A has a front use
+    a->send(ClientMessage{hello("A2", background(), 1)});
+    ASSERT_TRUE(waitFor<Welcome>(*a, 2));
+    settleSockets();
+    // Its front use is gone, so the one connected first among equals... is A itself (id 1).
+    EXPECT_EQ(broker->holder(), 1);
+    EXPECT_TRUE(logged("A2 (pid 1, v15) claims no app + background"));
+    EXPECT_EQ(broker->status().clients.front().name, "A2");
+}
+
+TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {
+    make();
+    loop.advance(1.0);
+    frontApp->setBundleID(77, "org.blender.Blender");
+    auto vantor = claimant("Vantor", front({"org.blender.Blender"}), 4242);
+    EXPECT_FALSE(logged("own clients: none")); // unchanged from the empty start
+    auto blender = claimant("Blender", front({"org.blender.Blender"}), 77);
+    ASSERT_TRUE(waitFor<Apps>(*vantor, 2));
+    EXPECT_EQ(vantor->all<Apps>().back().apps, std::vector<std::string>{"org.blender.Blender"});
+    EXPECT_TRUE(logged("own clients: org.blender.Blender"));
+    blender.reset();
+    ASSERT_TRUE(waitFor<Apps>(*vantor, 3));
+    EXPECT_TRUE(vantor->all<Apps>().back().apps.empty());
+    EXPECT_TRUE(logged("own clients: none"));
+}
+
+TEST_F(BrokerTest, disablingTheDeviceInUseZeroesTheHolderThenSendsTheList) {
+    make();
+    devices->devices = {device("serial:A"), device("serial:B")};
+    loop.advance(1.0);
+    auto c = claimant("Vantor", background());
+    ASSERT_TRUE(waitFor<Holding>(*c));
+    c->got.clear();
+    broker->setEnabled(false, "serial:B");
+    ASSERT_TRUE(waitFor<Devices>(*c));
+    ASSERT_EQ(c->got.size(), 3u);
+    EXPECT_EQ(c->got[0], (BrokerMessage{Axes{"serial:B", smk::SpaceMouseAxes::zero}}));
+    EXPECT_EQ(c->got[1], (BrokerMessage{Buttons{"serial:B", smk::SpaceMouseButtons{}}}));
+    EXPECT_EQ(c->got[2].as<Devices>()->devices[1].enabled, false);
+    EXPECT_FALSE(broker->isEnabled("serial:B"));
+    broker->setEnabled(false, "serial:A");
+    EXPECT_EQ(settings.get<std::vector<std::string>>("disabledDevices"),
+              (std::vector<std::string>{"serial:A", "serial:B"}));
+    broker->setEnabled(true, "serial:B");
+    EXPECT_EQ(settings.get<std::vector<std::string>>("disabledDevices"),
+              (std::vector<std::string>{"serial:A"}));
+    EXPECT_TRUE(broker->isEnabled("serial:B"));
+}
+
+TEST_F(BrokerTest, ledErrorIsLoggedAndNotAnswered) {
+    make();
+    devices->ledError = "no LED";
+    auto c = connect();
+    c->send(ClientMessage{hello("Vantor", std::nullopt)});
+    c->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
+    ASSERT_TRUE(loop.runUntil([&] { return logged("LED serial:A for Vantor: no LED"); }));
+    EXPECT_EQ(devices->leds.back(), (std::pair<std::string, bool>{"serial:A", true}));
+    settleSockets();
+    EXPECT_EQ(c->got.size(), 3u);
+}
+
+TEST_F(BrokerTest, descriptionGoesToTheAskerAndIsDroppedAfterItLeft) {
+    make();
+    auto c = connect();
+    c->send(ClientMessage{ClientMessage::Describe{"serial:A"}});
+    ASSERT_TRUE(loop.runUntil([&] { return devices->describes.size() == 1; }));
+    DeviceDescription d;
+    d.device = "serial:A";
+    d.error = "test";
+    devices->describes[0].second(d);
+    ASSERT_TRUE(waitFor<DeviceDescription>(*c));
+    EXPECT_EQ(c->all<DeviceDescription>().front(), d);
+
+    c->send(ClientMessage{ClientMessage::Describe{"serial:A"}});
+    ASSERT_TRUE(loop.runUntil([&] { return devices->describes.size() == 2; }));
+    c.reset();
+    settleSockets();
+    devices->describes[1].second(d); // no client, no crash
+    settleSockets();
+}
+
+TEST_F(BrokerTest, takeOverFromEqualOrOlderVersionIsRefused) {
+    make();
+    auto c = connect();
+    c->send(ClientMessage{ClientMessage::TakeOver{15}});
+    c->send(ClientMessage{ClientMessage::TakeOver{14}});
+    ASSERT_TRUE(waitFor<BrokerMessage::HandingOver>(*c, 2));
+    EXPECT_FALSE(c->all<BrokerMessage::HandingOver>()[0].handingOver);
+    EXPECT_FALSE(c->all<BrokerMessage::HandingOver>()[1].handingOver);
+    EXPECT_FALSE(broker->leaving());
+    EXPECT_EQ(leaves, 0);
+}
+
+TEST_F(BrokerTest, takeOverFromNewerVersionHandsOverAndLeaves) {
+    make();
+    loop.advance(1.0);
+    auto holder = claimant("Vantor", background());
+    auto c = connect();
+    c->send(ClientMessage{hello("Kestrix v16", std::nullopt)});
+    c->send(ClientMessage{ClientMessage::TakeOver{16}});
+    ASSERT_TRUE(waitFor<BrokerMessage::HandingOver>(*c));
+    EXPECT_TRUE(c->all<BrokerMessage::HandingOver>().front().handingOver);
+    EXPECT_TRUE(broker->leaving());
+    EXPECT_EQ(leaves, 1);
+    EXPECT_TRUE(logged("handing over to v16"));
+    EXPECT_TRUE(devices->stopped);
+    EXPECT_EQ(driver->stops, 1);
+    settleSockets();
+    EXPECT_FALSE(logged("Vantor left"));
+    // The socket file stays for the newcomer to replace; the peers see the end of their streams
+    // when the process ends.
+    struct stat st {};
+    EXPECT_EQ(::stat(place().socket().c_str(), &st), 0);
+    broker.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return c->closed && holder->closed; }));
+}
+
+TEST_F(BrokerTest, idleBrokerLeavesAfterLingerAndRemovesItsSocket) {
+    make();
+    loop.advance(9.9);
+    EXPECT_EQ(leaves, 0);
+    loop.advance(0.1);
+    EXPECT_EQ(leaves, 1);
+    EXPECT_TRUE(logged("no clients for 10 s, leaving"));
+    struct stat st {};
+    EXPECT_NE(::stat(place().socket().c_str(), &st), 0);
+}
+
+TEST_F(BrokerTest, listenersDoNotKeepTheBrokerAliveButClaimantsDo) {
+    make();
+    auto l = connect();
+    l->send(ClientMessage{hello("L", std::nullopt)});
+    waitFor<Apps>(*l);
+    auto c = claimant("C", front({"x.app"}));
+    loop.advance(30.0);
+    EXPECT_EQ(leaves, 0);
+    c.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return logged("C left"); }));
+    loop.advance(9.9);
+    EXPECT_EQ(leaves, 0);
+    loop.advance(0.1);
+    EXPECT_EQ(leaves, 1);
+}
+
+TEST_F(BrokerTest, claimMessageDoesNotCancelLingerButKeepsTheBrokerWhileAClaimantExists) {
+    make();
+    auto c = connect();
+    c->send(ClientMessage{background()}); // no hello: no claimant
+    settleSockets();
+    loop.advance(10.0);
+    EXPECT_EQ(leaves, 1);
+}
+
+TEST_F(BrokerTest, aClientThatStopsReadingIsDroppedAndOthersGoOn) {
+    make();
+    loop.advance(1.0);
+    auto slow = connect();
+    int size = 4096;
+    ::setsockopt(slow->connection->fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    slow->send(ClientMessage{hello("Slow", background(), 1)});
+    auto other = claimant("Other", Claim{{}, true, true, std::nullopt}, 2);
+    settleSockets();
+    ASSERT_EQ(broker->holder(), 1);
+    // The slow client's reader stops: its socket is left unread from now on.
+    slow->connection->onMessage = nullptr;
+    auto fd = ::dup(slow->connection->fd());
+    slow->connection.reset();
+    for (int i = 0; i < 5000 && !logged("Slow stopped reading: dropped"); ++i) {
+        devices->onAxes("serial:A", smk::SpaceMouseAxes{i, i, i, i, i, i});
+        if (i % 100 == 0)
+            loop.runPending();
+    }
+    loop.runPending();
+    EXPECT_TRUE(logged("Slow stopped reading: dropped"));
+    EXPECT_TRUE(logged("Slow left"));
+    ::close(fd);
+    ASSERT_TRUE(waitFor<Holding>(*other));
+    devices->onAxes("serial:A", smk::SpaceMouseAxes{7, 7, 7, 7, 7, 7});
+    ASSERT_TRUE(waitFor<Axes>(*other));
+}
+
+TEST_F(BrokerTest, garbageAndFloodsNeverDisturbOtherClients) {
+    make();
+    loop.advance(1.0);
+    auto good = claimant("Good", background(), 1);
+    ASSERT_TRUE(waitFor<Holding>(*good));
+    auto fd = UnixSocket::connect(place().socket().string());
+    ASSERT_TRUE(fd);
+    std::string junk = "not json\n{\"hello\":{}}\n{\"claim\":{\"_0\":{\"apps\":[1]}}}\n\xff\xfe\n";
+    ASSERT_EQ(::send(*fd, junk.data(), junk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(junk.size()));
+    std::string flood(1 << 20, 'x');
+    flood += "yy";
+    std::size_t sent = 0;
+    bool closed = false;
+    while (sent < flood.size() && !closed) {
+        ssize_t n = ::send(*fd, flood.data() + sent, flood.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            sent += static_cast<std::size_t>(n);
+        else if (errno == EPIPE || errno == ECONNRESET)
+            closed = true;
+        loop.runPending();
+    }
+    char byte;
+    ASSERT_TRUE(loop.runUntil([&] { return ::recv(*fd, &byte, 1, MSG_DONTWAIT) == 0 || closed; }));
+    ::close(*fd);
+    devices->onAxes("serial:A", smk::SpaceMouseAxes{1, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(waitFor<Axes>(*good));
+    EXPECT_EQ(broker->holder(), 1);
+    EXPECT_FALSE(broker->leaving());
+}
+
+TEST_F(BrokerTest, aSocketPathTooLongMeansCannotListenAndLeave) {
+    std::string longHome = folder.path + "/" + std::string(120, 'k');
+    Broker b(loop, 15, BrokerPlace(longHome), 10.0, false, settings,
+             BrokerPlace::Newest{15, "/x", {}}, nullptr, Broker::Parts{});
+    std::vector<std::string> got;
+    int left = 0;
+    b.log = [&](const std::string& l) { got.push_back(l); };
+    b.onLeave = [&] { ++left; };
+    b.start(-1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].rfind("cannot listen: path too long for a socket: ", 0), 0u);
+    EXPECT_EQ(left, 1);
+}
