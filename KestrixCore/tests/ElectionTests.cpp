@@ -1,0 +1,250 @@
+#include "KestrixCore/Election.h"
+#include "KestrixProtocol/LineCoding.h"
+#include "KestrixProtocol/Messages.h"
+#include "KestrixProtocol/UnixSocket.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kestrix;
+using kestrix::core::Election;
+
+namespace {
+
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char pattern[] = "/tmp/election-XXXXXX";
+        path = ::mkdtemp(pattern);
+    }
+    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
+
+// Holds the lock as a running broker would (another open file description of the lock file).
+int holdLock(const BrokerPlace& place) {
+    place.ensureDirectory();
+    int fd = ::open(place.lock().c_str(), O_RDWR | O_CREAT, 0600);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    return fd;
+}
+
+// A running broker's socket side, on a thread: answers each question with the given lines after
+// reading the question's two lines, for `questions` connections.
+class FakeRunningBroker {
+public:
+    FakeRunningBroker(const BrokerPlace& place, std::vector<BrokerMessage> answer,
+                      int questions = 1, bool answerAtAll = true)
+        : listenFD_(UnixSocket::listen(place.socket().string())) {
+        thread_ = std::thread([this, answer, questions, answerAtAll] {
+            for (int i = 0; i < questions; ++i) {
+                int fd = ::accept(listenFD_, nullptr, nullptr);
+                if (fd < 0) return;
+                LineDecoder<ClientMessage> decoder;
+                std::vector<ClientMessage> got;
+                char buffer[4096];
+                while (got.size() < 2) {
+                    ssize_t n = ::read(fd, buffer, sizeof buffer);
+                    if (n <= 0) break;
+                    for (auto& m : decoder.feed(std::string_view(buffer, std::size_t(n))))
+                        got.push_back(m);
+                }
+                questions_.insert(questions_.end(), got.begin(), got.end());
+                if (answerAtAll)
+                    for (const auto& m : answer) {
+                        std::string line = LineEncoder::encode(m);
+                        (void)::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+                    }
+                else
+                    ::read(fd, buffer, sizeof buffer); // until the asker gives up
+                ::close(fd);
+            }
+        });
+    }
+    ~FakeRunningBroker() {
+        ::shutdown(listenFD_, SHUT_RDWR);
+        thread_.join();
+        ::close(listenFD_);
+    }
+    std::vector<ClientMessage> questions() {
+        thread_.join();
+        thread_ = std::thread([] {});
+        return questions_;
+    }
+
+private:
+    int listenFD_;
+    std::thread thread_;
+    std::vector<ClientMessage> questions_;
+};
+
+Election::Timing fast() {
+    Election::Timing t;
+    t.questions = 3;
+    t.receiveTimeout = 0.2;
+    t.sleep = [](double) {};
+    return t;
+}
+
+} // namespace
+
+TEST(Election, nobodyRunningElectsAtOnceWithoutLogging) {
+    TempFolder t;
+    BrokerPlace place(t.path + "/home");
+    std::vector<std::string> lines;
+    auto outcome = Election::run(
+        place, 15, [&](const std::string& l) { lines.push_back(l); }, fast());
+    ASSERT_EQ(outcome.kind, Election::Outcome::Kind::elected);
+    EXPECT_GE(outcome.lockFile, 0);
+    EXPECT_TRUE(lines.empty());
+    struct stat st {};
+    ASSERT_EQ(::stat(place.lock().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // The lock is really held: another open file cannot take it.
+    int other = ::open(place.lock().c_str(), O_RDWR);
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+    // And it is not handed to programs the broker starts.
+    EXPECT_TRUE(::fcntl(outcome.lockFile, F_GETFD) & FD_CLOEXEC);
+    ::close(outcome.lockFile);
+}
+
+TEST(Election, staleLockFileOfACrashedBrokerIsReused) {
+    TempFolder t;
+    BrokerPlace place(t.path);
+    ::close(::open(place.lock().c_str(), O_RDWR | O_CREAT, 0600));
+    auto outcome = Election::run(
+        place, 15, [](const std::string&) {}, fast());
+    EXPECT_EQ(outcome.kind, Election::Outcome::Kind::elected);
+    ::close(outcome.lockFile);
+}
+
+TEST(Election, unopenableLockFails) {
+    TempFolder t;
+    std::string file = t.path + "/file";
+    ::close(::open(file.c_str(), O_RDWR | O_CREAT, 0600));
+    BrokerPlace place(file); // the folder is a plain file
+    auto outcome = Election::run(
+        place, 15, [](const std::string&) {}, fast());
+    EXPECT_EQ(outcome,
+              Election::Outcome::failed("cannot open " + file + "/broker.lock: Not a directory"));
+}
+
+TEST(Election, lockHeldWithoutSocketFailsAfterAllQuestions) {
+    TempFolder t;
+    BrokerPlace place(t.path);
+    int held = holdLock(place);
+    auto timing = fast();
+    int sleeps = 0;
+    timing.sleep = [&](double s) {
+        EXPECT_DOUBLE_EQ(s, 0.1);
+        ++sleeps;
+    };
+    auto outcome = Election::run(
+        place, 15, [](const std::string&) {}, timing);
+    EXPECT_EQ(outcome, Election::Outcome::failed("lock held, but no broker answers"));
+    EXPECT_EQ(sleeps, 3); // the pause also follows the last question
+    ::close(held);
+}
+
+TEST(Election, aBrokerThatNeverAnswersCountsAsNoAnswer) {
+    TempFolder t;
+    BrokerPlace place(t.path);
+    int held = holdLock(place);
+    FakeRunningBroker silent(place, {}, 3, false);
+    auto outcome = Election::run(
+        place, 15, [](const std::string&) {}, fast());
+    EXPECT_EQ(outcome, Election::Outcome::failed("lock held, but no broker answers"));
+    ::close(held);
+}
+
+TEST(Election, sameOrHigherVersionStays) {
+    TempFolder t;
+    BrokerPlace place(t.path);
+    int held = holdLock(place);
+    {
+        FakeRunningBroker running(place, {BrokerMessage{BrokerMessage::Welcome{15, 2}},
+                                          BrokerMessage{BrokerMessage::Devices{}},
+                                          BrokerMessage{BrokerMessage::HandingOver{false}}});
+        auto outcome = Election::run(
+            place, 15, [](const std::string&) {}, fast());
+        EXPECT_EQ(outcome, Election::Outcome::stays(15));
+        auto questions = running.questions();
+        ASSERT_EQ(questions.size(), 2u);
+        auto* hello = questions[0].as<Hello>();
+        ASSERT_TRUE(hello);
+        EXPECT_EQ(hello->name, "Kestrix v15");
+        EXPECT_EQ(hello->protocolVersion, 2);
+        EXPECT_EQ(hello->processID, ::getpid());
+        EXPECT_FALSE(hello->claim);
+        EXPECT_EQ(questions[1], (ClientMessage{ClientMessage::TakeOver{15}}));
+    }
+    {
+        FakeRunningBroker running(place, {BrokerMessage{BrokerMessage::Welcome{17, 2}},
+                                          BrokerMessage{BrokerMessage::HandingOver{false}}});
+        EXPECT_EQ(Election::run(
+                      place, 15, [](const std::string&) {}, fast()),
+                  Election::Outcome::stays(17));
+    }
+    ::close(held);
+}
+
+TEST(Election, handingOverWithoutWelcomeAnswersVersionZero) {
+    TempFolder t;
+    BrokerPlace place(t.path);
+    FakeRunningBroker running(place, {BrokerMessage{BrokerMessage::HandingOver{false}}});
+    EXPECT_EQ(Election::askToHandOver(place, 16, 1.0), (Election::Answer{0, false}));
+}
+
+TEST(Election, olderBrokerHandsOverAndTheLockIsTakenOnceItLetsGo) {
+    TempFolder t;
+    BrokerPlace place(t.path);
+    int held = holdLock(place);
+    FakeRunningBroker running(place, {BrokerMessage{BrokerMessage::Welcome{14, 2}},
+                                      BrokerMessage{BrokerMessage::HandingOver{true}}});
+    auto timing = fast();
+    double now = 0;
+    timing.clock = [&] { return now; };
+    timing.sleep = [&](double s) {
+        now += s;
+        if (now > 0.05 && held >= 0) { // the old broker ends after a few polls
+            ::close(held);
+            held = -1;
+        }
+    };
+    std::vector<std::string> lines;
+    auto outcome = Election::run(
+        place, 15, [&](const std::string& l) { lines.push_back(l); }, timing);
+    ASSERT_EQ(outcome.kind, Election::Outcome::Kind::elected);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "running broker v14 hands over to v15");
+    EXPECT_EQ(lines[1], "lock taken after 60 ms");
+    ::close(outcome.lockFile);
+}
+
+TEST(Election, anOldBrokerThatKeepsTheLockFailsAfterFiveSeconds) {
+    TempFolder t;
+    BrokerPlace place(t.path);
+    int held = holdLock(place);
+    FakeRunningBroker running(place, {BrokerMessage{BrokerMessage::Welcome{14, 2}},
+                                      BrokerMessage{BrokerMessage::HandingOver{true}}});
+    auto timing = fast();
+    double now = 0;
+    int tries = 0;
+    timing.clock = [&] { return now; };
+    timing.sleep = [&](double s) {
+        now += s;
+        ++tries;
+    };
+    auto outcome = Election::run(
+        place, 15, [](const std::string&) {}, timing);
+    EXPECT_EQ(outcome, Election::Outcome::failed("old broker did not let go of the lock"));
+    EXPECT_GE(tries, 249);
+    EXPECT_LE(tries, 251);
+    ::close(held);
+}
