@@ -13,8 +13,7 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
     xcb_connection_t* connection = xcb_connect(display, &screen);
     if (!connection || xcb_connection_has_error(connection)) {
         why = std::string("cannot reach the X display ") + (display ? display : "");
-        if (connection)
-            xcb_disconnect(connection);
+        if (connection) xcb_disconnect(connection);
         return nullptr;
     }
     auto front = std::unique_ptr<FrontAppX11>(
@@ -33,7 +32,10 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
 
 FrontAppX11::FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
                          FrontAppIdentity identity)
-    : loop_(loop), connection_(connection), screen_(screen), identity_(std::move(identity)) {}
+    : loop_(loop)
+    , connection_(connection)
+    , screen_(screen)
+    , identity_(std::move(identity)) {}
 
 void FrontAppX11::begin() {
     root_ = ewmh_.screens[screen_]->root;
@@ -47,8 +49,7 @@ void FrontAppX11::begin() {
 FrontAppX11::~FrontAppX11() {
     *alive_ = false;
     watch_.reset();
-    if (ewmhReady_)
-        xcb_ewmh_connection_wipe(&ewmh_);
+    if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
     xcb_disconnect(connection_);
 }
 
@@ -70,31 +71,26 @@ std::optional<std::int32_t> FrontAppX11::processOf(xcb_window_t window) {
 
 // WM_CLASS holds two strings, the instance and the class; the class names the app.
 std::string FrontAppX11::classOf(xcb_window_t window) {
-    auto cookie = xcb_get_property(connection_, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0,
-                                   256);
+    auto cookie =
+        xcb_get_property(connection_, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
-    if (!reply)
-        return {};
+    if (!reply) return {};
     int length = xcb_get_property_value_length(reply);
     const char* value = static_cast<const char*>(xcb_get_property_value(reply));
     std::string all(value, static_cast<std::size_t>(length > 0 ? length : 0));
     free(reply);
     auto zero = all.find('\0');
-    if (zero == std::string::npos)
-        return {};
+    if (zero == std::string::npos) return {};
     std::string cls = all.substr(zero + 1);
     auto end = cls.find('\0');
-    if (end != std::string::npos)
-        cls.resize(end);
+    if (end != std::string::npos) cls.resize(end);
     return cls;
 }
 
 std::optional<FrontmostApp> FrontAppX11::frontmost() {
-    if (xcb_connection_has_error(connection_))
-        return std::nullopt;
+    if (xcb_connection_has_error(connection_)) return std::nullopt;
     xcb_window_t window = active_;
-    if (window == 0 || window == XCB_NONE)
-        return std::nullopt;
+    if (window == 0 || window == XCB_NONE) return std::nullopt;
     FrontmostApp app;
     app.processID = processOf(window);
     app.bundleID = identity_.ofWindow(app.processID, classOf(window));
@@ -103,10 +99,8 @@ std::optional<FrontmostApp> FrontAppX11::frontmost() {
 }
 
 std::optional<std::string> FrontAppX11::bundleID(std::int32_t processID) {
-    if (auto id = identity_.ofProcess(processID))
-        return id;
-    if (xcb_connection_has_error(connection_))
-        return std::nullopt;
+    if (auto id = identity_.ofProcess(processID)) return id;
+    if (xcb_connection_has_error(connection_)) return std::nullopt;
     // Otherwise the app is known by one of its windows.
     std::optional<std::string> found;
     xcb_ewmh_get_windows_reply_t list{};
@@ -126,8 +120,7 @@ void FrontAppX11::readEvents() {
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
             auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
-            if (notify->window == root_ && notify->atom == ewmh_._NET_ACTIVE_WINDOW)
-                changed = true;
+            if (notify->window == root_ && notify->atom == ewmh_._NET_ACTIVE_WINDOW) changed = true;
         }
         free(event);
     }
@@ -140,12 +133,10 @@ void FrontAppX11::readEvents() {
         }
         return;
     }
-    if (!changed)
-        return;
+    if (!changed) return;
     xcb_window_t now = activeWindow();
     drainLater();
-    if (now == active_)
-        return;
+    if (now == active_) return;
     active_ = now;
     onActivate();
 }
@@ -155,12 +146,12 @@ void FrontAppX11::readEvents() {
 void FrontAppX11::drainLater() {
     std::weak_ptr<bool> alive = alive_;
     loop_.post([this, alive] {
-        if (auto a = alive.lock(); a && *a)
-            readEvents();
+        if (auto a = alive.lock(); a && *a) readEvents();
     });
 }
 
-std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop, std::function<void(const std::string&)> log) {
+std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop,
+                                       std::function<void(const std::string&)> log) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) {
         log("no X display: no app in front");

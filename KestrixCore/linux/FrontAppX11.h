@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 

@@ -63,10 +63,8 @@ std::string appsText(const Claim& claim) {
     std::string text;
     for (const auto& app : claim.apps)
         text += (text.empty() ? "" : ", ") + app;
-    if (text.empty())
-        text = "no app";
-    if (claim.background)
-        text += " + background";
+    if (text.empty()) text = "no app";
+    if (claim.background) text += " + background";
     return text;
 }
 
@@ -75,20 +73,21 @@ std::string appsText(const Claim& claim) {
 Broker::Broker(MainLoop& loop, std::int64_t version, BrokerPlace place, double linger,
                bool usesDevices, UserDefaults& settings, BrokerPlace::Newest record,
                BundleIDLookup bundleID, Parts parts)
-    : loop_(loop), version_(version), place_(std::move(place)), linger_(linger),
-      usesDevices_(usesDevices), settings_(settings), record_(std::move(record)),
-      bundleID_(std::move(bundleID)), parts_(std::move(parts)),
-      self_(std::make_shared<Broker*>(this)) {
-    if (!parts_.devices)
-        parts_.devices = std::make_unique<NoDevices>();
-    if (!parts_.driver)
-        parts_.driver = std::make_unique<NoDriver>();
-    if (!parts_.driverWatch)
-        parts_.driverWatch = std::make_unique<SimulatedDriverWatch>();
-    if (!parts_.frontApp)
-        parts_.frontApp = std::make_unique<SimulatedFrontApp>();
-    if (!bundleID_)
-        bundleID_ = [this](std::int32_t pid) { return parts_.frontApp->bundleID(pid); };
+    : loop_(loop)
+    , version_(version)
+    , place_(std::move(place))
+    , linger_(linger)
+    , usesDevices_(usesDevices)
+    , settings_(settings)
+    , record_(std::move(record))
+    , bundleID_(std::move(bundleID))
+    , parts_(std::move(parts))
+    , self_(std::make_shared<Broker*>(this)) {
+    if (!parts_.devices) parts_.devices = std::make_unique<NoDevices>();
+    if (!parts_.driver) parts_.driver = std::make_unique<NoDriver>();
+    if (!parts_.driverWatch) parts_.driverWatch = std::make_unique<SimulatedDriverWatch>();
+    if (!parts_.frontApp) parts_.frontApp = std::make_unique<SimulatedFrontApp>();
+    if (!bundleID_) bundleID_ = [this](std::int32_t pid) { return parts_.frontApp->bundleID(pid); };
     onLeave = [] { std::exit(0); };
 }
 
@@ -97,8 +96,7 @@ Broker::~Broker() {
     parts_.frontApp->onActivate = [] {};
     parts_.driverWatch->onChange = [] {};
     acceptWatch_.reset();
-    if (listenFD_ >= 0)
-        ::close(listenFD_);
+    if (listenFD_ >= 0) ::close(listenFD_);
     for (auto& [id, client] : clients_)
         client.connection->onClose = nullptr;
 }
@@ -133,15 +131,13 @@ void Broker::start(int lockFile) {
 
     BrokerDevices& devices = *parts_.devices;
     devices.onAxes = [this](const std::string& id, const smk::SpaceMouseAxes& axes) {
-        if (holderClient())
-            send(*holder_, BrokerMessage{BrokerMessage::Axes{id, axes}});
+        if (holderClient()) send(*holder_, BrokerMessage{BrokerMessage::Axes{id, axes}});
     };
     devices.onButtons = [this](const std::string& id, smk::SpaceMouseButtons held) {
         toHolder(BrokerMessage{BrokerMessage::Buttons{id, held}});
     };
     devices.onReport = [this](const std::string& id, const std::vector<std::uint8_t>& bytes) {
-        if (holderWantsReports())
-            send(*holder_, BrokerMessage{BrokerMessage::Report{id, bytes}});
+        if (holderWantsReports()) send(*holder_, BrokerMessage{BrokerMessage::Report{id, bytes}});
     };
     devices.wantsReports = [this] { return holderWantsReports(); };
     devices.onChange = [this] { devicesChanged(); };
@@ -159,30 +155,25 @@ void Broker::start(int lockFile) {
         devices.start();
     }
     parts_.frontApp->onActivate = [this] { arbitrate(); };
-    if (usesDevices_)
-        parts_.driverWatch->onChange = [this] { updateDriverMode(); };
+    if (usesDevices_) parts_.driverWatch->onChange = [this] { updateDriverMode(); };
     scheduleLingerIfIdle();
 }
 
 void Broker::accept() {
     int fd = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     int id = nextID_++;
     auto connection = Connection::create(loop_, fd);
     std::weak_ptr<Broker*> self = self_;
     connection->onMessage = [self, id](const ClientMessage& message) {
-        if (auto b = self.lock())
-            (*b)->received(message, id);
+        if (auto b = self.lock()) (*b)->received(message, id);
     };
     // The record is dropped from a task of its own, so that no arbitration or broadcast that is
     // under way (and may have caused the close by sending) sees the client table change.
     connection->onClose = [self, id, this] {
-        if (self.expired())
-            return;
+        if (self.expired()) return;
         loop_.post([self, id] {
-            if (auto b = self.lock())
-                (*b)->closed(id);
+            if (auto b = self.lock()) (*b)->closed(id);
         });
     };
     clients_[id] = Client{connection, std::nullopt, std::nullopt};
@@ -190,39 +181,35 @@ void Broker::accept() {
 }
 
 Broker::Client* Broker::holderClient() {
-    if (!holder_)
-        return nullptr;
+    if (!holder_) return nullptr;
     auto it = clients_.find(*holder_);
-    if (it == clients_.end() || it->second.connection->isClosed())
-        return nullptr;
+    if (it == clients_.end() || it->second.connection->isClosed()) return nullptr;
     return &it->second;
 }
 
 void Broker::send(int id, const BrokerMessage& message) {
     auto it = clients_.find(id);
-    if (it != clients_.end())
-        it->second.connection->send(message);
+    if (it != clients_.end()) it->second.connection->send(message);
 }
 
 void Broker::toIntroduced(const BrokerMessage& message) {
     std::vector<int> ids;
     for (const auto& [id, client] : clients_)
-        if (client.hello && !client.connection->isClosed())
-            ids.push_back(id);
+        if (client.hello && !client.connection->isClosed()) ids.push_back(id);
     for (int id : ids)
         send(id, message);
 }
 
 void Broker::toHolder(const BrokerMessage& message) {
     Client* client = holderClient();
-    if (!client)
-        return;
+    if (!client) return;
     if (auto* buttons = message.as<BrokerMessage::Buttons>()) {
         // Protocol 1 knew only 32 buttons; a client that did not say otherwise gets no more.
         if (!client->hello || client->hello->protocolVersion < 2) {
             BrokerMessage masked{BrokerMessage::Buttons{
-                buttons->device, smk::SpaceMouseButtons(buttons->held.rawValue &
-                                                        smk::SpaceMouseButtons::protocol1.rawValue)}};
+                buttons->device,
+                smk::SpaceMouseButtons(buttons->held.rawValue &
+                                       smk::SpaceMouseButtons::protocol1.rawValue)}};
             client->connection->send(masked);
             return;
         }
@@ -234,8 +221,7 @@ void Broker::toHolder(const BrokerMessage& message) {
 }
 
 bool Broker::holderWantsReports() const {
-    if (!holder_)
-        return false;
+    if (!holder_) return false;
     auto it = clients_.find(*holder_);
     return it != clients_.end() && !it->second.connection->isClosed() && it->second.claimant &&
            it->second.claimant->claim.raw.value_or(false);
@@ -243,8 +229,7 @@ bool Broker::holderWantsReports() const {
 
 void Broker::received(const ClientMessage& message, int id) {
     auto it = clients_.find(id);
-    if (it == clients_.end() || it->second.connection->isClosed())
-        return;
+    if (it == clients_.end() || it->second.connection->isClosed()) return;
     Client& client = it->second;
 
     if (auto* hello = message.as<Hello>()) {
@@ -254,8 +239,7 @@ void Broker::received(const ClientMessage& message, int id) {
         send(id, BrokerMessage{BrokerMessage::AppsWithOwnClient{appsWithOwnClient_}});
         if (hello->protocolVersion != Kestrix::protocolVersion)
             say(hello->name + " speaks protocol " + std::to_string(hello->protocolVersion));
-        if (!hello->claim)
-            return;
+        if (!hello->claim) return;
         client.claimant = Claimant{id, hello->processID, *hello->claim, id, std::nullopt};
         say(hello->name + " (pid " + std::to_string(hello->processID) + ", v" +
             std::to_string(hello->version) + ") claims " + appsText(*hello->claim));
@@ -264,8 +248,7 @@ void Broker::received(const ClientMessage& message, int id) {
         updateAppsWithOwnClient();
         onChange();
     } else if (auto* claim = message.as<Claim>()) {
-        if (client.claimant)
-            client.claimant->claim = *claim;
+        if (client.claimant) client.claimant->claim = *claim;
         say(nameOf(client) + " claims " + appsText(*claim));
         arbitrate();
         updateAppsWithOwnClient();
@@ -281,8 +264,7 @@ void Broker::received(const ClientMessage& message, int id) {
         std::weak_ptr<Broker*> self = self_;
         parts_.devices->describe(describe->device, [self, id](DeviceDescription description) {
             auto b = self.lock();
-            if (!b)
-                return;
+            if (!b) return;
             auto it = (*b)->clients_.find(id);
             if (it != (*b)->clients_.end())
                 it->second.connection->send(BrokerMessage{std::move(description)});
@@ -292,21 +274,17 @@ void Broker::received(const ClientMessage& message, int id) {
     } else if (auto* takeOver = message.as<ClientMessage::TakeOver>()) {
         bool leaves = version_ < takeOver->version;
         send(id, BrokerMessage{BrokerMessage::HandingOver{leaves}});
-        if (leaves)
-            leave("handing over to v" + std::to_string(takeOver->version));
+        if (leaves) leave("handing over to v" + std::to_string(takeOver->version));
     }
 }
 
 void Broker::closed(int id) {
-    if (leaving_)
-        return;
+    if (leaving_) return;
     auto it = clients_.find(id);
-    if (it == clients_.end())
-        return;
+    if (it == clients_.end()) return;
     Client client = std::move(it->second);
     clients_.erase(it);
-    if (client.connection->stalled())
-        say(nameOf(client) + " stopped reading: dropped");
+    if (client.connection->stalled()) say(nameOf(client) + " stopped reading: dropped");
     if (client.claimant) {
         say(nameOf(client) + " left");
         arbitrate();
@@ -316,32 +294,30 @@ void Broker::closed(int id) {
     scheduleLingerIfIdle();
 }
 
-std::optional<FrontmostApp> Broker::frontmost() const { return parts_.frontApp->frontmost(); }
+std::optional<FrontmostApp> Broker::frontmost() const {
+    return parts_.frontApp->frontmost();
+}
 
 std::vector<Claimant> Broker::claimants() const {
     std::vector<Claimant> list;
     for (const auto& [id, client] : clients_)
-        if (client.claimant && !client.connection->isClosed())
-            list.push_back(*client.claimant);
+        if (client.claimant && !client.connection->isClosed()) list.push_back(*client.claimant);
     return list;
 }
 
 bool Broker::anyClaimant() const {
     for (const auto& [id, client] : clients_)
-        if (client.claimant && !client.connection->isClosed())
-            return true;
+        if (client.claimant && !client.connection->isClosed()) return true;
     return false;
 }
 
 void Broker::arbitrate() {
-    if (leaving_)
-        return;
+    if (leaving_) return;
     // Devices and clients that were there before this broker started need a moment to appear
     // and reconnect; an arbitration asked for in that window runs once at its end.
     double wait = 0.3 - (loop_.now() - startedAt_);
     if (!settled_ && wait > 0) {
-        if (settlePending_)
-            return;
+        if (settlePending_) return;
         settlePending_ = true;
         std::weak_ptr<Broker*> self = self_;
         loop_.after(wait, [self] {
@@ -369,13 +345,10 @@ void Broker::arbitrate() {
     } else {
         parts_.devices->want(!driverMode_);
         parts_.driver->want(driverMode_);
-        if (d.throughFront)
-            clients_[*d.holder].claimant->lastFrontUse = arbitrations_;
+        if (d.throughFront) clients_[*d.holder].claimant->lastFrontUse = arbitrations_;
     }
-    if (d.holder == holder_)
-        return;
-    if (holderClient())
-        send(*holder_, BrokerMessage{BrokerMessage::Holding{false}});
+    if (d.holder == holder_) return;
+    if (holderClient()) send(*holder_, BrokerMessage{BrokerMessage::Holding{false}});
     holder_ = d.holder;
     std::string who = "nobody";
     if (holder_) {
@@ -394,11 +367,9 @@ void Broker::arbitrate() {
 }
 
 void Broker::updateAppsWithOwnClient() {
-    if (leaving_)
-        return;
+    if (leaving_) return;
     std::vector<std::string> apps = Arbiter::appsWithOwnClient(claimants(), bundleID_);
-    if (apps == appsWithOwnClient_)
-        return;
+    if (apps == appsWithOwnClient_) return;
     appsWithOwnClient_ = apps;
     std::string text;
     for (const auto& app : apps)
@@ -408,21 +379,17 @@ void Broker::updateAppsWithOwnClient() {
 }
 
 void Broker::scheduleLingerIfIdle() {
-    if (anyClaimant())
-        return;
+    if (anyClaimant()) return;
     std::uint64_t generation = ++lingerGeneration_;
     lingerPending_ = true;
     std::weak_ptr<Broker*> self = self_;
     loop_.after(linger_, [self, generation] {
         auto b = self.lock();
-        if (!b)
-            return;
+        if (!b) return;
         Broker& broker = **b;
-        if (generation != broker.lingerGeneration_)
-            return;
+        if (generation != broker.lingerGeneration_) return;
         broker.lingerPending_ = false;
-        if (broker.leaving_ || broker.anyClaimant())
-            return;
+        if (broker.leaving_ || broker.anyClaimant()) return;
         ::unlink(broker.place_.socket().c_str());
         broker.leave("no clients for " + std::to_string(static_cast<long long>(broker.linger_)) +
                      " s, leaving");
@@ -440,15 +407,13 @@ void Broker::leave(const std::string& reason) {
     parts_.devices->stop();
     parts_.driver->stop();
     acceptWatch_.reset();
-    if (listenFD_ >= 0)
-        ::close(listenFD_);
+    if (listenFD_ >= 0) ::close(listenFD_);
     listenFD_ = -1;
     parts_.frontApp->onActivate = [] {};
     parts_.driverWatch->onChange = [] {};
     for (auto& [id, client] : clients_)
         client.connection->close();
-    if (onLeave)
-        onLeave();
+    if (onLeave) onLeave();
 }
 
 void Broker::devicesChanged() {
@@ -460,8 +425,7 @@ BrokerStatus Broker::status() const {
     BrokerStatus s;
     s.version = version_;
     s.processID = static_cast<std::int32_t>(::getpid());
-    if (auto front = frontmost())
-        s.frontmostApp = front->bundleID;
+    if (auto front = frontmost()) s.frontmostApp = front->bundleID;
     s.devices = parts_.devices->list();
     for (const auto& [id, client] : clients_) // the map keeps them sorted by id
         if (client.claimant && !client.connection->isClosed())
@@ -480,8 +444,7 @@ bool Broker::isEnabled(const std::string& device) const {
 void Broker::setEnabled(bool on, const std::string& device) {
     auto stored = settings_.get<std::vector<std::string>>("disabledDevices");
     std::set<std::string> disabled;
-    if (stored)
-        disabled.insert(stored->begin(), stored->end());
+    if (stored) disabled.insert(stored->begin(), stored->end());
     if (on)
         disabled.erase(device);
     else

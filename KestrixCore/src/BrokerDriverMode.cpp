@@ -3,7 +3,6 @@
 // every 5 s turns a daemon that never starts answering, or a registration that keeps failing,
 // into a driver problem shown on every listed device.
 #include "KestrixCore/Broker.h"
-
 #include "KestrixProtocol/MainLoop.h"
 
 namespace kestrix::core {
@@ -18,8 +17,7 @@ constexpr std::int64_t failuresTolerated = 2;
 
 void Broker::updateDriverMode() {
     bool mode = parts_.driverWatch->helper().has_value();
-    if (mode == driverMode_)
-        return;
+    if (mode == driverMode_) return;
     driverMode_ = mode;
     parts_.devices->setDriverHolds(mode);
     say(mode ? "spacenavd runs: through the driver" : "spacenavd gone: seizing again");
@@ -44,11 +42,9 @@ void Broker::scheduleHealthCheck() {
     std::weak_ptr<Broker*> self = self_;
     loop_.after(healthInterval, [self, generation] {
         auto b = self.lock();
-        if (!b)
-            return;
+        if (!b) return;
         Broker& broker = **b;
-        if (!broker.driverMode_ || generation != broker.healthChecks_)
-            return;
+        if (!broker.driverMode_ || generation != broker.healthChecks_) return;
         broker.updateDriverProblem(true);
         ++broker.healthChecks_;
         broker.scheduleHealthCheck();
@@ -57,8 +53,7 @@ void Broker::scheduleHealthCheck() {
 
 void Broker::updateDriverProblem(bool announce) {
     std::optional<DriverWatch::Helper> helper;
-    if (driverMode_)
-        helper = parts_.driverWatch->helper();
+    if (driverMode_) helper = parts_.driverWatch->helper();
     double now = loop_.now();
     std::optional<DriverProblem> problem;
     if (helper) {
@@ -78,21 +73,18 @@ void Broker::updateDriverProblem(bool announce) {
         }
     }
     std::optional<DriverProblem> before = parts_.devices->driverProblem();
-    if (problem == before)
-        return;
+    if (problem == before) return;
     parts_.devices->setDriverProblem(problem);
     if (problem)
         say("driver problem: " + problem->detail);
     else if (before)
         say("driver problem over");
-    if (announce)
-        devicesChanged();
+    if (announce) devicesChanged();
 }
 
 std::optional<SpaceMouseDevice> Broker::driverDevice() const {
     for (const auto& device : parts_.devices->list())
-        if (device.enabled)
-            return device;
+        if (device.enabled) return device;
     return std::nullopt;
 }
 
@@ -105,8 +97,7 @@ void Broker::driverAxes(const smk::SpaceMouseAxes& axes) {
 
 void Broker::driverButtons(std::uint32_t bits) {
     auto device = driverDevice();
-    if (!device)
-        return;
+    if (!device) return;
     auto model = parts_.devices->model(device->id);
     smk::SpaceMouseButtons held = model ? model->buttons(bits) : smk::SpaceMouseButtons{};
     toHolder(BrokerMessage{BrokerMessage::Buttons{device->id, held}});

@@ -1,7 +1,6 @@
 #include "KestrixCore/Arbiter.h"
 
 #include <gtest/gtest.h>
-
 #include <map>
 
 using kestrix::Claim;
@@ -24,16 +23,23 @@ Claimant claimant(int id, std::vector<std::string> apps, bool background,
     return c;
 }
 
-Arbiter::Decision nobody() { return Arbiter::Decision{}; }
-Arbiter::Decision front(int id) { return Arbiter::Decision{id, true}; }
-Arbiter::Decision background(int id) { return Arbiter::Decision{id, false}; }
+Arbiter::Decision nobody() {
+    return Arbiter::Decision{};
+}
+Arbiter::Decision front(int id) {
+    return Arbiter::Decision{id, true};
+}
+Arbiter::Decision background(int id) {
+    return Arbiter::Decision{id, false};
+}
 
 } // namespace
 
 TEST(ArbiterDecide, nobodyWithoutClaimantsOrWithoutMatchingOrBackgroundClaims) {
     EXPECT_EQ(Arbiter::decide({}, "a.app", 7), nobody());
     EXPECT_EQ(Arbiter::decide({claimant(1, {"b.app"}, false)}, "a.app", std::nullopt), nobody());
-    EXPECT_EQ(Arbiter::decide({claimant(1, {"b.app"}, false)}, std::nullopt, std::nullopt), nobody());
+    EXPECT_EQ(Arbiter::decide({claimant(1, {"b.app"}, false)}, std::nullopt, std::nullopt),
+              nobody());
 }
 
 TEST(ArbiterDecide, frontPhaseIsSkippedWithoutFrontApp) {
@@ -103,12 +109,11 @@ TEST(ArbiterDecide, listenerWithoutBackgroundNeverHolds) {
 }
 
 TEST(ArbiterAppsWithOwnClient, collectsOwnIdentifiersOnceAndSorted) {
-    std::map<std::int32_t, std::string> bundles{{11, "b.app"}, {12, "b.app"}, {13, "a.app"},
-                                                {14, "c.app"}};
+    std::map<std::int32_t, std::string> bundles{
+        {11, "b.app"}, {12, "b.app"}, {13, "a.app"}, {14, "c.app"}};
     auto lookup = [&](std::int32_t pid) -> std::optional<std::string> {
         auto it = bundles.find(pid);
-        if (it == bundles.end())
-            return std::nullopt;
+        if (it == bundles.end()) return std::nullopt;
         return it->second;
     };
     std::vector<Claimant> claimants{

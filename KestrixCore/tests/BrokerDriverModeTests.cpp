@@ -109,9 +109,9 @@ TEST_F(BrokerTest, healthCheckRunsEveryFiveSecondsAndReportsASlowLaunchAfterThir
     loop.advance(0.1); // the first check, 5 s after entering: 34 s after launch
     ASSERT_TRUE(devices->problem);
     EXPECT_EQ(devices->problem->code, "helperNotResponding");
-    std::string expected = "spacenavd has not finished launching (launched " +
-                           Broker::stamp(wall + std::chrono::seconds(1) - std::chrono::seconds(29)) +
-                           ")";
+    std::string expected =
+        "spacenavd has not finished launching (launched " +
+        Broker::stamp(wall + std::chrono::seconds(1) - std::chrono::seconds(29)) + ")";
     EXPECT_EQ(devices->problem->detail, expected);
     EXPECT_TRUE(logged("driver problem: " + expected));
     ASSERT_TRUE(waitFor<Devices>(*c));
@@ -149,7 +149,9 @@ TEST_F(BrokerTest, registrationFailingFromTheThirdTimeIsAProblem) {
     driver->onChange();
     EXPECT_TRUE(logged("driver problem: the registration with spacenavd keeps failing: no socket"));
     driver->onChange();
-    EXPECT_EQ(count(lines, "driver problem: the registration with spacenavd keeps failing: no socket"), 1);
+    EXPECT_EQ(
+        count(lines, "driver problem: the registration with spacenavd keeps failing: no socket"),
+        1);
     driver->id = 7; // registered after all
     driver->onChange();
     EXPECT_FALSE(devices->problem);

@@ -6,10 +6,9 @@
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -64,8 +63,7 @@ public:
     }
     std::optional<smk::SpaceMouseModel> model(const std::string& id) const override {
         auto it = models.find(id);
-        if (it == models.end())
-            return std::nullopt;
+        if (it == models.end()) return std::nullopt;
         return it->second;
     }
     void setDriverHolds(bool h) override { holds = h; }
@@ -101,8 +99,7 @@ struct TestClient {
     template <class T> std::vector<T> all() const {
         std::vector<T> out;
         for (const auto& m : got)
-            if (auto* v = m.as<T>())
-                out.push_back(*v);
+            if (auto* v = m.as<T>()) out.push_back(*v);
         return out;
     }
     template <class T> int count() const { return static_cast<int>(all<T>().size()); }
@@ -125,7 +122,9 @@ inline Hello hello(const std::string& name, std::optional<Claim> claim, std::int
     return Hello{protocol, 15, pid, name, std::move(claim)};
 }
 
-inline Claim background() { return Claim{{}, true, std::nullopt, std::nullopt}; }
+inline Claim background() {
+    return Claim{{}, true, std::nullopt, std::nullopt};
+}
 inline Claim front(std::vector<std::string> apps) {
     return Claim{std::move(apps), false, std::nullopt, std::nullopt};
 }
@@ -179,16 +178,14 @@ protected:
         broker->log = [this](const std::string& line) { lines.push_back(line); };
         broker->onLeave = [this] { ++leaves; };
         broker->onChange = [this] { ++changes; };
-        if (startNow)
-            broker->start(-1);
+        if (startNow) broker->start(-1);
     }
 
     std::unique_ptr<TestClient> connect() {
         auto client = std::make_unique<TestClient>();
         auto fd = UnixSocket::connect(place().socket().string());
         EXPECT_TRUE(fd);
-        if (!fd)
-            return client;
+        if (!fd) return client;
         client->connection = LineConnection<ClientMessage, BrokerMessage>::create(loop, *fd);
         TestClient* raw = client.get();
         client->connection->onMessage = [raw](const BrokerMessage& m) { raw->got.push_back(m); };

@@ -406,8 +406,7 @@ TEST_F(BrokerTest, aClientThatStopsReadingIsDroppedAndOthersGoOn) {
     slow->connection.reset();
     for (int i = 0; i < 5000 && !logged("Slow stopped reading: dropped"); ++i) {
         devices->onAxes("serial:A", smk::SpaceMouseAxes{i, i, i, i, i, i});
-        if (i % 100 == 0)
-            loop.runPending();
+        if (i % 100 == 0) loop.runPending();
     }
     loop.runPending();
     EXPECT_TRUE(logged("Slow stopped reading: dropped"));
@@ -426,13 +425,15 @@ TEST_F(BrokerTest, garbageAndFloodsNeverDisturbOtherClients) {
     auto fd = UnixSocket::connect(place().socket().string());
     ASSERT_TRUE(fd);
     std::string junk = "not json\n{\"hello\":{}}\n{\"claim\":{\"_0\":{\"apps\":[1]}}}\n\xff\xfe\n";
-    ASSERT_EQ(::send(*fd, junk.data(), junk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(junk.size()));
+    ASSERT_EQ(::send(*fd, junk.data(), junk.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(junk.size()));
     std::string flood(1 << 20, 'x');
     flood += "yy";
     std::size_t sent = 0;
     bool closed = false;
     while (sent < flood.size() && !closed) {
-        ssize_t n = ::send(*fd, flood.data() + sent, flood.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n =
+            ::send(*fd, flood.data() + sent, flood.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0)
             sent += static_cast<std::size_t>(n);
         else if (errno == EPIPE || errno == ECONNRESET)

@@ -1,12 +1,11 @@
 #include "KestrixCore/DriverWatch.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -32,8 +31,7 @@ struct StandIn {
     int pipe = -1;
     StandIn() {
         int fds[2];
-        if (::pipe(fds) != 0)
-            return;
+        if (::pipe(fds) != 0) return;
         pid = ::fork();
         if (pid == 0) {
             ::close(fds[1]);
@@ -51,8 +49,7 @@ struct StandIn {
             ::waitpid(pid, nullptr, 0);
             pid = -1;
         }
-        if (pipe >= 0)
-            ::close(pipe);
+        if (pipe >= 0) ::close(pipe);
         pipe = -1;
     }
     ~StandIn() { end(); }
@@ -126,6 +123,7 @@ TEST(SpacenavdWatch, aMissingRunFolderIsLogged) {
     SpacenavdWatch watch(loop, SpacenavdWatch::Paths{"/nonexistent-run-dir", "p", "s", "/proc"},
                          [&](const std::string& l) { lines.push_back(l); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("cannot watch /nonexistent-run-dir for the spacenavd driver: ", 0), 0u);
+    EXPECT_EQ(lines[0].rfind("cannot watch /nonexistent-run-dir for the spacenavd driver: ", 0),
+              0u);
     EXPECT_FALSE(watch.helper());
 }

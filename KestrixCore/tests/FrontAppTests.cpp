@@ -3,13 +3,12 @@
 #include "KestrixCore/FrontAppIdentity.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
-#include <fcntl.h>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,15 +34,16 @@ struct TempFolder {
 } // namespace
 
 TEST(FrontAppIdentity, cgroupScopeWithLauncherGivesTheMiddlePart) {
-    EXPECT_EQ(FrontAppIdentity::fromCgroup(
-                  "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
-                  "app-gnome-org.gnome.Terminal-4711.scope\n"),
-              "org.gnome.Terminal");
+    EXPECT_EQ(
+        FrontAppIdentity::fromCgroup("0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                                     "app-gnome-org.gnome.Terminal-4711.scope\n"),
+        "org.gnome.Terminal");
 }
 
 TEST(FrontAppIdentity, cgroupServiceAndFormsWithoutLauncher) {
-    EXPECT_EQ(FrontAppIdentity::fromCgroup("0::/app.slice/app-flatpak-org.blender.Blender@12.service"),
-              "org.blender.Blender");
+    EXPECT_EQ(
+        FrontAppIdentity::fromCgroup("0::/app.slice/app-flatpak-org.blender.Blender@12.service"),
+        "org.blender.Blender");
     EXPECT_EQ(FrontAppIdentity::fromCgroup("0::/app.slice/app-org.kde.dolphin@ab12.service"),
               "org.kde.dolphin");
     EXPECT_EQ(FrontAppIdentity::fromCgroup("0::/app.slice/app-org.kde.kate-99.scope"),
@@ -88,8 +88,8 @@ TEST(FrontAppIdentity, windowClassFindsItsDesktopFileElseNamesItself) {
     t.write("apps1/other.desktop", "[Desktop Entry]\nName=Other\n");
     t.write("apps2/org.blender.Blender.desktop",
             "[Desktop Entry]\nName=Blender\nStartupWMClass=Blender\n");
-    FrontAppIdentity identity(t.path + "/proc", {t.path + "/apps1", t.path + "/missing",
-                                                 t.path + "/apps2"});
+    FrontAppIdentity identity(t.path + "/proc",
+                              {t.path + "/apps1", t.path + "/missing", t.path + "/apps2"});
     EXPECT_EQ(identity.ofWindow(std::nullopt, "Blender"), "org.blender.Blender");
     EXPECT_EQ(identity.ofWindow(55, "xterm"), "xterm");
     EXPECT_FALSE(identity.ofWindow(std::nullopt, ""));
@@ -115,8 +115,7 @@ class Xvfb {
 public:
     Xvfb() {
         int fds[2];
-        if (::pipe(fds) != 0)
-            return;
+        if (::pipe(fds) != 0) return;
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(fds[0]);
@@ -134,8 +133,7 @@ public:
         while (::read(fds[0], &c, 1) == 1 && c != '\n')
             number.push_back(c);
         ::close(fds[0]);
-        if (!number.empty())
-            display_ = ":" + number;
+        if (!number.empty()) display_ = ":" + number;
     }
     ~Xvfb() {
         if (pid_ > 0) {
@@ -175,7 +173,8 @@ public:
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS,
                             XCB_ATOM_STRING, 8, static_cast<uint32_t>(value.size()), value.data());
         windows_.push_back(w);
-        xcb_ewmh_set_client_list(&ewmh_, 0, static_cast<uint32_t>(windows_.size()), windows_.data());
+        xcb_ewmh_set_client_list(&ewmh_, 0, static_cast<uint32_t>(windows_.size()),
+                                 windows_.data());
         xcb_flush(connection_);
         return w;
     }

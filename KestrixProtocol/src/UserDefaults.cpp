@@ -16,14 +16,14 @@ namespace kestrix {
 
 namespace {
 
-std::string errorText(int error) { return std::strerror(error); }
+std::string errorText(int error) {
+    return std::strerror(error);
+}
 
 std::string folderOf(const std::string& path) {
     auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
     return path.substr(0, slash);
 }
 
@@ -34,34 +34,29 @@ std::string nameOf(const std::string& path) {
 
 // mkdir -p with 0700 for new folders.
 void makeFolders(const std::string& folder) {
-    if (folder.empty())
-        return;
+    if (folder.empty()) return;
     std::string partial;
     std::size_t pos = 0;
     while (pos != std::string::npos) {
         pos = folder.find('/', pos + 1);
         partial = folder.substr(0, pos);
-        if (!partial.empty())
-            ::mkdir(partial.c_str(), 0700);
+        if (!partial.empty()) ::mkdir(partial.c_str(), 0700);
     }
 }
 
 bool readWhole(const std::string& path, std::string& out) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     out.clear();
     char buffer[8192];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             ::close(fd);
             return false;
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         out.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
@@ -70,12 +65,12 @@ bool readWhole(const std::string& path, std::string& out) {
 
 } // namespace
 
-UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {}
+UserDefaults::UserDefaults(std::string path)
+    : path_(std::move(path)) {}
 
 UserDefaults::~UserDefaults() {
     watch_.reset();
-    if (inotify_ >= 0)
-        ::close(inotify_);
+    if (inotify_ >= 0) ::close(inotify_);
 }
 
 std::string UserDefaults::standardPath(std::string_view name) {
@@ -93,8 +88,7 @@ std::string UserDefaults::standardPath(std::string_view name) {
 UserDefaults::Stamp UserDefaults::stampNow() const {
     struct stat st {};
     Stamp s;
-    if (::stat(path_.c_str(), &st) != 0)
-        return s;
+    if (::stat(path_.c_str(), &st) != 0) return s;
     s.exists = true;
     s.device = st.st_dev;
     s.inode = st.st_ino;
@@ -130,13 +124,11 @@ void UserDefaults::load(const Stamp& stamp) {
 
 void UserDefaults::refreshIfChanged() {
     Stamp now = stampNow();
-    if (loaded_ && now == stamp_)
-        return;
+    if (loaded_ && now == stamp_) return;
     bool first = !loaded_;
     nlohmann::json before = values_;
     load(now);
-    if (first)
-        return;
+    if (first) return;
     std::vector<std::string> changed;
     std::set<std::string> keys;
     for (auto& [k, v] : before.items())
@@ -147,8 +139,7 @@ void UserDefaults::refreshIfChanged() {
         auto a = before.find(k);
         auto b = values_.find(k);
         bool inA = a != before.end(), inB = b != values_.end();
-        if (inA != inB || (inA && *a != *b))
-            changed.push_back(k);
+        if (inA != inB || (inA && *a != *b)) changed.push_back(k);
     }
     notify(changed);
 }
@@ -161,16 +152,14 @@ void UserDefaults::reload() {
 std::optional<nlohmann::json> UserDefaults::value(const std::string& key) {
     refreshIfChanged();
     auto it = values_.find(key);
-    if (it == values_.end())
-        return std::nullopt;
+    if (it == values_.end()) return std::nullopt;
     return *it;
 }
 
 bool UserDefaults::set(const std::string& key, nlohmann::json value) {
     refreshIfChanged();
     auto it = values_.find(key);
-    if (it != values_.end() && *it == value)
-        return true;
+    if (it != values_.end() && *it == value) return true;
     values_[key] = std::move(value);
     bool ok = write();
     notify({key});
@@ -179,8 +168,7 @@ bool UserDefaults::set(const std::string& key, nlohmann::json value) {
 
 bool UserDefaults::remove(const std::string& key) {
     refreshIfChanged();
-    if (!values_.contains(key))
-        return true;
+    if (!values_.contains(key)) return true;
     values_.erase(key);
     bool ok = write();
     notify({key});
@@ -207,8 +195,7 @@ bool UserDefaults::write() {
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             int error = errno;
             ::close(fd);
@@ -232,13 +219,11 @@ bool UserDefaults::write() {
 }
 
 void UserDefaults::notify(const std::vector<std::string>& keys) {
-    if (keys.empty())
-        return;
+    if (keys.empty()) return;
     auto observers = observers_; // an observer may add or remove observers
     for (const auto& key : keys)
         for (auto& [token, observer] : observers)
-            if (observers_.count(token))
-                observer(key);
+            if (observers_.count(token)) observer(key);
 }
 
 int UserDefaults::addObserver(Observer observer) {
@@ -248,11 +233,12 @@ int UserDefaults::addObserver(Observer observer) {
     return token;
 }
 
-void UserDefaults::removeObserver(int token) { observers_.erase(token); }
+void UserDefaults::removeObserver(int token) {
+    observers_.erase(token);
+}
 
 bool UserDefaults::watch(MainLoop& loop) {
-    if (watch_)
-        return true;
+    if (watch_) return true;
     std::string folder = folderOf(path_);
     makeFolders(folder);
     int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -279,19 +265,15 @@ void UserDefaults::folderChanged() {
     std::string name = nameOf(path_);
     for (;;) {
         ssize_t n = ::read(inotify_, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         for (ssize_t at = 0; at < n;) {
             auto* event = reinterpret_cast<inotify_event*>(buffer + at);
-            if (event->len > 0 && name == event->name)
-                ours = true;
-            if (event->mask & IN_Q_OVERFLOW)
-                ours = true;
+            if (event->len > 0 && name == event->name) ours = true;
+            if (event->mask & IN_Q_OVERFLOW) ours = true;
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    if (ours)
-        refreshIfChanged();
+    if (ours) refreshIfChanged();
 }
 
 } // namespace kestrix

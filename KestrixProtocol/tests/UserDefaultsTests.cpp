@@ -1,12 +1,11 @@
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -197,11 +196,12 @@ TEST(UserDefaults, standardPathFollowsXdgConfigHome) {
     EXPECT_EQ(UserDefaults::standardPath("kestrix"), "/tmp/cfg/kestrix.json");
     ::setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
     ::setenv("HOME", ::getenv("HOME") ? ::getenv("HOME") : "/root", 1);
-    EXPECT_EQ(UserDefaults::standardPath("kestrix"), std::string(::getenv("HOME")) + "/.config/kestrix.json");
+    EXPECT_EQ(UserDefaults::standardPath("kestrix"),
+              std::string(::getenv("HOME")) + "/.config/kestrix.json");
     ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(UserDefaults::standardPath("vantor"), std::string(::getenv("HOME")) + "/.config/vantor.json");
-    if (saved)
-        ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    EXPECT_EQ(UserDefaults::standardPath("vantor"),
+              std::string(::getenv("HOME")) + "/.config/vantor.json");
+    if (saved) ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
 }
 
 TEST(UserDefaults, watchTellsObserversAboutAnOutsideChangeWithoutARead) {

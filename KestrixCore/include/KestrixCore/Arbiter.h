@@ -1,12 +1,12 @@
 #pragma once
 
+#include "KestrixProtocol/ProtocolRecords.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "KestrixProtocol/ProtocolRecords.h"
 
 namespace kestrix::core {
 

@@ -41,15 +41,16 @@ public:
         std::unique_ptr<DriverWatch> driverWatch;
         std::unique_ptr<FrontApp> frontApp;
         // The wall clock, only for the launch time shown in a driver problem.
-        std::function<std::chrono::system_clock::time_point()> wallClock =
-            [] { return std::chrono::system_clock::now(); };
+        std::function<std::chrono::system_clock::time_point()> wallClock = [] {
+            return std::chrono::system_clock::now();
+        };
     };
     using BundleIDLookup = std::function<std::optional<std::string>(std::int32_t)>;
 
     // `bundleID` may be null: the app-in-front seam then answers.
-    Broker(MainLoop& loop, std::int64_t version, BrokerPlace place, double linger,
-           bool usesDevices, UserDefaults& settings, BrokerPlace::Newest record,
-           BundleIDLookup bundleID, Parts parts);
+    Broker(MainLoop& loop, std::int64_t version, BrokerPlace place, double linger, bool usesDevices,
+           UserDefaults& settings, BrokerPlace::Newest record, BundleIDLookup bundleID,
+           Parts parts);
     ~Broker();
     Broker(const Broker&) = delete;
     Broker& operator=(const Broker&) = delete;

@@ -42,8 +42,7 @@ public:
     std::optional<FrontmostApp> frontmost() override { return front_; }
     std::optional<std::string> bundleID(std::int32_t processID) override {
         auto it = bundles_.find(processID);
-        if (it == bundles_.end())
-            return std::nullopt;
+        if (it == bundles_.end()) return std::nullopt;
         return it->second;
     }
 

@@ -4,12 +4,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace kestrix {
 
@@ -46,8 +45,7 @@ public:
     // The value converted to T; absent when missing or of another JSON type.
     template <class T> std::optional<T> get(const std::string& key) {
         std::optional<nlohmann::json> v = value(key);
-        if (!v || !fits<T>(*v))
-            return std::nullopt;
+        if (!v || !fits<T>(*v)) return std::nullopt;
         try {
             return v->template get<T>();
         } catch (const std::exception&) {

@@ -1,0 +1,169 @@
+#include "AppDelegate.h"
+
+#include "KestrixCore/Election.h"
+#include "KestrixProtocol/MainLoop.h"
+#include "MenuBarIcon.h"
+#include "Permission.h"
+#include "StatusMenu.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+using kestrix::core::Broker;
+using kestrix::core::Election;
+
+AppDelegate::AppDelegate(kestrix::MainLoop& loop, kestrix::BrokerPlace place,
+                         kestrix::UserDefaults& settings, Options options)
+    : loop_(loop)
+    , place_(std::move(place))
+    , settings_(settings)
+    , options_(std::move(options)) {}
+
+AppDelegate::~AppDelegate() {
+    *alive_ = false;
+    if (observer_) settings_.removeObserver(observer_);
+    statusItem_.reset();
+    menu_.reset();
+}
+
+// The shell's own lines go to the broker log only.
+void AppDelegate::say(const std::string& line) {
+    place_.appendLog(line);
+    if (options_.mirror) options_.mirror(line);
+}
+
+bool AppDelegate::launch() {
+    std::string version = std::to_string(options_.version);
+    Election::Outcome outcome =
+        Election::run(place_, options_.version, [this](const std::string& line) { say(line); });
+    if (outcome.kind == Election::Outcome::Kind::failed) {
+        say("not started: " + outcome.text);
+        options_.terminate(1);
+        return false;
+    }
+    if (outcome.kind == Election::Outcome::Kind::stays) {
+        say("Kestrix v" + std::to_string(outcome.runningVersion) + " runs and stays (this is v" +
+            version + ", " + options_.executable + ")");
+        options_.terminate(0);
+        return false;
+    }
+
+    kestrix::core::Broker::Parts parts;
+    if (options_.parts) parts = options_.parts(loop_);
+    broker_ = std::make_unique<Broker>(
+        loop_, options_.version, place_, options_.linger, options_.usesDevices, settings_,
+        kestrix::BrokerPlace::Newest{options_.version, options_.executable, {}}, nullptr,
+        std::move(parts));
+    std::weak_ptr<bool> alive = alive_;
+    if (options_.mirror) broker_->log = options_.mirror;
+    broker_->onChange = [this, alive] {
+        if (!alive.expired()) updateIcon();
+    };
+    broker_->onLeave = [this, alive] {
+        if (!alive.expired()) options_.terminate(0);
+    };
+
+    // Follow showsMenuBarItem, also when another program changes it; the first look comes once
+    // this launch has finished.
+    settings_.watch(loop_);
+    observer_ = settings_.addObserver([this, alive](const std::string& key) {
+        if (key != "showsMenuBarItem") return;
+        loop_.post([this, alive] {
+            if (!alive.expired()) updateStatusItem();
+        });
+    });
+    loop_.post([this, alive] {
+        if (!alive.expired()) updateStatusItem();
+    });
+
+    broker_->start(outcome.lockFile);
+    say("permission to listen (hidraw access): " + hidrawAccess() + " \u2014 " +
+        options_.executable);
+    return true;
+}
+
+bool AppDelegate::showsMenuBarItem() {
+    return settings_.get<bool>("showsMenuBarItem").value_or(false);
+}
+
+void AppDelegate::updateStatusItem() {
+    bool wanted = showsMenuBarItem();
+    if (!options_.hasDisplay) {
+        // Without a display there is nowhere to show the icon; say so once.
+        if (wanted && !toldNoDisplay_) {
+            toldNoDisplay_ = true;
+            say("menu bar item not shown: no display (showsMenuBarItem)");
+        }
+        return;
+    }
+    if (statusItem_ && wanted) return;
+    if (!statusItem_ && !wanted) return;
+    if (statusItem_) {
+        statusItem_->hide();
+        statusItem_.reset();
+        menu_.reset();
+        say("menu bar item hidden (showsMenuBarItem)");
+        return;
+    }
+    showStatusItem();
+    say("menu bar item shown (showsMenuBarItem)");
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        say("no system tray on this desktop yet: the item appears when one starts");
+}
+
+void AppDelegate::showStatusItem() {
+    statusItem_ = std::make_unique<QSystemTrayIcon>();
+    statusItem_->setToolTip("Kestrix");
+    menu_ = std::make_unique<QMenu>();
+    QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] { menuNeedsUpdate(); });
+    statusItem_->setContextMenu(menu_.get());
+    dimmed_ = true;
+    updateIcon();
+    statusItem_->show();
+}
+
+void AppDelegate::updateIcon() {
+    bool holds = false;
+    if (broker_)
+        for (const auto& client : broker_->status().clients)
+            holds = holds || client.holds;
+    dimmed_ = !holds;
+    if (!statusItem_) return;
+    // Trays do not tint icons: draw in the desktop's text colour, faded while nobody holds.
+    QColor color = QGuiApplication::palette().color(QPalette::WindowText);
+    QImage image = MenuBarIcon::image(QSize(36, 36), color);
+    if (dimmed_) {
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        painter.fillRect(image.rect(), QColor(0, 0, 0, 110));
+    }
+    statusItem_->setIcon(QIcon(QPixmap::fromImage(image)));
+}
+
+void AppDelegate::menuNeedsUpdate() {
+    if (!menu_) return;
+    if (!broker_) {
+        menu_->clear();
+        return;
+    }
+    fillMenu(
+        *menu_, statusMenuItems(broker_->status(), broker_->version()),
+        [this](const QString& device) { toggleDevice(device); }, [this] { showLog(); });
+}
+
+void AppDelegate::toggleDevice(const QString& device) {
+    if (!broker_) return;
+    std::string id = device.toStdString();
+    broker_->setEnabled(!broker_->isEnabled(id), id);
+}
+
+void AppDelegate::showLog() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(place_.log().string())));
+}

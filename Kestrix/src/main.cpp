@@ -1,0 +1,98 @@
+// The broker program. Runs the election first; the winner serves the broker socket until no
+// client has claimed the device for 10 s, a newer broker takes over, or it cannot listen.
+//
+// Environment:
+//   KESTRIX_HOME          the broker folder (socket, lock, log, newest-broker record)
+//   KESTRIX_DEVICES       "sim:FILE" serves the simulated devices of a JSON file instead of hidraw
+//   KESTRIX_TEST_VERSION  runs as this release number instead of the built one; only for tests of
+//                         the hand-over between broker versions
+//   KESTRIX_LOG_STDERR    "1" mirrors the broker log to standard error (also when it is a terminal)
+#include "AppDelegate.h"
+#include "KestrixCore/BrokerParts.h"
+#include "KestrixProtocol/Kestrix.h"
+#include "KestrixProtocol/QtMainLoop.h"
+#include "KestrixProtocol/UserDefaults.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+bool hasDisplay() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+std::int64_t versionToRun() {
+    const char* text = std::getenv("KESTRIX_TEST_VERSION");
+    if (text && *text) {
+        char* end = nullptr;
+        long long value = std::strtoll(text, &end, 10);
+        if (end && *end == '\0' && value > 0) return value;
+    }
+    return kestrix::Kestrix::version;
+}
+
+std::string ownExecutable() {
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("kestrix");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A client that vanished must not end the broker through a write.
+    std::signal(SIGPIPE, SIG_IGN);
+    bool display = hasDisplay();
+    std::unique_ptr<QCoreApplication> app;
+    if (display) {
+        auto gui = std::make_unique<QApplication>(argc, argv);
+        gui->setQuitOnLastWindowClosed(false);
+        app = std::move(gui);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+
+    kestrix::BrokerPlace place = kestrix::BrokerPlace::standard();
+    const char* stderrWanted = std::getenv("KESTRIX_LOG_STDERR");
+    bool mirror = (stderrWanted && std::string(stderrWanted) == "1") || ::isatty(2);
+    auto toStderr = [](const std::string& line) {
+        std::fprintf(stderr, "kestrix: %s\n", line.c_str());
+    };
+    auto log = [place, mirror, toStderr](const std::string& line) {
+        place.appendLog(line);
+        if (mirror) toStderr(line);
+    };
+
+    kestrix::UserDefaults settings(kestrix::UserDefaults::standardPath("kestrix"));
+    settings.log = log;
+    kestrix::QtMainLoop loop;
+
+    int status = 0;
+    AppDelegate::Options options;
+    options.version = versionToRun();
+    options.executable = ownExecutable();
+    options.hasDisplay = display;
+    options.parts = [log](kestrix::MainLoop& l) {
+        return kestrix::core::makeBrokerParts(l, std::getenv("KESTRIX_DEVICES"), log);
+    };
+    if (mirror) options.mirror = toStderr;
+    options.terminate = [&status](int code) {
+        status = code;
+        // Also works before the event loop runs (a broker that cannot listen).
+        QTimer::singleShot(0, [code] { QCoreApplication::exit(code); });
+    };
+    AppDelegate delegate(loop, place, settings, std::move(options));
+    if (!delegate.launch()) return status;
+    return app->exec();
+}

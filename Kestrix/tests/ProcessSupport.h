@@ -1,0 +1,200 @@
+#pragma once
+
+// Real `kestrix` processes for the tests: each in a folder of its own (KESTRIX_HOME, the user
+// defaults and the simulated devices), talked to over its real socket.
+
+#include "KestrixProtocol/BrokerPlace.h"
+#include "KestrixProtocol/LineConnection.h"
+#include "KestrixProtocol/Messages.h"
+#include "KestrixProtocol/UnixSocket.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace proc {
+
+using namespace kestrix;
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Home {
+    std::string path;
+    Home() {
+        char pattern[] = "/tmp/kestrix-proc-XXXXXX";
+        path = ::mkdtemp(pattern);
+        ::mkdir((path + "/home").c_str(), 0700);
+        ::mkdir((path + "/config").c_str(), 0700);
+    }
+    ~Home() { std::system(("rm -rf '" + path + "'").c_str()); }
+    BrokerPlace place() const { return BrokerPlace(path + "/home"); }
+    std::string log() const { return readFile(place().log().string()); }
+    void devices(const std::string& json) const { std::ofstream(path + "/devices.json") << json; }
+};
+
+// Waits, without sleeping, until `done` holds: woken by every change in `folder`.
+inline bool waitInFolder(const std::string& folder, const std::function<bool()>& done,
+                         double seconds = 10.0) {
+    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ::inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_TO);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    bool ok = false;
+    for (;;) {
+        if (done()) {
+            ok = true;
+            break;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 200)));
+        char buffer[4096];
+        while (::read(fd, buffer, sizeof buffer) > 0) {
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+class Broker {
+public:
+    Broker(const Home& home, std::map<std::string, std::string> extra = {})
+        : home_(home) {
+        std::string errPath = home.path + "/stderr-" + std::to_string(++counter()) + ".txt";
+        errPath_ = errPath;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::unsetenv("DISPLAY");
+            ::unsetenv("WAYLAND_DISPLAY");
+            ::unsetenv("QT_QPA_PLATFORM");
+            ::unsetenv("KESTRIX_TEST_VERSION");
+            ::setenv("KESTRIX_HOME", (home.path + "/home").c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", (home.path + "/config").c_str(), 1);
+            ::setenv("KESTRIX_DEVICES", ("sim:" + home.path + "/devices.json").c_str(), 1);
+            ::setenv("KESTRIX_LOG_STDERR", "1", 1);
+            ::setenv("SPNAV_SOCKET", (home.path + "/run/spnav.sock").c_str(), 1);
+            ::mkdir((home.path + "/run").c_str(), 0700);
+            for (const auto& [k, v] : extra)
+                ::setenv(k.c_str(), v.c_str(), 1);
+            int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(err, 2);
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::execl(KESTRIX_EXECUTABLE, KESTRIX_EXECUTABLE, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    }
+    ~Broker() {
+        if (!exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(pidfd_);
+    }
+    pid_t pid() const { return pid_; }
+    std::string stderrText() const { return readFile(errPath_); }
+
+    // The exit status once the process ended within `seconds`; absent otherwise.
+    std::optional<int> waitExit(double seconds) {
+        if (exited_) return status_;
+        pollfd p{pidfd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0) return std::nullopt;
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        exited_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+    void kill() {
+        ::kill(pid_, SIGKILL);
+        waitExit(10);
+    }
+    bool waitListening(double seconds = 10.0) {
+        std::string needle = "(pid " + std::to_string(pid_) + ") listening";
+        return waitInFolder(
+            home_.path + "/home", [&] { return home_.log().find(needle) != std::string::npos; },
+            seconds);
+    }
+
+private:
+    static int& counter() {
+        static int n = 0;
+        return n;
+    }
+    const Home& home_;
+    std::string errPath_;
+    pid_t pid_ = -1;
+    int pidfd_ = -1;
+    bool exited_ = false;
+    int status_ = 0;
+};
+
+struct Client {
+    std::shared_ptr<LineConnection<ClientMessage, BrokerMessage>> connection;
+    std::vector<BrokerMessage> got;
+    bool closed = false;
+
+    template <class T> std::vector<T> all() const {
+        std::vector<T> out;
+        for (const auto& m : got)
+            if (auto* v = m.as<T>()) out.push_back(*v);
+        return out;
+    }
+    template <class T> int count() const { return static_cast<int>(all<T>().size()); }
+    void send(const ClientMessage& m) { connection->send(m); }
+};
+
+inline std::unique_ptr<Client> connect(VirtualMainLoop& loop, const Home& home) {
+    auto fd = UnixSocket::connect(home.place().socket().string());
+    if (!fd) return nullptr;
+    auto client = std::make_unique<Client>();
+    client->connection = LineConnection<ClientMessage, BrokerMessage>::create(loop, *fd);
+    Client* raw = client.get();
+    client->connection->onMessage = [raw](const BrokerMessage& m) { raw->got.push_back(m); };
+    client->connection->onClose = [raw] { raw->closed = true; };
+    client->connection->start();
+    return client;
+}
+
+inline Hello hello(const std::string& name, std::optional<Claim> claim, std::int64_t protocol = 2) {
+    return Hello{protocol, 15, static_cast<std::int32_t>(::getpid()), name, std::move(claim)};
+}
+
+// A SpaceMouse Compact that moves at 1 kHz, and an Enterprise whose every button is pressed and
+// released 20 times a second.
+inline const char* movingDevices = R"({"devices": [
+ {"vendorID": 9583, "productID": 50741, "product": "SpaceMouse Compact", "transport": "USB",
+  "serialNumber": "ABC123", "locationID": 336592896, "interface": 0,
+  "reports": [{"at": 0.0, "every": 0.001, "count": 10000000, "bytes": [1, 16, 0, 240, 255, 0, 0]},
+              {"at": 0.0005, "every": 0.001, "count": 10000000, "bytes": [2, 0, 0, 0, 0, 10, 0]}]},
+ {"vendorID": 9583, "productID": 50739, "product": "SpaceMouse Enterprise", "transport": "USB",
+  "serialNumber": "ENT1", "locationID": 336592897, "interface": 0,
+  "reports": [{"at": 0.0, "every": 0.05, "count": 10000000,
+               "bytes": [3, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+                         255, 255, 255, 255, 255, 255, 255, 255, 255]},
+              {"at": 0.025, "every": 0.05, "count": 10000000,
+               "bytes": [3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]}]}]})";
+
+} // namespace proc
