@@ -8,11 +8,13 @@
 #include "TestSupport.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -71,15 +73,41 @@ struct BrokerProcesses : ::testing::Test {
         // Inherited by every broker this process starts.
         ::setenv("KESTRIX_HOME", home.path().c_str(), 1);
         ::setenv("KESTRIX_DEVICES", ("sim:" + home.path() + "/devices.json").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1); // the broker's settings file
         ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::unsetenv("QT_QPA_PLATFORM");
+        ::unsetenv("KESTRIX_TEST_VERSION");
+    }
+
+    const std::string& programPath() const {
+        return std::get<Launcher::Executable>(kestrix.how).path;
+    }
+
+    // Starts a broker that runs as another release, as the test's own child.
+    void startBroker(std::int64_t version) {
+        ::setenv("KESTRIX_TEST_VERSION", std::to_string(version).c_str(), 1);
+        startLauncher(kestrix);
+        ::unsetenv("KESTRIX_TEST_VERSION");
+    }
+
+    std::int64_t runningVersion() {
+        std::optional<BrokerStatus> answer = status();
+        return answer ? answer->version : 0;
     }
 
     void TearDown() override {
         if (connection) connection->stop();
         connection.reset();
         // The brokers would linger for their idle time; nothing of a test outlives it.
-        for (std::int32_t pid : brokers)
-            ::kill(pid, SIGKILL);
+        // Only a process that still runs the broker program: a pid of a broker that has ended
+        // may already name another process.
+        for (std::int32_t pid : brokers) {
+            std::error_code error;
+            auto exe =
+                std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+            if (!error && exe == programPath()) ::kill(pid, SIGKILL);
+        }
     }
 
     void connect(Claim claim = Claim{{}, true}) {
@@ -171,6 +199,46 @@ TEST_F(BrokerProcesses, aKilledBrokerIsReleasedAndRelaunched) {
     ASSERT_TRUE(second.has_value());
     EXPECT_NE(second->processID, first->processID);
     EXPECT_TRUE(connection->holds());
+}
+
+TEST_F(BrokerProcesses, anOlderBrokerHandsOverToTheOneTheConnectionStarts) {
+    startBroker(14);
+    ASSERT_TRUE(pump([&] { return runningVersion() == 14; }));
+    const std::int32_t older = status()->processID;
+
+    connect();
+    // The welcome of version 14 makes the connection start its own broker, whose election asks
+    // the old one to hand over; the link drops and the connection finds the new broker.
+    ASSERT_TRUE(pump([&] { return count(isConnected) >= 2 && count(isMovedAxes) > 0; }));
+    EXPECT_EQ(events[0], Event::connected(14));
+    std::vector<Event> connects;
+    for (const Event& event : events)
+        if (isConnected(event) || isDisconnected(event)) connects.push_back(event);
+    EXPECT_EQ(connects, (std::vector<Event>{Event::connected(14), Event::disconnected(),
+                                            Event::connected(15)}));
+    std::optional<BrokerStatus> newer = status();
+    ASSERT_TRUE(newer.has_value());
+    EXPECT_EQ(newer->version, 15);
+    EXPECT_NE(newer->processID, older);
+    EXPECT_EQ(connection->brokerVersion(), 15);
+    EXPECT_TRUE(connection->holds());
+}
+
+TEST_F(BrokerProcesses, aNewerBrokerOnRecordIsStartedInsteadOfTheBundledOne) {
+    // An installed newer release, recorded by an earlier run of it: a wrapper that runs the same
+    // program as release 16, with an argument the wrapper insists on.
+    std::string wrapper = home.path() + "/kestrix-16";
+    std::ofstream(wrapper) << "#!/bin/sh\n[ \"$1\" = --from-record ] || exit 3\n"
+                           << "KESTRIX_TEST_VERSION=16 exec '" << programPath() << "'\n";
+    ::chmod(wrapper.c_str(), 0755);
+    std::ofstream(place.newest())
+        << nlohmann::json(BrokerPlace::Newest{16, wrapper, {"--from-record"}}).dump();
+
+    connect();
+    ASSERT_TRUE(pump([&] { return count(isMovedAxes) > 0; }));
+    EXPECT_EQ(events[0], Event::connected(16));
+    EXPECT_EQ(runningVersion(), 16);
+    EXPECT_EQ(count(isDisconnected), 0u);
 }
 
 } // namespace
