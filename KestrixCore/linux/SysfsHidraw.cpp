@@ -121,6 +121,7 @@ void readUsbParents(const fs::path& hidDevice, HidrawNode& node) {
     }
     if (!deviceDir)
         return;
+    // The USB product string names the device better than HID_NAME, which prefixes the maker.
     auto product = attribute(*deviceDir, "product");
     auto manufacturer = attribute(*deviceDir, "manufacturer");
     if (auto value = numberAttribute(*deviceDir, "bcdDevice", 16)) {
@@ -249,8 +250,10 @@ std::optional<HidrawNode> readHidrawNode(const std::string& path) {
         addDescriptorFacts(descriptor, node.own);
         node.own["ReportDescriptor"] = std::move(descriptor);
     }
-    // The USB product string is the better name than HID_NAME, which prefixes the maker.
-    readUsbParents(hidDevice, node);
+    // Only a HID device on the USB bus has its own USB interface and device above it; a
+    // Bluetooth device sits below its adapter, which is often a USB device of its own.
+    if (*bus == 0x03)
+        readUsbParents(hidDevice, node);
     node.eventNodes = eventNodes(hidDevice);
     return node;
 }

@@ -89,8 +89,14 @@ struct FakeSysfs {
                    kestrix::core::testing::spaceMouseDescriptor(), minor, 10 + minor);
     }
 
+    // Below a Bluetooth adapter that is itself a USB device, as most are.
     std::string bluetoothWireless(int minor) {
-        fs::path adapter = root / "devices/pci0000:00/0000:00:14.0/bluetooth/hci0/hci0:256";
+        fs::path usbAdapter = root / "devices/pci0000:00/0000:00:14.0/usb1/1-10";
+        write(usbAdapter / "busnum", "1\n");
+        write(usbAdapter / "devpath", "10\n");
+        write(usbAdapter / "product", "Bluetooth Radio\n");
+        write(usbAdapter / "1-10:1.0" / "bInterfaceNumber", "00\n");
+        fs::path adapter = usbAdapter / "1-10:1.0/bluetooth/hci0/hci0:256";
         return hid(adapter, "0005:256F:C63A.0009",
                    "HID_ID=0005:0000256F:0000C63A\nHID_NAME=SpaceMouse Wireless BT\n"
                    "HID_UNIQ=AA:BB:CC:DD:EE:0F\n",
