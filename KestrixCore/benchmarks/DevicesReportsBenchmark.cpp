@@ -2,7 +2,6 @@
 #include "KestrixCore/Devices.h"
 #include "KestrixCore/Reports.h"
 #include "KestrixCore/SimulatedHIDBackend.h"
-
 #include "KestrixProtocol/VirtualMainLoop.h"
 
 #include <benchmark/benchmark.h>

@@ -10,7 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto parsed = kestrix::core::parseSimulatedDevices(
         std::string(reinterpret_cast<const char*>(data), size));
     if (auto* error = std::get_if<std::string>(&parsed))
-        if (error->empty())
-            __builtin_trap(); // a failure always says what is wrong
+        if (error->empty()) __builtin_trap(); // a failure always says what is wrong
     return 0;
 }

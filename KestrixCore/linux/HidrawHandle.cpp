@@ -2,28 +2,31 @@
 
 #include "KestrixProtocol/MainLoop.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
-
-#include <algorithm>
-#include <cerrno>
 
 namespace kestrix::core {
 
 HidrawHandle::HidrawHandle(MainLoop& loop, std::shared_ptr<HIDSystemCalls> calls, std::string node,
                            std::vector<std::string> eventNodes,
                            std::map<std::string, PropertyValue> own)
-    : loop_(loop), calls_(std::move(calls)), node_(std::move(node)),
-      eventNodes_(std::move(eventNodes)), own_(std::move(own)) {}
+    : loop_(loop)
+    , calls_(std::move(calls))
+    , node_(std::move(node))
+    , eventNodes_(std::move(eventNodes))
+    , own_(std::move(own)) {}
 
-HidrawHandle::~HidrawHandle() { close(); }
+HidrawHandle::~HidrawHandle() {
+    close();
+}
 
 std::optional<PropertyValue> HidrawHandle::property(const std::string& name) const {
     auto it = own_.find(name);
-    if (it == own_.end())
-        return std::nullopt;
+    if (it == own_.end()) return std::nullopt;
     return it->second;
 }
 
@@ -34,11 +37,9 @@ void HidrawHandle::setInputHandler(std::uint8_t* buffer, std::size_t size, Input
 }
 
 HIDResult HidrawHandle::open(bool seize) {
-    if (fd_ >= 0)
-        return hidSuccess;
+    if (fd_ >= 0) return hidSuccess;
     int fd = calls_->open(node_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return static_cast<HIDResult>(errno);
+    if (fd < 0) return static_cast<HIDResult>(errno);
     std::vector<int> grabbed;
     auto fail = [&](int error) {
         for (int eventFd : grabbed) {
@@ -51,8 +52,7 @@ HIDResult HidrawHandle::open(bool seize) {
     if (seize) {
         for (const auto& path : eventNodes_) {
             int eventFd = calls_->open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (eventFd < 0)
-                return fail(errno);
+            if (eventFd < 0) return fail(errno);
             if (calls_->ioctl(eventFd, EVIOCGRAB, reinterpret_cast<void*>(1)) < 0) {
                 int error = errno;
                 calls_->close(eventFd);
@@ -67,15 +67,13 @@ HIDResult HidrawHandle::open(bool seize) {
 }
 
 void HidrawHandle::activate() {
-    if (fd_ < 0 || watch_ || !handler_ || !buffer_)
-        return;
+    if (fd_ < 0 || watch_ || !handler_ || !buffer_) return;
     watch_ = loop_.watchReadable(fd_, [this] { readable(); });
 }
 
 void HidrawHandle::readable() {
     ssize_t n = calls_->read(fd_, buffer_, size_);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-        return;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (n <= 0) {
         // The node went away (ENODEV) or ended; the removal arrives through udev.
         watch_->cancel();
@@ -102,30 +100,27 @@ void HidrawHandle::close() {
 }
 
 // The handler stays until the handle is destroyed: cancel may run inside it.
-void HidrawHandle::cancel() { close(); }
+void HidrawHandle::cancel() {
+    close();
+}
 
 HIDResult HidrawHandle::getFeature(std::uint8_t reportID, std::uint8_t* buffer,
                                    std::size_t& length) {
-    if (fd_ < 0)
-        return EBADF;
+    if (fd_ < 0) return EBADF;
     buffer[0] = reportID;
     int n = calls_->ioctl(fd_, HIDIOCGFEATURE(length), buffer);
-    if (n < 0)
-        return static_cast<HIDResult>(errno);
+    if (n < 0) return static_cast<HIDResult>(errno);
     length = std::min(length, static_cast<std::size_t>(n));
     return hidSuccess;
 }
 
 HIDResult HidrawHandle::setOutputReport(std::uint8_t, const std::uint8_t* bytes,
                                         std::size_t length) {
-    if (fd_ < 0)
-        return EBADF;
+    if (fd_ < 0) return EBADF;
     // hidraw takes the report id as the first byte of what is written.
     ssize_t n = calls_->write(fd_, bytes, length);
-    if (n < 0)
-        return static_cast<HIDResult>(errno);
-    if (static_cast<std::size_t>(n) != length)
-        return EIO;
+    if (n < 0) return static_cast<HIDResult>(errno);
+    if (static_cast<std::size_t>(n) != length) return EIO;
     return hidSuccess;
 }
 

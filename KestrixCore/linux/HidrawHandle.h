@@ -1,9 +1,8 @@
 #pragma once
 
 #include "KestrixCore/HIDBackend.h"
-#include "LinuxHIDBackend.h"
-
 #include "KestrixProtocol/MainLoop.h"
+#include "LinuxHIDBackend.h"
 
 #include <map>
 #include <memory>

@@ -1,7 +1,6 @@
 #include "LinuxHIDBackend.h"
 
 #include "HidrawHandle.h"
-
 #include "KestrixProtocol/MainLoop.h"
 
 #include <fcntl.h>
@@ -25,10 +24,10 @@ HIDSystemCalls HIDSystemCalls::real() {
 }
 
 LinuxHIDBackend::LinuxHIDBackend(MainLoop& loop, LinuxHIDConfig config)
-    : loop_(loop), config_(std::move(config)),
-      calls_(std::make_shared<HIDSystemCalls>(config_.calls)) {
-    if (!config_.hotplug)
-        config_.hotplug = makeUdevHotplug();
+    : loop_(loop)
+    , config_(std::move(config))
+    , calls_(std::make_shared<HIDSystemCalls>(config_.calls)) {
+    if (!config_.hotplug) config_.hotplug = makeUdevHotplug();
 }
 
 LinuxHIDBackend::~LinuxHIDBackend() {
@@ -37,8 +36,7 @@ LinuxHIDBackend::~LinuxHIDBackend() {
 }
 
 void LinuxHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
-    if (running_)
-        return;
+    if (running_) return;
     running_ = true;
     appeared_ = std::move(appeared);
     vanished_ = std::move(vanished);
@@ -48,31 +46,26 @@ void LinuxHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
     // Devices present at start are reported from the loop, as later arrivals are.
     std::weak_ptr<bool> alive = alive_;
     loop_.post([this, alive, present] {
-        if (alive.expired())
-            return;
+        if (alive.expired()) return;
         for (const auto& path : present)
             added(path);
     });
 }
 
 void LinuxHIDBackend::stop() {
-    if (!running_)
-        return;
+    if (!running_) return;
     running_ = false;
     config_.hotplug->stop();
 }
 
 void LinuxHIDBackend::added(const std::string& syspath) {
-    if (!running_)
-        return;
+    if (!running_) return;
     auto node = linux_hid::readHidrawNode(syspath);
-    if (!node || !linux_hid::isSpaceMouseCandidate(*node))
-        return;
+    if (!node || !linux_hid::isSpaceMouseCandidate(*node)) return;
     DeviceKey key = node->key;
     {
         std::lock_guard lock(mutex_);
-        if (nodes_.count(key))
-            return;
+        if (nodes_.count(key)) return;
         nodes_[key] = std::move(*node);
         byPath_[syspath] = key;
     }
@@ -80,14 +73,12 @@ void LinuxHIDBackend::added(const std::string& syspath) {
 }
 
 void LinuxHIDBackend::removed(const std::string& syspath) {
-    if (!running_)
-        return;
+    if (!running_) return;
     DeviceKey key = 0;
     {
         std::lock_guard lock(mutex_);
         auto it = byPath_.find(syspath);
-        if (it == byPath_.end())
-            return;
+        if (it == byPath_.end()) return;
         key = it->second;
         byPath_.erase(it);
         nodes_.erase(key);
@@ -117,8 +108,7 @@ std::optional<PropertyValue> LinuxHIDBackend::searchProperty(DeviceKey key,
 std::shared_ptr<HIDHandle> LinuxHIDBackend::makeHandle(DeviceKey key) {
     std::lock_guard lock(mutex_);
     auto it = nodes_.find(key);
-    if (it == nodes_.end())
-        return nullptr;
+    if (it == nodes_.end()) return nullptr;
     const auto& node = it->second;
     std::vector<std::string> events;
     for (const auto& name : node.eventNodes)
@@ -130,8 +120,7 @@ std::shared_ptr<HIDHandle> LinuxHIDBackend::makeHandle(DeviceKey key) {
 std::optional<std::vector<std::uint8_t>>
 LinuxHIDBackend::getFeatureOverControlPipe(std::uint32_t location, std::uint16_t interface,
                                            std::uint8_t reportID, std::uint16_t size) {
-    if (!config_.controlPipe)
-        return std::nullopt;
+    if (!config_.controlPipe) return std::nullopt;
     return config_.controlPipe(location, interface, reportID, size);
 }
 

@@ -1,16 +1,14 @@
 #pragma once
 
 #include "KestrixCore/HIDBackend.h"
-
 #include "SysfsHidraw.h"
-
-#include <sys/types.h>
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace kestrix::core {
@@ -77,9 +75,10 @@ public:
     std::optional<PropertyValue> searchProperty(DeviceKey key,
                                                 const std::string& name) const override;
     std::shared_ptr<HIDHandle> makeHandle(DeviceKey key) override;
-    std::optional<std::vector<std::uint8_t>>
-    getFeatureOverControlPipe(std::uint32_t location, std::uint16_t interface,
-                              std::uint8_t reportID, std::uint16_t size) override;
+    std::optional<std::vector<std::uint8_t>> getFeatureOverControlPipe(std::uint32_t location,
+                                                                       std::uint16_t interface,
+                                                                       std::uint8_t reportID,
+                                                                       std::uint16_t size) override;
 
 private:
     void added(const std::string& syspath);

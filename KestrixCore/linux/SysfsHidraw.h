@@ -19,7 +19,7 @@ struct HidrawNode {
     DeviceKey key = 0;   // the node's device number
     std::map<std::string, PropertyValue> own;
     std::map<std::string, PropertyValue> searched; // from the USB interface and USB device above
-    std::vector<std::string> eventNodes;           // evdev nodes of the same HID device ("input/event5")
+    std::vector<std::string> eventNodes; // evdev nodes of the same HID device ("input/event5")
 
     std::optional<PropertyValue> property(const std::string& name) const;
     std::optional<PropertyValue> searchProperty(const std::string& name) const;

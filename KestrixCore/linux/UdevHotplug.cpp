@@ -1,10 +1,8 @@
+#include "KestrixProtocol/MainLoop.h"
 #include "LinuxHIDBackend.h"
 
-#include "KestrixProtocol/MainLoop.h"
-
-#include <libudev.h>
-
 #include <cstring>
+#include <libudev.h>
 
 namespace kestrix::core {
 
@@ -19,13 +17,12 @@ public:
                                    PathHandler removed) override {
         std::vector<std::string> present;
         udev_ = udev_new();
-        if (!udev_)
-            return present;
+        if (!udev_) return present;
         added_ = std::move(added);
         removed_ = std::move(removed);
         monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-        if (monitor_ && udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw",
-                                                                         nullptr) == 0 &&
+        if (monitor_ &&
+            udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) == 0 &&
             udev_monitor_enable_receiving(monitor_) == 0) {
             watch_ = loop.watchReadable(udev_monitor_get_fd(monitor_), [this] { receive(); });
         }
@@ -43,17 +40,14 @@ public:
 
     void stop() override {
         watch_.reset();
-        if (monitor_)
-            monitor_ = udev_monitor_unref(monitor_);
-        if (udev_)
-            udev_ = udev_unref(udev_);
+        if (monitor_) monitor_ = udev_monitor_unref(monitor_);
+        if (udev_) udev_ = udev_unref(udev_);
     }
 
 private:
     void receive() {
         udev_device* device = udev_monitor_receive_device(monitor_);
-        if (!device)
-            return;
+        if (!device) return;
         const char* action = udev_device_get_action(device);
         const char* path = udev_device_get_syspath(device);
         if (action && path) {
@@ -73,6 +67,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<HotplugSource> makeUdevHotplug() { return std::make_unique<UdevHotplug>(); }
+std::unique_ptr<HotplugSource> makeUdevHotplug() {
+    return std::make_unique<UdevHotplug>();
+}
 
 } // namespace kestrix::core

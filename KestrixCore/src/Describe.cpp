@@ -1,7 +1,5 @@
 #include "KestrixCore/Devices.h"
-
 #include "KestrixProtocol/MainLoop.h"
-
 #include "SpaceMouseKit/HIDReportDescriptor.h"
 
 namespace kestrix::core {
@@ -16,8 +14,7 @@ DeviceDescription::FeatureReport row(std::uint8_t id,
                                      std::optional<std::vector<std::uint8_t>> bytes) {
     DeviceDescription::FeatureReport report;
     report.id = id;
-    if (!bytes)
-        report.error = getFailed;
+    if (!bytes) report.error = getFailed;
     report.bytes = std::move(bytes);
     return report;
 }
@@ -64,8 +61,7 @@ void Devices::describe(const std::string& id, std::function<void(DeviceDescripti
         for (const auto& [reportID, length] : reports) {
             // A fresh handle for every report; the first path that works names the way.
             auto bytes = getFeature(*backend, key, reportID, length, nullptr);
-            if (bytes && !description.featureReportsVia)
-                description.featureReportsVia = viaHID;
+            if (bytes && !description.featureReportsVia) description.featureReportsVia = viaHID;
             if (!bytes && pipe) {
                 bytes = getFeatureOverControlPipe(*backend, *pipe, reportID, length);
                 if (bytes && !description.featureReportsVia)
@@ -102,8 +98,8 @@ void Devices::describeSeized(DeviceKey key, DeviceDescription description,
     *step = [reading, loop, weakStep] {
         if (reading->next < reading->reports.size()) {
             auto [reportID, length] = reading->reports[reading->next++];
-            auto bytes = getFeature(*reading->backend, reading->key, reportID, length,
-                                    reading->device);
+            auto bytes =
+                getFeature(*reading->backend, reading->key, reportID, length, reading->device);
             if (bytes && !reading->description.featureReportsVia)
                 reading->description.featureReportsVia = viaHID;
             reading->description.featureReports.push_back(row(reportID, std::move(bytes)));

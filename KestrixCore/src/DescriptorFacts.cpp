@@ -22,8 +22,7 @@ bool declaresMultiAxisController(const std::vector<std::uint8_t>& descriptor) {
 void addDescriptorFacts(const std::vector<std::uint8_t>& descriptor,
                         std::map<std::string, PropertyValue>& properties) {
     auto parsed = HIDReportDescriptor::parse(descriptor);
-    if (!parsed)
-        return;
+    if (!parsed) return;
     if (!parsed->applications.empty()) {
         properties["PrimaryUsagePage"] = parsed->applications.front().page;
         properties["PrimaryUsage"] = parsed->applications.front().id;
@@ -46,8 +45,7 @@ void addDescriptorFacts(const std::vector<std::uint8_t>& descriptor,
                 size = std::max(size, report.length());
                 any = true;
             }
-        if (any)
-            properties[name] = size;
+        if (any) properties[name] = size;
     };
     largest(HIDReportDescriptor::Kind::input, "MaxInputReportSize");
     largest(HIDReportDescriptor::Kind::output, "MaxOutputReportSize");

@@ -1,33 +1,27 @@
 #include "KestrixCore/Devices.h"
 
 #include "KestrixProtocol/MainLoop.h"
-
 #include "SpaceMouseKit/HIDReportDescriptor.h"
 #include "SpaceMouseKit/SpaceMouseReport.h"
 #include "SpaceMouseKit/Text.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <cctype>
+#include <fmt/format.h>
 
 namespace kestrix::core {
 
 namespace {
 
 std::optional<std::int64_t> integerProperty(const std::optional<PropertyValue>& value) {
-    if (!value)
-        return std::nullopt;
-    if (auto* number = std::get_if<std::int64_t>(&*value))
-        return *number;
+    if (!value) return std::nullopt;
+    if (auto* number = std::get_if<std::int64_t>(&*value)) return *number;
     return std::nullopt;
 }
 
 std::optional<std::string> textProperty(const std::optional<PropertyValue>& value) {
-    if (!value)
-        return std::nullopt;
-    if (auto* text = std::get_if<std::string>(&*value))
-        return *text;
+    if (!value) return std::nullopt;
+    if (auto* text = std::get_if<std::string>(&*value)) return *text;
     return std::nullopt;
 }
 
@@ -44,15 +38,14 @@ constexpr std::size_t minimumInputBuffer = 64;
 } // namespace
 
 Devices::Devices(MainLoop& loop, std::unique_ptr<HIDBackend> backend)
-    : loop_(loop), backend_(std::move(backend)) {}
+    : loop_(loop)
+    , backend_(std::move(backend)) {}
 
 Devices::~Devices() {
     alive_.reset();
-    if (started_)
-        backend_->stop();
+    if (started_) backend_->stop();
     for (auto& [key, entry] : entries_)
-        if (entry.device)
-            entry.device->cancel();
+        if (entry.device) entry.device->cancel();
     for (auto& [id, worker] : workers_)
         worker.join();
 }
@@ -62,24 +55,24 @@ void Devices::inBackground(std::function<std::function<void()>()> work) {
     std::weak_ptr<bool> alive = alive_;
     MainLoop* loop = &loop_;
     workers_.emplace(id, std::thread([this, id, alive, loop, work = std::move(work)] {
-        auto done = work();
-        loop->post([this, id, alive, done = std::move(done)] {
-            // A finished worker is joined here; after the layer is gone its destructor has.
-            if (!alive.expired()) {
-                auto it = workers_.find(id);
-                if (it != workers_.end()) {
-                    it->second.join();
-                    workers_.erase(it);
-                }
-            }
-            done();
-        });
-    }));
+                         auto done = work();
+                         loop->post([this, id, alive, done = std::move(done)] {
+                             // A finished worker is joined here; after the layer is gone its
+                             // destructor has.
+                             if (!alive.expired()) {
+                                 auto it = workers_.find(id);
+                                 if (it != workers_.end()) {
+                                     it->second.join();
+                                     workers_.erase(it);
+                                 }
+                             }
+                             done();
+                         });
+                     }));
 }
 
 void Devices::start() {
-    if (started_)
-        return;
+    if (started_) return;
     started_ = true;
     backend_->start([this](DeviceKey key) { appeared(key); },
                     [this](DeviceKey key) { vanished(key); });
@@ -92,13 +85,11 @@ void Devices::stop() {
         keys.push_back(key);
     for (DeviceKey key : keys)
         close(key);
-    if (started_)
-        backend_->stop();
+    if (started_) backend_->stop();
 }
 
 void Devices::want(bool on) {
-    if (on == wanted_)
-        return;
+    if (on == wanted_) return;
     wanted_ = on;
     std::vector<DeviceKey> keys;
     for (const auto& [key, entry] : entries_)
@@ -130,8 +121,7 @@ std::vector<SpaceMouseDevice> Devices::list() const {
 }
 
 std::string Devices::identity(const SpaceMouseDevice& info, std::optional<std::int64_t> slot) {
-    if (info.serialNumber)
-        return "serial:" + *info.serialNumber;
+    if (info.serialNumber) return "serial:" + *info.serialNumber;
     if (info.isBluetooth() && info.bluetoothAddress && !info.bluetoothAddress->empty()) {
         std::string address = lowercased(*info.bluetoothAddress);
         std::replace(address.begin(), address.end(), '-', ':');
@@ -140,30 +130,25 @@ std::string Devices::identity(const SpaceMouseDevice& info, std::optional<std::i
     auto id = fmt::format("port:{:04x}:{:04x}@{:08x}", static_cast<std::uint32_t>(info.vendorID),
                           static_cast<std::uint32_t>(info.productID),
                           static_cast<std::uint32_t>(info.locationID.value_or(0)));
-    if (slot)
-        id += "/" + std::to_string(*slot);
+    if (slot) id += "/" + std::to_string(*slot);
     return id;
 }
 
 std::optional<std::pair<DeviceKey, const Devices::Entry*>>
 Devices::lookup(const std::string& id) const {
     for (const auto& [key, entry] : entries_)
-        if (entry.info.id == id)
-            return std::make_pair(key, &entry);
+        if (entry.info.id == id) return std::make_pair(key, &entry);
     return std::nullopt;
 }
 
 void Devices::appeared(DeviceKey key) {
-    if (entries_.count(key) || pending_.count(key))
-        return;
+    if (entries_.count(key) || pending_.count(key)) return;
     auto vendorID = integerProperty(backend_->property(key, property::vendorID));
     auto productID = integerProperty(backend_->property(key, property::productID));
-    if (!vendorID || !productID)
-        return;
+    if (!vendorID || !productID) return;
     std::string transport = textProperty(backend_->property(key, property::transport))
                                 .value_or(std::string(SpaceMouseDevice::usbTransport));
-    if (lowercased(transport).find("virtual") != std::string::npos)
-        return;
+    if (lowercased(transport).find("virtual") != std::string::npos) return;
     std::optional<smk::HIDReportDescriptor> descriptor;
     if (auto bytes = backend_->property(key, property::reportDescriptor))
         if (auto* data = std::get_if<std::vector<std::uint8_t>>(&*bytes))
@@ -172,8 +157,7 @@ void Devices::appeared(DeviceKey key) {
     auto model = smk::SpaceMouseModel::recognise(*vendorID, *productID, product, descriptor);
     if (!model) {
         log(fmt::format("ignored {:04X}:{:04X} {} ({})", static_cast<std::uint32_t>(*vendorID),
-                        static_cast<std::uint32_t>(*productID), product.value_or("?"),
-                        transport));
+                        static_cast<std::uint32_t>(*productID), product.value_or("?"), transport));
         return;
     }
     managed_.insert(key);
@@ -208,24 +192,19 @@ void Devices::readSerialNumber(DeviceKey key, smk::SpaceMouseModel model, SpaceM
     auto read = ++reads_;
     pending_[key] = read;
     std::optional<ControlPipe> pipe;
-    if (info.isUSB())
-        pipe = ControlPipe{info.locationID.value_or(0), interface.value_or(0)};
+    if (info.isUSB()) pipe = ControlPipe{info.locationID.value_or(0), interface.value_or(0)};
     HIDBackend* backend = backend_.get();
     std::weak_ptr<bool> alive = alive_;
     inBackground([=, this]() -> std::function<void()> {
         auto bytes = getFeature(*backend, key, reportID, 8, nullptr);
-        if (!bytes && pipe)
-            bytes = getFeatureOverControlPipe(*backend, *pipe, reportID, 8);
+        if (!bytes && pipe) bytes = getFeatureOverControlPipe(*backend, *pipe, reportID, 8);
         std::optional<std::string> serial;
-        if (bytes)
-            serial = smk::SpaceMouseReport::serialNumber(*bytes);
+        if (bytes) serial = smk::SpaceMouseReport::serialNumber(*bytes);
         return [=, this]() mutable {
-            if (alive.expired())
-                return;
+            if (alive.expired()) return;
             auto it = pending_.find(key);
             // The device vanished meanwhile (and perhaps another took its key).
-            if (it == pending_.end() || it->second != read)
-                return;
+            if (it == pending_.end() || it->second != read) return;
             pending_.erase(it);
             info.serialNumber = serial;
             registerDevice(key, model, std::move(info), interface);
@@ -235,11 +214,9 @@ void Devices::readSerialNumber(DeviceKey key, smk::SpaceMouseModel model, SpaceM
 
 void Devices::registerDevice(DeviceKey key, const smk::SpaceMouseModel& model,
                              SpaceMouseDevice info, std::optional<std::int64_t> interface) {
-    if (entries_.count(key))
-        return;
+    if (entries_.count(key)) return;
     std::optional<std::int64_t> slot;
-    if (info.productID == smk::SpaceMouseModel::universalReceiverProductID)
-        slot = interface;
+    if (info.productID == smk::SpaceMouseModel::universalReceiverProductID) slot = interface;
     info.id = identity(info, slot);
     std::string id = info.id;
     std::string transport = info.transport;
@@ -248,10 +225,9 @@ void Devices::registerDevice(DeviceKey key, const smk::SpaceMouseModel& model,
     log("device appeared: " + model.description() + " " + id + " (" + transport + ")");
     if (withoutSerial)
         if (auto reportID = model.serialFeatureReportID())
-            log("no serial number from feature report " + std::to_string(*reportID) + " of " +
-                id + ": told apart by its port only");
-    if (wanted_)
-        open(key);
+            log("no serial number from feature report " + std::to_string(*reportID) + " of " + id +
+                ": told apart by its port only");
+    if (wanted_) open(key);
     onChange();
 }
 
@@ -259,12 +235,10 @@ void Devices::vanished(DeviceKey key) {
     managed_.erase(key);
     pending_.erase(key);
     auto it = entries_.find(key);
-    if (it == entries_.end())
-        return;
+    if (it == entries_.end()) return;
     close(key);
     it = entries_.find(key);
-    if (it == entries_.end())
-        return;
+    if (it == entries_.end()) return;
     std::string line = "device gone: " + it->second.info.name + " " + it->second.info.id;
     entries_.erase(it);
     log(line);
@@ -273,8 +247,7 @@ void Devices::vanished(DeviceKey key) {
 
 void Devices::open(DeviceKey key) {
     auto it = entries_.find(key);
-    if (it == entries_.end() || it->second.device)
-        return;
+    if (it == entries_.end() || it->second.device) return;
     int attempt = it->second.attempt;
     auto handle = backend_->makeHandle(key);
     if (!handle) {
@@ -283,7 +256,8 @@ void Devices::open(DeviceKey key) {
     }
     std::size_t size = minimumInputBuffer;
     if (auto max = integerProperty(handle->property(property::maxInputReportSize)))
-        size = std::max<std::size_t>(size, static_cast<std::size_t>(std::max<std::int64_t>(*max, 0)));
+        size =
+            std::max<std::size_t>(size, static_cast<std::size_t>(std::max<std::int64_t>(*max, 0)));
 
     const std::string id = it->second.info.id;
     std::weak_ptr<bool> alive = alive_;
@@ -294,27 +268,22 @@ void Devices::open(DeviceKey key) {
                 onReport(id, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
         },
         [this, alive, id](const smk::SpaceMouseAxes& axes) {
-            if (!alive.expired() && isEnabled(id))
-                onAxes(id, axes);
+            if (!alive.expired() && isEnabled(id)) onAxes(id, axes);
         },
         [this, alive, id](smk::SpaceMouseButtons buttons) {
-            if (!alive.expired() && isEnabled(id))
-                onButtons(id, buttons);
+            if (!alive.expired() && isEnabled(id)) onButtons(id, buttons);
         },
         [this, alive, key](int percent, bool charging) {
-            if (!alive.expired())
-                battery(key, percent, charging);
+            if (!alive.expired()) battery(key, percent, charging);
         },
         [this, alive, id](const smk::SpaceMouseAxes& rest) {
-            if (!alive.expired())
-                log(id + ": the cap rests at " + rest.description());
+            if (!alive.expired()) log(id + ": the cap rests at " + rest.description());
         },
         [this] { return loop_.now(); });
     std::weak_ptr<Reports> decoder = reports;
     handle->setInputHandler(reports->buffer(), reports->size(),
                             [decoder](const std::uint8_t* bytes, std::size_t length) {
-                                if (auto reports = decoder.lock())
-                                    reports->ingest({bytes, length});
+                                if (auto reports = decoder.lock()) reports->ingest({bytes, length});
                             });
 
     HIDResult result = handle->open(true);
@@ -336,16 +305,14 @@ void Devices::open(DeviceKey key) {
     }
     cancel(handle, reports);
     handle->activate();
-    std::string state = result == exclusiveAccess ? "busy"
-                                                  : fmt::format("open failed (0x{:08X})", result);
+    std::string state =
+        result == exclusiveAccess ? "busy" : fmt::format("open failed (0x{:08X})", result);
     entry.info.state = state;
-    if (attempt == 0)
-        log("seize " + id + ": " + state);
+    if (attempt == 0) log("seize " + id + ": " + state);
     if (result == exclusiveAccess && attempt < busyRetries) {
         entry.attempt += 1;
         loop_.after(busyRetryDelay, [this, alive, key] {
-            if (!alive.expired() && wanted_)
-                open(key);
+            if (!alive.expired() && wanted_) open(key);
         });
     } else {
         onChange();
@@ -354,8 +321,7 @@ void Devices::open(DeviceKey key) {
 
 void Devices::close(DeviceKey key) {
     auto it = entries_.find(key);
-    if (it == entries_.end() || !it->second.device || !it->second.reports)
-        return;
+    if (it == entries_.end() || !it->second.device || !it->second.reports) return;
     auto& entry = it->second;
     auto device = std::move(entry.device);
     auto reports = std::move(entry.reports);
@@ -377,11 +343,9 @@ void Devices::cancel(const std::shared_ptr<HIDHandle>& device, std::shared_ptr<R
 
 void Devices::battery(DeviceKey key, int percent, bool charging) {
     auto it = entries_.find(key);
-    if (it == entries_.end())
-        return;
+    if (it == entries_.end()) return;
     auto& info = it->second.info;
-    if (info.battery == percent && info.charging == charging)
-        return;
+    if (info.battery == percent && info.charging == charging) return;
     info.battery = percent;
     info.charging = charging;
     onChange();
@@ -389,8 +353,7 @@ void Devices::battery(DeviceKey key, int percent, bool charging) {
 
 std::optional<std::string> Devices::setLED(bool on, const std::string& id) {
     auto found = lookup(id);
-    if (!found)
-        return "no such device";
+    if (!found) return "no such device";
     auto [key, entry] = *found;
     if (entry->model.statusLEDNeedsCable() && entry->info.isBluetooth())
         return "the LED lights only on the USB cable";
@@ -400,16 +363,13 @@ std::optional<std::string> Devices::setLED(bool on, const std::string& id) {
         result = entry->device->setOutputReport(4, output, sizeof output);
     } else {
         auto handle = backend_->makeHandle(key);
-        if (!handle || handle->open(true) != hidSuccess)
-            return "device busy";
+        if (!handle || handle->open(true) != hidSuccess) return "device busy";
         result = handle->setOutputReport(4, output, sizeof output);
         handle->close();
     }
-    if (result != hidSuccess)
-        return fmt::format("LED not switched (0x{:08X})", result);
+    if (result != hidSuccess) return fmt::format("LED not switched (0x{:08X})", result);
     auto it = entries_.find(key);
-    if (it != entries_.end())
-        it->second.info.led = on;
+    if (it != entries_.end()) it->second.info.led = on;
     onChange();
     return std::nullopt;
 }

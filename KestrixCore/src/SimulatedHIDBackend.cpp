@@ -1,7 +1,6 @@
 #include "KestrixCore/SimulatedHIDBackend.h"
 
 #include "DescriptorFacts.h"
-
 #include "KestrixProtocol/MainLoop.h"
 
 #include <algorithm>
@@ -49,16 +48,11 @@ std::map<std::string, PropertyValue> ownProperties(const SimulatedDevice& spec) 
     std::map<std::string, PropertyValue> own;
     own[property::vendorID] = spec.vendorID;
     own[property::productID] = spec.productID;
-    if (spec.product)
-        own[property::product] = *spec.product;
-    if (spec.transport)
-        own[property::transport] = *spec.transport;
-    if (spec.serialNumber)
-        own[property::serialNumber] = *spec.serialNumber;
-    if (spec.bluetoothAddress)
-        own[property::deviceAddress] = *spec.bluetoothAddress;
-    if (spec.locationID)
-        own[property::locationID] = *spec.locationID;
+    if (spec.product) own[property::product] = *spec.product;
+    if (spec.transport) own[property::transport] = *spec.transport;
+    if (spec.serialNumber) own[property::serialNumber] = *spec.serialNumber;
+    if (spec.bluetoothAddress) own[property::deviceAddress] = *spec.bluetoothAddress;
+    if (spec.locationID) own[property::locationID] = *spec.locationID;
     if (spec.reportDescriptor) {
         addDescriptorFacts(*spec.reportDescriptor, own);
         own[property::reportDescriptor] = *spec.reportDescriptor;
@@ -69,8 +63,7 @@ std::map<std::string, PropertyValue> ownProperties(const SimulatedDevice& spec) 
 std::optional<PropertyValue> find(const std::map<std::string, PropertyValue>& map,
                                   const std::string& name) {
     auto it = map.find(name);
-    if (it == map.end())
-        return std::nullopt;
+    if (it == map.end()) return std::nullopt;
     return it->second;
 }
 
@@ -79,7 +72,9 @@ class SimulatedHandle final : public HIDHandle,
 public:
     SimulatedHandle(std::shared_ptr<State> state, DeviceKey key,
                     std::map<std::string, PropertyValue> own)
-        : state_(std::move(state)), key_(key), own_(std::move(own)) {}
+        : state_(std::move(state))
+        , key_(key)
+        , own_(std::move(own)) {}
     ~SimulatedHandle() override { close(); }
 
     std::optional<PropertyValue> property(const std::string& name) const override {
@@ -95,17 +90,13 @@ public:
     HIDResult open(bool seize) override {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key_);
-        if (it == state_->devices.end() || !it->second.attached)
-            return ENODEV;
+        if (it == state_->devices.end() || !it->second.attached) return ENODEV;
         auto& device = it->second;
         device.opens[seize ? 1 : 0] += 1;
         epoch_ = device.epoch;
-        if (open_)
-            return hidSuccess;
-        if (device.spec.openError != hidSuccess)
-            return device.spec.openError;
-        if (seize && (device.spec.busy || device.seized))
-            return exclusiveAccess;
+        if (open_) return hidSuccess;
+        if (device.spec.openError != hidSuccess) return device.spec.openError;
+        if (seize && (device.spec.busy || device.seized)) return exclusiveAccess;
         open_ = true;
         seized_ = seize;
         device.seized = device.seized || seize;
@@ -116,27 +107,23 @@ public:
     void activate() override {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key_);
-        if (!open_ || !handler_ || active_ || it == state_->devices.end())
-            return;
+        if (!open_ || !handler_ || active_ || it == state_->devices.end()) return;
         active_ = true;
         it->second.active.push_back(weak_from_this());
     }
 
     void close() override {
         std::lock_guard lock(state_->mutex);
-        if (!open_)
-            return;
+        if (!open_) return;
         open_ = false;
         active_ = false;
         auto it = state_->devices.find(key_);
-        if (it == state_->devices.end())
-            return;
+        if (it == state_->devices.end()) return;
         auto& device = it->second;
         if (device.epoch != epoch_)
             return; // opened before the device was plugged in again: nothing of it counts now
         device.openHandles -= 1;
-        if (seized_)
-            device.seized = false;
+        if (seized_) device.seized = false;
         std::erase_if(device.active, [this](const std::weak_ptr<SimulatedHandle>& weak) {
             auto handle = weak.lock();
             return !handle || handle.get() == this;
@@ -150,13 +137,11 @@ public:
         std::unique_lock lock(state_->mutex);
         state_->released.wait(lock, [&] { return !state_->holding; });
         auto it = state_->devices.find(key_);
-        if (!open_ || it == state_->devices.end() || !live(it->second))
-            return ENODEV;
+        if (!open_ || it == state_->devices.end() || !live(it->second)) return ENODEV;
         auto& device = it->second;
         device.featureReads.push_back({reportID, length, seized_});
         auto report = device.spec.featureReports.find(reportID);
-        if (device.spec.hidFeatureFails || report == device.spec.featureReports.end())
-            return EPIPE;
+        if (device.spec.hidFeatureFails || report == device.spec.featureReports.end()) return EPIPE;
         length = std::min(length, report->second.size());
         std::copy_n(report->second.begin(), length, buffer);
         return hidSuccess;
@@ -166,18 +151,15 @@ public:
                               std::size_t length) override {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key_);
-        if (!open_ || it == state_->devices.end() || !live(it->second))
-            return ENODEV;
-        if (it->second.spec.outputError != hidSuccess)
-            return it->second.spec.outputError;
+        if (!open_ || it == state_->devices.end() || !live(it->second)) return ENODEV;
+        if (it->second.spec.outputError != hidSuccess) return it->second.spec.outputError;
         it->second.outputs.emplace_back(bytes, bytes + length);
         return hidSuccess;
     }
 
     // Called on the loop without the state lock held.
     void deliver(const std::vector<std::uint8_t>& bytes) {
-        if (!handler_ || !buffer_)
-            return;
+        if (!handler_ || !buffer_) return;
         std::size_t n = std::min(bytes.size(), size_);
         std::copy_n(bytes.begin(), n, buffer_);
         handler_(buffer_, n);
@@ -208,12 +190,12 @@ private:
 } // namespace
 
 SimulatedHIDBackend::SimulatedHIDBackend(MainLoop& loop, std::vector<SimulatedDevice> devices)
-    : loop_(loop), state_(std::make_shared<State>()) {
+    : loop_(loop)
+    , state_(std::make_shared<State>()) {
     for (auto& spec : devices) {
         State::Device device;
         device.own = ownProperties(spec);
-        if (spec.interface)
-            device.searched[property::interfaceNumber] = *spec.interface;
+        if (spec.interface) device.searched[property::interfaceNumber] = *spec.interface;
         device.spec = std::move(spec);
         state_->devices[state_->nextKey++] = std::move(device);
     }
@@ -227,8 +209,7 @@ SimulatedHIDBackend::~SimulatedHIDBackend() {
 }
 
 void SimulatedHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
-    if (running_)
-        return;
+    if (running_) return;
     running_ = true;
     appeared_ = std::move(appeared);
     vanished_ = std::move(vanished);
@@ -243,13 +224,11 @@ void SimulatedHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
     for (const auto& [key, spec] : specs) {
         DeviceKey k = key;
         loop_.after(std::max(0.0, spec.appearAt), [this, weak, k] {
-            if (auto state = weak.lock(); state && state->alive)
-                attach(k);
+            if (auto state = weak.lock(); state && state->alive) attach(k);
         });
         if (spec.vanishAt)
             loop_.after(std::max(0.0, *spec.vanishAt), [this, weak, k] {
-                if (auto state = weak.lock(); state && state->alive)
-                    detach(k);
+                if (auto state = weak.lock(); state && state->alive) detach(k);
             });
         for (const auto& report : spec.reports)
             schedule(key, report, 0);
@@ -258,27 +237,26 @@ void SimulatedHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
 
 void SimulatedHIDBackend::schedule(DeviceKey key, const SimulatedReport& report,
                                    std::int64_t index) {
-    if (index >= report.count)
-        return;
+    if (index >= report.count) return;
     double due = state_->startTime + report.at + static_cast<double>(index) * report.every;
     std::weak_ptr<State> weak = state_;
     loop_.after(std::max(0.0, due - loop_.now()), [this, weak, key, report, index] {
         auto state = weak.lock();
-        if (!state || !state->alive)
-            return;
+        if (!state || !state->alive) return;
         send(key, report.bytes);
         schedule(key, report, index + 1);
     });
 }
 
-void SimulatedHIDBackend::stop() { running_ = false; }
+void SimulatedHIDBackend::stop() {
+    running_ = false;
+}
 
 void SimulatedHIDBackend::attach(DeviceKey key) {
     {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key);
-        if (it == state_->devices.end() || it->second.attached)
-            return;
+        if (it == state_->devices.end() || it->second.attached) return;
         const auto& descriptor = it->second.spec.reportDescriptor;
         // The matching a platform does: SpaceMouse vendors, multi-axis controllers only.
         if (!isSpaceMouseVendor(it->second.spec.vendorID) ||
@@ -289,21 +267,18 @@ void SimulatedHIDBackend::attach(DeviceKey key) {
         it->second.openHandles = 0;
         it->second.seized = false;
     }
-    if (running_)
-        appeared_(key);
+    if (running_) appeared_(key);
 }
 
 void SimulatedHIDBackend::detach(DeviceKey key) {
     {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key);
-        if (it == state_->devices.end() || !it->second.attached)
-            return;
+        if (it == state_->devices.end() || !it->second.attached) return;
         it->second.attached = false;
         it->second.active.clear();
     }
-    if (running_)
-        vanished_(key);
+    if (running_) vanished_(key);
 }
 
 DeviceKey SimulatedHIDBackend::add(SimulatedDevice spec) {
@@ -313,8 +288,7 @@ DeviceKey SimulatedHIDBackend::add(SimulatedDevice spec) {
         key = state_->nextKey++;
         State::Device device;
         device.own = ownProperties(spec);
-        if (spec.interface)
-            device.searched[property::interfaceNumber] = *spec.interface;
+        if (spec.interface) device.searched[property::interfaceNumber] = *spec.interface;
         device.spec = std::move(spec);
         state_->devices[key] = std::move(device);
     }
@@ -322,9 +296,13 @@ DeviceKey SimulatedHIDBackend::add(SimulatedDevice spec) {
     return key;
 }
 
-void SimulatedHIDBackend::remove(DeviceKey key) { detach(key); }
+void SimulatedHIDBackend::remove(DeviceKey key) {
+    detach(key);
+}
 
-void SimulatedHIDBackend::reattach(DeviceKey key) { attach(key); }
+void SimulatedHIDBackend::reattach(DeviceKey key) {
+    attach(key);
+}
 
 void SimulatedHIDBackend::setBusy(DeviceKey key, bool busy) {
     std::lock_guard lock(state_->mutex);
@@ -345,15 +323,13 @@ void SimulatedHIDBackend::send(DeviceKey key, const std::vector<std::uint8_t>& b
     {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key);
-        if (it == state_->devices.end() || !it->second.attached)
-            return;
+        if (it == state_->devices.end() || !it->second.attached) return;
         targets = it->second.active;
     }
     for (const auto& weak : targets) {
         auto handle = weak.lock();
         // An earlier delivery may have closed this handle.
-        if (!handle || !handle->isActive())
-            continue;
+        if (!handle || !handle->isActive()) continue;
         {
             std::lock_guard lock(state_->mutex);
             state_->devices[key].delivered += 1;
@@ -383,8 +359,7 @@ std::optional<PropertyValue> SimulatedHIDBackend::property(DeviceKey key,
                                                            const std::string& name) const {
     std::lock_guard lock(state_->mutex);
     auto it = state_->devices.find(key);
-    if (it == state_->devices.end() || !it->second.attached)
-        return std::nullopt;
+    if (it == state_->devices.end() || !it->second.attached) return std::nullopt;
     return find(it->second.own, name);
 }
 
@@ -392,16 +367,14 @@ std::optional<PropertyValue> SimulatedHIDBackend::searchProperty(DeviceKey key,
                                                                  const std::string& name) const {
     std::lock_guard lock(state_->mutex);
     auto it = state_->devices.find(key);
-    if (it == state_->devices.end() || !it->second.attached)
-        return std::nullopt;
+    if (it == state_->devices.end() || !it->second.attached) return std::nullopt;
     return find(it->second.searched, name);
 }
 
 std::shared_ptr<HIDHandle> SimulatedHIDBackend::makeHandle(DeviceKey key) {
     std::lock_guard lock(state_->mutex);
     auto it = state_->devices.find(key);
-    if (it == state_->devices.end() || !it->second.attached)
-        return nullptr;
+    if (it == state_->devices.end() || !it->second.attached) return nullptr;
     return std::make_shared<SimulatedHandle>(state_, key, it->second.own);
 }
 
@@ -417,8 +390,7 @@ SimulatedHIDBackend::getFeatureOverControlPipe(std::uint32_t location, std::uint
             spec.interface.value_or(0) != interface)
             continue;
         auto report = spec.featureReports.find(reportID);
-        if (report == spec.featureReports.end())
-            return std::nullopt;
+        if (report == spec.featureReports.end()) return std::nullopt;
         auto bytes = report->second;
         bytes.resize(std::min<std::size_t>(bytes.size(), size));
         return bytes;

@@ -1,5 +1,4 @@
 #include "DevicesTestFixtures.h"
-
 #include "KestrixCore/FeatureReports.h"
 
 using namespace kestrix;
@@ -73,8 +72,8 @@ TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReport) {
     EXPECT_EQ(answer.featureReports[0].bytes, serialReport());
     EXPECT_EQ(answer.featureReports[1].bytes, (std::vector<std::uint8_t>{9, 42}));
     EXPECT_EQ(sim->opens(1, false), 2);
-    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
-                                        {8, 8, false}, {9, 2, false}}));
+    EXPECT_EQ(sim->featureReads(1),
+              (std::vector<SimulatedHIDBackend::FeatureRead>{{8, 8, false}, {9, 2, false}}));
     EXPECT_EQ(answer.reportDescriptor, *withTwoFeatureReports(compact()).reportDescriptor);
     EXPECT_EQ(answer.properties.at("VendorID"), "9583");
     EXPECT_EQ(answer.properties.at("Product"), "SpaceMouse Compact");
@@ -122,8 +121,8 @@ TEST_F(DevicesDescribe, seizedDeviceIsReadOnItsOwnHandleBetweenOtherWork) {
     EXPECT_EQ(answers, 1);
     EXPECT_EQ(answer.featureReportsVia, "HID device");
     EXPECT_EQ(sim->opens(1, false), 0);
-    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
-                                        {8, 8, true}, {9, 2, true}}));
+    EXPECT_EQ(sim->featureReads(1),
+              (std::vector<SimulatedHIDBackend::FeatureRead>{{8, 8, true}, {9, 2, true}}));
     EXPECT_EQ(devices->backgroundWork(), 0u);
 }
 
@@ -157,8 +156,8 @@ TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndId) {
     make({device});
     ask("serial:ABC123");
     waitForAnswer();
-    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
-                                        {0, 2, false}, {5, 3, false}}));
+    EXPECT_EQ(sim->featureReads(1),
+              (std::vector<SimulatedHIDBackend::FeatureRead>{{0, 2, false}, {5, 3, false}}));
 }
 
 TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPaths) {
@@ -185,8 +184,8 @@ TEST(DevicesProperties, textRulesPerKindOfValue) {
     EXPECT_EQ(propertyText(PropertyValue{PropertyDescription{"(\n    {\n\tA = 1;\r\n    }\n)"}}),
               "( { A = 1; } )");
     // Next line, line separator and paragraph separator break lines too.
-    EXPECT_EQ(propertyText(PropertyValue{
-                  PropertyDescription{"a\xC2\x85 b\xE2\x80\xA8" "c\xE2\x80\xA9\v\fd"}}),
+    EXPECT_EQ(propertyText(PropertyValue{PropertyDescription{"a\xC2\x85 b\xE2\x80\xA8"
+                                                             "c\xE2\x80\xA9\v\fd"}}),
               "a b c d");
 }
 

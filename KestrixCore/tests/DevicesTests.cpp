@@ -43,8 +43,9 @@ TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModel) {
     EXPECT_EQ(device.hasLED, true);
     EXPECT_EQ(device.buttons, (smk::SpaceMouseButtons{smk::SpaceMouseButtons::left,
                                                       smk::SpaceMouseButtons::right}));
-    EXPECT_EQ(lines, std::vector<std::string>{
-                         "device appeared: SpaceMouse Compact (256F:C635, checked) serial:ABC123 (USB)"});
+    EXPECT_EQ(lines,
+              std::vector<std::string>{
+                  "device appeared: SpaceMouse Compact (256F:C635, checked) serial:ABC123 (USB)"});
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(sim->featureReads(1).size(), 0u);
 }
@@ -112,9 +113,9 @@ TEST_F(DevicesDiscovery, universalReceiverInterfacesDifferOnlyByTheirSlot) {
     make({receiver, second, other});
     // Neither the receiver nor vendor 046D has a serial report: registered at once.
     EXPECT_EQ(devices->backgroundWork(), 0u);
-    EXPECT_EQ(ids(), (std::vector<std::string>{"port:046d:c626@02100000",
-                                               "port:256f:c652@01230000/0",
-                                               "port:256f:c652@01230000/1"}));
+    EXPECT_EQ(ids(),
+              (std::vector<std::string>{"port:046d:c626@02100000", "port:256f:c652@01230000/0",
+                                        "port:256f:c652@01230000/1"}));
     EXPECT_EQ(count("no serial number"), 0);
     EXPECT_TRUE(sim->featureReads(1).empty());
 }
@@ -172,8 +173,8 @@ TEST_F(DevicesDiscovery, ignoredProductIsLoggedOnEveryAppearance) {
     sim->remove(1);
     sim->reattach(1);
     EXPECT_TRUE(ids().empty());
-    EXPECT_EQ(lines, (std::vector<std::string>{"ignored 256F:C650 ? (USB)",
-                                               "ignored 256F:C650 ? (USB)"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"ignored 256F:C650 ? (USB)", "ignored 256F:C650 ? (USB)"}));
 }
 
 TEST_F(DevicesDiscovery, removalReleasesAndForgetsTheDevice) {
@@ -312,7 +313,8 @@ TEST_F(DevicesLED, answersEachFailureWithItsText) {
     make({wirelessOverBluetooth("aa:bb:cc:dd:ee:ff"), busy, broken});
     settle();
     EXPECT_EQ(devices->setLED(true, "serial:NOPE"), "no such device");
-    EXPECT_EQ(devices->setLED(true, "bt:aa:bb:cc:dd:ee:ff"), "the LED lights only on the USB cable");
+    EXPECT_EQ(devices->setLED(true, "bt:aa:bb:cc:dd:ee:ff"),
+              "the LED lights only on the USB cable");
     EXPECT_EQ(sim->opens(1, true), 0);
     EXPECT_EQ(devices->setLED(true, "serial:BUSY1"), "device busy");
     EXPECT_EQ(devices->setLED(false, "serial:BROKEN1"), "LED not switched (0x00000005)");

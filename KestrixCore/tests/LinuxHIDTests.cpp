@@ -1,25 +1,20 @@
+#include "DevicesTestFixtures.h"
+#include "KestrixCore/Devices.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
 #include "LinuxHIDBackend.h"
 #include "SysfsHidraw.h"
 
-#include "DevicesTestFixtures.h"
-
-#include "KestrixCore/Devices.h"
-
-#include "KestrixProtocol/VirtualMainLoop.h"
-
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
+#include <mutex>
+#include <set>
 #include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <set>
 
 using namespace kestrix;
 using namespace kestrix::core;
@@ -45,18 +40,21 @@ struct FakeSysfs {
 
     // A HID device with one hidraw node (MAJOR 244) and one evdev node; returns the node's
     // path under class/hidraw.
-    std::string hid(const fs::path& parent, const std::string& hidName, const std::string& ueventHID,
-                    const std::vector<std::uint8_t>& descriptor, int minor, int eventNumber) {
+    std::string hid(const fs::path& parent, const std::string& hidName,
+                    const std::string& ueventHID, const std::vector<std::uint8_t>& descriptor,
+                    int minor, int eventNumber) {
         fs::path dir = parent / hidName;
         write(dir / "uevent", ueventHID);
         write(dir / "report_descriptor", std::string(descriptor.begin(), descriptor.end()));
         std::string node = "hidraw" + std::to_string(minor);
         fs::path raw = dir / "hidraw" / node;
-        write(raw / "uevent", "MAJOR=244\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" + node + "\n");
+        write(raw / "uevent",
+              "MAJOR=244\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" + node + "\n");
         write(raw / "dev", "244:" + std::to_string(minor) + "\n");
         std::string event = "event" + std::to_string(eventNumber);
         write(dir / "input" / ("input" + std::to_string(eventNumber)) / event / "uevent",
-              "MAJOR=13\nMINOR=" + std::to_string(64 + eventNumber) + "\nDEVNAME=input/" + event + "\n");
+              "MAJOR=13\nMINOR=" + std::to_string(64 + eventNumber) + "\nDEVNAME=input/" + event +
+                  "\n");
         fs::create_directories(root / "class" / "hidraw");
         fs::create_directories(root / "dev" / "char");
         fs::create_symlink(raw, root / "class" / "hidraw" / node);
@@ -134,8 +132,7 @@ struct FakeNodes {
             int pair[2];
             if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
                 return -1;
-            if (peers.count(path))
-                ::close(peers[path]);
+            if (peers.count(path)) ::close(peers[path]);
             peers[path] = pair[1];
             open.insert(pair[0]);
             pathOf[pair[0]] = path;
@@ -224,13 +221,13 @@ struct LinuxHID : ::testing::Test {
     std::string dev(const std::string& name) { return (sysfs.root / "devnodes" / name).string(); }
 };
 
-DeviceKey keyOf(int minor) { return makedev(244, static_cast<unsigned>(minor)); }
+DeviceKey keyOf(int minor) {
+    return makedev(244, static_cast<unsigned>(minor));
+}
 
-template <class T>
-T value(const std::optional<PropertyValue>& property) {
+template <class T> T value(const std::optional<PropertyValue>& property) {
     EXPECT_TRUE(property.has_value());
-    if (!property || !std::holds_alternative<T>(*property))
-        return T{};
+    if (!property || !std::holds_alternative<T>(*property)) return T{};
     return std::get<T>(*property);
 }
 
@@ -299,8 +296,8 @@ TEST_F(LinuxHID, onlySpaceMouseCandidatesAppearAndRemovalsNameTheirKey) {
                               "HID_ID=0003:0000046D:0000C31C\nHID_NAME=Keyboard\n",
                               {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0xC0}, 4, 20);
     auto stranger = sysfs.hid(sysfs.root / "devices/virtual/misc", "0003:1234:0001.0005",
-                              "HID_ID=0003:00001234:00000001\n", kestrix::core::testing::spaceMouseDescriptor(),
-                              6, 21);
+                              "HID_ID=0003:00001234:00000001\n",
+                              kestrix::core::testing::spaceMouseDescriptor(), 6, 21);
     auto b = backend({compact, keyboard, stranger});
     std::vector<DeviceKey> appeared, vanished;
     b->start([&](DeviceKey k) { appeared.push_back(k); },
@@ -333,10 +330,9 @@ TEST_F(LinuxHID, seizingGrabsTheEventNodesAndDeliversInputReports) {
     ASSERT_NE(handle, nullptr);
     std::vector<std::vector<std::uint8_t>> received;
     std::vector<std::uint8_t> buffer(64);
-    handle->setInputHandler(buffer.data(), buffer.size(),
-                            [&](const std::uint8_t* bytes, std::size_t n) {
-                                received.emplace_back(bytes, bytes + n);
-                            });
+    handle->setInputHandler(
+        buffer.data(), buffer.size(),
+        [&](const std::uint8_t* bytes, std::size_t n) { received.emplace_back(bytes, bytes + n); });
     ASSERT_EQ(handle->open(true), hidSuccess);
     handle->activate();
     EXPECT_EQ(nodes.calls, std::vector<std::string>{"grab " + dev("input/event13")});
@@ -392,7 +388,8 @@ TEST_F(LinuxHID, featureReportsAreReadWithTheBufferSize) {
     b->start([](DeviceKey) {}, [](DeviceKey) {});
     loop.runPending();
     nodes.features[8] = kestrix::core::testing::serialReport();
-    EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 8, 8, nullptr), kestrix::core::testing::serialReport());
+    EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 8, 8, nullptr),
+              kestrix::core::testing::serialReport());
     EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 9, 1, nullptr), std::nullopt);
     EXPECT_EQ(nodes.calls, (std::vector<std::string>{"feature 8 8", "feature 9 2"}));
     EXPECT_EQ(nodes.openCount(), 0u);

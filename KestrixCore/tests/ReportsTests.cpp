@@ -1,7 +1,6 @@
 #include "KestrixCore/Reports.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -15,25 +14,21 @@ namespace {
 struct Recorder {
     std::vector<std::string> calls;
     double now = 0.0;
-    Reports reports{64,
-                    smk::SpaceMouseModel::compact(),
-                    [this](std::span<const std::uint8_t> bytes) {
-                        calls.push_back("report " + std::to_string(bytes.size()));
-                    },
-                    [this](const SpaceMouseAxes& axes) {
-                        calls.push_back("axes " + axes.description());
-                    },
-                    [this](SpaceMouseButtons buttons) {
-                        calls.push_back("buttons " + std::to_string(buttons.rawValue));
-                    },
-                    [this](int percent, bool charging) {
-                        calls.push_back("battery " + std::to_string(percent) +
-                                        (charging ? " charging" : ""));
-                    },
-                    [this](const SpaceMouseAxes& rest) {
-                        calls.push_back("rest " + rest.description());
-                    },
-                    [this] { return now; }};
+    Reports reports{
+        64,
+        smk::SpaceMouseModel::compact(),
+        [this](std::span<const std::uint8_t> bytes) {
+            calls.push_back("report " + std::to_string(bytes.size()));
+        },
+        [this](const SpaceMouseAxes& axes) { calls.push_back("axes " + axes.description()); },
+        [this](SpaceMouseButtons buttons) {
+            calls.push_back("buttons " + std::to_string(buttons.rawValue));
+        },
+        [this](int percent, bool charging) {
+            calls.push_back("battery " + std::to_string(percent) + (charging ? " charging" : ""));
+        },
+        [this](const SpaceMouseAxes& rest) { calls.push_back("rest " + rest.description()); },
+        [this] { return now; }};
 
     void ingest(std::vector<std::uint8_t> bytes) { reports.ingest(bytes); }
 };
@@ -45,9 +40,9 @@ TEST(ReportsButtons, onlyChangesOfTheHeldButtonsAreReported) {
     r.ingest({3, 1});
     r.ingest({3, 3});
     r.ingest({3, 0});
-    EXPECT_EQ(r.calls, (std::vector<std::string>{"report 2", "report 2", "buttons 1", "report 2",
-                                                 "report 2", "buttons 3", "report 2",
-                                                 "buttons 0"}));
+    EXPECT_EQ(r.calls,
+              (std::vector<std::string>{"report 2", "report 2", "buttons 1", "report 2", "report 2",
+                                        "buttons 3", "report 2", "buttons 0"}));
 }
 
 TEST(ReportsBattery, everyReadingIsReported) {
@@ -55,9 +50,9 @@ TEST(ReportsBattery, everyReadingIsReported) {
     r.ingest({0x17, 80, 1});
     r.ingest({0x17, 80, 1});
     r.ingest({0x17, 100});
-    EXPECT_EQ(r.calls, (std::vector<std::string>{"report 3", "battery 80 charging", "report 3",
-                                                 "battery 80 charging", "report 2",
-                                                 "battery 100"}));
+    EXPECT_EQ(r.calls,
+              (std::vector<std::string>{"report 3", "battery 80 charging", "report 3",
+                                        "battery 80 charging", "report 2", "battery 100"}));
 }
 
 TEST(ReportsAxes, translationWaitsForTheRotationReport) {
@@ -77,8 +72,7 @@ TEST(ReportsAxes, aSixAxisTranslationReportCompletesASample) {
     r.ingest({1, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0});
     r.ingest({1, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 7, 0});
     EXPECT_EQ(r.calls, (std::vector<std::string>{"report 13", "axes x 1 y 2 z 3 rx 4 ry 5 rz 6",
-                                                 "report 13",
-                                                 "axes x 1 y 2 z 3 rx 4 ry 5 rz 7"}));
+                                                 "report 13", "axes x 1 y 2 z 3 rx 4 ry 5 rz 7"}));
 }
 
 TEST(ReportsAxes, otherAndEmptyReportsReachOnlyTheRawCallback) {

@@ -1,13 +1,11 @@
 #include "KestrixCore/Devices.h"
 #include "KestrixCore/SimulatedHIDBackend.h"
-
 #include "KestrixProtocol/VirtualMainLoop.h"
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace kestrix;
@@ -79,11 +77,13 @@ TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
               "devices[0] lacks vendorID or productID");
     EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": "x"}]})"),
               "devices[0].productID is not an integer");
-    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "reportDescriptor": [256]}]})"),
-              "devices[0].reportDescriptor holds a value that is not a byte");
-    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "featureReports": {"x8": []}}]})"),
-              "devices[0].featureReports has the report id \"x8\", which is not a number from 0 "
-              "to 255");
+    EXPECT_EQ(
+        errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "reportDescriptor": [256]}]})"),
+        "devices[0].reportDescriptor holds a value that is not a byte");
+    EXPECT_EQ(
+        errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "featureReports": {"x8": []}}]})"),
+        "devices[0].featureReports has the report id \"x8\", which is not a number from 0 "
+        "to 255");
     EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "reports": [{"at": 1}]}]})"),
               "devices[0].reports[0] has no bytes");
     EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "appearAt": -1}]})"),
@@ -141,8 +141,8 @@ TEST(SimulatedHIDFactory, anythingElseGivesTheLinuxBackend) {
 TEST(SimulatedHIDDevices, theExampleStreamsItsReportsToTheBroker) {
     VirtualMainLoop loop;
     auto parsed = parseSimulatedDevices(exampleFile);
-    auto backend = std::make_unique<SimulatedHIDBackend>(
-        loop, std::get<std::vector<SimulatedDevice>>(parsed));
+    auto backend =
+        std::make_unique<SimulatedHIDBackend>(loop, std::get<std::vector<SimulatedDevice>>(parsed));
     auto* sim = backend.get();
     Devices devices(loop, std::move(backend));
     int samples = 0;

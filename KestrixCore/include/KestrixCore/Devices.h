@@ -2,9 +2,7 @@
 
 #include "KestrixCore/HIDBackend.h"
 #include "KestrixCore/Reports.h"
-
 #include "KestrixProtocol/ProtocolRecords.h"
-
 #include "SpaceMouseKit/SpaceMouseModel.h"
 
 #include <cstdint>
@@ -99,9 +97,10 @@ public:
     static std::optional<std::vector<std::uint8_t>>
     getFeature(HIDBackend& backend, DeviceKey key, std::uint8_t reportID, std::size_t length,
                const std::shared_ptr<HIDHandle>& device);
-    static std::optional<std::vector<std::uint8_t>>
-    getFeatureOverControlPipe(HIDBackend& backend, ControlPipe pipe, std::uint8_t reportID,
-                              std::size_t length);
+    static std::optional<std::vector<std::uint8_t>> getFeatureOverControlPipe(HIDBackend& backend,
+                                                                              ControlPipe pipe,
+                                                                              std::uint8_t reportID,
+                                                                              std::size_t length);
 
     // Worker threads not yet finished and joined (serial-number reads, descriptions).
     std::size_t backgroundWork() const { return workers_.size(); }

@@ -77,7 +77,8 @@ public:
 
     // Reads a feature report: `buffer[0]` holds the report id; on success `length` is the
     // number of bytes read.
-    virtual HIDResult getFeature(std::uint8_t reportID, std::uint8_t* buffer, std::size_t& length) = 0;
+    virtual HIDResult getFeature(std::uint8_t reportID, std::uint8_t* buffer,
+                                 std::size_t& length) = 0;
     virtual HIDResult setOutputReport(std::uint8_t reportID, const std::uint8_t* bytes,
                                       std::size_t length) = 0;
 };
@@ -111,8 +112,8 @@ public:
     // One HID class GET_REPORT request for a feature report over the USB control pipe of the
     // device at `location`, interface `interface`, into a buffer of `size` bytes (1.0 s time-out).
     virtual std::optional<std::vector<std::uint8_t>>
-    getFeatureOverControlPipe(std::uint32_t location, std::uint16_t interface, std::uint8_t reportID,
-                              std::uint16_t size) = 0;
+    getFeatureOverControlPipe(std::uint32_t location, std::uint16_t interface,
+                              std::uint8_t reportID, std::uint16_t size) = 0;
 };
 
 // The backend the broker program uses: the simulated one when `kestrixDevicesEnv` (the value of

@@ -39,16 +39,18 @@ struct SimulatedDevice {
     std::vector<SimulatedReport> reports;
 
     // Faults for tests, not read from files.
-    bool hidFeatureFails = false;   // every feature read through a handle fails
-    bool controlPipeFails = false;  // every control-pipe read fails
-    HIDResult openError = hidSuccess; // every open fails with this code
+    bool hidFeatureFails = false;       // every feature read through a handle fails
+    bool controlPipeFails = false;      // every control-pipe read fails
+    HIDResult openError = hidSuccess;   // every open fails with this code
     HIDResult outputError = hidSuccess; // every output report fails with this code
 };
 
 // The devices of a KESTRIX_DEVICES file: {"devices": [{"vendorID": .., "productID": .., ...}]}.
 // Gives the devices, or one line that says what is wrong with the file.
-std::variant<std::vector<SimulatedDevice>, std::string> parseSimulatedDevices(const std::string& json);
-std::variant<std::vector<SimulatedDevice>, std::string> loadSimulatedDevices(const std::string& path);
+std::variant<std::vector<SimulatedDevice>, std::string>
+parseSimulatedDevices(const std::string& json);
+std::variant<std::vector<SimulatedDevice>, std::string>
+loadSimulatedDevices(const std::string& path);
 
 // Simulated HID hardware on the main loop's clock (virtual time in tests, real time in the
 // program). Devices appear and vanish at their times; input reports reach only handles that are
@@ -68,9 +70,10 @@ public:
     std::optional<PropertyValue> searchProperty(DeviceKey key,
                                                 const std::string& name) const override;
     std::shared_ptr<HIDHandle> makeHandle(DeviceKey key) override;
-    std::optional<std::vector<std::uint8_t>>
-    getFeatureOverControlPipe(std::uint32_t location, std::uint16_t interface,
-                              std::uint8_t reportID, std::uint16_t size) override;
+    std::optional<std::vector<std::uint8_t>> getFeatureOverControlPipe(std::uint32_t location,
+                                                                       std::uint16_t interface,
+                                                                       std::uint8_t reportID,
+                                                                       std::uint16_t size) override;
 
     // Driving the simulation from tests.
     DeviceKey add(SimulatedDevice device); // attaches it now (after start)
@@ -102,8 +105,8 @@ public:
     std::vector<std::vector<std::uint8_t>> outputReports(DeviceKey key) const;
     std::vector<FeatureRead> featureReads(DeviceKey key) const;
     std::vector<ControlRequest> controlRequests() const;
-    int opens(DeviceKey key, bool seize) const;  // open attempts so far
-    int openHandles(DeviceKey key) const;        // handles open now
+    int opens(DeviceKey key, bool seize) const; // open attempts so far
+    int openHandles(DeviceKey key) const;       // handles open now
     std::size_t deliveredReports(DeviceKey key) const;
 
     struct State;
