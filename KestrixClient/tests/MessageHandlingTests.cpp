@@ -339,6 +339,21 @@ TEST_F(Linked, stopClosesTheLinkAndDoesNotReconnect) {
     EXPECT_TRUE(recorder.events.empty());
 }
 
+TEST_F(Linked, messagesReadTogetherWithAStopAreDropped) {
+    // Both lines reach the client in one read; the owner stops on the first.
+    connection->onEvent = [this](const Event& event) {
+        recorder.events.push_back(event);
+        if (event == Event::holding(true)) connection->stop();
+    };
+    broker.send(holding(true));
+    broker.send(devices({device("serial:A")}));
+    ASSERT_TRUE(loop.runUntil([&] { return broker.peerClosed; }));
+    loop.runPending();
+    EXPECT_EQ(recorder.take(), (std::vector<Event>{Event::holding(true), Event::holding(false),
+                                                   Event::disconnected()}));
+    EXPECT_TRUE(connection->devices().empty());
+}
+
 TEST_F(Linked, describeWhileNotLinkedAnswersAtOnce) {
     connection->stop();
     std::vector<DeviceDescription> answers;
