@@ -4,6 +4,7 @@
 #include "KestrixClient/Launcher.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/LineConnection.h"
+#include "KestrixProtocol/MainLoop.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/ProtocolRecords.h"
 #include "SpaceMouseKit/SpaceMouseButtons.h"
