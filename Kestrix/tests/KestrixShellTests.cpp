@@ -1,4 +1,6 @@
 #include "AppDelegate.h"
+#include "KestrixProtocol/LineConnection.h"
+#include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "MenuBarIcon.h"
 #include "StatusMenu.h"
@@ -217,4 +219,41 @@ TEST(AppDelegate, aLostElectionEndsTheProgramBeforeAnyBroker) {
     EXPECT_FALSE(delegate.launch());
     EXPECT_EQ(terminated, 1);
     EXPECT_FALSE(delegate.broker());
+}
+
+TEST(AppDelegate, iconAndMenuFollowTheHolder) {
+    ensureApplication();
+    TempFolder t;
+    VirtualMainLoop loop;
+    UserDefaults settings(t.path + "/kestrix.json");
+    settings.set("showsMenuBarItem", true);
+    BrokerPlace place(t.path + "/home");
+    AppDelegate::Options options;
+    options.executable = "/opt/kestrix";
+    options.hasDisplay = true;
+    options.usesDevices = false;
+    options.terminate = [](int) {};
+    AppDelegate delegate(loop, place, settings, options);
+    ASSERT_TRUE(delegate.launch());
+    loop.runPending();
+    ASSERT_TRUE(delegate.statusItem());
+    EXPECT_TRUE(delegate.iconDimmed());
+
+    auto fd = UnixSocket::connect(place.socket().string());
+    ASSERT_TRUE(fd);
+    auto client = LineConnection<ClientMessage, BrokerMessage>::create(loop, *fd);
+    bool holding = false;
+    client->onMessage = [&](const BrokerMessage& m) {
+        if (auto* h = m.as<BrokerMessage::Holding>()) holding = h->holding;
+    };
+    client->start();
+    client->send(ClientMessage{Hello{2, 15, 77, "Vantor", Claim{{}, true, {}, {}}}});
+    loop.advance(0.3);
+    ASSERT_TRUE(loop.runUntil([&] { return holding; }));
+    EXPECT_FALSE(delegate.iconDimmed());
+    delegate.menuNeedsUpdate();
+    EXPECT_EQ(delegate.menu()->actions()[2]->text(), "In use by Vantor");
+
+    client.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return delegate.iconDimmed(); }));
 }
