@@ -257,3 +257,31 @@ TEST(KestrixProcess, aMenuBarItemWithoutADisplayIsExplainedInTheLog) {
         return contains(home.log(), "menu bar item not shown: no display (showsMenuBarItem)");
     }));
 }
+
+TEST(KestrixProcess, spacenavdStartingAndStoppingSwitchesDriverMode) {
+    Home home;
+    home.devices(
+        R"({"devices": [{"vendorID": 9583, "productID": 50741, "product": "SpaceMouse Compact",
+      "transport": "USB", "serialNumber": "ABC123", "locationID": 1, "interface": 0}]})");
+    ::mkdir((home.path + "/run").c_str(), 0700);
+    proc::Broker broker(home);
+    ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
+    VirtualMainLoop loop;
+    auto client = connect(loop, home);
+    client->send(ClientMessage{hello("Listener", std::nullopt)});
+    auto lastState = [&]() -> std::string {
+        auto lists = client->all<Devices>();
+        if (lists.empty() || lists.back().devices.empty()) return "";
+        return lists.back().devices.front().state;
+    };
+    ASSERT_TRUE(loop.runUntil([&] { return lastState() == "closed"; }));
+
+    // This test process stands in for the daemon: a pid file naming a live process.
+    std::ofstream(home.path + "/run/spnavd.pid") << ::getpid() << "\n";
+    ASSERT_TRUE(loop.runUntil([&] { return lastState() == "driver"; }));
+    EXPECT_TRUE(contains(home.log(), "spacenavd runs: through the driver"));
+
+    ::unlink((home.path + "/run/spnavd.pid").c_str());
+    ASSERT_TRUE(loop.runUntil([&] { return lastState() == "closed"; }));
+    EXPECT_TRUE(contains(home.log(), "spacenavd gone: seizing again"));
+}

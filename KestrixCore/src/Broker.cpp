@@ -131,13 +131,16 @@ void Broker::start(int lockFile) {
 
     BrokerDevices& devices = *parts_.devices;
     devices.onAxes = [this](const std::string& id, const smk::SpaceMouseAxes& axes) {
-        if (holderClient()) send(*holder_, BrokerMessage{BrokerMessage::Axes{id, axes}});
+        if (Client* holder = holderClient())
+            holder->connection->send(BrokerMessage{BrokerMessage::Axes{id, axes}});
     };
     devices.onButtons = [this](const std::string& id, smk::SpaceMouseButtons held) {
         toHolder(BrokerMessage{BrokerMessage::Buttons{id, held}});
     };
     devices.onReport = [this](const std::string& id, const std::vector<std::uint8_t>& bytes) {
-        if (holderWantsReports()) send(*holder_, BrokerMessage{BrokerMessage::Report{id, bytes}});
+        Client* holder = holderClient();
+        if (holder && holder->claimant && holder->claimant->claim.raw.value_or(false))
+            holder->connection->send(BrokerMessage{BrokerMessage::Report{id, bytes}});
     };
     devices.wantsReports = [this] { return holderWantsReports(); };
     devices.onChange = [this] { devicesChanged(); };

@@ -3,6 +3,7 @@
 // every 5 s turns a daemon that never starts answering, or a registration that keeps failing,
 // into a driver problem shown on every listed device.
 #include "KestrixCore/Broker.h"
+#include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/MainLoop.h"
 
 namespace kestrix::core {
@@ -91,8 +92,9 @@ std::optional<SpaceMouseDevice> Broker::driverDevice() const {
 // The driver's events carry no device identity: they belong to the first enabled device.
 void Broker::driverAxes(const smk::SpaceMouseAxes& axes) {
     auto device = driverDevice();
-    if (device && holderClient())
-        send(*holder_, BrokerMessage{BrokerMessage::Axes{device->id, axes}});
+    Client* holder = holderClient();
+    if (device && holder)
+        holder->connection->send(BrokerMessage{BrokerMessage::Axes{device->id, axes}});
 }
 
 void Broker::driverButtons(std::uint32_t bits) {
