@@ -21,15 +21,33 @@
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
+const char* variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// Whether a GUI application can start here. Qt ends the process when its display cannot be
+// reached, so a stale DISPLAY (a closed forwarded session, say) must not get that far: the broker
+// then runs without its icon instead.
 bool hasDisplay() {
-    auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && *value;
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+    if (variable("QT_QPA_PLATFORM")) return true;
+    if (const char* wayland = variable("WAYLAND_DISPLAY")) {
+        std::string path = wayland;
+        if (path.front() != '/' && variable("XDG_RUNTIME_DIR"))
+            path = std::string(variable("XDG_RUNTIME_DIR")) + "/" + path;
+        if (::access(path.c_str(), F_OK) == 0) return true;
+    }
+    if (const char* x11 = variable("DISPLAY")) {
+        xcb_connection_t* connection = xcb_connect(x11, nullptr);
+        bool reached = connection && !xcb_connection_has_error(connection);
+        if (connection) xcb_disconnect(connection);
+        return reached;
+    }
+    return false;
 }
 
 std::int64_t versionToRun() {

@@ -285,3 +285,15 @@ TEST(KestrixProcess, spacenavdStartingAndStoppingSwitchesDriverMode) {
     ASSERT_TRUE(loop.runUntil([&] { return lastState() == "closed"; }));
     EXPECT_TRUE(contains(home.log(), "spacenavd gone: seizing again"));
 }
+
+TEST(KestrixProcess, anUnreachableDisplayMeansNoIconButTheBrokerRuns) {
+    Home home;
+    home.devices(R"({"devices": []})");
+    std::ofstream(home.path + "/config/kestrix.json") << R"({"showsMenuBarItem": true})";
+    proc::Broker broker(home, {{"DISPLAY", ":4093"}});
+    ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
+    ASSERT_TRUE(waitInFolder(home.path + "/home", [&] {
+        return contains(home.log(), "menu bar item not shown: no display (showsMenuBarItem)");
+    }));
+    EXPECT_FALSE(broker.waitExit(0.1));
+}

@@ -3,6 +3,7 @@
 #include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "MenuBarIcon.h"
+#include "Permission.h"
 #include "StatusMenu.h"
 
 #include <QAction>
@@ -13,6 +14,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kestrix;
 using Item = StatusMenuItem;
@@ -256,4 +259,18 @@ TEST(AppDelegate, iconAndMenuFollowTheHolder) {
 
     client.reset();
     ASSERT_TRUE(loop.runUntil([&] { return delegate.iconDimmed(); }));
+}
+
+TEST(Permission, hidrawAccessIsUndeterminedWithoutNodes) {
+    TempFolder t;
+    EXPECT_EQ(hidrawAccess(t.path), "not determined");
+    EXPECT_EQ(hidrawAccess(t.path + "/missing"), "not determined");
+    std::ofstream(t.path + "/hidraw0") << "";
+    ::chmod((t.path + "/hidraw0").c_str(), 0600);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(hidrawAccess(t.path), "granted");
+    } else {
+        ::chmod((t.path + "/hidraw0").c_str(), 0);
+        EXPECT_EQ(hidrawAccess(t.path), "denied");
+    }
 }
