@@ -150,7 +150,9 @@ void UserDefaults::reload() {
 }
 
 std::optional<nlohmann::json> UserDefaults::value(const std::string& key) {
-    refreshIfChanged();
+    // While the folder is watched, outside changes arrive through the watch; reads (some happen
+    // for every device report) then cost no file-system call.
+    if (!watch_ || !loaded_) refreshIfChanged();
     auto it = values_.find(key);
     if (it == values_.end()) return std::nullopt;
     return *it;

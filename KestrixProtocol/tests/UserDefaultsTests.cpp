@@ -223,3 +223,17 @@ TEST(UserDefaults, watchTellsObserversAboutAnOutsideChangeWithoutARead) {
     EXPECT_EQ(told, std::vector<std::string>{"showsMenuBarItem"});
     EXPECT_EQ(d.get<bool>("showsMenuBarItem"), true);
 }
+
+TEST(UserDefaults, whileWatchedReadsSeeOutsideChangesOnceTheLoopHasRun) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    kestrix::VirtualMainLoop loop;
+    UserDefaults d(path);
+    ASSERT_TRUE(d.watch(loop));
+    EXPECT_FALSE(d.get<bool>("flag"));
+    writeFile(path, R"({"flag": true})");
+    ASSERT_TRUE(loop.runUntil([&] { return d.get<bool>("flag") == true; }));
+    // Own writes are seen at once.
+    d.set("flag", false);
+    EXPECT_EQ(d.get<bool>("flag"), false);
+}

@@ -18,8 +18,9 @@ class Watch;
 // A program's user defaults: one JSON object in one file, key to value (strings, numbers,
 // booleans, lists and objects). Every change is written at once and atomically (a complete new
 // file replaces the old one). Another process may change the file at any time: reads notice it
-// (the file's identity and time stamp are checked on every read), and with watch() an inotify watch
-// on the folder picks the change up as it happens and tells the observers.
+// (the file's identity and time stamp are checked on every read), or, once watch() has set up an
+// inotify watch on the folder, the loop picks the change up as it happens and tells the observers
+// (reads then cost no file-system call).
 //
 // A file that is not a JSON object is never overwritten silently: the first write moves it aside
 // to "<file>.bad" and says so through `log`.
