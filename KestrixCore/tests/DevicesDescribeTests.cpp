@@ -137,6 +137,18 @@ TEST_F(DevicesDescribe, releaseDuringTheReadsStillAnswersOnce) {
     EXPECT_EQ(answer.featureReports[0].error, "GET failed");
 }
 
+TEST_F(DevicesDescribe, answersOnceEvenWhenTheLayerIsGoneBeforeTheReadsReturn) {
+    make({withTwoFeatureReports(compact())});
+    sim->holdFeatureReads();
+    ask("serial:ABC123");
+    sim->releaseFeatureReads();
+    devices.reset(); // joins the reading thread
+    sim = nullptr;   // went with the layer
+    loop.runPending();
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(answer.featureReports.size(), 2u);
+}
+
 TEST_F(DevicesDescribe, descriptorWithoutFeatureReportsGivesNoRowsAndNoPath) {
     auto device = compact();
     device.reportDescriptor = std::vector<std::uint8_t>{0x05, 0x01, 0x09, 0x08, 0xA1, 0x01, 0xC0};

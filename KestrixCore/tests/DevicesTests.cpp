@@ -288,6 +288,18 @@ TEST_F(DevicesSeizing, otherOpenFailuresShowTheCodeAndAreNotRetried) {
     EXPECT_EQ(lines.back(), "seize serial:ABC123: open failed (0x0000000D)");
 }
 
+TEST_F(DevicesSeizing, aDeviceWithoutHandleIsNotReachableSilently) {
+    make({compact()});
+    sim->stop(); // the platform no longer reports removals: the entry outlives the device
+    sim->remove(1);
+    lines.clear();
+    changes = 0;
+    devices->want(true);
+    EXPECT_EQ(only().state, "not reachable");
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(changes, 0);
+}
+
 TEST_F(DevicesSeizing, deviceThatAppearsWhileWantedIsSeized) {
     make();
     devices->want(true);
