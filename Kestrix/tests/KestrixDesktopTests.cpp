@@ -112,7 +112,10 @@ TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {
 
     desktop.activate(modeller);
     ASSERT_TRUE(loop.runUntil([&] { return holding; }));
-    EXPECT_NE(home.log().find("holder: Modeller plug-in (front: Modeller)"), std::string::npos);
+    // The broker tells the client before it writes its log line.
+    EXPECT_TRUE(waitInFolder(home.path + "/home", [&] {
+        return home.log().find("holder: Modeller plug-in (front: Modeller)") != std::string::npos;
+    }));
 
     desktop.activate(editor);
     ASSERT_TRUE(loop.runUntil([&] { return !holding; }));
