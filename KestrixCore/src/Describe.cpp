@@ -33,7 +33,7 @@ void Devices::describe(const std::string& id, std::function<void(DeviceDescripti
     DeviceKey key = found->first;
     const Entry* entry = found->second;
     if (!backend_->exists(key)) {
-        description.error = "not in the IORegistry";
+        description.error = "not in sysfs";
         completion(std::move(description));
         return;
     }

@@ -56,7 +56,7 @@ TEST_F(DevicesDescribe, deviceGoneFromThePlatformAnswersAtOnce) {
     sim->remove(1);
     ask("serial:ABC123");
     EXPECT_EQ(answers, 1);
-    EXPECT_EQ(answer.error, "not in the IORegistry");
+    EXPECT_EQ(answer.error, "not in sysfs");
     EXPECT_TRUE(answer.properties.empty());
 }
 
