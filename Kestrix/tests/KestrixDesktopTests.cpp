@@ -1,87 +1,14 @@
 // A real `kestrix` on a real X server: the app in front decides who holds the device.
 #include "ProcessSupport.h"
 
-#include <xcb/xcb.h>
-#include <xcb/xcb_ewmh.h>
+#include "X11TestDesktop.h"
 
 using namespace proc;
 
 namespace {
 
-// A private X server; the display number is chosen by the server.
-class Xvfb {
-public:
-    Xvfb() {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            std::string fd = std::to_string(fds[1]);
-            int devnull = ::open("/dev/null", O_WRONLY);
-            ::dup2(devnull, 2);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                     "640x480x24", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        std::string number;
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n')
-            number.push_back(c);
-        ::close(fds[0]);
-        if (!number.empty()) display_ = ":" + number;
-    }
-    ~Xvfb() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
-// Plays the window manager: windows with a pid and a class, and the active-window property.
-class Desktop {
-public:
-    explicit Desktop(const std::string& display) {
-        connection_ = xcb_connect(display.c_str(), nullptr);
-        auto cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
-        xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
-        root_ = ewmh_.screens[0]->root;
-    }
-    ~Desktop() {
-        xcb_ewmh_connection_wipe(&ewmh_);
-        xcb_disconnect(connection_);
-    }
-    xcb_window_t window(uint32_t pid, const std::string& cls) {
-        xcb_window_t w = xcb_generate_id(connection_);
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, w, root_, 0, 0, 10, 10, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_ewmh_set_wm_pid(&ewmh_, w, pid);
-        std::string value = "instance";
-        value.push_back('\0');
-        value += cls;
-        value.push_back('\0');
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS,
-                            XCB_ATOM_STRING, 8, static_cast<uint32_t>(value.size()), value.data());
-        xcb_flush(connection_);
-        return w;
-    }
-    void activate(xcb_window_t w) {
-        xcb_ewmh_set_active_window(&ewmh_, 0, w);
-        xcb_flush(connection_);
-    }
-
-private:
-    xcb_connection_t* connection_;
-    xcb_ewmh_connection_t ewmh_{};
-    xcb_window_t root_;
-};
+using Xvfb = x11test::Xvfb;
+using Desktop = x11test::FakeDesktop;
 
 } // namespace
 
