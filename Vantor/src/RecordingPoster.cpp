@@ -9,40 +9,6 @@
 
 namespace vantor {
 
-namespace {
-
-const char* phaseName(scroll::ScrollPhase phase) {
-    switch (phase) {
-    case scroll::ScrollPhase::began:
-        return "began";
-    case scroll::ScrollPhase::changed:
-        return "changed";
-    case scroll::ScrollPhase::ended:
-        return "ended";
-    case scroll::ScrollPhase::momentumBegan:
-        return "momentumBegan";
-    case scroll::ScrollPhase::momentumChanged:
-        return "momentumChanged";
-    case scroll::ScrollPhase::momentumEnded:
-        return "momentumEnded";
-    }
-    return "unknown";
-}
-
-const char* phaseName(scroll::GesturePhase phase) {
-    switch (phase) {
-    case scroll::GesturePhase::began:
-        return "began";
-    case scroll::GesturePhase::changed:
-        return "changed";
-    case scroll::GesturePhase::ended:
-        return "ended";
-    }
-    return "unknown";
-}
-
-} // namespace
-
 std::optional<std::string> RecordingPoster::recordingPath(const char* value) {
     constexpr std::string_view prefix = "record:";
     if (!value) return std::nullopt;
@@ -92,7 +58,7 @@ void RecordingPoster::writeLine(const std::string& line) {
 void RecordingPoster::post(const scroll::ScrollStep& step) {
     nlohmann::ordered_json line = {
         {"t", now_() - start_},
-        {"scroll", {{"phase", phaseName(step.phase)}, {"x", step.x}, {"y", step.y}}}};
+        {"scroll", {{"phase", caseName(step.phase)}, {"x", step.x}, {"y", step.y}}}};
     writeLine(line.dump() + "\n");
 }
 
@@ -100,7 +66,7 @@ void RecordingPoster::post(const scroll::GestureStep& step, scroll::GestureKind 
     nlohmann::ordered_json line = {
         {"t", now_() - start_},
         {"gesture", kind == scroll::GestureKind::zoom ? "zoom" : "rotate"},
-        {"phase", phaseName(step.phase)},
+        {"phase", caseName(step.phase)},
         {"amount", step.amount}};
     writeLine(line.dump() + "\n");
 }

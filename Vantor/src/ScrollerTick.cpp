@@ -21,36 +21,6 @@ constexpr double maxDeltaTime = 0.1;
 // Axes older than this count as zero: motion cannot run away when reports stop.
 constexpr double staleAxes = 0.25;
 
-const char* phaseName(ScrollPhase phase) {
-    switch (phase) {
-    case ScrollPhase::began:
-        return "began";
-    case ScrollPhase::changed:
-        return "changed";
-    case ScrollPhase::ended:
-        return "ended";
-    case ScrollPhase::momentumBegan:
-        return "momentumBegan";
-    case ScrollPhase::momentumChanged:
-        return "momentumChanged";
-    case ScrollPhase::momentumEnded:
-        return "momentumEnded";
-    }
-    return "";
-}
-
-const char* phaseName(GesturePhase phase) {
-    switch (phase) {
-    case GesturePhase::began:
-        return "began";
-    case GesturePhase::changed:
-        return "changed";
-    case GesturePhase::ended:
-        return "ended";
-    }
-    return "";
-}
-
 } // namespace
 
 void Scroller::startTicking() {
@@ -155,7 +125,7 @@ void Scroller::emit(const scroll::ScrollStep& step) {
         diagnostics_.pixelsX += step.x;
         diagnostics_.pixelsY += step.y;
         if (step.phase != ScrollPhase::changed && step.phase != ScrollPhase::momentumChanged)
-            Log::info(std::string("gesture ") + phaseName(step.phase));
+            Log::info(std::string("gesture ") + caseName(step.phase));
     }
     sink().post(step);
 }
@@ -170,7 +140,7 @@ void Scroller::emit(const scroll::GestureStep& step, GestureKind kind) {
             diagnostics_.rotationDegrees += step.amount;
         if (step.phase != GesturePhase::changed)
             Log::info(std::string(kind == GestureKind::zoom ? "pinch " : "rotation ") +
-                      phaseName(step.phase));
+                      caseName(step.phase));
     }
     sink().post(step, kind);
 }

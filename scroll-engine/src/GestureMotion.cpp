@@ -4,6 +4,18 @@
 
 namespace scroll {
 
+const char* caseName(GesturePhase phase) {
+    switch (phase) {
+    case GesturePhase::began:
+        return "began";
+    case GesturePhase::changed:
+        return "changed";
+    case GesturePhase::ended:
+        return "ended";
+    }
+    return "?";
+}
+
 GestureSteps GestureMotion::step(double rate, double deltaTime) {
     if (rate == 0) return end();
     GestureSteps steps;

@@ -7,6 +7,24 @@
 
 namespace scroll {
 
+const char* caseName(ScrollPhase phase) {
+    switch (phase) {
+    case ScrollPhase::began:
+        return "began";
+    case ScrollPhase::changed:
+        return "changed";
+    case ScrollPhase::ended:
+        return "ended";
+    case ScrollPhase::momentumBegan:
+        return "momentumBegan";
+    case ScrollPhase::momentumChanged:
+        return "momentumChanged";
+    case ScrollPhase::momentumEnded:
+        return "momentumEnded";
+    }
+    return "?";
+}
+
 namespace {
 
 std::int32_t negatedClampedTo32(std::int64_t value) {

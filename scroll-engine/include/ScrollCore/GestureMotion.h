@@ -9,6 +9,9 @@ namespace scroll {
 
 enum class GesturePhase : std::uint8_t { began, changed, ended };
 
+// The case name ("began", "changed", "ended"), for logs and recordings.
+const char* caseName(GesturePhase phase);
+
 // One zoom or rotate step. For zoom the amount is the relative change of magnification in this
 // step (0.05 is 5 % larger, negative shrinks); for rotate it is degrees in this step.
 struct GestureStep {

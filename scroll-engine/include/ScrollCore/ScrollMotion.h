@@ -15,6 +15,9 @@ enum class ScrollPhase : std::uint8_t {
     momentumEnded
 };
 
+// The case name ("began", "momentumChanged", ...), for logs and recordings.
+const char* caseName(ScrollPhase phase);
+
 // One scroll-wheel step: whole pixels, with the sign of the velocity that produced them.
 struct ScrollStep {
     ScrollPhase phase;
