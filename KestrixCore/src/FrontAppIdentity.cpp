@@ -61,6 +61,10 @@ FrontAppIdentity::FrontAppIdentity(std::string procRoot, std::vector<std::string
     , applicationDirs_(std::move(applicationDirs)) {}
 
 FrontAppIdentity FrontAppIdentity::standard() {
+    return FrontAppIdentity("/proc", standardApplicationDirs());
+}
+
+std::vector<std::string> FrontAppIdentity::standardApplicationDirs() {
     std::vector<std::string> dirs;
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
@@ -72,7 +76,7 @@ FrontAppIdentity FrontAppIdentity::standard() {
     std::string list = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
     for (const auto& dir : split(list, ':'))
         if (!dir.empty()) dirs.push_back(dir + "/applications");
-    return FrontAppIdentity("/proc", std::move(dirs));
+    return dirs;
 }
 
 std::optional<std::string> FrontAppIdentity::fromCgroup(std::string_view cgroupFile) {

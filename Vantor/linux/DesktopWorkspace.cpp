@@ -1,31 +1,14 @@
 #include "DesktopEntry.h"
 #include "KestrixCore/FrontApp.h"
+#include "KestrixCore/FrontAppIdentity.h"
 #include "Vantor/Log.h"
 #include "Vantor/Workspace.h"
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
 namespace vantor {
-
-std::vector<std::string> applicationDirs() {
-    std::vector<std::string> dirs;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (dataHome && *dataHome == '/')
-        dirs.push_back(std::string(dataHome) + "/applications");
-    else if (home)
-        dirs.push_back(std::string(home) + "/.local/share/applications");
-    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
-    std::string list = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
-    std::stringstream stream(list);
-    for (std::string dir; std::getline(stream, dir, ':');)
-        if (!dir.empty() && dir.front() == '/') dirs.push_back(dir + "/applications");
-    return dirs;
-}
 
 std::optional<std::string> desktopEntryName(const std::string& id,
                                             const std::vector<std::string>& dirs) {
@@ -62,7 +45,9 @@ public:
         RunningApp running{app->bundleID, std::nullopt};
         if (app->bundleID)
             running.name =
-                desktopEntryName(*app->bundleID, applicationDirs()).value_or(*app->bundleID);
+                desktopEntryName(*app->bundleID,
+                                 kestrix::core::FrontAppIdentity::standardApplicationDirs())
+                    .value_or(*app->bundleID);
         return running;
     }
 

@@ -18,6 +18,9 @@ public:
     // (normally $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS entry + "/applications").
     FrontAppIdentity(std::string procRoot, std::vector<std::string> applicationDirs);
     static FrontAppIdentity standard();
+    // The folders that hold desktop files, most personal first: $XDG_DATA_HOME/applications (or
+    // ~/.local/share/applications), then each $XDG_DATA_DIRS entry + "/applications".
+    static std::vector<std::string> standardApplicationDirs();
 
     // From the process alone (cgroup, then Flatpak); absent when neither names an app.
     std::optional<std::string> ofProcess(std::int32_t processID) const;
