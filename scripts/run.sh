@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release configuration and runs the main job: the broker,
-# `kestrix`, in the foreground, its log mirrored to standard error (and kept in broker.log in its
-# folder, $KESTRIX_HOME or ~/.local/share/kestrix). Without a client claiming the device it leaves
-# by itself after 10 s, as it does when Vantor starts it.
+# Installs what is missing, builds the release configuration and runs the main job: the app,
+# `vantor`, in the foreground with its log on standard error. It starts the broker, `kestrix`,
+# from the build tree when none answers. Ctrl-C stops it. Without an X display there is no app in
+# front, so it waits for the device without taking it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -15,10 +15,7 @@ find build/release -maxdepth 3 -type f -executable ! -name '*.so*' ! -path '*/CM
 find build/release -maxdepth 3 -type f \( -name '*.a' -o -name '*.so' \) ! -path '*/CMakeFiles/*' \
   -printf '  %P\n' | sort
 
-broker=build/release/Kestrix/kestrix
-if [[ -x "$broker" ]]; then
-  echo
-  echo "starting $broker (Ctrl-C stops it)"
-  export KESTRIX_LOG_STDERR=1
-  exec "$broker"
-fi
+app=build/release/Vantor/vantor
+echo
+echo "starting $app (Ctrl-C stops it; the broker log is in \${KESTRIX_HOME:-~/.local/share/kestrix}/broker.log)"
+exec "$app"
