@@ -3,6 +3,7 @@
 // A private X server and a stand-in window manager for tests that need an app in front: the test
 // makes windows with a process id and a class and sets the root window's active-window property.
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <fcntl.h>
@@ -10,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
@@ -28,8 +28,8 @@ public:
             std::string fd = std::to_string(fds[1]);
             int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 2);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                     "640x480x24", static_cast<char*>(nullptr));
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp",
+                     "-screen", "0", "640x480x24", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -83,6 +83,11 @@ public:
                                  windows_.data());
         xcb_flush(connection_);
         return w;
+    }
+    void destroy(xcb_window_t w) {
+        xcb_destroy_window(connection_, w);
+        windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
+        xcb_flush(connection_);
     }
     void activate(xcb_window_t w) {
         xcb_ewmh_set_active_window(&ewmh_, 0, w);
