@@ -16,7 +16,7 @@ class SimulatedHandle;
 
 struct SimulatedHIDBackend::State {
     struct Device {
-        SimulatedDevice spec;
+        SimulatedDevice described;
         bool attached = false;
         int epoch = 0; // counts attachments: a handle from an earlier one is dead
         std::map<std::string, PropertyValue> own;
@@ -44,18 +44,18 @@ namespace {
 
 using State = SimulatedHIDBackend::State;
 
-std::map<std::string, PropertyValue> ownProperties(const SimulatedDevice& spec) {
+std::map<std::string, PropertyValue> ownProperties(const SimulatedDevice& described) {
     std::map<std::string, PropertyValue> own;
-    own[property::vendorID] = spec.vendorID;
-    own[property::productID] = spec.productID;
-    if (spec.product) own[property::product] = *spec.product;
-    if (spec.transport) own[property::transport] = *spec.transport;
-    if (spec.serialNumber) own[property::serialNumber] = *spec.serialNumber;
-    if (spec.bluetoothAddress) own[property::deviceAddress] = *spec.bluetoothAddress;
-    if (spec.locationID) own[property::locationID] = *spec.locationID;
-    if (spec.reportDescriptor) {
-        addDescriptorFacts(*spec.reportDescriptor, own);
-        own[property::reportDescriptor] = *spec.reportDescriptor;
+    own[property::vendorID] = described.vendorID;
+    own[property::productID] = described.productID;
+    if (described.product) own[property::product] = *described.product;
+    if (described.transport) own[property::transport] = *described.transport;
+    if (described.serialNumber) own[property::serialNumber] = *described.serialNumber;
+    if (described.bluetoothAddress) own[property::deviceAddress] = *described.bluetoothAddress;
+    if (described.locationID) own[property::locationID] = *described.locationID;
+    if (described.reportDescriptor) {
+        addDescriptorFacts(*described.reportDescriptor, own);
+        own[property::reportDescriptor] = *described.reportDescriptor;
     }
     return own;
 }
@@ -95,8 +95,8 @@ public:
         device.opens[seize ? 1 : 0] += 1;
         epoch_ = device.epoch;
         if (open_) return hidSuccess;
-        if (device.spec.openError != hidSuccess) return device.spec.openError;
-        if (seize && (device.spec.busy || device.seized)) return exclusiveAccess;
+        if (device.described.openError != hidSuccess) return device.described.openError;
+        if (seize && (device.described.busy || device.seized)) return exclusiveAccess;
         open_ = true;
         seized_ = seize;
         device.seized = device.seized || seize;
@@ -140,8 +140,8 @@ public:
         if (!open_ || it == state_->devices.end() || !live(it->second)) return ENODEV;
         auto& device = it->second;
         device.featureReads.push_back({reportID, length, seized_});
-        auto report = device.spec.featureReports.find(reportID);
-        if (device.spec.hidFeatureFails || report == device.spec.featureReports.end()) return EPIPE;
+        auto report = device.described.featureReports.find(reportID);
+        if (device.described.hidFeatureFails || report == device.described.featureReports.end()) return EPIPE;
         length = std::min(length, report->second.size());
         std::copy_n(report->second.begin(), length, buffer);
         return hidSuccess;
@@ -152,7 +152,7 @@ public:
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key_);
         if (!open_ || it == state_->devices.end() || !live(it->second)) return ENODEV;
-        if (it->second.spec.outputError != hidSuccess) return it->second.spec.outputError;
+        if (it->second.described.outputError != hidSuccess) return it->second.described.outputError;
         it->second.outputs.emplace_back(bytes, bytes + length);
         return hidSuccess;
     }
@@ -192,11 +192,11 @@ private:
 SimulatedHIDBackend::SimulatedHIDBackend(MainLoop& loop, std::vector<SimulatedDevice> devices)
     : loop_(loop)
     , state_(std::make_shared<State>()) {
-    for (auto& spec : devices) {
+    for (auto& described : devices) {
         State::Device device;
-        device.own = ownProperties(spec);
-        if (spec.interface) device.searched[property::interfaceNumber] = *spec.interface;
-        device.spec = std::move(spec);
+        device.own = ownProperties(described);
+        if (described.interface) device.searched[property::interfaceNumber] = *described.interface;
+        device.described = std::move(described);
         state_->devices[state_->nextKey++] = std::move(device);
     }
 }
@@ -218,19 +218,19 @@ void SimulatedHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
     {
         std::lock_guard lock(state_->mutex);
         for (const auto& [key, device] : state_->devices)
-            specs.emplace_back(key, device.spec);
+            specs.emplace_back(key, device.described);
     }
     std::weak_ptr<State> weak = state_;
-    for (const auto& [key, spec] : specs) {
+    for (const auto& [key, described] : specs) {
         DeviceKey k = key;
-        loop_.after(std::max(0.0, spec.appearAt), [this, weak, k] {
+        loop_.after(std::max(0.0, described.appearAt), [this, weak, k] {
             if (auto state = weak.lock(); state && state->alive) attach(k);
         });
-        if (spec.vanishAt)
-            loop_.after(std::max(0.0, *spec.vanishAt), [this, weak, k] {
+        if (described.vanishAt)
+            loop_.after(std::max(0.0, *described.vanishAt), [this, weak, k] {
                 if (auto state = weak.lock(); state && state->alive) detach(k);
             });
-        for (const auto& report : spec.reports)
+        for (const auto& report : described.reports)
             schedule(key, report, 0);
     }
 }
@@ -257,9 +257,9 @@ void SimulatedHIDBackend::attach(DeviceKey key) {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key);
         if (it == state_->devices.end() || it->second.attached) return;
-        const auto& descriptor = it->second.spec.reportDescriptor;
+        const auto& descriptor = it->second.described.reportDescriptor;
         // The matching a platform does: SpaceMouse vendors, multi-axis controllers only.
-        if (!isSpaceMouseVendor(it->second.spec.vendorID) ||
+        if (!isSpaceMouseVendor(it->second.described.vendorID) ||
             (descriptor && !declaresMultiAxisController(*descriptor)))
             return;
         it->second.attached = true;
@@ -281,15 +281,15 @@ void SimulatedHIDBackend::detach(DeviceKey key) {
     if (running_) vanished_(key);
 }
 
-DeviceKey SimulatedHIDBackend::add(SimulatedDevice spec) {
+DeviceKey SimulatedHIDBackend::add(SimulatedDevice described) {
     DeviceKey key;
     {
         std::lock_guard lock(state_->mutex);
         key = state_->nextKey++;
         State::Device device;
-        device.own = ownProperties(spec);
-        if (spec.interface) device.searched[property::interfaceNumber] = *spec.interface;
-        device.spec = std::move(spec);
+        device.own = ownProperties(described);
+        if (described.interface) device.searched[property::interfaceNumber] = *described.interface;
+        device.described = std::move(described);
         state_->devices[key] = std::move(device);
     }
     attach(key);
@@ -307,14 +307,14 @@ void SimulatedHIDBackend::reattach(DeviceKey key) {
 void SimulatedHIDBackend::setBusy(DeviceKey key, bool busy) {
     std::lock_guard lock(state_->mutex);
     if (auto it = state_->devices.find(key); it != state_->devices.end())
-        it->second.spec.busy = busy;
+        it->second.described.busy = busy;
 }
 
 void SimulatedHIDBackend::setFaults(DeviceKey key, bool hidFeatureFails, bool controlPipeFails) {
     std::lock_guard lock(state_->mutex);
     if (auto it = state_->devices.find(key); it != state_->devices.end()) {
-        it->second.spec.hidFeatureFails = hidFeatureFails;
-        it->second.spec.controlPipeFails = controlPipeFails;
+        it->second.described.hidFeatureFails = hidFeatureFails;
+        it->second.described.controlPipeFails = controlPipeFails;
     }
 }
 
@@ -384,13 +384,13 @@ SimulatedHIDBackend::getFeatureOverControlPipe(std::uint32_t location, std::uint
     std::lock_guard lock(state_->mutex);
     state_->controlRequests.push_back({location, interface, reportID, size});
     for (const auto& [key, device] : state_->devices) {
-        const auto& spec = device.spec;
-        if (!device.attached || spec.controlPipeFails ||
-            static_cast<std::uint32_t>(spec.locationID.value_or(0)) != location ||
-            spec.interface.value_or(0) != interface)
+        const auto& described = device.described;
+        if (!device.attached || described.controlPipeFails ||
+            static_cast<std::uint32_t>(described.locationID.value_or(0)) != location ||
+            described.interface.value_or(0) != interface)
             continue;
-        auto report = spec.featureReports.find(reportID);
-        if (report == spec.featureReports.end()) return std::nullopt;
+        auto report = described.featureReports.find(reportID);
+        if (report == described.featureReports.end()) return std::nullopt;
         auto bytes = report->second;
         bytes.resize(std::min<std::size_t>(bytes.size(), size));
         return bytes;

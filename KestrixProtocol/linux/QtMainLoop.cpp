@@ -93,14 +93,14 @@ std::unique_ptr<Watch> makeWatch(int fd, QSocketNotifier::Type type, int timerFd
 timespec toTimespec(double seconds) {
     double whole = std::floor(seconds);
     auto nanoseconds = static_cast<long>(std::llround((seconds - whole) * 1e9));
-    timespec spec{static_cast<time_t>(whole), nanoseconds};
-    if (spec.tv_nsec >= 1000000000L) {
-        spec.tv_sec += 1;
-        spec.tv_nsec -= 1000000000L;
+    timespec value{static_cast<time_t>(whole), nanoseconds};
+    if (value.tv_nsec >= 1000000000L) {
+        value.tv_sec += 1;
+        value.tv_nsec -= 1000000000L;
     }
-    if (spec.tv_sec == 0 && spec.tv_nsec == 0)
-        spec.tv_nsec = 1; // a zero value would disarm the timer
-    return spec;
+    if (value.tv_sec == 0 && value.tv_nsec == 0)
+        value.tv_nsec = 1; // a zero value would disarm the timer
+    return value;
 }
 
 } // namespace
@@ -144,10 +144,10 @@ std::unique_ptr<Watch> QtMainLoop::repeat(double interval, double, Task handler)
     if (!(interval > 0)) throw std::invalid_argument("repeat: the interval must be above 0");
     int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");
-    itimerspec spec{};
-    spec.it_interval = toTimespec(interval);
-    spec.it_value = spec.it_interval;
-    if (::timerfd_settime(fd, 0, &spec, nullptr) != 0) {
+    itimerspec value{};
+    value.it_interval = toTimespec(interval);
+    value.it_value = value.it_interval;
+    if (::timerfd_settime(fd, 0, &value, nullptr) != 0) {
         int error = errno;
         ::close(fd);
         throw std::system_error(error, std::generic_category(), "timerfd_settime");
