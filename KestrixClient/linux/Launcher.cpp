@@ -3,6 +3,7 @@
 #include "BundledBroker.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
@@ -69,9 +70,18 @@ void spawn(const Launcher::Executable& executable) {
         posix_spawnattr_destroy(&attributes);
         return;
     }
+    // Signal mask and ignored signals survive exec: the app blocks SIGINT and SIGTERM (it reads
+    // them from a descriptor) and ignores SIGPIPE, and a broker inheriting that could not be
+    // ended by a plain kill. It starts with nothing blocked and every signal at its default.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
     // A session of its own: the broker must not end with this program's terminal or process
     // group. Its output goes nowhere; it writes its own log.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
 

@@ -4,7 +4,9 @@
 #include "SpaceMouseAttached.h"
 #include "TestSupport.h"
 
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -50,6 +52,54 @@ TEST(Launcher, spawnsTheProgramInASessionOfItsOwnWithOutputDiscarded) {
     EXPECT_EQ(err, "/dev/null");
     EXPECT_EQ(first, "one");
     EXPECT_EQ(second, "two");
+}
+
+// The app blocks SIGINT and SIGTERM to take them through a descriptor, and ignores SIGPIPE; a
+// broker it starts must not inherit that, or it could no longer be ended by a plain kill.
+TEST(Launcher, theProgramStartsWithNoSignalBlockedOrIgnored) {
+    TempFolder folder;
+    std::string fifo = folder.path() + "/answer";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string script = "grep -E '^Sig(Blk|Ign):' /proc/$$/status | tr '\\n' ' ' > " + fifo +
+                         "; echo >> " + fifo;
+
+    sigset_t blocked, previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask), 0);
+    struct sigaction ignore {}, previousHup {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGHUP, &ignore, &previousHup), 0);
+    std::optional<std::string> error =
+        startLauncher(Launcher::executable("/bin/sh", {"-c", script}));
+    ::sigaction(SIGHUP, &previousHup, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    EXPECT_EQ(error, std::nullopt);
+
+    VirtualMainLoop loop;
+    std::string answer;
+    auto watch = loop.watchReadable(reader, [&] {
+        char buffer[512];
+        ssize_t n = ::read(reader, buffer, sizeof buffer);
+        if (n > 0) answer.append(buffer, std::size_t(n));
+    });
+    ASSERT_TRUE(loop.runUntil([&] { return answer.find('\n') != std::string::npos; }, 10.0));
+    watch.reset();
+    ::close(reader);
+
+    std::istringstream words(answer);
+    std::string blkName, blk, ignName, ign;
+    words >> blkName >> blk >> ignName >> ign;
+    ASSERT_EQ(blkName, "SigBlk:") << answer;
+    ASSERT_EQ(ignName, "SigIgn:") << answer;
+    // The standard signals 1 to 31 only: the C library keeps its own real-time ones ignored in
+    // every child it spawns.
+    const unsigned long long standard = 0x7fffffffULL;
+    EXPECT_EQ(std::stoull(blk, nullptr, 16) & standard, 0u) << answer;
+    EXPECT_EQ(std::stoull(ign, nullptr, 16) & standard, 0u) << answer;
 }
 
 TEST(Launcher, aProgramThatCannotBeSpawnedFailsSilently) {
