@@ -76,7 +76,7 @@ void Scroller::tick() {
 
 bool Scroller::scroll(const scroll::RoleValues& values, double dt) {
     using Role = scroll::AxisMapping::Role;
-    double speed = applied_.speed * applied_.scrollSpeed;
+    double speed = applied_.effectiveScrollSpeed();
     auto velocity =
         glide_.apply(values[Role::horizontal] * speed, values[Role::vertical] * speed, dt);
     if (velocity.coasting) {

@@ -146,6 +146,26 @@ TEST_F(ScrollerTest, diagnosticsLogPhasesAndFlushOnRest) {
     EXPECT_EQ(scroller->diagnostics().events, 0); // reset by the flush
 }
 
+TEST_F(ScrollerTest, aHugeStoredScrollSpeedStillComesToRest) {
+    // Each value is accepted on its own, but their product is beyond the largest double.
+    defaults->set("scroll_speed", "1e308");
+    defaults->set("speed", "4");
+    // Without a glide the release must end the scroll on the next tick (a glide from such a speed
+    // takes minutes to fall below its stop speed).
+    defaults->set("momentum_preset", "off");
+    running();
+    sendAxes(0, 350);
+    loop.advance(0.2);
+    sendAxes(0, 0);
+    loop.advance(1.0);
+    EXPECT_FALSE(scroller->ticking());
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+    auto phases = poster->scrollPhases();
+    ASSERT_FALSE(phases.empty());
+    EXPECT_EQ(phases.front(), ScrollPhase::began);
+    EXPECT_EQ(phases.back(), ScrollPhase::ended);
+}
+
 TEST(ScrollerDiagnostics, flushLineFormat) {
     Scroller::Diagnostics d;
     d.axisEvents = 12;

@@ -5,12 +5,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace scroll {
 
 namespace {
 
 using Role = AxisMapping::Role;
+
+// A speed times a factor, held within the double range: each stored speed is finite, but the
+// product of two large ones is not.
+double finiteProduct(double speed, double factor) {
+    const double product = speed * factor;
+    if (std::isinf(product)) return std::copysign(std::numeric_limits<double>::max(), product);
+    return product;
+}
 
 std::string axisKey(Role role) {
     return std::string(role.rawValue()) + "_axis";
@@ -127,10 +136,14 @@ AxisShaping ScrollSettings::shaping() const {
     return AxisShaping{response.deadzone(), response.exponent(), diagonal ? 0.5 : 1.0};
 }
 
+double ScrollSettings::effectiveScrollSpeed() const {
+    return finiteProduct(scrollSpeed, speed);
+}
+
 double ScrollSettings::rate(GestureKind kind) const {
     const double factor = std::sqrt(speed);
-    if (kind == GestureKind::rotate) return rotateSpeed * factor;
-    return std::log(zoomSpeed) * factor;
+    if (kind == GestureKind::rotate) return finiteProduct(rotateSpeed, factor);
+    return finiteProduct(std::log(zoomSpeed), factor);
 }
 
 bool ScrollSettings::scrollsWhileZooming() const {

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <string>
 
 namespace scroll {
 namespace {
@@ -83,6 +86,25 @@ TEST(ScrollSettings, derivedValues) {
     s.momentum = Momentum::long_;
     EXPECT_EQ(s.glide(), Glide(0.6, 20.0));
     EXPECT_EQ(s.glide().x, 0);
+}
+
+TEST(ScrollSettings, derivedRatesStayFiniteForTheLargestAcceptedSpeeds) {
+    // Every one of these stored values is accepted, yet speed times speed factor overflows.
+    const std::map<std::string, std::string> stored{
+        {"speed", "4"}, {"scroll_speed", "1e308"}, {"rotate_speed", "1.7e308"}};
+    ScrollSettings s = ScrollSettings::decoded([&](const std::string& key)
+                                                   -> std::optional<std::string> {
+        auto found = stored.find(key);
+        return found == stored.end() ? std::nullopt : std::optional(found->second);
+    });
+    ASSERT_EQ(s.scrollSpeed, 1e308);
+    ASSERT_EQ(s.speed, 4.0);
+    EXPECT_TRUE(std::isfinite(s.effectiveScrollSpeed()));
+    EXPECT_GE(s.effectiveScrollSpeed(), 1e308);
+    EXPECT_TRUE(std::isfinite(s.rate(GestureKind::rotate)));
+    // At rest a role value of zero must give zero, not the not-a-number of zero times infinity.
+    EXPECT_EQ(0.0 * s.effectiveScrollSpeed(), 0.0);
+    EXPECT_EQ(0.0 * s.rate(GestureKind::rotate), 0.0);
 }
 
 TEST(ScrollSettings, togetherSwitches) {

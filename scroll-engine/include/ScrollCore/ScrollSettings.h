@@ -145,10 +145,12 @@ public:
 
     // Derived values for the engine.
     AxisShaping shaping() const;
-    double effectiveScrollSpeed() const { return scrollSpeed * speed; }
+    // Pixels per second at full deflection. Never infinite: the largest accepted values multiply
+    // beyond the double range, and an infinite speed times a role at rest is not a number.
+    double effectiveScrollSpeed() const;
     Glide glide() const { return Glide(momentum.time(), momentumStop); }
     // The full-deflection rate of a gesture: ln(zoomSpeed) per second for zoom, degrees per
-    // second for rotate. The speed factor enters by its square root.
+    // second for rotate. The speed factor enters by its square root. Never infinite.
     double rate(GestureKind kind) const;
 
     // Both scroll and zoom may run together. Turning it off drops scroll; a set left with fewer
