@@ -108,6 +108,9 @@ HIDResult HidrawHandle::getFeature(std::uint8_t reportID, std::uint8_t* buffer,
                                    std::size_t& length) {
     if (fd_ < 0) return EBADF;
     buffer[0] = reportID;
+    // The request number carries the buffer size in _IOC_SIZEBITS bits; more would spill into
+    // its other fields.
+    length = std::min<std::size_t>(length, _IOC_SIZEMASK);
     int n = calls_->ioctl(fd_, HIDIOCGFEATURE(length), buffer);
     if (n < 0) return static_cast<HIDResult>(errno);
     length = std::min(length, static_cast<std::size_t>(n));

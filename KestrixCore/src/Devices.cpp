@@ -256,8 +256,9 @@ void Devices::open(DeviceKey key) {
     }
     std::size_t size = minimumInputBuffer;
     if (auto max = integerProperty(handle->property(property::maxInputReportSize)))
-        size =
-            std::max<std::size_t>(size, static_cast<std::size_t>(std::max<std::int64_t>(*max, 0)));
+        size = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(*max, static_cast<std::int64_t>(minimumInputBuffer),
+                                     static_cast<std::int64_t>(largestReport)));
 
     const std::string id = it->second.info.id;
     std::weak_ptr<bool> alive = alive_;

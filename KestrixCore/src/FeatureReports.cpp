@@ -79,7 +79,7 @@ std::optional<std::vector<std::uint8_t>>
 Devices::getFeature(HIDBackend& backend, DeviceKey key, std::uint8_t reportID, std::size_t length,
                     const std::shared_ptr<HIDHandle>& device) {
     auto read = [&](HIDHandle& handle) -> std::optional<std::vector<std::uint8_t>> {
-        std::vector<std::uint8_t> buffer(std::max<std::size_t>(length, 2), 0);
+        std::vector<std::uint8_t> buffer(std::clamp<std::size_t>(length, 2, largestReport), 0);
         buffer[0] = reportID;
         std::size_t size = buffer.size();
         if (handle.getFeature(reportID, buffer.data(), size) != hidSuccess) return std::nullopt;

@@ -395,6 +395,17 @@ TEST_F(LinuxHID, featureReportsAreReadWithTheBufferSize) {
     EXPECT_EQ(nodes.openCount(), 0u);
 }
 
+// The request number holds the size in 14 bits; a longer buffer must not spill into the others.
+TEST_F(LinuxHID, aFeatureReadOfTheLargestReportAsksForAllTheRequestCanHold) {
+    auto b = backend({sysfs.usbCompact("ABC123")});
+    b->start([](DeviceKey) {}, [](DeviceKey) {});
+    loop.runPending();
+    nodes.features[8] = kestrix::core::testing::serialReport();
+    EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 8, largestReport, nullptr),
+              kestrix::core::testing::serialReport());
+    EXPECT_EQ(nodes.calls, (std::vector<std::string>{"feature 8 16383"}));
+}
+
 TEST_F(LinuxHID, theDeviceLayerRunsOnTheLinuxBackend) {
     auto withSerial = sysfs.usbCompact("ABC123", 3, 0);
     auto b = backend({withSerial});

@@ -52,6 +52,11 @@ using HIDResult = std::uint32_t;
 inline constexpr HIDResult hidSuccess = 0;
 inline constexpr HIDResult exclusiveAccess = EBUSY;
 
+// No HID report is longer than this (the kernel's HID report buffer). The lengths in a report
+// descriptor come from the device; buffers for reports of a descriptor that declares more are
+// made this long, never longer.
+inline constexpr std::size_t largestReport = 16384;
+
 // One handle on one HID interface. A fresh handle is closed; `open` opens it, seizing the device
 // (exclusive use, nobody else gets its input) when asked. Input reports are read into the
 // buffer given to `setInputHandler` and handed to the handler on the main loop once the handle
