@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <linux/input.h>
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
@@ -84,8 +85,12 @@ void UinputPoster::send() {
 void UinputPoster::post(const scroll::ScrollStep& step) {
     double now = now_();
     // Wheel up is positive on Linux, the opposite sign of the step's vertical pixels; right is
-    // positive for both.
-    auto v = vertical_.add(-static_cast<std::int64_t>(step.y), now);
+    // positive for both. The lowest 64-bit count has no positive counterpart; the accumulator
+    // clamps anyway.
+    std::int64_t up = step.y == std::numeric_limits<std::int64_t>::min()
+                          ? std::numeric_limits<std::int64_t>::max()
+                          : -step.y;
+    auto v = vertical_.add(up, now);
     auto h = horizontal_.add(static_cast<std::int64_t>(step.x), now);
     if (v.units == 0 && h.units == 0) return;
     if (v.detents != 0) add(EV_REL, REL_WHEEL, v.detents);

@@ -96,6 +96,21 @@ TEST_F(PipePoster, slowStartGoesThroughLibinputThresholdAndPaysItBack) {
               (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 2}, {EV_SYN, SYN_REPORT, 0}}));
 }
 
+TEST_F(PipePoster, extremePixelCountsAreClampedNotOverflowed) {
+    // A step carries whole pixels as 64-bit counts; an absurd speed fills them to the limit.
+    poster_->post(ScrollStep{ScrollPhase::began, INT64_MIN, INT64_MIN});
+    auto out = events();
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), (Event{EV_SYN, SYN_REPORT, 0}));
+    for (const auto& event : out) {
+        if (event.code == REL_WHEEL_HI_RES) {
+            EXPECT_EQ(event.value, INT32_MAX); // up: -y
+        } else if (event.code == REL_HWHEEL_HI_RES) {
+            EXPECT_EQ(event.value, INT32_MIN); // left: x
+        }
+    }
+}
+
 TEST_F(PipePoster, zoomBecomesCtrlWheelPerTenPercent) {
     poster_->post(GestureStep{GesturePhase::began, 0.05}, GestureKind::zoom);
     EXPECT_TRUE(events().empty());
