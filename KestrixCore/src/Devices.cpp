@@ -31,6 +31,10 @@ std::string lowercased(std::string text) {
     return text;
 }
 
+// Blocking feature reads run on worker threads; a burst of requests (a client may send
+// describe after describe) waits for these few instead of starting a thread each.
+constexpr std::size_t maximumWorkers = 4;
+
 constexpr double busyRetryDelay = 0.1;
 constexpr int busyRetries = 20;
 constexpr std::size_t minimumInputBuffer = 64;
@@ -46,11 +50,29 @@ Devices::~Devices() {
     if (started_) backend_->stop();
     for (auto& [key, entry] : entries_)
         if (entry.device) entry.device->cancel();
+    // Work that still waits runs now, so that every description is still answered once.
+    while (!waiting_.empty()) {
+        launch(std::move(waiting_.front()));
+        waiting_.pop_front();
+    }
     for (auto& [id, worker] : workers_)
         worker.join();
 }
 
-void Devices::inBackground(std::function<std::function<void()>()> work) {
+void Devices::inBackground(BackgroundWork work) {
+    waiting_.push_back(std::move(work));
+    startWorkers();
+}
+
+void Devices::startWorkers() {
+    while (workers_.size() < maximumWorkers && !waiting_.empty()) {
+        BackgroundWork work = std::move(waiting_.front());
+        waiting_.pop_front();
+        launch(std::move(work));
+    }
+}
+
+void Devices::launch(BackgroundWork work) {
     auto id = nextWorker_++;
     std::weak_ptr<bool> alive = alive_;
     MainLoop* loop = &loop_;
@@ -65,6 +87,7 @@ void Devices::inBackground(std::function<std::function<void()>()> work) {
                                      it->second.join();
                                      workers_.erase(it);
                                  }
+                                 startWorkers();
                              }
                              done();
                          });

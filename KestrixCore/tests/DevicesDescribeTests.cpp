@@ -1,6 +1,8 @@
 #include "DevicesTestFixtures.h"
 #include "KestrixCore/FeatureReports.h"
 
+#include <filesystem>
+
 using namespace kestrix;
 using namespace kestrix::core;
 using namespace kestrix::core::testing;
@@ -147,6 +149,40 @@ TEST_F(DevicesDescribe, answersOnceEvenWhenTheLayerIsGoneBeforeTheReadsReturn) {
     loop.runPending();
     EXPECT_EQ(answers, 1);
     EXPECT_EQ(answer.featureReports.size(), 2u);
+}
+
+// Threads of this process, as the kernel counts them.
+std::size_t threadCount() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+TEST_F(DevicesDescribe, aBurstOfRequestsUsesAFewThreadsAndAnswersEach) {
+    make({withTwoFeatureReports(compact())});
+    sim->holdFeatureReads();
+    std::size_t before = threadCount();
+    for (int i = 0; i < 64; ++i)
+        ask("serial:ABC123");
+    EXPECT_LE(threadCount(), before + 8);
+    EXPECT_EQ(devices->backgroundWork(), 64u);
+    sim->releaseFeatureReads();
+    ASSERT_TRUE(loop.runUntil([this] { return answers == 64; }));
+    EXPECT_EQ(answer.featureReports.size(), 2u);
+    EXPECT_EQ(devices->backgroundWork(), 0u);
+}
+
+TEST_F(DevicesDescribe, requestsStillWaitingWhenTheLayerGoesAreAnsweredOnce) {
+    make({withTwoFeatureReports(compact())});
+    sim->holdFeatureReads();
+    for (int i = 0; i < 20; ++i)
+        ask("serial:ABC123");
+    sim->releaseFeatureReads();
+    devices.reset();
+    sim = nullptr;
+    loop.runPending();
+    EXPECT_EQ(answers, 20);
 }
 
 TEST_F(DevicesDescribe, descriptorWithoutFeatureReportsGivesNoRowsAndNoPath) {

@@ -6,6 +6,7 @@
 #include "SpaceMouseKit/SpaceMouseModel.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,8 +26,8 @@ namespace kestrix::core {
 // The broker's HID device layer: finds the SpaceMouse devices, names each with a stable id,
 // seizes them while the broker wants them, decodes their reports, switches the status LED and
 // keeps the device list for the clients. Main loop only; it speaks only through its callbacks.
-// The loop must outlive it. Feature reports are read on worker threads, which the destructor
-// joins.
+// The loop must outlive it. Feature reports are read on a few worker threads at a time (further
+// reads wait for one to finish), which the destructor joins.
 class Devices final {
 public:
     // One recognised device.
@@ -102,8 +103,9 @@ public:
                                                                               std::uint8_t reportID,
                                                                               std::size_t length);
 
-    // Worker threads not yet finished and joined (serial-number reads, descriptions).
-    std::size_t backgroundWork() const { return workers_.size(); }
+    // Background reads not yet finished and joined, running or waiting for a worker
+    // (serial-number reads, descriptions).
+    std::size_t backgroundWork() const { return workers_.size() + waiting_.size(); }
     HIDBackend& backend() { return *backend_; }
 
 private:
@@ -117,8 +119,12 @@ private:
     void close(DeviceKey key);
     void battery(DeviceKey key, int percent, bool charging);
     void cancel(const std::shared_ptr<HIDHandle>& device, std::shared_ptr<Reports> reports);
+    using BackgroundWork = std::function<std::function<void()>()>;
     // Runs `work` on a worker thread and `done` with its result on the loop.
-    void inBackground(std::function<std::function<void()>()> work);
+    void inBackground(BackgroundWork work);
+    // Starts waiting work while fewer than maximumWorkers run.
+    void startWorkers();
+    void launch(BackgroundWork work);
     void describeSeized(DeviceKey key, DeviceDescription description,
                         std::vector<std::pair<std::uint8_t, std::size_t>> reports,
                         std::function<void(DeviceDescription)> completion);
@@ -135,6 +141,7 @@ private:
     bool wanted_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::map<std::uint64_t, std::thread> workers_;
+    std::deque<BackgroundWork> waiting_;
     std::uint64_t nextWorker_ = 0;
 };
 
