@@ -50,6 +50,7 @@ void KestrixConnection::start() {
     auto keep = shared_from_this(); // the owner may drop it from its handlers
     if (running_) return;
     running_ = true;
+    ++generation_;
     attempt_ = 0;
     connect();
 }
@@ -57,6 +58,7 @@ void KestrixConnection::start() {
 void KestrixConnection::stop() {
     auto keep = shared_from_this(); // the owner may drop it from its handlers
     running_ = false;
+    ++generation_;
     // The close handler runs at once: it reports `disconnected` and drops the link, and as running
     // is now false it does not reconnect.
     if (std::shared_ptr<Link> link = connection_) link->close();
@@ -167,9 +169,13 @@ void KestrixConnection::connect() {
 }
 
 void KestrixConnection::failedAttempt() {
+    const int generation = generation_;
     attempt_ += 1;
     if (attempt_ == firstLaunchAttempt) launch();
     if (attempt_ == slowAttempt) emit(Event::unavailable("Kestrix could not be reached"));
+    // The owner stopped or restarted the connection from the event: a restart runs attempts of
+    // its own, and a second chain of them would double their pace.
+    if (generation != generation_) return;
     if (attempt_ >= slowAttempt && attempt_ % launchEvery == 0) launch();
     std::weak_ptr<KestrixConnection> weak = weak_from_this();
     loop_.after(attempt_ < slowAttempt ? fastRetry : slowRetry, [weak] {
@@ -275,6 +281,7 @@ void KestrixConnection::setHolds(bool flag) {
 }
 
 void KestrixConnection::closed() {
+    const int generation = generation_;
     connection_.reset();
     brokerVersion_.reset();
     brokerProtocolVersion_.reset();
@@ -291,7 +298,8 @@ void KestrixConnection::closed() {
         if (onAppsWithOwnClient) onAppsWithOwnClient(appsWithOwnClient_);
     }
     emit(Event::disconnected());
-    if (running_) {
+    // A restart from the owner's handlers has already connected or scheduled its next attempt.
+    if (running_ && generation == generation_) {
         attempt_ = 0;
         connect();
     }

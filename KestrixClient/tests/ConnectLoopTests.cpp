@@ -207,5 +207,55 @@ TEST_F(ConnectLoop, anAppThatCannotBeOpenedIsReportedFromTheLoop) {
         << unavailable->reason;
 }
 
+TEST_F(ConnectLoop, aRestartFromInsideTheUnavailableEventRunsOneChainOfAttempts) {
+    auto connection = make(Launcher::none());
+    KestrixConnection* raw = connection.get();
+    auto record = connection->onEvent;
+    bool restarted = false;
+    connection->onEvent = [&, record, raw](const Event& event) {
+        record(event);
+        if (isUnavailable(event) && !restarted) {
+            restarted = true;
+            raw->stop();
+            raw->start();
+        }
+    };
+    connection->start();
+    loop.advance(4.95);
+    ASSERT_TRUE(restarted);
+    // The restart began its own chain; the attempt that reported must not schedule another.
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    // So the next 50th failure comes 4.9 s after the restart (at 9.8 s), not twice as fast.
+    loop.advance(4.8);
+    EXPECT_EQ(recorder.count(isUnavailable), 1u);
+    loop.advance(0.1);
+    EXPECT_EQ(recorder.count(isUnavailable), 2u);
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+}
+
+TEST_F(ConnectLoop, aRestartFromInsideTheDisconnectedEventRunsOneChainOfAttempts) {
+    FakeBroker broker(loop, place);
+    auto connection = make(Launcher::none());
+    KestrixConnection* raw = connection.get();
+    auto record = connection->onEvent;
+    bool restarted = false;
+    connection->onEvent = [&, record, raw](const Event& event) {
+        record(event);
+        if (event.is<Event::Disconnected>() && !restarted) {
+            restarted = true;
+            raw->stop();
+            raw->start();
+        }
+    };
+    connection->start();
+    ASSERT_TRUE(broker.acceptHello());
+    // The broker goes away for good: its peer closes and nobody listens any more.
+    broker.stopListening();
+    broker.dropPeer();
+    ASSERT_TRUE(loop.runUntil([&] { return restarted; }));
+    EXPECT_FALSE(connection->isLinked());
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+}
+
 } // namespace
 } // namespace kestrix::client::test

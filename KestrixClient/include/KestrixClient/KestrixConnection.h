@@ -138,6 +138,9 @@ private:
 
     std::shared_ptr<Link> connection_;
     bool running_ = false;
+    // Bumped by every start() and stop(): an attempt or a close that called out to the owner
+    // goes on only when the owner did not stop or restart the connection meanwhile.
+    int generation_ = 0;
     int attempt_ = 0;
     std::optional<double> lastLaunch_;
     std::map<std::string, smk::SpaceMouseButtons> held_;
