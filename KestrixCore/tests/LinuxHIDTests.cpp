@@ -1,5 +1,7 @@
 #include "DevicesTestFixtures.h"
 #include "KestrixCore/Devices.h"
+#include "KestrixProtocol/LineCoding.h"
+#include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "LinuxHIDBackend.h"
 #include "SysfsHidraw.h"
@@ -431,6 +433,20 @@ TEST_F(LinuxHID, theDeviceLayerRunsOnTheLinuxBackend) {
     EXPECT_TRUE(devices.list().empty());
     EXPECT_EQ(lines.back(), "device gone: SpaceMouse Compact serial:ABC123");
     EXPECT_EQ(nodes.openCount(), 0u);
+}
+
+// Texts in sysfs hold whatever bytes a device handed the kernel; the device list goes to the
+// clients as JSON, which holds UTF-8 only.
+TEST_F(LinuxHID, textsThatAreNotUTF8StillReachTheClientsInTheDeviceList) {
+    auto b = backend({sysfs.usbCompact("AB\xFF\xC3\x28\xED\xA0\x80"
+                                       "C1")});
+    Devices devices(loop, std::move(b));
+    devices.start();
+    loop.runPending();
+    ASSERT_EQ(devices.list().size(), 1u);
+    EXPECT_EQ(devices.list()[0].serialNumber, "AB\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFDC1");
+    std::string line = LineEncoder::encode(BrokerMessage{BrokerMessage::Devices{devices.list()}});
+    EXPECT_NE(line.find("\"serial:AB"), std::string::npos) << line;
 }
 
 TEST_F(LinuxHID, aDeviceWithoutSerialIsNamedFromItsFeatureReport) {
