@@ -6,9 +6,9 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <pthread.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,15 +62,16 @@ TEST(Launcher, theProgramStartsWithNoSignalBlockedOrIgnored) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    std::string script = "grep -E '^Sig(Blk|Ign):' /proc/$$/status | tr '\\n' ' ' > " + fifo +
-                         "; echo >> " + fifo;
+    std::string script =
+        "grep -E '^Sig(Blk|Ign):' /proc/$$/status | tr '\\n' ' ' > " + fifo + "; echo >> " + fifo;
 
     sigset_t blocked, previousMask;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGINT);
     ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask), 0);
-    struct sigaction ignore {}, previousHup {};
+    struct sigaction ignore = {};
+    struct sigaction previousHup = {};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGHUP, &ignore, &previousHup), 0);
     std::optional<std::string> error =

@@ -92,11 +92,11 @@ TEST(ScrollSettings, derivedRatesStayFiniteForTheLargestAcceptedSpeeds) {
     // Every one of these stored values is accepted, yet speed times speed factor overflows.
     const std::map<std::string, std::string> stored{
         {"speed", "4"}, {"scroll_speed", "1e308"}, {"rotate_speed", "1.7e308"}};
-    ScrollSettings s = ScrollSettings::decoded([&](const std::string& key)
-                                                   -> std::optional<std::string> {
-        auto found = stored.find(key);
-        return found == stored.end() ? std::nullopt : std::optional(found->second);
-    });
+    ScrollSettings s =
+        ScrollSettings::decoded([&](const std::string& key) -> std::optional<std::string> {
+            auto found = stored.find(key);
+            return found == stored.end() ? std::nullopt : std::optional(found->second);
+        });
     ASSERT_EQ(s.scrollSpeed, 1e308);
     ASSERT_EQ(s.speed, 4.0);
     EXPECT_TRUE(std::isfinite(s.effectiveScrollSpeed()));
