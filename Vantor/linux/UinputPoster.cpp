@@ -131,7 +131,11 @@ void UinputPoster::post(const scroll::GestureStep& step, scroll::GestureKind kin
 
 SystemEventPoster::SystemEventPoster(UinputPoster::Clock now, std::string path)
     : now_(std::move(now))
-    , path_(std::move(path)) {}
+    , path_(std::move(path)) {
+    // The device is made up front: the desktop needs a moment to pick up a new input device, and
+    // events written before it has would be lost from the first movement.
+    device();
+}
 
 SystemEventPoster::~SystemEventPoster() = default;
 

@@ -49,8 +49,8 @@ private:
     std::vector<unsigned char> buffer_;
 };
 
-// The system poster: a virtual device made on first use (tried again at most every 2 s while it
-// cannot be made), and whether posting is allowed at all.
+// The system poster: a virtual device made when the poster is (tried again on use, at most every
+// 2 s, while it cannot be made), and whether posting is allowed at all.
 class SystemEventPoster final : public EventPosting {
 public:
     explicit SystemEventPoster(UinputPoster::Clock now, std::string path = "/dev/uinput");
