@@ -7,6 +7,7 @@
 #include "KestrixProtocol/UserDefaults.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -57,6 +58,9 @@ public:
     bool registered() const override { return false; }
     void setLED(bool) override {}
 };
+
+// How long accepting waits when the process has run out of descriptors.
+constexpr double acceptPause = 0.1;
 
 // The apps of a claim as the log shows them.
 std::string appsText(const Claim& claim) {
@@ -125,7 +129,7 @@ void Broker::start(int lockFile) {
     // Accepting must never block the loop, also when a waiting peer gave up meanwhile.
     ::fcntl(listenFD_, F_SETFL, ::fcntl(listenFD_, F_GETFL) | O_NONBLOCK);
     ::fcntl(listenFD_, F_SETFD, FD_CLOEXEC);
-    acceptWatch_ = loop_.watchReadable(listenFD_, [this] { accept(); });
+    watchListener();
     say("Kestrix v" + std::to_string(version_) + " (pid " + std::to_string(::getpid()) +
         ") listening");
 
@@ -162,9 +166,25 @@ void Broker::start(int lockFile) {
     scheduleLingerIfIdle();
 }
 
+void Broker::watchListener() {
+    if (leaving_ || listenFD_ < 0 || acceptWatch_) return;
+    acceptWatch_ = loop_.watchReadable(listenFD_, [this] { accept(); });
+}
+
 void Broker::accept() {
     int fd = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) {
+        // Without a descriptor to take it, the connection stays queued and the socket stays
+        // readable: watching on would spin. Accepting goes on a moment later.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            acceptWatch_.reset();
+            std::weak_ptr<Broker*> self = self_;
+            loop_.after(acceptPause, [self] {
+                if (auto b = self.lock()) (*b)->watchListener();
+            });
+        }
+        return;
+    }
     int id = nextID_++;
     auto connection = Connection::create(loop_, fd);
     std::weak_ptr<Broker*> self = self_;

@@ -92,6 +92,7 @@ private:
     };
 
     void say(const std::string& line);
+    void watchListener();
     void accept();
     void received(const ClientMessage& message, int id);
     void closed(int id);
