@@ -1,6 +1,7 @@
 #include "FrontAppX11.h"
 
 #include "KestrixProtocol/MainLoop.h"
+#include "TextEncoding.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -84,7 +85,7 @@ std::string FrontAppX11::classOf(xcb_window_t window) {
     std::string cls = all.substr(zero + 1);
     auto end = cls.find('\0');
     if (end != std::string::npos) cls.resize(end);
-    return cls;
+    return fromX11String(cls);
 }
 
 std::optional<FrontmostApp> FrontAppX11::frontmost() {

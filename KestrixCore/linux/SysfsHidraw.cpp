@@ -1,6 +1,7 @@
 #include "SysfsHidraw.h"
 
 #include "DescriptorFacts.h"
+#include "TextEncoding.h"
 
 #include <algorithm>
 #include <charconv>
@@ -23,41 +24,6 @@ std::optional<std::string> readFile(const fs::path& path) {
     return out.str();
 }
 
-// Texts in sysfs are the bytes a device (or the Bluetooth stack) gave the kernel, in no checked
-// encoding. They end up in JSON for the clients, which holds UTF-8 only: every byte that does not
-// begin a well-formed sequence becomes U+FFFD.
-std::string validUTF8(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-        unsigned char lead = byte(i);
-        std::size_t length = lead < 0x80                    ? 1
-                             : lead >= 0xC2 && lead <= 0xDF ? 2
-                             : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                            : 0;
-        bool valid = length > 0 && i + length <= text.size();
-        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (byte(i + k) & 0xC0) == 0x80;
-            code = code << 6 | (byte(i + k) & 0x3F);
-        }
-        // No overlong forms, no surrogates, nothing above U+10FFFF.
-        if (valid && ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-                      (length == 4 && (code < 0x10000 || code > 0x10FFFF))))
-            valid = false;
-        if (!valid) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-            continue;
-        }
-        out.append(text, i, length);
-        i += length;
-    }
-    return out;
-}
-
 std::string trimmed(std::string text) {
     auto notSpace = [](unsigned char c) { return !std::isspace(c); };
     text.erase(text.begin(), std::find_if(text.begin(), text.end(), notSpace));
@@ -69,6 +35,7 @@ std::string trimmed(std::string text) {
 std::optional<std::string> attribute(const fs::path& dir, const char* name) {
     auto text = readFile(dir / name);
     if (!text) return std::nullopt;
+    // Attributes hold the bytes a device (or the Bluetooth stack) gave the kernel.
     return validUTF8(trimmed(*text));
 }
 

@@ -1,5 +1,7 @@
 #include "KestrixCore/FrontAppIdentity.h"
 
+#include "TextEncoding.h"
+
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -103,7 +105,7 @@ std::optional<std::string> FrontAppIdentity::fromCgroup(std::string_view cgroupF
         std::string id;
         for (std::size_t i = 0; i < parts.size(); ++i)
             id += (i ? "-" : "") + parts[i];
-        id = unescape(id);
+        id = validUTF8(unescape(id));
         if (id.size() > 8 && id.substr(id.size() - 8) == ".desktop") id.resize(id.size() - 8);
         if (!id.empty()) return id;
     }
@@ -122,7 +124,7 @@ std::optional<std::string> FrontAppIdentity::fromFlatpakInfo(std::string_view in
         auto eq = line.find('=');
         if (eq != std::string::npos && trim(line.substr(0, eq)) == "name") {
             std::string name = trim(line.substr(eq + 1));
-            if (!name.empty()) return name;
+            if (!name.empty()) return validUTF8(name);
         }
     }
     return std::nullopt;
@@ -151,7 +153,7 @@ std::optional<std::string> FrontAppIdentity::desktopFileFor(const std::string& w
             for (const auto& raw : split(*text, '\n')) {
                 std::string line = trim(raw);
                 if (line.rfind("StartupWMClass=", 0) == 0 && trim(line.substr(15)) == windowClass) {
-                    found = name.substr(0, name.size() - 8);
+                    found = validUTF8(name.substr(0, name.size() - 8));
                     break;
                 }
             }

@@ -142,6 +142,45 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsApp) {
     EXPECT_FALSE(front->bundleID(4999));
 }
 
+// WM_CLASS is of type STRING, which is Latin-1; some toolkits put UTF-8 there all the same.
+// Either way the app's name reaches the clients (and the settings) as UTF-8.
+TEST(FrontAppX11, windowClassesInLatin1OrUTF8AreNamedInUTF8) {
+    Xvfb server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    TempFolder t;
+    FakeDesktop desktop(server.display());
+    // "Écrivain" in Latin-1 and in UTF-8.
+    const std::string inLatin1 = std::string("\xC9") + "crivain";
+    const std::string inUTF8 = std::string("\xC3\x89") + "crivain";
+    xcb_window_t latin1 = desktop.window(4001, inLatin1);
+    xcb_window_t utf8 = desktop.window(4002, "Caf\xC3\xA9");
+
+    kestrix::VirtualMainLoop loop;
+    std::string why;
+    auto front = FrontAppX11::connect(loop, server.display().c_str(),
+                                      FrontAppIdentity(t.path + "/proc", {t.path + "/apps"}), why);
+    ASSERT_TRUE(front) << why;
+    int activations = 0;
+    front->onActivate = [&] { ++activations; };
+    desktop.activate(latin1);
+    ASSERT_TRUE(loop.runUntil([&] { return activations == 1; }));
+    EXPECT_EQ(front->frontmost(), (FrontmostApp{inUTF8, 4001}));
+    desktop.activate(utf8);
+    ASSERT_TRUE(loop.runUntil([&] { return activations == 2; }));
+    EXPECT_EQ(front->frontmost(), (FrontmostApp{"Caf\xC3\xA9", 4002}));
+    EXPECT_EQ(front->bundleID(4001), inUTF8);
+}
+
+// Desktop-file names are bytes in the file system, not necessarily UTF-8.
+TEST(FrontAppIdentity, namesThatAreNotUTF8GetReplacementCharacters) {
+    TempFolder t;
+    t.write("apps/app\xFF.desktop", "[Desktop Entry]\nStartupWMClass=Odd\n");
+    FrontAppIdentity identity(t.path + "/proc", {t.path + "/apps"});
+    EXPECT_EQ(identity.ofWindow(std::nullopt, "Odd"), "app\uFFFD");
+    EXPECT_EQ(FrontAppIdentity::fromCgroup("0::/user.slice/app-gnome-a\\xffb-1.scope\n"),
+              "a\uFFFDb");
+}
+
 TEST(FrontAppX11, unreachableDisplayGivesNoWatcher) {
     kestrix::VirtualMainLoop loop;
     std::string why;
