@@ -188,7 +188,9 @@ bool UserDefaults::write() {
         unreadable_ = false;
     }
     std::string temp = path_ + ".tmp." + std::to_string(::getpid());
-    std::string text = values_.dump(2) + "\n";
+    // JSON holds UTF-8 only: bytes of a text that are not are written as U+FFFD rather than
+    // losing the whole file.
+    std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         log("cannot write " + path_ + ": " + errorText(errno));

@@ -189,6 +189,18 @@ TEST(UserDefaults, aPathWhoseFolderIsAFileFailsWithALogLine) {
     EXPECT_EQ(lines.front().rfind("cannot write " + t.path + "/plain/k.json: ", 0), 0u);
 }
 
+// A text that is not UTF-8 (a name taken from the file system, say) cannot go into JSON as it
+// is; the write keeps every other setting and marks the bad bytes.
+TEST(UserDefaults, aTextThatIsNotUTF8IsStoredWithReplacementCharacters) {
+    TempFolder t;
+    UserDefaults d(t.path + "/k.json");
+    EXPECT_TRUE(d.set("speed", 3));
+    EXPECT_TRUE(d.set("app", std::string("caf\xE9")));
+    UserDefaults other(t.path + "/k.json");
+    EXPECT_EQ(other.get<int>("speed"), 3);
+    EXPECT_EQ(other.get<std::string>("app"), "caf\uFFFD");
+}
+
 TEST(UserDefaults, standardPathFollowsXdgConfigHome) {
     const char* saved = std::getenv("XDG_CONFIG_HOME");
     std::string keep = saved ? saved : "";
