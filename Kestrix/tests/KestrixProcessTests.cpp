@@ -1,3 +1,4 @@
+#include "DaemonStandIn.h"
 #include "ProcessSupport.h"
 
 #include <sys/socket.h>
@@ -276,8 +277,10 @@ TEST(KestrixProcess, spacenavdStartingAndStoppingSwitchesDriverMode) {
     };
     ASSERT_TRUE(loop.runUntil([&] { return lastState() == "closed"; }));
 
-    // This test process stands in for the daemon: a pid file naming a live process.
-    std::ofstream(home.path + "/run/spnavd.pid") << ::getpid() << "\n";
+    // A process named like the daemon stands in for it: a pid file naming it.
+    StandIn daemon;
+    ASSERT_GT(daemon.pid, 0);
+    std::ofstream(home.path + "/run/spnavd.pid") << daemon.pid << "\n";
     ASSERT_TRUE(loop.runUntil([&] { return lastState() == "driver"; }));
     EXPECT_TRUE(contains(home.log(), "spacenavd runs: through the driver"));
 

@@ -45,6 +45,18 @@ std::optional<std::int32_t> SpacenavdWatch::livePid() const {
     long pid = 0;
     if (!(in >> pid) || pid <= 0 || pid > 0x7fffffff) return std::nullopt;
     if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return std::nullopt;
+    // A pid file left by a crashed daemon may name a process that took the number since, and an
+    // exited daemon stays a zombie until it is reaped: only a live process of the daemon's own
+    // name counts.
+    std::ifstream stat(paths_.procRoot + "/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto open = text.find('(');
+    auto close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open ||
+        close + 2 >= text.size())
+        return std::nullopt;
+    if (text.substr(open + 1, close - open - 1) != daemonName || text[close + 2] == 'Z')
+        return std::nullopt;
     return static_cast<std::int32_t>(pid);
 }
 

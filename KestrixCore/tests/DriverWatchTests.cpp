@@ -1,3 +1,4 @@
+#include "DaemonStandIn.h"
 #include "KestrixCore/DriverWatch.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
@@ -23,36 +24,6 @@ struct TempFolder {
         path = ::mkdtemp(pattern);
     }
     ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
-
-// A process standing in for the driver daemon; it waits until its pipe closes.
-struct StandIn {
-    pid_t pid = -1;
-    int pipe = -1;
-    StandIn() {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[1]);
-            char c;
-            while (::read(fds[0], &c, 1) > 0) {
-            }
-            ::_exit(0);
-        }
-        ::close(fds[0]);
-        pipe = fds[1];
-    }
-    void end() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-        if (pipe >= 0) ::close(pipe);
-        pipe = -1;
-    }
-    ~StandIn() { end(); }
 };
 
 int listenAt(const std::string& path) {
@@ -125,5 +96,25 @@ TEST(SpacenavdWatch, aMissingRunFolderIsLogged) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("cannot watch /nonexistent-run-dir for the spacenavd driver: ", 0),
               0u);
+    EXPECT_FALSE(watch.helper());
+}
+
+TEST(SpacenavdWatch, aPidFileNamingAnotherProgramOrAZombieIsNoDriver) {
+    TempFolder t;
+    VirtualMainLoop loop;
+    SpacenavdWatch watch(loop, SpacenavdWatch::Paths{t.path, "spnavd.pid", "spnav.sock", "/proc"},
+                         [](const std::string&) {});
+    // A crashed daemon's number, taken since by another program (this test).
+    std::ofstream(t.path + "/spnavd.pid") << ::getpid() << "\n";
+    EXPECT_FALSE(watch.helper());
+
+    // A daemon that ended but was not reaped yet.
+    StandIn daemon;
+    ASSERT_GT(daemon.pid, 0);
+    std::ofstream(t.path + "/spnavd.pid") << daemon.pid << "\n";
+    EXPECT_TRUE(watch.helper());
+    ::kill(daemon.pid, SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(daemon.pid), &info, WEXITED | WNOWAIT), 0);
     EXPECT_FALSE(watch.helper());
 }

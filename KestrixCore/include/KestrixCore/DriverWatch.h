@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kestrix {
 class MainLoop;
@@ -59,6 +60,9 @@ public:
         std::string socket = "spnav.sock";  // in runDirectory
         std::string procRoot = "/proc";
     };
+
+    // The command name of the daemon's process, as /proc/PID/stat shows it.
+    static constexpr std::string_view daemonName = "spacenavd";
 
     SpacenavdWatch(MainLoop& loop, Paths paths, std::function<void(const std::string&)> log);
     ~SpacenavdWatch() override;
