@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "AppDelegate.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/UnixSocket.h"
@@ -21,6 +22,9 @@ using namespace kestrix;
 using Item = StatusMenuItem;
 
 namespace {
+
+using testsupport::TempFolder;
+using testsupport::readFile;
 
 void ensureApplication() {
     static int argc = 1;
@@ -49,21 +53,7 @@ std::vector<QString> titles(const std::vector<Item>& items) {
     return out;
 }
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char pattern[] = "/tmp/kestrix-shell-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 // Real `kestrix` processes for the tests: each in a folder of its own (KESTRIX_HOME, the user
 // defaults and the simulated devices), talked to over its real socket.
 
+#include "TempFolder.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/Messages.h"
@@ -27,14 +28,10 @@
 
 namespace proc {
 
+using testsupport::readFile;
+
 using namespace kestrix;
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct Home {
     std::string path;

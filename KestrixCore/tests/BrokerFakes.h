@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TempFolder.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/UnixSocket.h"
@@ -17,15 +18,9 @@ namespace brokertest {
 
 using namespace kestrix;
 using namespace kestrix::core;
+using testsupport::readFile;
+using testsupport::TempFolder;
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char pattern[] = "/tmp/broker-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
 
 // The device layer as the broker sees it, with devices given by the test.
 class FakeDevices final : public BrokerDevices {
@@ -129,12 +124,6 @@ inline Claim front(std::vector<std::string> apps) {
     return Claim{std::move(apps), false, std::nullopt, std::nullopt};
 }
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class BrokerTest : public ::testing::Test {
 protected:

@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "DaemonStandIn.h"
 #include "KestrixCore/DriverWatch.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
@@ -17,14 +18,8 @@ using kestrix::core::SpacenavdWatch;
 
 namespace {
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char pattern[] = "/tmp/driverwatch-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
+using testsupport::TempFolder;
+
 
 int listenAt(const std::string& path) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

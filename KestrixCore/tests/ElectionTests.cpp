@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "KestrixCore/Election.h"
 #include "KestrixProtocol/LineCoding.h"
 #include "KestrixProtocol/Messages.h"
@@ -17,14 +18,8 @@ using kestrix::core::Election;
 
 namespace {
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char pattern[] = "/tmp/election-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
+using testsupport::TempFolder;
+
 
 // Holds the lock as a running broker would (another open file description of the lock file).
 int holdLock(const BrokerPlace& place) {

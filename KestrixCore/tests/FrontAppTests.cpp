@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "FrontAppX11.h"
 #include "KestrixCore/FrontApp.h"
 #include "KestrixCore/FrontAppIdentity.h"
@@ -18,19 +19,8 @@ using namespace kestrix::core;
 
 namespace {
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char pattern[] = "/tmp/frontapp-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-    void write(const std::string& relative, const std::string& text) const {
-        std::string full = path + "/" + relative;
-        std::system(("mkdir -p \"$(dirname '" + full + "')\"").c_str());
-        std::ofstream(full) << text;
-    }
-};
+using testsupport::TempFolder;
+
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
@@ -17,21 +18,10 @@ using nlohmann::json;
 
 namespace {
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char pattern[] = "/tmp/userdefaults-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
+using testsupport::TempFolder;
+using testsupport::readFile;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+
 
 void writeFile(const std::string& path, const std::string& text) {
     // Written the way another program would: a new file renamed over the old one.
