@@ -1,4 +1,9 @@
-// The vantor program: the Scroller with the desktop's services, on Qt's event loop.
+// The vantor program: the tray app (or, with -snapshot and -snapshotWindow, the window-shot mode)
+// on Qt's event loop.
+//
+// Environment:
+//   VANTOR_EVENTS   "record:PATH" records the steps to PATH instead of posting them
+//   XDG_RUNTIME_DIR where the lock and socket live that keep Vantor to one instance per session
 #include "KestrixClient/KestrixConnection.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/Kestrix.h"
@@ -9,18 +14,49 @@
 #include "Vantor/RecordingPoster.h"
 #include "Vantor/Scroller.h"
 #include "Vantor/UinputPoster.h"
+#include "VantorShell/AppDelegate.h"
+#include "VantorShell/CommandLine.h"
+#include "VantorShell/SingleInstance.h"
+#include "VantorShell/WindowShot.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 using namespace vantor;
 
 namespace {
 
 constexpr const char* bundleIdentifier = "me.orvella.Vantor";
+
+const char* variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// Whether a display can be reached. Qt ends the process when its display cannot be reached, so
+// without one (or with a stale DISPLAY) Vantor uses Qt's offscreen platform: the window-shot
+// mode still draws, and the tray app runs without windows or icon.
+bool hasDisplay() {
+    if (variable("QT_QPA_PLATFORM")) return true;
+    if (const char* wayland = variable("WAYLAND_DISPLAY")) {
+        std::string path = wayland;
+        if (path.front() != '/' && variable("XDG_RUNTIME_DIR"))
+            path = std::string(variable("XDG_RUNTIME_DIR")) + "/" + path;
+        if (::access(path.c_str(), F_OK) == 0) return true;
+    }
+    if (const char* x11 = variable("DISPLAY")) {
+        xcb_connection_t* connection = xcb_connect(x11, nullptr);
+        bool reached = connection && !xcb_connection_has_error(connection);
+        if (connection) xcb_disconnect(connection);
+        return reached;
+    }
+    return false;
+}
 
 // The poster VANTOR_EVENTS asks for: "record:PATH" records the steps instead of posting them.
 std::shared_ptr<EventPosting> makePoster(const std::function<double()>& now) {
@@ -56,8 +92,38 @@ int quitOnSignals(kestrix::MainLoop& loop, std::unique_ptr<kestrix::Watch>& watc
 } // namespace
 
 int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CommandLine::Result command = CommandLine::parse(arguments);
+    if (command.exitStatus) {
+        std::fputs(command.output.toLocal8Bit().constData(),
+                   command.toStandardError ? stderr : stdout);
+        return *command.exitStatus;
+    }
+    const LaunchOptions& options = command.options;
+    bool windowShot = WindowShot::scene(options).has_value();
+    if (windowShot) Log::setCategory("snapshot");
+
     std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
+    if (!hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(bundleIdentifier));
+
+    // One Vantor per session: a second start opens the running one's window and ends.
+    SingleInstance instance(SingleInstance::standardFolder());
+    if (!windowShot && instance.claim() == SingleInstance::Role::secondary) {
+        if (options.loginItem) {
+            Log::info("Vantor runs already");
+            return 0;
+        }
+        if (instance.askToReopen()) return 0;
+        Log::error("another Vantor holds the lock but does not answer at " +
+                   instance.socketPath().toStdString());
+        return 1;
+    }
+
     kestrix::QtMainLoop loop;
     std::unique_ptr<kestrix::Watch> signalWatch;
     int signalFd = quitOnSignals(loop, signalWatch);
@@ -67,7 +133,8 @@ int main(int argc, char** argv) {
     defaults.watch(loop);
 
     auto now = [&loop] { return loop.now(); };
-    ScrollerSystem system;
+    AppDelegate::Services services = AppDelegate::standardServices();
+    ScrollerSystem& system = services.scroller;
     system.defaults = &defaults;
     system.now = now;
     system.makeTicker = [&loop] { return std::make_unique<DispatchTicker>(loop); };
@@ -83,12 +150,19 @@ int main(int argc, char** argv) {
         return RecordingPoster::recordingPath(std::getenv("VANTOR_EVENTS")).has_value() ||
                SystemEventPoster::hasPermission();
     };
-    system.workspace = makeDesktopWorkspace(loop);
+    if (!windowShot) system.workspace = makeDesktopWorkspace(loop);
+    services.defaults = &defaults;
+    services.options = options;
 
-    Scroller scroller(system);
-    scroller.start();
-    int status = app.exec();
-    scroller.stop();
+    int status = 0;
+    {
+        AppDelegate delegate(std::move(services));
+        instance.onReopen = [&delegate] { delegate.reopen(); };
+        delegate.launch();
+        status = app.exec();
+        instance.onReopen = nullptr;
+        delegate.terminate();
+    }
     signalWatch.reset();
     if (signalFd >= 0) close(signalFd);
     return status;

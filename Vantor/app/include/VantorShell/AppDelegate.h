@@ -1,0 +1,133 @@
+#pragma once
+
+#include "Vantor/Scroller.h"
+#include "Vantor/ScrollerSystem.h"
+#include "VantorShell/CommandLine.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QMenu;
+class QSlider;
+class QSystemTrayIcon;
+class QWidget;
+class QWidgetAction;
+
+namespace kestrix {
+class UserDefaults;
+}
+
+namespace vantor {
+
+class MainMenu;
+
+// Vantor's application delegate and the owner of everything the app runs: the Scroller, the
+// update controller, the preview canvas, the tray item and its menu, and, made on first use, the
+// settings view model and the three windows. Runs the launch sequence, decides when the About
+// window and the release notes show by themselves, wires the Scroller, the view model and the
+// windows together and keeps the view model's system fields current. Main thread only.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    // Linux has no Dock: the activation policy is bookkeeping that the tests observe.
+    enum class ActivationPolicy { accessory, regular };
+
+    // The system as the app delegate reaches it; tests replace every field.
+    struct Services {
+        ScrollerSystem scroller;
+        // The app's user defaults (the Scroller's, "welcomed", the update keys).
+        kestrix::UserDefaults* defaults = nullptr;
+        LaunchOptions options;
+        // The modifier keys held now (Alt shows "Reload Settings").
+        std::function<Qt::KeyboardModifiers()> modifiers;
+        // Whether the desktop shows tray icons.
+        std::function<bool()> trayAvailable;
+        // Opens a web page in the desktop's browser.
+        std::function<void(const QUrl&)> openUrl;
+        // Ends the application's event loop with this status.
+        std::function<void(int)> exit;
+        // Explains how to allow posting events (the udev rule).
+        std::function<void()> showAccessibilityHelp;
+    };
+
+    // The standard services, except the Scroller's and the user defaults.
+    static Services standardServices();
+
+    explicit AppDelegate(Services services);
+    ~AppDelegate() override;
+
+    // The launch sequence (or the window-shot mode and nothing else).
+    void launch();
+    // When the application ends.
+    void terminate();
+    // A second start of Vantor asked for its window (clicking the app again).
+    void reopen();
+    // The application became active.
+    void becameActive();
+
+    // Actions of the menus and windows.
+    void openMainWindow();
+    void openAbout();
+    void openReleaseNotes();
+    void checkForUpdates();
+    void openAccessibility();
+    void openWebsite();
+    void reloadSettings();
+    void quit();
+    void toggleFrontmostApp();
+    void useDefaults();
+
+    // Rebuilds the tray menu from the Scroller's state, as each time it opens.
+    void menuNeedsUpdate();
+    // Copies the Scroller's state into the view model.
+    void refreshModel();
+    // Reads the posting permission and the autostart entry again.
+    void refreshSystemState();
+    // Back to accessory unless one of the windows (other than `closing`) is visible or an
+    // update window shows.
+    void leaveDockUnlessWindows(QWidget* closing);
+
+    // The settings the window-shot mode shows.
+    static scroll::ScrollSettings demoSettings();
+
+    Scroller& scroller() { return *scroller_; }
+    QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+    QMenu* statusMenu() const { return statusMenu_.get(); }
+    MainMenu* mainMenu() const { return mainMenu_.get(); }
+    ActivationPolicy activationPolicy() const { return activationPolicy_; }
+    bool updateSessionShowing() const { return updateSessionShowing_; }
+    bool launchedAsLoginItem() const { return launchedAsLoginItem_; }
+    bool iconDimmed() const { return iconDimmed_; }
+
+    static constexpr const char* website = "https://orvella.me/vantor/";
+
+private:
+    QAction* addItem(QMenu& menu, const QString& title, const char* name,
+                     void (AppDelegate::*action)());
+    // The four or five items of the block about the app in front (none without one).
+    QList<QAction*> frontmostAppMenus(QMenu& menu);
+    QWidgetAction* speedSliderItem(QMenu& menu, double position, bool own);
+    void speedSliderMoved(QSlider* slider, double position);
+    bool canCheckForUpdates() const;
+    void setActivationPolicy(ActivationPolicy policy) { activationPolicy_ = policy; }
+    void createStatusItem();
+    void updateStatusIcon();
+
+    Services services_;
+    std::unique_ptr<Scroller> scroller_;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<QMenu> statusMenu_;
+    std::unique_ptr<MainMenu> mainMenu_;
+    bool updateSessionShowing_ = false;
+    bool launchedAsLoginItem_ = false;
+    bool iconDimmed_ = true;
+    ActivationPolicy activationPolicy_ = ActivationPolicy::accessory;
+    QPointer<QWidget> accessibilityDialog_;
+};
+
+} // namespace vantor

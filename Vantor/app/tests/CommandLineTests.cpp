@@ -1,0 +1,80 @@
+#include "VantorShell/CommandLine.h"
+#include "VantorShell/WindowShot.h"
+
+#include <gtest/gtest.h>
+
+namespace vantor {
+namespace {
+
+CommandLine::Result parse(QStringList words) {
+    words.prepend(QStringLiteral("vantor"));
+    return CommandLine::parse(words);
+}
+
+TEST(CommandLine, windowShotArgumentsLoginMarkAndQtsOwnOptions) {
+    auto result = parse({"-snapshot", "/tmp/a.png", "-snapshotWindow", "apps", "-snapshotSize",
+                         "800 x 600", "-snapshotDark", "--login-item", "-platform", "offscreen"});
+    ASSERT_FALSE(result.exitStatus) << result.output.toStdString();
+    EXPECT_EQ(result.options.snapshot, QStringLiteral("/tmp/a.png"));
+    EXPECT_EQ(result.options.snapshotWindow, QStringLiteral("apps"));
+    EXPECT_EQ(result.options.snapshotSize, QStringLiteral("800 x 600"));
+    EXPECT_TRUE(result.options.snapshotDark);
+    EXPECT_TRUE(result.options.loginItem);
+    EXPECT_EQ(WindowShot::scene(result.options), QStringLiteral("apps"));
+
+    auto plain = parse({"--snapshotWindow=main"});
+    ASSERT_FALSE(plain.exitStatus);
+    EXPECT_FALSE(plain.options.loginItem);
+    EXPECT_FALSE(plain.options.snapshotDark);
+    EXPECT_FALSE(WindowShot::scene(plain.options)) << "a scene needs a path too";
+    EXPECT_FALSE(WindowShot::scene(parse({"-snapshot", "x.png"}).options));
+}
+
+TEST(CommandLine, helpVersionAndUsageErrors) {
+    struct Case {
+        QStringList words;
+        int status;
+        bool toStandardError;
+        const char* says;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {{"--help"}, 0, false, "-snapshotWindow"},
+             {{"-h"}, 0, false, "--login-item"},
+             {{"--version"}, 0, false, "vantor 1."},
+             {{"--bogus-flag"}, 2, true, "Unknown option 'bogus-flag'"},
+             {{"stray"}, 2, true, "Unexpected argument 'stray'"},
+             {{"-snapshot"}, 2, true, "Missing value after '-snapshot'"},
+         }) {
+        auto result = parse(c.words);
+        ASSERT_TRUE(result.exitStatus) << c.words.join(' ').toStdString();
+        EXPECT_EQ(*result.exitStatus, c.status) << c.says;
+        EXPECT_EQ(result.toStandardError, c.toStandardError) << c.says;
+        EXPECT_TRUE(result.output.contains(QString::fromUtf8(c.says)))
+            << result.output.toStdString();
+    }
+    EXPECT_TRUE(parse({"--bogus-flag"}).output.contains("Usage: vantor")) << "usage follows";
+}
+
+TEST(WindowShot, sizeNeedsExactlyTwoNumbersSeparatedByBlanks) {
+    struct Case {
+        const char* text;
+        std::optional<QSizeF> size;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"1200 x 800", QSizeF(1200, 800)},
+             {"1200 800", QSizeF(1200, 800)},
+             {"  640.5   480 ", QSizeF(640.5, 480)},
+             {"1200x800", std::nullopt},
+             {"800", std::nullopt},
+             {"", std::nullopt},
+             {"1 x 2 x 3", std::nullopt},
+             {"0 x 800", std::nullopt},
+             {"-5 x 800", std::nullopt},
+             {"inf x 800", std::nullopt},
+             {"nan 800", std::nullopt},
+         })
+        EXPECT_EQ(WindowShot::parseSize(QString::fromUtf8(c.text)), c.size) << c.text;
+}
+
+} // namespace
+} // namespace vantor
