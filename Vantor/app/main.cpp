@@ -14,6 +14,7 @@
 #include "Vantor/RecordingPoster.h"
 #include "Vantor/Scroller.h"
 #include "Vantor/UinputPoster.h"
+#include "VantorModels/LoginItem.h"
 #include "VantorShell/AppDelegate.h"
 #include "VantorShell/CommandLine.h"
 #include "VantorShell/SingleInstance.h"
@@ -71,6 +72,12 @@ std::shared_ptr<EventPosting> makePoster(const std::function<double()>& now) {
     return std::make_shared<SystemEventPoster>(now);
 }
 
+class NoPoster final : public EventPosting {
+public:
+    void post(const scroll::ScrollStep&) override {}
+    void post(const scroll::GestureStep&, scroll::GestureKind) override {}
+};
+
 // SIGINT and SIGTERM end the event loop, so the Scroller stops cleanly.
 int quitOnSignals(kestrix::MainLoop& loop, std::unique_ptr<kestrix::Watch>& watch) {
     sigset_t signals;
@@ -112,7 +119,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QString::fromLatin1(bundleIdentifier));
 
     // One Vantor per session: a second start opens the running one's window and ends.
-    SingleInstance instance(SingleInstance::standardFolder());
+    SingleInstance instance(windowShot ? QString() : SingleInstance::standardFolder());
     if (!windowShot && instance.claim() == SingleInstance::Role::secondary) {
         if (options.loginItem) {
             Log::info("Vantor runs already");
@@ -130,7 +137,7 @@ int main(int argc, char** argv) {
 
     kestrix::UserDefaults defaults(kestrix::UserDefaults::standardPath(bundleIdentifier));
     defaults.log = [](const std::string& line) { Log::error(line); };
-    defaults.watch(loop);
+    if (!windowShot) defaults.watch(loop);
 
     auto now = [&loop] { return loop.now(); };
     AppDelegate::Services services = AppDelegate::standardServices();
@@ -144,15 +151,18 @@ int main(int argc, char** argv) {
             kestrix::BrokerPlace::standard(), kestrix::Kestrix::version);
         return std::make_unique<KestrixInput>(std::move(connection));
     };
-    system.poster = makePoster(now);
+    // The window-shot mode posts nothing.
+    system.poster = windowShot ? std::make_shared<NoPoster>() : makePoster(now);
     system.ownBundleID = bundleIdentifier;
     system.hasPermission = [] {
         return RecordingPoster::recordingPath(std::getenv("VANTOR_EVENTS")).has_value() ||
                SystemEventPoster::hasPermission();
     };
     if (!windowShot) system.workspace = makeDesktopWorkspace(loop);
-    services.defaults = &defaults;
     services.options = options;
+    services.updates.defaults = &defaults;
+    services.updates.loop = &loop;
+    services.loginItem = std::make_shared<AutostartLoginItem>();
 
     int status = 0;
     {

@@ -2,6 +2,13 @@
 
 #include "KestrixProtocol/UserDefaults.h"
 #include "Vantor/Log.h"
+#include "VantorModels/CanvasModel.h"
+#include "VantorModels/SettingsModel.h"
+#include "VantorModels/Titles.h"
+#include "VantorWindows/AboutView.h"
+#include "VantorWindows/AppChooserDialog.h"
+#include "VantorWindows/MenuBarIcon.h"
+#include "VantorWindows/WindowController.h"
 #include "VantorShell/AccessibilityDialog.h"
 #include "VantorShell/MainMenu.h"
 #include "VantorShell/WindowShot.h"
@@ -11,11 +18,13 @@
 #include <QDesktopServices>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QSlider>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidgetAction>
 #include <cmath>
 
@@ -25,10 +34,6 @@ using scroll::ScrollSettings;
 using AppSetting = ScrollSettings::AppSetting;
 
 namespace {
-
-QString tr(const char* text) {
-    return QCoreApplication::translate("AppDelegate", text);
-}
 
 // One selectable item of a tray submenu; an absent Choice in a list stands for a separator.
 struct Choice {
@@ -56,15 +61,15 @@ QMenu* submenu(QMenu& parent, const QString& title, const char* name,
     return menu;
 }
 
-// TODO(models): the titles come from the models' enumeration titles.
-QString responseTitle(ScrollSettings::Response response) {
-    static const char* titles[] = {"Direct", "Balanced", "Precise"};
-    return tr(titles[static_cast<int>(response)]);
+// The demonstration's app with settings of its own.
+constexpr const char* demoMapsApp = "org.gnome.Maps";
+
+// TODO(mainwindow): MainView and ReleaseNotesView.
+QWidget* makeMainView() {
+    return new QWidget;
 }
-QString momentumTitle(ScrollSettings::Momentum momentum) {
-    static const char* titles[] = {"No momentum", "Short momentum", "Medium momentum",
-                                   "Long momentum"};
-    return tr(titles[static_cast<int>(momentum)]);
+QWidget* makeReleaseNotesView() {
+    return new QWidget;
 }
 
 // Positions of the tray's speed slider between 0 and 1.
@@ -83,10 +88,21 @@ AppDelegate::Services AppDelegate::standardServices() {
 
 AppDelegate::AppDelegate(Services services)
     : services_(std::move(services))
-    , scroller_(std::make_unique<Scroller>(services_.scroller)) {}
+    , windowShot_(WindowShot::scene(services_.options).has_value())
+    , scroller_(std::make_unique<Scroller>(services_.scroller)) {
+    // The window-shot mode has no updater and writes nothing.
+    if (windowShot_) services_.updates.defaults = nullptr;
+    updates_ = std::make_unique<Updates>(std::move(services_.updates));
+    canvas_ = windowShot_ ? std::make_shared<CanvasModel>(-8.0, 1.25)
+                          : std::make_shared<CanvasModel>(0.0, 1.0);
+}
 
 AppDelegate::~AppDelegate() {
-    if (scroller_) scroller_->onChange = nullptr;
+    scroller_->onChange = nullptr;
+    // The windows go before the model and the canvas they show.
+    releaseNotesWindow_.reset();
+    aboutWindow_.reset();
+    mainWindow_.reset();
 }
 
 void AppDelegate::launch() {
@@ -95,20 +111,34 @@ void AppDelegate::launch() {
             [this](Qt::ApplicationState state) {
                 if (state == Qt::ApplicationActive) becameActive();
             });
-    if (WindowShot::scene(services_.options)) {
-        // TODO: the window-shot mode needs the windows.
-        return;
-    }
+    if (windowShot_) return startWindowShot();
 
     MainMenu::Handlers handlers;
     handlers.openAbout = [this] { openAbout(); };
-    handlers.checkForUpdates = [this] { checkForUpdates(); };
+    if (updates_->available()) handlers.checkForUpdates = [this] { checkForUpdates(); };
     handlers.openMainWindow = [this] { openMainWindow(); };
     handlers.quit = [this] { quit(); };
     handlers.openReleaseNotes = [this] { openReleaseNotes(); };
     handlers.openWebsite = [this] { openWebsite(); };
-    handlers.windows = [] { return QList<QWidget*>(); };
+    handlers.windows = [this] {
+        QList<QWidget*> windows;
+        for (const auto* controller : {&mainWindow_, &aboutWindow_, &releaseNotesWindow_})
+            if (*controller && (*controller)->window()) windows << (*controller)->window();
+        return windows;
+    };
     mainMenu_ = std::make_unique<MainMenu>(std::move(handlers));
+
+    QPointer<AppDelegate> self(this);
+    updates_->userDriver.onShowsWindow = [self] {
+        if (!self) return;
+        self->updateSessionShowing_ = true;
+        self->setActivationPolicy(ActivationPolicy::regular);
+    };
+    updates_->userDriver.onSessionEnded = [self] {
+        if (!self) return;
+        self->updateSessionShowing_ = false;
+        self->leaveDockUnlessWindows(nullptr);
+    };
 
     createStatusItem();
 
@@ -119,10 +149,19 @@ void AppDelegate::launch() {
     };
     scroller_->start();
 
-    if (services_.defaults) {
-        bool welcomed = services_.defaults->value("welcomed").has_value();
-        services_.defaults->set("welcomed", true);
-        (void)welcomed;
+    // Welcome: the About window once, on the first launch, unless the release notes are due or
+    // the system started Vantor at login.
+    kestrix::UserDefaults& defaults = *services_.scroller.defaults;
+    bool welcomed = defaults.value("welcomed").has_value();
+    defaults.set("welcomed", true);
+    if (!welcomed && !updates_->releaseNotesDue && !launchedAsLoginItem_) show(aboutWindow());
+
+    if (updates_->releaseNotesDue) {
+        updates_->releaseNotesDue = false;
+        refreshModel();
+        refreshSystemState();
+        setActivationPolicy(ActivationPolicy::regular);
+        releaseNotesWindow().show();
     }
 }
 
@@ -162,20 +201,14 @@ void AppDelegate::createStatusItem() {
 
 void AppDelegate::updateStatusIcon() {
     if (!statusItem_) return;
+    // Trays do not tint icons: the figure is drawn in the palette's text colour, dimmed while
+    // Vantor does not take the device.
     QColor color = QApplication::palette().color(QPalette::Active, QPalette::WindowText);
-    if (iconDimmed_) color.setAlphaF(0.4);
+    if (iconDimmed_) color.setAlphaF(color.alphaF() * 0.4);
     QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setBrush(color);
-        painter.setPen(Qt::NoPen);
-        painter.drawEllipse(QRectF(size * 0.15, size * 0.15, size * 0.7, size * 0.7));
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
+    for (int size : {16, 22, 24, 32, 48})
+        for (qreal ratio : {1.0, 2.0})
+            icon.addPixmap(QPixmap::fromImage(MenuBarIcon::image(QSize(size, size), ratio, color)));
     statusItem_->setIcon(icon);
 }
 
@@ -263,11 +296,11 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
 
     bool followsResponse = defaults.follows(AppSetting::response, app);
     std::vector<std::optional<Choice>> responses{
-        Choice{tr("Default (%1)").arg(responseTitle(defaults.response)), followsResponse,
+        Choice{tr("Default (%1)").arg(title(defaults.response)), followsResponse,
                follow(AppSetting::response)},
         std::nullopt};
     for (auto response : ScrollSettings::Response::allCases())
-        responses.push_back(Choice{responseTitle(response),
+        responses.push_back(Choice{title(response),
                                    !followsResponse && applied.response == response,
                                    set(AppSetting::response, [response](ScrollSettings& v) {
                                        v.response = response;
@@ -276,11 +309,11 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
 
     bool followsMomentum = defaults.follows(AppSetting::momentum, app);
     std::vector<std::optional<Choice>> momenta{
-        Choice{tr("Default (%1)").arg(momentumTitle(defaults.momentum)), followsMomentum,
+        Choice{tr("Default (%1)").arg(title(defaults.momentum)), followsMomentum,
                follow(AppSetting::momentum)},
         std::nullopt};
     for (auto momentum : ScrollSettings::Momentum::allCases())
-        momenta.push_back(Choice{momentumTitle(momentum),
+        momenta.push_back(Choice{title(momentum),
                                  !followsMomentum && applied.momentum == momentum,
                                  set(AppSetting::momentum, [momentum](ScrollSettings& v) {
                                      v.momentum = momentum;
@@ -355,14 +388,120 @@ void AppDelegate::useDefaults() {
 }
 
 bool AppDelegate::canCheckForUpdates() const {
-    return true; // TODO(secondary)
+    return updates_->canCheck();
 }
 
-void AppDelegate::openMainWindow() {}
-void AppDelegate::openAbout() {}
-void AppDelegate::openReleaseNotes() {}
+SettingsModel& AppDelegate::model() {
+    if (model_) return *model_;
+    std::shared_ptr<AppChooser> chooser = services_.appChooser;
+    if (!chooser)
+        chooser = std::make_shared<DialogAppChooser>([this]() -> QWidget* {
+            return mainWindow_ ? mainWindow_->window() : nullptr;
+        });
+    model_ = std::make_unique<SettingsModel>(windowShot_ ? demoSettings() : scroller_->settings(),
+                                             services_.loginItem, chooser);
+    QPointer<AppDelegate> self(this);
+    // In the window-shot mode edits go nowhere.
+    if (!windowShot_)
+        model_->onChange = [self](const ScrollSettings& settings) {
+            if (self) self->scroller_->update(settings);
+        };
+    model_->onOpenAccessibility = [self] {
+        if (self) self->openAccessibility();
+    };
+    model_->onPreviewChange = [self](const std::optional<std::string>& app) {
+        if (!self || !self->mainWindow_ || !self->mainWindow_->window()) return;
+        if (self->mainWindow_->window()->isVisible()) self->scroller_->setPreview(self->canvas_, app);
+    };
+    return *model_;
+}
+
+std::unique_ptr<WindowController> AppDelegate::window(const QString& title, QSize size,
+                                                      std::function<QWidget*()> content,
+                                                      std::function<void(QWidget&)> configure) {
+    auto controller = std::make_unique<WindowController>(title, size, std::move(content),
+                                                         std::move(configure));
+    WindowController* raw = controller.get();
+    QPointer<AppDelegate> self(this);
+    controller->onClose = [self, raw](QWidget& closing) {
+        if (!self) return;
+        if (self->mainWindow_.get() == raw) self->scroller_->setPreview(nullptr, std::nullopt);
+        self->leaveDockUnlessWindows(&closing);
+    };
+    return controller;
+}
+
+WindowController& AppDelegate::mainWindow() {
+    if (!mainWindow_)
+        mainWindow_ = window(
+            tr("Vantor"), QSize(560, 820), [this] { return makeMainView(); },
+            [this](QWidget& window) {
+                if (!mainMenu_) return;
+                // The menu bar sits above the content, which keeps its size.
+                window.layout()->setMenuBar(mainMenu_->bar());
+                window.resize(window.width(),
+                              window.height() + mainMenu_->bar()->sizeHint().height());
+            });
+    return *mainWindow_;
+}
+
+WindowController& AppDelegate::aboutWindow() {
+    if (!aboutWindow_)
+        aboutWindow_ = window(
+            AboutView::title(), QSize(AboutView::width, AboutView::height),
+            [this] {
+                QPointer<AppDelegate> self(this);
+                return new AboutView(
+                    [self] {
+                        if (self) self->openReleaseNotes();
+                    },
+                    [self] {
+                        if (self) self->openMainWindow();
+                    });
+            },
+            [this](QWidget& window) {
+                AboutView::configure(window);
+                if (mainMenu_) mainMenu_->addKeysTo(&window);
+            });
+    return *aboutWindow_;
+}
+
+WindowController& AppDelegate::releaseNotesWindow() {
+    if (!releaseNotesWindow_)
+        releaseNotesWindow_ =
+            window(tr("Release Notes"), QSize(520, 600), [] { return makeReleaseNotesView(); },
+                   [this](QWidget& window) {
+                       if (mainMenu_) mainMenu_->addKeysTo(&window);
+                   });
+    return *releaseNotesWindow_;
+}
+
+void AppDelegate::show(WindowController& controller) {
+    refreshModel();
+    refreshSystemState();
+    setActivationPolicy(ActivationPolicy::regular);
+    controller.show();
+}
+
+void AppDelegate::openMainWindow() {
+    show(mainWindow());
+    scroller_->setPreview(canvas_, model().previewApp());
+}
+
+void AppDelegate::openAbout() {
+    show(aboutWindow());
+}
+
+void AppDelegate::openReleaseNotes() {
+    refreshModel();
+    refreshSystemState();
+    setActivationPolicy(ActivationPolicy::regular);
+    releaseNotesWindow().show();
+}
+
 void AppDelegate::checkForUpdates() {
     setActivationPolicy(ActivationPolicy::regular);
+    updates_->checkForUpdates();
 }
 
 void AppDelegate::openAccessibility() {
@@ -389,18 +528,66 @@ void AppDelegate::quit() {
     if (services_.exit) services_.exit(0);
 }
 
-void AppDelegate::refreshModel() {}
-void AppDelegate::refreshSystemState() {}
-void AppDelegate::leaveDockUnlessWindows(QWidget*) {}
+void AppDelegate::refreshModel() {
+    SettingsModel& m = model();
+    auto [device, driver] = scroller_->connectionDescription();
+    m.setDeviceName(QString::fromStdString(device));
+    m.setDriverName(driver ? std::optional<QString>(QString::fromStdString(*driver))
+                           : std::nullopt);
+    m.setSettings(scroller_->settings());
+}
+
+void AppDelegate::refreshSystemState() {
+    if (windowShot_) return;
+    SettingsModel& m = model();
+    // Names and icons are looked up afresh: apps may have been installed or removed.
+    m.apps.clear();
+    m.setHasPermission(services_.scroller.hasPermission && services_.scroller.hasPermission());
+    if (services_.loginItem) m.setLoginItemStatus(services_.loginItem->status());
+}
+
+void AppDelegate::leaveDockUnlessWindows(QWidget* closing) {
+    for (const auto* controller : {&mainWindow_, &aboutWindow_, &releaseNotesWindow_}) {
+        QWidget* window = *controller ? (*controller)->window() : nullptr;
+        if (window && window != closing && window->isVisible()) return;
+    }
+    if (!updateSessionShowing_) setActivationPolicy(ActivationPolicy::accessory);
+}
+
+void AppDelegate::startWindowShot() {
+    SettingsModel& m = model();
+    m.setDeviceName(QStringLiteral("SpaceMouse Compact"));
+    m.setDriverName(tr("Vantor (direct)"));
+    m.setHasPermission(true);
+    m.setLoginItemStatus(LoginItemStatus::notRegistered);
+    QPointer<AppDelegate> self(this);
+    // On the loop, once the application runs.
+    QTimer::singleShot(0, this, [this] {
+        WindowShot::take(
+            services_.options, [this](const QString& scene) { return openShotWindow(scene); },
+            services_.exit);
+    });
+}
+
+QWidget* AppDelegate::openShotWindow(const QString& scene) {
+    if (scene == QLatin1String("main")) return mainWindow().loadWindow();
+    if (scene == QLatin1String("about")) return aboutWindow().loadWindow();
+    if (scene == QLatin1String("releaseNotes")) return releaseNotesWindow().loadWindow();
+    std::optional<MainTab> tab = MainTab::fromRawValue(scene.toStdString());
+    if (!tab) return nullptr;
+    model().setTab(*tab);
+    if (*tab == MainTab::apps) model().setSelectedApp(std::string(demoMapsApp));
+    return mainWindow().loadWindow();
+}
 
 ScrollSettings AppDelegate::demoSettings() {
     ScrollSettings settings;
     settings.excludedApps.clear();
     settings.setDevice(true, "org.mozilla.firefox");
-    settings.setDevice(true, "org.gnome.Maps");
-    settings.setOwn(AppSetting::momentum, "org.gnome.Maps",
+    settings.setDevice(true, demoMapsApp);
+    settings.setOwn(AppSetting::momentum, demoMapsApp,
                     [](ScrollSettings& s) { s.momentum = ScrollSettings::Momentum::long_; });
-    settings.setOwn(AppSetting::together, "org.gnome.Maps",
+    settings.setOwn(AppSetting::together, demoMapsApp,
                     [](ScrollSettings& s) { s.setScrollsWhileZooming(true); });
     return settings;
 }

@@ -4,17 +4,15 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-// TODO(models): the constant comes from VantorModels/LoginItem.h once it lands.
-namespace vantor::LoginItem {
-constexpr const char* launchArgument = "--login-item";
-}
+#include "VantorModels/LoginItem.h"
 
 namespace vantor {
 
 namespace {
 
 QString loginItemName() {
-    QString mark = QString::fromLatin1(LoginItem::launchArgument);
+    QString mark = QString::fromLatin1(LoginItem::launchFlag.data(),
+                                       static_cast<qsizetype>(LoginItem::launchFlag.size()));
     while (mark.startsWith(QLatin1Char('-')))
         mark.remove(0, 1);
     return mark;

@@ -44,8 +44,10 @@ void present(QWidget& window, const LaunchOptions& options) {
     }
     window.setGeometry(QRect(origin, size));
     window.show();
-    window.raise();
-    window.activateWindow();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        window.raise();
+        window.activateWindow();
+    }
 }
 
 bool capture(QWidget& window, const QString& path) {

@@ -2,10 +2,14 @@
 
 #include "Vantor/Scroller.h"
 #include "Vantor/ScrollerSystem.h"
+#include "VantorModels/AppChooser.h"
+#include "VantorModels/LoginItem.h"
+#include "VantorModels/Updates.h"
 #include "VantorShell/CommandLine.h"
 
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -24,7 +28,10 @@ class UserDefaults;
 
 namespace vantor {
 
+class CanvasModel;
 class MainMenu;
+class SettingsModel;
+class WindowController;
 
 // Vantor's application delegate and the owner of everything the app runs: the Scroller, the
 // update controller, the preview canvas, the tray item and its menu, and, made on first use, the
@@ -39,9 +46,8 @@ public:
 
     // The system as the app delegate reaches it; tests replace every field.
     struct Services {
+        // The Scroller's services; its user defaults also keep "welcomed".
         ScrollerSystem scroller;
-        // The app's user defaults (the Scroller's, "welcomed", the update keys).
-        kestrix::UserDefaults* defaults = nullptr;
         LaunchOptions options;
         // The modifier keys held now (Alt shows "Reload Settings").
         std::function<Qt::KeyboardModifiers()> modifiers;
@@ -51,8 +57,13 @@ public:
         std::function<void(const QUrl&)> openUrl;
         // Ends the application's event loop with this status.
         std::function<void(int)> exit;
-        // Explains how to allow posting events (the udev rule).
+        // Explains how to allow posting events (the udev rule); the dialog when empty.
         std::function<void()> showAccessibilityHelp;
+        // The update controller's services (its user defaults are dropped in window-shot mode).
+        UpdatesSystem updates;
+        // The autostart entry; the apps chooser of the Apps tab (the dialog when absent).
+        std::shared_ptr<LoginItem> loginItem;
+        std::shared_ptr<AppChooser> appChooser;
     };
 
     // The standard services, except the Scroller's and the user defaults.
@@ -96,6 +107,15 @@ public:
     static scroll::ScrollSettings demoSettings();
 
     Scroller& scroller() { return *scroller_; }
+    Updates& updates() { return *updates_; }
+    CanvasModel& canvas() { return *canvas_; }
+    // Made on first use.
+    SettingsModel& model();
+    WindowController& mainWindow();
+    WindowController& aboutWindow();
+    WindowController& releaseNotesWindow();
+    // Whether the window-shot mode runs instead of the app.
+    bool windowShot() const { return windowShot_; }
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
     QMenu* statusMenu() const { return statusMenu_.get(); }
     MainMenu* mainMenu() const { return mainMenu_.get(); }
@@ -116,10 +136,24 @@ private:
     bool canCheckForUpdates() const;
     void setActivationPolicy(ActivationPolicy policy) { activationPolicy_ = policy; }
     void createStatusItem();
+    // Refreshes the model, makes the app regular and shows the window in front.
+    void show(WindowController& controller);
+    std::unique_ptr<WindowController> window(const QString& title, QSize size,
+                                             std::function<QWidget*()> content,
+                                             std::function<void(QWidget&)> configure = {});
+    void startWindowShot();
+    QWidget* openShotWindow(const QString& scene);
     void updateStatusIcon();
 
     Services services_;
+    const bool windowShot_;
     std::unique_ptr<Scroller> scroller_;
+    std::unique_ptr<Updates> updates_;
+    std::shared_ptr<CanvasModel> canvas_;
+    std::unique_ptr<SettingsModel> model_;
+    std::unique_ptr<WindowController> mainWindow_;
+    std::unique_ptr<WindowController> aboutWindow_;
+    std::unique_ptr<WindowController> releaseNotesWindow_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> statusMenu_;
     std::unique_ptr<MainMenu> mainMenu_;
