@@ -3,6 +3,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include "VantorModels/LoginItem.h"
 
@@ -77,8 +78,8 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments) {
 
     // Without an application object the parser does not know the program's name.
     auto usage = [&parser] {
-        return parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                         QStringLiteral("vantor"));
+        return parser.helpText().replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                                         QStringLiteral("Usage: vantor"));
     };
     Result result;
     auto fail = [&](const QString& error) {

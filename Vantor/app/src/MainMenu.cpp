@@ -36,6 +36,14 @@ void deleteInFocusedWidget() {
     QApplication::sendEvent(focus, &release);
 }
 
+// The desktop's keys for a standard command, with the key of the design (Command as Ctrl) as well
+// where the desktop's keyboard scheme lacks it.
+QList<QKeySequence> keys(QKeySequence::StandardKey command, QKeySequence designed = {}) {
+    QList<QKeySequence> list = QKeySequence::keyBindings(command);
+    if (!designed.isEmpty() && !list.contains(designed)) list.append(designed);
+    return list;
+}
+
 template <class F> void toActiveWindow(F f) {
     if (QWidget* window = QApplication::activeWindow()) f(*window);
 }
@@ -51,14 +59,14 @@ MainMenu::MainMenu(Handlers handlers)
         return m;
     };
     auto item = [this](QMenu* m, const char* name, const QString& title,
-                       std::function<void()> run, QKeySequence keys = {}) {
+                       std::function<void()> run, QList<QKeySequence> shortcuts = {}) {
         QAction* a = m->addAction(title);
         a->setObjectName(QString::fromLatin1(name));
         QObject::connect(a, &QAction::triggered, a, [run = std::move(run)] {
             if (run) run();
         });
-        if (!keys.isEmpty()) {
-            a->setShortcut(keys);
+        if (!shortcuts.isEmpty()) {
+            a->setShortcuts(shortcuts);
             a->setShortcutContext(Qt::ApplicationShortcut);
             keyed_.push_back(a);
         }
@@ -72,28 +80,28 @@ MainMenu::MainMenu(Handlers handlers)
         item(app, "menu.checkForUpdates", tr("Check for Updates…"), handlers_.checkForUpdates);
     app->addSeparator();
     item(app, "menu.settings", tr("Settings…"), handlers_.openMainWindow,
-         QKeySequence(Qt::CTRL | Qt::Key_Comma));
+         {QKeySequence(Qt::CTRL | Qt::Key_Comma)});
     app->addSeparator();
     item(app, "menu.hide", tr("Hide Vantor"), [this] { hideAll(); },
-         QKeySequence(Qt::CTRL | Qt::Key_H));
+         {QKeySequence(Qt::CTRL | Qt::Key_H)});
     item(app, "menu.showAll", tr("Show All"), [this] { showAll(); });
     app->addSeparator();
-    item(app, "menu.quit", tr("Quit Vantor"), handlers_.quit, QKeySequence::Quit);
+    item(app, "menu.quit", tr("Quit Vantor"), handlers_.quit, keys(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
 
     QMenu* file = menu(tr("File"));
     item(file, "menu.close", tr("Close"), [] { toActiveWindow([](QWidget& w) { w.close(); }); },
-         QKeySequence::Close);
+         keys(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
 
     QMenu* edit = menu(tr("Edit"));
-    item(edit, "menu.undo", tr("Undo"), [] { toFocusedWidget("undo"); }, QKeySequence::Undo);
-    item(edit, "menu.redo", tr("Redo"), [] { toFocusedWidget("redo"); }, QKeySequence::Redo);
+    item(edit, "menu.undo", tr("Undo"), [] { toFocusedWidget("undo"); }, keys(QKeySequence::Undo, Qt::CTRL | Qt::Key_Z));
+    item(edit, "menu.redo", tr("Redo"), [] { toFocusedWidget("redo"); }, keys(QKeySequence::Redo, Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     edit->addSeparator();
-    item(edit, "menu.cut", tr("Cut"), [] { toFocusedWidget("cut"); }, QKeySequence::Cut);
-    item(edit, "menu.copy", tr("Copy"), [] { toFocusedWidget("copy"); }, QKeySequence::Copy);
-    item(edit, "menu.paste", tr("Paste"), [] { toFocusedWidget("paste"); }, QKeySequence::Paste);
-    item(edit, "menu.delete", tr("Delete"), deleteInFocusedWidget, QKeySequence::Delete);
+    item(edit, "menu.cut", tr("Cut"), [] { toFocusedWidget("cut"); }, keys(QKeySequence::Cut, Qt::CTRL | Qt::Key_X));
+    item(edit, "menu.copy", tr("Copy"), [] { toFocusedWidget("copy"); }, keys(QKeySequence::Copy, Qt::CTRL | Qt::Key_C));
+    item(edit, "menu.paste", tr("Paste"), [] { toFocusedWidget("paste"); }, keys(QKeySequence::Paste, Qt::CTRL | Qt::Key_V));
+    item(edit, "menu.delete", tr("Delete"), deleteInFocusedWidget, keys(QKeySequence::Delete));
     item(edit, "menu.selectAll", tr("Select All"), [] { toFocusedWidget("selectAll"); },
-         QKeySequence::SelectAll);
+         keys(QKeySequence::SelectAll, Qt::CTRL | Qt::Key_A));
 
     QMenu* view = menu(tr("View"));
     item(view, "menu.fullScreen", tr("Enter Full Screen"),
@@ -102,12 +110,12 @@ MainMenu::MainMenu(Handlers handlers)
                  w.setWindowState(w.windowState() ^ Qt::WindowFullScreen);
              });
          },
-         QKeySequence::FullScreen);
+         keys(QKeySequence::FullScreen, Qt::CTRL | Qt::META | Qt::Key_F));
 
     QMenu* window = menu(tr("Window"));
     item(window, "menu.minimize", tr("Minimize"),
          [] { toActiveWindow([](QWidget& w) { w.showMinimized(); }); },
-         QKeySequence(Qt::CTRL | Qt::Key_M));
+         {QKeySequence(Qt::CTRL | Qt::Key_M)});
     item(window, "menu.zoom", tr("Zoom"), [] {
         toActiveWindow([](QWidget& w) { w.setWindowState(w.windowState() ^ Qt::WindowMaximized); });
     });

@@ -1,0 +1,187 @@
+#include "AppTestSupport.h"
+#include "VantorModels/CanvasModel.h"
+#include "VantorModels/SettingsModel.h"
+#include "VantorShell/MainMenu.h"
+#include "VantorWindows/WindowController.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+
+namespace vantor::testing {
+namespace {
+
+using Policy = AppDelegate::ActivationPolicy;
+
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+bool visible(WindowController& controller) {
+    return controller.window() && controller.window()->isVisible();
+}
+
+TEST_F(AppTest, launchShowsAboutOnceOrReleaseNotesAfterAnUpdate) {
+    struct Case {
+        const char* name;
+        bool welcomed;
+        bool loginItem;
+        std::optional<int> storedBuild; // "updates_last_build"; the running build is 7
+        bool about, releaseNotes;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"first launch", false, false, std::nullopt, true, false},
+             {"first launch at login", false, true, std::nullopt, false, false},
+             {"later launch", true, false, 7, false, false},
+             {"higher build", true, false, 6, false, true},
+             {"higher build, never welcomed", false, false, 6, false, true},
+             {"lower build", true, false, 8, false, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        delegate.reset();
+        defaults->remove("welcomed");
+        if (c.welcomed) defaults->set("welcomed", true);
+        defaults->remove("updates_last_build");
+        if (c.storedBuild) defaults->set("updates_last_build", *c.storedBuild);
+        LaunchOptions options;
+        options.loginItem = c.loginItem;
+        AppDelegate& app = make(options);
+        app.launch();
+
+        EXPECT_EQ(defaults->get<bool>("welcomed"), true);
+        EXPECT_EQ(visible(app.aboutWindow()), c.about);
+        EXPECT_EQ(visible(app.releaseNotesWindow()), c.releaseNotes);
+        EXPECT_FALSE(app.updates().releaseNotesDue);
+        EXPECT_EQ(app.activationPolicy(), c.about || c.releaseNotes ? Policy::regular
+                                                                     : Policy::accessory);
+        EXPECT_EQ(app.launchedAsLoginItem(), c.loginItem);
+        ASSERT_NE(input, nullptr);
+        EXPECT_TRUE(input->started) << "the Scroller runs";
+        EXPECT_NE(app.mainMenu(), nullptr);
+        ASSERT_NE(app.statusItem(), nullptr);
+        EXPECT_EQ(app.statusItem()->toolTip(), QStringLiteral("Vantor"));
+    }
+}
+
+TEST_F(AppTest, closingTheLastWindowLeavesTheDockUnlessAnUpdateWindowShows) {
+    AppDelegate& app = launched(std::string(editor));
+    EXPECT_EQ(app.activationPolicy(), Policy::accessory);
+
+    app.openMainWindow();
+    app.openAbout();
+    EXPECT_EQ(app.activationPolicy(), Policy::regular);
+    EXPECT_TRUE(contains(app.scroller().sentClaim()->apps, own)) << "the preview joins the claim";
+
+    app.aboutWindow().window()->close();
+    EXPECT_EQ(app.activationPolicy(), Policy::regular) << "the main window is still open";
+    app.mainWindow().window()->close();
+    EXPECT_EQ(app.activationPolicy(), Policy::accessory);
+    EXPECT_FALSE(contains(app.scroller().sentClaim()->apps, own)) << "the preview is off";
+
+    // Choosing an app in the Apps tab while the window is closed leaves the Scroller alone.
+    auto claims = input->claims.size();
+    app.model().setTab(MainTab::apps);
+    app.model().setSelectedApp(std::string(editor));
+    EXPECT_EQ(input->claims.size(), claims);
+
+    // An update window keeps the app regular until its session ends.
+    app.openReleaseNotes();
+    app.updates().userDriver.willHandleShowingUpdate(true);
+    EXPECT_TRUE(app.updateSessionShowing());
+    app.releaseNotesWindow().window()->close();
+    EXPECT_EQ(app.activationPolicy(), Policy::regular);
+    app.updates().userDriver.willFinishUpdateSession();
+    EXPECT_FALSE(app.updateSessionShowing());
+    EXPECT_EQ(app.activationPolicy(), Policy::accessory);
+
+    // A second start (or a click on the app) always opens the main window.
+    app.reopen();
+    EXPECT_TRUE(visible(app.mainWindow()));
+    EXPECT_EQ(app.activationPolicy(), Policy::regular);
+}
+
+TEST_F(AppTest, theViewModelFollowsTheScrollerAndTheSystem) {
+    AppDelegate& app = launched(std::string(editor));
+    input->deliver(SpaceMouseInput::Event::devices({device()}));
+    EXPECT_EQ(app.model().deviceName(), QStringLiteral("SpaceMouse Compact"));
+    EXPECT_EQ(app.model().driverName(), QStringLiteral("Vantor (direct)"));
+
+    // An edit in the window is stored by the Scroller; the tray's edits reach the window.
+    app.model().isOn(editor).set(true);
+    EXPECT_TRUE(app.scroller().settings().allowedApps.count(editor));
+    app.scroller().setDeviceForFrontmostApp(false);
+    EXPECT_FALSE(app.model().settings().allowedApps.count(editor));
+
+    permission = false;
+    loginItem->current = LoginItemStatus::enabled;
+    app.model().apps.emplace(editor, ListedApp(editor, "Editor", QIcon(), true));
+    Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(app.model().hasPermission());
+    EXPECT_EQ(app.model().loginItemStatus(), LoginItemStatus::enabled);
+    EXPECT_TRUE(app.model().apps.empty()) << "names and icons are looked up afresh";
+
+    app.model().onOpenAccessibility();
+    EXPECT_EQ(accessibilityHelps, 1);
+    app.openWebsite();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl("https://orvella.me/vantor/"));
+}
+
+TEST_F(AppTest, theTrayIconIsDimmedWhileVantorDoesNotTakeTheDevice) {
+    defaults->set("allowed_apps", editor);
+    AppDelegate& app = launched(std::string(editor));
+    EXPECT_TRUE(app.iconDimmed());
+    input->deliver(SpaceMouseInput::Event::holding(true));
+    EXPECT_FALSE(app.iconDimmed());
+    EXPECT_FALSE(app.statusItem()->icon().isNull());
+    input->deliver(SpaceMouseInput::Event::holding(false));
+    EXPECT_TRUE(app.iconDimmed());
+}
+
+TEST_F(AppTest, withoutATrayTheAppRunsAndSaysSoOnce) {
+    tray = false;
+    AppDelegate& app = launched();
+    EXPECT_EQ(app.statusItem(), nullptr);
+    EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
+                            [](const std::string& l) { return l.find("no system tray") == 0; }),
+              1);
+    EXPECT_TRUE(input->started);
+}
+
+TEST_F(AppTest, mainMenuKeysWorkInEveryWindowAndQuitEndsTheApp) {
+    AppDelegate& app = launched();
+    app.openMainWindow();
+    EXPECT_EQ(app.mainWindow().window()->findChild<QMenuBar*>(), app.mainMenu()->bar());
+    app.openAbout();
+    QAction* quit = app.mainMenu()->action("menu.quit");
+    ASSERT_NE(quit, nullptr);
+    EXPECT_TRUE(quit->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
+    EXPECT_EQ(quit->shortcutContext(), Qt::ApplicationShortcut);
+    EXPECT_TRUE(app.aboutWindow().window()->actions().contains(quit));
+    EXPECT_TRUE(app.aboutWindow().window()->actions().contains(app.mainMenu()->action("menu.settings")));
+    quit->trigger();
+    EXPECT_EQ(exits, std::vector<int>{0});
+
+    for (const char* gone : {"menu.services", "menu.hideOthers"})
+        EXPECT_EQ(app.mainMenu()->action(gone), nullptr);
+    app.mainMenu()->action("menu.hide")->trigger();
+    EXPECT_FALSE(visible(app.mainWindow()));
+    EXPECT_FALSE(visible(app.aboutWindow()));
+    app.mainMenu()->action("menu.showAll")->trigger();
+    EXPECT_TRUE(visible(app.mainWindow()));
+    EXPECT_TRUE(visible(app.aboutWindow()));
+}
+
+TEST(AppDelegateDemo, demoSettingsSwitchOnTwoAppsAndGiveMapsItsOwnSettings) {
+    auto demo = AppDelegate::demoSettings();
+    EXPECT_TRUE(demo.excludedApps.empty());
+    EXPECT_EQ(demo.allowedApps, (std::set<std::string>{"org.gnome.Maps", "org.mozilla.firefox"}));
+    auto maps = demo.applied("org.gnome.Maps");
+    EXPECT_EQ(maps.momentum, scroll::ScrollSettings::Momentum::long_);
+    EXPECT_TRUE(maps.scrollsWhileZooming());
+    EXPECT_FALSE(demo.hasOwnSettings("org.mozilla.firefox"));
+    EXPECT_FALSE(demo.scrollsWhileZooming()) << "the defaults stay as they are";
+}
+
+} // namespace
+} // namespace vantor::testing
