@@ -1,0 +1,181 @@
+// The real vantor program: its command line, the window-shot mode on a machine without a display,
+// and a second start that reaches the running one.
+#include "TempFolder.h"
+#include "VantorShell/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QImage>
+#include <QProcess>
+#include <QTimer>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace vantor {
+namespace {
+
+
+// One vantor in a home of its own, without a display (unless the caller sets one).
+struct VantorRun {
+    std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
+    QString out, err;
+    int status = -1;
+
+    VantorRun(const testsupport::TempFolder& home, const QStringList& arguments,
+        const QStringList& extra = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR"})
+            env.remove(QString::fromLatin1(name));
+        QString root = QString::fromStdString(home.path);
+        QDir().mkpath(root + "/config");
+        QDir().mkpath(root + "/run");
+        QFile::setPermissions(root + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner);
+        env.insert("XDG_CONFIG_HOME", root + "/config");
+        env.insert("XDG_DATA_HOME", root + "/data");
+        env.insert("XDG_RUNTIME_DIR", root + "/run");
+        env.insert("KESTRIX_HOME", root + "/kestrix");
+        for (const QString& pair : extra)
+            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        process->setProcessEnvironment(env);
+        process->start(QStringLiteral(VANTOR_EXECUTABLE), arguments);
+    }
+    // Waits for the end (at most `seconds`); the process is killed if it runs longer.
+    VantorRun& finish(int seconds = 30) {
+        if (!process->waitForFinished(seconds * 1000)) process->kill();
+        process->waitForFinished();
+        out = QString::fromUtf8(process->readAllStandardOutput());
+        err = QString::fromUtf8(process->readAllStandardError());
+        status = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+        return *this;
+    }
+};
+
+TEST(VantorProcess, helpVersionAndBadOptionsAnswerWithoutStartingAnything) {
+    struct Case {
+        QStringList arguments;
+        int status;
+        const char* says;
+        bool onStandardError;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {{"--help"}, 0, "-snapshotWindow", false},
+             {{"--version"}, 0, "vantor 1.", false},
+             {{"--bogus-flag"}, 2, "Usage: vantor", true},
+             {{"-snapshotWindow"}, 2, "Missing value", true},
+         }) {
+        testsupport::TempFolder home;
+        VantorRun run(home, c.arguments);
+        run.finish(10);
+        EXPECT_EQ(run.status, c.status) << c.says;
+        EXPECT_TRUE((c.onStandardError ? run.err : run.out).contains(c.says))
+            << run.out.toStdString() << run.err.toStdString();
+        EXPECT_FALSE(QDir(QString::fromStdString(home.path) + "/kestrix").exists())
+            << "no broker was started";
+    }
+}
+
+TEST(VantorProcess, windowShotsOfEverySceneWithoutADisplay) {
+    struct Case {
+        QString scene;
+        QStringList more;     // further arguments
+        QStringList env;      // further environment
+        QSize pixels;         // of the PNG
+        QString line;         // the size part of the printed line
+    };
+    std::vector<Case> cases{
+        {"main", {}, {}, {560, 820}, "560 × 820 pt"},
+        {"defaults", {}, {}, {560, 820}, "560 × 820 pt"},
+        {"movements", {"-snapshotSize", "800"}, {}, {560, 820}, "560 × 820 pt"},
+        {"directions", {"-snapshotSize", "600x700"}, {}, {560, 820}, "560 × 820 pt"},
+        {"apps", {"-snapshotSize", "600 x 700", "-snapshotDark"}, {}, {600, 700}, "600 × 700 pt"},
+        {"settings", {"-snapshotSize", "600 700"}, {"QT_SCALE_FACTOR=2"}, {1200, 1400},
+         "600 × 700 pt"},
+        {"about", {"-snapshotDark"}, {}, {420, 510}, "420 × 510 pt"},
+        {"releaseNotes", {}, {}, {520, 600}, "520 × 600 pt"},
+    };
+    testsupport::TempFolder home;
+    QString root = QString::fromStdString(home.path);
+    std::vector<std::unique_ptr<VantorRun>> runs;
+    for (const Case& c : cases) {
+        QString path = root + "/" + c.scene + ".png";
+        runs.push_back(std::make_unique<VantorRun>(
+            home, QStringList{"-snapshot", path, "-snapshotWindow", c.scene} + c.more, c.env));
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        VantorRun& run = runs[i]->finish();
+        QString path = root + "/" + c.scene + ".png";
+        EXPECT_EQ(run.status, 0) << c.scene.toStdString() << run.err.toStdString();
+        EXPECT_EQ(run.out, "window shot: " + path + ", " + c.line + "\n");
+        EXPECT_EQ(QImage(path).size(), c.pixels) << c.scene.toStdString();
+    }
+    EXPECT_TRUE(QDir(root + "/config").isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot))
+        << "the window-shot mode writes no settings";
+
+    VantorRun nowhere(home, {"-snapshot", root + "/nowhere.png", "-snapshotWindow", "nowhere"});
+    nowhere.finish();
+    EXPECT_EQ(nowhere.out, "window shot: no window of scene nowhere\n");
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_FALSE(QFile::exists(root + "/nowhere.png"));
+}
+
+// Runs the Qt event loop until the process ends.
+void waitWithLoop(QProcess& process, int seconds) {
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    if (process.state() != QProcess::NotRunning) loop.exec();
+}
+
+TEST(VantorProcess, aSecondStartOpensTheRunningOnesWindow) {
+    int argc = 1;
+    char name[] = "VantorShellTests";
+    char* argv[] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
+
+    testsupport::TempFolder home;
+    QString run = QString::fromStdString(home.path) + "/run";
+    QDir().mkpath(run);
+    SingleInstance first(run);
+    // A socket left behind by a Vantor that is gone does not stop the next one.
+    QFile(first.socketPath()).open(QIODevice::WriteOnly);
+    ASSERT_EQ(first.claim(), SingleInstance::Role::primary);
+    int reopened = 0;
+    first.onReopen = [&] { ++reopened; };
+
+    VantorRun second(home, {});
+    waitWithLoop(*second.process, 20);
+    second.finish(1);
+    EXPECT_EQ(second.status, 0) << second.err.toStdString();
+    EXPECT_EQ(reopened, 1);
+
+    VantorRun atLogin(home, {"--login-item"});
+    waitWithLoop(*atLogin.process, 20);
+    atLogin.finish(1);
+    EXPECT_EQ(atLogin.status, 0);
+    EXPECT_EQ(reopened, 1) << "a start at login opens no window";
+}
+
+TEST(VantorProcess, withHalfTheWindowShotArgumentsTheAppStartsNormally) {
+    testsupport::TempFolder home;
+    QString root = QString::fromStdString(home.path);
+    VantorRun run(home, {"-snapshot", root + "/half.png"});
+    QString err;
+    for (int i = 0; i < 200 && !err.contains("using Kestrix"); ++i) {
+        run.process->waitForReadyRead(100);
+        err += QString::fromUtf8(run.process->readAllStandardError());
+    }
+    EXPECT_TRUE(err.contains("using Kestrix")) << err.toStdString();
+    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
+    run.finish(10);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(QFile::exists(root + "/half.png"));
+}
+
+} // namespace
+} // namespace vantor
