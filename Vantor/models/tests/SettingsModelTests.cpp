@@ -122,83 +122,40 @@ TEST(SettingsModel, everyEditSignalsAndReportsOnceEvenWithoutAChange) {
     }
 }
 
-TEST(SettingsModel, bindingsReadAndWriteTheirField) {
-    Recorded r;
+TEST(SettingsModel, bindingsWriteTheDefaultsOrTheAppsOwnValues) {
+    ScrollSettings start;
+    start.diagonal = false;
+    Recorded r(start);
     auto& m = r.model;
-    ScrollSettings reported;
-    m.onChange = [&](const ScrollSettings& s) { reported = s; };
-
-    m.speedPosition().set(1.0);
-    EXPECT_EQ(m.settings().speed, 4.0);
-    EXPECT_EQ(reported.speed, 4.0);
-    m.speedPosition().set(0.0);
-    EXPECT_EQ(m.settings().speed, 0.25);
-    EXPECT_DOUBLE_EQ(m.speedPosition().get(), 0.0);
-
-    auto zoomWhileScrolling = m.binding(fields::scrollsWhileZooming);
-    EXPECT_FALSE(zoomWhileScrolling.get());
-    zoomWhileScrolling.set(true);
-    EXPECT_TRUE(m.settings().scrollsWhileZooming());
-
+    const std::string app = "org.a";
     m.assignment(Movement::push).set(std::nullopt);
     EXPECT_EQ(m.assignment(Movement::push).get(), std::nullopt);
-    m.assignment(Movement::twist).set(Role::zoom);
-    EXPECT_EQ(m.assignment(Movement::twist).get(), Role::zoom);
-
     m.inverted(Role::vertical).set(true);
-    EXPECT_TRUE(m.inverted(Role::vertical).get());
+    m.binding(fields::scrollsWhileZooming).set(true);
     m.resetMovements();
     EXPECT_EQ(m.settings().mapping, scroll::AxisMapping());
-    EXPECT_TRUE(m.settings().scrollsWhileZooming()); // untouched by the reset
-    EXPECT_EQ(reported, m.settings());
-}
+    EXPECT_TRUE(m.settings().scrollsWhileZooming());
 
-TEST(SettingsModel, perAppBindingsGoThroughTheAppsOwnSettings) {
-    Recorded r;
-    auto& m = r.model;
-    const std::string app = "org.example.Maps";
     auto response = m.ownOrDefault(AppSetting::response, app, fields::response);
-    EXPECT_EQ(response.get(), std::nullopt);
     response.set(ScrollSettings::Response::precise);
     EXPECT_EQ(response.get(), ScrollSettings::Response::precise);
     EXPECT_EQ(m.settings().response, ScrollSettings::Response::balanced);
     response.set(std::nullopt);
     EXPECT_FALSE(m.settings().hasOwnSettings(app));
-
     m.speedPosition(app).set(1.0);
     EXPECT_EQ(m.settings().applied(app).speed, 4.0);
     EXPECT_EQ(m.settings().speed, 1.0);
-    EXPECT_FALSE(m.follows(AppSetting::speed, app).get());
-    m.followDefaults(app);
-    EXPECT_TRUE(m.follows(AppSetting::speed, app).get());
 
-    m.isOn(app).set(true);
-    EXPECT_TRUE(m.isOn(app).get());
-    m.isOn(app).set(false);
-    EXPECT_FALSE(m.isOn(app).get());
-    EXPECT_TRUE(m.settings().excludedApps.count(app));
-}
-
-TEST(SettingsModel, switchingTheTogetherDefaultOffCopiesTheCurrentValues) {
-    ScrollSettings start;
-    start.diagonal = false;
-    start.setRotatesWhileZooming(false);
-    start.setScrollsWhileZooming(true);
-    Recorded r(start);
-    auto& m = r.model;
-    const std::string app = "org.a";
+    // Switching the "together" default off copies what is in force; later default changes
+    // leave the copy.
     m.follows(AppSetting::together, app).set(false);
     EXPECT_FALSE(m.follows(AppSetting::together, app).get());
-    EXPECT_FALSE(m.settings().applied(app).diagonal);
-    EXPECT_EQ(m.settings().applied(app).simultaneous, start.simultaneous);
-    EXPECT_EQ(m.settings().appSettings.at(app).size(), 2u);
-
-    // Own values now: changing the defaults leaves them.
     m.binding(fields::diagonal).set(true);
-    m.binding(fields::rotatesWhileZooming).set(true);
+    m.binding(fields::scrollsWhileZooming).set(false);
     EXPECT_FALSE(m.own(AppSetting::together, app, fields::diagonal).get());
-    EXPECT_FALSE(m.own(AppSetting::together, app, fields::rotatesWhileZooming).get());
     EXPECT_TRUE(m.own(AppSetting::together, app, fields::scrollsWhileZooming).get());
+    m.followDefaults(app);
+    EXPECT_FALSE(m.settings().hasOwnSettings(app));
 }
 
 TEST(SettingsModel, tabAndSelectionReportThePreviewAppOnEveryAssignment) {
