@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -83,6 +84,7 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     notes_->setObjectName(QStringLiteral("updateNotes"));
     notes_->setOpenLinks(false);
     notes_->setMinimumHeight(160);
+    notes_->document()->setDocumentMargin(10);
     connect(notes_, &QTextBrowser::anchorClicked, this, &UpdateWindow::openSafely);
     column->addWidget(notes_, 1);
 
@@ -189,6 +191,11 @@ void UpdatePrompt::showMessage(bool failed, const QString& text, const QString& 
                                 QMessageBox::Ok);
     box->setObjectName(failed ? QStringLiteral("updateFailed") : QStringLiteral("updateUpToDate"));
     box->setInformativeText(detail);
+    // Message boxes size themselves to their shortest line; a reason of a sentence or two reads
+    // better on wider lines.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this] { updates_.userDriver.willFinishUpdateSession(); });
     message_ = box;
