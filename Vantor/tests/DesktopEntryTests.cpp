@@ -1,4 +1,4 @@
-#include "DesktopEntry.h"
+#include "Vantor/DesktopEntry.h"
 
 #include <filesystem>
 #include <fstream>
@@ -8,15 +8,15 @@
 namespace vantor {
 namespace {
 
-class DesktopEntry : public ::testing::Test {
+class DesktopEntryFolders : public ::testing::Test {
 protected:
-    DesktopEntry() {
+    DesktopEntryFolders() {
         root_ = std::filesystem::temp_directory_path() /
                 ("vantor-desktop-" + std::to_string(::getpid()));
         std::filesystem::create_directories(root_ / "home");
         std::filesystem::create_directories(root_ / "system");
     }
-    ~DesktopEntry() override { std::filesystem::remove_all(root_); }
+    ~DesktopEntryFolders() override { std::filesystem::remove_all(root_); }
     void write(const char* dir, const std::string& name, const std::string& content) {
         std::ofstream(root_ / dir / name) << content;
     }
@@ -26,7 +26,7 @@ protected:
     std::filesystem::path root_;
 };
 
-TEST_F(DesktopEntry, nameOfTheFirstFolderHoldingTheEntry) {
+TEST_F(DesktopEntryFolders, nameOfTheFirstFolderHoldingTheEntry) {
     write("system", "org.example.Editor.desktop",
           "[Desktop Entry]\nType=Application\nName=Editor\nName[de]=Bearbeiter\n");
     EXPECT_EQ(desktopEntryName("org.example.Editor", dirs()), "Editor");
@@ -34,7 +34,7 @@ TEST_F(DesktopEntry, nameOfTheFirstFolderHoldingTheEntry) {
     EXPECT_EQ(desktopEntryName("org.example.Editor", dirs()), "My Editor");
 }
 
-TEST_F(DesktopEntry, onlyTheDesktopEntryGroupCounts) {
+TEST_F(DesktopEntryFolders, onlyTheDesktopEntryGroupCounts) {
     write("system", "org.a.desktop",
           "[Desktop Action new]\nName=New Window\n[Desktop Entry]\nName=A\n");
     EXPECT_EQ(desktopEntryName("org.a", dirs()), "A");
