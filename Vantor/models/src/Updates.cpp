@@ -180,3 +180,5 @@ void Updates::scheduleAutomaticCheck() {
 }
 
 } // namespace vantor
+
+#include "VantorModels/moc_Updates.cpp"
