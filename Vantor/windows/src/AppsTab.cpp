@@ -53,6 +53,25 @@ QAccessibleInterface* accessibleRow(const QString& className, QObject* object) {
     return nullptr;
 }
 
+// An app's icon, 20 x 20, drawn at the screen's resolution.
+class IconView : public QWidget {
+public:
+    IconView(QIcon icon, QWidget* parent)
+        : QWidget(parent)
+        , icon_(std::move(icon)) {
+        setFixedSize(20, 20);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        icon_.paint(&painter, rect());
+    }
+
+private:
+    QIcon icon_;
+};
+
 // A binding of the app selected now; it writes nothing while no app is selected.
 template <class T, class Make> Binding<T> forSelected(SettingsModel& model, Make make) {
     return {[&model, make] { return make(model.selectedApp().value_or(std::string())).get(); },
@@ -90,11 +109,10 @@ AppRow::AppRow(SettingsModel& model, const ListedApp& app, QWidget* parent)
     auto* labelRow = new QHBoxLayout(label);
     labelRow->setContentsMargins(0, 0, 0, 0);
     labelRow->setSpacing(8);
-    auto* icon = new QLabel(label);
-    icon->setFixedSize(20, 20);
-    icon->setPixmap(app.icon.pixmap(QSize(20, 20), devicePixelRatioF()));
-    icon->setScaledContents(true);
-    labelRow->addWidget(icon);
+    labelRow->addWidget(new IconView(app.icon.isNull() ? style::symbol("application-x-executable",
+                                                                       QStyle::SP_FileIcon)
+                                                        : app.icon,
+                                     label));
     labelRow->addWidget(new QLabel(app.name, label), 1);
 
     caption_->setObjectName("caption");
@@ -218,6 +236,8 @@ void AppsTab::makeOwnSettings() {
     });
 
     auto* response = new QComboBox;
+    response->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    response->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     response->setObjectName("appResponse");
     own_->form()->addRow(tr("Response"), response);
     b.picker(response, optionalCases<ScrollSettings::Response>(),
@@ -227,6 +247,8 @@ void AppsTab::makeOwnSettings() {
                      return model.ownOrDefault(AppSetting::response, app, fields::response);
                  }));
     auto* momentum = new QComboBox;
+    momentum->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    momentum->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     momentum->setObjectName("appMomentum");
     own_->form()->addRow(tr("Momentum"), momentum);
     b.picker(momentum, optionalCases<ScrollSettings::Momentum>(),

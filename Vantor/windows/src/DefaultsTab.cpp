@@ -27,6 +27,7 @@ QComboBox* picker(const char* name) {
     auto* combo = new QComboBox;
     combo->setObjectName(QString::fromLatin1(name));
     combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return combo;
 }
 
