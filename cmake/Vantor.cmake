@@ -49,7 +49,9 @@ function(vantor_subsystem target)
   if(NOT sources)
     return()
   endif()
-  add_library(${target} STATIC ${sources})
+  # The public headers are sources too, so that AUTOMOC finds the Q_OBJECT classes declared there.
+  file(GLOB headers CONFIGURE_DEPENDS include/*/*.h)
+  add_library(${target} STATIC ${sources} ${headers})
   target_include_directories(${target} PUBLIC include PRIVATE src linux)
   target_link_libraries(${target} PUBLIC ${S_PUBLIC_LIBS} PRIVATE ${S_PRIVATE_LIBS})
 
