@@ -5,6 +5,13 @@
 # the icons, and the package's scripts.
 include(GNUInstallDirs)
 
+# The version that the programs show (--version, the About window) is the package's.
+foreach(target kestrix vantor VantorWindows)
+  if(TARGET ${target})
+    target_compile_definitions(${target} PRIVATE VANTOR_VERSION="${PROJECT_VERSION}")
+  endif()
+endforeach()
+
 install(FILES packaging/udev/70-vantor.rules DESTINATION lib/udev/rules.d)
 install(FILES packaging/modules-load.d/vantor.conf DESTINATION lib/modules-load.d)
 install(FILES packaging/me.orvella.Vantor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -161,8 +162,8 @@ AboutView::AboutView(std::function<void()> onReleaseNotes, std::function<void()>
     settings->setObjectName("aboutSettings");
     settings->setDefault(true);
     settings_ = settings;
-    for (QPushButton* button : {notes, settings})
-        button->setMinimumHeight(button->sizeHint().height() + 6); // the large control size
+    for (QPushButton* button : {notes, settings}) // the large control size
+        button->setMinimumSize(button->sizeHint() + QSize(20, 6));
     connect(notes, &QPushButton::clicked, this, [this] {
         if (onReleaseNotes_) onReleaseNotes_();
     });
