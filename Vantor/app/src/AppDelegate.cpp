@@ -7,7 +7,10 @@
 #include "VantorModels/Titles.h"
 #include "VantorWindows/AboutView.h"
 #include "VantorWindows/AppChooserDialog.h"
+#include "VantorWindows/MainView.h"
 #include "VantorWindows/MenuBarIcon.h"
+#include "VantorWindows/ReleaseNotesView.h"
+#include "VantorWindows/UpdateWindow.h"
 #include "VantorWindows/WindowController.h"
 #include "VantorShell/AccessibilityDialog.h"
 #include "VantorShell/MainMenu.h"
@@ -64,14 +67,6 @@ QMenu* submenu(QMenu& parent, const QString& title, const char* name,
 // The demonstration's app with settings of its own.
 constexpr const char* demoMapsApp = "org.gnome.Maps";
 
-// TODO(mainwindow): MainView and ReleaseNotesView.
-QWidget* makeMainView() {
-    return new QWidget;
-}
-QWidget* makeReleaseNotesView() {
-    return new QWidget;
-}
-
 // Positions of the tray's speed slider between 0 and 1.
 constexpr int sliderSteps = 1000;
 
@@ -100,6 +95,7 @@ AppDelegate::AppDelegate(Services services)
 AppDelegate::~AppDelegate() {
     scroller_->onChange = nullptr;
     // The windows go before the model and the canvas they show.
+    updatePrompt_.reset();
     releaseNotesWindow_.reset();
     aboutWindow_.reset();
     mainWindow_.reset();
@@ -139,6 +135,9 @@ void AppDelegate::launch() {
         self->updateSessionShowing_ = false;
         self->leaveDockUnlessWindows(nullptr);
     };
+
+    // What a check finds shows in the update window or a message.
+    updatePrompt_ = std::make_unique<UpdatePrompt>(*updates_);
 
     createStatusItem();
 
@@ -434,7 +433,7 @@ std::unique_ptr<WindowController> AppDelegate::window(const QString& title, QSiz
 WindowController& AppDelegate::mainWindow() {
     if (!mainWindow_)
         mainWindow_ = window(
-            tr("Vantor"), QSize(560, 820), [this] { return makeMainView(); },
+            tr("Vantor"), QSize(560, 820), [this] { return new MainView(model(), *updates_, *canvas_); },
             [this](QWidget& window) {
                 if (!mainMenu_) return;
                 // The menu bar sits above the content, which keeps its size.
@@ -469,7 +468,7 @@ WindowController& AppDelegate::aboutWindow() {
 WindowController& AppDelegate::releaseNotesWindow() {
     if (!releaseNotesWindow_)
         releaseNotesWindow_ =
-            window(tr("Release Notes"), QSize(520, 600), [] { return makeReleaseNotesView(); },
+            window(tr("Release Notes"), QSize(520, 600), [] { return ReleaseNotesView::load(); },
                    [this](QWidget& window) {
                        if (mainMenu_) mainMenu_->addKeysTo(&window);
                    });

@@ -129,8 +129,10 @@ void take(const LaunchOptions& options, std::function<QWidget*(const QString& sc
         finish(2);
         return;
     }
+    // One style for reproducible shots. The dark palette is in place before the window is made:
+    // widgets that take colours from the palette when they are built draw dark as well.
     QApplication::setStyle(QStringLiteral("Fusion"));
-    QApplication::setPalette(lightPalette());
+    QApplication::setPalette(options.snapshotDark ? darkPalette() : lightPalette());
 
     QPointer<QWidget> window = open(*name);
     if (!window) {
@@ -145,8 +147,7 @@ void take(const LaunchOptions& options, std::function<QWidget*(const QString& sc
     };
     QTimer::singleShot(settleMilliseconds, qApp, [window, dark = options.snapshotDark, shoot] {
         if (!dark) return shoot();
-        QApplication::setPalette(darkPalette());
-        window->update();
+        if (window) window->update();
         QTimer::singleShot(darkMilliseconds, qApp, shoot);
     });
 }

@@ -31,6 +31,7 @@ namespace vantor {
 class CanvasModel;
 class MainMenu;
 class SettingsModel;
+class UpdatePrompt;
 class WindowController;
 
 // Vantor's application delegate and the owner of everything the app runs: the Scroller, the
@@ -154,6 +155,7 @@ private:
     std::unique_ptr<WindowController> mainWindow_;
     std::unique_ptr<WindowController> aboutWindow_;
     std::unique_ptr<WindowController> releaseNotesWindow_;
+    std::unique_ptr<UpdatePrompt> updatePrompt_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> statusMenu_;
     std::unique_ptr<MainMenu> mainMenu_;
