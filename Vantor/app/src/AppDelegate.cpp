@@ -559,7 +559,6 @@ void AppDelegate::startWindowShot() {
     m.setDriverName(tr("Vantor (direct)"));
     m.setHasPermission(true);
     m.setLoginItemStatus(LoginItemStatus::notRegistered);
-    QPointer<AppDelegate> self(this);
     // On the loop, once the application runs.
     QTimer::singleShot(0, this, [this] {
         WindowShot::take(
