@@ -172,6 +172,23 @@ TEST_F(AppTest, mainMenuKeysWorkInEveryWindowAndQuitEndsTheApp) {
     EXPECT_TRUE(visible(app.aboutWindow()));
 }
 
+TEST_F(AppTest, windowShotModeStartsNothingAndStoresNoEdits) {
+    LaunchOptions options;
+    options.snapshot = QString::fromStdString(folder.path + "/shot.png");
+    options.snapshotWindow = QStringLiteral("apps");
+    AppDelegate& app = make(options);
+    app.launch();
+    EXPECT_EQ(app.statusItem(), nullptr);
+    EXPECT_EQ(app.mainMenu(), nullptr);
+    EXPECT_EQ(input, nullptr) << "the Scroller never connects";
+    EXPECT_FALSE(app.updates().available());
+    EXPECT_EQ(app.model().settings(), AppDelegate::demoSettings());
+    EXPECT_DOUBLE_EQ(app.canvas().rotation(), -8.0);
+    app.model().isOn("org.gnome.Maps").set(false);
+    EXPECT_EQ(app.scroller().settings(), scroll::ScrollSettings());
+    EXPECT_FALSE(defaults->value("welcomed"));
+}
+
 TEST(AppDelegateDemo, demoSettingsSwitchOnTwoAppsAndGiveMapsItsOwnSettings) {
     auto demo = AppDelegate::demoSettings();
     EXPECT_TRUE(demo.excludedApps.empty());
