@@ -177,11 +177,11 @@ void AppDelegate::becameActive() {
 }
 
 void AppDelegate::createStatusItem() {
-    if (services_.trayAvailable && !services_.trayAvailable()) {
+    // The icon is made all the same: Qt shows it once a tray appears (a panel that starts after
+    // Vantor at login, say).
+    if (services_.trayAvailable && !services_.trayAvailable())
         Log::info("no system tray on this desktop: Vantor runs without its icon; start vantor "
                   "again to open its settings");
-        return;
-    }
     statusMenu_ = std::make_unique<QMenu>();
     statusMenu_->setObjectName(QStringLiteral("statusMenu"));
     statusMenu_->setToolTipsVisible(true);

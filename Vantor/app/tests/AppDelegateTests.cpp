@@ -141,7 +141,7 @@ TEST_F(AppTest, theTrayIconIsDimmedWhileVantorDoesNotTakeTheDevice) {
 TEST_F(AppTest, withoutATrayTheAppRunsAndSaysSoOnce) {
     tray = false;
     AppDelegate& app = launched();
-    EXPECT_EQ(app.statusItem(), nullptr);
+    ASSERT_NE(app.statusItem(), nullptr) << "shown once a tray appears";
     EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
                             [](const std::string& l) { return l.find("no system tray") == 0; }),
               1);

@@ -30,31 +30,6 @@ TEST(CommandLine, windowShotArgumentsLoginMarkAndQtsOwnOptions) {
     EXPECT_FALSE(WindowShot::scene(parse({"-snapshot", "x.png"}).options));
 }
 
-TEST(CommandLine, helpVersionAndUsageErrors) {
-    struct Case {
-        QStringList words;
-        int status;
-        bool toStandardError;
-        const char* says;
-    };
-    for (const Case& c : std::initializer_list<Case>{
-             {{"--help"}, 0, false, "-snapshotWindow"},
-             {{"-h"}, 0, false, "--login-item"},
-             {{"--version"}, 0, false, "vantor 1."},
-             {{"--bogus-flag"}, 2, true, "Unknown option 'bogus-flag'"},
-             {{"stray"}, 2, true, "Unexpected argument 'stray'"},
-             {{"-snapshot"}, 2, true, "Missing value after '-snapshot'"},
-         }) {
-        auto result = parse(c.words);
-        ASSERT_TRUE(result.exitStatus) << c.words.join(' ').toStdString();
-        EXPECT_EQ(*result.exitStatus, c.status) << c.says;
-        EXPECT_EQ(result.toStandardError, c.toStandardError) << c.says;
-        EXPECT_TRUE(result.output.contains(QString::fromUtf8(c.says)))
-            << result.output.toStdString();
-    }
-    EXPECT_TRUE(parse({"--bogus-flag"}).output.contains("Usage: vantor")) << "usage follows";
-}
-
 TEST(WindowShot, sizeNeedsExactlyTwoNumbersSeparatedByBlanks) {
     struct Case {
         const char* text;

@@ -64,7 +64,10 @@ TEST(VantorProcess, helpVersionAndBadOptionsAnswerWithoutStartingAnything) {
     for (const Case& c : std::initializer_list<Case>{
              {{"--help"}, 0, "-snapshotWindow", false},
              {{"--version"}, 0, "vantor 1.", false},
+             {{"-h"}, 0, "--login-item", false},
+             {{"--bogus-flag"}, 2, "Unknown option 'bogus-flag'", true},
              {{"--bogus-flag"}, 2, "Usage: vantor", true},
+             {{"stray"}, 2, "Unexpected argument 'stray'", true},
              {{"-snapshotWindow"}, 2, "Missing value", true},
          }) {
         testsupport::TempFolder home;
