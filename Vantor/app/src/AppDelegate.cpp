@@ -24,7 +24,6 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QSlider>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -142,8 +141,11 @@ void AppDelegate::launch() {
     createStatusItem();
 
     scroller_->onChange = [this] {
-        iconDimmed_ = !scroller_->takesDevice();
-        updateStatusIcon();
+        // The icon is drawn again only when its state changes.
+        if (iconDimmed_ == scroller_->takesDevice()) {
+            iconDimmed_ = !scroller_->takesDevice();
+            updateStatusIcon();
+        }
         refreshModel();
     };
     scroller_->start();
