@@ -10,7 +10,6 @@ namespace vantor {
 CanvasView::CanvasView(CanvasModel& model, QWidget* parent)
     : QWidget(parent)
     , model_(model) {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
     for (auto signal : {&CanvasModel::centerChanged, &CanvasModel::scaleChanged,
                         &CanvasModel::rotationChanged})
         connect(&model_, signal, this, qOverload<>(&QWidget::update));
