@@ -265,5 +265,12 @@ TEST(SettingsModel, startAtLoginRegistersLogsAndReadsTheStatusAgain) {
     Log::setSink({});
 }
 
+TEST(MainTab, onlyTheExactRawValueNamesATab) {
+    EXPECT_EQ(MainTab::fromRawValue("apps"), MainTab::apps);
+    for (const char* raw : {"Apps", "", "apps ", "setting"})
+        EXPECT_EQ(MainTab::fromRawValue(raw), std::nullopt) << raw;
+    EXPECT_EQ(MainTab(MainTab::directions).title(), "Directions");
+}
+
 } // namespace
 } // namespace vantor
