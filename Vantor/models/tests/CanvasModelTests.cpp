@@ -19,8 +19,8 @@ TEST(CanvasModel, scrollStepsMoveTheCentreTurnedAndScaled) {
         std::int64_t x, y;
         double centerX, centerY;
     } cases[] = {
-        {0, 1, 3, -4, 3, -4},    {90, 2, 10, 0, 0, -5},   {90, 1, 0, 10, 10, 0},
-        {180, 0.5, 1, 2, -2, -4}, {-90, 4, 8, 0, 0, 2}, {30, 1, 0, 0, 0, 0},
+        {0, 1, 3, -4, 3, -4},     {90, 2, 10, 0, 0, -5}, {90, 1, 0, 10, 10, 0},
+        {180, 0.5, 1, 2, -2, -4}, {-90, 4, 8, 0, 0, 2},  {30, 1, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
         CanvasModel canvas(c.rotation, c.scale);
@@ -37,7 +37,7 @@ TEST(CanvasModel, zoomStaysWithinItsRangeAndSignalsOnlyChanges) {
         double scale, amount, expected;
         int signals;
     } cases[] = {
-        {4, 1, 8, 1},       {8, 0.5, 8, 0},    {6, 0.5, 8, 1},   {8, -0.5, 4, 1},
+        {4, 1, 8, 1},          {8, 0.5, 8, 0},        {6, 0.5, 8, 1}, {8, -0.5, 4, 1},
         {0.5, -0.75, 0.25, 1}, {0.25, -0.5, 0.25, 0}, {2, 0, 2, 0},
     };
     for (const auto& c : cases) {

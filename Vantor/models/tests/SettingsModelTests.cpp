@@ -105,7 +105,9 @@ TEST(SettingsModel, everyEditSignalsAndReportsOnceEvenWithoutAChange) {
         {"isOn", [&] { m.isOn("org.a").set(true); }},
         {"own", [&] { m.own(AppSetting::together, "org.a", fields::diagonal).set(true); }},
         {"ownOrDefault",
-         [&] { m.ownOrDefault(AppSetting::momentum, "org.a", fields::momentum).set(std::nullopt); }},
+         [&] {
+             m.ownOrDefault(AppSetting::momentum, "org.a", fields::momentum).set(std::nullopt);
+         }},
         {"speedPosition app", [&] { m.speedPosition("org.a").set(0.5); }},
         {"follows", [&] { m.follows(AppSetting::speed, "org.a").set(true); }},
         {"resetMovements", [&] { m.resetMovements(); }},
@@ -170,9 +172,9 @@ TEST(SettingsModel, tabAndSelectionReportThePreviewAppOnEveryAssignment) {
     m.setSelectedApp("org.a");
     m.setTab(MainTab::settings);
     m.setSelectedApp(std::nullopt);
-    EXPECT_EQ(r.events, (std::vector<std::string>{"preview -", "preview -", "preview org.a",
-                                                  "preview org.a", "preview org.a", "preview -",
-                                                  "preview -"}));
+    EXPECT_EQ(r.events,
+              (std::vector<std::string>{"preview -", "preview -", "preview org.a", "preview org.a",
+                                        "preview org.a", "preview -", "preview -"}));
     EXPECT_EQ(tabs.value, 2);
     EXPECT_EQ(selections.value, 2);
 }
@@ -263,6 +265,13 @@ TEST(SettingsModel, startAtLoginRegistersLogsAndReadsTheStatusAgain) {
                                                "error start at login off failed: not allowed"}));
     EXPECT_TRUE(r.events.empty());
     Log::setSink({});
+}
+
+TEST(MainTab, onlyTheExactRawValueNamesATab) {
+    EXPECT_EQ(MainTab::fromRawValue("apps"), MainTab::apps);
+    for (const char* raw : {"Apps", "", "apps ", "setting"})
+        EXPECT_EQ(MainTab::fromRawValue(raw), std::nullopt) << raw;
+    EXPECT_EQ(MainTab(MainTab::directions).title(), "Directions");
 }
 
 } // namespace
