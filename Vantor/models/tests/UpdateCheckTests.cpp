@@ -36,7 +36,7 @@ public:
             }
         });
     }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/vantor").arg(server_.serverPort()); }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()); }
 
     static QByteArray ok(const QByteArray& body) {
         return "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
