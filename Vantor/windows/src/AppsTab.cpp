@@ -153,6 +153,13 @@ void AppRow::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(QRectF(rect()), highlightRadius, highlightRadius);
 }
 
+void AppRow::mousePressEvent(QMouseEvent* event) {
+    // Taking the press makes this row the receiver of the release that completes the click.
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    event->accept();
+}
+
 void AppRow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint()))
         return QWidget::mouseReleaseEvent(event);
