@@ -92,8 +92,7 @@ TEST(DesktopEntryText, localizedValueFallsBackStepByStep) {
         const char* locale;
         const char* expected;
     } cases[] = {
-        {"Name[sr_YU@Latn]=1\nName[sr_YU]=2\nName[sr@Latn]=3\nName[sr]=4", "sr_YU.UTF-8@Latn",
-         "1"},
+        {"Name[sr_YU@Latn]=1\nName[sr_YU]=2\nName[sr@Latn]=3\nName[sr]=4", "sr_YU.UTF-8@Latn", "1"},
         {"Name[sr_YU]=2\nName[sr@Latn]=3\nName[sr]=4", "sr_YU@Latn", "2"},
         {"Name[sr@Latn]=3\nName[sr]=4", "sr_YU@Latn", "3"},
         {"Name[sr]=4\nName[sr_YU@Latn]=1", "sr_YU", "4"},

@@ -52,7 +52,9 @@ ListedApp::ListedApp(const std::string& bundleID, const std::vector<std::string>
     isInstalled = true;
 }
 
-std::vector<ListedApp> ListedApp::installed() { return installed(applicationDirs()); }
+std::vector<ListedApp> ListedApp::installed() {
+    return installed(applicationDirs());
+}
 
 std::vector<ListedApp> ListedApp::installed(const std::vector<std::string>& applicationDirs) {
     std::vector<ListedApp> apps;

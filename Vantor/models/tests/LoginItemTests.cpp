@@ -56,8 +56,8 @@ TEST_F(Autostart, anEntrySwitchedOffOrAMissingProgramIsNotEnabled) {
                    std::string("[Desktop Entry]\n") + c.keys);
         EXPECT_EQ(item.status(), c.status) << c.keys;
     }
-    for (const std::string& missing : {root.path + "/nowhere/vantor", std::string("vantor"),
-                                       std::string(), root.path}) {
+    for (const std::string& missing :
+         {root.path + "/nowhere/vantor", std::string("vantor"), std::string(), root.path}) {
         AutostartLoginItem lost(missing, folder);
         EXPECT_EQ(lost.status(), LoginItemStatus::notFound) << missing;
         EXPECT_NE(lost.registerItem(), std::nullopt) << missing;

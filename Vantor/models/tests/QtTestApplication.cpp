@@ -1,22 +1,19 @@
-// One QGuiApplication for the whole test program: icons, fonts and the collator need it.
+// One QGuiApplication for the whole test program, made before the first test.
 #include <QGuiApplication>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace {
 
-class QtApplication : public ::testing::Environment {
-public:
+struct QtApplication : ::testing::Environment {
     void SetUp() override {
         static int argc = 1;
         static char name[] = "VantorModelsTests";
         static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QGuiApplication>(argc, argv);
+        app = std::make_unique<QGuiApplication>(argc, argv);
     }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QGuiApplication> app_;
+    void TearDown() override { app.reset(); }
+    std::unique_ptr<QGuiApplication> app;
 };
 
 [[maybe_unused]] const auto* const environment =

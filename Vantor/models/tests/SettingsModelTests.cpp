@@ -105,7 +105,9 @@ TEST(SettingsModel, everyEditSignalsAndReportsOnceEvenWithoutAChange) {
         {"isOn", [&] { m.isOn("org.a").set(true); }},
         {"own", [&] { m.own(AppSetting::together, "org.a", fields::diagonal).set(true); }},
         {"ownOrDefault",
-         [&] { m.ownOrDefault(AppSetting::momentum, "org.a", fields::momentum).set(std::nullopt); }},
+         [&] {
+             m.ownOrDefault(AppSetting::momentum, "org.a", fields::momentum).set(std::nullopt);
+         }},
         {"speedPosition app", [&] { m.speedPosition("org.a").set(0.5); }},
         {"follows", [&] { m.follows(AppSetting::speed, "org.a").set(true); }},
         {"resetMovements", [&] { m.resetMovements(); }},
@@ -122,83 +124,40 @@ TEST(SettingsModel, everyEditSignalsAndReportsOnceEvenWithoutAChange) {
     }
 }
 
-TEST(SettingsModel, bindingsReadAndWriteTheirField) {
-    Recorded r;
+TEST(SettingsModel, bindingsWriteTheDefaultsOrTheAppsOwnValues) {
+    ScrollSettings start;
+    start.diagonal = false;
+    Recorded r(start);
     auto& m = r.model;
-    ScrollSettings reported;
-    m.onChange = [&](const ScrollSettings& s) { reported = s; };
-
-    m.speedPosition().set(1.0);
-    EXPECT_EQ(m.settings().speed, 4.0);
-    EXPECT_EQ(reported.speed, 4.0);
-    m.speedPosition().set(0.0);
-    EXPECT_EQ(m.settings().speed, 0.25);
-    EXPECT_DOUBLE_EQ(m.speedPosition().get(), 0.0);
-
-    auto zoomWhileScrolling = m.binding(fields::scrollsWhileZooming);
-    EXPECT_FALSE(zoomWhileScrolling.get());
-    zoomWhileScrolling.set(true);
-    EXPECT_TRUE(m.settings().scrollsWhileZooming());
-
+    const std::string app = "org.a";
     m.assignment(Movement::push).set(std::nullopt);
     EXPECT_EQ(m.assignment(Movement::push).get(), std::nullopt);
-    m.assignment(Movement::twist).set(Role::zoom);
-    EXPECT_EQ(m.assignment(Movement::twist).get(), Role::zoom);
-
     m.inverted(Role::vertical).set(true);
-    EXPECT_TRUE(m.inverted(Role::vertical).get());
+    m.binding(fields::scrollsWhileZooming).set(true);
     m.resetMovements();
     EXPECT_EQ(m.settings().mapping, scroll::AxisMapping());
-    EXPECT_TRUE(m.settings().scrollsWhileZooming()); // untouched by the reset
-    EXPECT_EQ(reported, m.settings());
-}
+    EXPECT_TRUE(m.settings().scrollsWhileZooming());
 
-TEST(SettingsModel, perAppBindingsGoThroughTheAppsOwnSettings) {
-    Recorded r;
-    auto& m = r.model;
-    const std::string app = "org.example.Maps";
     auto response = m.ownOrDefault(AppSetting::response, app, fields::response);
-    EXPECT_EQ(response.get(), std::nullopt);
     response.set(ScrollSettings::Response::precise);
     EXPECT_EQ(response.get(), ScrollSettings::Response::precise);
     EXPECT_EQ(m.settings().response, ScrollSettings::Response::balanced);
     response.set(std::nullopt);
     EXPECT_FALSE(m.settings().hasOwnSettings(app));
-
     m.speedPosition(app).set(1.0);
     EXPECT_EQ(m.settings().applied(app).speed, 4.0);
     EXPECT_EQ(m.settings().speed, 1.0);
-    EXPECT_FALSE(m.follows(AppSetting::speed, app).get());
-    m.followDefaults(app);
-    EXPECT_TRUE(m.follows(AppSetting::speed, app).get());
 
-    m.isOn(app).set(true);
-    EXPECT_TRUE(m.isOn(app).get());
-    m.isOn(app).set(false);
-    EXPECT_FALSE(m.isOn(app).get());
-    EXPECT_TRUE(m.settings().excludedApps.count(app));
-}
-
-TEST(SettingsModel, switchingTheTogetherDefaultOffCopiesTheCurrentValues) {
-    ScrollSettings start;
-    start.diagonal = false;
-    start.setRotatesWhileZooming(false);
-    start.setScrollsWhileZooming(true);
-    Recorded r(start);
-    auto& m = r.model;
-    const std::string app = "org.a";
+    // Switching the "together" default off copies what is in force; later default changes
+    // leave the copy.
     m.follows(AppSetting::together, app).set(false);
     EXPECT_FALSE(m.follows(AppSetting::together, app).get());
-    EXPECT_FALSE(m.settings().applied(app).diagonal);
-    EXPECT_EQ(m.settings().applied(app).simultaneous, start.simultaneous);
-    EXPECT_EQ(m.settings().appSettings.at(app).size(), 2u);
-
-    // Own values now: changing the defaults leaves them.
     m.binding(fields::diagonal).set(true);
-    m.binding(fields::rotatesWhileZooming).set(true);
+    m.binding(fields::scrollsWhileZooming).set(false);
     EXPECT_FALSE(m.own(AppSetting::together, app, fields::diagonal).get());
-    EXPECT_FALSE(m.own(AppSetting::together, app, fields::rotatesWhileZooming).get());
     EXPECT_TRUE(m.own(AppSetting::together, app, fields::scrollsWhileZooming).get());
+    m.followDefaults(app);
+    EXPECT_FALSE(m.settings().hasOwnSettings(app));
 }
 
 TEST(SettingsModel, tabAndSelectionReportThePreviewAppOnEveryAssignment) {
@@ -213,9 +172,9 @@ TEST(SettingsModel, tabAndSelectionReportThePreviewAppOnEveryAssignment) {
     m.setSelectedApp("org.a");
     m.setTab(MainTab::settings);
     m.setSelectedApp(std::nullopt);
-    EXPECT_EQ(r.events, (std::vector<std::string>{"preview -", "preview -", "preview org.a",
-                                                  "preview org.a", "preview org.a", "preview -",
-                                                  "preview -"}));
+    EXPECT_EQ(r.events,
+              (std::vector<std::string>{"preview -", "preview -", "preview org.a", "preview org.a",
+                                        "preview org.a", "preview -", "preview -"}));
     EXPECT_EQ(tabs.value, 2);
     EXPECT_EQ(selections.value, 2);
 }
@@ -306,6 +265,13 @@ TEST(SettingsModel, startAtLoginRegistersLogsAndReadsTheStatusAgain) {
                                                "error start at login off failed: not allowed"}));
     EXPECT_TRUE(r.events.empty());
     Log::setSink({});
+}
+
+TEST(MainTab, onlyTheExactRawValueNamesATab) {
+    EXPECT_EQ(MainTab::fromRawValue("apps"), MainTab::apps);
+    for (const char* raw : {"Apps", "", "apps ", "setting"})
+        EXPECT_EQ(MainTab::fromRawValue(raw), std::nullopt) << raw;
+    EXPECT_EQ(MainTab(MainTab::directions).title(), "Directions");
 }
 
 } // namespace

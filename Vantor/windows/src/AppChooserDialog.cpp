@@ -52,8 +52,8 @@ AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<Lis
     // Without an icon theme even the generic icon is empty; the rows still line up.
     QIcon fallback = style()->standardIcon(QStyle::SP_FileIcon);
     for (const auto& app : apps) {
-        auto* item = new QListWidgetItem(framed(app.icon.isNull() ? fallback : app.icon), app.name,
-                                         list_);
+        auto* item =
+            new QListWidgetItem(framed(app.icon.isNull() ? fallback : app.icon), app.name, list_);
         item->setToolTip(app.name + "\n" + QString::fromStdString(app.bundleID));
         ids_.push_back(app.bundleID);
     }

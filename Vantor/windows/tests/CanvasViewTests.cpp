@@ -13,11 +13,11 @@ TEST(CanvasView, tilesCoverTheViewsCircleOnBothSides) {
         QSizeF size;
         CanvasView::TileBounds bounds;
     } cases[] = {
-        {{0, 0}, 1, {100, 0}, {-2, 1, -2, 1}},      // radius 50: -50 lies in tile -2
-        {{0, 0}, 2, {100, 0}, {-1, 0, -1, 0}},      // radius 25
-        {{40, -40}, 1, {0, 0}, {1, 1, -2, -2}},     // zero size: the one tile under the centre
-        {{0, 0}, 1, {60, 80}, {-2, 1, -2, 1}},      // radius 50
-        {{64, 0}, 0.5, {64, 0}, {0, 4, -2, 2}},     // radius 64
+        {{0, 0}, 1, {100, 0}, {-2, 1, -2, 1}},  // radius 50: -50 lies in tile -2
+        {{0, 0}, 2, {100, 0}, {-1, 0, -1, 0}},  // radius 25
+        {{40, -40}, 1, {0, 0}, {1, 1, -2, -2}}, // zero size: the one tile under the centre
+        {{0, 0}, 1, {60, 80}, {-2, 1, -2, 1}},  // radius 50
+        {{64, 0}, 0.5, {64, 0}, {0, 4, -2, 2}}, // radius 64
     };
     for (const auto& c : cases)
         EXPECT_EQ(CanvasView::tileBounds(c.center, c.scale, c.size), c.bounds)
@@ -25,7 +25,9 @@ TEST(CanvasView, tilesCoverTheViewsCircleOnBothSides) {
 }
 
 // The colour at a point of the drawn view, as the tile or the background.
-QColor pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+QColor pixel(const QImage& image, int x, int y) {
+    return image.pixelColor(x, y);
+}
 
 TEST(CanvasView, drawsTheCheckerboardTurnedAndRepaintsOnChanges) {
     CanvasModel canvas;
@@ -45,7 +47,8 @@ TEST(CanvasView, drawsTheCheckerboardTurnedAndRepaintsOnChanges) {
     EXPECT_NEAR(pixel(image, 1, 1).red(), tile.red(), 1);
     EXPECT_EQ(pixel(image, 126, 1), QColor(Qt::white));
 
-    canvas.post(scroll::GestureStep{scroll::GesturePhase::changed, 90}, scroll::GestureKind::rotate);
+    canvas.post(scroll::GestureStep{scroll::GesturePhase::changed, 90},
+                scroll::GestureKind::rotate);
     image = view.grab().toImage();
     EXPECT_EQ(pixel(image, 80, 80), QColor(Qt::white));
     EXPECT_NEAR(pixel(image, 48, 80).red(), tile.red(), 1);

@@ -1,22 +1,19 @@
-// One QApplication for the whole test program: widgets need it.
+// One QApplication for the whole test program, made before the first test.
 #include <QApplication>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace {
 
-class QtApplication : public ::testing::Environment {
-public:
+struct QtApplication : ::testing::Environment {
     void SetUp() override {
         static int argc = 1;
         static char name[] = "VantorWindowsTests";
         static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
+        app = std::make_unique<QApplication>(argc, argv);
     }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
+    void TearDown() override { app.reset(); }
+    std::unique_ptr<QApplication> app;
 };
 
 [[maybe_unused]] const auto* const environment =
