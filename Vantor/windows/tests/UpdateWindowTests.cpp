@@ -19,7 +19,7 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "VantorWindowsTests";
     static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    new QApplication(argc, argv); // kept to the end: Qt's font caches are not torn down cleanly
 }
 
 struct NoFetcher final : FeedFetcher {
