@@ -1,6 +1,7 @@
 #include "AppsTab.h"
 
 #include "DefaultsTab.h"
+#include "IconView.h"
 #include "SpeedSlider.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorModels/Titles.h"
@@ -53,25 +54,6 @@ QAccessibleInterface* accessibleRow(const QString& className, QObject* object) {
     return nullptr;
 }
 
-// An app's icon, 20 x 20, drawn at the screen's resolution.
-class IconView : public QWidget {
-public:
-    IconView(QIcon icon, QWidget* parent)
-        : QWidget(parent)
-        , icon_(std::move(icon)) {
-        setFixedSize(20, 20);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        icon_.paint(&painter, rect());
-    }
-
-private:
-    QIcon icon_;
-};
-
 // A binding of the app selected now; it writes nothing while no app is selected.
 template <class T, class Make> Binding<T> forSelected(SettingsModel& model, Make make) {
     return {[&model, make] { return make(model.selectedApp().value_or(std::string())).get(); },
@@ -109,10 +91,10 @@ AppRow::AppRow(SettingsModel& model, const ListedApp& app, QWidget* parent)
     auto* labelRow = new QHBoxLayout(label);
     labelRow->setContentsMargins(0, 0, 0, 0);
     labelRow->setSpacing(8);
-    labelRow->addWidget(new IconView(app.icon.isNull() ? style::symbol("application-x-executable",
-                                                                       QStyle::SP_FileIcon)
-                                                        : app.icon,
-                                     label));
+    const QIcon icon = app.icon.isNull()
+                           ? style::symbol("application-x-executable", QStyle::SP_FileIcon)
+                           : app.icon;
+    labelRow->addWidget(new IconView(icon, QSize(20, 20), {}, label));
     labelRow->addWidget(new QLabel(app.name, label), 1);
 
     caption_->setObjectName("caption");
@@ -169,6 +151,13 @@ void AppRow::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill);
     painter.drawRoundedRect(QRectF(rect()), highlightRadius, highlightRadius);
+}
+
+void AppRow::mousePressEvent(QMouseEvent* event) {
+    // Taking the press makes this row the receiver of the release that completes the click.
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    event->accept();
 }
 
 void AppRow::mouseReleaseEvent(QMouseEvent* event) {

@@ -46,6 +46,7 @@ DefaultsTab::DefaultsTab(SettingsModel& model, QWidget* parent)
     speed->slider()->setObjectName("speed");
     speed->setToolTip(tr("For scrolling, zooming and rotating."));
     first->form()->addRow(tr("Speed"), speed);
+    first->form()->labelForField(speed)->setToolTip(speed->toolTip());
     bindings_.slider(speed, model.speedPosition());
 
     auto* response = picker("response");

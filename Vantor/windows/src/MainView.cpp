@@ -3,6 +3,7 @@
 #include "AppsTab.h"
 #include "CanvasBox.h"
 #include "DefaultsTab.h"
+#include "IconView.h"
 #include "SettingsTab.h"
 #include "VantorModels/CanvasModel.h"
 #include "VantorModels/MainTab.h"
@@ -11,6 +12,7 @@
 #include "VantorWindows/CanvasView.h"
 #include "VantorWindows/TextStyle.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -51,11 +53,6 @@ QWidget* scrolling(QWidget* form) {
     return area;
 }
 
-QColor warningRed(const QPalette& palette) {
-    return palette.color(QPalette::Window).lightnessF() < 0.5 ? QColor(255, 105, 97)
-                                                              : QColor(215, 0, 21);
-}
-
 } // namespace
 
 MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, QWidget* parent)
@@ -78,14 +75,11 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(0, 0, 0, 0);
     bannerRow->setSpacing(6);
-    QPalette red = palette();
-    red.setColor(QPalette::WindowText, warningRed(red));
-    auto* warning = new QLabel;
     const int iconSize = fontMetrics().height();
-    warning->setPixmap(style::symbol("dialog-warning", QStyle::SP_MessageBoxWarning)
-                           .pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
-    auto* message = new QLabel(tr("Vantor may not post scroll events yet."));
-    message->setPalette(red);
+    auto* warning = new IconView(style::symbol("dialog-warning", QStyle::SP_MessageBoxWarning),
+                                 QSize(iconSize, iconSize), warningRed);
+    bannerMessage_ = new QLabel(tr("Vantor may not post scroll events yet."));
+    colourBanner();
     auto* allow = new QPushButton(tr("Allow Accessibility…"));
     allow->setObjectName("allowAccessibility");
     connect(allow, &QPushButton::clicked, this, [&model] {
@@ -93,7 +87,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
             model.onOpenAccessibility();
     });
     bannerRow->addWidget(warning);
-    bannerRow->addWidget(message);
+    bannerRow->addWidget(bannerMessage_);
     bannerRow->addStretch(1);
     bannerRow->addWidget(allow);
     root->addWidget(padded(banner_, 0));
@@ -136,6 +130,18 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
 }
 
 MainView::~MainView() = default;
+
+void MainView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && bannerMessage_)
+        colourBanner();
+}
+
+void MainView::colourBanner() {
+    QPalette red = bannerMessage_->palette();
+    red.setColor(QPalette::WindowText, warningRed(palette()));
+    bannerMessage_->setPalette(red);
+}
 
 void MainView::refresh() {
     banner_->parentWidget()->setVisible(!model_.hasPermission());

@@ -17,14 +17,6 @@ QFont scaled(double factor) {
 
 } // namespace
 
-QFont title2() {
-    QFont font = scaled(1.35);
-    font.setWeight(QFont::DemiBold);
-    return font;
-}
-
-QFont title3() { return scaled(1.2); }
-
 QFont headline() {
     QFont font = QApplication::font();
     font.setBold(true);

@@ -78,20 +78,24 @@ TEST(MainViewPictures, EveryTabShowsTheCheckerboard) {
         h.canvas.post(scroll::GestureStep{scroll::GesturePhase::changed, 8}, scroll::GestureKind::rotate);
         h.view->show();
         auto* box = h.view->findChild<CanvasBox*>();
-        for (MainTab tab : MainTab::allCases()) {
-            h.model->setTab(tab);
-            QApplication::processEvents();
-            const QRect area(box->mapTo(h.view.get(), QPoint()), box->size());
-            for (const double scale : {1.0, 2.0}) {
-                const QImage image = render(*h.view, scale);
-                const QRect scaled(area.topLeft() * scale, area.size() * scale);
-                EXPECT_TRUE(showsCheckerboard(image, scaled.adjusted(20, 60, -20, -20)))
-                    << tab.rawValue() << " " << scale << (dark ? " dark" : " light");
-                if (!folder.isEmpty())
-                    image.save(QDir(folder).filePath(QStringLiteral("main-%1-%2-%3x.png")
-                                                         .arg(QString::fromLatin1(tab.rawValue()),
-                                                              dark ? "dark" : "light")
-                                                         .arg(scale)));
+        for (const QSize size : {MainView::idealSize, MainView::minimumSize}) {
+            h.view->resize(size);
+            for (MainTab tab : MainTab::allCases()) {
+                h.model->setTab(tab);
+                QApplication::processEvents();
+                const QRect area(box->mapTo(h.view.get(), QPoint()), box->size());
+                for (const double scale : {1.0, 2.0}) {
+                    const QImage image = render(*h.view, scale);
+                    const QRect scaled(area.topLeft() * scale, area.size() * scale);
+                    EXPECT_TRUE(showsCheckerboard(image, scaled.adjusted(20, 60, -20, -20)))
+                        << tab.rawValue() << " " << scale << (dark ? " dark" : " light");
+                    if (!folder.isEmpty())
+                        image.save(QDir(folder).filePath(
+                            QStringLiteral("main-%1-%2-%3-%4x.png")
+                                .arg(QString::fromLatin1(tab.rawValue()), dark ? "dark" : "light")
+                                .arg(size.width())
+                                .arg(scale)));
+                }
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QTabWidget;
 
 namespace vantor {
@@ -35,11 +36,16 @@ public:
     QSize sizeHint() const override { return idealSize; }
     QTabWidget* tabs() const { return tabs_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void refresh();
+    void colourBanner();
 
     SettingsModel& model_;
     QWidget* banner_;
+    QLabel* bannerMessage_ = nullptr;
     CanvasBox* canvasBox_;
     QTabWidget* tabs_;
     DefaultsTab* defaults_;

@@ -11,8 +11,6 @@ namespace vantor::style {
 
 // The windows' text styles, all derived from the application font so that they follow the
 // desktop's font and size.
-QFont title2();   // window headings: 1.35 times, semibold
-QFont title3();   // sub-headings: 1.2 times
 QFont headline(); // section headers: bold
 QFont callout();  // explanations and captions: 0.9 times
 
