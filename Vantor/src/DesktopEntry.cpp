@@ -1,5 +1,6 @@
 #include "Vantor/DesktopEntry.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +18,11 @@ std::string validUTF8(std::string_view text) {
     while (i < text.size()) {
         auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
         std::uint8_t lead = byte(i);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                                             : lead >= 0xE0 && lead <= 0xEF ? 3
-                                             : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                                             : 0;
+        std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
         bool ok = length > 0 && i + length <= text.size();
         for (std::size_t k = 1; ok && k < length; ++k)
             ok = (byte(i + k) & 0xC0) == 0x80;
@@ -57,11 +59,21 @@ std::string unescaped(std::string_view value) {
             continue;
         }
         switch (value[++i]) {
-        case 's': out += ' '; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case '\\': out += '\\'; break;
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
         default:
             out += '\\';
             out += value[i];
@@ -104,9 +116,13 @@ std::optional<DesktopEntry> DesktopEntry::read(const std::string& path) {
     if (!isRegularFile(path)) return std::nullopt;
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
-    std::string text(maximumFileSize, '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(file.gcount()));
+    std::string text;
+    char chunk[1 << 16];
+    while (text.size() < maximumFileSize && file) {
+        file.read(chunk, static_cast<std::streamsize>(
+                             std::min(sizeof chunk, maximumFileSize - text.size())));
+        text.append(chunk, static_cast<std::size_t>(file.gcount()));
+    }
     return parse(text);
 }
 
@@ -134,7 +150,8 @@ std::optional<std::string> DesktopEntry::localized(std::string_view key,
         if (!country.empty() && !modifier.empty())
             candidates.push_back(withCountry + "@" + std::string(modifier));
         if (!country.empty()) candidates.push_back(withCountry);
-        if (!modifier.empty()) candidates.push_back(std::string(lang) + "@" + std::string(modifier));
+        if (!modifier.empty())
+            candidates.push_back(std::string(lang) + "@" + std::string(modifier));
         candidates.emplace_back(lang);
     }
     for (const auto& candidate : candidates)
@@ -142,7 +159,9 @@ std::optional<std::string> DesktopEntry::localized(std::string_view key,
     return value(key);
 }
 
-bool DesktopEntry::flag(std::string_view key) const { return value(key) == "true"; }
+bool DesktopEntry::flag(std::string_view key) const {
+    return value(key) == "true";
+}
 
 std::optional<std::string> desktopEntryPath(const std::string& id,
                                             const std::vector<std::string>& dirs) {

@@ -4,6 +4,7 @@
 #include "Vantor/DesktopEntry.h"
 
 #include <QCollator>
+#include <QFileInfo>
 #include <QLocale>
 #include <algorithm>
 
@@ -15,10 +16,8 @@ QIcon iconOf(const DesktopEntry& entry) {
     auto icon = entry.value("Icon");
     if (!icon || icon->empty()) return ListedApp::genericIcon();
     auto name = QString::fromStdString(*icon);
-    if (name.startsWith('/')) {
-        QIcon file(name);
-        return file.isNull() ? ListedApp::genericIcon() : file;
-    }
+    if (name.startsWith('/'))
+        return QFileInfo(name).isFile() ? QIcon(name) : ListedApp::genericIcon();
     return QIcon::fromTheme(name, ListedApp::genericIcon());
 }
 
@@ -53,7 +52,9 @@ ListedApp::ListedApp(const std::string& bundleID, const std::vector<std::string>
     isInstalled = true;
 }
 
-std::vector<ListedApp> ListedApp::installed() { return installed(applicationDirs()); }
+std::vector<ListedApp> ListedApp::installed() {
+    return installed(applicationDirs());
+}
 
 std::vector<ListedApp> ListedApp::installed(const std::vector<std::string>& applicationDirs) {
     std::vector<ListedApp> apps;
@@ -68,8 +69,13 @@ std::vector<ListedApp> ListedApp::installed(const std::vector<std::string>& appl
 }
 
 void ListedApp::sortByName(std::vector<ListedApp>& apps) {
-    QCollator collator;
+    // The C locale has no collation at all (and no numeric mode): names are then compared as
+    // an English reader would.
+    QLocale locale;
+    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English);
+    QCollator collator(locale);
     collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(apps.begin(), apps.end(), [&](const ListedApp& a, const ListedApp& b) {
         return collator.compare(a.name, b.name) < 0;
     });

@@ -121,10 +121,9 @@ Binding<bool> SettingsModel::inverted(Role role) {
 }
 
 Binding<bool> SettingsModel::isOn(const std::string& app) {
-    return {[this, app] { return settings_.deviceChoice(app) == scroll::DevicePolicy::AppChoice::on; },
-            [this, app](const bool& on) {
-                edit([&](ScrollSettings& s) { s.setDevice(on, app); });
-            }};
+    return {
+        [this, app] { return settings_.deviceChoice(app) == scroll::DevicePolicy::AppChoice::on; },
+        [this, app](const bool& on) { edit([&](ScrollSettings& s) { s.setDevice(on, app); }); }};
 }
 
 Binding<double> SettingsModel::speedPosition(const std::string& app) {
@@ -202,8 +201,8 @@ void SettingsModel::setAppChooser(std::shared_ptr<AppChooser> chooser) {
 }
 
 QString SettingsModel::addAppsMessage() {
-    return QCoreApplication::translate("Vantor",
-                                       "Vantor takes the SpaceMouse while these apps are in front.");
+    return QCoreApplication::translate(
+        "Vantor", "Vantor takes the SpaceMouse while these apps are in front.");
 }
 
 } // namespace vantor

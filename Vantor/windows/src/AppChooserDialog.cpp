@@ -3,10 +3,34 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace vantor {
+
+namespace {
+
+constexpr int iconEdge = 24;
+
+// The icon centred on a square of the list's icon size, so that small icons do not pull their
+// names to the left.
+QIcon framed(const QIcon& icon) {
+    QIcon square;
+    for (int scale : {1, 2}) {
+        QPixmap pixmap(iconEdge * scale, iconEdge * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        icon.paint(&painter, QRect(0, 0, iconEdge, iconEdge));
+        painter.end();
+        square.addPixmap(pixmap);
+    }
+    return square;
+}
+
+} // namespace
 
 AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<ListedApp>& apps,
                                    QWidget* parent)
@@ -21,11 +45,16 @@ AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<Lis
 
     list_->setObjectName("apps");
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list_->setIconSize(QSize(24, 24));
+    list_->setIconSize(QSize(iconEdge, iconEdge));
     list_->setUniformItemSizes(true);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setTextElideMode(Qt::ElideRight);
+    // Without an icon theme even the generic icon is empty; the rows still line up.
+    QIcon fallback = style()->standardIcon(QStyle::SP_FileIcon);
     for (const auto& app : apps) {
-        auto* item = new QListWidgetItem(app.icon, app.name, list_);
-        item->setToolTip(QString::fromStdString(app.bundleID));
+        auto* item =
+            new QListWidgetItem(framed(app.icon.isNull() ? fallback : app.icon), app.name, list_);
+        item->setToolTip(app.name + "\n" + QString::fromStdString(app.bundleID));
         ids_.push_back(app.bundleID);
     }
     layout->addWidget(list_, 1);

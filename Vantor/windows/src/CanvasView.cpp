@@ -10,9 +10,8 @@ namespace vantor {
 CanvasView::CanvasView(CanvasModel& model, QWidget* parent)
     : QWidget(parent)
     , model_(model) {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
-    for (auto signal : {&CanvasModel::centerChanged, &CanvasModel::scaleChanged,
-                        &CanvasModel::rotationChanged})
+    for (auto signal :
+         {&CanvasModel::centerChanged, &CanvasModel::scaleChanged, &CanvasModel::rotationChanged})
         connect(&model_, signal, this, qOverload<>(&QWidget::update));
 }
 

@@ -18,7 +18,8 @@
 
 namespace vantor {
 
-// A two-way binding a control reads and writes: `set` goes through the model's edit path.
+// A two-way binding a control reads and writes: `set` goes through the model's edit path. A
+// binding refers to its model and must not outlive it.
 template <class T> struct Binding {
     std::function<T()> get;
     std::function<void(const T&)> set;
