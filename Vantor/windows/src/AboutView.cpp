@@ -4,6 +4,7 @@
 #include "VantorModels/CanvasModel.h"
 #include "VantorWindows/AppIcon.h"
 #include "VantorWindows/CanvasView.h"
+#include "VantorWindows/TextStyle.h"
 
 #include <QApplication>
 #include <QGraphicsDropShadowEffect>
@@ -28,20 +29,20 @@ namespace {
 constexpr int headerHeight = 230;
 constexpr int iconSide = 168;
 
-QFont scaledFont(double factor, QFont::Weight weight = QFont::Normal) {
+// The tagline's size: 1.2 times the application font.
+QFont title3() {
     QFont font = QApplication::font();
     if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * factor);
+        font.setPointSizeF(font.pointSizeF() * 1.2);
     else
-        font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
-    font.setWeight(weight);
+        font.setPixelSize(qRound(font.pixelSize() * 1.2));
     return font;
 }
 
 QLabel* secondaryLabel(const QString& text, const QFont& font, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setFont(font);
-    label->setForegroundRole(QPalette::PlaceholderText);
+    style::makeSecondary(label);
     label->setAlignment(Qt::AlignHCenter);
     return label;
 }
@@ -124,13 +125,13 @@ AboutView::AboutView(std::function<void()> onReleaseNotes, std::function<void()>
     column->addWidget(name);
     column->addSpacing(6);
     auto* tagline =
-        secondaryLabel(tr("Scroll, zoom and rotate with your SpaceMouse"), scaledFont(1.2), this);
+        secondaryLabel(tr("Scroll, zoom and rotate with your SpaceMouse"), title3(), this);
     tagline->setObjectName("aboutTagline");
     column->addWidget(tagline);
 
     // Version, author and web page.
     column->addSpacing(18);
-    const QFont callout = scaledFont(0.9);
+    const QFont callout = style::callout();
     auto* version = secondaryLabel(versionLine(info), callout, this);
     version->setObjectName("aboutVersion");
     column->addWidget(version);

@@ -71,3 +71,8 @@ TEST(WindowController, closingKeepsTheWindowAndReportsItAndShowBringsItBack) {
     EXPECT_EQ(built, 1);
     EXPECT_EQ(closed.size(), 1u);
 }
+
+// fontconfig keeps a cache for the life of the process, which the test application outlives.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}

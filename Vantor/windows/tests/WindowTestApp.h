@@ -3,15 +3,13 @@
 #include <QApplication>
 #include <cstdlib>
 
-// The one QApplication of a widget test program, made on first use (offscreen unless the
-// environment says otherwise).
+// The test program's QApplication: the one that exists, else one made now (offscreen unless the
+// environment says otherwise) and kept for the rest of the program.
 inline QApplication& windowTestApp() {
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
     static int argc = 1;
     static char name[] = "VantorWindowsTests";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    return *new QApplication(argc, argv);
 }
