@@ -55,6 +55,9 @@ TEST(Glide, stopSpeedUsesBothAxes) {
     glide.x = 15;
     glide.y = 15; // hypot 21.2, above the stop speed although each axis is below it
     EXPECT_TRUE(glide.apply(0, 0, 0).coasting);
+    Glide vertical(0.3, 20);
+    vertical.y = -100;
+    EXPECT_EQ(vertical.apply(0, 0, 0), (Glide::Output{0, -100, true}));
 }
 
 TEST(Glide, fasterGlideWinsOverSlowerPushSameDirection) {
