@@ -74,6 +74,7 @@ TEST_F(AppTest, closingTheLastWindowLeavesTheDockUnlessAnUpdateWindowShows) {
 
     app.aboutWindow().window()->close();
     EXPECT_EQ(app.activationPolicy(), Policy::regular) << "the main window is still open";
+    EXPECT_TRUE(contains(app.scroller().sentClaim()->apps, own)) << "and its preview";
     app.mainWindow().window()->close();
     EXPECT_EQ(app.activationPolicy(), Policy::accessory);
     EXPECT_FALSE(contains(app.scroller().sentClaim()->apps, own)) << "the preview is off";

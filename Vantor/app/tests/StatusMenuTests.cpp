@@ -64,6 +64,7 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
         if (!c.ownClients.empty()) {
             EXPECT_EQ(item(menu, "Use the SpaceMouse in Editor")->toolTip(),
                       QStringLiteral("Editor uses the SpaceMouse itself"));
+            EXPECT_TRUE(menu.toolTipsVisible());
         }
     }
 }
