@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QImage>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
@@ -162,6 +163,19 @@ TEST(VantorProcess, aSecondStartOpensTheRunningOnesWindow) {
     atLogin.finish(1);
     EXPECT_EQ(atLogin.status, 0);
     EXPECT_EQ(reopened, 1) << "a start at login opens no window";
+
+    // Other bytes on the socket open nothing; an endless line is cut off.
+    QLocalSocket stranger;
+    stranger.connectToServer(first.socketPath());
+    ASSERT_TRUE(stranger.waitForConnected(1000));
+    stranger.write(QByteArray(100, 'x'));
+    stranger.flush();
+    QEventLoop loop;
+    QObject::connect(&stranger, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(stranger.state(), QLocalSocket::UnconnectedState);
+    EXPECT_EQ(reopened, 1);
 }
 
 TEST(VantorProcess, withHalfTheWindowShotArgumentsTheAppStartsNormally) {
