@@ -5,6 +5,9 @@
 #include "VantorModels/CanvasModel.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorModels/Titles.h"
+#include "VantorShell/AccessibilityDialog.h"
+#include "VantorShell/MainMenu.h"
+#include "VantorShell/WindowShot.h"
 #include "VantorWindows/AboutView.h"
 #include "VantorWindows/AppChooserDialog.h"
 #include "VantorWindows/MainView.h"
@@ -12,9 +15,6 @@
 #include "VantorWindows/ReleaseNotesView.h"
 #include "VantorWindows/UpdateWindow.h"
 #include "VantorWindows/WindowController.h"
-#include "VantorShell/AccessibilityDialog.h"
-#include "VantorShell/MainMenu.h"
-#include "VantorShell/WindowShot.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -232,8 +232,8 @@ void AppDelegate::menuNeedsUpdate() {
     QString name = QString::fromStdString(
         s.frontmostName().value_or(s.frontmostBundleID().value_or(std::string())));
     if (s.frontmostHasOwnClient()) {
-        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name),
-                                "status.useInFront", &AppDelegate::toggleFrontmostApp);
+        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name), "status.useInFront",
+                                &AppDelegate::toggleFrontmostApp);
         item->setCheckable(true);
         item->setChecked(false);
         item->setEnabled(false);
@@ -242,8 +242,8 @@ void AppDelegate::menuNeedsUpdate() {
     } else if (s.frontmostBundleID() && s.frontmostBundleID() != services_.scroller.ownBundleID) {
         bool on = s.settings().deviceChoice(*s.frontmostBundleID()) ==
                   scroll::DevicePolicy::AppChoice::on;
-        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name),
-                                "status.useInFront", &AppDelegate::toggleFrontmostApp);
+        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name), "status.useInFront",
+                                &AppDelegate::toggleFrontmostApp);
         item->setCheckable(true);
         item->setChecked(on);
         for (QAction* appItem : frontmostAppMenus(menu))
@@ -258,8 +258,7 @@ void AppDelegate::menuNeedsUpdate() {
     addItem(menu, tr("Settings…"), "status.settings", &AppDelegate::openMainWindow);
     // Alt held as the menu opens shows the alternate of the update check.
     if (services_.modifiers && (services_.modifiers() & Qt::AltModifier))
-        addItem(menu, tr("Reload Settings"), "status.reloadSettings",
-                &AppDelegate::reloadSettings);
+        addItem(menu, tr("Reload Settings"), "status.reloadSettings", &AppDelegate::reloadSettings);
     else
         addItem(menu, tr("Check for Updates…"), "status.checkForUpdates",
                 &AppDelegate::checkForUpdates)
@@ -288,11 +287,11 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
     QList<QAction*> items;
 
     bool followsSpeed = defaults.follows(AppSetting::speed, app);
-    QMenu* speed = submenu(menu, tr("Speed"), "status.speed",
-                           {Choice{tr("Default"), followsSpeed, follow(AppSetting::speed)},
-                            std::nullopt});
-    speed->addAction(speedSliderItem(*speed, ScrollSettings::sliderPosition(applied.speed),
-                                     !followsSpeed));
+    QMenu* speed =
+        submenu(menu, tr("Speed"), "status.speed",
+                {Choice{tr("Default"), followsSpeed, follow(AppSetting::speed)}, std::nullopt});
+    speed->addAction(
+        speedSliderItem(*speed, ScrollSettings::sliderPosition(applied.speed), !followsSpeed));
     items << speed->menuAction();
 
     bool followsResponse = defaults.follows(AppSetting::response, app);
@@ -301,11 +300,9 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
                follow(AppSetting::response)},
         std::nullopt};
     for (auto response : ScrollSettings::Response::allCases())
-        responses.push_back(Choice{title(response),
-                                   !followsResponse && applied.response == response,
-                                   set(AppSetting::response, [response](ScrollSettings& v) {
-                                       v.response = response;
-                                   })});
+        responses.push_back(Choice{
+            title(response), !followsResponse && applied.response == response,
+            set(AppSetting::response, [response](ScrollSettings& v) { v.response = response; })});
     items << submenu(menu, tr("Response"), "status.response", responses)->menuAction();
 
     bool followsMomentum = defaults.follows(AppSetting::momentum, app);
@@ -314,32 +311,29 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
                follow(AppSetting::momentum)},
         std::nullopt};
     for (auto momentum : ScrollSettings::Momentum::allCases())
-        momenta.push_back(Choice{title(momentum),
-                                 !followsMomentum && applied.momentum == momentum,
-                                 set(AppSetting::momentum, [momentum](ScrollSettings& v) {
-                                     v.momentum = momentum;
-                                 })});
+        momenta.push_back(Choice{
+            title(momentum), !followsMomentum && applied.momentum == momentum,
+            set(AppSetting::momentum, [momentum](ScrollSettings& v) { v.momentum = momentum; })});
     items << submenu(menu, tr("Momentum"), "status.momentum", momenta)->menuAction();
 
     // Each of the three negates the value in force, whether or not the app follows the default.
     bool diagonal = applied.diagonal, scrolls = applied.scrollsWhileZooming(),
          rotates = applied.rotatesWhileZooming();
-    items << submenu(menu, tr("At the Same Time"), "status.together",
-                     {Choice{tr("Default"), defaults.follows(AppSetting::together, app),
-                             follow(AppSetting::together)},
-                      std::nullopt,
-                      Choice{tr("Scroll diagonally"), diagonal,
-                             set(AppSetting::together,
-                                 [diagonal](ScrollSettings& v) { v.diagonal = !diagonal; })},
-                      Choice{tr("Scroll and zoom"), scrolls,
-                             set(AppSetting::together,
-                                 [scrolls](ScrollSettings& v) {
-                                     v.setScrollsWhileZooming(!scrolls);
-                                 })},
-                      Choice{tr("Zoom and rotate"), rotates,
-                             set(AppSetting::together, [rotates](ScrollSettings& v) {
-                                 v.setRotatesWhileZooming(!rotates);
-                             })}})
+    items << submenu(
+                 menu, tr("At the Same Time"), "status.together",
+                 {Choice{tr("Default"), defaults.follows(AppSetting::together, app),
+                         follow(AppSetting::together)},
+                  std::nullopt,
+                  Choice{tr("Scroll diagonally"), diagonal,
+                         set(AppSetting::together,
+                             [diagonal](ScrollSettings& v) { v.diagonal = !diagonal; })},
+                  Choice{tr("Scroll and zoom"), scrolls,
+                         set(AppSetting::together,
+                             [scrolls](ScrollSettings& v) { v.setScrollsWhileZooming(!scrolls); })},
+                  Choice{
+                      tr("Zoom and rotate"), rotates,
+                      set(AppSetting::together,
+                          [rotates](ScrollSettings& v) { v.setRotatesWhileZooming(!rotates); })}})
                  ->menuAction();
     if (defaults.hasOwnSettings(app))
         items << addItem(menu, tr("Use the Defaults"), "status.useDefaults",
@@ -396,9 +390,8 @@ SettingsModel& AppDelegate::model() {
     if (model_) return *model_;
     std::shared_ptr<AppChooser> chooser = services_.appChooser;
     if (!chooser)
-        chooser = std::make_shared<DialogAppChooser>([this]() -> QWidget* {
-            return mainWindow_ ? mainWindow_->window() : nullptr;
-        });
+        chooser = std::make_shared<DialogAppChooser>(
+            [this]() -> QWidget* { return mainWindow_ ? mainWindow_->window() : nullptr; });
     model_ = std::make_unique<SettingsModel>(windowShot_ ? demoSettings() : scroller_->settings(),
                                              services_.loginItem, chooser);
     QPointer<AppDelegate> self(this);
@@ -412,7 +405,8 @@ SettingsModel& AppDelegate::model() {
     };
     model_->onPreviewChange = [self](const std::optional<std::string>& app) {
         if (!self || !self->mainWindow_ || !self->mainWindow_->window()) return;
-        if (self->mainWindow_->window()->isVisible()) self->scroller_->setPreview(self->canvas_, app);
+        if (self->mainWindow_->window()->isVisible())
+            self->scroller_->setPreview(self->canvas_, app);
     };
     return *model_;
 }
@@ -420,8 +414,8 @@ SettingsModel& AppDelegate::model() {
 std::unique_ptr<WindowController> AppDelegate::window(const QString& title, QSize size,
                                                       std::function<QWidget*()> content,
                                                       std::function<void(QWidget&)> configure) {
-    auto controller = std::make_unique<WindowController>(title, size, std::move(content),
-                                                         std::move(configure));
+    auto controller =
+        std::make_unique<WindowController>(title, size, std::move(content), std::move(configure));
     WindowController* raw = controller.get();
     QPointer<AppDelegate> self(this);
     controller->onClose = [self, raw](QWidget& closing) {
@@ -435,7 +429,8 @@ std::unique_ptr<WindowController> AppDelegate::window(const QString& title, QSiz
 WindowController& AppDelegate::mainWindow() {
     if (!mainWindow_)
         mainWindow_ = window(
-            tr("Vantor"), QSize(560, 820), [this] { return new MainView(model(), *updates_, *canvas_); },
+            tr("Vantor"), QSize(560, 820),
+            [this] { return new MainView(model(), *updates_, *canvas_); },
             [this](QWidget& window) {
                 if (!mainMenu_) return;
                 // The menu bar sits above the content, which keeps its size.
@@ -469,11 +464,11 @@ WindowController& AppDelegate::aboutWindow() {
 
 WindowController& AppDelegate::releaseNotesWindow() {
     if (!releaseNotesWindow_)
-        releaseNotesWindow_ =
-            window(tr("Release Notes"), QSize(520, 600), [] { return ReleaseNotesView::load(); },
-                   [this](QWidget& window) {
-                       if (mainMenu_) mainMenu_->addKeysTo(&window);
-                   });
+        releaseNotesWindow_ = window(
+            tr("Release Notes"), QSize(520, 600), [] { return ReleaseNotesView::load(); },
+            [this](QWidget& window) {
+                if (mainMenu_) mainMenu_->addKeysTo(&window);
+            });
     return *releaseNotesWindow_;
 }
 

@@ -1,11 +1,11 @@
 #include "VantorShell/CommandLine.h"
 
+#include "VantorModels/LoginItem.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
-
-#include "VantorModels/LoginItem.h"
 
 namespace vantor {
 
@@ -60,8 +60,8 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments) {
     QCommandLineOption snapshotDark(
         QStringLiteral("snapshotDark"),
         QCoreApplication::translate("CommandLine", "Takes the window shot in dark colours."));
-    parser.addOptions({help, version, loginItem, snapshot, snapshotWindow, snapshotSize,
-                       snapshotDark});
+    parser.addOptions(
+        {help, version, loginItem, snapshot, snapshotWindow, snapshotSize, snapshotDark});
     // Qt's own options pass through to the application object.
     for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "display",
                              "qwindowgeometry", "qwindowicon", "qwindowtitle", "geometry", "title",

@@ -21,8 +21,8 @@ QString tr(const char* text) {
 void toFocusedWidget(const char* slot) {
     QWidget* focus = QApplication::focusWidget();
     if (!focus) return;
-    int index = focus->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(
-        (std::string(slot) + "()").c_str()));
+    int index = focus->metaObject()->indexOfMethod(
+        QMetaObject::normalizedSignature((std::string(slot) + "()").c_str()));
     if (index >= 0) focus->metaObject()->method(index).invoke(focus);
 }
 
@@ -58,8 +58,8 @@ MainMenu::MainMenu(Handlers handlers)
         QMenu* m = bar_->addMenu(title);
         return m;
     };
-    auto item = [this](QMenu* m, const char* name, const QString& title,
-                       std::function<void()> run, QList<QKeySequence> shortcuts = {}) {
+    auto item = [this](QMenu* m, const char* name, const QString& title, std::function<void()> run,
+                       QList<QKeySequence> shortcuts = {}) {
         QAction* a = m->addAction(title);
         a->setObjectName(QString::fromLatin1(name));
         QObject::connect(a, &QAction::triggered, a, [run = std::move(run)] {
@@ -86,31 +86,44 @@ MainMenu::MainMenu(Handlers handlers)
          {QKeySequence(Qt::CTRL | Qt::Key_H)});
     item(app, "menu.showAll", tr("Show All"), [this] { showAll(); });
     app->addSeparator();
-    item(app, "menu.quit", tr("Quit Vantor"), handlers_.quit, keys(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
+    item(app, "menu.quit", tr("Quit Vantor"), handlers_.quit,
+         keys(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
 
     QMenu* file = menu(tr("File"));
-    item(file, "menu.close", tr("Close"), [] { toActiveWindow([](QWidget& w) { w.close(); }); },
-         keys(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
+    item(
+        file, "menu.close", tr("Close"), [] { toActiveWindow([](QWidget& w) { w.close(); }); },
+        keys(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
 
     QMenu* edit = menu(tr("Edit"));
-    item(edit, "menu.undo", tr("Undo"), [] { toFocusedWidget("undo"); }, keys(QKeySequence::Undo, Qt::CTRL | Qt::Key_Z));
-    item(edit, "menu.redo", tr("Redo"), [] { toFocusedWidget("redo"); }, keys(QKeySequence::Redo, Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    item(
+        edit, "menu.undo", tr("Undo"), [] { toFocusedWidget("undo"); },
+        keys(QKeySequence::Undo, Qt::CTRL | Qt::Key_Z));
+    item(
+        edit, "menu.redo", tr("Redo"), [] { toFocusedWidget("redo"); },
+        keys(QKeySequence::Redo, Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     edit->addSeparator();
-    item(edit, "menu.cut", tr("Cut"), [] { toFocusedWidget("cut"); }, keys(QKeySequence::Cut, Qt::CTRL | Qt::Key_X));
-    item(edit, "menu.copy", tr("Copy"), [] { toFocusedWidget("copy"); }, keys(QKeySequence::Copy, Qt::CTRL | Qt::Key_C));
-    item(edit, "menu.paste", tr("Paste"), [] { toFocusedWidget("paste"); }, keys(QKeySequence::Paste, Qt::CTRL | Qt::Key_V));
+    item(
+        edit, "menu.cut", tr("Cut"), [] { toFocusedWidget("cut"); },
+        keys(QKeySequence::Cut, Qt::CTRL | Qt::Key_X));
+    item(
+        edit, "menu.copy", tr("Copy"), [] { toFocusedWidget("copy"); },
+        keys(QKeySequence::Copy, Qt::CTRL | Qt::Key_C));
+    item(
+        edit, "menu.paste", tr("Paste"), [] { toFocusedWidget("paste"); },
+        keys(QKeySequence::Paste, Qt::CTRL | Qt::Key_V));
     item(edit, "menu.delete", tr("Delete"), deleteInFocusedWidget, keys(QKeySequence::Delete));
-    item(edit, "menu.selectAll", tr("Select All"), [] { toFocusedWidget("selectAll"); },
-         keys(QKeySequence::SelectAll, Qt::CTRL | Qt::Key_A));
+    item(
+        edit, "menu.selectAll", tr("Select All"), [] { toFocusedWidget("selectAll"); },
+        keys(QKeySequence::SelectAll, Qt::CTRL | Qt::Key_A));
 
     QMenu* view = menu(tr("View"));
-    item(view, "menu.fullScreen", tr("Enter Full Screen"),
-         [] {
-             toActiveWindow([](QWidget& w) {
-                 w.setWindowState(w.windowState() ^ Qt::WindowFullScreen);
-             });
-         },
-         keys(QKeySequence::FullScreen, Qt::CTRL | Qt::META | Qt::Key_F));
+    item(
+        view, "menu.fullScreen", tr("Enter Full Screen"),
+        [] {
+            toActiveWindow(
+                [](QWidget& w) { w.setWindowState(w.windowState() ^ Qt::WindowFullScreen); });
+        },
+        keys(QKeySequence::FullScreen, Qt::CTRL | Qt::META | Qt::Key_F));
 
     QMenu* window = menu(tr("Window"));
     item(window, "menu.minimize", tr("Minimize"),

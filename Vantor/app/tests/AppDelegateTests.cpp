@@ -52,8 +52,8 @@ TEST_F(AppTest, launchShowsAboutOnceOrReleaseNotesAfterAnUpdate) {
         EXPECT_EQ(visible(app.aboutWindow()), c.about);
         EXPECT_EQ(visible(app.releaseNotesWindow()), c.releaseNotes);
         EXPECT_FALSE(app.updates().releaseNotesDue);
-        EXPECT_EQ(app.activationPolicy(), c.about || c.releaseNotes ? Policy::regular
-                                                                     : Policy::accessory);
+        EXPECT_EQ(app.activationPolicy(),
+                  c.about || c.releaseNotes ? Policy::regular : Policy::accessory);
         EXPECT_EQ(app.launchedAsLoginItem(), c.loginItem);
         ASSERT_NE(input, nullptr);
         EXPECT_TRUE(input->started) << "the Scroller runs";
@@ -159,7 +159,8 @@ TEST_F(AppTest, mainMenuKeysWorkInEveryWindowAndQuitEndsTheApp) {
     EXPECT_TRUE(quit->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
     EXPECT_EQ(quit->shortcutContext(), Qt::ApplicationShortcut);
     EXPECT_TRUE(app.aboutWindow().window()->actions().contains(quit));
-    EXPECT_TRUE(app.aboutWindow().window()->actions().contains(app.mainMenu()->action("menu.settings")));
+    EXPECT_TRUE(
+        app.aboutWindow().window()->actions().contains(app.mainMenu()->action("menu.settings")));
     quit->trigger();
     EXPECT_EQ(exits, std::vector<int>{0});
 

@@ -18,7 +18,6 @@
 namespace vantor {
 namespace {
 
-
 // One vantor in a home of its own, without a display (unless the caller sets one).
 struct VantorRun {
     std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
@@ -26,9 +25,10 @@ struct VantorRun {
     int status = -1;
 
     VantorRun(const testsupport::TempFolder& home, const QStringList& arguments,
-        const QStringList& extra = {}) {
+              const QStringList& extra = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR"})
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR"})
             env.remove(QString::fromLatin1(name));
         QString root = QString::fromStdString(home.path);
         QDir().mkpath(root + "/config");
@@ -85,10 +85,10 @@ TEST(VantorProcess, helpVersionAndBadOptionsAnswerWithoutStartingAnything) {
 TEST(VantorProcess, windowShotsOfEverySceneWithoutADisplay) {
     struct Case {
         QString scene;
-        QStringList more;     // further arguments
-        QStringList env;      // further environment
-        QSize pixels;         // of the PNG
-        QString line;         // the size part of the printed line
+        QStringList more; // further arguments
+        QStringList env;  // further environment
+        QSize pixels;     // of the PNG
+        QString line;     // the size part of the printed line
     };
     std::vector<Case> cases{
         {"main", {}, {}, {560, 820}, "560 × 820 pt"},
@@ -96,7 +96,10 @@ TEST(VantorProcess, windowShotsOfEverySceneWithoutADisplay) {
         {"movements", {"-snapshotSize", "800"}, {}, {560, 820}, "560 × 820 pt"},
         {"directions", {"-snapshotSize", "600x700"}, {}, {560, 820}, "560 × 820 pt"},
         {"apps", {"-snapshotSize", "600 x 700", "-snapshotDark"}, {}, {600, 700}, "600 × 700 pt"},
-        {"settings", {"-snapshotSize", "600 700"}, {"QT_SCALE_FACTOR=2"}, {1200, 1400},
+        {"settings",
+         {"-snapshotSize", "600 700"},
+         {"QT_SCALE_FACTOR=2"},
+         {1200, 1400},
          "600 × 700 pt"},
         {"about", {"-snapshotDark"}, {}, {420, 510}, "420 × 510 pt"},
         {"releaseNotes", {}, {}, {520, 600}, "520 × 600 pt"},

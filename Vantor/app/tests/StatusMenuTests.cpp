@@ -21,22 +21,21 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
     struct Case {
         const char* name;
         std::optional<std::string> front;
-        std::string allowed;               // "allowed_apps"
-        std::set<std::string> ownClients;  // apps with a broker client of their own
+        std::string allowed;              // "allowed_apps"
+        std::set<std::string> ownClients; // apps with a broker client of their own
         bool permission;
         Lines menu;
     };
-    const Lines appOn{"[x] Use the SpaceMouse in Editor", "Speed >", "Response >", "Momentum >",
-                      "At the Same Time >", "-"};
+    const Lines appOn{"[x] Use the SpaceMouse in Editor",
+                      "Speed >",
+                      "Response >",
+                      "Momentum >",
+                      "At the Same Time >",
+                      "-"};
     for (const Case& c : std::initializer_list<Case>{
              {"no app in front", std::nullopt, "", {}, true, fixedItems},
              {"Vantor in front", std::string(own), "", {}, true, fixedItems},
-             {"no permission",
-              std::nullopt,
-              "",
-              {},
-              false,
-              with({"Allow Accessibility…", "-"})},
+             {"no permission", std::nullopt, "", {}, false, with({"Allow Accessibility…", "-"})},
              {"own client",
               std::string(editor),
               editor,
@@ -76,11 +75,11 @@ TEST_F(AppTest, appFollowingEveryDefaultShowsOnlyTheDefaultsMarked) {
     QMenu& menu = openStatusMenu();
     auto submenu = [&](const char* title) { return describe(*item(menu, title)->menu()); };
     EXPECT_EQ(submenu("Speed"), (Lines{"[x] Default", "-", "[slider]"}));
-    EXPECT_EQ(submenu("Response"), (Lines{"[x] Default (Precise)", "-", "[ ] Direct",
-                                          "[ ] Balanced", "[ ] Precise"}));
+    EXPECT_EQ(submenu("Response"),
+              (Lines{"[x] Default (Precise)", "-", "[ ] Direct", "[ ] Balanced", "[ ] Precise"}));
     EXPECT_EQ(submenu("Momentum"),
-              (Lines{"[x] Default (Medium momentum)", "-", "[ ] No momentum",
-                     "[ ] Short momentum", "[ ] Medium momentum", "[ ] Long momentum"}));
+              (Lines{"[x] Default (Medium momentum)", "-", "[ ] No momentum", "[ ] Short momentum",
+                     "[ ] Medium momentum", "[ ] Long momentum"}));
     EXPECT_EQ(submenu("At the Same Time"), (Lines{"[x] Default", "-", "[x] Scroll diagonally",
                                                   "[ ] Scroll and zoom", "[x] Zoom and rotate"}));
     auto* slider = menu.findChild<QSlider*>("speedSlider");
@@ -137,7 +136,8 @@ TEST_F(AppTest, choosingTrayItemsChangesTheAppInFront) {
 TEST_F(AppTest, altHeldOffersReloadAndARunningCheckDisablesTheUpdateItem) {
     AppDelegate& app = launched();
     modifiers = Qt::AltModifier;
-    EXPECT_EQ(describe(openStatusMenu()), with({}, {"Settings…", "Reload Settings", "-", "Quit Vantor"}));
+    EXPECT_EQ(describe(openStatusMenu()),
+              with({}, {"Settings…", "Reload Settings", "-", "Quit Vantor"}));
     defaults->set("speed", "2.0");
     item(openStatusMenu(), "Reload Settings")->trigger();
     EXPECT_DOUBLE_EQ(app.scroller().settings().speed, 2.0);
