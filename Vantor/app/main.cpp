@@ -24,6 +24,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -78,13 +79,18 @@ public:
     void post(const scroll::GestureStep&, scroll::GestureKind) override {}
 };
 
-// SIGINT and SIGTERM end the event loop, so the Scroller stops cleanly.
-int quitOnSignals(kestrix::MainLoop& loop, std::unique_ptr<kestrix::Watch>& watch) {
+sigset_t endingSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+// SIGINT and SIGTERM end the event loop, so the Scroller stops cleanly. They are blocked before
+// Qt starts any thread (the display connection has one), so every thread leaves them to the loop.
+int quitOnSignals(kestrix::MainLoop& loop, std::unique_ptr<kestrix::Watch>& watch) {
+    sigset_t signals = endingSignals();
     int fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd >= 0)
         watch = loop.watchReadable(fd, [fd] {
@@ -113,6 +119,8 @@ int main(int argc, char** argv) {
     if (windowShot) Log::setCategory("snapshot");
 
     std::signal(SIGPIPE, SIG_IGN);
+    sigset_t ending = endingSignals();
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     if (!hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
