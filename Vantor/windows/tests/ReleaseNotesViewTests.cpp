@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace vantor;
@@ -14,6 +15,7 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "VantorWindowsTests";
     static char* argv[] = {name, nullptr};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     new QApplication(argc, argv); // kept to the end: Qt's font caches are not torn down cleanly
 }
 

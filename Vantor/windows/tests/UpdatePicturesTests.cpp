@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace vantor;
@@ -55,7 +56,8 @@ TEST(UpdatePicturesTest, WritesPicturesWhenAsked) {
         static int argc = 1;
         static char name[] = "VantorWindowsTests";
         static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    new QApplication(argc, argv);
     }
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     const QPalette light = QApplication::style()->standardPalette();

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace vantor;
@@ -19,6 +20,7 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "VantorWindowsTests";
     static char* argv[] = {name, nullptr};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     new QApplication(argc, argv); // kept to the end: Qt's font caches are not torn down cleanly
 }
 
