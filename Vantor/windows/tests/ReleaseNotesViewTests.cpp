@@ -1,8 +1,7 @@
+#include "UpdateTestSupport.h"
 #include "VantorWindows/ReleaseNotesView.h"
 
-#include <QApplication>
 #include <QLabel>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace vantor;
@@ -10,14 +9,7 @@ using releasenotes::ReleaseNotes;
 
 namespace {
 
-void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "VantorWindowsTests";
-    static char* argv[] = {name, nullptr};
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    new QApplication(argc, argv); // kept to the end: Qt's font caches are not torn down cleanly
-}
+using updatetest::ensureApplication;
 
 QStringList texts(const QWidget& view, const char* objectName) {
     QStringList result;
