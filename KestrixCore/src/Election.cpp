@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <thread>
@@ -31,9 +32,20 @@ void sendLine(int fd, const std::string& line) {
 
 std::optional<Election::Answer>
 Election::askToHandOver(const BrokerPlace& place, std::int64_t version, double receiveTimeout) {
-    std::optional<int> connected = UnixSocket::connect(place.socket().string());
-    if (!connected) return std::nullopt;
-    int fd = *connected;
+    // Not a blocking connect: a hung broker with a full queue would hold this one forever.
+    std::optional<UnixSocket::Connecting> connecting =
+        UnixSocket::startConnect(place.socket().string());
+    if (!connecting) return std::nullopt;
+    int fd = connecting->fd;
+    if (!connecting->connected) {
+        pollfd entry{fd, POLLOUT, 0};
+        if (::poll(&entry, 1, static_cast<int>(receiveTimeout * 1000)) != 1 ||
+            !UnixSocket::finishConnect(fd)) {
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     timeval timeout{};
     timeout.tv_sec = static_cast<time_t>(receiveTimeout);
     timeout.tv_usec =

@@ -310,7 +310,7 @@ TEST(BrokerLog, appendCreatesTheFolderAndTheFile) {
               "2026-12-05 20:13:44.123 [" + std::to_string(::getpid()) + "] started\n");
 }
 
-TEST(BrokerLog, linesAreAppendedAsGiven) {
+TEST(BrokerLog, linesAreAppendedWithLineFeedsInsideEscaped) {
     TemporaryFolder temporary;
     TimeZone utc("UTC0");
     BrokerPlace place(temporary.path());
@@ -320,7 +320,7 @@ TEST(BrokerLog, linesAreAppendedAsGiven) {
     std::string pid = std::to_string(::getpid());
     EXPECT_EQ(contents(place.log()), "older line\n2026-12-05 20:13:44.123 [" + pid +
                                          "] one\n2026-12-05 20:13:45.123 [" + pid +
-                                         "] two\nlines\n");
+                                         "] two\\nlines\n");
 }
 
 TEST(BrokerLog, appendWithTheClockWritesOneLine) {
@@ -361,4 +361,38 @@ TEST(BrokerLog, rotationWithoutALogDoesNothing) {
     place.rotateLog();
     EXPECT_EQ(contents(place.previousLog()), "kept");
     EXPECT_FALSE(fs::exists(place.log()));
+}
+
+TEST(BrokerLog, aMessageIsOneLineOfBoundedSize) {
+    struct Case {
+        std::string text;
+        std::size_t limit;
+        std::string shown;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a\nb", 100, "a\\nb"},
+             {"tab\there\r", 100, "tab\\there\\r"},
+             {std::string("\x01\x7f\0z", 4), 100, "\\x01\\x7F\\x00z"},
+             {"\xC3\xBCn\xC3\xAF", 100, "\xC3\xBCn\xC3\xAF"},
+             {"abcdef", 3, "abc\u2026 (6 bytes)"},
+             {"a\xC3\xA9", 2, "a\u2026 (3 bytes)"}, // not inside a character
+         })
+        EXPECT_EQ(BrokerPlace::loggable(c.text, c.limit), c.shown) << c.text;
+    std::string line = BrokerPlace::logLine(std::string(1000000, 'x'), system_clock::now(), 1);
+    EXPECT_LT(line.size(), BrokerPlace::logMessageLimit + 100);
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+}
+
+TEST(BrokerLog, aLogGrowingPastTheLimitWhileRunningIsRotated) {
+    TemporaryFolder temporary;
+    BrokerPlace place(temporary.path());
+    std::string message(1000, 'm');
+    for (int i = 0; i < 600; ++i)
+        place.appendLog(message);
+    ASSERT_TRUE(fs::exists(place.previousLog()));
+    EXPECT_GT(fs::file_size(place.previousLog()), BrokerPlace::logRotationSize);
+    EXPECT_LT(fs::file_size(place.previousLog()), BrokerPlace::logRotationSize + 1100);
+    // 600 lines of about 1,030 bytes: about 510 went to the older log, the rest to the new one.
+    EXPECT_GT(fs::file_size(place.log()), 80000u);
+    EXPECT_LT(fs::file_size(place.log()), 100000u);
 }

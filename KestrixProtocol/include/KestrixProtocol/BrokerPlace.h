@@ -47,8 +47,11 @@ public:
     // Reads an environment variable; null when it is not set.
     using Environment = std::function<const char*(const char*)>;
 
-    // Files larger than this are rotated by rotateLog().
+    // Logs larger than this are rotated, at start by rotateLog() and while running by the
+    // append that makes them larger.
     static constexpr std::uintmax_t logRotationSize = 524288;
+    // The longest message of one log line, in bytes; a longer one is cut.
+    static constexpr std::size_t logMessageLimit = 4096;
 
     explicit BrokerPlace(std::filesystem::path directory);
 
@@ -74,18 +77,26 @@ public:
     std::optional<Newest> readNewest() const;
 
     // Records `record` as the newest broker, unless the stored record names a strictly newer
-    // broker that is still usable. The file is replaced atomically; a failure is logged.
+    // broker that is still usable. The file is replaced atomically; a failure is logged and told
+    // on standard error (the log may be on the same full disk).
     void recordNewest(const Newest& record) const;
 
     // Appends "yyyy-MM-dd HH:mm:ss.SSS [pid] message\n" to the log (local time), creating the
-    // folder and the file as needed. Never fails visibly.
+    // folder and the file as needed, and rotates the log once it has grown past
+    // logRotationSize. A line that cannot be written is lost; the first such failure is told on
+    // standard error, and the next one only after a line was written again.
     void appendLog(std::string_view message) const;
     void appendLog(std::string_view message, std::chrono::system_clock::time_point now) const;
 
     // Moves a log larger than logRotationSize to "broker.log.1", replacing the older one.
     void rotateLog() const;
 
-    // One log line as appendLog writes it.
+    // The text as one log line may hold it: control characters escaped ("\n", "\r", "\t",
+    // "\xNN"), so that one event is one line, and cut after `limit` bytes (at a character
+    // boundary) with a note of the full size.
+    static std::string loggable(std::string_view text, std::size_t limit = logMessageLimit);
+
+    // One log line as appendLog writes it, the message made loggable.
     static std::string logLine(std::string_view message, std::chrono::system_clock::time_point now,
                                pid_t processID);
 
