@@ -262,6 +262,25 @@ TEST_F(ConnectLoop, aRestartFromInsideTheDisconnectedEventRunsOneChainOfAttempts
     EXPECT_EQ(loop.pendingTimers(), 1u);
 }
 
+TEST_F(ConnectLoop, aRecordPlantedByAnotherUserInAnOpenFolderIsNotLaunched) {
+    std::string own = writeExecutable("kestrix");
+    std::string planted = writeExecutable("planted");
+    ::chmod(home.path().c_str(), 0777);
+    writeNewest(16, planted);
+    ASSERT_EQ(::chown(place.newest().c_str(), 65534, 65534), 0);
+    auto connection = make(Launcher::executable(own));
+    connection->start();
+    loop.advance(0.45);
+    ASSERT_EQ(recorder.launches.size(), 1u);
+    EXPECT_EQ(recorder.launches[0].second, Launcher::executable(own));
+    std::ifstream file(place.log());
+    std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("newest-broker record not trusted: " + place.newest().string() +
+                       " belongs to user 65534"),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(ConnectLoop, aBrokerThatDiesSoonAfterItsLaunchIsFollowedByAnotherLaunchWithinSeconds) {
     auto connection = make(Launcher::executable(writeExecutable("kestrix")));
     connection->start();

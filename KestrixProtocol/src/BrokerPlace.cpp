@@ -91,6 +91,18 @@ std::string replaceAtomically(const fs::path& target, std::string_view bytes) {
     return error;
 }
 
+// Why a file or folder of the broker cannot be trusted: another user (root aside, where
+// `rootToo`) owns it, or others may write it. Absent when trusted.
+std::optional<std::string> foreignOwner(const struct stat& info, const std::string& what,
+                                        bool rootToo) {
+    if (info.st_uid != ::getuid() && !(rootToo && info.st_uid == 0))
+        return what + " belongs to user " + std::to_string(info.st_uid);
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return what + " can be written by other users (mode " +
+               fmt::format("{:04o}", info.st_mode & 07777) + ")";
+    return std::nullopt;
+}
+
 } // namespace
 
 // MARK: Newest
@@ -104,6 +116,7 @@ bool BrokerPlace::Newest::isUsable() const {
     if (isApp()) return false;
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (foreignOwner(info, path, true)) return false;
     return ::access(path.c_str(), X_OK) == 0;
 }
 
@@ -156,7 +169,36 @@ bool BrokerPlace::ensureDirectory() const {
     return fs::is_directory(directory_, error);
 }
 
+std::optional<std::string> BrokerPlace::distrust() const {
+    struct stat info {};
+    if (::stat(directory_.c_str(), &info) != 0) return std::nullopt;
+    std::string what = "the broker folder " + directory_.string();
+    if (info.st_uid != ::getuid()) return foreignOwner(info, what, false);
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) == 0) return std::nullopt;
+    // This user's folder, open to others (made so by hand, or before the folder was made
+    // private): closed again, since whatever others put in it is refused anyway.
+    if (::chmod(directory_.c_str(), 0700) != 0) return foreignOwner(info, what, false);
+    appendLog(what + fmt::format(" was open to other users (mode {:04o}): made private (0700)",
+                                 info.st_mode & 07777));
+    return std::nullopt;
+}
+
 std::optional<BrokerPlace::Newest> BrokerPlace::readNewest() const {
+    if (auto why = distrust()) {
+        appendLog("newest-broker record not read: " + *why);
+        return std::nullopt;
+    }
+    int fd = ::open(newest().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::optional<std::string> why = ::fstat(fd, &info) == 0
+                                         ? foreignOwner(info, newest().string(), false)
+                                         : std::optional<std::string>("cannot look at it");
+    ::close(fd);
+    if (why) {
+        appendLog("newest-broker record not trusted: " + *why);
+        return std::nullopt;
+    }
     auto text = readFile(newest());
     if (!text) return std::nullopt;
     json parsed = parseBoundedJson(*text);
@@ -246,8 +288,14 @@ void BrokerPlace::appendLog(std::string_view message,
     try {
         ensureDirectory();
         std::string line = logLine(message, now, ::getpid());
-        // One write at the end of the file: two brokers may log during a hand-over.
-        int fd = ::open(log().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (distrust()) {
+            std::fprintf(stderr, "kestrix: %s", line.c_str());
+            return;
+        }
+        // One write at the end of the file: two brokers may log during a hand-over. Never
+        // through a link that someone put in its place.
+        int fd = ::open(log().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                        0644);
         if (fd < 0) {
             error = std::strerror(errno);
         } else {

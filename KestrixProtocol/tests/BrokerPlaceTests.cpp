@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
@@ -395,4 +396,57 @@ TEST(BrokerLog, aLogGrowingPastTheLimitWhileRunningIsRotated) {
     // 600 lines of about 1,030 bytes: about 510 went to the older log, the rest to the new one.
     EXPECT_GT(fs::file_size(place.log()), 80000u);
     EXPECT_LT(fs::file_size(place.log()), 100000u);
+}
+
+// MARK: trust
+
+TEST(BrokerPlaceTrust, foldersAndRecordsOfOtherUsersOrOpenToThemAreRefused) {
+    constexpr uid_t stranger = 65534;
+    struct Case {
+        const char* name;
+        std::function<void(const BrokerPlace&, const fs::path& program)> plant;
+        bool trusted;
+        const char* logged;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"own private folder and record", [](auto&, auto&) {}, true, nullptr},
+             {"own folder open to others: closed again",
+              [](const BrokerPlace& p, auto&) { fs::permissions(p.directory(), fs::perms(0777)); },
+              true, "was open to other users (mode 0777): made private (0700)"},
+             {"record of another user",
+              [](const BrokerPlace& p, auto&) { (void)::chown(p.newest().c_str(), stranger, 0); },
+              false, "belongs to user 65534"},
+             {"record that others may write",
+              [](const BrokerPlace& p, auto&) { fs::permissions(p.newest(), fs::perms(0666)); },
+              false, "can be written by other users (mode 0666)"},
+             {"folder of another user",
+              [](const BrokerPlace& p, auto&) { (void)::chown(p.directory().c_str(), stranger, 0); },
+              false, nullptr},
+         }) {
+        TemporaryFolder temporary;
+        BrokerPlace place(temporary.path() / "kestrix");
+        auto program = makeExecutable(temporary.path() / "kestrix-16");
+        place.recordNewest({16, program.string(), {}});
+        c.plant(place, program);
+        EXPECT_EQ(place.readNewest().has_value(), c.trusted) << c.name;
+        EXPECT_EQ(!place.distrust(), c.name != std::string("folder of another user")) << c.name;
+        if (c.logged) {
+            EXPECT_NE(contents(place.log()).find(c.logged), std::string::npos) << c.name;
+        }
+        if (c.trusted) {
+            EXPECT_EQ(permissions(place.newest()), fs::perms(0600)) << c.name;
+        }
+    }
+}
+
+TEST(BrokerPlaceTrust, aProgramOfAnotherUserOrOpenToOthersIsNotUsable) {
+    TemporaryFolder temporary;
+    auto program = makeExecutable(temporary.path() / "kestrix");
+    BrokerPlace::Newest record{16, program.string(), {}};
+    EXPECT_TRUE(record.isUsable());
+    fs::permissions(program, fs::perms(0777));
+    EXPECT_FALSE(record.isUsable());
+    fs::permissions(program, fs::perms(0755));
+    ASSERT_EQ(::chown(program.c_str(), 65534, 0), 0);
+    EXPECT_FALSE(record.isUsable());
 }

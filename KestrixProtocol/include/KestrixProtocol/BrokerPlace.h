@@ -39,8 +39,9 @@ public:
         // `path` ends with ".app" (case-sensitive): an application bundle.
         bool isApp() const;
         // Whether the record names a broker that can be started: a regular file that the current
-        // user may execute. Application bundles are never usable here; such a record was written
-        // by an installation on another platform.
+        // user may execute, owned by this user or by root and writable by nobody else.
+        // Application bundles are never usable here; such a record was written by an
+        // installation on another platform.
         bool isUsable() const;
     };
 
@@ -72,8 +73,15 @@ public:
     // the folder exists afterwards (whatever its permissions).
     bool ensureDirectory() const;
 
-    // The stored newest-broker record; absent when it is missing, unreadable or does not decode.
-    // Whether it is usable is left to the caller.
+    // Why the folder cannot be trusted with the socket, the lock, the log and the record: it
+    // belongs to another user, or others may write in it and it could not be made private.
+    // Absent when it is trusted or missing. A folder of this user that others may write is made
+    // private (0700) here, with a log line.
+    std::optional<std::string> distrust() const;
+
+    // The stored newest-broker record; absent when it is missing, unreadable, does not decode, or
+    // cannot be trusted (the folder cannot, or the record belongs to another user or others may
+    // write it; the refusal is logged). Whether it is usable is left to the caller.
     std::optional<Newest> readNewest() const;
 
     // Records `record` as the newest broker, unless the stored record names a strictly newer
@@ -82,7 +90,8 @@ public:
     void recordNewest(const Newest& record) const;
 
     // Appends "yyyy-MM-dd HH:mm:ss.SSS [pid] message\n" to the log (local time), creating the
-    // folder and the file as needed, and rotates the log once it has grown past
+    // folder and the file as needed (in a folder that cannot be trusted, the line goes to
+    // standard error instead), and rotates the log once it has grown past
     // logRotationSize. A line that cannot be written is lost; the first such failure is told on
     // standard error, and the next one only after a line was written again.
     void appendLog(std::string_view message) const;
