@@ -333,7 +333,8 @@ void Broker::received(const ClientMessage& message, int id) {
             return;
         }
         if (auto error = parts_.devices->setLED(led->on, led->device))
-            say("LED " + shown(led->device) + " for " + shown(nameOf(client)) + ": " + shown(*error));
+            say("LED " + shown(led->device) + " for " + shown(nameOf(client)) + ": " +
+                shown(*error));
     } else if (auto* describe = message.as<ClientMessage::Describe>()) {
         std::weak_ptr<Broker*> self = self_;
         parts_.devices->describe(describe->device, [self, id](DeviceDescription description) {

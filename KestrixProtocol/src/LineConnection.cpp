@@ -62,12 +62,16 @@ void LineChannel::queue(const std::string& line) {
         stalled_ = true;
         close();
     } else if (backlog_.size() > backlogLimit && !progressCheckArmed_) {
-        progressCheckArmed_ = true;
-        progressed_ = false;
-        loop_.after(stallSeconds, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->checkProgress();
-        });
+        armProgressCheck();
     }
+}
+
+void LineChannel::armProgressCheck() {
+    progressCheckArmed_ = true;
+    progressed_ = false;
+    loop_.after(stallSeconds, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->checkProgress();
+    });
 }
 
 void LineChannel::checkProgress() {
@@ -78,12 +82,7 @@ void LineChannel::checkProgress() {
         close();
         return;
     }
-    // Still over the limit but draining: look again later.
-    progressCheckArmed_ = true;
-    progressed_ = false;
-    loop_.after(stallSeconds, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->checkProgress();
-    });
+    armProgressCheck(); // still over the limit, but draining: look again later
 }
 
 void LineChannel::flush() {

@@ -69,6 +69,7 @@ protected:
 private:
     void readAvailable();
     void flush();
+    void armProgressCheck();
     void checkProgress();
 
     MainLoop& loop_;
