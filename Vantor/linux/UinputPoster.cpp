@@ -42,11 +42,12 @@ UinputPoster::UinputPoster(Devices devices, Clock now, WheelHandling handling)
     , horizontalUnits_(handling) {}
 
 UinputPoster::~UinputPoster() {
-    for (const Device* device : {&vertical_, &horizontal_, &zoom_})
-        destroy(device->fd, device->isDevice);
+    destroy(vertical_.fd, vertical_.isDevice);
+    if (horizontal_.fd != vertical_.fd) destroy(horizontal_.fd, horizontal_.isDevice);
+    if (zoom_.fd != vertical_.fd && zoom_.fd != horizontal_.fd) destroy(zoom_.fd, zoom_.isDevice);
 }
 
-std::optional<int> UinputPoster::createDevice(const std::string& path, Wheel wheel,
+std::optional<int> UinputPoster::createDevice(const std::string& path, Carries carries,
                                               std::string& error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -59,23 +60,23 @@ std::optional<int> UinputPoster::createDevice(const std::string& path, Wheel whe
         return std::nullopt;
     };
     // Relative X/Y and a left button make udev and libinput treat each device as a mouse; the
-    // zoom device's left Ctrl key is pressed around its detents.
+    // left Ctrl key is pressed around zoom detents.
     std::vector<int> relCodes = {REL_X, REL_Y};
     std::vector<int> keyCodes = {BTN_LEFT};
-    const char* name = "Vantor vertical scroll wheel";
-    std::uint16_t product = 0x5653;
-    if (wheel == Wheel::horizontal) {
-        relCodes.insert(relCodes.end(), {REL_HWHEEL, REL_HWHEEL_HI_RES});
-        name = "Vantor horizontal scroll wheel";
-        product = 0x5648;
-    } else {
+    if (carries != Carries::horizontal)
         relCodes.insert(relCodes.end(), {REL_WHEEL, REL_WHEEL_HI_RES});
-    }
-    if (wheel == Wheel::zoom) {
+    if (carries == Carries::horizontal || carries == Carries::everything)
+        relCodes.insert(relCodes.end(), {REL_HWHEEL, REL_HWHEEL_HI_RES});
+    if (carries == Carries::zoom || carries == Carries::everything)
         keyCodes.push_back(KEY_LEFTCTRL);
-        name = "Vantor zoom wheel";
-        product = 0x565a;
-    }
+    static constexpr struct {
+        const char* name;
+        std::uint16_t product;
+    } identities[] = {{"Vantor vertical scroll wheel", 0x5656},
+                      {"Vantor horizontal scroll wheel", 0x5648},
+                      {"Vantor zoom wheel", 0x565a},
+                      {"Vantor virtual scroll wheel", 0x5653}};
+    const auto& identity = identities[static_cast<int>(carries)];
     if (ioctl(fd, UI_SET_EVBIT, EV_KEY) < 0 || ioctl(fd, UI_SET_EVBIT, EV_REL) < 0 ||
         ioctl(fd, UI_SET_EVBIT, EV_SYN) < 0)
         return fail("UI_SET_EVBIT");
@@ -86,21 +87,27 @@ std::optional<int> UinputPoster::createDevice(const std::string& path, Wheel whe
     uinput_setup setup{};
     setup.id.bustype = BUS_VIRTUAL;
     setup.id.vendor = 0x1d6b; // Linux Foundation: the usual vendor of virtual devices
-    setup.id.product = product;
+    setup.id.product = identity.product;
     setup.id.version = 1;
-    std::strncpy(setup.name, name, UINPUT_MAX_NAME_SIZE - 1);
+    std::strncpy(setup.name, identity.name, UINPUT_MAX_NAME_SIZE - 1);
     if (ioctl(fd, UI_DEV_SETUP, &setup) < 0) return fail("UI_DEV_SETUP");
     if (ioctl(fd, UI_DEV_CREATE) < 0) return fail("UI_DEV_CREATE");
     return fd;
 }
 
 std::optional<UinputPoster::Devices> UinputPoster::createDevices(const std::string& path,
+                                                                 WheelHandling handling,
                                                                  std::string& error) {
+    if (handling == WheelHandling::passthrough) {
+        auto fd = createDevice(path, Carries::everything, error);
+        if (!fd) return std::nullopt;
+        return Devices{*fd, *fd, *fd};
+    }
     Devices devices;
-    for (auto [wheel, fd] : {std::pair{Wheel::vertical, &devices.vertical},
-                             std::pair{Wheel::horizontal, &devices.horizontal},
-                             std::pair{Wheel::zoom, &devices.zoom}}) {
-        auto made = createDevice(path, wheel, error);
+    for (auto [carries, fd] : {std::pair{Carries::vertical, &devices.vertical},
+                               std::pair{Carries::horizontal, &devices.horizontal},
+                               std::pair{Carries::zoom, &devices.zoom}}) {
+        auto made = createDevice(path, carries, error);
         if (!made) {
             for (int done : {devices.vertical, devices.horizontal})
                 destroy(done, true);
@@ -141,18 +148,21 @@ void UinputPoster::post(const scroll::ScrollStep& step) {
                           : -step.y;
     auto v = verticalUnits_.add(up, now);
     auto h = horizontalUnits_.add(static_cast<std::int64_t>(step.x), now);
+    auto frame = [this](const Device& device) {
+        add(EV_SYN, SYN_REPORT, 0);
+        send(device);
+    };
     if (v.units != 0) {
         if (v.detents != 0) add(EV_REL, REL_WHEEL, v.detents);
         add(EV_REL, REL_WHEEL_HI_RES, v.units);
-        add(EV_SYN, SYN_REPORT, 0);
-        send(vertical_);
+        // One device for both wheels moves them in one frame, as a mouse does.
+        if (vertical_.fd != horizontal_.fd) frame(vertical_);
     }
     if (h.units != 0) {
         if (h.detents != 0) add(EV_REL, REL_HWHEEL, h.detents);
         add(EV_REL, REL_HWHEEL_HI_RES, h.units);
-        add(EV_SYN, SYN_REPORT, 0);
-        send(horizontal_);
     }
+    if (!buffer_.empty()) frame(horizontal_);
 }
 
 void UinputPoster::post(const scroll::GestureStep& step, scroll::GestureKind kind) {
@@ -285,7 +295,7 @@ UinputPoster* SystemEventPoster::device() {
     if (now - lastAttempt_ < 2.0) return nullptr;
     lastAttempt_ = now;
     std::string error;
-    auto devices = UinputPoster::createDevices(path_, error);
+    auto devices = UinputPoster::createDevices(path_, handling_, error);
     if (!devices) {
         if (!warned_) {
             warned_ = true;

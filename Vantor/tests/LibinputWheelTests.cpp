@@ -112,7 +112,13 @@ public:
     explicit Desk(WheelHandling handling) {
         for (auto& pipe : pipes_)
             if (pipe2(pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
+        // Where libinput passes virtual devices through, one device carries everything.
         UinputPoster::Devices devices{pipes_[0][1], pipes_[1][1], pipes_[2][1]};
+        if (handling == WheelHandling::passthrough) {
+            devices = {pipes_[0][1], pipes_[0][1], pipes_[0][1]};
+            ::close(pipes_[1][1]);
+            ::close(pipes_[2][1]);
+        }
         poster_.emplace(devices, [this] { return now_; }, handling);
         for (int i = 0; i < 3; ++i)
             models_.emplace_back(handling);

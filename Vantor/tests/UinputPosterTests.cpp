@@ -45,17 +45,17 @@ protected:
             ::close(pipe[0]);
         Log::setSink({});
     }
-    std::vector<Event> events(UinputPoster::Wheel wheel) {
+    std::vector<Event> events(int device) {
         std::vector<Event> out;
         input_event raw{};
-        while (::read(pipes_[static_cast<int>(wheel)][0], &raw, sizeof raw) ==
+        while (::read(pipes_[device][0], &raw, sizeof raw) ==
                static_cast<ssize_t>(sizeof raw))
             out.push_back({raw.type, raw.code, raw.value});
         return out;
     }
-    std::vector<Event> vertical() { return events(UinputPoster::Wheel::vertical); }
-    std::vector<Event> horizontal() { return events(UinputPoster::Wheel::horizontal); }
-    std::vector<Event> zoom() { return events(UinputPoster::Wheel::zoom); }
+    std::vector<Event> vertical() { return events(0); }
+    std::vector<Event> horizontal() { return events(1); }
+    std::vector<Event> zoom() { return events(2); }
 
     int pipes_[3][2] = {};
     double now_ = 100;
@@ -71,6 +71,24 @@ TEST_F(PipePoster, eachWheelGoesToItsOwnDeviceInAFrameOfItsOwn) {
     EXPECT_EQ(horizontal(),
               (std::vector<Event>{{EV_REL, REL_HWHEEL_HI_RES, 80}, {EV_SYN, SYN_REPORT, 0}}));
     EXPECT_TRUE(zoom().empty());
+}
+
+TEST(UinputPoster, oneDeviceForAllMovesBothWheelsInOneFrameAndAddsNoHeadStart) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    {
+        UinputPoster poster({fds[1], fds[1], fds[1]}, [] { return 0.0; }, WheelHandling::passthrough);
+        poster.post(ScrollStep{ScrollPhase::began, 1, -1});
+    }
+    input_event raw[4]{};
+    ASSERT_EQ(::read(fds[0], raw, sizeof raw), static_cast<ssize_t>(3 * sizeof raw[0]));
+    EXPECT_EQ((std::vector<Event>{{raw[0].type, raw[0].code, raw[0].value},
+                                  {raw[1].type, raw[1].code, raw[1].value},
+                                  {raw[2].type, raw[2].code, raw[2].value}}),
+              (std::vector<Event>{{EV_REL, REL_WHEEL_HI_RES, 2},
+                                  {EV_REL, REL_HWHEEL_HI_RES, 2},
+                                  {EV_SYN, SYN_REPORT, 0}}));
+    ::close(fds[0]);
 }
 
 TEST_F(PipePoster, wholeDetentAddsClassicWheelEvent) {

@@ -12,19 +12,20 @@
 
 namespace vantor {
 
-// Posts steps as the events of virtual mice made through uinput, one for each wheel: libinput
-// keeps one wheel state machine per device, with one direction for both wheels, so a device
-// moving both wheels would be held back on every frame of a diagonal scroll. Pixel scrolling
-// becomes REL_WHEEL_HI_RES on the vertical device and REL_HWHEEL_HI_RES on the horizontal one
-// (with the classic REL_WHEEL / REL_HWHEEL whenever a whole detent has gathered, since uinput
-// devices get no emulation of them); zoom becomes Ctrl + wheel on a third device, one detent for
-// each 10 % of magnification, whose whole detents pass libinput at once and leave the scrolling
-// wheels' state alone; rotate has no wheel counterpart and is dropped.
+// Posts steps as the events of virtual mice made through uinput. Pixel scrolling becomes
+// REL_WHEEL_HI_RES / REL_HWHEEL_HI_RES (with the classic REL_WHEEL / REL_HWHEEL whenever a whole
+// detent has gathered, since uinput devices get no emulation of them); zoom becomes Ctrl + wheel,
+// one detent for each 10 % of magnification; rotate has no wheel counterpart and is dropped.
+//
+// Where libinput filters wheels, it keeps one state machine per device with one direction for
+// both wheels, so a device moving both would be held back on every frame of a diagonal scroll:
+// there each wheel has a device of its own, and zoom a third, whose whole detents pass at once
+// and leave the scrolling wheels' state alone. Where it passes virtual devices through, one
+// device carries everything.
 class UinputPoster final : public EventPosting {
 public:
-    enum class Wheel { vertical, horizontal, zoom };
     // Where each wheel's input_event records go: the virtual devices made by createDevices, or
-    // anything else (pipes in tests). The poster owns the descriptors.
+    // anything else (pipes in tests); one descriptor may serve several. The poster owns them.
     struct Devices {
         int vertical = -1, horizontal = -1, zoom = -1;
     };
@@ -34,9 +35,10 @@ public:
     UinputPoster(const UinputPoster&) = delete;
     UinputPoster& operator=(const UinputPoster&) = delete;
 
-    // Opens the uinput node at `path` once for each wheel and creates the virtual devices; on
+    // Opens the uinput node at `path` and creates the virtual devices the handling needs; on
     // failure returns nothing (no device is left behind) and puts the reason in `error`.
-    static std::optional<Devices> createDevices(const std::string& path, std::string& error);
+    static std::optional<Devices> createDevices(const std::string& path, WheelHandling handling,
+                                                std::string& error);
 
     void post(const scroll::ScrollStep& step) override;
     void post(const scroll::GestureStep& step, scroll::GestureKind kind) override;
@@ -49,7 +51,8 @@ private:
         int fd = -1;
         bool isDevice = false;
     };
-    static std::optional<int> createDevice(const std::string& path, Wheel wheel,
+    enum class Carries { vertical, horizontal, zoom, everything };
+    static std::optional<int> createDevice(const std::string& path, Carries carries,
                                            std::string& error);
     void add(std::uint16_t type, std::uint16_t code, std::int32_t value);
     void send(const Device& device);
