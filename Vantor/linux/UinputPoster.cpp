@@ -95,9 +95,8 @@ std::optional<int> UinputPoster::createDevice(const std::string& path, Carries c
     return fd;
 }
 
-std::optional<UinputPoster::Devices> UinputPoster::createDevices(const std::string& path,
-                                                                 WheelHandling handling,
-                                                                 std::string& error) {
+std::optional<UinputPoster::Devices>
+UinputPoster::createDevices(const std::string& path, WheelHandling handling, std::string& error) {
     if (handling == WheelHandling::passthrough) {
         auto fd = createDevice(path, Carries::everything, error);
         if (!fd) return std::nullopt;

@@ -7,14 +7,15 @@
 #include "Vantor/Log.h"
 #include "Vantor/UinputPoster.h"
 
+#include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <limits>
 #include <linux/input.h>
+#include <optional>
 #include <unistd.h>
+#include <vector>
 
 namespace vantor {
 namespace {
@@ -98,10 +99,10 @@ struct Scenario {
 };
 
 struct Outcome {
-    int frames = 0, framesThrough = 0, framesOut = 0;
+    int frames = 0, framesThrough = 0;
     int largestStep = 0, largestBurst = 0; // units on one axis in one frame
-    Motion sent, arrived, held, scrolled;   // scrolled: what the steps asked for, in units
-    int worstLead = 0;                      // arrived scroll ahead of the steps, in units
+    Motion arrived, held, scrolled;        // scrolled: what the steps asked for, in units
+    int worstLead = 0;                     // arrived scroll ahead of the steps, in units
     int zoomUnits = 0, scrollWithCtrl = 0;
     bool frameMismatch = false;
 };
@@ -119,7 +120,8 @@ public:
             ::close(pipes_[1][1]);
             ::close(pipes_[2][1]);
         }
-        poster_.emplace(devices, [this] { return now_; }, handling);
+        poster_.emplace(
+            devices, [this] { return now_; }, handling);
         for (int i = 0; i < 3; ++i)
             models_.emplace_back(handling);
     }
@@ -138,15 +140,16 @@ public:
                 auto phase = i == 0 ? ScrollPhase::began : ScrollPhase::changed;
                 if (s.x != 0 || s.y != 0) poster_->post(ScrollStep{phase, s.x, s.y});
                 if (s.zoom != 0) {
-                    if (i == 0) poster_->post(GestureStep{GesturePhase::began, 0}, GestureKind::zoom);
+                    if (i == 0)
+                        poster_->post(GestureStep{GesturePhase::began, 0}, GestureKind::zoom);
                     poster_->post(GestureStep{GesturePhase::changed, s.zoom}, GestureKind::zoom);
                 }
                 scrolledX += 2 * s.x;
                 scrolledY -= 2 * s.y;
                 collect(out);
-                out.worstLead = std::max({out.worstLead,
-                                          std::abs(out.arrived.x - static_cast<int>(scrolledX)),
-                                          std::abs(out.arrived.y - static_cast<int>(scrolledY))});
+                out.worstLead =
+                    std::max({out.worstLead, std::abs(out.arrived.x - static_cast<int>(scrolledX)),
+                              std::abs(out.arrived.y - static_cast<int>(scrolledY))});
             }
             if (s.zoom != 0) poster_->post(GestureStep{GesturePhase::ended, 0}, GestureKind::zoom);
             now_ += s.restAfter;
@@ -173,14 +176,13 @@ private:
                 if (!passed) continue;
                 if (frame.x != 0 || frame.y != 0) {
                     ++out.frames;
-                    out.largestStep = std::max({out.largestStep, std::abs(frame.x), std::abs(frame.y)});
+                    out.largestStep =
+                        std::max({out.largestStep, std::abs(frame.x), std::abs(frame.y)});
                     out.framesThrough += passed->x == frame.x && passed->y == frame.y;
                 }
-                out.framesOut += passed->x != 0 || passed->y != 0;
                 out.frameMismatch |= passed->x != frame.x || passed->y != frame.y;
-                out.largestBurst = std::max({out.largestBurst, std::abs(passed->x), std::abs(passed->y)});
-                out.sent.x += frame.x;
-                out.sent.y += frame.y;
+                out.largestBurst =
+                    std::max({out.largestBurst, std::abs(passed->x), std::abs(passed->y)});
                 if (ctrl_) {
                     out.zoomUnits += passed->y;
                     out.scrollWithCtrl += std::abs(passed->x);
@@ -215,7 +217,9 @@ const std::vector<Scenario> scenarios = {
 
 class LibinputWheel : public ::testing::TestWithParam<WheelHandling> {
 protected:
-    void SetUp() override { Log::setSink([](Log::Level, std::string_view) {}); }
+    void SetUp() override {
+        Log::setSink([](Log::Level, std::string_view) {});
+    }
     void TearDown() override { Log::setSink({}); }
 };
 
@@ -224,11 +228,6 @@ TEST_P(LibinputWheel, everyFrameArrivesWholeAndTheMotionStaysTrue) {
         SCOPED_TRACE(scenario.name);
         Desk desk(GetParam());
         Outcome out = desk.run(scenario);
-        if (std::getenv("VANTOR_WHEEL_REPORT"))
-            std::printf("%-22s %d of %d frames through (%d out), largest burst %d units (own step %d), "
-                        "held %d+%d units, lead %d\n",
-                        scenario.name, out.framesThrough, out.frames, out.framesOut, out.largestBurst,
-                        out.largestStep, out.held.x, out.held.y, out.worstLead);
         EXPECT_FALSE(out.frameMismatch);
         EXPECT_EQ(out.framesThrough, out.frames);
         EXPECT_LE(out.largestBurst, out.largestStep);
@@ -241,7 +240,7 @@ TEST_P(LibinputWheel, everyFrameArrivesWholeAndTheMotionStaysTrue) {
     }
 }
 
-TEST_P(LibinputWheel, zoomDetentsArriveWithCtrlAndTheScrollAroundThemStaysTrue) {
+TEST_P(LibinputWheel, zoomDetentsArriveWithCtrlDown) {
     Desk desk(GetParam());
     Outcome out = desk.run(scenarios.back());
     // 82 steps of a quarter detent each: 20 whole detents in (the wheel up), 120 units each.

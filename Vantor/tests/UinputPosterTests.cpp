@@ -35,8 +35,9 @@ protected:
     void SetUp() override {
         for (auto& pipe : pipes_)
             ASSERT_EQ(pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
-        poster_.emplace(UinputPoster::Devices{pipes_[0][1], pipes_[1][1], pipes_[2][1]},
-                        [this] { return now_; }, WheelHandling::filtered);
+        poster_.emplace(
+            UinputPoster::Devices{pipes_[0][1], pipes_[1][1], pipes_[2][1]},
+            [this] { return now_; }, WheelHandling::filtered);
         Log::setSink([this](Log::Level, std::string_view m) { logs_.emplace_back(m); });
     }
     void TearDown() override {
@@ -48,8 +49,7 @@ protected:
     std::vector<Event> events(int device) {
         std::vector<Event> out;
         input_event raw{};
-        while (::read(pipes_[device][0], &raw, sizeof raw) ==
-               static_cast<ssize_t>(sizeof raw))
+        while (::read(pipes_[device][0], &raw, sizeof raw) == static_cast<ssize_t>(sizeof raw))
             out.push_back({raw.type, raw.code, raw.value});
         return out;
     }
@@ -77,7 +77,8 @@ TEST(UinputPoster, oneDeviceForAllMovesBothWheelsInOneFrameAndAddsNoHeadStart) {
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
     {
-        UinputPoster poster({fds[1], fds[1], fds[1]}, [] { return 0.0; }, WheelHandling::passthrough);
+        UinputPoster poster(
+            {fds[1], fds[1], fds[1]}, [] { return 0.0; }, WheelHandling::passthrough);
         poster.post(ScrollStep{ScrollPhase::began, 1, -1});
     }
     input_event raw[4]{};
@@ -122,12 +123,12 @@ TEST_F(PipePoster, zoomBecomesCtrlWheelPerTenPercent) {
     EXPECT_TRUE(zoom().empty());
     poster_->post(GestureStep{GesturePhase::changed, 0.05}, GestureKind::zoom); // ×1.1025
     EXPECT_EQ(zoom(), (std::vector<Event>{{EV_KEY, KEY_LEFTCTRL, 1},
-                                            {EV_SYN, SYN_REPORT, 0},
-                                            {EV_REL, REL_WHEEL, 1},
-                                            {EV_REL, REL_WHEEL_HI_RES, 120},
-                                            {EV_SYN, SYN_REPORT, 0},
-                                            {EV_KEY, KEY_LEFTCTRL, 0},
-                                            {EV_SYN, SYN_REPORT, 0}}));
+                                          {EV_SYN, SYN_REPORT, 0},
+                                          {EV_REL, REL_WHEEL, 1},
+                                          {EV_REL, REL_WHEEL_HI_RES, 120},
+                                          {EV_SYN, SYN_REPORT, 0},
+                                          {EV_KEY, KEY_LEFTCTRL, 0},
+                                          {EV_SYN, SYN_REPORT, 0}}));
     // Shrinking by more than a detent's worth turns the wheel down.
     poster_->post(GestureStep{GesturePhase::changed, -0.2}, GestureKind::zoom);
     auto out = zoom();

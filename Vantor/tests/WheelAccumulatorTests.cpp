@@ -38,7 +38,7 @@ TEST(WheelAccumulator, restPrimesAgainOnlyOnceTheLeadIsPaid) {
 
 TEST(WheelAccumulator, turningTakesTheLeadBackWithIt) {
     WheelAccumulator wheel;
-    EXPECT_EQ(wheel.add(2, 0).units, 60);      // 4 units and a lead of 56
+    EXPECT_EQ(wheel.add(2, 0).units, 60); // 4 units and a lead of 56
     // 2 units back and the lead: 58, made a threshold with a lead of 2 the other way.
     EXPECT_EQ(wheel.add(-1, 0.01).units, -60);
     EXPECT_EQ(wheel.add(-40, 0.02).units, -78);
