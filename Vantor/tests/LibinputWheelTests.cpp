@@ -99,12 +99,10 @@ struct Scenario {
 };
 
 struct Outcome {
-    int frames = 0, framesThrough = 0;
-    int largestStep = 0, largestBurst = 0; // units on one axis in one frame
-    Motion arrived, held, scrolled;        // scrolled: what the steps asked for, in units
-    int worstLead = 0;                     // arrived scroll ahead of the steps, in units
+    int framesHeldOrBurst = 0;      // frames libinput did not pass on whole and at once
+    Motion arrived, held, scrolled; // scrolled: what the steps asked for, in units
+    int worstLead = 0;              // arrived scroll ahead of the steps, in units
     int zoomUnits = 0, scrollWithCtrl = 0;
-    bool frameMismatch = false;
 };
 
 // The poster writing into one pipe per device, each read by a model of libinput.
@@ -133,7 +131,6 @@ public:
 
     Outcome run(const Scenario& scenario) {
         Outcome out;
-        double scrolledY = 0, scrolledX = 0;
         for (const Segment& s : scenario.segments) {
             for (int i = 0; i < s.ticks; ++i) {
                 now_ += 1.0 / 120;
@@ -144,18 +141,16 @@ public:
                         poster_->post(GestureStep{GesturePhase::began, 0}, GestureKind::zoom);
                     poster_->post(GestureStep{GesturePhase::changed, s.zoom}, GestureKind::zoom);
                 }
-                scrolledX += 2 * s.x;
-                scrolledY -= 2 * s.y;
+                out.scrolled.x += 2 * s.x;
+                out.scrolled.y -= 2 * s.y;
                 collect(out);
-                out.worstLead =
-                    std::max({out.worstLead, std::abs(out.arrived.x - static_cast<int>(scrolledX)),
-                              std::abs(out.arrived.y - static_cast<int>(scrolledY))});
+                out.worstLead = std::max({out.worstLead, std::abs(out.arrived.x - out.scrolled.x),
+                                          std::abs(out.arrived.y - out.scrolled.y)});
             }
             if (s.zoom != 0) poster_->post(GestureStep{GesturePhase::ended, 0}, GestureKind::zoom);
             now_ += s.restAfter;
             collect(out);
         }
-        out.scrolled = {static_cast<int>(scrolledX), static_cast<int>(scrolledY)};
         for (const auto& model : models_) {
             out.held.x += std::abs(model.held().x);
             out.held.y += std::abs(model.held().y);
@@ -174,15 +169,7 @@ private:
                 if (e.type == EV_REL && e.code == REL_HWHEEL_HI_RES) frame.x += e.value;
                 auto passed = models_[device].feed(e, now_);
                 if (!passed) continue;
-                if (frame.x != 0 || frame.y != 0) {
-                    ++out.frames;
-                    out.largestStep =
-                        std::max({out.largestStep, std::abs(frame.x), std::abs(frame.y)});
-                    out.framesThrough += passed->x == frame.x && passed->y == frame.y;
-                }
-                out.frameMismatch |= passed->x != frame.x || passed->y != frame.y;
-                out.largestBurst =
-                    std::max({out.largestBurst, std::abs(passed->x), std::abs(passed->y)});
+                out.framesHeldOrBurst += passed->x != frame.x || passed->y != frame.y;
                 if (ctrl_) {
                     out.zoomUnits += passed->y;
                     out.scrollWithCtrl += std::abs(passed->x);
@@ -212,7 +199,7 @@ const std::vector<Scenario> scenarios = {
     {"slow diagonal", {{150, 1, -1, 0, 1}}},
     {"reversal", {{60, 0, 3, 0, 0}, {60, 0, -3, 0, 0}, {60, 0, 3, 0, 0}, {60, 2, -2, 0, 1}}},
     {"quick reversals", {{5, 0, 2, 0, 0}, {5, 0, -2, 0, 0}, {5, 0, 2, 0, 0}, {60, 0, -2, 0, 1}}},
-    {"zoom during scroll", {{40, 0, 4, 0, 0}, {82, 0, -4, quarterDetent, 0}, {40, 0, 4, 0, 1}}},
+    {"zoom during scroll", {{40, 0, -4, 0, 0}, {82, 0, 4, quarterDetent, 0}, {40, 0, -4, 0, 1}}},
 };
 
 class LibinputWheel : public ::testing::TestWithParam<WheelHandling> {
@@ -228,9 +215,7 @@ TEST_P(LibinputWheel, everyFrameArrivesWholeAndTheMotionStaysTrue) {
         SCOPED_TRACE(scenario.name);
         Desk desk(GetParam());
         Outcome out = desk.run(scenario);
-        EXPECT_FALSE(out.frameMismatch);
-        EXPECT_EQ(out.framesThrough, out.frames);
-        EXPECT_LE(out.largestBurst, out.largestStep);
+        EXPECT_EQ(out.framesHeldOrBurst, 0);
         EXPECT_EQ(out.held.x + out.held.y, 0);
         // What was asked for arrives in full; on the way the view is at most half a detent ahead.
         EXPECT_EQ(out.arrived.x, out.scrolled.x);
