@@ -139,6 +139,7 @@ void Broker::start(int lockFile) {
         listenFD_ = UnixSocket::listen(place_.socket().string());
     } catch (const UnixSocket::Failure& failure) {
         say("cannot listen: " + failure.description());
+        leaving_ = true;
         onLeave();
         return;
     }

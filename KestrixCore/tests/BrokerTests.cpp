@@ -461,4 +461,5 @@ TEST_F(BrokerTest, aSocketPathTooLongMeansCannotListenAndLeave) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].rfind("cannot listen: path too long for a socket: ", 0), 0u);
     EXPECT_EQ(left, 1);
+    EXPECT_TRUE(b.leaving());
 }

@@ -167,6 +167,12 @@ std::optional<nlohmann::json> UserDefaults::value(const std::string& key) {
     return *it;
 }
 
+std::optional<std::string> UserDefaults::text(const nlohmann::json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "1" : "0";
+    return std::nullopt;
+}
+
 bool UserDefaults::set(const std::string& key, nlohmann::json value) {
     refreshIfChanged();
     auto it = values_.find(key);

@@ -85,6 +85,12 @@ TEST(UserDefaults, valueOfAnotherTypeReadsAsAbsent) {
     EXPECT_EQ(d.get<std::string>("flag"), "yes");
     EXPECT_FALSE(d.get<std::vector<std::string>>("list"));
     EXPECT_FALSE(d.get<int>("flag"));
+    // Text reads take true and false, which files written by hand say for flags.
+    d.set("on", true);
+    d.set("off", false);
+    EXPECT_EQ(d.get<std::string>("on"), "1");
+    EXPECT_EQ(d.get<std::string>("off"), "0");
+    EXPECT_FALSE(d.get<std::string>("list"));
 }
 
 TEST(UserDefaults, removeDeletesTheKeyFromTheFile) {

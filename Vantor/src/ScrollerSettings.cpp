@@ -15,11 +15,12 @@ using scroll::stored::numberText;
 
 namespace {
 
-// A stored value as text: strings as they are, numbers in their usual form (written by older
-// versions), lists of strings joined by ","; anything else is unreadable.
+// A stored value as text: strings, true and false as the user defaults read them, numbers in
+// their usual form (written by older versions), lists of strings joined by ","; anything else
+// is unreadable.
 std::optional<std::string> text(const std::optional<json>& value) {
     if (!value) return std::nullopt;
-    if (value->is_string()) return value->get<std::string>();
+    if (auto text = kestrix::UserDefaults::text(*value)) return text;
     if (value->is_number_integer()) return value->dump();
     if (value->is_number_float()) return numberText(value->get<double>());
     if (value->is_array()) {
@@ -99,7 +100,7 @@ void Scroller::reloadSettings() {
     auto momentumApps = defaults.value("momentum_apps");
     if (momentumApps && momentumApps->is_object())
         for (const auto& [app, value] : momentumApps->items())
-            if (value.is_string()) appMomentum[app] = value.get<std::string>();
+            if (auto text = kestrix::UserDefaults::text(value)) appMomentum[app] = *text;
 
     ScrollSettings::AppOverrides appSettings;
     auto stored = defaults.value("app_settings");
@@ -109,11 +110,12 @@ void Scroller::reloadSettings() {
             std::map<std::string, std::string> overrides;
             bool allStrings = true;
             for (const auto& [key, entry] : value.items()) {
-                if (!entry.is_string()) {
+                auto text = kestrix::UserDefaults::text(entry);
+                if (!text) {
                     allStrings = false;
                     break;
                 }
-                overrides[key] = entry.get<std::string>();
+                overrides[key] = *text;
             }
             if (allStrings) appSettings[app] = std::move(overrides);
         }

@@ -90,6 +90,17 @@ TEST_F(ScrollerTest, storedValuesOfOlderTypesAreReadAsText) {
     EXPECT_TRUE(scroller->settings().diagonal);
 }
 
+TEST_F(ScrollerTest, trueAndFalseWrittenByHandReadAsFlags) {
+    defaults->set("diagonal", false);
+    defaults->set("new_apps_on", true);
+    defaults->set("app_settings", json{{"org.a", {{"diagonal", true}, {"speed", "2.0"}}}});
+    make().start();
+    EXPECT_FALSE(scroller->settings().diagonal);
+    EXPECT_TRUE(scroller->settings().newAppsOn);
+    EXPECT_EQ(scroller->settings().appSettings.at("org.a"),
+              (std::map<std::string, std::string>{{"diagonal", "1"}, {"speed", "2.0"}}));
+}
+
 TEST_F(ScrollerTest, updateStoresOnlyWhatDiffersFromTheDefaults) {
     make().start();
     auto settings = scroller->settings();
