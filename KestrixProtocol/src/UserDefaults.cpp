@@ -1,5 +1,7 @@
 #include "KestrixProtocol/UserDefaults.h"
 
+#include "KestrixProtocol/BoundedJson.h"
+
 #include "KestrixProtocol/MainLoop.h"
 
 #include <cerrno>
@@ -109,6 +111,13 @@ void UserDefaults::load(const Stamp& stamp) {
     std::string text;
     if (!readWhole(path_, text)) {
         log("cannot read " + path_ + ": " + errorText(errno));
+        values_ = nlohmann::json::object();
+        return;
+    }
+    if (nestsDeeperThan(text, maximumFileNesting)) {
+        log(path_ + " nests more than " + std::to_string(maximumFileNesting) +
+            " levels deep; its settings are ignored");
+        unreadable_ = true;
         values_ = nlohmann::json::object();
         return;
     }

@@ -5,6 +5,8 @@
 #include "Vantor/Log.h"
 #include "Vantor/Scroller.h"
 
+#include <filesystem>
+
 namespace vantor {
 
 using nlohmann::json;
@@ -39,6 +41,46 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
         out += item;
     }
     return out;
+}
+
+// Whether `migrated` (the new "app_settings") has the value at app and key.
+bool carries(const json& migrated, const std::string& app, const std::string& key,
+             const json& value) {
+    auto entry = migrated.find(app);
+    if (entry == migrated.end() || !entry->is_object()) return false;
+    auto found = entry->find(key);
+    return found != entry->end() && *found == value;
+}
+
+// Whether migrating leaves out something the file held: entries of "momentum_apps" or
+// "app_settings" of the wrong type or with values that do not decode.
+bool dropsEntries(const json& momentumApps, const std::optional<json>& appSettings,
+                  const json& migrated) {
+    if (!momentumApps.is_object()) return !momentumApps.is_null();
+    for (const auto& [app, value] : momentumApps.items())
+        if (!carries(migrated, app, "momentum_preset", value)) return true;
+    if (!appSettings) return false;
+    if (!appSettings->is_object()) return true;
+    for (const auto& [app, overrides] : appSettings->items()) {
+        if (!overrides.is_object()) return true;
+        for (const auto& [key, value] : overrides.items())
+            if (!carries(migrated, app, key, value)) return true;
+    }
+    return false;
+}
+
+// Keeps the settings file as it is beside it, as "<file>.bak", before a rewrite loses entries.
+void keepCopy(const std::string& path) {
+    std::error_code error;
+    std::string copy = path + ".bak";
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,
+                               error);
+    if (error)
+        Log::error("settings migration drops unreadable entries; no copy kept (" + copy + ": " +
+                   error.message() + ")");
+    else
+        Log::info("settings migration drops unreadable entries; the file before it is kept as " +
+                  copy);
 }
 
 } // namespace
@@ -82,8 +124,10 @@ void Scroller::reloadSettings() {
         appSettings);
 
     if (momentumApps) {
+        json migrated = json(settings_.appSettings);
+        if (dropsEntries(*momentumApps, stored, migrated)) keepCopy(defaults.path());
         defaults.remove("momentum_apps");
-        defaults.set("app_settings", json(settings_.appSettings));
+        defaults.set("app_settings", std::move(migrated));
         Log::info("moved momentum_apps into app_settings");
     }
 

@@ -1,4 +1,5 @@
 #include "ScrollerTestSupport.h"
+#include "TempFolder.h"
 
 namespace vantor::testing {
 namespace {
@@ -34,6 +35,40 @@ TEST_F(ScrollerTest, legacyMomentumAppsMoveIntoAppSettingsOnce) {
     logs.clear();
     scroller->reloadSettings();
     EXPECT_EQ(std::count(logs.begin(), logs.end(), "moved momentum_apps into app_settings"), 0);
+}
+
+TEST_F(ScrollerTest, aMigrationThatDropsEntriesKeepsACopyOfTheFileBeforeIt) {
+    struct Case {
+        json momentumApps, appSettings;
+        bool copied;
+    };
+    for (const Case& c : std::vector<Case>{
+             {json{{"org.a", "long"}}, json{{"org.d", {{"speed", "2.0"}}}}, false},
+             {json{{"org.a", 3}}, nullptr, true},
+             {json{{"org.a", "fast"}}, nullptr, true},
+             {json{{"org.a", "long"}}, json{{"org.e", {{"speed", 2}}}}, true},
+             {json{{"org.a", "long"}}, json{{"org.e", "2.0"}}, true},
+             {"garbage", nullptr, true},
+         }) {
+        std::string path = defaults->path();
+        std::filesystem::remove(path + ".bak");
+        defaults->set("momentum_apps", c.momentumApps);
+        if (c.appSettings.is_null())
+            defaults->remove("app_settings");
+        else
+            defaults->set("app_settings", c.appSettings);
+        std::string before = testsupport::readFile(path);
+        logs.clear();
+        scroller.reset();
+        make().start();
+        ASSERT_FALSE(defaults->value("momentum_apps"));
+        EXPECT_EQ(std::filesystem::exists(path + ".bak"), c.copied) << c.momentumApps;
+        if (c.copied) {
+            EXPECT_EQ(testsupport::readFile(path + ".bak"), before);
+            EXPECT_TRUE(logged("settings migration drops unreadable entries; the file before it "
+                               "is kept as " + path + ".bak"));
+        }
+    }
 }
 
 TEST_F(ScrollerTest, momentumAppsThatIsNotAMapIsStillRemoved) {
