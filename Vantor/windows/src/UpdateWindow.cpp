@@ -1,0 +1,209 @@
+#include "VantorWindows/UpdateWindow.h"
+
+#include "VantorModels/Updates.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace vantor {
+
+namespace {
+
+QFont scaledFont(const QFont& base, double factor, QFont::Weight weight) {
+    QFont font = base;
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * factor);
+    else
+        font.setPixelSize(qRound(font.pixelSize() * factor));
+    font.setWeight(weight);
+    return font;
+}
+
+bool isWebAddress(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"https" || scheme == u"http");
+}
+
+// Release notes from a feed: shown as they are, but nothing they name (images, style sheets) is
+// ever loaded.
+class NotesBrowser final : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+    QVariant loadResource(int, const QUrl&) override { return {}; }
+};
+
+} // namespace
+
+UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("updateWindow"));
+    setWindowTitle(tr("Software Update"));
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 16);
+    layout->setSpacing(16);
+    const QIcon appIcon = QApplication::windowIcon();
+    if (!appIcon.isNull()) {
+        auto* icon = new QLabel(this);
+        icon->setPixmap(appIcon.pixmap(64, 64));
+        icon->setAlignment(Qt::AlignTop);
+        layout->addWidget(icon, 0, Qt::AlignTop);
+    }
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(8);
+    layout->addLayout(column, 1);
+
+    auto* heading = new QLabel(tr("A new version of Vantor is available"), this);
+    heading->setObjectName(QStringLiteral("updateHeading"));
+    heading->setFont(scaledFont(font(), 1.2, QFont::DemiBold));
+    heading->setWordWrap(true);
+    column->addWidget(heading);
+
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("updateSummary"));
+    summary_->setWordWrap(true);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(summary_);
+
+    column->addSpacing(6);
+    notesTitle_ = new QLabel(tr("Release Notes:"), this);
+    notesTitle_->setFont(scaledFont(font(), 1.0, QFont::Bold));
+    column->addWidget(notesTitle_);
+
+    notes_ = new NotesBrowser(this);
+    notes_->setObjectName(QStringLiteral("updateNotes"));
+    notes_->setOpenLinks(false);
+    notes_->setMinimumHeight(160);
+    notes_->document()->setDocumentMargin(10);
+    connect(notes_, &QTextBrowser::anchorClicked, this, &UpdateWindow::openSafely);
+    column->addWidget(notes_, 1);
+
+    notesLink_ = new QLabel(this);
+    notesLink_->setObjectName(QStringLiteral("updateNotesLink"));
+    notesLink_->setTextFormat(Qt::RichText);
+    notesLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    connect(notesLink_, &QLabel::linkActivated, this, [this](const QString& link) { openSafely(QUrl(link)); });
+    column->addWidget(notesLink_);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* later = new QPushButton(tr("Later"), this);
+    later->setObjectName(QStringLiteral("updateLater"));
+    connect(later, &QPushButton::clicked, this, &QWidget::close);
+    auto* download = new QPushButton(tr("Download"), this);
+    download->setObjectName(QStringLiteral("updateDownload"));
+    download->setDefault(true);
+    download->setAutoDefault(true);
+    connect(download, &QPushButton::clicked, this, [this] {
+        openSafely(item_.download);
+        close();
+    });
+    buttons->addWidget(later);
+    buttons->addWidget(download);
+    column->addSpacing(8);
+    column->addLayout(buttons);
+}
+
+void UpdateWindow::setItem(const AppcastItem& item, const QString& runningVersion, const QString& runningBuild) {
+    item_ = item;
+    QString offered = item.shortVersion.isEmpty() ? QString::number(item.build) : item.shortVersion;
+    QString running = runningVersion;
+    if (offered == running) {
+        // A new build of the same version: the build numbers tell them apart.
+        offered = QStringLiteral("%1 (%2)").arg(offered).arg(item.build);
+        running = QStringLiteral("%1 (%2)").arg(running, runningBuild);
+    }
+    summary_->setText(tr("Vantor %1 is available. You have %2.").arg(offered, running));
+
+    if (item.description.isEmpty()) {
+        notes_->clear();
+    } else if (item.descriptionFormat == u"markdown") {
+        notes_->document()->setMarkdown(item.description,
+                                        QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub |
+                                                                        QTextDocument::MarkdownNoHTML));
+    } else if (item.descriptionFormat == u"plain-text") {
+        notes_->setPlainText(item.description);
+    } else {
+        notes_->setHtml(item.description);
+    }
+    const bool hasLink = isWebAddress(item.releaseNotesLink);
+    notesLink_->setText(hasLink ? QStringLiteral("<a href=\"%1\">%2</a>")
+                                      .arg(item.releaseNotesLink.toString().toHtmlEscaped(), tr("Read the release notes"))
+                                : QString());
+    notes_->setVisible(!item.description.isEmpty());
+    notesLink_->setVisible(hasLink);
+    notesTitle_->setVisible(!item.description.isEmpty() || hasLink);
+}
+
+void UpdateWindow::openSafely(const QUrl& url) {
+    if (isWebAddress(url)) openUrl(url);
+}
+
+void UpdateWindow::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (event->isAccepted()) Q_EMIT closed();
+}
+
+UpdatePrompt::UpdatePrompt(Updates& updates, QObject* parent) : QObject(parent), updates_(updates) {
+    connect(&updates, &Updates::updateFound, this, &UpdatePrompt::showUpdate);
+    connect(&updates, &Updates::upToDate, this, [this] {
+        showMessage(false, tr("You’re up to date."), tr("Vantor %1 is the newest version available.").arg(updates_.version()));
+    });
+    connect(&updates, &Updates::checkFailed, this,
+            [this](const QString& why) { showMessage(true, tr("Vantor could not check for updates."), why); });
+}
+
+UpdatePrompt::~UpdatePrompt() {
+    delete window_;
+    delete message_.data();
+}
+
+void UpdatePrompt::showUpdate(const AppcastItem& item, bool userStarted) {
+    if (!window_) {
+        window_ = new UpdateWindow;
+        connect(window_, &UpdateWindow::closed, this, [this] { updates_.userDriver.willFinishUpdateSession(); });
+        window_->resize(window_->sizeHint());
+    }
+    window_->setItem(item, updates_.version(), updates_.buildText());
+    if (!window_->isVisible()) updates_.userDriver.willHandleShowingUpdate(true);
+    // A reminder from an automatic check comes up without taking the focus from the user's work.
+    window_->setAttribute(Qt::WA_ShowWithoutActivating, !userStarted);
+    window_->show();
+    if (userStarted) {
+        window_->raise();
+        window_->activateWindow();
+    }
+}
+
+void UpdatePrompt::showMessage(bool failed, const QString& text, const QString& detail) {
+    delete message_.data();
+    auto* box = new QMessageBox(failed ? QMessageBox::Warning : QMessageBox::Information, tr("Software Update"), text,
+                                QMessageBox::Ok);
+    box->setObjectName(failed ? QStringLiteral("updateFailed") : QStringLiteral("updateUpToDate"));
+    box->setInformativeText(detail);
+    // Message boxes size themselves to their shortest line; a reason of a sentence or two reads
+    // better on wider lines.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this] { updates_.userDriver.willFinishUpdateSession(); });
+    message_ = box;
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+} // namespace vantor
+
+#include "VantorWindows/moc_UpdateWindow.cpp"

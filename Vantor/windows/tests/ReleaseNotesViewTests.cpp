@@ -1,0 +1,85 @@
+#include "VantorWindows/ReleaseNotesView.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <gtest/gtest.h>
+
+using namespace vantor;
+using releasenotes::ReleaseNotes;
+
+namespace {
+
+void ensureApplication() {
+    if (QCoreApplication::instance()) return;
+    static int argc = 1;
+    static char name[] = "VantorWindowsTests";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv); // kept to the end: Qt's font caches are not torn down cleanly
+}
+
+QStringList texts(const QWidget& view, const char* objectName) {
+    QStringList result;
+    for (const QLabel* label : view.findChildren<QLabel*>(QString::fromLatin1(objectName))) result << label->text();
+    return result;
+}
+
+} // namespace
+
+// fontconfig keeps a small cache for the life of the process that LeakSanitizer reports as lost;
+// weak, so a definition elsewhere in the test program takes precedence.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+TEST(ReleaseNotesViewTest, InlineMarkdownIsOneParagraphOfRichText) {
+    ensureApplication();
+    const struct {
+        const char* markdown;
+        const char* html;
+    } cases[] = {
+        {"plain", "plain"},
+        {"*slow* and **fast**", "<i>slow</i> and <b>fast</b>"},
+        {"run `vantor`", "run <code>vantor</code>"},
+        {"see [the site](https://orvella.me/vantor/)", "see <a href=\"https://orvella.me/vantor/\">the site</a>"},
+        {"[bad](javascript:alert(1))", "bad"},
+        {"a < b & <b>c</b>", "a &lt; b &amp; &lt;b&gt;c&lt;/b&gt;"},
+        {"# not a heading", "# not a heading"},
+        {"1. not a list", "1. not a list"},
+        {"- not a list", "- not a list"},
+        {"> not a quote", "&gt; not a quote"},
+        {"***", "***"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ReleaseNotesView::inlineHtml(QString::fromUtf8(c.markdown)), c.html) << c.markdown;
+}
+
+TEST(ReleaseNotesViewTest, ShowsReleasedVersionsAndSectionsWithItems) {
+    ensureApplication();
+    const ReleaseNotes notes = ReleaseNotes::parse("## Unreleased\n- soon\n"
+                                                   "## 1.1 – Second\nIntro *one*.\n### Added\n- a\n- b\n### Empty\n"
+                                                   "## 1.0\n### Fixed\n- c\n");
+    ReleaseNotesView view(notes);
+    EXPECT_EQ(texts(view, "releaseNotesHeading"), (QStringList{"1.1 – Second", "1.0"}));
+    EXPECT_EQ(texts(view, "releaseNotesIntroduction"), QStringList{"Intro <i>one</i>."});
+    EXPECT_EQ(texts(view, "releaseNotesSection"), (QStringList{"Added", "Fixed"}));
+    EXPECT_EQ(texts(view, "releaseNotesItem"), (QStringList{"a", "b", "c"}));
+    EXPECT_TRUE(texts(view, "noReleaseNotes").isEmpty());
+}
+
+TEST(ReleaseNotesViewTest, NothingReleasedShowsNoReleaseNotes) {
+    ensureApplication();
+    const std::optional<ReleaseNotes> cases[] = {std::nullopt, ReleaseNotes::parse(""),
+                                                 ReleaseNotes::parse("## Next\n- soon\n## 1.0\n### Fixed\n")};
+    for (const auto& notes : cases) {
+        ReleaseNotesView view(notes);
+        EXPECT_EQ(texts(view, "noReleaseNotes"), QStringList{"No Release Notes"});
+        EXPECT_TRUE(texts(view, "releaseNotesHeading").isEmpty());
+    }
+    EXPECT_FALSE(ReleaseNotesView::readNotes("/nonexistent/ReleaseNotes.md"));
+}
+
+TEST(ReleaseNotesViewTest, TheAppsOwnNotesAreCompiledIn) {
+    ensureApplication();
+    std::unique_ptr<ReleaseNotesView> view(ReleaseNotesView::load());
+    ASSERT_TRUE(view->notes());
+    const auto released = view->notes()->released();
+    ASSERT_FALSE(released.empty());
+    EXPECT_EQ(released.front().number, "1.0.0");
+}
