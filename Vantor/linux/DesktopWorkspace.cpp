@@ -1,31 +1,13 @@
-#include "DesktopEntry.h"
 #include "KestrixCore/FrontApp.h"
 #include "KestrixCore/FrontAppIdentity.h"
+#include "Vantor/DesktopEntry.h"
 #include "Vantor/Log.h"
 #include "Vantor/Workspace.h"
 
-#include <fstream>
 #include <string_view>
 #include <vector>
 
 namespace vantor {
-
-std::optional<std::string> desktopEntryName(const std::string& id,
-                                            const std::vector<std::string>& dirs) {
-    for (const auto& dir : dirs) {
-        std::ifstream file(dir + "/" + id + ".desktop");
-        if (!file) continue;
-        bool inEntry = false;
-        for (std::string line; std::getline(file, line);) {
-            if (!line.empty() && line.front() == '[')
-                inEntry = line == "[Desktop Entry]";
-            else if (inEntry && line.rfind("Name=", 0) == 0)
-                return line.substr(5);
-        }
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
 
 namespace {
 

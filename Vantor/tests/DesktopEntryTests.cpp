@@ -1,22 +1,23 @@
-#include "DesktopEntry.h"
+#include "Vantor/DesktopEntry.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantor {
 namespace {
 
-class DesktopEntry : public ::testing::Test {
+class DesktopEntryFolders : public ::testing::Test {
 protected:
-    DesktopEntry() {
+    DesktopEntryFolders() {
         root_ = std::filesystem::temp_directory_path() /
                 ("vantor-desktop-" + std::to_string(::getpid()));
         std::filesystem::create_directories(root_ / "home");
         std::filesystem::create_directories(root_ / "system");
     }
-    ~DesktopEntry() override { std::filesystem::remove_all(root_); }
+    ~DesktopEntryFolders() override { std::filesystem::remove_all(root_); }
     void write(const char* dir, const std::string& name, const std::string& content) {
         std::ofstream(root_ / dir / name) << content;
     }
@@ -26,7 +27,7 @@ protected:
     std::filesystem::path root_;
 };
 
-TEST_F(DesktopEntry, nameOfTheFirstFolderHoldingTheEntry) {
+TEST_F(DesktopEntryFolders, nameOfTheFirstFolderHoldingTheEntry) {
     write("system", "org.example.Editor.desktop",
           "[Desktop Entry]\nType=Application\nName=Editor\nName[de]=Bearbeiter\n");
     EXPECT_EQ(desktopEntryName("org.example.Editor", dirs()), "Editor");
@@ -34,13 +35,76 @@ TEST_F(DesktopEntry, nameOfTheFirstFolderHoldingTheEntry) {
     EXPECT_EQ(desktopEntryName("org.example.Editor", dirs()), "My Editor");
 }
 
-TEST_F(DesktopEntry, onlyTheDesktopEntryGroupCounts) {
+TEST_F(DesktopEntryFolders, onlyTheDesktopEntryGroupCounts) {
     write("system", "org.a.desktop",
           "[Desktop Action new]\nName=New Window\n[Desktop Entry]\nName=A\n");
     EXPECT_EQ(desktopEntryName("org.a", dirs()), "A");
     write("system", "org.b.desktop", "[Desktop Action new]\nName=New Window\n");
     EXPECT_EQ(desktopEntryName("org.b", dirs()), std::nullopt);
     EXPECT_EQ(desktopEntryName("org.missing", dirs()), std::nullopt);
+}
+
+TEST_F(DesktopEntryFolders, subfolderIdsAndTheListOfAllFiles) {
+    write("system", "org.c.desktop", "[Desktop Entry]\nName=C\n");
+    std::filesystem::create_directories(root_ / "system" / "kde" / "extra");
+    write("system/kde", "org.d.desktop", "[Desktop Entry]\nName=D\n");
+    write("system/kde/extra", "e.desktop", "[Desktop Entry]\nName=E\n");
+    write("home", "org.c.desktop", "[Desktop Entry]\nName=Mine\n");
+    EXPECT_EQ(desktopEntryName("kde-org.d", dirs()), "D");
+    EXPECT_EQ(desktopEntryName("kde-extra-e", dirs()), "E");
+    EXPECT_EQ(desktopEntryName("kde-org.x", dirs()), std::nullopt);
+    EXPECT_EQ(desktopEntryName("../system/org.c", dirs()), std::nullopt);
+    auto files = desktopEntryFiles(dirs());
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files["org.c"], (root_ / "home" / "org.c.desktop").string());
+    EXPECT_EQ(files["kde-org.d"], (root_ / "system" / "kde" / "org.d.desktop").string());
+    EXPECT_TRUE(files.count("kde-extra-e"));
+}
+
+TEST_F(DesktopEntryFolders, hugeFilesAreCutAndPipesAreNotRead) {
+    write("system", "big.desktop",
+          "[Desktop Entry]\nName=Big\n" + std::string(3 << 20, 'x') + "\nIcon=late\n");
+    auto big = vantor::DesktopEntry::read((root_ / "system" / "big.desktop").string());
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->value("Name"), "Big");
+    EXPECT_EQ(big->value("Icon"), std::nullopt);
+    ASSERT_EQ(::mkfifo((root_ / "home" / "pipe.desktop").c_str(), 0600), 0);
+    EXPECT_EQ(desktopEntryName("pipe", dirs()), std::nullopt);
+}
+
+TEST(DesktopEntryText, keysValuesAndTheirEscapes) {
+    auto entry = vantor::DesktopEntry::parse(
+        "# comment\n[Desktop Entry]\r\n Name = A\\sB\\\\C\\n\\q \r\nno key here\n"
+        "=nothing\nName=second\nNoDisplay=true\nHidden=True\nBad=\xff\xc3\x28!\n"
+        "[Other]\nIcon=other\n");
+    EXPECT_EQ(entry.value("Name"), "A B\\C\n\\q");
+    EXPECT_TRUE(entry.flag("NoDisplay"));
+    EXPECT_FALSE(entry.flag("Hidden"));
+    EXPECT_FALSE(entry.flag("Missing"));
+    EXPECT_EQ(entry.value("Bad"), "\xEF\xBF\xBD\xEF\xBF\xBD(!");
+    EXPECT_EQ(entry.value("Icon"), std::nullopt);
+    EXPECT_EQ(entry.keys.size(), 4u);
+}
+
+TEST(DesktopEntryText, localizedValueFallsBackStepByStep) {
+    struct Case {
+        const char* keys;
+        const char* locale;
+        const char* expected;
+    } cases[] = {
+        {"Name[sr_YU@Latn]=1\nName[sr_YU]=2\nName[sr@Latn]=3\nName[sr]=4", "sr_YU.UTF-8@Latn", "1"},
+        {"Name[sr_YU]=2\nName[sr@Latn]=3\nName[sr]=4", "sr_YU@Latn", "2"},
+        {"Name[sr@Latn]=3\nName[sr]=4", "sr_YU@Latn", "3"},
+        {"Name[sr]=4\nName[sr_YU@Latn]=1", "sr_YU", "4"},
+        {"Name[sr_YU]=2\nName[sr@Latn]=3", "sr", "plain"},
+        {"Name[de]=de", "", "plain"},
+        {"Name[de]=de", "C", "plain"},
+    };
+    for (const auto& c : cases) {
+        auto entry = vantor::DesktopEntry::parse(std::string("[Desktop Entry]\nName=plain\n") +
+                                                 c.keys + "\n");
+        EXPECT_EQ(entry.localized("Name", c.locale), c.expected) << c.locale << " " << c.keys;
+    }
 }
 
 } // namespace

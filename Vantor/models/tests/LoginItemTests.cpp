@@ -1,0 +1,88 @@
+#include "ModelsTestSupport.h"
+#include "Vantor/DesktopEntry.h"
+#include "Vantor/Log.h"
+#include "VantorModels/LoginItem.h"
+#include "VantorModels/SettingsModel.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace vantor {
+namespace {
+
+using test::ScopedEnv;
+
+class Autostart : public ::testing::Test {
+protected:
+    testsupport::TempFolder root;
+    std::string program = root.path + "/bin dir/vantor";
+    std::string folder = root.path + "/config/autostart";
+    AutostartLoginItem item{program, folder};
+
+    Autostart() {
+        root.write("bin dir/vantor", "#!/bin/sh\n");
+        std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    }
+    std::optional<DesktopEntry> written() const { return DesktopEntry::read(item.entryPath()); }
+};
+
+TEST_F(Autostart, registeringWritesAnEntryThatStartsVantorAsALoginItem) {
+    EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
+    EXPECT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(item.status(), LoginItemStatus::enabled);
+    EXPECT_EQ(item.entryPath(), folder + "/me.orvella.Vantor.desktop");
+    ASSERT_TRUE(written());
+    EXPECT_EQ(written()->value("Exec"), "\"" + program + "\" --login-item");
+    EXPECT_EQ(written()->value("Type"), "Application");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+
+    EXPECT_EQ(item.unregisterItem(), std::nullopt);
+    EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
+    EXPECT_EQ(item.unregisterItem(), std::nullopt);
+}
+
+TEST_F(Autostart, anEntrySwitchedOffOrAMissingProgramIsNotEnabled) {
+    struct Case {
+        const char* keys;
+        LoginItemStatus status;
+    } cases[] = {
+        {"Exec=vantor\n", LoginItemStatus::enabled},
+        {"Hidden=true\n", LoginItemStatus::notRegistered},
+        {"X-GNOME-Autostart-enabled=false\n", LoginItemStatus::notRegistered},
+        {"X-GNOME-Autostart-enabled=true\nHidden=false\n", LoginItemStatus::enabled},
+    };
+    for (const auto& c : cases) {
+        root.write("config/autostart/me.orvella.Vantor.desktop",
+                   std::string("[Desktop Entry]\n") + c.keys);
+        EXPECT_EQ(item.status(), c.status) << c.keys;
+    }
+    for (const std::string& missing :
+         {root.path + "/nowhere/vantor", std::string("vantor"), std::string(), root.path}) {
+        AutostartLoginItem lost(missing, folder);
+        EXPECT_EQ(lost.status(), LoginItemStatus::notFound) << missing;
+        EXPECT_NE(lost.registerItem(), std::nullopt) << missing;
+    }
+}
+
+TEST_F(Autostart, theFolderFollowsXdgConfigHome) {
+    ScopedEnv config("XDG_CONFIG_HOME", root.path + "/elsewhere");
+    EXPECT_EQ(AutostartLoginItem::standardAutostartFolder(), root.path + "/elsewhere/autostart");
+    ScopedEnv relative("XDG_CONFIG_HOME", "relative");
+    ScopedEnv home("HOME", root.path);
+    EXPECT_EQ(AutostartLoginItem::standardAutostartFolder(), root.path + "/.config/autostart");
+}
+
+TEST_F(Autostart, aFailedRegistrationIsLoggedAndTheSwitchFallsBack) {
+    root.write("config/autostart", "a file where the folder should be");
+    std::vector<std::string> lines;
+    Log::setSink([&](Log::Level, std::string_view text) { lines.emplace_back(text); });
+    SettingsModel model({}, std::make_shared<AutostartLoginItem>(program, folder));
+    model.setStartAtLogin(true);
+    Log::setSink({});
+    EXPECT_FALSE(model.startAtLogin());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("start at login on failed: ", 0), 0u) << lines[0];
+}
+
+} // namespace
+} // namespace vantor

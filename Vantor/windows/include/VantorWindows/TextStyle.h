@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QStyle>
+
+class QLabel;
+class QWidget;
+
+namespace vantor::style {
+
+// The windows' text styles, all derived from the application font so that they follow the
+// desktop's font and size.
+QFont headline(); // section headers: bold
+QFont callout();  // explanations and captions: 0.9 times
+
+// Secondary text: the palette's placeholder colour, in every colour group, so that it follows
+// light and dark palettes.
+void makeSecondary(QWidget* widget);
+
+// An explanatory line under a form section: callout font, secondary colour, wrapped.
+QLabel* note(const QString& text, QWidget* parent = nullptr);
+
+// An icon of the desktop's theme, or the style's own picture when the theme lacks it.
+QIcon symbol(const char* themeName, QStyle::StandardPixmap fallback);
+
+} // namespace vantor::style

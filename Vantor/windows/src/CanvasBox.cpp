@@ -1,0 +1,89 @@
+#include "CanvasBox.h"
+
+#include "VantorWindows/TextStyle.h"
+
+#include <QGridLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+
+namespace vantor {
+
+CaptionChip::CaptionChip(QWidget* parent)
+    : QLabel(parent) {
+    setFont(style::callout());
+    setContentsMargins(8, 4, 8, 4);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void CaptionChip::paintEvent(QPaintEvent* event) {
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = palette().color(QPalette::Window);
+        fill.setAlphaF(0.82f);
+        const QRectF box = QRectF(rect());
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+    }
+    QLabel::paintEvent(event);
+}
+
+// Covers the canvas outside its rounded outline with the window colour and strokes the outline
+// just inside the edge; it lies over the canvas and lets the mouse through.
+class CanvasBox::Frame : public QWidget {
+public:
+    explicit Frame(QWidget* parent)
+        : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect());
+        QPainterPath outside;
+        outside.addRect(box);
+        QPainterPath inside;
+        inside.addRoundedRect(box, radius, radius);
+        painter.fillPath(outside.subtracted(inside), palette().color(QPalette::Window));
+        QColor separator = palette().color(QPalette::WindowText);
+        separator.setAlphaF(0.18f);
+        painter.setPen(QPen(separator, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
+    }
+};
+
+CanvasBox::CanvasBox(QWidget* canvas, QWidget* parent)
+    : QWidget(parent)
+    , caption_(new CaptionChip(this))
+    , reset_(new QPushButton(this)) {
+    setFixedHeight(height);
+    setMinimumWidth(2 * inset + 80);
+    caption_->setObjectName("canvasCaption");
+    reset_->setObjectName("resetCanvas");
+    reset_->setIcon(style::symbol("object-rotate-left", QStyle::SP_BrowserReload));
+    reset_->setToolTip(tr("Back to the start"));
+    reset_->setAccessibleName(tr("Reset the canvas"));
+    reset_->setFocusPolicy(Qt::TabFocus);
+
+    auto* layers = new QGridLayout(this);
+    layers->setContentsMargins(0, 0, 0, 0);
+    canvas->setParent(this);
+    layers->addWidget(canvas, 0, 0);
+    layers->addWidget(new Frame(this), 0, 0);
+    auto* corner = new QGridLayout;
+    corner->setContentsMargins(inset, inset, inset, inset);
+    corner->addWidget(caption_, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    corner->addWidget(reset_, 0, 1, Qt::AlignRight | Qt::AlignTop);
+    corner->setColumnStretch(0, 1);
+    corner->setRowStretch(1, 1);
+    layers->addLayout(corner, 0, 0);
+    caption_->raise();
+    reset_->raise();
+}
+
+} // namespace vantor

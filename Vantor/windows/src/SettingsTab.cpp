@@ -1,0 +1,93 @@
+#include "SettingsTab.h"
+
+#include "VantorModels/SettingsModel.h"
+#include "VantorModels/Updates.h"
+#include "VantorWindows/TextStyle.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace vantor {
+
+namespace {
+
+QCheckBox* toggle(const QString& title, const char* name) {
+    auto* box = new QCheckBox(title);
+    box->setObjectName(QString::fromLatin1(name));
+    return box;
+}
+
+} // namespace
+
+SettingsTab::SettingsTab(SettingsModel& model, Updates& updates, QWidget* parent)
+    : FormPage(parent) {
+    auto* lines = addSection();
+    auto* device = new QLabel;
+    device->setObjectName("deviceName");
+    device->setTextFormat(Qt::PlainText);
+    device->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lines->form()->addRow(tr("SpaceMouse"), device);
+    bindings_.text(device, [&model] { return model.deviceName(); });
+    auto* driver = new QLabel;
+    driver->setObjectName("driverName");
+    driver->setTextFormat(Qt::PlainText);
+    driver->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* driverLabel = new QLabel(tr("Driver"));
+    const QString driverTip = tr("Vantor drives the SpaceMouse itself. While spacenavd is running, "
+                                 "the SpaceMouse goes through spacenavd instead.");
+    driver->setToolTip(driverTip);
+    driverLabel->setToolTip(driverTip);
+    lines->form()->addRow(driverLabel, driver);
+    bindings_.text(driver, [&model] { return model.driverName().value_or(QString()); });
+    bindings_.follow([form = lines->form(), driver, &model] {
+        form->setRowVisible(driver, model.driverName().has_value());
+    });
+
+    auto* newApps = addSection();
+    auto* newAppsOn = toggle(tr("Switch on new apps"), "newAppsOn");
+    newApps->form()->addRow(newAppsOn);
+    bindings_.check(newAppsOn, model.binding(fields::newAppsOn));
+    newApps->addFooter(tr("On: an app not in the Apps tab yet gets the SpaceMouse as soon as it "
+                          "comes to the front, and appears there switched on. Off: it keeps the "
+                          "SpaceMouse until you switch it on."));
+
+    auto* login = addSection();
+    auto* startAtLogin = toggle(tr("Start at login"), "startAtLogin");
+    login->form()->addRow(startAtLogin);
+    bindings_.check(startAtLogin, {[&model] { return model.startAtLogin(); },
+                                   [&model](bool on) { model.setStartAtLogin(on); }});
+    auto* approval = new QWidget;
+    approval->setObjectName("approvalRow");
+    auto* approvalRow = new QHBoxLayout(approval);
+    approvalRow->setContentsMargins(0, 0, 0, 0);
+    auto* waiting = new QLabel(tr("Waiting for approval of the autostart entry."));
+    style::makeSecondary(waiting);
+    auto* open = new QPushButton(tr("Open Autostart Settings…"));
+    open->setObjectName("openLoginItems");
+    connect(open, &QPushButton::clicked, this, [&model] { model.openLoginItemSettings(); });
+    approvalRow->addWidget(waiting);
+    approvalRow->addStretch(1);
+    approvalRow->addWidget(open);
+    login->form()->addRow(approval);
+    bindings_.follow([form = login->form(), approval, &model] {
+        form->setRowVisible(approval,
+                            model.loginItemStatus() == LoginItemStatus::requiresApproval);
+    });
+
+    auto* updating = addSection(tr("Updates"));
+    auto* automatic = toggle(tr("Check for updates automatically"), "checksAutomatically");
+    updating->form()->addRow(automatic);
+    bindings_.check(automatic, {[&updates] { return updates.checksAutomatically(); },
+                                [&updates](bool on) { updates.setChecksAutomatically(on); }});
+    auto* betas = toggle(tr("Include beta versions"), "includesBetas");
+    updating->form()->addRow(betas);
+    bindings_.check(betas, {[&updates] { return updates.includesBetas(); },
+                            [&updates](bool on) { updates.setIncludesBetas(on); }});
+    updating->addFooter(tr("Beta versions bring what is new sooner and have been tried less."));
+    finish();
+}
+
+} // namespace vantor

@@ -1,0 +1,43 @@
+#include "VantorWindows/TextStyle.h"
+
+#include <QApplication>
+#include <QLabel>
+
+namespace vantor::style {
+namespace {
+
+QFont scaled(double factor) {
+    QFont font = QApplication::font();
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * factor);
+    else
+        font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+    return font;
+}
+
+} // namespace
+
+QFont headline() {
+    QFont font = QApplication::font();
+    font.setBold(true);
+    return font;
+}
+
+QFont callout() { return scaled(0.9); }
+
+void makeSecondary(QWidget* widget) { widget->setForegroundRole(QPalette::PlaceholderText); }
+
+QLabel* note(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(callout());
+    label->setWordWrap(true);
+    makeSecondary(label);
+    return label;
+}
+
+QIcon symbol(const char* themeName, QStyle::StandardPixmap fallback) {
+    return QIcon::fromTheme(QString::fromLatin1(themeName),
+                            QApplication::style()->standardIcon(fallback));
+}
+
+} // namespace vantor::style

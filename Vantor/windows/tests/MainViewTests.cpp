@@ -1,0 +1,300 @@
+#include "MainViewHarness.h"
+
+#include "AppsTab.h"
+#include "CanvasBox.h"
+#include "SpeedSlider.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace vantor {
+namespace {
+
+using scroll::Activity;
+using scroll::AxisMapping;
+using scroll::ScrollSettings;
+using testing::Harness;
+using Role = AxisMapping::Role;
+using Movement = AxisMapping::Movement;
+
+const std::string maps = "org.example.Maps";
+
+ScrollSettings withMapsOn() {
+    ScrollSettings s;
+    s.allowedApps = {maps};
+    return s;
+}
+
+// What a user does to a control: click a toggle or button, pick an option, move a slider.
+struct Action {
+    const char* control;
+    int value; // option index or slider step; ignored for clicks
+};
+
+void perform(Harness& h, const Action& action) {
+    const QString name = QString::fromLatin1(action.control);
+    if (auto* combo = h.view->findChild<QComboBox*>(name))
+        combo->setCurrentIndex(action.value);
+    else if (auto* slider = h.view->findChild<QSlider*>(name))
+        slider->setValue(action.value);
+    else
+        h.find<QAbstractButton>(name)->click();
+}
+
+TEST(MainView, EachControlWritesOnceAndReportsOnce) {
+    struct Case {
+        Action action;
+        std::function<bool(const ScrollSettings&)> expect;
+    };
+    const Case cases[] = {
+        {{"speed", 0}, [](auto& s) { return s.speed == 0.25; }},
+        {{"speed", 4000}, [](auto& s) { return s.speed == 0.76; }},
+        {{"speed", 10000}, [](auto& s) { return s.speed == 4.0; }},
+        {{"response", 0}, [](auto& s) { return s.response == ScrollSettings::Response::direct; }},
+        {{"momentum", 3}, [](auto& s) { return s.momentum == ScrollSettings::Momentum::long_; }},
+        {{"diagonal", 0}, [](auto& s) { return !s.diagonal; }},
+        {{"scrollsWhileZooming", 0},
+         [](auto& s) { return s.simultaneous.contains(Activity::scroll); }},
+        {{"rotatesWhileZooming", 0}, [](auto& s) { return s.simultaneous.empty(); }},
+        {{"movement.push", 4}, [](auto& s) { return !s.mapping.role(Movement::push); }},
+        {{"movement.twist", 2}, [](auto& s) { return s.mapping.role(Movement::twist) == Role::zoom; }},
+        {{"invert.zoom", 0}, [](auto& s) { return s.mapping.invertedRoles.contains(Role::zoom); }},
+        {{"restoreDefaults", 0}, [](auto& s) { return s.mapping == AxisMapping(); }},
+        {{"newAppsOn", 0}, [](auto& s) { return s.newAppsOn; }},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        perform(h, c.action);
+        EXPECT_EQ(h.changes, 1) << c.action.control;
+        EXPECT_TRUE(c.expect(h.model->settings())) << c.action.control << " " << c.action.value;
+    }
+}
+
+TEST(MainView, PerAppControlsWriteOnceAndShowTheirEffect) {
+    struct Case {
+        Action action;
+        std::function<bool(const ScrollSettings&)> expect;
+    };
+    const Case cases[] = {
+        {{"followsSpeed", 0}, [](auto& s) { return !s.follows(ScrollSettings::AppSetting::speed, maps); }},
+        {{"appResponse", 3},
+         [](auto& s) { return s.applied(maps).response == ScrollSettings::Response::precise; }},
+        {{"appMomentum", 1},
+         [](auto& s) { return s.applied(maps).momentum == ScrollSettings::Momentum::off; }},
+        {{"followsTogether", 0},
+         [](auto& s) { return !s.follows(ScrollSettings::AppSetting::together, maps); }},
+    };
+    for (const Case& c : cases) {
+        Harness h(withMapsOn());
+        h.model->setTab(MainTab::apps);
+        h.model->setSelectedApp(maps);
+        auto* caption = h.find<QLabel>("caption");
+        EXPECT_TRUE(caption->text().isEmpty());
+        perform(h, c.action);
+        EXPECT_EQ(h.changes, 1) << c.action.control;
+        EXPECT_TRUE(c.expect(h.model->settings())) << c.action.control;
+        EXPECT_EQ(caption->text(), "Own settings");
+        h.find<QPushButton>("useDefaults")->click();
+        EXPECT_FALSE(h.model->settings().hasOwnSettings(maps));
+        EXPECT_FALSE(caption->isVisibleTo(h.view.get()));
+        EXPECT_FALSE(h.find<QPushButton>("useDefaults")->isEnabled());
+    }
+}
+
+TEST(MainView, PerAppValuesWaitForTheirDefaultSwitch) {
+    Harness h(withMapsOn());
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    auto* slider = h.find<QSlider>("appSpeed");
+    auto* diagonal = h.find<QCheckBox>("appDiagonal");
+    EXPECT_FALSE(slider->isEnabled());
+    EXPECT_FALSE(diagonal->isEnabled());
+    h.find<QCheckBox>("followsSpeed")->click();
+    h.find<QCheckBox>("followsTogether")->click();
+    ASSERT_TRUE(slider->isEnabled());
+    ASSERT_TRUE(diagonal->isEnabled());
+    slider->setValue(10000);
+    diagonal->click();
+    EXPECT_EQ(h.model->settings().applied(maps).speed, 4.0);
+    EXPECT_FALSE(h.model->settings().applied(maps).diagonal);
+    EXPECT_EQ(h.model->settings().speed, 1.0);
+    EXPECT_TRUE(h.model->settings().diagonal);
+}
+
+TEST(MainView, MovementPickersShowTheMappingAfterEachChange) {
+    Harness h;
+    auto shows = [&](const QStringList& titles) {
+        QStringList shown;
+        for (auto movement : Movement::allCases())
+            shown << h.find<QComboBox>("movement." + QString::fromLatin1(movement.rawValue()))
+                         ->currentText();
+        EXPECT_EQ(shown.join(", ").toStdString(), titles.join(", ").toStdString());
+    };
+    h.find<QComboBox>("movement.twist")->setCurrentIndex(0); // joins the sideways movements
+    shows({"Scroll horizontally", "Scroll horizontally", "Scroll vertically", "Scroll vertically",
+           "Scroll horizontally", "Zoom"});
+    h.find<QComboBox>("movement.tiltForwardBack")->setCurrentIndex(4);
+    shows({"Scroll horizontally", "Scroll horizontally", "Scroll vertically", "Nothing",
+           "Scroll horizontally", "Zoom"});
+    // A mapping changed elsewhere (the menu bar menu) shows at once.
+    ScrollSettings changed = h.model->settings();
+    changed.mapping.setTerms(Role::rotate, {AxisMapping::Term("x")});
+    changed.mapping.setTerms(Role::horizontal, {});
+    h.model->setSettings(changed);
+    shows({"Rotate", "Nothing", "Scroll vertically", "Nothing", "Nothing", "Zoom"});
+
+    h.find<QCheckBox>("invert.vertical")->click();
+    h.find<QPushButton>("restoreDefaults")->click();
+    shows({"Scroll horizontally", "Scroll horizontally", "Scroll vertically", "Scroll vertically",
+           "Rotate", "Zoom"});
+    EXPECT_FALSE(h.find<QCheckBox>("invert.vertical")->isChecked());
+}
+
+TEST(MainView, DefaultsFooterAndPerAppDefaultOptionFollowTheResponse) {
+    Harness h(withMapsOn());
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    h.find<QComboBox>("response")->setCurrentIndex(2);
+    EXPECT_TRUE(h.find<QLabel>("responseExplanation")->text().startsWith("Precise:"));
+    EXPECT_EQ(h.find<QComboBox>("appResponse")->itemText(0), "Default (Precise)");
+    EXPECT_EQ(h.find<QComboBox>("appMomentum")->itemText(0), "Default (Medium momentum)");
+}
+
+TEST(MainView, PerAppSectionFollowsSelectionAndSwitch) {
+    Harness h(withMapsOn());
+    h.find<QTabWidget>("tabs")->setCurrentIndex(3);
+    ASSERT_EQ(h.model->tab(), MainTab::apps);
+    auto* row = h.find<AppRow>("app:org.example.Maps");
+    auto* own = h.find<QWidget>("ownSettings");
+    auto* caption = h.find<CanvasBox>({})->caption();
+    auto shown = [&] { return own->isVisibleTo(h.view.get()); };
+    auto selected = [&] { return QAccessible::queryAccessibleInterface(row)->state().selected; };
+    EXPECT_FALSE(shown());
+    EXPECT_EQ(caption->text(), "Default settings");
+
+    testing::click(row);
+    EXPECT_EQ(h.model->selectedApp(), maps);
+    EXPECT_TRUE(shown());
+    EXPECT_TRUE(selected());
+    EXPECT_EQ(caption->text(), "Settings of Maps");
+
+    row->findChild<QCheckBox*>("switch")->click();
+    EXPECT_FALSE(shown());
+    EXPECT_TRUE(row->isSelected());
+    row->findChild<QCheckBox*>("switch")->click();
+    EXPECT_TRUE(shown());
+
+    h.find<QTabWidget>("tabs")->setCurrentIndex(0);
+    EXPECT_EQ(caption->text(), "Default settings");
+    h.find<QTabWidget>("tabs")->setCurrentIndex(3);
+    testing::click(row);
+    EXPECT_EQ(h.model->selectedApp(), std::nullopt);
+    EXPECT_FALSE(shown());
+    EXPECT_FALSE(selected());
+}
+
+TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
+    ScrollSettings settings = withMapsOn();
+    settings.allowedApps.insert("com.example.Gone");
+    settings.excludedApps = {"org.example.Notes"};
+    Harness h(settings);
+    h.model->apps.emplace("com.example.Gone",
+                          ListedApp("com.example.Gone", "com.example.Gone", QIcon(), false));
+    h.model->setSettings(settings); // the list reads the names now known
+    h.model->setTab(MainTab::apps);
+    auto* apps = h.find<AppsTab>("apps");
+    QStringList names;
+    for (AppRow* row : apps->rows())
+        names << row->accessibleName() + "/" + row->findChild<QLabel*>("caption")->text();
+    EXPECT_EQ(names, (QStringList{"com.example.Gone/", "Maps/", "Notes/Keeps the SpaceMouse"}));
+    EXPECT_FALSE(h.find<QLabel>("noneYet")->isVisibleTo(h.view.get()));
+
+    h.model->setSelectedApp("com.example.Gone");
+    EXPECT_EQ(h.find<CanvasBox>({})->caption()->text(), "Settings of com.example.Gone");
+    for (AppRow* row : apps->rows())
+        row->findChild<QAction*>("remove")->trigger();
+    EXPECT_EQ(h.changes, 3);
+    EXPECT_TRUE(apps->rows().empty());
+    EXPECT_EQ(h.model->selectedApp(), std::nullopt);
+    EXPECT_TRUE(h.find<QLabel>("noneYet")->isVisibleTo(h.view.get()));
+    EXPECT_FALSE(h.find<QWidget>("ownSettings")->isVisibleTo(h.view.get()));
+}
+
+TEST(MainView, SettingsTabRowsFollowTheModel) {
+    Harness h;
+    // The Settings tab is not the open one, so rows count as shown while not hidden.
+    auto driverShown = [&] { return !h.find<QLabel>("driverName")->isHidden(); };
+    EXPECT_FALSE(driverShown());
+    h.model->setDeviceName("SpaceMouse Compact");
+    h.model->setDriverName(QString("spacenavd"));
+    EXPECT_EQ(h.find<QLabel>("deviceName")->text(), "SpaceMouse Compact");
+    EXPECT_TRUE(driverShown());
+    EXPECT_EQ(h.find<QLabel>("driverName")->text(), "spacenavd");
+
+    const std::tuple<LoginItemStatus, bool, bool> statuses[] = {
+        {LoginItemStatus::notRegistered, false, false},
+        {LoginItemStatus::enabled, true, false},
+        {LoginItemStatus::requiresApproval, true, true},
+        {LoginItemStatus::notFound, false, false},
+    };
+    for (const auto& [status, on, approval] : statuses) {
+        h.model->setLoginItemStatus(status);
+        EXPECT_EQ(h.find<QCheckBox>("startAtLogin")->isChecked(), on) << int(status);
+        EXPECT_EQ(!h.find<QWidget>("approvalRow")->isHidden(), approval);
+    }
+    h.model->setLoginItemStatus(LoginItemStatus::notRegistered);
+    h.find<QCheckBox>("startAtLogin")->click();
+    EXPECT_EQ(h.loginItem->registrations, 1);
+    EXPECT_TRUE(h.find<QCheckBox>("startAtLogin")->isChecked());
+    EXPECT_EQ(h.changes, 0);
+
+    h.find<QCheckBox>("includesBetas")->click();
+    EXPECT_TRUE(h.updates.includesBetas() != h.updates.isBetaBuild());
+    h.updates.setChecksAutomatically(false);
+    EXPECT_FALSE(h.find<QCheckBox>("checksAutomatically")->isChecked());
+}
+
+TEST(MainView, BannerAndResetButton) {
+    Harness h;
+    auto* banner = h.find<QWidget>("permissionBanner");
+    EXPECT_FALSE(banner->isVisibleTo(h.view.get()));
+    int opened = 0;
+    h.model->onOpenAccessibility = [&] { ++opened; };
+    h.model->setHasPermission(false);
+    h.view->show();
+    ASSERT_TRUE(banner->isVisible());
+    EXPECT_LT(banner->mapTo(h.view.get(), QPoint()).y(),
+              h.find<CanvasBox>({})->mapTo(h.view.get(), QPoint()).y());
+    h.find<QPushButton>("allowAccessibility")->click();
+    EXPECT_EQ(opened, 1);
+
+    h.canvas.post(scroll::ScrollStep{scroll::ScrollPhase::changed, 10, 20});
+    h.canvas.post(scroll::GestureStep{scroll::GesturePhase::changed, 0.5}, scroll::GestureKind::zoom);
+    h.find<QPushButton>("resetCanvas")->click();
+    EXPECT_EQ(h.canvas.center(), CanvasPoint{});
+    EXPECT_EQ(h.canvas.scale(), 1.0);
+}
+
+TEST(SpeedSlider, EveryTwoDecimalSpeedSurvivesTheSlider) {
+    for (int hundredths = 25; hundredths <= 400; ++hundredths) {
+        const double speed = hundredths / 100.0;
+        const int step = SpeedSlider::step(ScrollSettings::sliderPosition(speed));
+        EXPECT_EQ(ScrollSettings::speedAtSliderPosition(SpeedSlider::position(step)), speed);
+    }
+    EXPECT_EQ(SpeedSlider::step(-0.5), 0);
+    EXPECT_EQ(SpeedSlider::step(1.5), SpeedSlider::steps);
+    EXPECT_EQ(SpeedSlider::step(std::nan("")), 0);
+}
+
+} // namespace
+} // namespace vantor
