@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     const char* stderrWanted = std::getenv("KESTRIX_LOG_STDERR");
     bool mirror = (stderrWanted && std::string(stderrWanted) == "1") || ::isatty(2);
     auto toStderr = [](const std::string& line) {
-        std::fprintf(stderr, "kestrix: %s\n", line.c_str());
+        std::fprintf(stderr, "kestrix: %s\n", kestrix::BrokerPlace::loggable(line).c_str());
     };
     auto log = [place, mirror, toStderr](const std::string& line) {
         place.appendLog(line);

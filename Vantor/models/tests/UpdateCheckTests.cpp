@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -19,6 +20,7 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "VantorModelsTests";
     static char* argv[] = {name, nullptr};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     new QGuiApplication(argc, argv);
 }
 
