@@ -203,6 +203,19 @@ TEST(MainView, PerAppSectionFollowsSelectionAndSwitch) {
     EXPECT_FALSE(selected());
 }
 
+TEST(MainView, ALongAppNameStaysClearOfTheResetButton) {
+    Harness h(withMapsOn());
+    h.model->apps.erase(maps);
+    h.model->apps.emplace(maps, ListedApp(maps, QString(200, 'M'), QIcon(), true));
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    h.view->resize(MainView::minimumSize);
+    h.view->show();
+    QApplication::processEvents();
+    auto* box = h.find<CanvasBox>({});
+    EXPECT_LT(box->caption()->geometry().right(), box->resetButton()->geometry().left());
+}
+
 TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
     ScrollSettings settings = withMapsOn();
     settings.allowedApps.insert("com.example.Gone");
