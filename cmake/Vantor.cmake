@@ -11,7 +11,7 @@ function(vantor_tests name)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT ${T_TIMEOUT} ${T_PROPERTIES})
 endfunction()

@@ -1,21 +1,40 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release configuration and runs the main job: the app,
-# `vantor`, in the foreground with its log on standard error. It starts the broker, `kestrix`,
-# from the build tree when none answers. Ctrl-C stops it. Without an X display there is no app in
-# front, so it waits for the device without taking it.
+# Installs what is missing, builds what the app needs and nothing more (vantor, the kestrix broker
+# and its driver library, in the release configuration), and starts `vantor` in the foreground
+# with its log on standard error. It starts the broker from the build tree when none answers.
+# Ctrl-C stops it.
+#
+# Without a display there is no tray and no app in front to scroll: the script then writes a
+# window shot of each of vantor's windows into build/shots/ instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build build/release -j"$(nproc)"
-echo
-echo "built in build/release:"
-find build/release -maxdepth 3 -type f -executable ! -name '*.so*' ! -path '*/CMakeFiles/*' \
-  -printf '  %P\n' | sort
-find build/release -maxdepth 3 -type f \( -name '*.a' -o -name '*.so' \) ! -path '*/CMakeFiles/*' \
-  -printf '  %P\n' | sort
+cmake --build build/release -j"$(nproc)" --target vantor kestrix kestrix-driver
 
-app=build/release/Vantor/vantor
+app=build/release/Vantor/app/vantor
+[ -x "$app" ] || app=build/release/Vantor/vantor
+broker_log="\${KESTRIX_HOME:-~/.local/share/kestrix}/broker.log"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo
+  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set)."
+  if QT_QPA_PLATFORM=offscreen timeout 10 "$app" --help 2>/dev/null | grep -q -- '-snapshot'; then
+    mkdir -p build/shots
+    for scene in main defaults movements directions apps settings about releaseNotes; do
+      QT_QPA_PLATFORM=offscreen "$app" -snapshot "build/shots/$scene.png" -snapshotWindow "$scene" \
+        || echo "no window shot of $scene"
+    done
+    echo
+    echo "Window shots of every window are in $(pwd)/build/shots/."
+    echo "Scrolling with the SpaceMouse needs a desktop session: run ./scripts/run.sh there."
+    exit 0
+  fi
+  echo "This vantor has no window-shot mode yet, so it starts without windows: it connects to the"
+  echo "broker and waits for the device, but there is no app in front to scroll."
+  echo "Scrolling with the SpaceMouse needs a desktop session: run ./scripts/run.sh there."
+fi
+
 echo
-echo "starting $app (Ctrl-C stops it; the broker log is in \${KESTRIX_HOME:-~/.local/share/kestrix}/broker.log)"
+echo "starting $app (Ctrl-C stops it; the broker log is in $broker_log)"
 exec "$app"

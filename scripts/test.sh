@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: the release build's tests, the same
-# tests under AddressSanitizer + UndefinedBehaviorSanitizer, and each libFuzzer target for a bounded
-# time (FUZZ_SECONDS, default 20).
+# Installs what is missing, then builds and runs every test: the release build's tests, the Debian
+# package made from the release build (checked as a packager's tools check it, then installed,
+# started and removed again), the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+# and each libFuzzer target for a bounded time (FUZZ_SECONDS, default 20).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh || exit 1
@@ -33,11 +34,49 @@ run_ctest() {
   rm -f "$log"
 }
 
+# check NAME COMMAND...: one counted check; its output shows only when it fails.
+check() {
+  local name=$1 log
+  shift
+  log=$(mktemp)
+  if "$@" >"$log" 2>&1; then
+    echo "package: $name passed"
+    passed=$((passed + 1))
+  else
+    echo "package: $name FAILED"
+    tail -n 40 "$log"
+    failed=$((failed + 1))
+  fi
+  rm -f "$log"
+}
+
+# The Debian package of the release build, as a packager's tools see it.
+check_package() {
+  echo "== package"
+  local deb
+  rm -f build/release/vantor_*.deb
+  if ! (cd build/release && cpack -G DEB >cpack.log 2>&1); then
+    echo "package: cpack FAILED"
+    tail -n 40 build/release/cpack.log
+    failed=$((failed + 1))
+    return
+  fi
+  deb=$(ls build/release/vantor_*.deb)
+  local root=build/release/package-root
+  rm -rf "$root"
+  dpkg-deb -x "$deb" "$root"
+  check "desktop entry" desktop-file-validate "$root/usr/share/applications/me.orvella.Vantor.desktop"
+  check "metainfo" appstreamcli validate --no-net "$root/usr/share/metainfo/me.orvella.Vantor.metainfo.xml"
+  check "file list" ./packaging/check-contents.sh "$deb"
+  check "install and start" ./packaging/check-install.sh "$deb"
+}
+
 for preset in release asan-ubsan; do
   echo "== $preset: build"
   if build "$preset"; then
     echo "== $preset: tests"
     run_ctest "$preset"
+    [ "$preset" = release ] && check_package
   else
     echo "== $preset: build FAILED"
     failed=$((failed + 1))

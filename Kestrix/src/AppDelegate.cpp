@@ -73,17 +73,17 @@ bool AppDelegate::launch() {
     // Follow showsMenuBarItem, also when another program changes it; the first look comes once
     // this launch has finished.
     settings_.watch(loop_);
-    observer_ = settings_.addObserver([this, alive](const std::string& key) {
-        if (key != "showsMenuBarItem") return;
-        loop_.post([this, alive] {
-            if (!alive.expired()) updateStatusItem();
-        });
+    // A broker that cannot listen has said so last: nothing more goes to the log.
+    auto update = [this, alive] {
+        if (!alive.expired() && !broker_->leaving()) updateStatusItem();
+    };
+    observer_ = settings_.addObserver([this, update](const std::string& key) {
+        if (key == "showsMenuBarItem") loop_.post(update);
     });
-    loop_.post([this, alive] {
-        if (!alive.expired()) updateStatusItem();
-    });
+    loop_.post(update);
 
     broker_->start(outcome.lockFile);
+    if (broker_->leaving()) return false;
     say("permission to listen (hidraw access): " + hidrawAccess() + " \u2014 " +
         options_.executable);
     return true;

@@ -40,7 +40,7 @@ public:
     ~AppDelegate() override;
 
     // The start-up sequence. False when the program must end right away (the election was lost
-    // or failed); `terminate` has been called then.
+    // or failed, or the broker cannot listen); `terminate` has been called then.
     bool launch();
 
     kestrix::core::Broker* broker() { return broker_.get(); }

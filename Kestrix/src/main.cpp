@@ -7,6 +7,10 @@
 //   KESTRIX_TEST_VERSION  runs as this release number instead of the built one; only for tests of
 //                         the hand-over between broker versions
 //   KESTRIX_LOG_STDERR    "1" mirrors the broker log to standard error (also when it is a terminal)
+//
+// Command line: --help and --version answer and exit without starting anything; any other
+// option or argument is a usage error (status 2), except Qt's own options (-platform, -display,
+// ...), which the tray icon's QApplication takes as ever.
 #include "AppDelegate.h"
 #include "KestrixCore/BrokerParts.h"
 #include "KestrixProtocol/Kestrix.h"
@@ -14,12 +18,14 @@
 #include "KestrixProtocol/UserDefaults.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -60,6 +66,64 @@ std::int64_t versionToRun() {
     return kestrix::Kestrix::version;
 }
 
+// Reads the command line before any application object exists, so that --help neither reaches
+// for a display nor runs the election. Returns the status to exit with, or nothing to go on.
+std::optional<int> answerCommandLine(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "The SpaceMouse broker of Vantor: owns the devices and hands them to one client at a "
+        "time. Vantor starts it when none answers; it leaves by itself when no client has "
+        "claimed the device for 10 s.");
+    // Qt's options are single-dash words; so is everything here.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // Not addHelpOption(): its --help-all lists Qt's options, which needs an application object.
+    QCommandLineOption help({"h", "help"}, "Displays this help.");
+    parser.addOption(help);
+    QCommandLineOption version = parser.addVersionOption();
+    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "display",
+                             "qwindowgeometry", "qwindowicon", "qwindowtitle", "geometry", "title",
+                             "icon", "name", "session", "style", "stylesheet", "visual"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), "value");
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    auto usage = [&parser](std::FILE* to) {
+        // Without an application object the parser does not know the program's name.
+        QString text = parser.helpText().replace("<executable_name>", "kestrix");
+        std::fputs(text.toLocal8Bit().constData(), to);
+    };
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "kestrix: %s\n\n", parser.errorText().toLocal8Bit().constData());
+        usage(stderr);
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        usage(stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("kestrix %s (release %lld)\n", VANTOR_VERSION,
+                    static_cast<long long>(kestrix::Kestrix::version));
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "kestrix: unexpected argument '%s'\n\n",
+                     parser.positionalArguments().first().toLocal8Bit().constData());
+        usage(stderr);
+        return 2;
+    }
+    return std::nullopt;
+}
+
 std::string ownExecutable() {
     char path[4096];
     ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
@@ -69,6 +133,9 @@ std::string ownExecutable() {
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName("kestrix");
+    QCoreApplication::setApplicationVersion(VANTOR_VERSION);
+    if (auto status = answerCommandLine(argc, argv)) return *status;
     // A client that vanished must not end the broker through a write.
     std::signal(SIGPIPE, SIG_IGN);
     bool display = hasDisplay();
@@ -85,7 +152,7 @@ int main(int argc, char** argv) {
     const char* stderrWanted = std::getenv("KESTRIX_LOG_STDERR");
     bool mirror = (stderrWanted && std::string(stderrWanted) == "1") || ::isatty(2);
     auto toStderr = [](const std::string& line) {
-        std::fprintf(stderr, "kestrix: %s\n", line.c_str());
+        std::fprintf(stderr, "kestrix: %s\n", kestrix::BrokerPlace::loggable(line).c_str());
     };
     auto log = [place, mirror, toStderr](const std::string& line) {
         place.appendLog(line);

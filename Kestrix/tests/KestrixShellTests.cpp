@@ -214,6 +214,26 @@ TEST(AppDelegate, aLostElectionEndsTheProgramBeforeAnyBroker) {
     EXPECT_FALSE(delegate.broker());
 }
 
+TEST(AppDelegate, aBrokerThatCannotListenHasTheLastWordInTheLog) {
+    ensureApplication();
+    TempFolder t;
+    VirtualMainLoop loop;
+    UserDefaults settings(t.path + "/kestrix.json");
+    settings.set("showsMenuBarItem", true); // would log that there is no display to show it on
+    BrokerPlace place(t.path + "/" + std::string(120, 'k')); // too long for a socket address
+    AppDelegate::Options options;
+    options.usesDevices = false;
+    int terminated = -1;
+    options.terminate = [&](int code) { terminated = code; };
+    AppDelegate delegate(loop, place, settings, options);
+    EXPECT_FALSE(delegate.launch());
+    loop.runPending();
+    EXPECT_EQ(terminated, 0);
+    std::string log = readFile(place.log().string());
+    std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
+    EXPECT_NE(last.find("] cannot listen: path too long"), std::string::npos) << log;
+}
+
 TEST(AppDelegate, iconAndMenuFollowTheHolder) {
     ensureApplication();
     TempFolder t;

@@ -75,7 +75,9 @@ inline bool waitInFolder(const std::string& folder, const std::function<bool()>&
 
 class Broker {
 public:
-    Broker(const Home& home, std::map<std::string, std::string> extra = {})
+    // `inChild` runs in the new process just before it becomes the broker.
+    Broker(const Home& home, std::map<std::string, std::string> extra = {},
+           const std::function<void()>& inChild = {})
         : home_(home) {
         std::string errPath = home.path + "/stderr-" + std::to_string(++counter()) + ".txt";
         errPath_ = errPath;
@@ -98,6 +100,7 @@ public:
             int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 0);
             ::dup2(null, 1);
+            if (inChild) inChild();
             ::execl(KESTRIX_EXECUTABLE, KESTRIX_EXECUTABLE, static_cast<char*>(nullptr));
             ::_exit(127);
         }

@@ -44,7 +44,9 @@ KestrixConnection::KestrixConnection(Private, MainLoop& loop, std::string name, 
 
 // Dropping the object drops the link without closing it through close(): nothing is sent and no
 // event is emitted; the line connection closes its socket as it goes.
-KestrixConnection::~KestrixConnection() = default;
+KestrixConnection::~KestrixConnection() {
+    dropConnecting();
+}
 
 void KestrixConnection::start() {
     auto keep = shared_from_this(); // the owner may drop it from its handlers
@@ -59,6 +61,7 @@ void KestrixConnection::stop() {
     auto keep = shared_from_this(); // the owner may drop it from its handlers
     running_ = false;
     ++generation_;
+    dropConnecting();
     // The close handler runs at once: it reports `disconnected` and drops the link, and as running
     // is now false it does not reconnect.
     if (std::shared_ptr<Link> link = connection_) link->close();
@@ -138,14 +141,47 @@ smk::SpaceMouseButtons KestrixConnection::heldTwoButtons() const {
 }
 
 void KestrixConnection::connect() {
-    if (!running_ || connection_) return;
-    std::optional<int> fd = UnixSocket::connect(place_.socket().string());
-    if (!fd) {
+    if (!running_ || connection_ || connecting_) return;
+    // Never blocking: a broker that hangs with a full queue must not freeze the owner's loop.
+    std::optional<UnixSocket::Connecting> started =
+        UnixSocket::startConnect(place_.socket().string());
+    if (!started) {
         failedAttempt();
         return;
     }
+    if (started->connected) {
+        linkUp(started->fd);
+        return;
+    }
+    const int fd = started->fd;
+    std::weak_ptr<KestrixConnection> weak = weak_from_this();
+    connecting_ = loop_.watchWritable(fd, [weak, fd] {
+        if (auto self = weak.lock()) self->connectFinished(fd);
+    });
+    connectingFD_ = fd;
+}
+
+void KestrixConnection::connectFinished(int fd) {
+    connecting_.reset();
+    connectingFD_ = -1;
+    if (UnixSocket::finishConnect(fd)) {
+        linkUp(fd);
+        return;
+    }
+    ::close(fd);
+    failedAttempt();
+}
+
+void KestrixConnection::dropConnecting() {
+    connecting_.reset();
+    if (connectingFD_ >= 0) ::close(connectingFD_);
+    connectingFD_ = -1;
+}
+
+void KestrixConnection::linkUp(int fd) {
     attempt_ = 0;
-    std::shared_ptr<Link> link = Link::create(loop_, *fd);
+    launchHeldBack_ = false;
+    std::shared_ptr<Link> link = Link::create(loop_, fd);
     // Both handlers act only for the current link: a read may still deliver messages after its
     // link was closed (by stop() from an event handler, say), and those belong to no link.
     std::weak_ptr<KestrixConnection> weak = weak_from_this();
@@ -177,6 +213,9 @@ void KestrixConnection::failedAttempt() {
     // its own, and a second chain of them would double their pace.
     if (generation != generation_) return;
     if (attempt_ >= slowAttempt && attempt_ % launchEvery == 0) launch();
+    // A launch that the guard held back (the broker launched just before died early) comes as
+    // soon as the guard allows, not at the next multiple of launchEvery.
+    if (launchHeldBack_ && lastLaunch_ && loop_.now() - *lastLaunch_ >= launchGuard) launch();
     std::weak_ptr<KestrixConnection> weak = weak_from_this();
     loop_.after(attempt_ < slowAttempt ? fastRetry : slowRetry, [weak] {
         if (auto self = weak.lock()) self->connect();
@@ -185,7 +224,11 @@ void KestrixConnection::failedAttempt() {
 
 void KestrixConnection::launch() {
     const double now = loop_.now();
-    if (lastLaunch_ && now - *lastLaunch_ < launchGuard) return;
+    if (lastLaunch_ && now - *lastLaunch_ < launchGuard) {
+        launchHeldBack_ = true;
+        return;
+    }
+    launchHeldBack_ = false;
     lastLaunch_ = now;
     // A newer broker that registered itself takes precedence over the one this program ships.
     if (std::optional<BrokerPlace::Newest> newest = place_.readNewest();

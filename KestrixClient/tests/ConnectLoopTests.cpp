@@ -4,7 +4,12 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace kestrix::client::test {
 namespace {
@@ -255,6 +260,81 @@ TEST_F(ConnectLoop, aRestartFromInsideTheDisconnectedEventRunsOneChainOfAttempts
     ASSERT_TRUE(loop.runUntil([&] { return restarted; }));
     EXPECT_FALSE(connection->isLinked());
     EXPECT_EQ(loop.pendingTimers(), 1u);
+}
+
+TEST_F(ConnectLoop, aRecordPlantedByAnotherUserInAnOpenFolderIsNotLaunched) {
+    std::string own = writeExecutable("kestrix");
+    std::string planted = writeExecutable("planted");
+    ::chmod(home.path().c_str(), 0777);
+    writeNewest(16, planted);
+    ASSERT_EQ(::chown(place.newest().c_str(), 65534, 65534), 0);
+    auto connection = make(Launcher::executable(own));
+    connection->start();
+    loop.advance(0.45);
+    ASSERT_EQ(recorder.launches.size(), 1u);
+    EXPECT_EQ(recorder.launches[0].second, Launcher::executable(own));
+    std::ifstream file(place.log());
+    std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("newest-broker record not trusted: " + place.newest().string() +
+                       " belongs to user 65534"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(ConnectLoop, aBrokerThatDiesSoonAfterItsLaunchIsFollowedByAnotherLaunchWithinSeconds) {
+    auto connection = make(Launcher::executable(writeExecutable("kestrix")));
+    connection->start();
+    loop.advance(1.0); // launched at 0.4 s
+    {
+        FakeBroker launched(loop, place);
+        loop.advance(0.1);
+        ASSERT_TRUE(launched.acceptHello());
+        launched.stopListening();
+        launched.dropPeer(); // dead at 1.1 s
+        ASSERT_TRUE(loop.runUntil([&] { return !connection->isLinked(); }));
+    }
+    loop.advance(10.0);
+    // The 5th failure after the death (1.5 s) falls within the guard's 3 s; the launch comes
+    // when the guard allows (3.4 s), not at the 60th failure 25 s later.
+    std::vector<double> times = launchTimes();
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[1] - times[0], KestrixConnection::launchGuard - 1e-9);
+    EXPECT_LT(times[1], 3.6);
+}
+
+TEST_F(ConnectLoop, aBrokerThatDoesNotAcceptNeverBlocksTheLoop) {
+    // A hung broker: it listens, but its queue is full and nobody accepts.
+    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, place.socket().c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> queued;
+    for (;;) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            break;
+        }
+        queued.push_back(fd);
+    }
+    ::alarm(20); // a blocking connect would wait here for good
+    auto connection = make(Launcher::none());
+    connection->start();
+    loop.advance(1.0);
+    ::alarm(0);
+    EXPECT_FALSE(connection->isLinked());
+    // Once the broker accepts again, the next attempt gets through.
+    ::fcntl(listener, F_SETFL, O_NONBLOCK);
+    for (int fd; (fd = ::accept(listener, nullptr, nullptr)) >= 0;)
+        queued.push_back(fd);
+    loop.advance(0.1);
+    EXPECT_TRUE(connection->isLinked());
+    connection.reset();
+    for (int fd : queued)
+        ::close(fd);
+    ::close(listener);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <set>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrix::core {
@@ -61,12 +62,26 @@ public:
 
 // How long accepting waits when the process has run out of descriptors.
 constexpr double acceptPause = 0.1;
+// How often the broker looks whether its socket file is still there.
+constexpr double socketCheckInterval = 2.0;
+
+// A text that a client chose (its name, an app, a device id) as a log line shows it: on one
+// line and cut short, so that no client writes lines of its own or fills the disk.
+constexpr std::size_t clientTextLimit = 200;
+std::string shown(std::string_view text) {
+    return BrokerPlace::loggable(text, clientTextLimit);
+}
 
 // The apps of a claim as the log shows them.
 std::string appsText(const Claim& claim) {
     std::string text;
-    for (const auto& app : claim.apps)
-        text += (text.empty() ? "" : ", ") + app;
+    for (const auto& app : claim.apps) {
+        if (text.size() > BrokerPlace::logMessageLimit / 2) {
+            text += ", … (" + std::to_string(claim.apps.size()) + " apps)";
+            break;
+        }
+        text += (text.empty() ? "" : ", ") + shown(app);
+    }
     if (text.empty()) text = "no app";
     if (claim.background) text += " + background";
     return text;
@@ -97,6 +112,7 @@ Broker::Broker(MainLoop& loop, std::int64_t version, BrokerPlace place, double l
 
 Broker::~Broker() {
     self_.reset();
+    socketCheck_.reset();
     parts_.frontApp->onActivate = [] {};
     parts_.driverWatch->onChange = [] {};
     acceptWatch_.reset();
@@ -123,6 +139,7 @@ void Broker::start(int lockFile) {
         listenFD_ = UnixSocket::listen(place_.socket().string());
     } catch (const UnixSocket::Failure& failure) {
         say("cannot listen: " + failure.description());
+        leaving_ = true;
         onLeave();
         return;
     }
@@ -130,6 +147,8 @@ void Broker::start(int lockFile) {
     ::fcntl(listenFD_, F_SETFL, ::fcntl(listenFD_, F_GETFL) | O_NONBLOCK);
     ::fcntl(listenFD_, F_SETFD, FD_CLOEXEC);
     watchListener();
+    rememberSocketFile();
+    socketCheck_ = loop_.repeat(socketCheckInterval, 0.5, [this] { checkSocketFile(); });
     say("Kestrix v" + std::to_string(version_) + " (pid " + std::to_string(::getpid()) +
         ") listening");
 
@@ -169,6 +188,39 @@ void Broker::start(int lockFile) {
 void Broker::watchListener() {
     if (leaving_ || listenFD_ < 0 || acceptWatch_) return;
     acceptWatch_ = loop_.watchReadable(listenFD_, [this] { accept(); });
+}
+
+void Broker::rememberSocketFile() {
+    struct stat info {};
+    if (::stat(place_.socket().c_str(), &info) != 0) return;
+    socketDevice_ = info.st_dev;
+    socketInode_ = info.st_ino;
+}
+
+void Broker::checkSocketFile() {
+    if (leaving_ || listenFD_ < 0) return;
+    std::string path = place_.socket().string();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) &&
+        info.st_dev == socketDevice_ && info.st_ino == socketInode_)
+        return;
+    // Removed or replaced (this broker holds the lock, so no other broker did it): new clients
+    // and new brokers would find nobody. Listen anew, or step down so that a new broker can.
+    int fd = -1;
+    try {
+        fd = UnixSocket::listen(path);
+    } catch (const UnixSocket::Failure& failure) {
+        leave("socket file " + path + " is gone and cannot be made again (" +
+              failure.description() + "): leaving");
+        return;
+    }
+    acceptWatch_.reset();
+    ::close(listenFD_);
+    listenFD_ = fd;
+    ::fcntl(listenFD_, F_SETFL, ::fcntl(listenFD_, F_GETFL) | O_NONBLOCK);
+    watchListener();
+    rememberSocketFile();
+    say("socket file " + path + " was gone or replaced: listening again");
 }
 
 void Broker::accept() {
@@ -261,10 +313,10 @@ void Broker::received(const ClientMessage& message, int id) {
         send(id, BrokerMessage{BrokerMessage::Devices{parts_.devices->list()}});
         send(id, BrokerMessage{BrokerMessage::AppsWithOwnClient{appsWithOwnClient_}});
         if (hello->protocolVersion != Kestrix::protocolVersion)
-            say(hello->name + " speaks protocol " + std::to_string(hello->protocolVersion));
+            say(shown(hello->name) + " speaks protocol " + std::to_string(hello->protocolVersion));
         if (!hello->claim) return;
         client.claimant = Claimant{id, hello->processID, *hello->claim, id, std::nullopt};
-        say(hello->name + " (pid " + std::to_string(hello->processID) + ", v" +
+        say(shown(hello->name) + " (pid " + std::to_string(hello->processID) + ", v" +
             std::to_string(hello->version) + ") claims " + appsText(*hello->claim));
         cancelLinger();
         arbitrate();
@@ -272,7 +324,7 @@ void Broker::received(const ClientMessage& message, int id) {
         onChange();
     } else if (auto* claim = message.as<Claim>()) {
         if (client.claimant) client.claimant->claim = *claim;
-        say(nameOf(client) + " claims " + appsText(*claim));
+        say(shown(nameOf(client)) + " claims " + appsText(*claim));
         arbitrate();
         updateAppsWithOwnClient();
         onChange();
@@ -282,7 +334,8 @@ void Broker::received(const ClientMessage& message, int id) {
             return;
         }
         if (auto error = parts_.devices->setLED(led->on, led->device))
-            say("LED " + led->device + " for " + nameOf(client) + ": " + *error);
+            say("LED " + shown(led->device) + " for " + shown(nameOf(client)) + ": " +
+                shown(*error));
     } else if (auto* describe = message.as<ClientMessage::Describe>()) {
         std::weak_ptr<Broker*> self = self_;
         parts_.devices->describe(describe->device, [self, id](DeviceDescription description) {
@@ -307,9 +360,9 @@ void Broker::closed(int id) {
     if (it == clients_.end()) return;
     Client client = std::move(it->second);
     clients_.erase(it);
-    if (client.connection->stalled()) say(nameOf(client) + " stopped reading: dropped");
+    if (client.connection->stalled()) say(shown(nameOf(client)) + " stopped reading: dropped");
     if (client.claimant) {
-        say(nameOf(client) + " left");
+        say(shown(nameOf(client)) + " left");
         arbitrate();
         updateAppsWithOwnClient();
         onChange();
@@ -376,7 +429,7 @@ void Broker::arbitrate() {
     std::string who = "nobody";
     if (holder_) {
         Client& client = clients_[*holder_];
-        who = nameOf(client);
+        who = shown(nameOf(client));
         if (!client.connection->isClosed())
             client.connection->send(BrokerMessage{BrokerMessage::Holding{true}});
     }
@@ -427,6 +480,7 @@ void Broker::cancelLinger() {
 void Broker::leave(const std::string& reason) {
     say(reason);
     leaving_ = true;
+    socketCheck_.reset();
     parts_.devices->stop();
     parts_.driver->stop();
     acceptWatch_.reset();

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -31,9 +33,20 @@ void sendLine(int fd, const std::string& line) {
 
 std::optional<Election::Answer>
 Election::askToHandOver(const BrokerPlace& place, std::int64_t version, double receiveTimeout) {
-    std::optional<int> connected = UnixSocket::connect(place.socket().string());
-    if (!connected) return std::nullopt;
-    int fd = *connected;
+    // Not a blocking connect: a hung broker with a full queue would hold this one forever.
+    std::optional<UnixSocket::Connecting> connecting =
+        UnixSocket::startConnect(place.socket().string());
+    if (!connecting) return std::nullopt;
+    int fd = connecting->fd;
+    if (!connecting->connected) {
+        pollfd entry{fd, POLLOUT, 0};
+        if (::poll(&entry, 1, static_cast<int>(receiveTimeout * 1000)) != 1 ||
+            !UnixSocket::finishConnect(fd)) {
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     timeval timeout{};
     timeout.tv_sec = static_cast<time_t>(receiveTimeout);
     timeout.tv_usec =
@@ -80,10 +93,18 @@ Election::Outcome Election::run(const BrokerPlace& place, std::int64_t version,
         };
 
     place.ensureDirectory();
+    if (auto why = place.distrust()) return Outcome::failed(*why);
     std::string path = place.lock().string();
-    // Close-on-exec, so that no program the broker starts keeps the lock after it is gone.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Close-on-exec, so that no program the broker starts keeps the lock after it is gone; never
+    // through a link that someone put in its place.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return Outcome::failed("cannot open " + path + ": " + std::strerror(errno));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_uid != ::getuid()) {
+        ::close(fd);
+        return Outcome::failed(path + " belongs to user " + std::to_string(info.st_uid));
+    }
+    if ((info.st_mode & 07777) != 0600) ::fchmod(fd, 0600);
     if (tryLock(fd)) return Outcome::elected(fd);
 
     std::optional<Answer> answer;

@@ -1,4 +1,5 @@
 #include "KestrixCore/SimulatedHIDBackend.h"
+#include "KestrixProtocol/BoundedJson.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -123,6 +124,9 @@ SimulatedDevice device(const json& object, const std::string& where) {
 std::variant<std::vector<SimulatedDevice>, std::string>
 parseSimulatedDevices(const std::string& text) {
     try {
+        if (nestsDeeperThan(text, maximumFileNesting))
+            throw BadFile("the file nests more than " + std::to_string(maximumFileNesting) +
+                          " levels deep");
         json root = json::parse(text);
         if (!root.is_object()) throw BadFile("the file is not a JSON object");
         const json* devices = member(root, "devices");

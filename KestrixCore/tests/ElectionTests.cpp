@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -117,6 +118,38 @@ TEST(Election, staleLockFileOfACrashedBrokerIsReused) {
         place, 15, [](const std::string&) {}, fast());
     EXPECT_EQ(outcome.kind, Election::Outcome::Kind::elected);
     ::close(outcome.lockFile);
+}
+
+TEST(Election, aFolderOrLockOfAnotherUserIsRefusedAndAnOpenLockIsMadePrivate) {
+    struct Case {
+        std::function<void(const BrokerPlace&)> plant;
+        const char* failure; // nullptr: elected
+    };
+    for (const Case& c : std::vector<Case>{
+             {[](const BrokerPlace& p) { (void)::chown(p.directory().c_str(), 65534, 0); },
+              "belongs to user 65534"},
+             {[](const BrokerPlace& p) { (void)::chown(p.lock().c_str(), 65534, 0); },
+              "broker.lock belongs to user 65534"},
+             {[](const BrokerPlace& p) { ::chmod(p.lock().c_str(), 0666); }, nullptr},
+         }) {
+        TempFolder t;
+        BrokerPlace place(t.path + "/home");
+        place.ensureDirectory();
+        ::close(::open(place.lock().c_str(), O_RDWR | O_CREAT, 0600));
+        c.plant(place);
+        auto outcome = Election::run(
+            place, 15, [](const std::string&) {}, fast());
+        if (c.failure) {
+            EXPECT_EQ(outcome.kind, Election::Outcome::Kind::failed);
+            EXPECT_NE(outcome.text.find(c.failure), std::string::npos) << outcome.text;
+            continue;
+        }
+        ASSERT_EQ(outcome.kind, Election::Outcome::Kind::elected);
+        struct stat st {};
+        ::fstat(outcome.lockFile, &st);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        ::close(outcome.lockFile);
+    }
 }
 
 TEST(Election, unopenableLockFails) {

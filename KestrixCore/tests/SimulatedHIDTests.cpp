@@ -88,6 +88,9 @@ TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
               "devices[0].reports[0] has no bytes");
     EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "appearAt": -1}]})"),
               "devices[0].appearAt is not a time in seconds");
+    EXPECT_EQ(errorOf(R"({"devices": [{"vendorID": 1, "productID": 2, "x": )" +
+                      std::string(65, '[') + std::string(65, ']') + "}]}"),
+              "the file nests more than 64 levels deep");
 }
 
 TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevices) {

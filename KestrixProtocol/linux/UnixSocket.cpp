@@ -92,4 +92,26 @@ std::optional<int> connect(const std::string& path) {
     return fd;
 }
 
+std::optional<Connecting> startConnect(const std::string& path) {
+    sockaddr_un address;
+    if (!makeAddress(path, address)) return std::nullopt;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return std::nullopt;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return Connecting{fd, true};
+    if (errno == EINPROGRESS || errno == EINTR) return Connecting{fd, false};
+    // Linux answers EAGAIN at once when the listener's queue is full.
+    ::close(fd);
+    return std::nullopt;
+}
+
+bool finishConnect(int fd) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+    sockaddr_un peer{};
+    socklen_t size = sizeof peer;
+    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0;
+}
+
 } // namespace kestrix::UnixSocket

@@ -1,8 +1,11 @@
 #include "KestrixProtocol/BrokerPlace.h"
 
 #include "JsonFields.h"
+#include "KestrixProtocol/BoundedJson.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -88,6 +91,18 @@ std::string replaceAtomically(const fs::path& target, std::string_view bytes) {
     return error;
 }
 
+// Why a file or folder of the broker cannot be trusted: another user (root aside, where
+// `rootToo`) owns it, or others may write it. Absent when trusted.
+std::optional<std::string> foreignOwner(const struct stat& info, const std::string& what,
+                                        bool rootToo) {
+    if (info.st_uid != ::getuid() && !(rootToo && info.st_uid == 0))
+        return what + " belongs to user " + std::to_string(info.st_uid);
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return what + " can be written by other users (mode " +
+               fmt::format("{:04o}", info.st_mode & 07777) + ")";
+    return std::nullopt;
+}
+
 } // namespace
 
 // MARK: Newest
@@ -101,6 +116,7 @@ bool BrokerPlace::Newest::isUsable() const {
     if (isApp()) return false;
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (foreignOwner(info, path, true)) return false;
     return ::access(path.c_str(), X_OK) == 0;
 }
 
@@ -153,10 +169,39 @@ bool BrokerPlace::ensureDirectory() const {
     return fs::is_directory(directory_, error);
 }
 
+std::optional<std::string> BrokerPlace::distrust() const {
+    struct stat info {};
+    if (::stat(directory_.c_str(), &info) != 0) return std::nullopt;
+    std::string what = "the broker folder " + directory_.string();
+    if (info.st_uid != ::getuid()) return foreignOwner(info, what, false);
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) == 0) return std::nullopt;
+    // This user's folder, open to others (made so by hand, or before the folder was made
+    // private): closed again, since whatever others put in it is refused anyway.
+    if (::chmod(directory_.c_str(), 0700) != 0) return foreignOwner(info, what, false);
+    appendLog(what + fmt::format(" was open to other users (mode {:04o}): made private (0700)",
+                                 info.st_mode & 07777));
+    return std::nullopt;
+}
+
 std::optional<BrokerPlace::Newest> BrokerPlace::readNewest() const {
+    if (auto why = distrust()) {
+        appendLog("newest-broker record not read: " + *why);
+        return std::nullopt;
+    }
+    int fd = ::open(newest().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::optional<std::string> why = ::fstat(fd, &info) == 0
+                                         ? foreignOwner(info, newest().string(), false)
+                                         : std::optional<std::string>("cannot look at it");
+    ::close(fd);
+    if (why) {
+        appendLog("newest-broker record not trusted: " + *why);
+        return std::nullopt;
+    }
     auto text = readFile(newest());
     if (!text) return std::nullopt;
-    json parsed = json::parse(*text, nullptr, false);
+    json parsed = parseBoundedJson(*text);
     if (parsed.is_discarded()) return std::nullopt;
     try {
         return parsed.get<Newest>();
@@ -178,8 +223,38 @@ void BrokerPlace::recordNewest(const Newest& record) const {
     } catch (const std::exception& failure) {
         error = failure.what();
     }
-    if (!error.empty())
-        appendLog("cannot record the newest broker in " + newest().string() + ": " + error);
+    if (!error.empty()) {
+        std::string line = "cannot record the newest broker in " + newest().string() + ": " + error;
+        appendLog(line);
+        std::fprintf(stderr, "kestrix: %s\n", loggable(line).c_str());
+    }
+}
+
+std::string BrokerPlace::loggable(std::string_view text, std::size_t limit) {
+    std::size_t end = text.size();
+    if (end > limit) {
+        end = limit;
+        // Not inside a UTF-8 sequence.
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
+    }
+    std::string out;
+    out.reserve(end + 16);
+    for (std::size_t i = 0; i < end; ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c < 0x20 || c == 0x7F)
+            out += fmt::format("\\x{:02X}", c);
+        else
+            out.push_back(char(c));
+    }
+    if (end < text.size()) out += fmt::format("… ({} bytes)", text.size());
+    return out;
 }
 
 std::string BrokerPlace::logLine(std::string_view message,
@@ -197,7 +272,7 @@ std::string BrokerPlace::logLine(std::string_view message,
     ::localtime_r(&time, &local);
     return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03} [{}] {}\n", local.tm_year + 1900,
                        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                       fraction, processID, message);
+                       fraction, processID, loggable(message));
 }
 
 void BrokerPlace::appendLog(std::string_view message) const {
@@ -206,16 +281,39 @@ void BrokerPlace::appendLog(std::string_view message) const {
 
 void BrokerPlace::appendLog(std::string_view message,
                             std::chrono::system_clock::time_point now) const {
-    // Logging never fails visibly: a line that cannot be written is lost.
+    // A line that cannot be written is lost; the first of a run of failures is told on standard
+    // error, the one place left.
+    static std::atomic<bool> failing{false};
+    std::string error;
     try {
         ensureDirectory();
         std::string line = logLine(message, now, ::getpid());
-        // One write at the end of the file: two brokers may log during a hand-over.
-        int fd = ::open(log().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) return;
-        writeAll(fd, line);
-        ::close(fd);
-    } catch (const std::exception&) {
+        if (distrust()) {
+            std::fprintf(stderr, "kestrix: %s", line.c_str());
+            return;
+        }
+        // One write at the end of the file: two brokers may log during a hand-over. Never
+        // through a link that someone put in its place.
+        int fd = ::open(log().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                        0644);
+        if (fd < 0) {
+            error = std::strerror(errno);
+        } else {
+            if (!writeAll(fd, line)) error = std::strerror(errno);
+            struct stat info {};
+            bool full = error.empty() && ::fstat(fd, &info) == 0 &&
+                        std::uintmax_t(info.st_size) > logRotationSize;
+            ::close(fd);
+            if (full) rotateLog();
+        }
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    if (error.empty()) {
+        failing = false;
+    } else if (!failing.exchange(true)) {
+        std::fprintf(stderr, "kestrix: cannot write to %s: %s (further failures are not told)\n",
+                     log().c_str(), error.c_str());
     }
 }
 

@@ -58,10 +58,31 @@ void LineChannel::queue(const std::string& line) {
         flush();
         if (closed_) return;
     }
-    if (backlog_.size() > backlogLimit) {
+    if (backlog_.size() > backlogCeiling) {
         stalled_ = true;
         close();
+    } else if (backlog_.size() > backlogLimit && !progressCheckArmed_) {
+        armProgressCheck();
     }
+}
+
+void LineChannel::armProgressCheck() {
+    progressCheckArmed_ = true;
+    progressed_ = false;
+    loop_.after(stallSeconds, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->checkProgress();
+    });
+}
+
+void LineChannel::checkProgress() {
+    progressCheckArmed_ = false;
+    if (closed_ || backlog_.size() <= backlogLimit) return;
+    if (!progressed_) {
+        stalled_ = true;
+        close();
+        return;
+    }
+    armProgressCheck(); // still over the limit, but draining: look again later
 }
 
 void LineChannel::flush() {
@@ -69,6 +90,7 @@ void LineChannel::flush() {
         // MSG_NOSIGNAL: a peer that has gone away gives EPIPE here instead of killing the process.
         ssize_t count = ::send(fd_, backlog_.data(), backlog_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (count > 0) {
+            progressed_ = true;
             backlog_.erase(0, std::size_t(count));
             continue;
         }

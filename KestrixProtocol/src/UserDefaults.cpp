@@ -1,5 +1,7 @@
 #include "KestrixProtocol/UserDefaults.h"
 
+#include "KestrixProtocol/BoundedJson.h"
+
 #include "KestrixProtocol/MainLoop.h"
 
 #include <cerrno>
@@ -112,6 +114,13 @@ void UserDefaults::load(const Stamp& stamp) {
         values_ = nlohmann::json::object();
         return;
     }
+    if (nestsDeeperThan(text, maximumFileNesting)) {
+        log(path_ + " nests more than " + std::to_string(maximumFileNesting) +
+            " levels deep; its settings are ignored");
+        unreadable_ = true;
+        values_ = nlohmann::json::object();
+        return;
+    }
     nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
         log(path_ + " is not a JSON object; its settings are ignored");
@@ -156,6 +165,12 @@ std::optional<nlohmann::json> UserDefaults::value(const std::string& key) {
     auto it = values_.find(key);
     if (it == values_.end()) return std::nullopt;
     return *it;
+}
+
+std::optional<std::string> UserDefaults::text(const nlohmann::json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "1" : "0";
+    return std::nullopt;
 }
 
 bool UserDefaults::set(const std::string& key, nlohmann::json value) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
@@ -310,7 +311,7 @@ TEST(BrokerLog, appendCreatesTheFolderAndTheFile) {
               "2026-12-05 20:13:44.123 [" + std::to_string(::getpid()) + "] started\n");
 }
 
-TEST(BrokerLog, linesAreAppendedAsGiven) {
+TEST(BrokerLog, linesAreAppendedWithLineFeedsInsideEscaped) {
     TemporaryFolder temporary;
     TimeZone utc("UTC0");
     BrokerPlace place(temporary.path());
@@ -320,7 +321,7 @@ TEST(BrokerLog, linesAreAppendedAsGiven) {
     std::string pid = std::to_string(::getpid());
     EXPECT_EQ(contents(place.log()), "older line\n2026-12-05 20:13:44.123 [" + pid +
                                          "] one\n2026-12-05 20:13:45.123 [" + pid +
-                                         "] two\nlines\n");
+                                         "] two\\nlines\n");
 }
 
 TEST(BrokerLog, appendWithTheClockWritesOneLine) {
@@ -361,4 +362,91 @@ TEST(BrokerLog, rotationWithoutALogDoesNothing) {
     place.rotateLog();
     EXPECT_EQ(contents(place.previousLog()), "kept");
     EXPECT_FALSE(fs::exists(place.log()));
+}
+
+TEST(BrokerLog, aMessageIsOneLineOfBoundedSize) {
+    struct Case {
+        std::string text;
+        std::size_t limit;
+        std::string shown;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a\nb", 100, "a\\nb"},
+             {"tab\there\r", 100, "tab\\there\\r"},
+             {std::string("\x01\x7f\0z", 4), 100, "\\x01\\x7F\\x00z"},
+             {"\xC3\xBCn\xC3\xAF", 100, "\xC3\xBCn\xC3\xAF"},
+             {"abcdef", 3, "abc\u2026 (6 bytes)"},
+             {"a\xC3\xA9", 2, "a\u2026 (3 bytes)"}, // not inside a character
+         })
+        EXPECT_EQ(BrokerPlace::loggable(c.text, c.limit), c.shown) << c.text;
+    std::string line = BrokerPlace::logLine(std::string(1000000, 'x'), system_clock::now(), 1);
+    EXPECT_LT(line.size(), BrokerPlace::logMessageLimit + 100);
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+}
+
+TEST(BrokerLog, aLogGrowingPastTheLimitWhileRunningIsRotated) {
+    TemporaryFolder temporary;
+    BrokerPlace place(temporary.path());
+    std::string message(1000, 'm');
+    for (int i = 0; i < 600; ++i)
+        place.appendLog(message);
+    ASSERT_TRUE(fs::exists(place.previousLog()));
+    EXPECT_GT(fs::file_size(place.previousLog()), BrokerPlace::logRotationSize);
+    EXPECT_LT(fs::file_size(place.previousLog()), BrokerPlace::logRotationSize + 1100);
+    // 600 lines of about 1,030 bytes: about 510 went to the older log, the rest to the new one.
+    EXPECT_GT(fs::file_size(place.log()), 80000u);
+    EXPECT_LT(fs::file_size(place.log()), 100000u);
+}
+
+// MARK: trust
+
+TEST(BrokerPlaceTrust, foldersAndRecordsOfOtherUsersOrOpenToThemAreRefused) {
+    constexpr uid_t stranger = 65534;
+    struct Case {
+        const char* name;
+        std::function<void(const BrokerPlace&, const fs::path& program)> plant;
+        bool trusted;
+        const char* logged;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"own private folder and record", [](auto&, auto&) {}, true, nullptr},
+             {"own folder open to others: closed again",
+              [](const BrokerPlace& p, auto&) { fs::permissions(p.directory(), fs::perms(0777)); },
+              true, "was open to other users (mode 0777): made private (0700)"},
+             {"record of another user",
+              [](const BrokerPlace& p, auto&) { (void)::chown(p.newest().c_str(), stranger, 0); },
+              false, "belongs to user 65534"},
+             {"record that others may write",
+              [](const BrokerPlace& p, auto&) { fs::permissions(p.newest(), fs::perms(0666)); },
+              false, "can be written by other users (mode 0666)"},
+             {"folder of another user",
+              [](const BrokerPlace& p, auto&) { (void)::chown(p.directory().c_str(), stranger, 0); },
+              false, nullptr},
+         }) {
+        TemporaryFolder temporary;
+        BrokerPlace place(temporary.path() / "kestrix");
+        auto program = makeExecutable(temporary.path() / "kestrix-16");
+        place.recordNewest({16, program.string(), {}});
+        c.plant(place, program);
+        EXPECT_EQ(place.readNewest().has_value(), c.trusted) << c.name;
+        EXPECT_EQ(!place.distrust(), c.name != std::string("folder of another user")) << c.name;
+        if (c.logged) {
+            EXPECT_NE(contents(place.log()).find(c.logged), std::string::npos) << c.name;
+        }
+        if (c.trusted) {
+            EXPECT_EQ(permissions(place.newest()), fs::perms(0600)) << c.name;
+        }
+    }
+}
+
+TEST(BrokerPlaceTrust, aProgramOfAnotherUserOrOpenToOthersIsNotUsable) {
+    TemporaryFolder temporary;
+    auto program = makeExecutable(temporary.path() / "kestrix");
+    BrokerPlace::Newest record{16, program.string(), {}};
+    EXPECT_TRUE(record.isUsable());
+    fs::permissions(program, fs::perms(0777));
+    EXPECT_FALSE(record.isUsable());
+    fs::permissions(program, fs::perms(0755));
+    ASSERT_EQ(::chown(program.c_str(), 65534, 0), 0);
+    EXPECT_FALSE(record.isUsable());
 }

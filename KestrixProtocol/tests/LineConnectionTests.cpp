@@ -302,11 +302,13 @@ TEST_F(LineConnectionTest, backlogOfExactlyTheLimitIsKept) {
     EXPECT_EQ(all.substr(prefill), LineEncoder::encode(big));
 }
 
-TEST_F(LineConnectionTest, backlogOverTheLimitClosesAsStalled) {
+TEST_F(LineConnectionTest, backlogOverTheLimitThatDoesNotDrainClosesAsStalled) {
     fillUntilFull(connection->fd());
     connection->send(noteOfLineSize(Connection::backlogLimit - lineOverhead));
-    EXPECT_FALSE(connection->isClosed());
     connection->send(Note{"x"}); // 13 more bytes: one over the limit
+    loop.advance(Connection::stallSeconds - 0.01);
+    EXPECT_FALSE(connection->isClosed());
+    loop.advance(0.01);
     EXPECT_TRUE(connection->isClosed());
     EXPECT_TRUE(connection->stalled());
     EXPECT_EQ(closes, 1);
@@ -314,11 +316,36 @@ TEST_F(LineConnectionTest, backlogOverTheLimitClosesAsStalled) {
     EXPECT_EQ(loop.readableWatchCount(), 0u);
 }
 
-TEST_F(LineConnectionTest, aSingleMessageOverTheLimitClosesAsStalled) {
+TEST_F(LineConnectionTest, aPeerThatReadsKeepsItsConnectionWhateverTheAnswersSize) {
+    // A status answer of a busy broker: six times the limit in one line, then more lines.
+    Note big = noteOfLineSize(6 * Connection::backlogLimit);
+    connection->send(big);
+    connection->send(big);
+    std::string expected = LineEncoder::encode(big) + LineEncoder::encode(big);
+    std::string got;
+    setNonBlocking(pair.fds[1]);
+    char buffer[4096];
+    while (got.size() < expected.size() && !connection->isClosed()) {
+        for (ssize_t n; (n = ::recv(pair.fds[1], buffer, sizeof buffer, 0)) > 0;)
+            got.append(buffer, std::size_t(n)); // a prompt reader, every 50 ms
+        loop.advance(0.05);
+    }
+    EXPECT_FALSE(connection->stalled());
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(LineConnectionTest, aPeerThatReadsTooLittleIsDroppedAtTheCeiling) {
     fillUntilFull(connection->fd());
-    connection->send(noteOfLineSize(Connection::backlogLimit + 1));
+    std::size_t queued = 0;
+    while (!connection->isClosed() && queued < 4 * Connection::backlogCeiling) {
+        connection->send(noteOfLineSize(1000));
+        queued += 1000;
+        char some[400]; // less than comes in
+        (void)::recv(pair.fds[1], some, sizeof some, MSG_DONTWAIT);
+        loop.advance(0.001);
+    }
     EXPECT_TRUE(connection->stalled());
-    EXPECT_EQ(closes, 1);
+    EXPECT_GT(queued, Connection::backlogCeiling); // not dropped earlier: it kept reading
 }
 
 TEST_F(LineConnectionTest, peerThatStopsReadingIsDroppedAsStalled) {
@@ -326,12 +353,13 @@ TEST_F(LineConnectionTest, peerThatStopsReadingIsDroppedAsStalled) {
     while (!connection->isClosed() && sent < 100000) {
         connection->send(noteOfLineSize(100));
         ++sent;
-        loop.runPending();
+        loop.advance(0.001);
     }
     EXPECT_TRUE(connection->stalled());
     EXPECT_EQ(closes, 1);
-    // The socket's buffer took some of it; the backlog no more than the limit.
+    // The socket's buffer took some of it, the backlog the limit and what came in the grace time.
     EXPECT_GT(sent, int(Connection::backlogLimit / 100));
+    EXPECT_LT(sent, int(Connection::backlogCeiling / 100));
 }
 
 TEST_F(LineConnectionTest, writingToAVanishedPeerClosesWithoutASignal) {
@@ -436,6 +464,7 @@ TEST_F(LineConnectionTest, ownerMayDropTheConnectionWhenASendStalls) {
     };
     auto raw = connection.get();
     raw->send(noteOfLineSize(Connection::backlogLimit + 1));
+    loop.advance(Connection::stallSeconds);
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(connection);
 }
@@ -451,9 +480,10 @@ TEST(LineConnectionEndings, noDescriptorIsLeakedWhateverTheEnding) {
         loop.runPending();
     };
     run([](Connection& c, SocketPair&) { c.close(); });
-    run([](Connection& c, SocketPair&) {
+    run([&](Connection& c, SocketPair&) {
         fillUntilFull(c.fd());
         c.send(noteOfLineSize(Connection::backlogLimit + 1));
+        loop.advance(Connection::stallSeconds);
         EXPECT_TRUE(c.stalled());
     });
     run([&](Connection& c, SocketPair& pair) {

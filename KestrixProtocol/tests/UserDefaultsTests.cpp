@@ -85,6 +85,12 @@ TEST(UserDefaults, valueOfAnotherTypeReadsAsAbsent) {
     EXPECT_EQ(d.get<std::string>("flag"), "yes");
     EXPECT_FALSE(d.get<std::vector<std::string>>("list"));
     EXPECT_FALSE(d.get<int>("flag"));
+    // Text reads take true and false, which files written by hand say for flags.
+    d.set("on", true);
+    d.set("off", false);
+    EXPECT_EQ(d.get<std::string>("on"), "1");
+    EXPECT_EQ(d.get<std::string>("off"), "0");
+    EXPECT_FALSE(d.get<std::string>("list"));
 }
 
 TEST(UserDefaults, removeDeletesTheKeyFromTheFile) {
@@ -238,4 +244,30 @@ TEST(UserDefaults, whileWatchedReadsSeeOutsideChangesOnceTheLoopHasRun) {
     // Own writes are seen at once.
     d.set("flag", false);
     EXPECT_EQ(d.get<bool>("flag"), false);
+}
+
+TEST(UserDefaults, aFileNestedTooDeeplyIsRefusedAtStartAndWhenRewrittenWhileWatched) {
+    // 100,000 levels: copying or comparing such a value would exhaust the stack.
+    std::string deep = R"({"allowed_apps": )" + std::string(100000, '[') +
+                       std::string(100000, ']') + "}";
+    std::string ok = std::string(63, '[') + std::string(63, ']');
+    TempFolder t;
+    std::string path = t.path + "/v.json";
+    writeFile(path, deep);
+    kestrix::VirtualMainLoop loop;
+    UserDefaults d(path);
+    std::vector<std::string> lines;
+    d.log = [&](const std::string& line) { lines.push_back(line); };
+    EXPECT_FALSE(d.value("allowed_apps"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("nests more than 64 levels deep"), std::string::npos) << lines[0];
+
+    writeFile(path, R"({"allowed_apps": )" + ok + "}");
+    ASSERT_TRUE(d.watch(loop));
+    EXPECT_EQ(d.value("allowed_apps"), json::parse(ok));
+    std::vector<std::string> told;
+    d.addObserver([&](const std::string& key) { told.push_back(key); });
+    writeFile(path, deep);
+    ASSERT_TRUE(loop.runUntil([&] { return !told.empty(); }));
+    EXPECT_FALSE(d.value("allowed_apps"));
 }

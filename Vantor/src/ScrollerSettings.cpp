@@ -5,6 +5,8 @@
 #include "Vantor/Log.h"
 #include "Vantor/Scroller.h"
 
+#include <filesystem>
+
 namespace vantor {
 
 using nlohmann::json;
@@ -13,11 +15,12 @@ using scroll::stored::numberText;
 
 namespace {
 
-// A stored value as text: strings as they are, numbers in their usual form (written by older
-// versions), lists of strings joined by ","; anything else is unreadable.
+// A stored value as text: strings, true and false as the user defaults read them, numbers in
+// their usual form (written by older versions), lists of strings joined by ","; anything else
+// is unreadable.
 std::optional<std::string> text(const std::optional<json>& value) {
     if (!value) return std::nullopt;
-    if (value->is_string()) return value->get<std::string>();
+    if (auto text = kestrix::UserDefaults::text(*value)) return text;
     if (value->is_number_integer()) return value->dump();
     if (value->is_number_float()) return numberText(value->get<double>());
     if (value->is_array()) {
@@ -41,6 +44,46 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
     return out;
 }
 
+// Whether `migrated` (the new "app_settings") has the value at app and key.
+bool carries(const json& migrated, const std::string& app, const std::string& key,
+             const json& value) {
+    auto entry = migrated.find(app);
+    if (entry == migrated.end() || !entry->is_object()) return false;
+    auto found = entry->find(key);
+    return found != entry->end() && *found == value;
+}
+
+// Whether migrating leaves out something the file held: entries of "momentum_apps" or
+// "app_settings" of the wrong type or with values that do not decode.
+bool dropsEntries(const json& momentumApps, const std::optional<json>& appSettings,
+                  const json& migrated) {
+    if (!momentumApps.is_object()) return !momentumApps.is_null();
+    for (const auto& [app, value] : momentumApps.items())
+        if (!carries(migrated, app, "momentum_preset", value)) return true;
+    if (!appSettings) return false;
+    if (!appSettings->is_object()) return true;
+    for (const auto& [app, overrides] : appSettings->items()) {
+        if (!overrides.is_object()) return true;
+        for (const auto& [key, value] : overrides.items())
+            if (!carries(migrated, app, key, value)) return true;
+    }
+    return false;
+}
+
+// Keeps the settings file as it is beside it, as "<file>.bak", before a rewrite loses entries.
+void keepCopy(const std::string& path) {
+    std::error_code error;
+    std::string copy = path + ".bak";
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,
+                               error);
+    if (error)
+        Log::error("settings migration drops unreadable entries; no copy kept (" + copy + ": " +
+                   error.message() + ")");
+    else
+        Log::info("settings migration drops unreadable entries; the file before it is kept as " +
+                  copy);
+}
+
 } // namespace
 
 void Scroller::reloadSettings() {
@@ -57,7 +100,7 @@ void Scroller::reloadSettings() {
     auto momentumApps = defaults.value("momentum_apps");
     if (momentumApps && momentumApps->is_object())
         for (const auto& [app, value] : momentumApps->items())
-            if (value.is_string()) appMomentum[app] = value.get<std::string>();
+            if (auto text = kestrix::UserDefaults::text(value)) appMomentum[app] = *text;
 
     ScrollSettings::AppOverrides appSettings;
     auto stored = defaults.value("app_settings");
@@ -67,11 +110,12 @@ void Scroller::reloadSettings() {
             std::map<std::string, std::string> overrides;
             bool allStrings = true;
             for (const auto& [key, entry] : value.items()) {
-                if (!entry.is_string()) {
+                auto text = kestrix::UserDefaults::text(entry);
+                if (!text) {
                     allStrings = false;
                     break;
                 }
-                overrides[key] = entry.get<std::string>();
+                overrides[key] = *text;
             }
             if (allStrings) appSettings[app] = std::move(overrides);
         }
@@ -82,8 +126,10 @@ void Scroller::reloadSettings() {
         appSettings);
 
     if (momentumApps) {
+        json migrated = json(settings_.appSettings);
+        if (dropsEntries(*momentumApps, stored, migrated)) keepCopy(defaults.path());
         defaults.remove("momentum_apps");
-        defaults.set("app_settings", json(settings_.appSettings));
+        defaults.set("app_settings", std::move(migrated));
         Log::info("moved momentum_apps into app_settings");
     }
 

@@ -19,12 +19,13 @@ int signOf(std::int64_t value) {
 
 } // namespace
 
-WheelAccumulator::WheelAccumulator(double pixelsPerDetent)
-    : unitsPerPixel_(static_cast<double>(unitsPerDetent) / pixelsPerDetent) {}
+WheelAccumulator::WheelAccumulator(WheelHandling handling, double pixelsPerDetent)
+    : handling_(handling)
+    , unitsPerPixel_(static_cast<double>(unitsPerDetent) / pixelsPerDetent) {}
 
 void WheelAccumulator::reset() {
     carry_ = 0;
-    debt_ = 0;
+    lead_ = 0;
     detentCarry_ = 0;
     lastSign_ = 0;
     lastSent_ = -1e300;
@@ -39,30 +40,30 @@ WheelAccumulator::Output WheelAccumulator::add(std::int64_t pixels, double now) 
     if (units == 0) return {};
 
     int sign = signOf(units);
-    bool turned = sign != lastSign_;
-    if (turned) {
-        // A turn of direction: libinput starts accumulating afresh, and any lead still owed in
-        // the old direction is forgiven (the view stays at most half a detent ahead).
-        debt_ = 0;
-        detentCarry_ = 0;
-        lastSign_ = sign;
+    std::int64_t send = units;
+    if (signOf(lead_) == sign) {
+        // Already shown: hold back as much as the lead covers.
+        std::int64_t held = sign * std::min(std::abs(units), std::abs(lead_));
+        send -= held;
+        lead_ -= held;
+        if (send == 0) return {};
+    } else {
+        // A turn: the view goes back by the lead as well.
+        send -= lead_;
+        lead_ = 0;
     }
-    if (debt_ != 0) {
-        std::int64_t held = sign * std::min(std::abs(units), std::abs(debt_));
-        units -= held;
-        debt_ -= held;
-        if (units == 0) return {};
+    bool fresh = sign != lastSign_ || now - lastSent_ >= restGap;
+    if (handling_ == WheelHandling::filtered && fresh && std::abs(send) < startThreshold) {
+        lead_ += sign * startThreshold - send;
+        send = sign * startThreshold;
     }
-    if ((turned || now - lastSent_ >= restGap) && std::abs(units) < startThreshold) {
-        debt_ += sign * startThreshold - units;
-        units = sign * startThreshold;
-    }
+    lastSign_ = sign;
     lastSent_ = now;
 
-    detentCarry_ += units;
+    detentCarry_ += send;
     std::int64_t detents = detentCarry_ / unitsPerDetent;
     detentCarry_ -= detents * unitsPerDetent;
-    return {clampTo32(units), clampTo32(detents)};
+    return {clampTo32(send), clampTo32(detents)};
 }
 
 } // namespace vantor

@@ -1,4 +1,5 @@
 #include "ScrollerTestSupport.h"
+#include "TempFolder.h"
 
 namespace vantor::testing {
 namespace {
@@ -36,6 +37,40 @@ TEST_F(ScrollerTest, legacyMomentumAppsMoveIntoAppSettingsOnce) {
     EXPECT_EQ(std::count(logs.begin(), logs.end(), "moved momentum_apps into app_settings"), 0);
 }
 
+TEST_F(ScrollerTest, aMigrationThatDropsEntriesKeepsACopyOfTheFileBeforeIt) {
+    struct Case {
+        json momentumApps, appSettings;
+        bool copied;
+    };
+    for (const Case& c : std::vector<Case>{
+             {json{{"org.a", "long"}}, json{{"org.d", {{"speed", "2.0"}}}}, false},
+             {json{{"org.a", 3}}, nullptr, true},
+             {json{{"org.a", "fast"}}, nullptr, true},
+             {json{{"org.a", "long"}}, json{{"org.e", {{"speed", 2}}}}, true},
+             {json{{"org.a", "long"}}, json{{"org.e", "2.0"}}, true},
+             {"garbage", nullptr, true},
+         }) {
+        std::string path = defaults->path();
+        std::filesystem::remove(path + ".bak");
+        defaults->set("momentum_apps", c.momentumApps);
+        if (c.appSettings.is_null())
+            defaults->remove("app_settings");
+        else
+            defaults->set("app_settings", c.appSettings);
+        std::string before = testsupport::readFile(path);
+        logs.clear();
+        scroller.reset();
+        make().start();
+        ASSERT_FALSE(defaults->value("momentum_apps"));
+        EXPECT_EQ(std::filesystem::exists(path + ".bak"), c.copied) << c.momentumApps;
+        if (c.copied) {
+            EXPECT_EQ(testsupport::readFile(path + ".bak"), before);
+            EXPECT_TRUE(logged("settings migration drops unreadable entries; the file before it "
+                               "is kept as " + path + ".bak"));
+        }
+    }
+}
+
 TEST_F(ScrollerTest, momentumAppsThatIsNotAMapIsStillRemoved) {
     defaults->set("momentum_apps", "garbage");
     make().start();
@@ -53,6 +88,17 @@ TEST_F(ScrollerTest, storedValuesOfOlderTypesAreReadAsText) {
     EXPECT_EQ(scroller->settings().speed, 2.0);
     EXPECT_EQ(scroller->settings().scrollSpeed, 1500.5);
     EXPECT_TRUE(scroller->settings().diagonal);
+}
+
+TEST_F(ScrollerTest, trueAndFalseWrittenByHandReadAsFlags) {
+    defaults->set("diagonal", false);
+    defaults->set("new_apps_on", true);
+    defaults->set("app_settings", json{{"org.a", {{"diagonal", true}, {"speed", "2.0"}}}});
+    make().start();
+    EXPECT_FALSE(scroller->settings().diagonal);
+    EXPECT_TRUE(scroller->settings().newAppsOn);
+    EXPECT_EQ(scroller->settings().appSettings.at("org.a"),
+              (std::map<std::string, std::string>{{"diagonal", "1"}, {"speed", "2.0"}}));
 }
 
 TEST_F(ScrollerTest, updateStoresOnlyWhatDiffersFromTheDefaults) {

@@ -15,32 +15,31 @@ TEST(WheelAccumulator, largeMotionPassesAtTwoUnitsPerPixel) {
     EXPECT_EQ(out.detents, 1);
 }
 
-TEST(WheelAccumulator, sentUnitsNeverRunMoreThanThresholdAhead) {
-    WheelAccumulator wheel;
-    long sent = 0;
-    double t = 0;
-    for (int i = 1; i <= 200; ++i) {
-        sent += wheel.add(1, t += 0.01).units;
-        EXPECT_LE(sent - 2 * i, WheelAccumulator::startThreshold);
-        EXPECT_GE(sent, 2 * i);
-    }
-    EXPECT_EQ(sent, 400);
-}
-
 TEST(WheelAccumulator, restPrimesAgainOnlyOnceTheLeadIsPaid) {
     WheelAccumulator wheel;
     EXPECT_EQ(wheel.add(1, 0).units, 60);  // a lead of 58
     EXPECT_EQ(wheel.add(1, 1.0).units, 0); // still owed: held back
-    // 60 units pay the 56 owed; the 4 left come after a rest of libinput, so go as a threshold.
+    // 60 units pay the 56 owed; the 4 left come after a rest, so go as a threshold.
     EXPECT_EQ(wheel.add(30, 1.01).units, 60);
     EXPECT_EQ(wheel.add(100, 1.02).units, 144); // 200 less the 56 owed again
 }
 
-TEST(WheelAccumulator, turningForgivesDebtAndPrimesOtherWay) {
+TEST(WheelAccumulator, turningTakesTheLeadBackWithIt) {
     WheelAccumulator wheel;
-    EXPECT_EQ(wheel.add(2, 0).units, 60);
-    EXPECT_EQ(wheel.add(-2, 0.01).units, -60);
-    EXPECT_EQ(wheel.add(-40, 0.02).units, -24); // 80 less the 56 still owed
+    EXPECT_EQ(wheel.add(2, 0).units, 60); // 4 units and a lead of 56
+    // 2 units back and the lead: 58, made a threshold with a lead of 2 the other way.
+    EXPECT_EQ(wheel.add(-1, 0.01).units, -60);
+    EXPECT_EQ(wheel.add(-40, 0.02).units, -78);
+    // A short turn needs the threshold: 2 units and a lead of 58 the other way.
+    EXPECT_EQ(wheel.add(1, 0.03).units, 60);
+    EXPECT_EQ(wheel.add(-30, 0.04).units, -118);
+}
+
+TEST(WheelAccumulator, passthroughSendsTheMotionAsItIs) {
+    WheelAccumulator wheel(WheelHandling::passthrough);
+    EXPECT_EQ(wheel.add(1, 0).units, 2);
+    EXPECT_EQ(wheel.add(-1, 0.01).units, -2);
+    EXPECT_EQ(wheel.add(3, 5).units, 6);
 }
 
 TEST(WheelAccumulator, detentsFollowSentUnitsInBothDirections) {

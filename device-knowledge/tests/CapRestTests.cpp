@@ -9,13 +9,6 @@ SpaceMouseAxes onX(std::int64_t x) {
     return {x, 0, 0, 0, 0, 0};
 }
 
-TEST(CapRest, constants) {
-    EXPECT_EQ(CapRest::wobble, 4);
-    EXPECT_EQ(CapRest::reach, 58);
-    EXPECT_DOUBLE_EQ(CapRest::settle, 1.5);
-    EXPECT_EQ(CapRest().rest(), SpaceMouseAxes::zero);
-}
-
 TEST(CapRest, learnsAStillOffsetAfterSettleAndTakesItOff) {
     CapRest cap;
     EXPECT_EQ(cap.corrected(onX(20), 0.0), onX(20));
@@ -33,58 +26,37 @@ TEST(CapRest, learnsAStillOffsetAfterSettleAndTakesItOff) {
     EXPECT_EQ(cap.corrected(onX(20), 2.3), onX(20));
 }
 
-TEST(CapRest, settleIsInclusiveAndMeasuredFromTheStartOfTheStillPeriod) {
-    CapRest cap;
-    cap.corrected(onX(10), 0.0);
-    cap.corrected(onX(13), 1.0);   // within wobble of 10: the period keeps running
-    cap.corrected(onX(14), 1.499); // not yet
-    EXPECT_EQ(cap.rest(), SpaceMouseAxes::zero);
-    EXPECT_EQ(cap.corrected(onX(14), 1.5), onX(0)); // 14 - 10 is within wobble
-    // The rest is the sample at which the period began, not the current one.
-    EXPECT_EQ(cap.rest(), onX(10));
-}
-
-TEST(CapRest, aMoveBeyondWobbleRestartsTheStillPeriod) {
-    CapRest cap;
-    cap.corrected(onX(10), 0.0);
-    cap.corrected(onX(15), 1.0); // moved by 5: a new period from here
-    cap.corrected(onX(15), 2.0);
-    EXPECT_EQ(cap.rest(), SpaceMouseAxes::zero);
-    cap.corrected(onX(15), 2.5);
-    EXPECT_EQ(cap.rest(), onX(15));
-}
-
-TEST(CapRest, wobblingByFiveNeverSettles) {
-    CapRest cap;
+// Samples on one axis at given times, and the rest learned after them.
+TEST(CapRest, restIsLearnedOnlyFromAStillPeriodWithinReach) {
+    struct Row {
+        const char* what;
+        std::vector<std::pair<std::int64_t, double>> samples;
+        std::int64_t rest;
+    };
+    const Row rows[] = {
+        {"settle not yet reached", {{10, 0.0}, {13, 1.0}, {14, 1.499}}, 0},
+        {"settle is inclusive, rest from the period's start",
+         {{10, 0.0}, {13, 1.0}, {14, 1.5}},
+         10},
+        {"a move beyond wobble restarts the period", {{10, 0.0}, {15, 1.0}, {15, 2.0}}, 0},
+        {"the restarted period settles", {{10, 0.0}, {15, 1.0}, {15, 2.5}}, 15},
+        {"beyond reach", {{70, 0.0}, {70, 5.0}}, 0},
+        {"at the edge of reach", {{-58, 0.0}, {-58, 1.5}}, -58},
+        {"just past reach", {{-59, 0.0}, {-59, 1.5}}, 0},
+        {"reach judged on the current sample", {{56, 0.0}, {60, 2.0}}, 0},
+        {"and a later sample within reach", {{56, 0.0}, {60, 2.0}, {58, 2.1}}, 56},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CapRest cap;
+        for (const auto& [x, t] : row.samples)
+            cap.corrected(onX(x), t);
+        EXPECT_EQ(cap.rest(), onX(row.rest));
+    }
+    CapRest wobbling;
     for (int i = 0; i < 40; ++i)
-        cap.corrected(onX(i % 2 == 0 ? 10 : 15), i * 0.5);
-    EXPECT_EQ(cap.rest(), SpaceMouseAxes::zero);
-}
-
-TEST(CapRest, offsetsBeyondReachAreNeverLearned) {
-    CapRest cap;
-    for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(cap.corrected(onX(70), i * 0.5), onX(70));
-    EXPECT_EQ(cap.rest(), SpaceMouseAxes::zero);
-
-    CapRest edge;
-    edge.corrected({0, 0, 0, 0, 0, -58}, 0.0);
-    edge.corrected({0, 0, 0, 0, 0, -58}, 1.5);
-    EXPECT_EQ(edge.rest(), (SpaceMouseAxes{0, 0, 0, 0, 0, -58}));
-
-    CapRest past;
-    past.corrected({0, 0, 0, 0, 0, -59}, 0.0);
-    past.corrected({0, 0, 0, 0, 0, -59}, 1.5);
-    EXPECT_EQ(past.rest(), SpaceMouseAxes::zero);
-}
-
-TEST(CapRest, reachIsJudgedOnTheCurrentSample) {
-    CapRest cap;
-    cap.corrected(onX(56), 0.0);
-    cap.corrected(onX(60), 2.0); // within wobble of 56, but 60 is out of reach
-    EXPECT_EQ(cap.rest(), SpaceMouseAxes::zero);
-    cap.corrected(onX(58), 2.1);
-    EXPECT_EQ(cap.rest(), onX(56));
+        wobbling.corrected(onX(i % 2 == 0 ? 10 : 15), i * 0.5);
+    EXPECT_EQ(wobbling.rest(), SpaceMouseAxes::zero);
 }
 
 TEST(CapRest, aLaterStillPeriodReplacesTheRest) {

@@ -18,12 +18,6 @@ void put(std::vector<std::byte>& bytes, std::size_t offset, std::uint64_t value,
         bytes[offset + i] = std::byte(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-TEST(ConnexionDeviceState, constants) {
-    EXPECT_EQ(ConnexionDeviceState::size, 48u);
-    EXPECT_EQ(ConnexionDeviceState::handleButtons, 2);
-    EXPECT_EQ(ConnexionDeviceState::handleAxis, 3);
-}
-
 TEST(ConnexionDeviceState, readsEachFieldAtItsOffset) {
     auto bytes = record(48);
     put(bytes, 2, 0x1234, 2);

@@ -235,6 +235,12 @@ TEST(HIDReportDescriptor, reportBitsAndLength) {
     EXPECT_EQ(exact.length(), 13);
 }
 
+TEST(HIDReportDescriptor, aMainItemWithoutReportCountHasNoBits) {
+    DescriptorBuilder noCount;
+    noCount.reportSize(8).input(2);
+    EXPECT_EQ(parsed(noCount.bytes).reports.at(0).bits(), 0);
+}
+
 TEST(HIDReportDescriptor, reportBitsSaturateInsteadOfOverflowing) {
     // Report Size and Report Count of 0xFFFFFFFF each, twice.
     const auto descriptor = parsed({0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF,
@@ -310,48 +316,42 @@ TEST(HIDReportDescriptor, buttonUsagesOfVariableAndArrayFields) {
 }
 
 TEST(HIDReportDescriptor, axisLogicalMaximumConsidersAxisInputFieldsOnly) {
+    // One 8-bit field on Generic Desktop per row: usages, maximum, count and main item.
     struct Row {
         const char* what;
-        Bytes bytes;
+        std::vector<std::uint32_t> usages;
+        std::int32_t maximum;
+        std::uint32_t count;
+        std::uint8_t main; // 0x81 input, 0xB1 feature
+        std::uint32_t flags;
         std::optional<std::int64_t> expected;
     };
     const Row rows[] = {
-        {"X with 350",
-         {0x05, 0x01, 0x09, 0x30, 0x26, 0x5E, 0x01, 0x75, 0x10, 0x95, 0x01, 0x81, 0x02},
-         350},
-        {"Rz, the last axis",
-         {0x05, 0x01, 0x09, 0x35, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02},
-         16},
-        {"Vx (0x40) is no axis",
-         {0x05, 0x01, 0x09, 0x40, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02},
-         std::nullopt},
-        {"Wheel (0x38) is no axis",
-         {0x05, 0x01, 0x09, 0x38, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02},
-         std::nullopt},
-        {"0x2F is no axis",
-         {0x05, 0x01, 0x09, 0x2F, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02},
-         std::nullopt},
-        {"constant",
-         {0x05, 0x01, 0x09, 0x30, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0x81, 0x03},
-         std::nullopt},
-        {"zero count",
-         {0x05, 0x01, 0x09, 0x30, 0x25, 0x10, 0x75, 0x08, 0x95, 0x00, 0x81, 0x02},
-         std::nullopt},
-        {"feature",
-         {0x05, 0x01, 0x09, 0x30, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02},
-         std::nullopt},
-        {"axis past the count",
-         {0x05, 0x01, 0x09, 0x01, 0x09, 0x30, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02},
-         std::nullopt},
-        {"largest of two",
-         {0x05, 0x01, 0x09, 0x30, 0x25, 0x10, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02,
-          0x09, 0x31, 0x25, 0x20, 0x81, 0x02, 0x09, 0x32, 0x25, 0x08, 0x81, 0x02},
-         32},
+        {"X with 350", {0x30}, 350, 1, 0x81, 2, 350},
+        {"Rz, the last axis", {0x35}, 16, 1, 0x81, 2, 16},
+        {"Vx (0x40) is no axis", {0x40}, 16, 1, 0x81, 2, std::nullopt},
+        {"Wheel (0x38) is no axis", {0x38}, 16, 1, 0x81, 2, std::nullopt},
+        {"0x2F is no axis", {0x2F}, 16, 1, 0x81, 2, std::nullopt},
+        {"constant", {0x30}, 16, 1, 0x81, 3, std::nullopt},
+        {"zero count", {0x30}, 16, 0, 0x81, 2, std::nullopt},
+        {"feature", {0x30}, 16, 1, 0xB1, 2, std::nullopt},
+        {"axis past the count", {0x01, 0x30}, 16, 1, 0x81, 2, std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        EXPECT_EQ(parsed(row.bytes).axisLogicalMaximum(), row.expected);
+        DescriptorBuilder b;
+        b.usagePage(1);
+        for (auto usage : row.usages)
+            b.usage(usage);
+        b.logicalMaximum(row.maximum).reportSize(8).reportCount(row.count);
+        b.item(row.main & 0xFC, row.flags, 1);
+        EXPECT_EQ(parsed(b.bytes).axisLogicalMaximum(), row.expected);
     }
+    DescriptorBuilder two;
+    two.usagePage(1).reportSize(8).reportCount(1);
+    two.usage(0x30).logicalMaximum(16).input(2).usage(0x31).logicalMaximum(32).input(2);
+    two.usage(0x32).logicalMaximum(8).input(2);
+    EXPECT_EQ(parsed(two.bytes).axisLogicalMaximum(), 32);
 }
 
 TEST(HIDReportDescriptor, realDevices) {

@@ -42,88 +42,63 @@ TEST(SpaceMouseModelRecognition, knownRowWithoutDescriptorIsUnchanged) {
     }
 }
 
-TEST(SpaceMouseModelRecognition, descriptorCorrectsFullScaleAndLEDOfKnownRow) {
-    const auto navigator350 =
-        M::recognise(0x046D, 0xC626, std::optional<std::string>("Other"),
-                     descriptor(DescriptorBuilder::multiAxis(350, 1, 2, false)));
-    ASSERT_TRUE(navigator350);
-    EXPECT_EQ(navigator350->name, "SpaceNavigator");
-    EXPECT_EQ(navigator350->axisFullScale, 350);
-    EXPECT_FALSE(navigator350->hasStatusLED);
-    EXPECT_EQ(navigator350->knowledge, Knowledge::checked);
-
-    const auto navigatorZero = M::recognise(
-        0x046D, 0xC626, noProduct, descriptor(DescriptorBuilder::multiAxis(0, 1, 2, true)));
-    ASSERT_TRUE(navigatorZero);
-    EXPECT_EQ(navigatorZero->axisFullScale, 500);
-    EXPECT_TRUE(navigatorZero->hasStatusLED);
-
-    // A descriptor without any axis keeps the row's full scale.
+// What a descriptor adds to a known row, and what an unknown device gets from it alone.
+TEST(SpaceMouseModelRecognition, fullScaleLEDAndNameFromTheDescriptor) {
+    struct Row {
+        const char* what;
+        std::int64_t vendor, product;
+        std::optional<std::string> productName;
+        DescriptorBuilder descriptor;
+        const char* name;
+        std::int64_t fullScale;
+        bool led;
+        Knowledge knowledge;
+    };
     DescriptorBuilder noAxes;
     noAxes.usagePage(1).usage(8).collection(1).endCollection();
-    const auto navigatorNoAxes = M::recognise(0x046D, 0xC626, noProduct, descriptor(noAxes));
-    ASSERT_TRUE(navigatorNoAxes);
-    EXPECT_EQ(navigatorNoAxes->axisFullScale, 500);
-    EXPECT_FALSE(navigatorNoAxes->hasStatusLED);
-
-    const auto spaceball = M::recognise(0x046D, 0xC621, noProduct,
-                                        descriptor(DescriptorBuilder::multiAxis(1, 1, 12, true)));
-    ASSERT_TRUE(spaceball);
-    EXPECT_FALSE(spaceball->hasStatusLED);
-    EXPECT_EQ(spaceball->axisFullScale, 1);
+    using D = DescriptorBuilder;
+    const Row rows[] = {
+        {"known row, 350 and no LED", 0x046D, 0xC626, "Other", D::multiAxis(350, 1, 2, false),
+         "SpaceNavigator", 350, false, Knowledge::checked},
+        {"known row, maximum 0 keeps 500", 0x046D, 0xC626, noProduct, D::multiAxis(0, 1, 2, true),
+         "SpaceNavigator", 500, true, Knowledge::checked},
+        {"known row, no axes keeps 500", 0x046D, 0xC626, noProduct, noAxes, "SpaceNavigator", 500,
+         false, Knowledge::checked},
+        {"known row without LED stays so", 0x046D, 0xC621, noProduct, D::multiAxis(1, 1, 12, true),
+         "Spaceball 5000", 1, false, Knowledge::checked},
+        {"unknown, empty name", 0x256F, 0xC6FF, "", D::multiAxis(350, 1, 2, true),
+         "SpaceMouse 256F:C6FF", 350, true, Knowledge::guessed},
+        {"unknown, no name", 0x046D, 0x00AB, noProduct, D::multiAxis(350, 1, 2, true),
+         "SpaceMouse 046D:00AB", 350, true, Knowledge::guessed},
+        {"unknown, named", 0x256F, 0xC6FF, "SpaceMouse X", D::multiAxis(350, 1, 2, true),
+         "SpaceMouse X", 350, true, Knowledge::guessed},
+        {"unknown, maximum 0 gives 350", 0x256F, 0xC6FF, noProduct, D::multiAxis(0, 1, 2, false),
+         "SpaceMouse 256F:C6FF", 350, false, Knowledge::guessed},
+        {"unknown, wide axes", 0x256F, 0xC6FF, noProduct, D::multiAxis(1000, 1, 2, false),
+         "SpaceMouse 256F:C6FF", 1000, false, Knowledge::guessed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto model =
+            M::recognise(row.vendor, row.product, row.productName, descriptor(row.descriptor));
+        ASSERT_TRUE(model);
+        EXPECT_EQ(model->name, row.name);
+        EXPECT_EQ(model->axisFullScale, row.fullScale);
+        EXPECT_EQ(model->hasStatusLED, row.led);
+        EXPECT_EQ(model->knowledge, row.knowledge);
+    }
 }
 
 TEST(SpaceMouseModelRecognition, unknownDeviceNeedsAMultiAxisDescriptor) {
     EXPECT_FALSE(M::recognise(0x256F, 0xC6FF, noProduct, std::nullopt));
     DescriptorBuilder mouse;
-    mouse.usagePage(1)
-        .usage(2)
-        .collection(1)
-        .reportID(1)
-        .usagePage(9)
-        .usageMinimum(1)
-        .usageMaximum(3)
-        .reportSize(1)
-        .reportCount(3)
-        .input(2)
-        .endCollection();
+    mouse.usagePage(1).usage(2).collection(1).reportID(1).usagePage(9).usageMinimum(1);
+    mouse.usageMaximum(3).reportSize(1).reportCount(3).input(2).endCollection();
     EXPECT_FALSE(M::recognise(0x256F, 0xC6FF, noProduct, descriptor(mouse)));
     // Usage 8 in a non-application collection is not enough.
     DescriptorBuilder physical;
     physical.usagePage(1).usage(8).collection(0).endCollection();
     EXPECT_FALSE(M::recognise(0x256F, 0xC6FF, noProduct, descriptor(physical)));
-}
-
-TEST(SpaceMouseModelRecognition, unknownTwoButtonDeviceIsGuessed) {
-    const auto parsed = descriptor(DescriptorBuilder::multiAxis(350, 1, 2, true));
-    const auto unnamed = M::recognise(0x256F, 0xC6FF, std::optional<std::string>(""), parsed);
-    ASSERT_TRUE(unnamed);
-    EXPECT_EQ(unnamed->name, "SpaceMouse 256F:C6FF");
-    EXPECT_EQ(unnamed->buttonBits, (M::ButtonBits{{0, B::left}, {1, B::right}}));
-    EXPECT_EQ(unnamed->knowledge, Knowledge::guessed);
-    EXPECT_EQ(unnamed->axisFullScale, 350);
-    EXPECT_TRUE(unnamed->hasStatusLED);
-
-    const auto absent = M::recognise(0x046D, 0x00AB, noProduct, parsed);
-    ASSERT_TRUE(absent);
-    EXPECT_EQ(absent->name, "SpaceMouse 046D:00AB");
-
-    const auto named =
-        M::recognise(0x256F, 0xC6FF, std::optional<std::string>("SpaceMouse X"), parsed);
-    ASSERT_TRUE(named);
-    EXPECT_EQ(named->name, "SpaceMouse X");
-}
-
-TEST(SpaceMouseModelRecognition, unknownDeviceFullScaleAndLEDComeFromTheDescriptor) {
-    const auto model = M::recognise(0x256F, 0xC6FF, noProduct,
-                                    descriptor(DescriptorBuilder::multiAxis(0, 1, 2, false)));
-    ASSERT_TRUE(model);
-    EXPECT_EQ(model->axisFullScale, 350);
-    EXPECT_FALSE(model->hasStatusLED);
-    const auto wide = M::recognise(0x256F, 0xC6FF, noProduct,
-                                   descriptor(DescriptorBuilder::multiAxis(1000, 1, 2, false)));
-    ASSERT_TRUE(wide);
-    EXPECT_EQ(wide->axisFullScale, 1000);
 }
 
 TEST(SpaceMouseModelRecognition, buttonMapFromUsages) {
@@ -183,19 +158,6 @@ TEST(SpaceMouseModelRecognition, universalReceiverIsNamedByItsButtons) {
                                     descriptor(DescriptorBuilder::multiAxis(350, 1, 3, true)));
     ASSERT_TRUE(three);
     EXPECT_EQ(three->name, "SpaceMouse Pro Wireless (Universal Receiver)");
-}
-
-TEST(SpaceMouseModelRecognition, realDescriptorsOfKnownDevices) {
-    const auto navigator = M::recognise(
-        0x046D, 0xC626, noProduct, HIDReportDescriptor::parse(testing::spaceNavigatorDescriptor));
-    ASSERT_TRUE(navigator);
-    EXPECT_EQ(navigator->axisFullScale, 350);
-    EXPECT_TRUE(navigator->hasStatusLED);
-    const auto wireless = M::recognise(0x256F, 0xC63A, noProduct,
-                                       HIDReportDescriptor::parse(testing::wirelessDescriptor));
-    ASSERT_TRUE(wireless);
-    EXPECT_EQ(wireless->axisFullScale, 350);
-    EXPECT_TRUE(wireless->hasStatusLED);
 }
 
 } // namespace

@@ -9,72 +9,28 @@ namespace {
 
 using B = SpaceMouseButtons;
 
-struct ButtonRow {
-    int bit;
-    SpaceMouseButtons button;
-    const char* display;
-};
-
-// The bit numbers travel over the wire: this table pins every one of them.
-const ButtonRow buttonTable[] = {
-    {0, B::left, "1 (left)"},
-    {1, B::right, "2 (right)"},
-    {2, B::key1, "1"},
-    {3, B::key2, "2"},
-    {4, B::key3, "3"},
-    {5, B::key4, "4"},
-    {6, B::menu, "MENU"},
-    {7, B::fit, "FIT"},
-    {8, B::viewTop, "T"},
-    {9, B::viewRight, "R"},
-    {10, B::viewFront, "F"},
-    {11, B::viewRoll, "Roll"},
-    {12, B::escape, "ESC"},
-    {13, B::shift, "SHIFT"},
-    {14, B::control, "CTRL"},
-    {15, B::alt, "ALT"},
-    {16, B::rotationLock, "Rotation lock"},
-    {17, B::key5, "5"},
-    {18, B::key6, "6"},
-    {19, B::key7, "7"},
-    {20, B::key8, "8"},
-    {21, B::key9, "9"},
-    {22, B::key10, "10"},
-    {23, B::key11, "11"},
-    {24, B::key12, "12"},
-    {25, B::viewLeft, "L"},
-    {26, B::viewBottom, "B"},
-    {27, B::viewBack, "BK"},
-    {28, B::viewRollReverse, "Roll back"},
-    {29, B::viewIso1, "ISO1"},
-    {30, B::viewIso2, "ISO2"},
-    {31, B::enter, "ENTER"},
-    {32, B::delete_, "DEL"},
-    {33, B::tab, "TAB"},
-    {34, B::space, "SPACE"},
-    {35, B::view1, "V1"},
-    {36, B::view2, "V2"},
-    {37, B::view3, "V3"},
-    {38, B::plus, "+"},
-    {39, B::minus, "\xE2\x88\x92"},
-    {40, B::dominant, "DOMINANT"},
-    {41, B::panZoom, "PAN/ZOOM"},
-    {42, B::config, "CONFIG"},
-    {43, B::keyA, "A"},
-    {44, B::keyB, "B"},
-    {45, B::keyC, "C"},
-    {46, B::star, "*"},
-};
-
-TEST(SpaceMouseButtons, everyNamedButtonHasItsBitAndDisplayText) {
-    ASSERT_EQ(std::size(buttonTable), 47u);
+// Button bits travel over the wire: allCases lists the named buttons in bit order, and a few
+// rows pin bit and display text.
+TEST(SpaceMouseButtons, namedButtonsHaveTheirBitAndDisplayText) {
     ASSERT_EQ(B::allCases().size(), 47u);
-    for (const auto& row : buttonTable) {
+    for (std::size_t bit = 0; bit < B::allCases().size(); ++bit) {
+        EXPECT_EQ(B::allCases()[bit].rawValue, 1ull << bit);
+        EXPECT_EQ(B::allCases()[bit].each().size(), 1u);
+    }
+    struct Row {
+        int bit;
+        B button;
+        const char* display;
+    };
+    const Row rows[] = {
+        {0, B::left, "1 (left)"},  {6, B::menu, "MENU"},    {16, B::rotationLock, "Rotation lock"},
+        {24, B::key12, "12"},      {31, B::enter, "ENTER"}, {39, B::minus, "\xE2\x88\x92"},
+        {42, B::config, "CONFIG"}, {46, B::star, "*"},
+    };
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.bit);
         EXPECT_EQ(row.button.rawValue, 1ull << row.bit);
-        EXPECT_EQ(B::allCases()[static_cast<std::size_t>(row.bit)], row.button);
         EXPECT_EQ(row.button.name(), row.display);
-        EXPECT_EQ(row.button.each(), std::vector<B>{row.button});
     }
 }
 

@@ -11,14 +11,6 @@ namespace R = SpaceMouseReport;
 
 const SpaceMouseAxes untouched{101, 102, 103, 104, 105, 106};
 
-TEST(SpaceMouseReport, reportIds) {
-    EXPECT_EQ(R::translationReportID, 1);
-    EXPECT_EQ(R::rotationReportID, 2);
-    EXPECT_EQ(R::buttonReportID, 3);
-    EXPECT_EQ(R::batteryReportID, 0x17);
-    EXPECT_EQ(R::serialReportID, 8);
-}
-
 TEST(SpaceMouseReport, takeTranslationChangesOnlyItsAxes) {
     SpaceMouseAxes axes = untouched;
     EXPECT_TRUE(R::take(Bytes{0x01, 0x10, 0x00, 0xF0, 0xFF, 0x00, 0x80}, axes));

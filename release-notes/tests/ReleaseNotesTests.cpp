@@ -55,6 +55,7 @@ TEST(ReleaseNotesTest, LineRules) {
          {{"1.0", "1.0", {"#### x #x ##x ##\t1.1 -x -"}, {}}}},
         {"CR LF leaves an empty line between lines", "## 1.0\r\nA\r\nB", {{"1.0", "1.0", {"A", "B"}, {}}}},
         {"Unicode line breaks split lines", "## 1.0\u2028A\u0085\u0085B", {{"1.0", "1.0", {"A", "B"}, {}}}},
+        {"other characters of the same blocks do not", "## 1.0\nA \u2013 B\u2027C\u00A9", {{"1.0", "1.0", {"A \u2013 B\u2027C\u00A9"}, {}}}},
         {"versions in file order, unnumbered kept", "## Unreleased\n- soon\n## 2.0\n### Empty\n## 1.0 First\nHi",
          {{"Unreleased", std::nullopt, {"soon"}, {}},
           {"2.0", "2.0", {}, {{"Empty", {}}}},

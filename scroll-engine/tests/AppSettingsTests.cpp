@@ -125,11 +125,5 @@ TEST(AppSettings, followRemovesKeysAndEmptyEntries) {
     EXPECT_TRUE(s.appSettings.empty());
 }
 
-TEST(AppSettings, followsIsTrueForAnAppWithoutEntry) {
-    const ScrollSettings s;
-    for (auto setting : AppSetting::allCases())
-        EXPECT_TRUE(s.follows(setting, app));
-}
-
 } // namespace
 } // namespace scroll

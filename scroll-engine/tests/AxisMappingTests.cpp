@@ -31,28 +31,13 @@ TEST(AxisMapping, absentRoleDiffersFromEmptyList) {
     EXPECT_EQ(absent.text(Role::zoom), "none");
 }
 
-TEST(AxisMapping, caseTextsRoundTripAndRejectOthers) {
-    for (auto axis : Axis::allCases())
-        EXPECT_EQ(Axis::fromRawValue(axis.rawValue()), axis);
-    for (auto role : Role::allCases())
-        EXPECT_EQ(Role::fromRawValue(role.rawValue()), role);
-    for (auto m : Movement::allCases())
-        EXPECT_EQ(Movement::fromRawValue(m.rawValue()), m);
+TEST(AxisMapping, caseTextsMatchExactly) {
+    EXPECT_EQ(Axis::fromRawValue("ry"), Axis::ry);
+    EXPECT_EQ(Role::fromRawValue("zoom"), Role::zoom);
+    EXPECT_EQ(Movement::fromRawValue("tiltSideways"), Movement::tiltSideways);
     EXPECT_FALSE(Axis::fromRawValue("X"));
     EXPECT_FALSE(Role::fromRawValue("Zoom"));
     EXPECT_FALSE(Movement::fromRawValue("slide"));
-    EXPECT_EQ(Role::allCases()[0], Role::horizontal);
-    EXPECT_EQ(Role::allCases()[3], Role::rotate);
-    EXPECT_EQ(Movement::allCases()[1].rawValue(), "tiltSideways");
-}
-
-TEST(AxisMapping, movementsMoveTheirAxes) {
-    EXPECT_EQ(Movement(Movement::slideSideways).axis(), Axis::x);
-    EXPECT_EQ(Movement(Movement::tiltSideways).axis(), Axis::ry);
-    EXPECT_EQ(Movement(Movement::slideForwardBack).axis(), Axis::y);
-    EXPECT_EQ(Movement(Movement::tiltForwardBack).axis(), Axis::rx);
-    EXPECT_EQ(Movement(Movement::twist).axis(), Axis::rz);
-    EXPECT_EQ(Movement(Movement::push).axis(), Axis::z);
 }
 
 TEST(AxisMapping, zoomTakesForwardBackMovementsNegated) {

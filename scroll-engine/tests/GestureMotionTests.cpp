@@ -29,29 +29,26 @@ TEST(Activity, textsAndKinds) {
     EXPECT_EQ(GestureKind(GestureKind::rotate).activity(), Activity::rotate);
 }
 
-TEST(RoleValuesLead, scrollWinsTieAgainstGesture) {
-    EXPECT_EQ(roles(0.3, 0, 0.3, 0).lead({}), Activity::scroll);
-    EXPECT_EQ(roles(0, -0.3, 0, 0.3).lead({}), Activity::scroll);
-    EXPECT_EQ(roles(0, 0.29, 0.3, 0).lead({}), Activity::zoom);
-}
-
-TEST(RoleValuesLead, strongerGestureLeads) {
-    EXPECT_EQ(roles(0, 0.4, 0.2, -0.5).lead({}), Activity::rotate);
-}
-
-TEST(RoleValuesLead, zoomWinsTieAgainstRotate) {
-    EXPECT_EQ(roles(0, 0, 0.5, -0.5).lead({}), Activity::zoom);
-}
-
-TEST(RoleValuesLead, nothingMovingLeadsScroll) {
-    EXPECT_EQ(RoleValues().lead({}), Activity::scroll);
-    EXPECT_EQ(roles(0, 0, 0, 0).lead({}), Activity::scroll);
-}
-
-TEST(RoleValuesLead, runningGestureKeepsLead) {
-    EXPECT_EQ(roles(0, 0, 0.9, 0).lead({GestureKind::rotate}), Activity::rotate);
-    EXPECT_EQ(roles(0, 0, 0, 0.9).lead({GestureKind::zoom, GestureKind::rotate}), Activity::zoom);
-    EXPECT_EQ(roles(0.9, 0, 0, 0).lead({GestureKind::zoom}), Activity::zoom);
+TEST(RoleValuesLead, strongestLeadsWithTiesToScrollThenZoomAndRunningGesturesKeepIt) {
+    struct Row {
+        RoleValues values;
+        GestureKindSet running;
+        Activity lead;
+    };
+    const Row rows[] = {
+        {roles(0.3, 0, 0.3, 0), {}, Activity::scroll},
+        {roles(0, -0.3, 0, 0.3), {}, Activity::scroll},
+        {roles(0, 0.29, 0.3, 0), {}, Activity::zoom},
+        {roles(0, 0.4, 0.2, -0.5), {}, Activity::rotate},
+        {roles(0, 0, 0.5, -0.5), {}, Activity::zoom},
+        {RoleValues(), {}, Activity::scroll},
+        {roles(0, 0, 0, 0), {}, Activity::scroll},
+        {roles(0, 0, 0.9, 0), {GestureKind::rotate}, Activity::rotate},
+        {roles(0, 0, 0, 0.9), {GestureKind::zoom, GestureKind::rotate}, Activity::zoom},
+        {roles(0.9, 0, 0, 0), {GestureKind::zoom}, Activity::zoom},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.values.lead(row.running), row.lead) << row.lead.rawValue();
 }
 
 TEST(RoleValuesActivities, leadJoinedByItsTogetherSet) {
@@ -79,12 +76,8 @@ TEST(GestureMotion, zoomStepsMultiplyToExpOfRateTimesTime) {
     ASSERT_EQ(second.size(), 1u);
     EXPECT_EQ(second[0].phase, GesturePhase::changed);
     EXPECT_NEAR((1 + first[1].amount) * (1 + second[0].amount), 10.0, 1e-12);
-}
-
-TEST(GestureMotion, negativeZoomShrinks) {
-    GestureMotion zoom(GestureKind::zoom);
-    const auto steps = zoom.step(-std::log(2.0), 1.0);
-    EXPECT_NEAR(steps[1].amount, -0.5, 1e-12);
+    GestureMotion shrinking(GestureKind::zoom);
+    EXPECT_NEAR(shrinking.step(-std::log(2.0), 1.0)[1].amount, -0.5, 1e-12);
 }
 
 TEST(GestureMotion, rotateAmountIsDegreesAndEventRotationNegates) {

@@ -22,8 +22,7 @@ TEST(Glide, releaseDecaysExponentiallyAndCoasts) {
     EXPECT_EQ(glide.apply(3000, 0, tick), (Glide::Output{3000, 0, false}));
     EXPECT_EQ(glide.x, 3000);
     const auto out = glide.apply(0, 0, tick);
-    EXPECT_NEAR(out.x, 2917.8, 0.05);
-    EXPECT_DOUBLE_EQ(out.x, 3000 * std::exp(-tick / 0.3));
+    EXPECT_NEAR(out.x, 2917.8134, 1e-4); // 3000 e^(-1/36)
     EXPECT_EQ(out.y, 0);
     EXPECT_TRUE(out.coasting);
     EXPECT_EQ(glide.x, out.x);
@@ -56,29 +55,34 @@ TEST(Glide, stopSpeedUsesBothAxes) {
     glide.x = 15;
     glide.y = 15; // hypot 21.2, above the stop speed although each axis is below it
     EXPECT_TRUE(glide.apply(0, 0, 0).coasting);
+    Glide vertical(0.3, 20);
+    vertical.y = -100;
+    EXPECT_EQ(vertical.apply(0, 0, 0), (Glide::Output{0, -100, true}));
 }
 
 TEST(Glide, fasterGlideWinsOverSlowerPushSameDirection) {
     Glide glide(0.3, 20);
     glide.x = 2000;
-    const double decay = std::exp(-tick / 0.3);
-    EXPECT_EQ(glide.apply(1000, 0, tick), (Glide::Output{2000 * decay, 0, false}));
+    const auto faster = glide.apply(1000, 0, tick);
+    EXPECT_NEAR(faster.x, 1945.2090, 1e-3);
+    EXPECT_FALSE(faster.coasting);
     glide.x = 2000;
     EXPECT_EQ(glide.apply(-1000, 0, tick), (Glide::Output{-1000, 0, false}));
     glide.x = 2000;
     EXPECT_EQ(glide.apply(3000, 0, tick), (Glide::Output{3000, 0, false}));
     // Negative directions compare by magnitude too.
     glide.x = -2000;
-    EXPECT_EQ(glide.apply(-1000, 0, tick).x, -2000 * decay);
+    EXPECT_NEAR(glide.apply(-1000, 0, tick).x, -1945.2090, 1e-3);
 }
 
 TEST(Glide, pushOnOneAxisKeepsGlideOnTheOther) {
     Glide glide(0.3, 20);
     glide.x = 1000;
     glide.y = 10; // below stop speed, but no stop test while pushing
-    const double decay = std::exp(-tick / 0.3);
     const auto out = glide.apply(0, 500, tick);
-    EXPECT_EQ(out, (Glide::Output{1000 * decay, 500, false}));
+    EXPECT_NEAR(out.x, 972.6045, 1e-3);
+    EXPECT_EQ(out.y, 500);
+    EXPECT_FALSE(out.coasting);
     EXPECT_EQ(glide.y, 500);
 }
 

@@ -13,43 +13,6 @@ using Response = ScrollSettings::Response;
 using Momentum = ScrollSettings::Momentum;
 using AppSetting = ScrollSettings::AppSetting;
 
-TEST(ScrollSettings, defaults) {
-    const ScrollSettings s;
-    EXPECT_EQ(s.response, Response::balanced);
-    EXPECT_EQ(s.momentum, Momentum::medium);
-    EXPECT_TRUE(s.diagonal);
-    EXPECT_EQ(s.simultaneous, (ActivitySet{Activity::zoom, Activity::rotate}));
-    EXPECT_EQ(s.speed, 1.0);
-    EXPECT_EQ(s.scrollSpeed, 3000.0);
-    EXPECT_EQ(s.zoomSpeed, 10.0);
-    EXPECT_EQ(s.rotateSpeed, 180.0);
-    EXPECT_EQ(s.tickRate, 120.0);
-    EXPECT_EQ(s.mapping, AxisMapping());
-    EXPECT_TRUE(s.appSettings.empty());
-    EXPECT_TRUE(s.allowedApps.empty());
-    EXPECT_EQ(s.excludedApps,
-              (std::set<std::string>{"com.cockos.reaper", "org.blenderfoundation.blender",
-                                     "com.autodesk.fusion360", "com.google.GoogleEarthPro"}));
-    EXPECT_FALSE(s.newAppsOn);
-    EXPECT_FALSE(s.diagnostics);
-}
-
-TEST(ScrollSettings, presetTables) {
-    EXPECT_EQ(Response(Response::direct).deadzone(), 0.06);
-    EXPECT_EQ(Response(Response::direct).exponent(), 1.8);
-    EXPECT_EQ(Response(Response::balanced).deadzone(), 0.12);
-    EXPECT_EQ(Response(Response::balanced).exponent(), 3.0);
-    EXPECT_EQ(Response(Response::precise).deadzone(), 0.2);
-    EXPECT_EQ(Response(Response::precise).exponent(), 4.0);
-    EXPECT_EQ(Momentum(Momentum::off).time(), 0.0);
-    EXPECT_EQ(Momentum(Momentum::short_).time(), 0.15);
-    EXPECT_EQ(Momentum(Momentum::medium).time(), 0.3);
-    EXPECT_EQ(Momentum(Momentum::long_).time(), 0.6);
-    EXPECT_EQ(Momentum::fromRawValue("short"), Momentum::short_);
-    EXPECT_EQ(Momentum(Momentum::long_).rawValue(), "long");
-    EXPECT_EQ(AppSetting::fromRawValue("together"), AppSetting::together);
-}
-
 TEST(ScrollSettings, appSettingKeys) {
     const auto keys = [](AppSetting s) {
         const auto span = s.keys();

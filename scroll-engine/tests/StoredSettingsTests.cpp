@@ -189,22 +189,6 @@ TEST(ScrollSettingsDecoder, appLists) {
     EXPECT_TRUE(decodedFrom({{"excluded_apps", ""}}).excludedApps.empty());
 }
 
-TEST(ScrollSettingsDecoder, readsOnlyItsKeys) {
-    std::vector<std::string> asked;
-    ScrollSettings::decoded([&](const std::string& key) -> std::optional<std::string> {
-        asked.push_back(key);
-        return std::nullopt;
-    });
-    const std::vector<std::string> expected{
-        "response",        "momentum_preset", "diagonal",          "simultaneous",
-        "speed",           "scroll_speed",    "zoom_speed",        "rotate_speed",
-        "tick_rate",       "horizontal_axis", "horizontal_invert", "vertical_axis",
-        "vertical_invert", "zoom_axis",       "zoom_invert",       "rotate_axis",
-        "rotate_invert",   "allowed_apps",    "excluded_apps",     "new_apps_on",
-        "diagnostics"};
-    EXPECT_EQ(asked, expected);
-}
-
 TEST(ScrollSettingsDecoder, legacyMomentumMovesIntoOverrides) {
     const auto migrated = decodedFrom({}, {{"org.example.app", "long"}});
     EXPECT_EQ(migrated.appSettings,
@@ -250,14 +234,6 @@ TEST(ScrollSettingsStoredKeys, storesOnlyDifferences) {
     EXPECT_EQ(keys.store, (Encoded{{"speed", "2.0"}, {"zoom_invert", "1"}}));
     EXPECT_EQ(keys.remove.size(), 19u);
     EXPECT_EQ(std::count(keys.remove.begin(), keys.remove.end(), "speed"), 0);
-}
-
-TEST(ScrollSettings, retiredKeys) {
-    EXPECT_EQ(ScrollSettings::retiredKeys.front(), "enabled");
-    EXPECT_EQ(ScrollSettings::retiredKeys.back(), "crosstalk");
-    for (auto key : ScrollSettings::retiredKeys) {
-        EXPECT_FALSE(ScrollSettings().encoded().contains(std::string(key))) << key;
-    }
 }
 
 } // namespace

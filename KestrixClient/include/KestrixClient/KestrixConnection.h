@@ -43,7 +43,8 @@ public:
     static constexpr double slowRetry = 2.0;
     static constexpr int slowAttempt = 50;
     // A broker is launched at the `firstLaunchAttempt`th failure and at every multiple of
-    // `launchEvery` from `slowAttempt` on, but never twice within `launchGuard` seconds.
+    // `launchEvery` from `slowAttempt` on, but never twice within `launchGuard` seconds; a launch
+    // that the guard held back comes at the first failed attempt after the guard.
     static constexpr int firstLaunchAttempt = 5;
     static constexpr int launchEvery = 15;
     static constexpr double launchGuard = 3.0;
@@ -113,6 +114,9 @@ private:
     using Link = LineConnection<ClientMessage, BrokerMessage>;
 
     void connect();
+    void connectFinished(int fd);
+    void dropConnecting();
+    void linkUp(int fd);
     void failedAttempt();
     void launch();
     void startLauncher(const Launcher& launcher);
@@ -137,12 +141,16 @@ private:
     std::set<std::string> appsWithOwnClient_;
 
     std::shared_ptr<Link> connection_;
+    // A connection under way: the write watch that finishes it, and its descriptor.
+    std::unique_ptr<Watch> connecting_;
+    int connectingFD_ = -1;
     bool running_ = false;
     // Bumped by every start() and stop(): an attempt or a close that called out to the owner
     // goes on only when the owner did not stop or restart the connection meanwhile.
     int generation_ = 0;
     int attempt_ = 0;
     std::optional<double> lastLaunch_;
+    bool launchHeldBack_ = false; // a launch was skipped for the guard and is still wanted
     std::map<std::string, smk::SpaceMouseButtons> held_;
     std::set<std::string> moved_;
     std::map<std::string, std::vector<std::pair<int, Completion>>> describing_;

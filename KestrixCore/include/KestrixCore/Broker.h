@@ -93,6 +93,8 @@ private:
 
     void say(const std::string& line);
     void watchListener();
+    void rememberSocketFile();
+    void checkSocketFile();
     void accept();
     void received(const ClientMessage& message, int id);
     void closed(int id);
@@ -133,6 +135,10 @@ private:
     int lockFile_ = -1;
     int listenFD_ = -1;
     std::unique_ptr<Watch> acceptWatch_;
+    // The socket file this broker listens at (device and inode), looked at every few seconds:
+    // when it is gone or replaced, clients could no longer reach this broker, so it listens anew.
+    std::unique_ptr<Watch> socketCheck_;
+    std::uint64_t socketDevice_ = 0, socketInode_ = 0;
     std::map<int, Client> clients_;
     int nextID_ = 1;
     int arbitrations_ = 0;

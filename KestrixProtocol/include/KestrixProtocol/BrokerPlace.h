@@ -39,16 +39,20 @@ public:
         // `path` ends with ".app" (case-sensitive): an application bundle.
         bool isApp() const;
         // Whether the record names a broker that can be started: a regular file that the current
-        // user may execute. Application bundles are never usable here; such a record was written
-        // by an installation on another platform.
+        // user may execute, owned by this user or by root and writable by nobody else.
+        // Application bundles are never usable here; such a record was written by an
+        // installation on another platform.
         bool isUsable() const;
     };
 
     // Reads an environment variable; null when it is not set.
     using Environment = std::function<const char*(const char*)>;
 
-    // Files larger than this are rotated by rotateLog().
+    // Logs larger than this are rotated, at start by rotateLog() and while running by the
+    // append that makes them larger.
     static constexpr std::uintmax_t logRotationSize = 524288;
+    // The longest message of one log line, in bytes; a longer one is cut.
+    static constexpr std::size_t logMessageLimit = 4096;
 
     explicit BrokerPlace(std::filesystem::path directory);
 
@@ -69,23 +73,39 @@ public:
     // the folder exists afterwards (whatever its permissions).
     bool ensureDirectory() const;
 
-    // The stored newest-broker record; absent when it is missing, unreadable or does not decode.
-    // Whether it is usable is left to the caller.
+    // Why the folder cannot be trusted with the socket, the lock, the log and the record: it
+    // belongs to another user, or others may write in it and it could not be made private.
+    // Absent when it is trusted or missing. A folder of this user that others may write is made
+    // private (0700) here, with a log line.
+    std::optional<std::string> distrust() const;
+
+    // The stored newest-broker record; absent when it is missing, unreadable, does not decode, or
+    // cannot be trusted (the folder cannot, or the record belongs to another user or others may
+    // write it; the refusal is logged). Whether it is usable is left to the caller.
     std::optional<Newest> readNewest() const;
 
     // Records `record` as the newest broker, unless the stored record names a strictly newer
-    // broker that is still usable. The file is replaced atomically; a failure is logged.
+    // broker that is still usable. The file is replaced atomically; a failure is logged and told
+    // on standard error (the log may be on the same full disk).
     void recordNewest(const Newest& record) const;
 
     // Appends "yyyy-MM-dd HH:mm:ss.SSS [pid] message\n" to the log (local time), creating the
-    // folder and the file as needed. Never fails visibly.
+    // folder and the file as needed (in a folder that cannot be trusted, the line goes to
+    // standard error instead), and rotates the log once it has grown past
+    // logRotationSize. A line that cannot be written is lost; the first such failure is told on
+    // standard error, and the next one only after a line was written again.
     void appendLog(std::string_view message) const;
     void appendLog(std::string_view message, std::chrono::system_clock::time_point now) const;
 
     // Moves a log larger than logRotationSize to "broker.log.1", replacing the older one.
     void rotateLog() const;
 
-    // One log line as appendLog writes it.
+    // The text as one log line may hold it: control characters escaped ("\n", "\r", "\t",
+    // "\xNN"), so that one event is one line, and cut after `limit` bytes (at a character
+    // boundary) with a note of the full size.
+    static std::string loggable(std::string_view text, std::size_t limit = logMessageLimit);
+
+    // One log line as appendLog writes it, the message made loggable.
     static std::string logLine(std::string_view message, std::chrono::system_clock::time_point now,
                                pid_t processID);
 

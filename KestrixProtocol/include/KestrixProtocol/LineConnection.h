@@ -21,8 +21,12 @@ public:
     // The longest unterminated input tail tolerated; a peer that sends more without a line feed
     // is cut off.
     static constexpr std::size_t lineLimit = 0x100000;
-    // The most unsent output tolerated; a peer that lets more pile up has stopped reading.
+    // Unsent output beyond this must drain: a peer that lets more pile up and reads nothing of
+    // it for stallSeconds has stopped reading. A peer that reads keeps its connection, whatever
+    // the size of one answer, up to backlogCeiling, the most output kept for any peer.
     static constexpr std::size_t backlogLimit = 0x10000;
+    static constexpr std::size_t backlogCeiling = 0x400000;
+    static constexpr double stallSeconds = 2.0;
     // The most read per readiness event, so that one busy peer cannot hold up the loop.
     static constexpr std::size_t readSize = 4096;
 
@@ -39,7 +43,8 @@ public:
 
     int fd() const { return fd_; }
     bool isClosed() const { return closed_; }
-    // True when the connection was closed because the peer stopped reading.
+    // True when the connection was closed because the peer stopped reading (or let more than
+    // backlogCeiling bytes pile up).
     bool stalled() const { return stalled_; }
 
     // Called once, by the first close(), whatever its cause.
@@ -64,6 +69,8 @@ protected:
 private:
     void readAvailable();
     void flush();
+    void armProgressCheck();
+    void checkProgress();
 
     MainLoop& loop_;
     const int fd_;
@@ -72,6 +79,8 @@ private:
     std::string backlog_;
     bool closed_ = false;
     bool stalled_ = false;
+    bool progressCheckArmed_ = false; // a check of the backlog's draining is scheduled
+    bool progressed_ = false;         // bytes went out since that check was armed
 };
 
 } // namespace detail
@@ -102,7 +111,8 @@ public:
     std::function<void(const In&)> onMessage;
 
     // Queues the message as one line. Does nothing once closed. When more than backlogLimit
-    // bytes wait unsent afterwards, the peer has stopped reading: stalled() becomes true and the
+    // bytes wait unsent and the peer takes none of them for stallSeconds, or more than
+    // backlogCeiling wait, the peer has stopped reading: stalled() becomes true and the
     // connection closes.
     void send(const Out& message) {
         checkThread();

@@ -31,4 +31,19 @@ int listen(const std::string& path);
 // descriptor is blocking. Absent when the path is too long or nobody listens there.
 std::optional<int> connect(const std::string& path);
 
+// A connection begun without blocking: the descriptor (non-blocking) and whether it is already
+// connected. One still under way is finished by finishConnect() once the descriptor is writable.
+struct Connecting {
+    int fd = -1;
+    bool connected = false;
+};
+
+// Begins connecting to the socket at path without ever blocking. Absent when the path is too
+// long, nobody listens there, or the listener's queue is full (a broker that does not accept).
+std::optional<Connecting> startConnect(const std::string& path);
+
+// For a descriptor from startConnect() that has become writable: true when it is connected,
+// false when the connection failed (the caller closes the descriptor).
+bool finishConnect(int fd);
+
 } // namespace kestrix::UnixSocket

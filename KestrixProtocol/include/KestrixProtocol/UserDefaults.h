@@ -43,9 +43,12 @@ public:
     // The stored value, absent when the key is missing.
     std::optional<nlohmann::json> value(const std::string& key);
 
-    // The value converted to T; absent when missing or of another JSON type.
+    // The value converted to T; absent when missing or of another JSON type. Text is read as
+    // text() reads it.
     template <class T> std::optional<T> get(const std::string& key) {
         std::optional<nlohmann::json> v = value(key);
+        if constexpr (std::is_same_v<T, std::string>)
+            if (v) return text(*v);
         if (!v || !fits<T>(*v)) return std::nullopt;
         try {
             return v->template get<T>();
@@ -53,6 +56,10 @@ public:
             return std::nullopt;
         }
     }
+
+    // A value read where a setting is text: a string as it is, and true and false (which files
+    // written by hand say for flags) as "1" and "0"; absent for anything else.
+    static std::optional<std::string> text(const nlohmann::json& value);
 
     // Stores the value and writes the file; false (with a log line) when the file could not be
     // written, in which case the value is still kept in memory for this process.

@@ -61,8 +61,8 @@ Updates::~Updates() = default;
 
 QString Updates::feedBaseFromEnvironment() {
     QString base = qEnvironmentVariable("VANTOR_UPDATES_URL").trimmed();
-    if (base.isEmpty()) base = QStringLiteral("https://orvella.me/vantor/");
-    if (!base.endsWith(u'/')) base += u'/';
+    if (base.isEmpty()) base = QStringLiteral("https://orvella.me");
+    while (base.endsWith(u'/')) base.chop(1);
     return base;
 }
 
@@ -99,7 +99,7 @@ QUrl Updates::feedURL() const {
     // Read at the moment of the check, so a change made since (here or by another process)
     // counts.
     const bool betas = system_.defaults ? storedBool(*system_.defaults, betasKey, false) : includesBetas_;
-    return QUrl(system_.feedBase + (betas ? QStringLiteral("appcast-beta.xml") : QStringLiteral("appcast.xml")));
+    return QUrl(system_.feedBase + (betas ? QStringLiteral("/vantor/appcast-beta.xml") : QStringLiteral("/vantor/appcast.xml")));
 }
 
 QString Updates::version() const { return QString::fromStdString(build_.version); }

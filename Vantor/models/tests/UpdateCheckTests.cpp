@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -19,6 +20,7 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "VantorModelsTests";
     static char* argv[] = {name, nullptr};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     new QGuiApplication(argc, argv);
 }
 
@@ -36,7 +38,7 @@ public:
             }
         });
     }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/vantor").arg(server_.serverPort()); }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()); }
 
     static QByteArray ok(const QByteArray& body) {
         return "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +

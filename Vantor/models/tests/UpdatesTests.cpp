@@ -41,7 +41,7 @@ struct Harness {
         system.wallClock = [this] { return wallStart + loop.now(); };
         system.fetcher = std::make_unique<FakeFetcher>(&urls, &pending);
         system.build = BuildInfo{"4.1", build, beta};
-        system.feedBase = "https://feeds.test/vantor/";
+        system.feedBase = "https://feeds.test";
         updates = std::make_unique<Updates>(std::move(system));
         QObject::connect(updates.get(), &Updates::updateFound, [this](const AppcastItem& item, bool user) {
             events.push_back("found " + std::to_string(item.build) + (user ? " user" : " auto"));

@@ -168,6 +168,8 @@ UpdatePrompt::~UpdatePrompt() {
     delete message_.data();
 }
 
+QMessageBox* UpdatePrompt::message() const { return message_.data(); }
+
 void UpdatePrompt::showUpdate(const AppcastItem& item, bool userStarted) {
     if (!window_) {
         window_ = new UpdateWindow;

@@ -1,6 +1,6 @@
+#include "UpdateTestSupport.h"
 #include "VantorWindows/ReleaseNotesView.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <gtest/gtest.h>
 
@@ -9,13 +9,7 @@ using releasenotes::ReleaseNotes;
 
 namespace {
 
-void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "VantorWindowsTests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv); // kept to the end: Qt's font caches are not torn down cleanly
-}
+using updatetest::ensureApplication;
 
 QStringList texts(const QWidget& view, const char* objectName) {
     QStringList result;

@@ -1,12 +1,8 @@
-#include "KestrixProtocol/UserDefaults.h"
-#include "VantorModels/Updates.h"
-#include "VantorWindows/UpdateWindow.h"
+#include "UpdateTestSupport.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <gtest/gtest.h>
 
@@ -14,36 +10,13 @@ using namespace vantor;
 
 namespace {
 
-void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "VantorWindowsTests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv); // kept to the end: Qt's font caches are not torn down cleanly
-}
-
-struct NoFetcher final : FeedFetcher {
-    void fetch(const QUrl&, Done) override {}
-};
-
-struct Harness {
-    QTemporaryDir folder;
-    kestrix::UserDefaults defaults{folder.filePath("defaults.json").toStdString()};
-    std::unique_ptr<Updates> updates;
-    std::unique_ptr<UpdatePrompt> prompt;
+struct Harness : updatetest::PromptHarness {
     std::vector<std::string> driver;
     std::vector<QUrl> opened;
 
     Harness() {
-        ensureApplication();
-        UpdatesSystem system;
-        system.defaults = &defaults;
-        system.fetcher = std::make_unique<NoFetcher>();
-        system.build = BuildInfo{"1.0.0", "1", false};
-        updates = std::make_unique<Updates>(std::move(system));
         updates->userDriver.onShowsWindow = [this] { driver.push_back("shows"); };
         updates->userDriver.onSessionEnded = [this] { driver.push_back("ended"); };
-        prompt = std::make_unique<UpdatePrompt>(*updates);
     }
 
     UpdateWindow& found(const AppcastItem& item, bool userStarted = true) {

@@ -46,7 +46,8 @@ struct UpdatesSystem {
     // Fetches feeds; the network when empty.
     std::unique_ptr<FeedFetcher> fetcher;
     BuildInfo build = BuildInfo::running();
-    // The folder the two feeds lie in, ending in "/"; empty: feedBaseFromEnvironment().
+    // The scheme and host (and port) of the update server, e.g. "https://orvella.me"; the feeds
+    // lie under "/vantor/" there. Empty: feedBaseFromEnvironment().
     QString feedBase;
 };
 
@@ -90,8 +91,7 @@ public:
     explicit Updates(UpdatesSystem system, QObject* parent = nullptr);
     ~Updates() override;
 
-    // "https://orvella.me/vantor/", or the address in VANTOR_UPDATES_URL (a "/" is added when it
-    // does not end in one).
+    // "https://orvella.me", or the address in VANTOR_UPDATES_URL (without a final "/").
     static QString feedBaseFromEnvironment();
 
     // False in the window-shot mode: no updater, the check does nothing.

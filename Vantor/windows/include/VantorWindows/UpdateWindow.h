@@ -60,7 +60,7 @@ public:
     // Absent until the first update is found; kept (hidden) after it closes.
     UpdateWindow* window() const { return window_; }
     // The "up to date" or failure message while it is open.
-    QMessageBox* message() const { return message_; }
+    QMessageBox* message() const;
 
 private:
     void showUpdate(const AppcastItem& item, bool userStarted);
