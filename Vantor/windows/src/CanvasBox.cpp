@@ -16,18 +16,20 @@ CaptionChip::CaptionChip(QWidget* parent)
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void CaptionChip::paintEvent(QPaintEvent* event) {
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QColor fill = palette().color(QPalette::Window);
-        fill.setAlphaF(0.82f);
-        const QRectF box = QRectF(rect());
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(fill);
-        painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
-    }
-    QLabel::paintEvent(event);
+void CaptionChip::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = palette().color(QPalette::Window);
+    fill.setAlphaF(0.82f);
+    const QRectF box = QRectF(rect());
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+    // A name too long for the box ends in an ellipsis rather than running under the button.
+    const QRect space = contentsRect();
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(space, Qt::AlignLeft | Qt::AlignVCenter,
+                     fontMetrics().elidedText(text(), Qt::ElideRight, space.width()));
 }
 
 // Covers the canvas outside its rounded outline with the window colour and strokes the outline
@@ -84,6 +86,11 @@ CanvasBox::CanvasBox(QWidget* canvas, QWidget* parent)
     layers->addLayout(corner, 0, 0);
     caption_->raise();
     reset_->raise();
+}
+
+void CanvasBox::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    caption_->setMaximumWidth(qMax(0, width() - 3 * inset - reset_->sizeHint().width()));
 }
 
 } // namespace vantor

@@ -34,6 +34,9 @@ public:
     CaptionChip* caption() const { return caption_; }
     QPushButton* resetButton() const { return reset_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     class Frame;
 

@@ -5,25 +5,15 @@
 #include "VantorModels/SettingsModel.h"
 #include "VantorModels/Updates.h"
 #include "VantorWindows/MainView.h"
+#include "WindowTestApp.h"
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPalette>
-#include <QStyleFactory>
 
 #include <memory>
 
 namespace vantor::testing {
-
-inline void ensureApplication() {
-    if (QApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "VantorWindowsTests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-}
 
 // A login item whose status the test sets; registering enables it unless told to fail.
 class FakeLoginItem final : public LoginItem {
@@ -46,7 +36,7 @@ public:
 // test known by name and the model's edits counted.
 struct Harness {
     explicit Harness(scroll::ScrollSettings settings = {}) {
-        ensureApplication();
+        windowTestApp();
         model = std::make_unique<SettingsModel>(std::move(settings), loginItem);
         model->onChange = [this](const scroll::ScrollSettings&) { ++changes; };
         for (const char* id : {"org.example.Maps", "org.example.Notes"})

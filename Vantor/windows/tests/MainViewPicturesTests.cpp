@@ -56,7 +56,7 @@ bool showsCheckerboard(const QImage& image, QRect area) {
 }
 
 TEST(MainViewPictures, EveryTabShowsTheCheckerboard) {
-    testing::ensureApplication();
+    windowTestApp();
     const QString folder = qEnvironmentVariable("VANTOR_WINDOW_PICTURES");
     if (!folder.isEmpty())
         QDir().mkpath(folder);

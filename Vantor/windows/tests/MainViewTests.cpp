@@ -203,6 +203,53 @@ TEST(MainView, PerAppSectionFollowsSelectionAndSwitch) {
     EXPECT_FALSE(selected());
 }
 
+TEST(MainView, SizesAndPaddingsOfTheWindow) {
+    Harness h;
+    h.model->setHasPermission(false);
+    h.view->show();
+    QApplication::processEvents();
+    auto at = [&](const QWidget* w) { return QRect(w->mapTo(h.view.get(), QPoint()), w->size()); };
+    const QRect banner = at(h.find<QWidget>("permissionBanner"));
+    auto* canvasBox = h.find<CanvasBox>({});
+    const QRect box = at(canvasBox);
+    const QRect tabs = at(h.find<QTabWidget>("tabs"));
+    const QRect chip = canvasBox->caption()->geometry();
+    const QRect reset = canvasBox->resetButton()->geometry();
+    using Pair = std::pair<int, int>;
+    const std::tuple<const char*, Pair, Pair> measures[] = {
+        {"banner left, top", {banner.left(), banner.top()}, {20, 14}},
+        {"banner width", {banner.width(), 0}, {520, 0}},
+        {"box left, gap above", {box.left(), box.top() - banner.bottom() - 1}, {20, 14}},
+        {"box size", {box.width(), box.height()}, {520, 230}},
+        {"chip inset", {chip.left(), chip.top()}, {8, 8}},
+        {"reset inset", {box.width() - reset.right() - 1, reset.top()}, {8, 8}},
+        {"tabs left, right padding", {tabs.left(), 560 - tabs.right() - 1}, {20, 20}},
+        {"tabs bottom padding", {820 - tabs.bottom() - 1, 0}, {20, 0}},
+    };
+    for (const auto& [what, measured, expected] : measures)
+        EXPECT_EQ(measured, expected) << what;
+    // The note sits 6 under the box, and the tabs 14 under the note.
+    auto* note = h.view->findChildren<QLabel*>().front();
+    for (auto* label : h.view->findChildren<QLabel*>())
+        if (label->text().startsWith("Move the cap"))
+            note = label;
+    EXPECT_EQ(at(note).top() - box.bottom() - 1, 6);
+    EXPECT_EQ(tabs.top() - at(note).bottom() - 1, 14);
+}
+
+TEST(MainView, ALongAppNameStaysClearOfTheResetButton) {
+    Harness h(withMapsOn());
+    h.model->apps.erase(maps);
+    h.model->apps.emplace(maps, ListedApp(maps, QString(200, 'M'), QIcon(), true));
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    h.view->resize(MainView::minimumSize);
+    h.view->show();
+    QApplication::processEvents();
+    auto* box = h.find<CanvasBox>({});
+    EXPECT_LT(box->caption()->geometry().right(), box->resetButton()->geometry().left());
+}
+
 TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
     ScrollSettings settings = withMapsOn();
     settings.allowedApps.insert("com.example.Gone");
