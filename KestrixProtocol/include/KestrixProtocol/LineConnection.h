@@ -57,7 +57,7 @@ protected:
     virtual std::size_t pendingInput() const = 0;
 
     // Queues one encoded line and writes what the socket takes at once.
-    void queue(const std::string& line);
+    void queue(std::string_view line);
 
     void checkThread() const;
 
@@ -105,22 +105,36 @@ public:
     // bytes wait unsent afterwards, the peer has stopped reading: stalled() becomes true and the
     // connection closes.
     void send(const Out& message) {
+        sendWritten([&message](std::string& out) { LineEncoder::encodeInto(out, message); });
+    }
+
+    // The same for a line that `write(std::string&)` appends, line feed included, to the buffer
+    // it is handed: for a message that is cheaper to write than to build. The buffer is reused
+    // from send to send.
+    template <class Write> void sendWritten(Write&& write) {
         checkThread();
         if (isClosed()) return;
-        queue(LineEncoder::encode(message));
+        // A long line (a device list, say) does not pin its buffer for good.
+        if (line_.capacity() > retainedLine) std::string().swap(line_);
+        line_.clear();
+        write(line_);
+        queue(line_); // the last use of this object: onClose may drop it
     }
 
 private:
+    static constexpr std::size_t retainedLine = 4096;
+
     void deliver(std::string_view bytes) override {
-        for (const In& message : decoder_.feed(bytes)) {
+        decoder_.feed(bytes, [this](const In& message) {
             // Looked up afresh for each message, and copied, so a handler may replace itself.
             if (auto handler = onMessage) handler(message);
-        }
+        });
     }
 
     std::size_t pendingInput() const override { return decoder_.pendingCount(); }
 
     LineDecoder<In> decoder_;
+    std::string line_;
 };
 
 } // namespace kestrix
