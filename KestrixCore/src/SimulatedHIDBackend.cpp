@@ -231,20 +231,46 @@ void SimulatedHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
                 if (auto state = weak.lock(); state && state->alive) detach(k);
             });
         for (const auto& report : described.reports)
-            schedule(key, report, 0);
+            play(key, report);
     }
 }
 
-void SimulatedHIDBackend::schedule(DeviceKey key, const SimulatedReport& report,
-                                   std::int64_t index) {
-    if (index >= report.count) return;
-    double due = state_->startTime + report.at + static_cast<double>(index) * report.every;
+void SimulatedHIDBackend::play(DeviceKey key, const SimulatedReport& report) {
+    if (report.count < 1) return;
+    auto stream = std::make_shared<Stream>(Stream{key, report.bytes, report.count, nullptr});
     std::weak_ptr<State> weak = state_;
-    loop_.after(std::max(0.0, due - loop_.now()), [this, weak, key, report, index] {
+    double due = state_->startTime + report.at;
+    loop_.after(std::max(0.0, due - loop_.now()), [this, weak, stream, every = report.every] {
         auto state = weak.lock();
         if (!state || !state->alive) return;
-        send(key, report.bytes);
-        schedule(key, report, index + 1);
+        send(stream->key, stream->bytes);
+        if (--stream->left <= 0) return;
+        if (!(every > 0)) {
+            playAtOnce(stream);
+            return;
+        }
+        // One repeating timer for the rest of the stream, not a timer per report.
+        streams_.push_back(stream);
+        stream->timer = loop_.repeat(every, 0.0, [this, weak, raw = stream.get()] {
+            auto state = weak.lock();
+            if (!state || !state->alive) return;
+            send(raw->key, raw->bytes);
+            if (--raw->left <= 0) {
+                raw->timer.reset();
+                std::erase_if(streams_, [raw](const auto& s) { return s.get() == raw; });
+            }
+        });
+    });
+}
+
+void SimulatedHIDBackend::playAtOnce(std::shared_ptr<Stream> stream) {
+    // Reports due at the same moment follow each other on the loop, one timer each.
+    std::weak_ptr<State> weak = state_;
+    loop_.after(0.0, [this, weak, stream] {
+        auto state = weak.lock();
+        if (!state || !state->alive) return;
+        send(stream->key, stream->bytes);
+        if (--stream->left > 0) playAtOnce(stream);
     });
 }
 

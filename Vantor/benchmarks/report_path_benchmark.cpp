@@ -196,8 +196,9 @@ Hello hello(const std::string& name, std::optional<Claim> claim) {
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n <= 0) ::_exit(0);
-        for (const BrokerMessage& message : decoder.feed({buffer, std::size_t(n)}))
+        decoder.feed({buffer, std::size_t(n)}, [axes](const BrokerMessage& message) {
             if (message.as<BrokerMessage::Axes>()) axes->fetch_add(1, std::memory_order_relaxed);
+        });
     }
 }
 
@@ -475,10 +476,10 @@ std::optional<double> brokerLatency(int count) {
                 ssize_t n = ::recv(*fd, buffer, sizeof buffer, MSG_DONTWAIT);
                 if (n > 0) {
                     bool axes = false;
-                    for (const BrokerMessage& m : decoder.feed({buffer, std::size_t(n)})) {
+                    decoder.feed({buffer, std::size_t(n)}, [&](const BrokerMessage& m) {
                         if (auto* h = m.as<BrokerMessage::Holding>()) holding = h->holding;
                         if (m.as<BrokerMessage::Axes>()) axes = true;
-                    }
+                    });
                     if (axes) return true;
                 } else if (n == 0 || monotonic() > until) {
                     return false;

@@ -144,6 +144,9 @@ private:
     int attempt_ = 0;
     std::optional<double> lastLaunch_;
     std::map<std::string, smk::SpaceMouseButtons> held_;
+    // The events of the report-rate messages, reused so that their device texts keep their room.
+    Event axesEvent_ = Event::axes({}, {});
+    Event buttonsEvent_ = Event::buttons({}, {});
     std::set<std::string> moved_;
     std::map<std::string, std::vector<std::pair<int, Completion>>> describing_;
     int describeRequests_ = 0;
