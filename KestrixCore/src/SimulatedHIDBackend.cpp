@@ -38,6 +38,9 @@ struct SimulatedHIDBackend::State {
     DeviceKey nextKey = 1;
     double startTime = 0.0;
     bool alive = true;
+    // The handles a report goes to, on the loop only: kept from report to report.
+    std::vector<std::weak_ptr<SimulatedHandle>> targets;
+    bool sending = false;
 };
 
 namespace {
@@ -345,12 +348,24 @@ void SimulatedHIDBackend::setFaults(DeviceKey key, bool hidFeatureFails, bool co
 }
 
 void SimulatedHIDBackend::send(DeviceKey key, const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::weak_ptr<SimulatedHandle>> targets;
+    // A report sent from inside a delivery gets a list of its own.
+    std::vector<std::weak_ptr<SimulatedHandle>> own;
+    auto& targets = state_->sending ? own : state_->targets;
+    struct Sending {
+        State& state;
+        bool was;
+        explicit Sending(State& s)
+            : state(s)
+            , was(s.sending) {
+            state.sending = true;
+        }
+        ~Sending() { state.sending = was; }
+    } sending(*state_);
     {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key);
         if (it == state_->devices.end() || !it->second.attached) return;
-        targets = it->second.active;
+        targets.assign(it->second.active.begin(), it->second.active.end());
     }
     for (const auto& weak : targets) {
         auto handle = weak.lock();

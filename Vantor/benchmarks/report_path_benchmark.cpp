@@ -1,22 +1,27 @@
 // What one forwarded SpaceMouse report costs, side by side with the cheapest honest pipeline.
 //
-// Each run measures, in the same run and paced the same way (one six-axis report a millisecond):
+// Each run measures, in the same run and paced the same way (one six-axis report a millisecond,
+// written into a socket by a device process whose own cost is not counted):
 // - the anchor: binary_pipe (compiled from shared/bench/binary_pipe.c, found by walking up from
-//   the source tree), CPU per event of its broker and client;
-// - a real `kestrix` with a simulated SpaceMouse and a minimal line-protocol client holding the
-//   device: CPU per forwarded report, broker plus client;
+//   the source tree; skipped with a message when absent), CPU per event of its broker and client;
+// - the broker's own classes (Broker, Devices, the line connections, the Qt loop) in a process of
+//   their own, fed report by report through a socket as hidraw would, with a minimal
+//   line-protocol client holding the device: CPU per report, broker plus client;
 // - the same broker with a real `vantor` scrolling the app in front of a private X server;
-// - latency p50 from the device's report to the client having decoded the axes: the broker's
-//   own classes on Qt's loop in a child process, fed report by report through a socket as hidraw
-//   would, against the same measurement of a binary pipeline;
+// - latency p50 from writing the report to the client having decoded the axes, against the same
+//   measurement of a binary pipeline;
 // - the broker's CPU per report with 64 idle listeners beside the holder, over 1 listener;
-// - wake-ups a second of the broker and of vantor while the cap rests.
+// - wake-ups a second of a real `kestrix` and `vantor` while the cap rests;
+// - for comparison, the real `kestrix` with its simulated SpaceMouse at 1 kHz (a timer inside the
+//   broker wakes it for every report) with the minimal client and with vantor, and what one bare
+//   1 kHz timer wake-up costs on this machine.
 // Prints the median of each figure over the runs and the ratios to the anchor.
 //
 // Usage: report_path_benchmark [runs (3)] [seconds per figure (4)]
 #include "KestrixCore/Broker.h"
 #include "KestrixCore/BrokerParts.h"
 #include "KestrixCore/Devices.h"
+#include "KestrixCore/FrontApp.h"
 #include "KestrixProtocol/LineCoding.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/QtMainLoop.h"
@@ -39,7 +44,10 @@
 #include <string>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <thread>
 #include <time.h>
@@ -408,8 +416,12 @@ private:
 
 // The broker's own classes as the program puts them together, on Qt's loop, with the socket
 // backend; runs until killed.
-[[noreturn]] void socketBroker(const Folder& folder, int device) {
+[[noreturn]] void socketBroker(const Folder& folder, int device, const std::string& display) {
     quiet();
+    if (display.empty())
+        ::unsetenv("DISPLAY");
+    else
+        ::setenv("DISPLAY", display.c_str(), 1);
     int argc = 1;
     char name[] = "kestrix";
     char* argv[] = {name, nullptr};
@@ -420,6 +432,7 @@ private:
     core::Broker::Parts parts;
     parts.devices = std::make_unique<core::DevicesAdapter>(
         std::make_unique<core::Devices>(loop, std::make_unique<SocketBackend>(loop, device)));
+    if (!display.empty()) parts.frontApp = core::makeFrontApp(loop, nullptr);
     BrokerPlace place(folder.path + "/home");
     core::Broker broker(loop, 15, place, 3600.0, true, settings,
                         BrokerPlace::Newest{15, "/bench", {}}, nullptr, std::move(parts));
@@ -427,6 +440,125 @@ private:
     broker.start(-1);
     app.exec();
     ::_exit(0);
+}
+
+// Writes `count` reports at 1 kHz on an absolute grid, as the anchor's device does.
+void pace(int device, long count) {
+    timespec next{};
+    ::clock_gettime(CLOCK_MONOTONIC, &next);
+    for (long i = 0; i < count; ++i) {
+        next.tv_nsec += long(1e9 / rate);
+        if (next.tv_nsec >= 1000000000L) {
+            next.tv_nsec -= 1000000000L;
+            next.tv_sec += 1;
+        }
+        ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        if (::write(device, report, sizeof report) != sizeof report) return;
+    }
+}
+
+struct SocketFedFigures {
+    double perReport = 0;       // µs, broker plus client
+    double brokerPerReport = 0; // µs
+};
+
+// The broker's classes fed report by report through a socket from this process (whose cost, as
+// the anchor's device's, is not counted), with a minimal holder or vantor, and idle listeners.
+std::optional<SocketFedFigures> socketFed(bool withVantor, int listenerCount, double seconds) {
+    std::unique_ptr<x11test::Xvfb> server;
+    std::unique_ptr<x11test::FakeDesktop> desktop;
+    if (withVantor) {
+        server = std::make_unique<x11test::Xvfb>();
+        if (server->display().empty()) return std::nullopt;
+        desktop = std::make_unique<x11test::FakeDesktop>(server->display());
+        desktop->activate(desktop->window(999999, "org.example.Editor"));
+    }
+    std::string display = server ? server->display() : std::string();
+    Folder folder;
+    std::ofstream(folder.path + "/config/me.orvella.Vantor.json")
+        << R"({"allowed_apps": "org.example.Editor"})";
+    int device[2];
+    ::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, device);
+    Child broker([&] {
+        ::close(device[0]);
+        socketBroker(folder, device[1], display);
+    });
+    ::close(device[1]);
+    std::string socket = folder.path + "/home/broker.sock";
+    auto fd = connectWithin(socket, 10.0);
+    if (!fd) return std::nullopt;
+    std::vector<int> idle = listeners(socket, listenerCount);
+    auto* axes = static_cast<std::atomic<long>*>(::mmap(nullptr, sizeof(std::atomic<long>),
+                                                        PROT_READ | PROT_WRITE,
+                                                        MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    new (axes) std::atomic<long>(0);
+    std::unique_ptr<Child> client;
+    if (withVantor) {
+        ::close(*fd);
+        client = startVantor(folder, display);
+    } else {
+        client = std::make_unique<Child>([&] { minimalClient(*fd, axes); });
+        ::close(*fd);
+    }
+    // Until the client holds the device and the reports flow.
+    std::string log = folder.path + "/home/broker.log";
+    auto ready = [&] {
+        if (!withVantor) return axes->load() >= 200;
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::string events = folder.path + "/events.jsonl";
+        return text.find("holder: Vantor") != std::string::npos && fs::exists(events) &&
+               fs::file_size(events) >= 4096;
+    };
+    double until = monotonic() + 15.0;
+    while (!ready() && monotonic() < until)
+        pace(device[0], 50);
+    std::optional<SocketFedFigures> figures;
+    if (ready()) {
+        long count = long(seconds * rate);
+        long a0 = axes->load();
+        double b0 = cpuSeconds(broker.pid), c0 = cpuSeconds(client->pid);
+        pace(device[0], count);
+        until = monotonic() + 1.0;
+        while (!withVantor && axes->load() - a0 < count && monotonic() < until)
+            sleepFor(0.001);
+        sleepFor(0.01);
+        double b1 = cpuSeconds(broker.pid), c1 = cpuSeconds(client->pid);
+        figures = SocketFedFigures{(b1 - b0 + c1 - c0) * 1e6 / double(count),
+                                   (b1 - b0) * 1e6 / double(count)};
+    }
+    client.reset();
+    for (int l : idle)
+        ::close(l);
+    ::close(device[0]);
+    ::munmap(axes, sizeof(std::atomic<long>));
+    return figures;
+}
+
+double threadCPU() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU of one wake-up by a 1 kHz timerfd, in µs: what a device simulated on a timer inside the
+// broker costs before the broker does anything with its report.
+double timerWake(double seconds) {
+    int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    itimerspec every{{0, long(1e9 / rate)}, {0, long(1e9 / rate)}};
+    ::timerfd_settime(fd, 0, &every, nullptr);
+    long count = long(seconds * rate);
+    double c0 = threadCPU();
+    for (long i = 0; i < count; ++i) {
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, -1);
+        std::uint64_t expirations;
+        [[maybe_unused]] auto n = ::read(fd, &expirations, sizeof expirations);
+    }
+    double cpu = threadCPU() - c0;
+    ::close(fd);
+    return cpu * 1e6 / double(count);
 }
 
 double median(std::vector<double> values) {
@@ -460,7 +592,7 @@ std::optional<double> brokerLatency(int count) {
     ::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, device);
     Child broker([&] {
         ::close(device[0]);
-        socketBroker(folder, device[1]);
+        socketBroker(folder, device[1], {});
     });
     ::close(device[1]);
     auto fd = connectWithin(folder.path + "/home/broker.sock", 10.0);
@@ -593,19 +725,24 @@ int main(int argc, char** argv) {
     for (int run = 1; run <= runs; ++run) {
         std::fprintf(stderr, "run %d of %d\n", run, runs);
         if (pipe) add("anchor minimal", binaryPipe(*pipe, seconds));
-        if (auto f = brokerWithMinimalClient(1, seconds)) {
-            add("minimal", f->brokerPerReport + f->clientPerReport);
+        if (auto f = socketFed(false, 1, seconds)) {
+            add("minimal", f->perReport);
             add("minimal broker", f->brokerPerReport);
-            add("minimal client", f->clientPerReport);
             add("one listener broker", f->brokerPerReport);
-            add("forwarded per s", f->forwardedPerSecond);
         }
         if (pipe) add("anchor vantor", binaryPipe(*pipe, seconds));
-        if (auto f = brokerWithVantor(seconds, true)) add("vantor", f->perReport);
+        if (auto f = socketFed(true, 0, seconds)) add("vantor", f->perReport);
         add("latency", brokerLatency(samples));
         add("anchor latency", binaryLatency(samples));
-        if (auto f = brokerWithMinimalClient(64, seconds))
-            add("64 listeners broker", f->brokerPerReport);
+        if (auto f = socketFed(false, 64, seconds)) add("64 listeners broker", f->brokerPerReport);
+        if (auto f = brokerWithMinimalClient(1, seconds)) {
+            add("simulated minimal", f->brokerPerReport + f->clientPerReport);
+            add("simulated minimal broker", f->brokerPerReport);
+            add("simulated minimal client", f->clientPerReport);
+            add("forwarded per s", f->forwardedPerSecond);
+        }
+        if (auto f = brokerWithVantor(seconds, true)) add("simulated vantor", f->perReport);
+        add("timer wake", timerWake(seconds));
         if (auto f = brokerWithVantor(seconds, false)) {
             add("broker wakeups", f->brokerWakeups);
             add("vantor wakeups", f->vantorWakeups);
@@ -648,8 +785,16 @@ int main(int argc, char** argv) {
                 text(added, " us").c_str());
     std::printf("| wake-ups a second at rest (broker, vantor) | %s, %s | | | stays 0 |\n",
                 text(m("broker wakeups"), "").c_str(), text(m("vantor wakeups"), "").c_str());
-    std::printf("\nbroker %s + client %s per report; %s reports forwarded a second\n",
-                text(m("minimal broker"), " us").c_str(), text(m("minimal client"), " us").c_str(),
-                text(m("forwarded per s"), "").c_str());
+    std::printf("\nThe rows above feed the broker's classes report by report through a socket, "
+                "from a device outside the\nprocesses measured, as the anchor's device is. The "
+                "real kestrix with its simulated device, whose\ntimer wakes the broker for every "
+                "report:\n");
+    std::printf("  broker + minimal client %s (broker %s, client %s, %s reports a second), "
+                "broker + vantor %s;\n  a bare 1 kHz timerfd wake-up alone costs %s\n",
+                text(m("simulated minimal"), " us").c_str(),
+                text(m("simulated minimal broker"), " us").c_str(),
+                text(m("simulated minimal client"), " us").c_str(),
+                text(m("forwarded per s"), "").c_str(), text(m("simulated vantor"), " us").c_str(),
+                text(m("timer wake"), " us").c_str());
     return 0;
 }

@@ -8,10 +8,34 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace kestrix {
 
 namespace detail {
+
+// A callback that is run through a shared reference: running it copies nothing, and a handler
+// may still replace or clear itself while it runs. Assigned like a std::function.
+template <class Arg> class SharedCallback {
+public:
+    SharedCallback() = default;
+    SharedCallback(std::nullptr_t) {}
+    template <class F>
+        requires(!std::is_same_v<std::decay_t<F>, SharedCallback> && std::is_invocable_v<F&, Arg>)
+    SharedCallback(F&& f) {
+        std::function<void(Arg)> function(std::forward<F>(f));
+        if (function) f_ = std::make_shared<const std::function<void(Arg)>>(std::move(function));
+    }
+
+    explicit operator bool() const { return f_ != nullptr; }
+    void operator()(Arg arg) const {
+        if (auto f = f_) (*f)(arg);
+    }
+
+private:
+    std::shared_ptr<const std::function<void(Arg)>> f_;
+};
 
 // The byte side of a line connection: the descriptor, its watches and the output backlog. Owned
 // through std::shared_ptr; its watches hold it weakly, and hold it strongly only while they run,
@@ -99,7 +123,7 @@ public:
         : LineChannel(loop, fd) {}
 
     // Called for each message received.
-    std::function<void(const In&)> onMessage;
+    detail::SharedCallback<const In&> onMessage;
 
     // Queues the message as one line. Does nothing once closed. When more than backlogLimit
     // bytes wait unsent afterwards, the peer has stopped reading: stalled() becomes true and the
@@ -125,10 +149,9 @@ private:
     static constexpr std::size_t retainedLine = 4096;
 
     void deliver(std::string_view bytes) override {
-        decoder_.feed(bytes, [this](const In& message) {
-            // Looked up afresh for each message, and copied, so a handler may replace itself.
-            if (auto handler = onMessage) handler(message);
-        });
+        // Looked up afresh for each message, and held while it runs, so a handler may replace
+        // itself.
+        decoder_.feed(bytes, [this](const In& message) { onMessage(message); });
     }
 
     std::size_t pendingInput() const override { return decoder_.pendingCount(); }
