@@ -151,7 +151,8 @@ void Broker::start(int lockFile) {
         if (!holder) return;
         // Protocol 1 knew only 32 buttons; a client that did not say otherwise gets no more.
         if (!holder->hello || holder->hello->protocolVersion < 2)
-            held = smk::SpaceMouseButtons(held.rawValue & smk::SpaceMouseButtons::protocol1.rawValue);
+            held =
+                smk::SpaceMouseButtons(held.rawValue & smk::SpaceMouseButtons::protocol1.rawValue);
         holder->connection->sendWritten(
             [&](std::string& out) { hotlines::appendButtonsLine(out, id, held); });
     };

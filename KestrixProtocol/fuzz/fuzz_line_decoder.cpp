@@ -54,7 +54,8 @@ void compareHotLines(std::string_view bytes) {
             }
             if (!(general == fixed)) std::abort();
             std::string written;
-            if (!kestrix::writeHotLine(written, fixed) || written.substr(0, written.size() - 1) != line)
+            if (!kestrix::writeHotLine(written, fixed) ||
+                written.substr(0, written.size() - 1) != line)
                 std::abort();
         }
         if (end == bytes.size()) return;

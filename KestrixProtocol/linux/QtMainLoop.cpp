@@ -13,9 +13,9 @@
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <system_error>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
-#include <unistd.h>
 
 namespace kestrix {
 

@@ -116,8 +116,7 @@ bool read(std::string_view line, BrokerMessage& message) {
         std::int64_t values[6];
         if (!readDevice(line, at, axes.device)) return false;
         for (std::size_t i = 0; i < 6; ++i)
-            if (!expect(line, at, axesMembers[i]) || !readNumber(line, at, values[i]))
-                return false;
+            if (!expect(line, at, axesMembers[i]) || !readNumber(line, at, values[i])) return false;
         if (!expect(line, at, axesTail) || at != line.size()) return false;
         axes.axes = {values[0], values[1], values[2], values[3], values[4], values[5]};
         return true;

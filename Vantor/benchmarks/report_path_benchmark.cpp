@@ -41,11 +41,11 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <sys/mman.h>
-#include <sys/socket.h>
-#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
@@ -124,9 +124,9 @@ void writeDevices(const Folder& folder, bool moving) {
     std::string bytes;
     for (std::uint8_t b : report)
         bytes += (bytes.empty() ? "" : ", ") + std::to_string(b);
-    std::string reports = moving ? R"([{"at": 0.5, "every": 0.001, "count": 100000000, "bytes": [)" +
-                                       bytes + "]}]"
-                                 : "[]";
+    std::string reports =
+        moving ? R"([{"at": 0.5, "every": 0.001, "count": 100000000, "bytes": [)" + bytes + "]}]"
+               : "[]";
     std::ofstream(folder.path + "/devices.json")
         << R"({"devices": [{"vendorID": 9583, "productID": 50741, "product": "SpaceMouse Compact",
   "transport": "USB", "serialNumber": "BENCH", "locationID": 1, "interface": 0, "reports": )"
@@ -254,9 +254,9 @@ std::optional<BrokerFigures> brokerWithMinimalClient(int listenerCount, double s
             double b1 = cpuSeconds(broker->pid), c1 = cpuSeconds(client.pid);
             long forwarded = axes->load() - a0;
             if (forwarded > 0)
-                figures = BrokerFigures{(b1 - b0) * 1e6 / double(forwarded),
-                                        (c1 - c0) * 1e6 / double(forwarded),
-                                        double(forwarded) / seconds};
+                figures =
+                    BrokerFigures{(b1 - b0) * 1e6 / double(forwarded),
+                                  (c1 - c0) * 1e6 / double(forwarded), double(forwarded) / seconds};
         }
     }
     for (int l : idle)
@@ -266,8 +266,8 @@ std::optional<BrokerFigures> brokerWithMinimalClient(int listenerCount, double s
 }
 
 struct VantorFigures {
-    double perReport = 0;      // µs, broker plus vantor
-    double brokerWakeups = 0;  // a second, at rest
+    double perReport = 0;     // µs, broker plus vantor
+    double brokerWakeups = 0; // a second, at rest
     double vantorWakeups = 0;
 };
 
@@ -363,9 +363,8 @@ public:
     std::shared_ptr<core::HIDHandle> makeHandle(core::DeviceKey) override {
         return std::make_shared<Handle>(loop_, fd_);
     }
-    std::optional<std::vector<std::uint8_t>> getFeatureOverControlPipe(std::uint32_t,
-                                                                       std::uint16_t, std::uint8_t,
-                                                                       std::uint16_t) override {
+    std::optional<std::vector<std::uint8_t>>
+    getFeatureOverControlPipe(std::uint32_t, std::uint16_t, std::uint8_t, std::uint16_t) override {
         return std::nullopt;
     }
 
@@ -396,8 +395,7 @@ private:
         core::HIDResult getFeature(std::uint8_t, std::uint8_t*, std::size_t&) override {
             return EPIPE;
         }
-        core::HIDResult setOutputReport(std::uint8_t, const std::uint8_t*,
-                                        std::size_t) override {
+        core::HIDResult setOutputReport(std::uint8_t, const std::uint8_t*, std::size_t) override {
             return core::hidSuccess;
         }
 
@@ -769,9 +767,10 @@ int main(int argc, char** argv) {
     std::printf("\nmedians of %d runs, %.1f s a figure, simulated SpaceMouse at %.0f Hz\n", runs,
                 seconds, rate);
     std::printf("| figure | ours | anchor | ratio | goal |\n|---|---|---|---|---|\n");
-    std::printf("| broker + a minimal line-protocol client, CPU per report | %s | %s | %s | <= 1.3 |\n",
-                text(m("minimal"), " us").c_str(), text(m("anchor minimal"), " us").c_str(),
-                ratio(m("minimal"), m("anchor minimal")).c_str());
+    std::printf(
+        "| broker + a minimal line-protocol client, CPU per report | %s | %s | %s | <= 1.3 |\n",
+        text(m("minimal"), " us").c_str(), text(m("anchor minimal"), " us").c_str(),
+        ratio(m("minimal"), m("anchor minimal")).c_str());
     std::printf("| broker + vantor scrolling, CPU per report | %s | %s | %s | <= 1.8 |\n",
                 text(m("vantor"), " us").c_str(), text(m("anchor vantor"), " us").c_str(),
                 ratio(m("vantor"), m("anchor vantor")).c_str());
@@ -781,8 +780,9 @@ int main(int argc, char** argv) {
     std::optional<double> added;
     if (m("64 listeners broker") && m("one listener broker"))
         added = *m("64 listeners broker") - *m("one listener broker");
-    std::printf("| 64 idle listeners, broker CPU added per report over 1 listener | %s | | | <= 2 us |\n",
-                text(added, " us").c_str());
+    std::printf(
+        "| 64 idle listeners, broker CPU added per report over 1 listener | %s | | | <= 2 us |\n",
+        text(added, " us").c_str());
     std::printf("| wake-ups a second at rest (broker, vantor) | %s, %s | | | stays 0 |\n",
                 text(m("broker wakeups"), "").c_str(), text(m("vantor wakeups"), "").c_str());
     std::printf("\nThe rows above feed the broker's classes report by report through a socket, "

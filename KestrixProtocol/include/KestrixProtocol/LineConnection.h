@@ -21,8 +21,8 @@ template <class Arg> class SharedCallback {
 public:
     SharedCallback() = default;
     SharedCallback(std::nullptr_t) {}
-    template <class F>
-        requires(!std::is_same_v<std::decay_t<F>, SharedCallback> && std::is_invocable_v<F&, Arg>)
+    template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, SharedCallback> &&
+                                                std::is_invocable_v<F&, Arg>>>
     SharedCallback(F&& f) {
         std::function<void(Arg)> function(std::forward<F>(f));
         if (function) f_ = std::make_shared<const std::function<void(Arg)>>(std::move(function));
