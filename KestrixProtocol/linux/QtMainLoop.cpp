@@ -22,20 +22,19 @@ namespace kestrix {
 // Every descriptor watch and repeating timer of the loop sits in one epoll set, and Qt watches
 // only that set's descriptor: a wake-up costs the same whether one client is connected or a
 // hundred, where a notifier per descriptor would have Qt's dispatcher poll them all each time.
+// Watched descriptors are those epoll takes: sockets, pipes, timerfds, inotify and the like.
 struct QtMainLoop::Watches {
     struct Entry {
         int fd = -1;
         std::uint32_t events = 0; // EPOLLIN or EPOLLOUT
         int timerFd = -1;         // the timerfd of a repeating timer, owned; -1 for a watch
         Task handler;
-        bool cancelled = false;
     };
 
     int epoll = -1;
     QSocketNotifier* notifier = nullptr;
     std::uint64_t nextID = 1;
-    // By id; an epoll event carries the id, never a pointer, so a stale event of a cancelled
-    // watch (or of a descriptor number that a new watch took over) finds nothing.
+    // By id; a cancelled watch is gone from here at once, so nothing runs it any more.
     std::unordered_map<std::uint64_t, std::shared_ptr<Entry>> entries;
     // The watches of each descriptor: the set holds a descriptor once, with the union of the
     // events its watches want, and with the number of its registration, so that an event that
@@ -92,7 +91,6 @@ struct QtMainLoop::Watches {
         if (it == entries.end()) return;
         std::shared_ptr<Entry> entry = std::move(it->second);
         entries.erase(it);
-        entry->cancelled = true;
         if (auto reg = byDescriptor.find(entry->fd); reg != byDescriptor.end())
             std::erase(reg->second.ids, id);
         update(entry->fd);
