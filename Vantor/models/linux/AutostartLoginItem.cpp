@@ -12,11 +12,13 @@ namespace vantor {
 
 namespace {
 
-// An Exec argument in double quotes, with the characters that stay special inside escaped.
+// An Exec argument in double quotes, with the characters that stay special inside escaped and
+// "%" doubled, so that it is not taken for a field code.
 std::string quotedArgument(const std::string& argument) {
     std::string quoted = "\"";
     for (char c : argument) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (c == '%') quoted += '%';
         quoted += c;
     }
     return quoted + "\"";

@@ -43,6 +43,10 @@ TEST_F(ApplicationFolders, anAppIsFoundInTheFirstFolderThatHasIt) {
     EXPECT_EQ(ListedApp("kde-org.example.Viewer").name, "Viewer");
     EXPECT_EQ(ListedApp("org.example.Odd").name, QString::fromUtf8("Odd \uFFFD name"));
 
+    entry("a/applications/org.example.Nameless.desktop", "Name=");
+    ListedApp nameless("org.example.Nameless");
+    EXPECT_EQ(nameless.name, "org.example.Nameless");
+    EXPECT_TRUE(nameless.isInstalled);
     for (const char* id : {"org.example.Missing", "org.example.Deleted", ""}) {
         ListedApp missing(id);
         EXPECT_EQ(missing.name, id);

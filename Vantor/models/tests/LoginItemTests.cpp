@@ -15,12 +15,12 @@ using test::ScopedEnv;
 class Autostart : public ::testing::Test {
 protected:
     testsupport::TempFolder root;
-    std::string program = root.path + "/bin dir/vantor";
+    std::string program = root.path + "/bin 5% $x/vantor";
     std::string folder = root.path + "/config/autostart";
     AutostartLoginItem item{program, folder};
 
     Autostart() {
-        root.write("bin dir/vantor", "#!/bin/sh\n");
+        root.write("bin 5% $x/vantor", "#!/bin/sh\n");
         std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     }
     std::optional<DesktopEntry> written() const { return DesktopEntry::read(item.entryPath()); }
@@ -32,7 +32,7 @@ TEST_F(Autostart, registeringWritesAnEntryThatStartsVantorAsALoginItem) {
     EXPECT_EQ(item.status(), LoginItemStatus::enabled);
     EXPECT_EQ(item.entryPath(), folder + "/me.orvella.Vantor.desktop");
     ASSERT_TRUE(written());
-    EXPECT_EQ(written()->value("Exec"), "\"" + program + "\" --login-item");
+    EXPECT_EQ(written()->value("Exec"), "\"" + root.path + "/bin 5%% \\$x/vantor\" --login-item");
     EXPECT_EQ(written()->value("Type"), "Application");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 

@@ -144,6 +144,10 @@ TEST(SettingsModel, bindingsWriteTheDefaultsOrTheAppsOwnValues) {
     EXPECT_EQ(m.settings().response, ScrollSettings::Response::balanced);
     response.set(std::nullopt);
     EXPECT_FALSE(m.settings().hasOwnSettings(app));
+    m.isOn(app).set(true);
+    EXPECT_TRUE(m.isOn(app).get());
+    m.isOn(app).set(false);
+    EXPECT_FALSE(m.isOn(app).get());
     m.speedPosition(app).set(1.0);
     EXPECT_EQ(m.settings().applied(app).speed, 4.0);
     EXPECT_EQ(m.settings().speed, 1.0);
