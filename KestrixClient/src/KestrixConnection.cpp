@@ -284,11 +284,18 @@ void KestrixConnection::received(const BrokerMessage& message) {
             moved_.erase(axes->device);
         else
             moved_.insert(axes->device);
-        emit(Event::axes(axes->axes, axes->device));
+        // At the device's report rate: one event object, filled in again each time.
+        auto& event = std::get<Event::Axes>(axesEvent_.value);
+        event.axes = axes->axes;
+        event.device.assign(axes->device);
+        emit(axesEvent_);
     } else if (const auto* buttons = message.as<BrokerMessage::Buttons>()) {
         if (!holds_) return;
         held_[buttons->device] = buttons->held;
-        emit(Event::buttons(buttons->held, buttons->device));
+        auto& event = std::get<Event::Buttons>(buttonsEvent_.value);
+        event.held = buttons->held;
+        event.device.assign(buttons->device);
+        emit(buttonsEvent_);
     } else if (const auto* report = message.as<BrokerMessage::Report>()) {
         if (holds_ && onReport) onReport(report->bytes, report->device);
     } else if (const auto* description = message.as<DeviceDescription>()) {

@@ -1,5 +1,6 @@
 #include "KestrixCore/Broker.h"
 
+#include "KestrixProtocol/HotLines.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/MainLoop.h"
@@ -108,9 +109,13 @@ Broker::Broker(MainLoop& loop, std::int64_t version, BrokerPlace place, double l
     if (!parts_.frontApp) parts_.frontApp = std::make_unique<SimulatedFrontApp>();
     if (!bundleID_) bundleID_ = [this](std::int32_t pid) { return parts_.frontApp->bundleID(pid); };
     onLeave = [] { std::exit(0); };
+    settingsObserver_ = settings_.addObserver([this](const std::string& key) {
+        if (key == "disabledDevices") disabled_.reset();
+    });
 }
 
 Broker::~Broker() {
+    settings_.removeObserver(settingsObserver_);
     self_.reset();
     socketCheck_.reset();
     parts_.frontApp->onActivate = [] {};
@@ -153,12 +158,22 @@ void Broker::start(int lockFile) {
         ") listening");
 
     BrokerDevices& devices = *parts_.devices;
+    // Axes and buttons come at the device's report rate: their lines are written straight into
+    // the connection's buffer, without building the message.
     devices.onAxes = [this](const std::string& id, const smk::SpaceMouseAxes& axes) {
         if (Client* holder = holderClient())
-            holder->connection->send(BrokerMessage{BrokerMessage::Axes{id, axes}});
+            holder->connection->sendWritten(
+                [&](std::string& out) { hotlines::appendAxesLine(out, id, axes); });
     };
     devices.onButtons = [this](const std::string& id, smk::SpaceMouseButtons held) {
-        toHolder(BrokerMessage{BrokerMessage::Buttons{id, held}});
+        Client* holder = holderClient();
+        if (!holder) return;
+        // Protocol 1 knew only 32 buttons; a client that did not say otherwise gets no more.
+        if (!holder->hello || holder->hello->protocolVersion < 2)
+            held =
+                smk::SpaceMouseButtons(held.rawValue & smk::SpaceMouseButtons::protocol1.rawValue);
+        holder->connection->sendWritten(
+            [&](std::string& out) { hotlines::appendButtonsLine(out, id, held); });
     };
     devices.onReport = [this](const std::string& id, const std::vector<std::uint8_t>& bytes) {
         Client* holder = holderClient();
@@ -514,8 +529,13 @@ BrokerStatus Broker::status() const {
 }
 
 bool Broker::isEnabled(const std::string& device) const {
-    auto disabled = settings_.get<std::vector<std::string>>("disabledDevices");
-    return !disabled || std::find(disabled->begin(), disabled->end(), device) == disabled->end();
+    // Asked for every report. While the store follows outside changes by itself, the list is
+    // converted once and kept until the store says it changed; otherwise the store is read (and
+    // so checked for outside changes) every time.
+    if (!disabled_ || !settings_.watching())
+        disabled_ = settings_.get<std::vector<std::string>>("disabledDevices")
+                        .value_or(std::vector<std::string>{});
+    return std::find(disabled_->begin(), disabled_->end(), device) == disabled_->end();
 }
 
 void Broker::setEnabled(bool on, const std::string& device) {

@@ -288,7 +288,7 @@ void Devices::open(DeviceKey key) {
     auto reports = std::make_shared<Reports>(
         size, it->second.model,
         [this, alive, id](std::span<const std::uint8_t> bytes) {
-            if (!alive.expired() && isEnabled(id) && wantsReports())
+            if (!alive.expired() && wantsReports() && isEnabled(id))
                 onReport(id, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
         },
         [this, alive, id](const smk::SpaceMouseAxes& axes) {

@@ -38,6 +38,9 @@ struct SimulatedHIDBackend::State {
     DeviceKey nextKey = 1;
     double startTime = 0.0;
     bool alive = true;
+    // The handles a report goes to, on the loop only: kept from report to report.
+    std::vector<std::weak_ptr<SimulatedHandle>> targets;
+    bool sending = false;
 };
 
 namespace {
@@ -231,20 +234,46 @@ void SimulatedHIDBackend::start(KeyHandler appeared, KeyHandler vanished) {
                 if (auto state = weak.lock(); state && state->alive) detach(k);
             });
         for (const auto& report : described.reports)
-            schedule(key, report, 0);
+            play(key, report);
     }
 }
 
-void SimulatedHIDBackend::schedule(DeviceKey key, const SimulatedReport& report,
-                                   std::int64_t index) {
-    if (index >= report.count) return;
-    double due = state_->startTime + report.at + static_cast<double>(index) * report.every;
+void SimulatedHIDBackend::play(DeviceKey key, const SimulatedReport& report) {
+    if (report.count < 1) return;
+    auto stream = std::make_shared<Stream>(Stream{key, report.bytes, report.count, nullptr});
     std::weak_ptr<State> weak = state_;
-    loop_.after(std::max(0.0, due - loop_.now()), [this, weak, key, report, index] {
+    double due = state_->startTime + report.at;
+    loop_.after(std::max(0.0, due - loop_.now()), [this, weak, stream, every = report.every] {
         auto state = weak.lock();
         if (!state || !state->alive) return;
-        send(key, report.bytes);
-        schedule(key, report, index + 1);
+        send(stream->key, stream->bytes);
+        if (--stream->left <= 0) return;
+        if (!(every > 0)) {
+            playAtOnce(stream);
+            return;
+        }
+        // One repeating timer for the rest of the stream, not a timer per report.
+        streams_.push_back(stream);
+        stream->timer = loop_.repeat(every, 0.0, [this, weak, raw = stream.get()] {
+            auto state = weak.lock();
+            if (!state || !state->alive) return;
+            send(raw->key, raw->bytes);
+            if (--raw->left <= 0) {
+                raw->timer.reset();
+                std::erase_if(streams_, [raw](const auto& s) { return s.get() == raw; });
+            }
+        });
+    });
+}
+
+void SimulatedHIDBackend::playAtOnce(std::shared_ptr<Stream> stream) {
+    // Reports due at the same moment follow each other on the loop, one timer each.
+    std::weak_ptr<State> weak = state_;
+    loop_.after(0.0, [this, weak, stream] {
+        auto state = weak.lock();
+        if (!state || !state->alive) return;
+        send(stream->key, stream->bytes);
+        if (--stream->left > 0) playAtOnce(stream);
     });
 }
 
@@ -319,12 +348,24 @@ void SimulatedHIDBackend::setFaults(DeviceKey key, bool hidFeatureFails, bool co
 }
 
 void SimulatedHIDBackend::send(DeviceKey key, const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::weak_ptr<SimulatedHandle>> targets;
+    // A report sent from inside a delivery gets a list of its own.
+    std::vector<std::weak_ptr<SimulatedHandle>> own;
+    auto& targets = state_->sending ? own : state_->targets;
+    struct Sending {
+        State& state;
+        bool was;
+        explicit Sending(State& s)
+            : state(s)
+            , was(s.sending) {
+            state.sending = true;
+        }
+        ~Sending() { state.sending = was; }
+    } sending(*state_);
     {
         std::lock_guard lock(state_->mutex);
         auto it = state_->devices.find(key);
         if (it == state_->devices.end() || !it->second.attached) return;
-        targets = it->second.active;
+        targets.assign(it->second.active.begin(), it->second.active.end());
     }
     for (const auto& weak : targets) {
         auto handle = weak.lock();

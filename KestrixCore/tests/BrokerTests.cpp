@@ -463,3 +463,19 @@ TEST_F(BrokerTest, aSocketPathTooLongMeansCannotListenAndLeave) {
     EXPECT_EQ(left, 1);
     EXPECT_TRUE(b.leaving());
 }
+
+TEST_F(BrokerTest, theDisabledListFollowsOutsideChangesWhetherOrNotTheSettingsAreWatched) {
+    for (bool watched : {false, true}) {
+        if (watched) {
+            ASSERT_TRUE(settings.watch(loop));
+        }
+        make();
+        EXPECT_TRUE(broker->isEnabled("serial:A")) << watched;
+        UserDefaults other(settings.path());
+        other.set("disabledDevices", std::vector<std::string>{"serial:A"});
+        EXPECT_TRUE(loop.runUntil([&] { return !broker->isEnabled("serial:A"); }, 2.0)) << watched;
+        other.set("disabledDevices", std::vector<std::string>{});
+        EXPECT_TRUE(loop.runUntil([&] { return broker->isEnabled("serial:A"); }, 2.0)) << watched;
+        broker.reset();
+    }
+}

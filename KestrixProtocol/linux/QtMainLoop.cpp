@@ -10,85 +10,152 @@
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
+#include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <system_error>
 #include <unistd.h>
+#include <unordered_map>
+#include <vector>
 
 namespace kestrix {
 
-namespace {
+// Every descriptor watch and repeating timer of the loop sits in one epoll set, and Qt watches
+// only that set's descriptor: a wake-up costs the same whether one client is connected or a
+// hundred, where a notifier per descriptor would have Qt's dispatcher poll them all each time.
+// Watched descriptors are those epoll takes: sockets, pipes, timerfds, inotify and the like.
+struct QtMainLoop::Watches {
+    struct Entry {
+        int fd = -1;
+        std::uint32_t events = 0; // EPOLLIN or EPOLLOUT
+        int timerFd = -1;         // the timerfd of a repeating timer, owned; -1 for a watch
+        Task handler;
+    };
 
-struct NotifierState {
+    int epoll = -1;
     QSocketNotifier* notifier = nullptr;
-    MainLoop::Task handler;
-    int timerFd = -1;    // the timerfd of a repeating timer, owned; -1 for a descriptor watch
-    int dispatching = 0; // > 0 while the handler runs
-    bool cancelled = false;
+    std::uint64_t nextID = 1;
+    // By id; a cancelled watch is gone from here at once, so nothing runs it any more.
+    std::unordered_map<std::uint64_t, std::shared_ptr<Entry>> entries;
+    // The watches of each descriptor: the set holds a descriptor once, with the union of the
+    // events its watches want, and with the number of its registration, so that an event that
+    // was already collected for a descriptor since closed (and its number taken by another) is
+    // recognised as stale.
+    struct Registration {
+        std::uint32_t number = 0;
+        std::vector<std::uint64_t> ids;
+    };
+    std::unordered_map<int, Registration> byDescriptor;
+    std::uint32_t registrations = 0;
+
+    static std::uint64_t tag(int fd, std::uint32_t number) {
+        return std::uint64_t(number) << 32 | std::uint32_t(fd);
+    }
+
+    void update(int fd) {
+        auto it = byDescriptor.find(fd);
+        std::uint32_t wanted = 0;
+        if (it != byDescriptor.end())
+            for (std::uint64_t id : it->second.ids)
+                wanted |= entries.at(id)->events;
+        if (wanted == 0) {
+            if (it == byDescriptor.end()) return;
+            ::epoll_ctl(epoll, EPOLL_CTL_DEL, fd, nullptr);
+            byDescriptor.erase(it);
+            return;
+        }
+        epoll_event event{};
+        event.events = wanted;
+        event.data.u64 = tag(fd, it->second.number);
+        if (::epoll_ctl(epoll, EPOLL_CTL_MOD, fd, &event) != 0 && errno == ENOENT)
+            ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event);
+    }
+
+    std::uint64_t add(int fd, std::uint32_t events, int timerFd, Task handler) {
+        auto entry = std::make_shared<Entry>();
+        entry->fd = fd;
+        entry->events = events;
+        entry->timerFd = timerFd;
+        entry->handler = std::move(handler);
+        std::uint64_t id = nextID++;
+        entries.emplace(id, std::move(entry));
+        auto [it, added] = byDescriptor.try_emplace(fd);
+        if (added) it->second.number = ++registrations;
+        it->second.ids.push_back(id);
+        update(fd);
+        return id;
+    }
+
+    // Takes the watch out of the set at once, so that its descriptor may be closed right after.
+    void remove(std::uint64_t id) {
+        auto it = entries.find(id);
+        if (it == entries.end()) return;
+        std::shared_ptr<Entry> entry = std::move(it->second);
+        entries.erase(it);
+        if (auto reg = byDescriptor.find(entry->fd); reg != byDescriptor.end())
+            std::erase(reg->second.ids, id);
+        update(entry->fd);
+        if (entry->timerFd >= 0) ::close(entry->timerFd);
+    }
+
+    void run(std::uint64_t id, std::uint32_t ready) {
+        auto found = entries.find(id);
+        if (found == entries.end() || !(found->second->events & ready)) return;
+        std::shared_ptr<Entry> entry = found->second; // alive while its handler runs
+        if (entry->timerFd >= 0) {
+            // The number of expirations is of no interest: missed firings are not made up.
+            std::uint64_t expirations;
+            if (::read(entry->timerFd, &expirations, sizeof expirations) != sizeof expirations)
+                return;
+        }
+        entry->handler();
+    }
+
+    // Serves what is ready now, without waiting. Level-triggered: what a handler leaves ready
+    // comes round again on the next activation.
+    void dispatch() {
+        epoll_event events[64];
+        int count = ::epoll_wait(epoll, events, 64, 0);
+        for (int i = 0; i < count; ++i) {
+            int fd = int(std::uint32_t(events[i].data.u64));
+            auto it = byDescriptor.find(fd);
+            if (it == byDescriptor.end() || tag(fd, it->second.number) != events[i].data.u64)
+                continue;
+            // An error or hang-up counts as readiness for both: the handler's read or write
+            // reports it.
+            std::uint32_t ready = events[i].events;
+            if (ready & (EPOLLERR | EPOLLHUP)) ready |= EPOLLIN | EPOLLOUT;
+            const auto& ids = it->second.ids;
+            if (ids.size() == 1) {
+                run(ids.front(), ready);
+                continue;
+            }
+            // A copy: handlers may add and cancel watches of this descriptor.
+            std::vector<std::uint64_t> copy = ids;
+            for (std::uint64_t id : copy)
+                run(id, ready);
+        }
+    }
 };
 
-class NotifierWatch final : public Watch {
+namespace {
+
+class EpollWatch final : public Watch {
 public:
-    explicit NotifierWatch(std::shared_ptr<NotifierState> state)
-        : state_(std::move(state)) {}
-    ~NotifierWatch() override { cancel(); }
+    EpollWatch(std::weak_ptr<QtMainLoop::Watches> watches, std::uint64_t id)
+        : watches_(std::move(watches))
+        , id_(id) {}
+    ~EpollWatch() override { cancel(); }
 
     void cancel() override {
-        NotifierState& state = *state_;
-        if (state.cancelled) return;
-        state.cancelled = true;
-        // Disabling unregisters the descriptor from the event dispatcher at once, so the
-        // descriptor may be closed as soon as this returns. A notifier must not be deleted while
-        // it delivers its own activation, so from inside the handler its deletion waits for the
-        // event loop.
-        state.notifier->setEnabled(false);
-        QObject::disconnect(state.notifier, nullptr, nullptr, nullptr);
-        if (state.dispatching > 0)
-            state.notifier->deleteLater();
-        else
-            delete state.notifier;
-        state.notifier = nullptr;
-        if (state.timerFd >= 0) {
-            ::close(state.timerFd);
-            state.timerFd = -1;
-        }
+        if (id_ == 0) return;
+        if (auto watches = watches_.lock()) watches->remove(id_);
+        id_ = 0;
     }
 
 private:
-    std::shared_ptr<NotifierState> state_;
+    std::weak_ptr<QtMainLoop::Watches> watches_;
+    std::uint64_t id_;
 };
-
-std::unique_ptr<Watch> makeWatch(int fd, QSocketNotifier::Type type, int timerFd,
-                                 MainLoop::Task handler) {
-    auto state = std::make_shared<NotifierState>();
-    state->handler = std::move(handler);
-    state->timerFd = timerFd;
-    state->notifier = new QSocketNotifier(fd, type);
-    QObject::connect(state->notifier, &QSocketNotifier::activated, state->notifier,
-                     [weak = std::weak_ptr<NotifierState>(state)] {
-                         // Holding the state keeps the handler alive even if it destroys its own
-                         // watch.
-                         auto state = weak.lock();
-                         if (!state || state->cancelled) return;
-                         if (state->timerFd >= 0) {
-                             // The number of expirations is of no interest: missed firings are not
-                             // made up.
-                             std::uint64_t expirations;
-                             if (::read(state->timerFd, &expirations, sizeof expirations) !=
-                                 sizeof expirations)
-                                 return;
-                         }
-                         struct Dispatching {
-                             NotifierState& state;
-                             explicit Dispatching(NotifierState& s)
-                                 : state(s) {
-                                 ++state.dispatching;
-                             }
-                             ~Dispatching() { --state.dispatching; }
-                         } dispatching(*state);
-                         state->handler();
-                     });
-    return std::make_unique<NotifierWatch>(std::move(state));
-}
 
 timespec toTimespec(double seconds) {
     double whole = std::floor(seconds);
@@ -107,9 +174,36 @@ timespec toTimespec(double seconds) {
 
 QtMainLoop::QtMainLoop()
     : context_(std::make_unique<QObject>())
-    , thread_(std::this_thread::get_id()) {}
+    , thread_(std::this_thread::get_id())
+    , watches_(std::make_shared<Watches>()) {
+    watches_->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (watches_->epoll < 0)
+        throw std::system_error(errno, std::generic_category(), "epoll_create1");
+}
 
-QtMainLoop::~QtMainLoop() = default;
+QtMainLoop::~QtMainLoop() {
+    // Watches that outlive the loop find the set gone and do nothing; their timerfds close here.
+    for (auto& [id, entry] : watches_->entries)
+        if (entry->timerFd >= 0) ::close(entry->timerFd);
+    watches_->entries.clear();
+    delete watches_->notifier;
+    watches_->notifier = nullptr;
+    ::close(watches_->epoll);
+}
+
+std::unique_ptr<Watch> QtMainLoop::watch(int fd, std::uint32_t events, int timerFd, Task handler) {
+    if (!watches_->notifier) {
+        // Made with the first watch, since the application object may come after the loop.
+        watches_->notifier =
+            new QSocketNotifier(watches_->epoll, QSocketNotifier::Read, context_.get());
+        std::weak_ptr<Watches> weak = watches_;
+        QObject::connect(watches_->notifier, &QSocketNotifier::activated, context_.get(), [weak] {
+            if (auto watches = weak.lock()) watches->dispatch();
+        });
+    }
+    std::uint64_t id = watches_->add(fd, events, timerFd, std::move(handler));
+    return std::make_unique<EpollWatch>(watches_, id);
+}
 
 double QtMainLoop::now() const {
     // steady_clock is CLOCK_MONOTONIC, the clock of the repeating timers.
@@ -133,11 +227,11 @@ void QtMainLoop::post(Task body) {
 }
 
 std::unique_ptr<Watch> QtMainLoop::watchReadable(int fd, Task handler) {
-    return makeWatch(fd, QSocketNotifier::Read, -1, std::move(handler));
+    return watch(fd, EPOLLIN, -1, std::move(handler));
 }
 
 std::unique_ptr<Watch> QtMainLoop::watchWritable(int fd, Task handler) {
-    return makeWatch(fd, QSocketNotifier::Write, -1, std::move(handler));
+    return watch(fd, EPOLLOUT, -1, std::move(handler));
 }
 
 std::unique_ptr<Watch> QtMainLoop::repeat(double interval, double, Task handler) {
@@ -152,7 +246,7 @@ std::unique_ptr<Watch> QtMainLoop::repeat(double interval, double, Task handler)
         ::close(fd);
         throw std::system_error(error, std::generic_category(), "timerfd_settime");
     }
-    return makeWatch(fd, QSocketNotifier::Read, fd, std::move(handler));
+    return watch(fd, EPOLLIN, fd, std::move(handler));
 }
 
 bool QtMainLoop::isLoopThread() const {

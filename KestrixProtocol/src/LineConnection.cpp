@@ -51,7 +51,14 @@ void LineChannel::readAvailable() {
     if (pendingInput() > lineLimit) close();
 }
 
-void LineChannel::queue(const std::string& line) {
+void LineChannel::queue(std::string_view line) {
+    if (!writer_ && backlog_.empty()) {
+        // Nothing waits: the line goes out straight away, and only what the socket does not take
+        // (or an error, which the flush below meets again) joins the backlog.
+        ssize_t count = ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count == ssize_t(line.size())) return;
+        if (count > 0) line.remove_prefix(std::size_t(count));
+    }
     auto self = shared_from_this(); // onClose may drop the owner's reference
     backlog_ += line;
     if (!writer_) {

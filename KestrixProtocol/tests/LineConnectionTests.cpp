@@ -202,6 +202,16 @@ TEST_F(LineConnectionTest, messagesOfOneReadAreAllDeliveredWhenTheFirstHandlerCl
     EXPECT_EQ(events.size(), 3u);
 }
 
+TEST_F(LineConnectionTest, aHandlerThatReplacesItselfMidReadHandsTheRestToItsSuccessor) {
+    std::vector<std::string> events;
+    connection->onMessage = [&, tag = std::string("first handler ")](const Note& note) {
+        connection->onMessage = [&](const Note& next) { events.push_back("then " + next.text); };
+        events.push_back(tag + note.text); // its captures are still alive
+    };
+    peer.write("{\"text\":\"a\"}\n{\"text\":\"b\"}\n");
+    EXPECT_EQ(events, (std::vector<std::string>{"first handler a", "then b"}));
+}
+
 TEST_F(LineConnectionTest, inputTailOfExactlyTheLineLimitIsKept) {
     peer.write("{\"text\":\"before\"}\n" + std::string(Connection::lineLimit, 'a'));
     EXPECT_FALSE(connection->isClosed());

@@ -152,6 +152,9 @@ private:
     std::optional<double> lastLaunch_;
     bool launchHeldBack_ = false; // a launch was skipped for the guard and is still wanted
     std::map<std::string, smk::SpaceMouseButtons> held_;
+    // The events of the report-rate messages, reused so that their device texts keep their room.
+    Event axesEvent_ = Event::axes({}, {});
+    Event buttonsEvent_ = Event::buttons({}, {});
     std::set<std::string> moved_;
     std::map<std::string, std::vector<std::pair<int, Completion>>> describing_;
     int describeRequests_ = 0;

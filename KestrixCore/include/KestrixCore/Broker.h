@@ -152,6 +152,9 @@ private:
     bool driverMode_ = false;
     std::optional<double> helperSeen_;
     std::uint64_t healthChecks_ = 0;
+    // The disabled device ids as last read from the settings (see isEnabled).
+    mutable std::optional<std::vector<std::string>> disabled_;
+    int settingsObserver_ = 0;
     // Delayed actions hold this weakly and do nothing once the broker is gone.
     std::shared_ptr<Broker*> self_;
 };

@@ -10,6 +10,10 @@
 #include <variant>
 #include <vector>
 
+namespace kestrix {
+class Watch;
+}
+
 namespace kestrix::core {
 
 // One input report of a simulated device: sent `at` seconds after the backend starts, then
@@ -114,12 +118,22 @@ public:
 private:
     void attach(DeviceKey key);
     void detach(DeviceKey key);
-    void schedule(DeviceKey key, const SimulatedReport& report, std::int64_t index);
+    // One report stream being played: its first report on a delay, the rest on one repeating
+    // timer.
+    struct Stream {
+        DeviceKey key;
+        std::vector<std::uint8_t> bytes;
+        std::int64_t left; // reports still to send
+        std::unique_ptr<Watch> timer;
+    };
+    void play(DeviceKey key, const SimulatedReport& report);
+    void playAtOnce(std::shared_ptr<Stream> stream);
 
     MainLoop& loop_;
     std::shared_ptr<State> state_;
     KeyHandler appeared_, vanished_;
     bool running_ = false;
+    std::vector<std::shared_ptr<Stream>> streams_; // those on their repeating timer
 };
 
 } // namespace kestrix::core

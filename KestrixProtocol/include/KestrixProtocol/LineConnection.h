@@ -8,10 +8,34 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace kestrix {
 
 namespace detail {
+
+// A callback that is run through a shared reference: running it copies nothing, and a handler
+// may still replace or clear itself while it runs. Assigned like a std::function.
+template <class Arg> class SharedCallback {
+public:
+    SharedCallback() = default;
+    SharedCallback(std::nullptr_t) {}
+    template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, SharedCallback> &&
+                                                std::is_invocable_v<F&, Arg>>>
+    SharedCallback(F&& f) {
+        std::function<void(Arg)> function(std::forward<F>(f));
+        if (function) f_ = std::make_shared<const std::function<void(Arg)>>(std::move(function));
+    }
+
+    explicit operator bool() const { return f_ != nullptr; }
+    void operator()(Arg arg) const {
+        if (auto f = f_) (*f)(arg);
+    }
+
+private:
+    std::shared_ptr<const std::function<void(Arg)>> f_;
+};
 
 // The byte side of a line connection: the descriptor, its watches and the output backlog. Owned
 // through std::shared_ptr; its watches hold it weakly, and hold it strongly only while they run,
@@ -62,7 +86,7 @@ protected:
     virtual std::size_t pendingInput() const = 0;
 
     // Queues one encoded line and writes what the socket takes at once.
-    void queue(const std::string& line);
+    void queue(std::string_view line);
 
     void checkThread() const;
 
@@ -108,29 +132,42 @@ public:
         : LineChannel(loop, fd) {}
 
     // Called for each message received.
-    std::function<void(const In&)> onMessage;
+    detail::SharedCallback<const In&> onMessage;
 
     // Queues the message as one line. Does nothing once closed. When more than backlogLimit
     // bytes wait unsent and the peer takes none of them for stallSeconds, or more than
     // backlogCeiling wait, the peer has stopped reading: stalled() becomes true and the
     // connection closes.
     void send(const Out& message) {
+        sendWritten([&message](std::string& out) { LineEncoder::encodeInto(out, message); });
+    }
+
+    // The same for a line that `write(std::string&)` appends, line feed included, to the buffer
+    // it is handed: for a message that is cheaper to write than to build. The buffer is reused
+    // from send to send.
+    template <class Write> void sendWritten(Write&& write) {
         checkThread();
         if (isClosed()) return;
-        queue(LineEncoder::encode(message));
+        // A long line (a device list, say) does not pin its buffer for good.
+        if (line_.capacity() > retainedLine) std::string().swap(line_);
+        line_.clear();
+        write(line_);
+        queue(line_); // the last use of this object: onClose may drop it
     }
 
 private:
+    static constexpr std::size_t retainedLine = 4096;
+
     void deliver(std::string_view bytes) override {
-        for (const In& message : decoder_.feed(bytes)) {
-            // Looked up afresh for each message, and copied, so a handler may replace itself.
-            if (auto handler = onMessage) handler(message);
-        }
+        // Looked up afresh for each message, and held while it runs, so a handler may replace
+        // itself.
+        decoder_.feed(bytes, [this](const In& message) { onMessage(message); });
     }
 
     std::size_t pendingInput() const override { return decoder_.pendingCount(); }
 
     LineDecoder<In> decoder_;
+    std::string line_;
 };
 
 } // namespace kestrix

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -157,5 +158,11 @@ void to_json(nlohmann::json& json, const ClientMessage& message);
 void from_json(const nlohmann::json& json, ClientMessage& message);
 void to_json(nlohmann::json& json, const BrokerMessage& message);
 void from_json(const nlohmann::json& json, BrokerMessage& message);
+
+// The fixed form of the report-rate messages (HotLines.h), which LineEncoder and LineDecoder use
+// before the JSON coder: writeHotLine appends the line of an axes or buttons message and says
+// whether it did; readHotLine reads such a line into `message`, reusing what it holds.
+bool writeHotLine(std::string& out, const BrokerMessage& message);
+bool readHotLine(std::string_view line, BrokerMessage& message);
 
 } // namespace kestrix

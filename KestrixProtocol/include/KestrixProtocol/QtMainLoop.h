@@ -2,6 +2,7 @@
 
 #include "KestrixProtocol/MainLoop.h"
 
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -11,9 +12,11 @@ namespace kestrix {
 
 // The main loop of both programs, over Qt's event loop on the thread that creates it (the
 // QCoreApplication or QApplication thread, which must exist before the loop is used). Descriptor
-// watches are QSocketNotifiers; the repeating timer is a CLOCK_MONOTONIC timerfd watched the same
-// way, because Qt's own timers wait in whole milliseconds and cannot hold a 120 Hz grid; one-shot
-// delays are precise QTimers, rounded up to the next millisecond so that they never fire early.
+// watches sit in one epoll set, whose descriptor is Qt's only notifier of the loop, so a wake-up
+// costs the same however many descriptors are watched; the repeating timer is a CLOCK_MONOTONIC
+// timerfd in the same set, because Qt's own timers wait in whole milliseconds and cannot hold a
+// 120 Hz grid; one-shot delays are precise QTimers, rounded up to the next millisecond so that
+// they never fire early.
 //
 // Destroying the loop drops the delays and posted tasks that have not run yet; watches and
 // repeating timers stay valid objects and stop with their own destruction.
@@ -35,9 +38,14 @@ public:
     std::unique_ptr<Watch> repeat(double interval, double leeway, Task handler) override;
     bool isLoopThread() const override;
 
+    struct Watches;
+
 private:
+    std::unique_ptr<Watch> watch(int fd, std::uint32_t events, int timerFd, Task handler);
+
     std::unique_ptr<QObject> context_; // receiver of delays and posts; lives on the loop thread
     std::thread::id thread_;
+    std::shared_ptr<Watches> watches_; // the epoll set behind every watch and repeating timer
 };
 
 } // namespace kestrix

@@ -73,6 +73,9 @@ public:
     // Returns false when inotify is not available (reads still notice changes).
     bool watch(MainLoop& loop);
 
+    // True once watch() has succeeded: outside changes then reach the observers by themselves.
+    bool watching() const { return watch_ != nullptr; }
+
     int addObserver(Observer observer);
     void removeObserver(int token);
 
