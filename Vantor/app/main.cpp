@@ -19,6 +19,7 @@
 #include "VantorShell/CommandLine.h"
 #include "VantorShell/SingleInstance.h"
 #include "VantorShell/WindowShot.h"
+#include "VantorWindows/AppIcon.h"
 
 #include <QApplication>
 #include <csignal>
@@ -125,6 +126,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(bundleIdentifier));
+    QApplication::setWindowIcon(AppIcon::icon());
 
     // One Vantor per session: a second start opens the running one's window and ends.
     SingleInstance instance(windowShot ? QString() : SingleInstance::standardFolder());
