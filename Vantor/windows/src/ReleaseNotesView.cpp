@@ -1,5 +1,7 @@
 #include "VantorWindows/ReleaseNotesView.h"
 
+#include "VantorWindows/TextStyle.h"
+
 #include <QFile>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -118,10 +120,8 @@ void ReleaseNotesView::buildEmpty() {
     auto* layout = new QVBoxLayout(this);
     layout->addStretch();
     auto* icon = new QLabel(this);
-    const QIcon document = QIcon::fromTheme(QStringLiteral("text-x-generic"), style()->standardIcon(QStyle::SP_FileIcon));
-    icon->setPixmap(document.pixmap(48, 48));
+    icon->setPixmap(style::symbol("text-x-generic", QStyle::SP_FileIcon).pixmap(48, 48));
     icon->setAlignment(Qt::AlignCenter);
-    icon->setForegroundRole(QPalette::PlaceholderText);
     auto* title = new QLabel(tr("No Release Notes"), this);
     title->setObjectName(QStringLiteral("noReleaseNotes"));
     title->setFont(scaledFont(font(), 1.35, QFont::DemiBold));
@@ -169,13 +169,13 @@ void ReleaseNotesView::buildNotes(const std::vector<releasenotes::ReleaseNotes::
             block->setContentsMargins(0, 4, 0, 0);
             QLabel* title = textLabel(QString::fromStdString(section.title), Qt::PlainText, content);
             title->setObjectName(QStringLiteral("releaseNotesSection"));
-            title->setFont(scaledFont(body, 1.0, QFont::Bold));
+            title->setFont(style::headline());
             block->addWidget(title);
             for (const std::string& item : section.items) {
                 auto* row = new QHBoxLayout;
                 row->setSpacing(8);
                 auto* bullet = new QLabel(QStringLiteral("•"), content);
-                bullet->setForegroundRole(QPalette::PlaceholderText);
+                style::makeSecondary(bullet);
                 bullet->setAlignment(Qt::AlignLeft | Qt::AlignTop);
                 bullet->setAccessibleName(QString()); // decoration, not read out
                 bullet->setAccessibleDescription(QString());

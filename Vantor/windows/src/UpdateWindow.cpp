@@ -1,6 +1,7 @@
 #include "VantorWindows/UpdateWindow.h"
 
 #include "VantorModels/Updates.h"
+#include "VantorWindows/TextStyle.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -77,7 +78,7 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     column->addSpacing(6);
     notesTitle_ = new QLabel(tr("Release Notes:"), this);
-    notesTitle_->setFont(scaledFont(font(), 1.0, QFont::Bold));
+    notesTitle_->setFont(style::headline());
     column->addWidget(notesTitle_);
 
     notes_ = new NotesBrowser(this);
