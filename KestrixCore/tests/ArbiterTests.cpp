@@ -1,5 +1,6 @@
 #include "KestrixCore/Arbiter.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -23,9 +24,6 @@ Claimant claimant(int id, std::vector<std::string> apps, bool background,
     return c;
 }
 
-Arbiter::Decision nobody() {
-    return Arbiter::Decision{};
-}
 Arbiter::Decision front(int id) {
     return Arbiter::Decision{id, true};
 }
@@ -35,77 +33,64 @@ Arbiter::Decision background(int id) {
 
 } // namespace
 
-TEST(ArbiterDecide, nobodyWithoutClaimantsOrWithoutMatchingOrBackgroundClaims) {
-    EXPECT_EQ(Arbiter::decide({}, "a.app", 7), nobody());
-    EXPECT_EQ(Arbiter::decide({claimant(1, {"b.app"}, false)}, "a.app", std::nullopt), nobody());
-    EXPECT_EQ(Arbiter::decide({claimant(1, {"b.app"}, false)}, std::nullopt, std::nullopt),
-              nobody());
-}
-
-TEST(ArbiterDecide, frontPhaseIsSkippedWithoutFrontApp) {
-    // The front process alone does not make claimant 2 a front winner.
-    auto a = claimant(1, {}, true);
-    auto b = claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 77);
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, 77), background(1));
-}
-
-TEST(ArbiterDecide, laterConnectedClaimantRunningAsFrontProcessWins) {
-    auto early = claimant(1, {"a.app"}, false);
-    auto late = claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 4242);
-    EXPECT_EQ(Arbiter::decide({early, late}, "a.app", 4242), front(2));
-    EXPECT_EQ(Arbiter::decide({late, early}, "a.app", 4242), front(2));
-}
-
-TEST(ArbiterDecide, smallerConnectedWinsWhenNeitherOrBothRunAsFrontProcess) {
-    auto a = claimant(5, {"a.app"}, false);
-    auto b = claimant(3, {"a.app"}, false);
-    EXPECT_EQ(Arbiter::decide({a, b}, "a.app", 1), front(3));
-    EXPECT_EQ(Arbiter::decide({a, b}, "a.app", std::nullopt), front(3));
-    a.processID = b.processID = 9;
-    EXPECT_EQ(Arbiter::decide({a, b}, "a.app", 9), front(3));
-}
-
-TEST(ArbiterDecide, frontClaimBeatsBackgroundClaims) {
-    auto bg = claimant(1, {}, true);
-    auto fr = claimant(2, {"x.app", "a.app"}, false);
-    EXPECT_EQ(Arbiter::decide({bg, fr}, "a.app", std::nullopt), front(2));
-    EXPECT_EQ(Arbiter::decide({bg, fr}, "other.app", std::nullopt), background(1));
-}
-
-TEST(ArbiterDecide, frontAppComparesWholeStrings) {
-    auto c = claimant(1, {"a.app.helper"}, false);
-    EXPECT_EQ(Arbiter::decide({c}, "a.app", std::nullopt), nobody());
-}
-
-TEST(ArbiterDecide, backgroundLastRanksAfterAbsentOrFalse) {
-    auto a = claimant(1, {}, true, true, 9);
-    auto b = claimant(2, {}, true, std::nullopt, std::nullopt);
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, std::nullopt), background(2));
-    b.claim.backgroundLast = false;
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, std::nullopt), background(2));
-}
-
-TEST(ArbiterDecide, presentLastFrontUseBeatsAbsentAndLargerBeatsSmaller) {
-    auto three = claimant(1, {}, true, std::nullopt, 3);
-    auto none = claimant(2, {}, true);
-    EXPECT_EQ(Arbiter::decide({none, three}, std::nullopt, std::nullopt), background(1));
-    EXPECT_EQ(Arbiter::decide({three, none}, std::nullopt, std::nullopt), background(1));
-    auto seven = claimant(3, {}, true, std::nullopt, 7);
-    EXPECT_EQ(Arbiter::decide({three, seven}, std::nullopt, std::nullopt), background(3));
-    EXPECT_EQ(Arbiter::decide({seven, three}, std::nullopt, std::nullopt), background(3));
-}
-
-TEST(ArbiterDecide, equalBackgroundKeysFallBackToConnectionOrder) {
-    auto a = claimant(4, {}, true, false, 2);
-    auto b = claimant(2, {}, true, std::nullopt, 2);
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, std::nullopt), background(2));
-    EXPECT_EQ(Arbiter::decide({b, a}, std::nullopt, std::nullopt), background(2));
-}
-
-TEST(ArbiterDecide, listenerWithoutBackgroundNeverHolds) {
-    auto a = claimant(1, {"x.app"}, false);
-    auto b = claimant(2, {}, true, true);
-    EXPECT_EQ(Arbiter::decide({a, b}, "y.app", std::nullopt), background(2));
+// Each row lists its claimants in both orders: the decision never depends on the list's order.
+TEST(ArbiterDecide, frontClaimsThenBackgroundClaimsByTheirKeys) {
+    struct Row {
+        const char* what;
+        std::vector<Claimant> claimants;
+        std::optional<std::string> frontApp;
+        std::optional<std::int32_t> frontPID;
+        Arbiter::Decision expected;
+    };
+    const std::vector<Row> rows = {
+        {"no claimants", {}, "a.app", 7, {}},
+        {"no match, no background", {claimant(1, {"b.app"}, false)}, "a.app", std::nullopt, {}},
+        {"no front app", {claimant(1, {"b.app"}, false)}, std::nullopt, std::nullopt, {}},
+        {"whole strings only", {claimant(1, {"a.app.helper"}, false)}, "a.app", std::nullopt, {}},
+        {"the front process alone is no front app",
+         {claimant(1, {}, true), claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 77)},
+         std::nullopt, 77, background(1)},
+        {"a later claimant running as the front process",
+         {claimant(1, {"a.app"}, false), claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 4242)},
+         "a.app", 4242, front(2)},
+        {"neither runs as the front process",
+         {claimant(5, {"a.app"}, false), claimant(3, {"a.app"}, false)}, "a.app", 1, front(3)},
+        {"no front process", {claimant(5, {"a.app"}, false), claimant(3, {"a.app"}, false)},
+         "a.app", std::nullopt, front(3)},
+        {"both run as the front process",
+         {claimant(5, {"a.app"}, false, std::nullopt, std::nullopt, 9),
+          claimant(3, {"a.app"}, false, std::nullopt, std::nullopt, 9)},
+         "a.app", 9, front(3)},
+        {"front beats background", {claimant(1, {}, true), claimant(2, {"x.app", "a.app"}, false)},
+         "a.app", std::nullopt, front(2)},
+        {"background without a match", {claimant(1, {}, true), claimant(2, {"x.app"}, false)},
+         "other.app", std::nullopt, background(1)},
+        {"backgroundLast ranks after absent",
+         {claimant(1, {}, true, true, 9), claimant(2, {}, true)}, std::nullopt, std::nullopt,
+         background(2)},
+        {"backgroundLast ranks after false",
+         {claimant(1, {}, true, true, 9), claimant(2, {}, true, false)}, std::nullopt,
+         std::nullopt, background(2)},
+        {"backgroundLast still holds",
+         {claimant(1, {"x.app"}, false), claimant(2, {}, true, true)}, "y.app", std::nullopt,
+         background(2)},
+        {"a front use beats none", {claimant(1, {}, true, std::nullopt, 3), claimant(2, {}, true)},
+         std::nullopt, std::nullopt, background(1)},
+        {"the later front use wins",
+         {claimant(1, {}, true, std::nullopt, 3), claimant(3, {}, true, std::nullopt, 7)},
+         std::nullopt, std::nullopt, background(3)},
+        {"equal keys: connection order",
+         {claimant(4, {}, true, false, 2), claimant(2, {}, true, std::nullopt, 2)}, std::nullopt,
+         std::nullopt, background(2)},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Arbiter::decide(row.claimants, row.frontApp, row.frontPID), row.expected)
+            << row.what;
+        auto reversed = row.claimants;
+        std::reverse(reversed.begin(), reversed.end());
+        EXPECT_EQ(Arbiter::decide(reversed, row.frontApp, row.frontPID), row.expected)
+            << row.what << ", reversed";
+    }
 }
 
 TEST(ArbiterAppsWithOwnClient, collectsOwnIdentifiersOnceAndSorted) {
