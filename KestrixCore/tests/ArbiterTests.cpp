@@ -35,61 +35,55 @@ Arbiter::Decision background(int id) {
 
 // Each row lists its claimants in both orders: the decision never depends on the list's order.
 TEST(ArbiterDecide, frontClaimsThenBackgroundClaimsByTheirKeys) {
+    using std::nullopt;
+    // A front-only claim (with the claimant's process id) and a background claim.
+    const auto fc = [](int id, std::vector<std::string> apps, std::int32_t pid = 0) {
+        return claimant(id, std::move(apps), false, nullopt, nullopt, pid);
+    };
+    const auto bc = [](int id, std::optional<bool> last = nullopt,
+                       std::optional<int> frontUse = nullopt) {
+        return claimant(id, {}, true, last, frontUse);
+    };
     struct Row {
-        const char* what;
         std::vector<Claimant> claimants;
         std::optional<std::string> frontApp;
         std::optional<std::int32_t> frontPID;
         Arbiter::Decision expected;
     };
     const std::vector<Row> rows = {
-        {"no claimants", {}, "a.app", 7, {}},
-        {"no match, no background", {claimant(1, {"b.app"}, false)}, "a.app", std::nullopt, {}},
-        {"no front app", {claimant(1, {"b.app"}, false)}, std::nullopt, std::nullopt, {}},
-        {"whole strings only", {claimant(1, {"a.app.helper"}, false)}, "a.app", std::nullopt, {}},
-        {"the front process alone is no front app",
-         {claimant(1, {}, true), claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 77)},
-         std::nullopt, 77, background(1)},
-        {"a later claimant running as the front process",
-         {claimant(1, {"a.app"}, false), claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 4242)},
-         "a.app", 4242, front(2)},
-        {"neither runs as the front process",
-         {claimant(5, {"a.app"}, false), claimant(3, {"a.app"}, false)}, "a.app", 1, front(3)},
-        {"no front process", {claimant(5, {"a.app"}, false), claimant(3, {"a.app"}, false)},
-         "a.app", std::nullopt, front(3)},
-        {"both run as the front process",
-         {claimant(5, {"a.app"}, false, std::nullopt, std::nullopt, 9),
-          claimant(3, {"a.app"}, false, std::nullopt, std::nullopt, 9)},
-         "a.app", 9, front(3)},
-        {"front beats background", {claimant(1, {}, true), claimant(2, {"x.app", "a.app"}, false)},
-         "a.app", std::nullopt, front(2)},
-        {"background without a match", {claimant(1, {}, true), claimant(2, {"x.app"}, false)},
-         "other.app", std::nullopt, background(1)},
-        {"backgroundLast ranks after absent",
-         {claimant(1, {}, true, true, 9), claimant(2, {}, true)}, std::nullopt, std::nullopt,
-         background(2)},
-        {"backgroundLast ranks after false",
-         {claimant(1, {}, true, true, 9), claimant(2, {}, true, false)}, std::nullopt,
-         std::nullopt, background(2)},
-        {"backgroundLast still holds",
-         {claimant(1, {"x.app"}, false), claimant(2, {}, true, true)}, "y.app", std::nullopt,
-         background(2)},
-        {"a front use beats none", {claimant(1, {}, true, std::nullopt, 3), claimant(2, {}, true)},
-         std::nullopt, std::nullopt, background(1)},
-        {"the later front use wins",
-         {claimant(1, {}, true, std::nullopt, 3), claimant(3, {}, true, std::nullopt, 7)},
-         std::nullopt, std::nullopt, background(3)},
-        {"equal keys: connection order",
-         {claimant(4, {}, true, false, 2), claimant(2, {}, true, std::nullopt, 2)}, std::nullopt,
-         std::nullopt, background(2)},
+        // Nobody: no claimants, no match and no background claim, whole strings only.
+        {{}, "a.app", 7, {}},
+        {{fc(1, {"b.app"})}, "a.app", nullopt, {}},
+        {{fc(1, {"b.app"})}, nullopt, nullopt, {}},
+        {{fc(1, {"a.app.helper"})}, "a.app", nullopt, {}},
+        // The front process alone makes no front winner.
+        {{bc(1), fc(2, {"a.app"}, 77)}, nullopt, 77, background(1)},
+        // A claimant running as the front process wins, though connected later.
+        {{fc(1, {"a.app"}), fc(2, {"a.app"}, 42)}, "a.app", 42, front(2)},
+        // Neither, or both, run as the front process: the one connected first.
+        {{fc(5, {"a.app"}), fc(3, {"a.app"})}, "a.app", 1, front(3)},
+        {{fc(5, {"a.app"}), fc(3, {"a.app"})}, "a.app", nullopt, front(3)},
+        {{fc(5, {"a.app"}, 9), fc(3, {"a.app"}, 9)}, "a.app", 9, front(3)},
+        // A matching front claim beats background claims; without a match they hold.
+        {{bc(1), fc(2, {"x.app", "a.app"})}, "a.app", nullopt, front(2)},
+        {{bc(1), fc(2, {"x.app"})}, "other.app", nullopt, background(1)},
+        // backgroundLast ranks after absent or false, yet holds alone.
+        {{bc(1, true, 9), bc(2)}, nullopt, nullopt, background(2)},
+        {{bc(1, true, 9), bc(2, false)}, nullopt, nullopt, background(2)},
+        {{fc(1, {"x.app"}), bc(2, true)}, "y.app", nullopt, background(2)},
+        // A front use beats none, the later one an earlier one; equal keys: connection order.
+        {{bc(1, nullopt, 3), bc(2)}, nullopt, nullopt, background(1)},
+        {{bc(1, nullopt, 3), bc(3, nullopt, 7)}, nullopt, nullopt, background(3)},
+        {{bc(4, false, 2), bc(2, nullopt, 2)}, nullopt, nullopt, background(2)},
     };
-    for (const Row& row : rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
         EXPECT_EQ(Arbiter::decide(row.claimants, row.frontApp, row.frontPID), row.expected)
-            << row.what;
+            << "row " << i;
         auto reversed = row.claimants;
         std::reverse(reversed.begin(), reversed.end());
         EXPECT_EQ(Arbiter::decide(reversed, row.frontApp, row.frontPID), row.expected)
-            << row.what << ", reversed";
+            << "row " << i << ", reversed";
     }
 }
 

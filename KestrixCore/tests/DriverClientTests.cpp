@@ -194,9 +194,13 @@ TEST_F(DriverClientTest, aFailedInstallOrNoClientIDReleasesTheLibraryAndRetries)
         std::string line;
     };
     for (const Case& c : std::vector<Case>{
-             {-7, 5, {"setHandlers 0", "cleanup"},
+             {-7,
+              5,
+              {"setHandlers 0", "cleanup"},
               "driver: SetConnexionHandlers returned -7; trying again in 2 s"},
-             {0, 0, {"setHandlers 0", "register", "cleanup"},
+             {0,
+              0,
+              {"setHandlers 0", "register", "cleanup"},
               "driver: RegisterConnexionClient returned no client ID; trying again in 2 s"},
          }) {
         DriverClient other(loop);
@@ -268,10 +272,9 @@ TEST_F(DriverClientTest, activationFollowsTheWantAndFailingControlsAreLogged) {
     fake.controlResult = -3;
     client.want(false);
     EXPECT_EQ(fake.calls.back(), "control 5 3ddc 0");
-    EXPECT_EQ(lines, (std::vector<std::string>{"driver: registered as manual client 5",
-                                               "driver: activated",
-                                               "driver: control 0x33646463 returned -3",
-                                               "driver: deactivated"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "driver: registered as manual client 5", "driver: activated",
+                         "driver: control 0x33646463 returned -3", "driver: deactivated"}));
 }
 
 TEST_F(DriverClientTest, stopUnregistersAfterDeactivating) {
@@ -352,7 +355,7 @@ TEST_F(DriverClientTest, activeStateRecordsOfThisClientOrClientZeroBecomeAxesAnd
     fake.message(0, ConnexionAPI::deviceStateMessage, nullptr);
     EXPECT_EQ(loop.pendingPosts(), 0u);
     EXPECT_EQ(axes, (std::vector<smk::SpaceMouseAxes>{{10, -20, 30, -40, 50, -32768},
-                                                     {2, 0, 0, 0, 0, 0}}));
+                                                      {2, 0, 0, 0, 0, 0}}));
     EXPECT_EQ(buttons, std::vector<std::uint32_t>{0x80000003});
 }
 

@@ -4,6 +4,7 @@
 #include "KestrixCore/DriverClient.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "SpaceMouseKit/ConnexionDeviceState.h"
+#include "TempFolder.h"
 
 #include <array>
 #include <chrono>
@@ -269,9 +270,6 @@ const std::uint8_t kestrixName[] = {7, 'K', 'e', 's', 't', 'r', 'i', 'x'};
 class DriverLibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kestrix-driver-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
         socketPath = folder + "/spnav.sock";
         ::setenv("SPNAV_SOCKET", socketPath.c_str(), 1);
         api = ConnexionAPI::load(KESTRIX_TEST_DRIVER_LIBRARY);
@@ -283,7 +281,6 @@ protected:
         delivered = nullptr;
         ::close(received.changed);
         ::unsetenv("SPNAV_SOCKET");
-        std::filesystem::remove_all(folder);
     }
 
     std::uint16_t registerClient() {
@@ -307,7 +304,8 @@ protected:
         return received.records;
     }
 
-    std::string folder;
+    testsupport::TempFolder temp;
+    std::string folder = temp.path;
     std::string socketPath;
     ConnexionAPI api;
     Delivered received;

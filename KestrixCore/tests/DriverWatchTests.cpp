@@ -1,7 +1,7 @@
-#include "TempFolder.h"
 #include "DaemonStandIn.h"
 #include "KestrixCore/DriverWatch.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,14 +1,14 @@
-#include "TempFolder.h"
 #include "KestrixCore/Election.h"
 #include "KestrixProtocol/LineCoding.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/UnixSocket.h"
+#include "TempFolder.h"
 
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
-#include "TempFolder.h"
 #include "FrontAppX11.h"
 #include "KestrixCore/FrontApp.h"
 #include "KestrixCore/FrontAppIdentity.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 #include "X11TestDesktop.h"
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "LinuxHIDBackend.h"
 #include "SysfsHidraw.h"
+#include "TempFolder.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -27,13 +28,8 @@ namespace {
 
 // A sysfs tree in a temporary folder, laid out as the kernel lays out hidraw nodes.
 struct FakeSysfs {
-    fs::path root;
-
-    FakeSysfs() {
-        char name[] = "/tmp/kestrix-sysfs-XXXXXX";
-        root = mkdtemp(name);
-    }
-    ~FakeSysfs() { fs::remove_all(root); }
+    testsupport::TempFolder folder;
+    fs::path root = folder.path;
 
     static void write(const fs::path& file, const std::string& text) {
         fs::create_directories(file.parent_path());
@@ -387,7 +383,8 @@ TEST_F(LinuxHID, featureReportsAreReadWithTheBufferSizeAtMostWhatTheRequestHolds
     EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 9, 1, nullptr), std::nullopt);
     EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 8, largestReport, nullptr),
               kestrix::core::testing::serialReport());
-    EXPECT_EQ(nodes.calls, (std::vector<std::string>{"feature 8 8", "feature 9 2", "feature 8 16383"}));
+    EXPECT_EQ(nodes.calls,
+              (std::vector<std::string>{"feature 8 8", "feature 9 2", "feature 8 16383"}));
     EXPECT_EQ(nodes.openCount(), 0u);
 }
 

@@ -64,11 +64,10 @@ TEST(ReportsAxes, translationWaitsForTheRotationReportAndOtherReportsOnlyGoOutRa
     r.ingest({2, 1, 0, 2, 0, 0xFF, 0xFF});
     r.ingest({2, 5, 0, 0, 0, 0, 0}); // the translation stays for the next rotation report
     r.ingest({1, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0}); // six axes complete a sample at once
-    EXPECT_EQ(r.calls, (std::vector<std::string>{
-                           "report 0", "report 7", "report 3", "report 7", "report 7",
-                           "axes x 16 y -16 z 3 rx 1 ry 2 rz -1", "report 7",
-                           "axes x 16 y -16 z 3 rx 5 ry 0 rz 0", "report 13",
-                           "axes x 1 y 2 z 3 rx 4 ry 5 rz 6"}));
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"report 0", "report 7", "report 3", "report 7",
+                                                 "report 7", "axes x 16 y -16 z 3 rx 1 ry 2 rz -1",
+                                                 "report 7", "axes x 16 y -16 z 3 rx 5 ry 0 rz 0",
+                                                 "report 13", "axes x 1 y 2 z 3 rx 4 ry 5 rz 6"}));
 }
 
 TEST(ReportsRest, aNewRestIsReportedBeforeTheSampleItCorrects) {

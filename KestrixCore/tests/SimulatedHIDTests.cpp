@@ -1,6 +1,7 @@
 #include "KestrixCore/Devices.h"
 #include "KestrixCore/SimulatedHIDBackend.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,19 +21,6 @@ const char* exampleFile = R"({"devices": [{"vendorID": 9583, "productID": 50741,
   "busy": false, "appearAt": 0.0, "vanishAt": null,
   "reports": [{"at": 0.5, "bytes": [1, 16, 0, 240, 255, 0, 128]},
               {"at": 1.0, "every": 0.008, "count": 1000, "bytes": [2, 0, 0, 0, 0, 10, 0]}]}]})";
-
-struct TempFile {
-    std::string path;
-    explicit TempFile(const std::string& contents) {
-        char name[] = "/tmp/kestrix-sim-XXXXXX";
-        int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        close(fd);
-        path = name;
-        std::ofstream(path) << contents;
-    }
-    ~TempFile() { std::filesystem::remove(path); }
-};
 
 std::string errorOf(const std::string& json) {
     auto parsed = parseSimulatedDevices(json);
@@ -85,13 +73,15 @@ TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
 }
 
 TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevices) {
-    TempFile file(exampleFile);
+    testsupport::TempFolder folder;
+    folder.write("devices.json", exampleFile);
+    const std::string path = folder.path + "/devices.json";
     VirtualMainLoop loop;
     std::vector<std::string> lines;
-    auto backend = makeHIDBackend(loop, ("sim:" + file.path).c_str(),
+    auto backend = makeHIDBackend(loop, ("sim:" + path).c_str(),
                                   [&](const std::string& line) { lines.push_back(line); });
     ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
-    EXPECT_EQ(lines, std::vector<std::string>{"simulating 1 device(s) from " + file.path});
+    EXPECT_EQ(lines, std::vector<std::string>{"simulating 1 device(s) from " + path});
     std::vector<DeviceKey> appeared;
     backend->start([&](DeviceKey key) { appeared.push_back(key); }, [](DeviceKey) {});
     loop.advance(0);
@@ -99,9 +89,11 @@ TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevices) {
 }
 
 TEST(SimulatedHIDFactory, aMalformedOrMissingFileLogsOneLineAndGivesNoDevices) {
-    TempFile file("{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
+    testsupport::TempFolder folder;
+    folder.write("devices.json", "{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
+    const std::string file = folder.path + "/devices.json";
     for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
-             {file.path, file.path + ": devices[0].vendorID is not an integer"},
+             {file, file + ": devices[0].vendorID is not an integer"},
              {"/nonexistent/kestrix-devices.json", "cannot read /nonexistent/kestrix-devices.json"},
          }) {
         VirtualMainLoop loop;
@@ -109,8 +101,8 @@ TEST(SimulatedHIDFactory, aMalformedOrMissingFileLogsOneLineAndGivesNoDevices) {
         auto backend = makeHIDBackend(loop, ("sim:" + path).c_str(),
                                       [&](const std::string& line) { lines.push_back(line); });
         ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
-        EXPECT_EQ(lines,
-                  std::vector<std::string>{"simulated devices not loaded, none are simulated: " + why});
+        EXPECT_EQ(lines, std::vector<std::string>{
+                             "simulated devices not loaded, none are simulated: " + why});
         int appeared = 0;
         backend->start([&](DeviceKey) { ++appeared; }, [](DeviceKey) {});
         loop.advance(10);
