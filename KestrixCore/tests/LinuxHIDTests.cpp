@@ -281,6 +281,11 @@ TEST_F(LinuxHID, pathsThatAreNoHidrawNodeGiveNothingAnEmptyUniqueIdNoSerial) {
     ASSERT_TRUE(node.has_value());
     EXPECT_FALSE(node->property("SerialNumber").has_value());
     EXPECT_FALSE(readHidrawNode((sysfs.root / "devices").string()).has_value());
+    // An id with a part that is no number.
+    EXPECT_FALSE(
+        readHidrawNode(sysfs.hid(sysfs.root / "devices/virtual/misc", "0003:256F:ZZZZ.0007",
+                                 "HID_ID=0003:0000256F:ZZZZ\n", {}, 7, 22))
+            .has_value());
 }
 
 TEST(LinuxHIDLocation, busAndPortsMakeTheLocationIdAndBack) {
@@ -419,12 +424,15 @@ TEST_F(LinuxHID, theDeviceLayerRunsOnTheLinuxBackend) {
 // clients as JSON, which holds UTF-8 only.
 TEST_F(LinuxHID, textsThatAreNotUTF8StillReachTheClientsInTheDeviceList) {
     auto b = backend({sysfs.usbCompact("AB\xFF\xC3\x28\xED\xA0\x80"
+                                       "\xC2\xB0\xE2\x82\xAC"
                                        "C1")});
     Devices devices(loop, std::move(b));
     devices.start();
     loop.runPending();
     ASSERT_EQ(devices.list().size(), 1u);
-    EXPECT_EQ(devices.list()[0].serialNumber, "AB\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFDC1");
+    EXPECT_EQ(devices.list()[0].serialNumber, "AB\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFD"
+                                              "\u00B0\u20AC"
+                                              "C1");
     std::string line = LineEncoder::encode(BrokerMessage{BrokerMessage::Devices{devices.list()}});
     EXPECT_NE(line.find("\"serial:AB"), std::string::npos) << line;
 }
