@@ -1,5 +1,6 @@
 #include "KestrixCore/Arbiter.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -23,9 +24,6 @@ Claimant claimant(int id, std::vector<std::string> apps, bool background,
     return c;
 }
 
-Arbiter::Decision nobody() {
-    return Arbiter::Decision{};
-}
 Arbiter::Decision front(int id) {
     return Arbiter::Decision{id, true};
 }
@@ -35,77 +33,58 @@ Arbiter::Decision background(int id) {
 
 } // namespace
 
-TEST(ArbiterDecide, nobodyWithoutClaimantsOrWithoutMatchingOrBackgroundClaims) {
-    EXPECT_EQ(Arbiter::decide({}, "a.app", 7), nobody());
-    EXPECT_EQ(Arbiter::decide({claimant(1, {"b.app"}, false)}, "a.app", std::nullopt), nobody());
-    EXPECT_EQ(Arbiter::decide({claimant(1, {"b.app"}, false)}, std::nullopt, std::nullopt),
-              nobody());
-}
-
-TEST(ArbiterDecide, frontPhaseIsSkippedWithoutFrontApp) {
-    // The front process alone does not make claimant 2 a front winner.
-    auto a = claimant(1, {}, true);
-    auto b = claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 77);
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, 77), background(1));
-}
-
-TEST(ArbiterDecide, laterConnectedClaimantRunningAsFrontProcessWins) {
-    auto early = claimant(1, {"a.app"}, false);
-    auto late = claimant(2, {"a.app"}, false, std::nullopt, std::nullopt, 4242);
-    EXPECT_EQ(Arbiter::decide({early, late}, "a.app", 4242), front(2));
-    EXPECT_EQ(Arbiter::decide({late, early}, "a.app", 4242), front(2));
-}
-
-TEST(ArbiterDecide, smallerConnectedWinsWhenNeitherOrBothRunAsFrontProcess) {
-    auto a = claimant(5, {"a.app"}, false);
-    auto b = claimant(3, {"a.app"}, false);
-    EXPECT_EQ(Arbiter::decide({a, b}, "a.app", 1), front(3));
-    EXPECT_EQ(Arbiter::decide({a, b}, "a.app", std::nullopt), front(3));
-    a.processID = b.processID = 9;
-    EXPECT_EQ(Arbiter::decide({a, b}, "a.app", 9), front(3));
-}
-
-TEST(ArbiterDecide, frontClaimBeatsBackgroundClaims) {
-    auto bg = claimant(1, {}, true);
-    auto fr = claimant(2, {"x.app", "a.app"}, false);
-    EXPECT_EQ(Arbiter::decide({bg, fr}, "a.app", std::nullopt), front(2));
-    EXPECT_EQ(Arbiter::decide({bg, fr}, "other.app", std::nullopt), background(1));
-}
-
-TEST(ArbiterDecide, frontAppComparesWholeStrings) {
-    auto c = claimant(1, {"a.app.helper"}, false);
-    EXPECT_EQ(Arbiter::decide({c}, "a.app", std::nullopt), nobody());
-}
-
-TEST(ArbiterDecide, backgroundLastRanksAfterAbsentOrFalse) {
-    auto a = claimant(1, {}, true, true, 9);
-    auto b = claimant(2, {}, true, std::nullopt, std::nullopt);
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, std::nullopt), background(2));
-    b.claim.backgroundLast = false;
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, std::nullopt), background(2));
-}
-
-TEST(ArbiterDecide, presentLastFrontUseBeatsAbsentAndLargerBeatsSmaller) {
-    auto three = claimant(1, {}, true, std::nullopt, 3);
-    auto none = claimant(2, {}, true);
-    EXPECT_EQ(Arbiter::decide({none, three}, std::nullopt, std::nullopt), background(1));
-    EXPECT_EQ(Arbiter::decide({three, none}, std::nullopt, std::nullopt), background(1));
-    auto seven = claimant(3, {}, true, std::nullopt, 7);
-    EXPECT_EQ(Arbiter::decide({three, seven}, std::nullopt, std::nullopt), background(3));
-    EXPECT_EQ(Arbiter::decide({seven, three}, std::nullopt, std::nullopt), background(3));
-}
-
-TEST(ArbiterDecide, equalBackgroundKeysFallBackToConnectionOrder) {
-    auto a = claimant(4, {}, true, false, 2);
-    auto b = claimant(2, {}, true, std::nullopt, 2);
-    EXPECT_EQ(Arbiter::decide({a, b}, std::nullopt, std::nullopt), background(2));
-    EXPECT_EQ(Arbiter::decide({b, a}, std::nullopt, std::nullopt), background(2));
-}
-
-TEST(ArbiterDecide, listenerWithoutBackgroundNeverHolds) {
-    auto a = claimant(1, {"x.app"}, false);
-    auto b = claimant(2, {}, true, true);
-    EXPECT_EQ(Arbiter::decide({a, b}, "y.app", std::nullopt), background(2));
+// Each row lists its claimants in both orders: the decision never depends on the list's order.
+TEST(ArbiterDecide, frontClaimsThenBackgroundClaimsByTheirKeys) {
+    using std::nullopt;
+    // A front-only claim (with the claimant's process id) and a background claim.
+    const auto fc = [](int id, std::vector<std::string> apps, std::int32_t pid = 0) {
+        return claimant(id, std::move(apps), false, nullopt, nullopt, pid);
+    };
+    const auto bc = [](int id, std::optional<bool> last = nullopt,
+                       std::optional<int> frontUse = nullopt) {
+        return claimant(id, {}, true, last, frontUse);
+    };
+    struct Row {
+        std::vector<Claimant> claimants;
+        std::optional<std::string> frontApp;
+        std::optional<std::int32_t> frontPID;
+        Arbiter::Decision expected;
+    };
+    const std::vector<Row> rows = {
+        // Nobody: no claimants, no match and no background claim, whole strings only.
+        {{}, "a.app", 7, {}},
+        {{fc(1, {"b.app"})}, "a.app", nullopt, {}},
+        {{fc(1, {"b.app"})}, nullopt, nullopt, {}},
+        {{fc(1, {"a.app.helper"})}, "a.app", nullopt, {}},
+        // The front process alone makes no front winner.
+        {{bc(1), fc(2, {"a.app"}, 77)}, nullopt, 77, background(1)},
+        // A claimant running as the front process wins, though connected later.
+        {{fc(1, {"a.app"}), fc(2, {"a.app"}, 42)}, "a.app", 42, front(2)},
+        // Neither, or both, run as the front process: the one connected first.
+        {{fc(5, {"a.app"}), fc(3, {"a.app"})}, "a.app", 1, front(3)},
+        {{fc(5, {"a.app"}), fc(3, {"a.app"})}, "a.app", nullopt, front(3)},
+        {{fc(5, {"a.app"}, 9), fc(3, {"a.app"}, 9)}, "a.app", 9, front(3)},
+        // A matching front claim beats background claims; without a match they hold.
+        {{bc(1), fc(2, {"x.app", "a.app"})}, "a.app", nullopt, front(2)},
+        {{bc(1), fc(2, {"x.app"})}, "other.app", nullopt, background(1)},
+        // backgroundLast ranks after absent or false, yet holds alone.
+        {{bc(1, true, 9), bc(2)}, nullopt, nullopt, background(2)},
+        {{bc(1, true, 9), bc(2, false)}, nullopt, nullopt, background(2)},
+        {{fc(1, {"x.app"}), bc(2, true)}, "y.app", nullopt, background(2)},
+        // A front use beats none, the later one an earlier one; equal keys: connection order.
+        {{bc(1, nullopt, 3), bc(2)}, nullopt, nullopt, background(1)},
+        {{bc(1, nullopt, 3), bc(3, nullopt, 7)}, nullopt, nullopt, background(3)},
+        {{bc(4, false, 2), bc(2, nullopt, 2)}, nullopt, nullopt, background(2)},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        EXPECT_EQ(Arbiter::decide(row.claimants, row.frontApp, row.frontPID), row.expected)
+            << "row " << i;
+        auto reversed = row.claimants;
+        std::reverse(reversed.begin(), reversed.end());
+        EXPECT_EQ(Arbiter::decide(reversed, row.frontApp, row.frontPID), row.expected)
+            << "row " << i << ", reversed";
+    }
 }
 
 TEST(ArbiterAppsWithOwnClient, collectsOwnIdentifiersOnceAndSorted) {

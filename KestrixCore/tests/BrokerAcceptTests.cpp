@@ -2,6 +2,7 @@
 #include "KestrixCore/Broker.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -62,8 +63,8 @@ struct DescriptorLimit {
 };
 
 TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
-    char name[] = "/tmp/kestrix-accept-XXXXXX";
-    std::filesystem::path folder = ::mkdtemp(name);
+    testsupport::TempFolder temp;
+    const std::filesystem::path folder = temp.path;
     CountingLoop loop;
     UserDefaults settings((folder / "kestrix.json").string());
     BrokerPlace place(folder / "home");
@@ -105,7 +106,6 @@ TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     for (int fd : clients)
         ::close(fd);
     broker.reset();
-    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -41,23 +41,20 @@ TEST_F(BrokerTest, helperStartingSwitchesToDriverModeAndTellsEveryClient) {
     EXPECT_EQ(driver->starts, 1);
 }
 
-TEST_F(BrokerTest, driverRunningAtStartIsFoundByStart) {
-    make(10.0, true, false);
-    watch->set(running(50.0));
-    broker->start(-1);
-    EXPECT_TRUE(broker->driverMode());
-    EXPECT_EQ(driver->starts, 1);
-}
-
-TEST_F(BrokerTest, withoutDevicesTheDriverIsNeverLookedAt) {
-    make(10.0, false, false);
-    watch->set(running(50.0));
-    broker->start(-1);
-    EXPECT_FALSE(broker->driverMode());
-    EXPECT_FALSE(devices->started);
-    watch->set(std::nullopt);
-    watch->set(running(50.0));
-    EXPECT_FALSE(broker->driverMode());
+TEST_F(BrokerTest, aDriverRunningAtStartIsFoundByStartUnlessNoDevicesAreUsed) {
+    for (bool usesDevices : {true, false}) {
+        make(10.0, usesDevices, false);
+        watch->set(running(50.0));
+        broker->start(-1);
+        EXPECT_EQ(broker->driverMode(), usesDevices);
+        EXPECT_EQ(driver->starts, usesDevices ? 1 : 0);
+        EXPECT_EQ(devices->started, usesDevices);
+        watch->set(std::nullopt);
+        watch->set(running(50.0));
+        EXPECT_EQ(broker->driverMode(), usesDevices);
+        broker.reset();
+    }
+    watch = nullptr;
 }
 
 TEST_F(BrokerTest, backgroundClaimsCannotHoldInDriverModeButFrontClaimsCan) {

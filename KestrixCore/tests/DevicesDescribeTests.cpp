@@ -41,8 +41,8 @@ SimulatedDevice withTwoFeatureReports(SimulatedDevice device) {
     return device;
 }
 
-TEST_F(DevicesDescribe, unknownIdAnswersAtOnce) {
-    make();
+TEST_F(DevicesDescribe, anUnknownIdOrADeviceGoneFromThePlatformAnswersAtOnce) {
+    make({compact()});
     ask("serial:NOPE");
     EXPECT_EQ(answers, 1);
     EXPECT_EQ(answer.device, "serial:NOPE");
@@ -50,14 +50,10 @@ TEST_F(DevicesDescribe, unknownIdAnswersAtOnce) {
     EXPECT_TRUE(answer.properties.empty() && answer.reportDescriptor.empty() &&
                 answer.featureReports.empty());
     EXPECT_FALSE(answer.featureReportsVia.has_value());
-}
-
-TEST_F(DevicesDescribe, deviceGoneFromThePlatformAnswersAtOnce) {
-    make({compact()});
     sim->stop(); // the removal is no longer reported, the entry stays
     sim->remove(1);
     ask("serial:ABC123");
-    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(answers, 2);
     EXPECT_EQ(answer.error, "not in sysfs");
     EXPECT_TRUE(answer.properties.empty());
 }
@@ -114,7 +110,7 @@ TEST_F(DevicesDescribe, bluetoothDeviceWhoseHIDReadFailsGetsFailedRowsOnly) {
     EXPECT_TRUE(sim->controlRequests().empty());
 }
 
-TEST_F(DevicesDescribe, seizedDeviceIsReadOnItsOwnHandleBetweenOtherWork) {
+TEST_F(DevicesDescribe, aSeizedDeviceIsReadOnItsOwnHandleAndAnswersAlsoWhenReleased) {
     make({withTwoFeatureReports(compact())});
     devices->want(true);
     ask("serial:ABC123");
@@ -126,29 +122,13 @@ TEST_F(DevicesDescribe, seizedDeviceIsReadOnItsOwnHandleBetweenOtherWork) {
     EXPECT_EQ(sim->featureReads(1),
               (std::vector<SimulatedHIDBackend::FeatureRead>{{8, 8, true}, {9, 2, true}}));
     EXPECT_EQ(devices->backgroundWork(), 0u);
-}
 
-TEST_F(DevicesDescribe, releaseDuringTheReadsStillAnswersOnce) {
-    make({withTwoFeatureReports(compact())});
-    devices->want(true);
     ask("serial:ABC123");
     devices->want(false);
     loop.runPending();
-    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(answers, 2);
     EXPECT_EQ(answer.featureReports.size(), 2u);
     EXPECT_EQ(answer.featureReports[0].error, "GET failed");
-}
-
-TEST_F(DevicesDescribe, answersOnceEvenWhenTheLayerIsGoneBeforeTheReadsReturn) {
-    make({withTwoFeatureReports(compact())});
-    sim->holdFeatureReads();
-    ask("serial:ABC123");
-    sim->releaseFeatureReads();
-    devices.reset(); // joins the reading thread
-    sim = nullptr;   // went with the layer
-    loop.runPending();
-    EXPECT_EQ(answers, 1);
-    EXPECT_EQ(answer.featureReports.size(), 2u);
 }
 
 // Threads of this process, as the kernel counts them.
@@ -179,10 +159,11 @@ TEST_F(DevicesDescribe, requestsStillWaitingWhenTheLayerGoesAreAnsweredOnce) {
     for (int i = 0; i < 20; ++i)
         ask("serial:ABC123");
     sim->releaseFeatureReads();
-    devices.reset();
-    sim = nullptr;
+    devices.reset(); // joins the reading threads
+    sim = nullptr;   // went with the layer
     loop.runPending();
     EXPECT_EQ(answers, 20);
+    EXPECT_EQ(answer.featureReports.size(), 2u);
 }
 
 TEST_F(DevicesDescribe, descriptorWithoutFeatureReportsGivesNoRowsAndNoPath) {
@@ -208,7 +189,45 @@ TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndId) {
               (std::vector<SimulatedHIDBackend::FeatureRead>{{0, 2, false}, {5, 3, false}}));
 }
 
-TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPaths) {
+// Report lengths come from the device's own report descriptor. A broken or hostile one may
+// declare reports of any size; the layer must not size its buffers by that alone.
+// The SpaceMouse descriptor plus one report `id` of `kind` (0x81 input, 0xB1 feature) that
+// declares 0x7FFFFFFF values of 0x7FFFFFFF bits each.
+std::vector<std::uint8_t> withHugeReport(std::uint8_t id, std::uint8_t kind) {
+    auto descriptor = spaceMouseDescriptor();
+    descriptor.pop_back(); // end collection
+    const std::vector<std::uint8_t> huge{0x85, id,   0x77, 0xFF, 0xFF, 0xFF, 0x7F, 0x97,
+                                         0xFF, 0xFF, 0xFF, 0x7F, kind, 0x02, 0xC0};
+    descriptor.insert(descriptor.end(), huge.begin(), huge.end());
+    return descriptor;
+}
+
+TEST_F(DevicesDescribe, aHugeDeclaredInputReportStillSeizesWithABoundedBuffer) {
+    auto device = compact();
+    device.reportDescriptor = withHugeReport(5, 0x81);
+    make({device});
+    devices->want(true);
+    EXPECT_EQ(only().state, "open");
+    sim->send(1, {2, 0, 0, 0, 0, 1, 0});
+    loop.runPending();
+    EXPECT_EQ(axes.size(), 1u);
+}
+
+TEST_F(DevicesDescribe, aHugeDeclaredFeatureReportIsReadWithTheLargestReportBuffer) {
+    auto device = compact();
+    device.reportDescriptor = withHugeReport(9, 0xB1);
+    device.featureReports[9] = {9, 42};
+    make({device});
+    ask("serial:ABC123");
+    waitForAnswer();
+    ASSERT_EQ(answer.featureReports.size(), 2u);
+    EXPECT_EQ(answer.featureReports[1].bytes, (std::vector<std::uint8_t>{9, 42}));
+    auto reads = sim->featureReads(1);
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[1].size, largestReport);
+}
+
+TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPathsAHugeOneTheLargestReport) {
     VirtualMainLoop loop;
     auto device = compact();
     device.featureReports[7] = {7, 1, 2, 3};
@@ -223,6 +242,9 @@ TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPaths) {
     // wIndex is 16 bits: a larger interface number cannot be asked for.
     EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 70000}, 7, 1), std::nullopt);
     EXPECT_EQ(sim.controlRequests().size(), 1u);
+    EXPECT_EQ(Devices::getFeature(sim, 1, 7, std::size_t(1) << 60, nullptr),
+              (std::vector<std::uint8_t>{7, 1, 2, 3}));
+    EXPECT_EQ(sim.featureReads(1)[1].size, largestReport);
 }
 
 TEST(DevicesProperties, textRulesPerKindOfValue) {

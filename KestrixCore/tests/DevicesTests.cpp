@@ -67,37 +67,36 @@ TEST_F(DevicesDiscovery, readsTheSerialNumberFromFeatureReportEight) {
     EXPECT_EQ(count("no serial number"), 0);
 }
 
-TEST_F(DevicesDiscovery, usbDeviceFallsBackToTheControlPipeWithItsInterface) {
-    auto device = compact(std::nullopt);
-    device.interface = 2;
-    device.featureReports[8] = serialReport();
-    device.hidFeatureFails = true;
-    make({device});
-    settle();
-    EXPECT_EQ(ids(), std::vector<std::string>{"serial:AB12345"});
-    EXPECT_EQ(sim->controlRequests(),
-              (std::vector<SimulatedHIDBackend::ControlRequest>{{0x01230000, 2, 8, 8}}));
-}
-
-TEST_F(DevicesDiscovery, failedSerialReadFallsBackToThePortAndSaysSo) {
-    auto device = compact(std::nullopt);
-    device.hidFeatureFails = true;
-    device.controlPipeFails = true;
-    make({device});
-    settle();
-    EXPECT_EQ(ids(), std::vector<std::string>{"port:256f:c635@01230000"});
-    EXPECT_EQ(lines.back(), "no serial number from feature report 8 of port:256f:c635@01230000: "
-                            "told apart by its port only");
-}
-
-TEST_F(DevicesDiscovery, bluetoothDeviceIsReadOverHIDOnlyAndNamedByItsAddress) {
-    auto device = wirelessOverBluetooth("AA-BB-CC-DD-EE-0F");
-    device.hidFeatureFails = true;
-    make({device});
-    settle();
-    EXPECT_EQ(ids(), std::vector<std::string>{"bt:aa:bb:cc:dd:ee:0f"});
-    EXPECT_TRUE(sim->controlRequests().empty());
-    EXPECT_EQ(sim->featureReads(1).size(), 1u);
+// Without a serial number over HID, a USB device is asked over the control pipe with its
+// interface number; a Bluetooth device has its address; failing all, the port names it.
+TEST_F(DevicesDiscovery, serialReadFallbacks) {
+    auto usb = compact(std::nullopt);
+    usb.interface = 2;
+    usb.featureReports[8] = serialReport();
+    usb.hidFeatureFails = true;
+    auto neither = compact(std::nullopt);
+    neither.hidFeatureFails = true;
+    neither.controlPipeFails = true;
+    auto bluetooth = wirelessOverBluetooth("AA-BB-CC-DD-EE-0F");
+    bluetooth.hidFeatureFails = true;
+    const std::vector<SimulatedHIDBackend::ControlRequest> none;
+    for (const auto& [device, id, pipe] :
+         std::vector<std::tuple<SimulatedDevice, std::string,
+                                std::vector<SimulatedHIDBackend::ControlRequest>>>{
+             {usb, "serial:AB12345", {{0x01230000, 2, 8, 8}}},
+             {neither, "port:256f:c635@01230000", {{0x01230000, 0, 8, 8}}},
+             {bluetooth, "bt:aa:bb:cc:dd:ee:0f", none},
+         }) {
+        lines.clear();
+        make({device});
+        settle();
+        EXPECT_EQ(ids(), std::vector<std::string>{id});
+        EXPECT_EQ(sim->controlRequests(), pipe) << id;
+        EXPECT_EQ(sim->featureReads(1).size(), 1u) << id;
+        const std::string told =
+            "no serial number from feature report 8 of " + id + ": told apart by its port only";
+        EXPECT_EQ(count(told), id.starts_with("serial:") ? 0 : 1) << id;
+    }
 }
 
 TEST_F(DevicesDiscovery, universalReceiverInterfacesDifferOnlyByTheirSlot) {
@@ -150,31 +149,22 @@ TEST_F(DevicesDiscovery, aStaleSerialReadDoesNotNameTheDeviceThatTookItsKey) {
     EXPECT_EQ(count("device appeared"), 1);
 }
 
-TEST_F(DevicesDiscovery, virtualTransportIsSkippedSilently) {
-    auto device = compact();
-    device.transport = "Some VIRTUAL bus";
-    make({device});
-    EXPECT_TRUE(ids().empty());
-    EXPECT_TRUE(lines.empty());
-}
-
-TEST_F(DevicesDiscovery, missingTransportCountsAsUSB) {
-    auto device = compact();
-    device.transport.reset();
-    make({device});
-    EXPECT_EQ(only().transport, "USB");
-}
-
-TEST_F(DevicesDiscovery, ignoredProductIsLoggedOnEveryAppearance) {
-    auto device = compact();
-    device.productID = 0xC650;
-    device.product.reset();
-    make({device});
-    sim->remove(1);
-    sim->reattach(1);
-    EXPECT_TRUE(ids().empty());
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"ignored 256F:C650 ? (USB)", "ignored 256F:C650 ? (USB)"}));
+TEST_F(DevicesDiscovery, virtualDevicesAreSkippedSilentlyIgnoredProductsLoggedEachTime) {
+    auto onVirtualBus = compact("V1");
+    onVirtualBus.transport = "Some VIRTUAL bus";
+    auto ignored = compact();
+    ignored.productID = 0xC650;
+    ignored.product.reset();
+    auto noTransport = compact("N1");
+    noTransport.transport.reset();
+    make({onVirtualBus, ignored, noTransport});
+    sim->remove(2);
+    sim->reattach(2);
+    EXPECT_EQ(only().transport, "USB"); // a missing transport counts as USB
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "ignored 256F:C650 ? (USB)",
+                         "device appeared: SpaceMouse Compact (256F:C635, checked) serial:N1 (USB)",
+                         "ignored 256F:C650 ? (USB)"}));
 }
 
 TEST_F(DevicesDiscovery, removalReleasesAndForgetsTheDevice) {
@@ -300,16 +290,11 @@ TEST_F(DevicesSeizing, aDeviceWithoutHandleIsNotReachableSilently) {
     EXPECT_EQ(changes, 0);
 }
 
-TEST_F(DevicesSeizing, deviceThatAppearsWhileWantedIsSeized) {
+TEST_F(DevicesSeizing, aDeviceAppearingWhileWantedIsSeizedAndStopReleasesAll) {
     make();
     devices->want(true);
     sim->add(compact());
     EXPECT_EQ(only().state, "open");
-}
-
-TEST_F(DevicesSeizing, stopReleasesEverythingAndEndsMatching) {
-    make({compact()});
-    devices->want(true);
     devices->stop();
     EXPECT_EQ(only().state, "closed");
     EXPECT_FALSE(devices->wanted());
@@ -334,7 +319,7 @@ TEST_F(DevicesLED, answersEachFailureWithItsText) {
         EXPECT_FALSE(device.led.has_value());
 }
 
-TEST_F(DevicesLED, unseizedDeviceIsSeizedBrieflyForTheReport) {
+TEST_F(DevicesLED, anUnseizedDeviceIsSeizedBrieflyASeizedOneUsesItsHandle) {
     make({compact()});
     changes = 0;
     EXPECT_EQ(devices->setLED(true, "serial:ABC123"), std::nullopt);
@@ -344,43 +329,31 @@ TEST_F(DevicesLED, unseizedDeviceIsSeizedBrieflyForTheReport) {
     EXPECT_EQ(only().led, true);
     EXPECT_EQ(only().state, "closed");
     EXPECT_EQ(changes, 1);
-}
-
-TEST_F(DevicesLED, seizedDeviceUsesItsOwnHandle) {
-    make({compact()});
     devices->want(true);
     EXPECT_EQ(devices->setLED(false, "serial:ABC123"), std::nullopt);
-    EXPECT_EQ(sim->opens(1, true), 1);
-    EXPECT_EQ(sim->outputReports(1), (std::vector<std::vector<std::uint8_t>>{{4, 0}}));
+    EXPECT_EQ(sim->opens(1, true), 2);
+    EXPECT_EQ(sim->outputReports(1), (std::vector<std::vector<std::uint8_t>>{{4, 1}, {4, 0}}));
     EXPECT_EQ(only().led, false);
 }
 
-TEST_F(DevicesList, driverStateCoversEveryDeviceThatIsNotOpen) {
-    auto second = compact("DEF456");
-    make({compact(), second});
+TEST_F(DevicesList, sortedByIdEnabledByTheCallbackAndDriverForEveryDeviceNotOpen) {
+    make({compact("ZZZ"), compact("AAA")});
     devices->want(true);
-    sim->setBusy(2, true);
+    sim->setBusy(1, true);
     devices->want(false);
-    // Open only the first one again.
-    devices->want(true);
+    devices->want(true); // only AAA opens again
+    disabled.insert("serial:ZZZ");
     devices->driverHolds = true;
     devices->driverProblem = DriverProblem{"driverNotAnswering", "x"};
-    auto first = devices->list();
-    ASSERT_EQ(first.size(), 2u);
-    EXPECT_EQ(first[0].state, "open");
-    EXPECT_FALSE(first[0].driverProblem.has_value());
-    EXPECT_EQ(first[1].state, "driver");
-    EXPECT_EQ(first[1].driverProblem, devices->driverProblem);
-}
-
-TEST_F(DevicesList, sortedByIdWithEnabledFromTheCallback) {
-    make({compact("ZZZ"), compact("AAA")});
-    disabled.insert("serial:ZZZ");
     auto list = devices->list();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].id, "serial:AAA");
     EXPECT_TRUE(list[0].enabled);
+    EXPECT_EQ(list[0].state, "open");
+    EXPECT_FALSE(list[0].driverProblem.has_value());
     EXPECT_FALSE(list[1].enabled);
+    EXPECT_EQ(list[1].state, "driver");
+    EXPECT_EQ(list[1].driverProblem, devices->driverProblem);
 }
 
 TEST_F(DevicesReports, reportsOfASeizedDeviceReachTheCallbacksWithItsId) {
@@ -400,7 +373,7 @@ TEST_F(DevicesReports, reportsOfASeizedDeviceReachTheCallbacksWithItsId) {
     EXPECT_EQ(raw[2].second, (std::vector<std::uint8_t>{3, 1}));
 }
 
-TEST_F(DevicesReports, disabledDeviceForwardsNothingButItsBattery) {
+TEST_F(DevicesReports, aDisabledDeviceForwardsNothingButItsBatteryAndOnlyWhenItChanges) {
     make({compact()});
     devices->want(true);
     rawWanted = true;
@@ -408,21 +381,14 @@ TEST_F(DevicesReports, disabledDeviceForwardsNothingButItsBattery) {
     changes = 0;
     sim->send(1, {2, 0, 0, 0, 0, 5, 0});
     sim->send(1, {3, 1});
-    sim->send(1, {0x17, 80, 1});
+    sim->send(1, {0x17, 80, 0});
+    sim->send(1, {0x17, 80, 0});
     EXPECT_TRUE(axes.empty() && buttons.empty() && raw.empty());
     EXPECT_EQ(only().battery, 80);
-    EXPECT_EQ(only().charging, true);
-    EXPECT_EQ(changes, 1);
-}
-
-TEST_F(DevicesReports, unchangedBatteryCausesNoChange) {
-    make({compact()});
-    devices->want(true);
-    changes = 0;
-    sim->send(1, {0x17, 80, 0});
-    sim->send(1, {0x17, 80, 0});
+    EXPECT_EQ(only().charging, false);
     EXPECT_EQ(changes, 1);
     sim->send(1, {0x17, 80, 1});
+    EXPECT_EQ(only().charging, true);
     EXPECT_EQ(changes, 2);
 }
 

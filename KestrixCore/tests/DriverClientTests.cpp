@@ -154,13 +154,12 @@ TEST_F(DriverClientTest, registersOneSecondAfterStartAsAManualClient) {
     ASSERT_EQ(loads, std::vector<std::string>{"/test/libkestrix-driver.so"});
     EXPECT_EQ(fake.calls,
               (std::vector<std::string>{"setHandlers 0", "register", "buttonMask 5 4294967295"}));
-    EXPECT_EQ(fake.signature, 0x2B2B2B2Bu);
+    EXPECT_EQ(fake.signature, 0x2B2B2B2Bu); // "++++"
     EXPECT_EQ(fake.name, (std::vector<std::uint8_t>{7, 'K', 'e', 's', 't', 'r', 'i', 'x'}));
     EXPECT_EQ(fake.mode, 1);
     EXPECT_EQ(fake.mask, 0x3FFFu);
     EXPECT_EQ(lines, std::vector<std::string>{"driver: registered as manual client 5"});
     EXPECT_EQ(changes, 1);
-    EXPECT_TRUE(client.api());
     EXPECT_EQ(client.clientID(), 5);
     EXPECT_FALSE(client.starting());
     EXPECT_FALSE(client.active()); // nobody wants it yet
@@ -169,22 +168,16 @@ TEST_F(DriverClientTest, registersOneSecondAfterStartAsAManualClient) {
     EXPECT_EQ(loads.size(), 1u);
 }
 
-TEST_F(DriverClientTest, failuresRetryAlongTheLadderAndLogPowersOfTwo) {
+TEST_F(DriverClientTest, failuresRetryAlongTheLadder) {
     loadError = "driver library not loadable: no such file";
     client.start();
     loop.advance(3000);
     // Attempts at 1, then 2, 5, 10, 30, 60, 120, 300, 600 and 1800 s apart.
     EXPECT_EQ(loadTimes, (std::vector<double>{1, 3, 8, 18, 48, 108, 228, 528, 1128, 2928}));
-    const std::string r = "driver: driver library not loadable: no such file";
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         r + "; trying again in 2 s",
-                         r + ", failed 2 times; trying again in 5 s",
-                         r + ", failed 4 times; trying again in 30 s",
-                         r + ", failed 8 times; trying again in 10 min",
-                     }));
+    ASSERT_EQ(lines.size(), 4u); // the 1st, 2nd, 4th and 8th
+    EXPECT_EQ(lines[0], "driver: driver library not loadable: no such file; trying again in 2 s");
     EXPECT_EQ(changes, 10);
     EXPECT_EQ(client.retry().failures, 10);
-    EXPECT_EQ(client.retry().lastReason, std::string("driver library not loadable: no such file"));
     EXPECT_FALSE(client.api());
 
     loadError.reset();
@@ -193,86 +186,74 @@ TEST_F(DriverClientTest, failuresRetryAlongTheLadderAndLogPowersOfTwo) {
     EXPECT_EQ(client.retry(), kestrix::core::DriverRetry());
 }
 
-TEST_F(DriverClientTest, aFailingInstallOfHandlersReleasesTheLibrary) {
-    fake.setHandlersResult = -7;
-    client.start();
-    loop.advance(1);
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"setHandlers 0", "cleanup"}));
-    EXPECT_EQ(lines, std::vector<std::string>{
-                         "driver: SetConnexionHandlers returned -7; trying again in 2 s"});
-    EXPECT_FALSE(client.api());
-    EXPECT_EQ(changes, 1);
+TEST_F(DriverClientTest, aFailedInstallOrNoClientIDReleasesTheLibraryAndRetries) {
+    struct Case {
+        std::int16_t handlers;
+        std::uint16_t id;
+        std::vector<std::string> calls;
+        std::string line;
+    };
+    for (const Case& c : std::vector<Case>{
+             {-7,
+              5,
+              {"setHandlers 0", "cleanup"},
+              "driver: SetConnexionHandlers returned -7; trying again in 2 s"},
+             {0,
+              0,
+              {"setHandlers 0", "register", "cleanup"},
+              "driver: RegisterConnexionClient returned no client ID; trying again in 2 s"},
+         }) {
+        DriverClient other(loop);
+        attach(other);
+        fake = FakeLibrary();
+        fake.setHandlersResult = c.handlers;
+        fake.registerResult = c.id;
+        lines.clear();
+        other.start();
+        loop.advance(1);
+        EXPECT_EQ(fake.calls, c.calls);
+        EXPECT_EQ(lines, std::vector<std::string>{c.line});
+        EXPECT_FALSE(other.api());
+        EXPECT_EQ(other.clientID(), 0);
+        fake.setHandlersResult = 0;
+        fake.registerResult = 9;
+        loop.advance(2);
+        EXPECT_EQ(other.clientID(), 9);
+        EXPECT_EQ(lines.back(), "driver: registered as manual client 9 after 1 failed attempts");
+    }
 }
 
-TEST_F(DriverClientTest, noClientIDReleasesTheLibraryAndRetries) {
-    fake.registerResult = 0;
-    client.start();
-    loop.advance(1);
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"setHandlers 0", "register", "cleanup"}));
-    EXPECT_EQ(lines, std::vector<std::string>{"driver: RegisterConnexionClient returned no client "
-                                              "ID; trying again in 2 s"});
-    EXPECT_FALSE(client.api());
-    EXPECT_EQ(client.clientID(), 0);
-    fake.registerResult = 9;
-    loop.advance(2);
-    EXPECT_EQ(client.clientID(), 9);
-    EXPECT_EQ(lines.back(), "driver: registered as manual client 9 after 1 failed attempts");
-}
-
-TEST_F(DriverClientTest, wantingTwelveSecondsAfterAFailureRegistersAtOnce) {
-    loadError = "driver library not loadable: x";
-    client.start();
-    loop.advance(18); // failures at 1, 3, 8 and 18; the next is due at 48
-    ASSERT_EQ(client.retry().failures, 4);
-    loadError.reset();
-    loop.advance(12);
-    client.want(true);
-    loop.advance(0);
-    EXPECT_EQ(loadTimes.back(), 30);
-    EXPECT_EQ(client.clientID(), 5);
-    EXPECT_TRUE(client.active());
-    // The back-off's attempt, when its time comes, finds itself replaced.
-    loop.advance(30);
-    EXPECT_EQ(loads.size(), 5u);
-}
-
-TEST_F(DriverClientTest, wantingFiveSecondsAfterAFailureWaitsForTheBackOff) {
-    loadError = "driver library not loadable: x";
-    client.start();
-    loop.advance(18);
-    loadError.reset();
-    loop.advance(5);
-    client.want(true);
-    loop.advance(0);
-    EXPECT_EQ(loads.size(), 4u);
-    EXPECT_EQ(client.clientID(), 0);
-    EXPECT_TRUE(client.wanted());
-    loop.advance(25); // 48 s: the back-off's attempt
-    EXPECT_EQ(loadTimes.back(), 48);
-    EXPECT_TRUE(client.active());
-}
-
-TEST_F(DriverClientTest, wantingExactlyTenSecondsAfterAFailureCounts) {
-    loadError = "driver library not loadable: x";
-    client.start();
-    loop.advance(18);
-    loadError.reset();
-    loop.advance(9.5);
-    client.want(true);
-    loop.advance(0);
-    EXPECT_EQ(loads.size(), 4u);
-    loop.advance(0.5);
-    client.want(true);
-    loop.advance(0);
-    EXPECT_EQ(loads.size(), 5u);
-    EXPECT_TRUE(client.active());
+// Failures at 1, 3, 8 and 18 s put the next attempt at 48 s; wanting the driver at least 10 s
+// after the last failure brings it forward.
+TEST_F(DriverClientTest, wantingTenSecondsOrMoreAfterAFailureRegistersAtOnce) {
+    for (const auto& [age, atOnce] :
+         std::vector<std::pair<double, bool>>{{12, true}, {10, true}, {9.5, false}, {5, false}}) {
+        DriverClient other(loop);
+        attach(other);
+        loads.clear();
+        loadTimes.clear();
+        const double started = loop.now();
+        loadError = "driver library not loadable: x";
+        other.start();
+        loop.advance(18);
+        ASSERT_EQ(other.retry().failures, 4);
+        loadError.reset();
+        loop.advance(age);
+        other.want(true);
+        loop.advance(0);
+        EXPECT_EQ(loads.size(), atOnce ? 5u : 4u) << age;
+        EXPECT_EQ(other.active(), atOnce) << age;
+        // Either way one more attempt by 48 s: the back-off's finds itself replaced.
+        loop.advance(started + 50 - loop.now());
+        EXPECT_EQ(loads.size(), 5u) << age;
+        EXPECT_EQ(loadTimes.back() - started, atOnce ? 18 + age : 48) << age;
+        EXPECT_TRUE(other.active()) << age;
+    }
 }
 
 TEST_F(DriverClientTest, unwantedBeforeRegisteringStaysDeactivated) {
     client.want(true);
     client.want(false);
-    EXPECT_FALSE(client.wanted());
-    EXPECT_FALSE(client.active());
     EXPECT_TRUE(lines.empty());
     client.start();
     loop.advance(1);
@@ -282,23 +263,18 @@ TEST_F(DriverClientTest, unwantedBeforeRegisteringStaysDeactivated) {
         EXPECT_EQ(call.rfind("control", 0), std::string::npos) << call;
 }
 
-TEST_F(DriverClientTest, activationFollowsTheWant) {
+TEST_F(DriverClientTest, activationFollowsTheWantAndFailingControlsAreLogged) {
     registerActive();
     EXPECT_EQ(fake.calls.back(), "control 5 3dac 0");
     EXPECT_EQ(lines.back(), "driver: activated");
     client.want(true); // no change: no call
     EXPECT_EQ(fake.calls.back(), "control 5 3dac 0");
+    fake.controlResult = -3;
     client.want(false);
     EXPECT_EQ(fake.calls.back(), "control 5 3ddc 0");
-    EXPECT_EQ(lines.back(), "driver: deactivated");
-}
-
-TEST_F(DriverClientTest, aFailingControlIsLoggedWithItsCode) {
-    fake.controlResult = -3;
-    registerActive();
-    EXPECT_EQ(lines, (std::vector<std::string>{"driver: registered as manual client 5",
-                                               "driver: control 0x33646163 returned -3",
-                                               "driver: activated"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "driver: registered as manual client 5", "driver: activated",
+                         "driver: control 0x33646463 returned -3", "driver: deactivated"}));
 }
 
 TEST_F(DriverClientTest, stopUnregistersAfterDeactivating) {
@@ -312,7 +288,6 @@ TEST_F(DriverClientTest, stopUnregistersAfterDeactivating) {
     EXPECT_FALSE(client.api());
     EXPECT_EQ(client.clientID(), 0);
     EXPECT_FALSE(client.active());
-    EXPECT_TRUE(client.wanted());
     EXPECT_EQ(changes, before + 1);
     // stop() then start() makes a new registration, activated as still wanted.
     client.start();
@@ -321,20 +296,16 @@ TEST_F(DriverClientTest, stopUnregistersAfterDeactivating) {
     EXPECT_TRUE(client.active());
 }
 
-TEST_F(DriverClientTest, stopVoidsAScheduledAttempt) {
+TEST_F(DriverClientTest, stopVoidsAScheduledAttemptAndTheRetryState) {
     client.start();
     loop.advance(0.5);
-    const auto generation = client.scheduled();
     client.stop();
-    EXPECT_GT(client.scheduled(), generation);
     EXPECT_FALSE(client.starting());
     EXPECT_EQ(changes, 1);
     EXPECT_TRUE(lines.empty()); // nothing was loaded
     loop.advance(100);
     EXPECT_TRUE(loads.empty());
-}
 
-TEST_F(DriverClientTest, stopResetsTheRetryState) {
     loadError = "driver library not loadable: x";
     client.start();
     loop.advance(3);
@@ -358,8 +329,6 @@ TEST_F(DriverClientTest, aSecondClientInTheProcessFailsAndRetriesByTheBackOff) {
     EXPECT_EQ(loads.size(), 1u); // the second never loaded the library
     loop.advance(2);
     EXPECT_EQ(second.retry().failures, 2);
-    EXPECT_EQ(secondLines.back(),
-              "driver: another client in this process, failed 2 times; trying again in 5 s");
 
     client.stop();
     loop.advance(5);
@@ -371,45 +340,23 @@ TEST_F(DriverClientTest, aSecondClientInTheProcessFailsAndRetriesByTheBackOff) {
     EXPECT_EQ(axes.size(), 1u);
 }
 
-TEST_F(DriverClientTest, stateRecordsBecomeAxesAndButtons) {
-    registerActive();
-    deliver(record(5, 3, {10, -20, 30, -40, 50, -32768}));
-    ASSERT_EQ(axes.size(), 1u);
-    EXPECT_EQ(axes[0], (smk::SpaceMouseAxes{10, -20, 30, -40, 50, -32768}));
-    deliver(record(5, 2, {}, 0x80000003));
-    EXPECT_EQ(buttons, std::vector<std::uint32_t>{0x80000003});
-    deliver(record(5, 4, {1, 1, 1, 1, 1, 1}, 1)); // another command: nothing
-    EXPECT_EQ(axes.size(), 1u);
-    EXPECT_EQ(buttons.size(), 1u);
-}
-
-TEST_F(DriverClientTest, recordsForAnotherClientAreIgnoredAndClientZeroIsTaken) {
-    registerActive();
-    deliver(record(6, 3, {1, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(axes.empty());
-    deliver(record(0, 3, {2, 0, 0, 0, 0, 0}));
-    ASSERT_EQ(axes.size(), 1u);
-    EXPECT_EQ(axes[0].x, 2);
-}
-
-TEST_F(DriverClientTest, recordsAreIgnoredWhileInactive) {
+TEST_F(DriverClientTest, activeStateRecordsOfThisClientOrClientZeroBecomeAxesAndButtons) {
     client.start();
     loop.advance(1);
-    deliver(record(5, 3, {1, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(axes.empty());
+    deliver(record(5, 3, {1, 0, 0, 0, 0, 0})); // inactive: dropped
     client.want(true);
-    deliver(record(5, 3, {1, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(axes.size(), 1u);
-}
-
-TEST_F(DriverClientTest, otherMessagesAndEmptyArgumentsAreIgnored) {
-    registerActive();
-    auto bytes = record(5, 3, {1, 0, 0, 0, 0, 0});
+    deliver(record(5, 3, {10, -20, 30, -40, 50, -32768}));
+    deliver(record(5, 2, {}, 0x80000003));
+    deliver(record(5, 4, {1, 1, 1, 1, 1, 1}, 1)); // another command: nothing
+    deliver(record(6, 3, {1, 0, 0, 0, 0, 0}));    // another client
+    deliver(record(0, 3, {2, 0, 0, 0, 0, 0}));
+    auto bytes = record(5, 3, {3, 0, 0, 0, 0, 0});
     fake.message(0, kestrix::core::fourCharCode("3dXX"), bytes.data());
     fake.message(0, ConnexionAPI::deviceStateMessage, nullptr);
     EXPECT_EQ(loop.pendingPosts(), 0u);
-    loop.runPending();
-    EXPECT_TRUE(axes.empty());
+    EXPECT_EQ(axes, (std::vector<smk::SpaceMouseAxes>{{10, -20, 30, -40, 50, -32768},
+                                                      {2, 0, 0, 0, 0, 0}}));
+    EXPECT_EQ(buttons, std::vector<std::uint32_t>{0x80000003});
 }
 
 TEST_F(DriverClientTest, recordsFromAnotherThreadHopToTheLoop) {
@@ -422,17 +369,14 @@ TEST_F(DriverClientTest, recordsFromAnotherThreadHopToTheLoop) {
     EXPECT_EQ(axes[0].x, 7);
 }
 
-TEST_F(DriverClientTest, deviceChangesAreLogged) {
+TEST_F(DriverClientTest, deviceChangesAreLoggedAndNothingArrivesAfterStop) {
     registerActive();
     fake.added(0x1234);
     fake.removed(7);
     loop.runPending();
     EXPECT_EQ(lines[lines.size() - 2], "driver: device 0x1234 added");
     EXPECT_EQ(lines.back(), "driver: device 0x0007 removed");
-}
 
-TEST_F(DriverClientTest, messagesAfterStopFindNoClient) {
-    registerActive();
     auto bytes = record(5, 3, {1, 0, 0, 0, 0, 0});
     fake.message(0, ConnexionAPI::deviceStateMessage, bytes.data()); // hop queued
     fake.added(1);
@@ -443,7 +387,7 @@ TEST_F(DriverClientTest, messagesAfterStopFindNoClient) {
     EXPECT_EQ(lines.back(), "driver: unregistered");
 }
 
-TEST_F(DriverClientTest, destroyingARegisteredClientReleasesTheRegistration) {
+TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistrationAndVoidsItsAttempt) {
     {
         DriverClient other(loop);
         attach(other);
@@ -453,19 +397,16 @@ TEST_F(DriverClientTest, destroyingARegisteredClientReleasesTheRegistration) {
         fake.calls.clear();
     }
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"unregister 5", "cleanup"}));
-    client.start();
-    loop.advance(1);
-    EXPECT_EQ(client.clientID(), 5); // no "another client in this process"
-}
-
-TEST_F(DriverClientTest, aScheduledAttemptOutlivingItsClientDoesNothing) {
     {
         DriverClient other(loop);
         attach(other);
         other.start();
     }
     loop.advance(5);
-    EXPECT_TRUE(loads.empty());
+    EXPECT_EQ(loads.size(), 1u);
+    client.start();
+    loop.advance(1);
+    EXPECT_EQ(client.clientID(), 5); // no "another client in this process"
 }
 
 TEST(DriverClientLibraryPath, theVariableNamesTheLibraryElseItLiesBesideTheProgram) {
@@ -486,31 +427,19 @@ TEST(DriverClientLibraryPath, theVariableNamesTheLibraryElseItLiesBesideTheProgr
         ::unsetenv(DriverClient::libraryVariable);
 }
 
-TEST(ConnexionAPILoad, aMissingLibraryNamesTheLoadersMessage) {
+TEST(ConnexionAPILoad, aMissingLibraryOrEntryPointIsNamed) {
     try {
         ConnexionAPI::load("/nonexistent/libkestrix-driver.so");
-        FAIL() << "loaded";
+        ADD_FAILURE() << "loaded";
     } catch (const ConnexionAPI::LoadError& error) {
         EXPECT_EQ(error.description.rfind("driver library not loadable: ", 0), 0u)
             << error.description;
         EXPECT_NE(error.description.find("/nonexistent/libkestrix-driver.so"), std::string::npos);
-        EXPECT_STREQ(error.what(), error.description.c_str());
     }
-}
-
-TEST(ConnexionAPILoad, aLibraryWithoutTheEntryPointsNamesTheFirstMissingSymbol) {
     try {
         ConnexionAPI::load("libm.so.6");
-        FAIL() << "loaded";
+        ADD_FAILURE() << "loaded";
     } catch (const ConnexionAPI::LoadError& error) {
         EXPECT_EQ(error.description, "missing symbol SetConnexionHandlers");
     }
-}
-
-TEST(ConnexionAPIConstants, codesAreFourCharactersBigEndian) {
-    EXPECT_EQ(ConnexionAPI::deviceStateMessage, 0x33645352u);
-    EXPECT_EQ(ConnexionAPI::activateControl, 0x33646163u);
-    EXPECT_EQ(ConnexionAPI::deactivateControl, 0x33646463u);
-    EXPECT_EQ(ConnexionAPI::statusLEDControl, 0x3364736Cu);
-    EXPECT_EQ(ConnexionAPI::manualClientSignature, 0x2B2B2B2Bu);
 }

@@ -1,7 +1,7 @@
-#include "TempFolder.h"
 #include "DaemonStandIn.h"
 #include "KestrixCore/DriverWatch.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -19,7 +19,6 @@ using kestrix::core::SpacenavdWatch;
 namespace {
 
 using testsupport::TempFolder;
-
 
 int listenAt(const std::string& path) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -69,20 +68,6 @@ TEST(SpacenavdWatch, followsThePidFileTheSocketAndTheProcessItself) {
     EXPECT_TRUE(lines.empty());
 }
 
-TEST(SpacenavdWatch, aPidFileNamingNoLiveProcessIsNoDriver) {
-    TempFolder t;
-    VirtualMainLoop loop;
-    SpacenavdWatch watch(loop, SpacenavdWatch::Paths{t.path, "spnavd.pid", "spnav.sock", "/proc"},
-                         [](const std::string&) {});
-    std::ofstream(t.path + "/spnavd.pid") << "garbage\n";
-    EXPECT_FALSE(watch.helper());
-    StandIn gone;
-    pid_t pid = gone.pid;
-    gone.end();
-    std::ofstream(t.path + "/spnavd.pid") << pid << "\n";
-    EXPECT_FALSE(watch.helper());
-}
-
 TEST(SpacenavdWatch, aMissingRunFolderIsLogged) {
     VirtualMainLoop loop;
     std::vector<std::string> lines;
@@ -94,19 +79,29 @@ TEST(SpacenavdWatch, aMissingRunFolderIsLogged) {
     EXPECT_FALSE(watch.helper());
 }
 
-TEST(SpacenavdWatch, aPidFileNamingAnotherProgramOrAZombieIsNoDriver) {
+TEST(SpacenavdWatch, aPidFileNamingNoLiveDaemonIsNoDriver) {
     TempFolder t;
     VirtualMainLoop loop;
     SpacenavdWatch watch(loop, SpacenavdWatch::Paths{t.path, "spnavd.pid", "spnav.sock", "/proc"},
                          [](const std::string&) {});
+    const auto pidFile = [&](const std::string& text) {
+        std::ofstream(t.path + "/spnavd.pid") << text << "\n";
+    };
+    pidFile("garbage");
+    EXPECT_FALSE(watch.helper());
+    StandIn gone;
+    const pid_t pid = gone.pid;
+    gone.end();
+    pidFile(std::to_string(pid));
+    EXPECT_FALSE(watch.helper());
     // A crashed daemon's number, taken since by another program (this test).
-    std::ofstream(t.path + "/spnavd.pid") << ::getpid() << "\n";
+    pidFile(std::to_string(::getpid()));
     EXPECT_FALSE(watch.helper());
 
     // A daemon that ended but was not reaped yet.
     StandIn daemon;
     ASSERT_GT(daemon.pid, 0);
-    std::ofstream(t.path + "/spnavd.pid") << daemon.pid << "\n";
+    pidFile(std::to_string(daemon.pid));
     EXPECT_TRUE(watch.helper());
     ::kill(daemon.pid, SIGKILL);
     siginfo_t info{};

