@@ -1,6 +1,5 @@
 // A real `kestrix` on a real X server: the app in front decides who holds the device.
 #include "ProcessSupport.h"
-
 #include "X11TestDesktop.h"
 
 using namespace proc;

@@ -1,4 +1,4 @@
-#include "TempFolder.h"
+// The broker program's shell offscreen: the tray menu, the icon, the start-up sequence.
 #include "AppDelegate.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/UnixSocket.h"
@@ -6,25 +6,21 @@
 #include "MenuBarIcon.h"
 #include "Permission.h"
 #include "StatusMenu.h"
+#include "TempFolder.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace kestrix;
 using Item = StatusMenuItem;
+using testsupport::readFile;
+using testsupport::TempFolder;
 
 namespace {
-
-using testsupport::TempFolder;
-using testsupport::readFile;
 
 void ensureApplication() {
     static int argc = 1;
@@ -37,89 +33,69 @@ void ensureApplication() {
     (void)app;
 }
 
-SpaceMouseDevice device(std::string id, std::string name) {
+SpaceMouseDevice device(std::string id, std::optional<smk::SpaceMouseModel::Knowledge> knowledge) {
     SpaceMouseDevice d;
-    d.id = std::move(id);
-    d.name = std::move(name);
+    d.id = id;
+    d.name = id.substr(7);
     d.transport = "USB";
-    d.state = "open";
+    d.knowledge = knowledge;
     return d;
 }
 
+// The titles, "---" for a separator, and "+" after those that can be chosen.
 std::vector<QString> titles(const std::vector<Item>& items) {
     std::vector<QString> out;
     for (const auto& i : items)
-        out.push_back(i.kind == Item::Kind::separator ? QString("---") : i.title);
+        out.push_back(i.kind == Item::Kind::separator ? "---" : i.title + (i.enabled ? "+" : ""));
     return out;
 }
 
-
-
 } // namespace
 
-TEST(StatusMenu, noDeviceWithTheDriverRunning) {
+TEST(StatusMenu, devicesOrNoneThenDriverHolderWaitingLogAndVersion) {
     BrokerStatus status;
+    EXPECT_EQ(titles(statusMenuItems(status, 15)),
+              (std::vector<QString>{"No SpaceMouse connected", "---", "Not in use", "---",
+                                    "Show Log+", "Kestrix 15"}));
     status.driver = true;
-    auto items = statusMenuItems(status, 15);
-    EXPECT_EQ(titles(items),
-              (std::vector<QString>{"No SpaceMouse connected", "Through the spacenavd driver",
-                                    "---", "Not in use", "---", "Show Log", "Kestrix 15"}));
-    EXPECT_FALSE(items[0].enabled);
-    EXPECT_FALSE(items[1].enabled);
-    EXPECT_TRUE(items[5].enabled);
-    EXPECT_EQ(items[5].action, Item::Action::showLog);
-    EXPECT_FALSE(items[6].enabled);
-}
-
-TEST(StatusMenu, deviceTitleCarriesSerialTransportAndBattery) {
-    auto d = device("serial:ABC", "SpaceMouse Wireless");
-    d.serialNumber = "ABC";
-    d.battery = 80;
-    EXPECT_EQ(deviceTitle(d), QString::fromUtf8("SpaceMouse Wireless ABC (USB) \u2013 80 %"));
-    auto plain = device("port:1", "SpaceMouse Compact");
-    plain.transport = "Bluetooth";
-    EXPECT_EQ(deviceTitle(plain), "SpaceMouse Compact (Bluetooth)");
-}
-
-TEST(StatusMenu, devicesAreCheckableTogglesWithKnowledgeInTheirTooltips) {
-    BrokerStatus status;
-    auto a = device("serial:A", "A");
-    a.knowledge = smk::SpaceMouseModel::Knowledge::checked;
-    auto b = device("serial:B", "B");
-    b.enabled = false;
-    b.knowledge = smk::SpaceMouseModel::Knowledge::guessed;
-    auto c = device("serial:C", "C");
-    c.knowledge = smk::SpaceMouseModel::Knowledge::published;
-    status.devices = {a, b, c};
-    auto items = statusMenuItems(status, 15);
-    ASSERT_GE(items.size(), 4u);
-    EXPECT_EQ(items[0].kind, Item::Kind::header);
-    EXPECT_EQ(items[0].title, "SpaceMouse");
-    EXPECT_TRUE(items[1].checkable && items[1].checked && items[1].enabled);
-    EXPECT_EQ(items[1].toolTip, "serial:A");
-    EXPECT_FALSE(items[2].checked);
-    EXPECT_EQ(items[2].toolTip, "serial:B\nNot yet checked at a device");
-    EXPECT_EQ(items[3].toolTip, "serial:C\nNot yet checked at a device");
-    EXPECT_EQ(items[3].action, Item::Action::toggleDevice);
-    EXPECT_EQ(items[3].device, "serial:C");
-}
-
-TEST(StatusMenu, holderFirstThenTheWaitingClients) {
-    BrokerStatus status;
     Claim claim{{}, true, std::nullopt, std::nullopt};
     status.clients = {BrokerStatus::Client{1, "Blender", 10, claim, false},
                       BrokerStatus::Client{2, "Vantor", 11, claim, true},
-                      BrokerStatus::Client{3, "Other", 12, claim, false}};
-    auto t = titles(statusMenuItems(status, 15));
-    EXPECT_EQ(t, (std::vector<QString>{"No SpaceMouse connected", "---", "In use by Vantor",
-                                       "Waiting: Blender", "Waiting: Other", "---", "Show Log",
-                                       "Kestrix 15"}));
+                      BrokerStatus::Client{3, "Other", 12, claim, true}};
+    using K = smk::SpaceMouseModel::Knowledge;
+    status.devices = {device("serial:A", K::checked), device("serial:B", K::guessed),
+                      device("serial:C", K::published), device("serial:D", std::nullopt)};
+    status.devices[1].enabled = false;
+    auto items = statusMenuItems(status, 16);
+    EXPECT_EQ(titles(items),
+              (std::vector<QString>{"SpaceMouse", "A (USB)+", "B (USB)+", "C (USB)+", "D (USB)+",
+                                    "Through the spacenavd driver", "---", "In use by Vantor",
+                                    "Waiting: Blender", "---", "Show Log+", "Kestrix 16"}));
+    EXPECT_EQ(items[0].kind, Item::Kind::header);
+    EXPECT_EQ(items[10].action, Item::Action::showLog);
+    std::vector<QString> tips;
+    for (int i = 1; i <= 4; ++i) {
+        EXPECT_TRUE(items[i].checkable);
+        EXPECT_EQ(items[i].checked, i != 2);
+        EXPECT_EQ(items[i].action, Item::Action::toggleDevice);
+        EXPECT_EQ(items[i].device, QString::fromStdString(status.devices[i - 1].id));
+        tips.push_back(items[i].toolTip);
+    }
+    EXPECT_EQ(tips, (std::vector<QString>{"serial:A", "serial:B\nNot yet checked at a device",
+                                          "serial:C\nNot yet checked at a device", "serial:D"}));
+}
+
+TEST(StatusMenu, deviceTitleCarriesSerialTransportAndBattery) {
+    auto d = device("serial:SpaceMouse Wireless", std::nullopt);
+    d.serialNumber = "ABC";
+    d.battery = 80;
+    EXPECT_EQ(deviceTitle(d), QString::fromUtf8("SpaceMouse Wireless ABC (USB) \u2013 80 %"));
 }
 
 TEST(StatusMenu, fillMenuBuildsActionsThatRunTheirCallbacks) {
     ensureApplication();
     BrokerStatus status;
-    status.devices = {device("serial:A", "A")};
+    status.devices = {device("serial:A", std::nullopt)};
     QMenu menu;
     menu.addAction("stale");
     QString toggled;
@@ -130,10 +106,10 @@ TEST(StatusMenu, fillMenuBuildsActionsThatRunTheirCallbacks) {
     ASSERT_EQ(actions.size(), 7);
     EXPECT_TRUE(actions[0]->isSeparator()); // the section header
     EXPECT_EQ(actions[1]->text(), "A (USB)");
+    EXPECT_EQ(actions[1]->toolTip(), "serial:A");
     EXPECT_TRUE(actions[1]->isChecked());
     actions[1]->trigger();
     EXPECT_EQ(toggled, "serial:A");
-    EXPECT_EQ(actions[5]->text(), "Show Log");
     actions[5]->trigger();
     EXPECT_EQ(logs, 1);
     EXPECT_FALSE(actions[6]->isEnabled());
@@ -149,92 +125,70 @@ TEST(MenuBarIcon, baseIsHalfToneCapIsSolidAndTheGapsAreClear) {
     EXPECT_LT(alpha(36, 19), 10);       // the gap where the cap meets the base
     EXPECT_NEAR(alpha(36, 12), 140, 3); // the base in front of the cap
     EXPECT_EQ(alpha(2, 70), 0);         // nothing in the corner
-    QImage small = MenuBarIcon::image(QSize(18, 18));
-    EXPECT_EQ(small.size(), QSize(18, 18));
 }
 
-TEST(AppDelegate, trayItemFollowsShowsMenuBarItemWhileRunning) {
-    ensureApplication();
+struct Delegate : ::testing::Test {
     TempFolder t;
     VirtualMainLoop loop;
-    UserDefaults settings(t.path + "/kestrix.json");
-    BrokerPlace place(t.path + "/home");
-    AppDelegate::Options options;
-    options.executable = "/opt/kestrix";
-    options.hasDisplay = true;
-    options.usesDevices = false;
+    UserDefaults settings{t.path + "/kestrix.json"};
+    BrokerPlace place{t.path + "/home"};
     int terminated = -1;
-    options.terminate = [&](int code) { terminated = code; };
-    AppDelegate delegate(loop, place, settings, options);
-    ASSERT_TRUE(delegate.launch());
-    loop.runPending();
-    EXPECT_FALSE(delegate.statusItem());
-    std::string log = readFile(place.log().string());
-    EXPECT_EQ(log.find("menu bar item"), std::string::npos);
-    EXPECT_NE(log.find("permission to listen (hidraw access): "), std::string::npos);
-    EXPECT_NE(log.find(" \u2014 /opt/kestrix"), std::string::npos);
+    std::unique_ptr<AppDelegate> delegate;
+
+    void SetUp() override { ensureApplication(); }
+    bool launch() {
+        AppDelegate::Options options;
+        options.executable = "/opt/kestrix";
+        options.hasDisplay = true;
+        options.usesDevices = false;
+        options.terminate = [this](int code) { terminated = code; };
+        delegate = std::make_unique<AppDelegate>(loop, place, settings, options);
+        bool launched = delegate->launch();
+        loop.runPending();
+        return launched;
+    }
+    std::string log() const { return readFile(place.log().string()); }
+};
+
+TEST_F(Delegate, trayItemFollowsShowsMenuBarItemWhileRunning) {
+    ASSERT_TRUE(launch());
+    EXPECT_FALSE(delegate->statusItem());
+    EXPECT_EQ(log().find("menu bar item"), std::string::npos);
+    EXPECT_NE(log().find("permission to listen (hidraw access): "), std::string::npos);
+    EXPECT_NE(log().find(" \u2014 /opt/kestrix"), std::string::npos);
 
     // Another program (or the user) switches it on: the item appears at once.
-    std::ofstream(t.path + "/other.json") << R"({"showsMenuBarItem": true})";
+    t.write("other.json", R"({"showsMenuBarItem": true})");
     ::rename((t.path + "/other.json").c_str(), (t.path + "/kestrix.json").c_str());
-    ASSERT_TRUE(loop.runUntil([&] { return delegate.statusItem() != nullptr; }));
-    EXPECT_NE(readFile(place.log().string()).find("menu bar item shown (showsMenuBarItem)"),
-              std::string::npos);
-    EXPECT_TRUE(delegate.iconDimmed());
-
-    delegate.menuNeedsUpdate();
-    QList<QAction*> actions = delegate.menu()->actions();
-    ASSERT_EQ(actions.size(), 6);
-    EXPECT_EQ(actions[0]->text(), "No SpaceMouse connected");
-    EXPECT_EQ(actions[2]->text(), "Not in use");
-    EXPECT_EQ(actions[5]->text(), "Kestrix 15");
+    ASSERT_TRUE(loop.runUntil([&] { return delegate->statusItem() != nullptr; }));
+    EXPECT_NE(log().find("menu bar item shown (showsMenuBarItem)"), std::string::npos);
+    EXPECT_TRUE(delegate->iconDimmed());
 
     settings.set("showsMenuBarItem", false);
     loop.runPending();
-    EXPECT_FALSE(delegate.statusItem());
-    EXPECT_NE(readFile(place.log().string()).find("menu bar item hidden (showsMenuBarItem)"),
-              std::string::npos);
+    EXPECT_FALSE(delegate->statusItem());
+    EXPECT_NE(log().find("menu bar item hidden (showsMenuBarItem)"), std::string::npos);
     EXPECT_EQ(terminated, -1);
 }
 
-TEST(AppDelegate, aLostElectionEndsTheProgramBeforeAnyBroker) {
-    ensureApplication();
-    TempFolder t;
-    VirtualMainLoop loop;
-    UserDefaults settings(t.path + "/kestrix.json");
-    std::ofstream(t.path + "/file") << "x";
-    BrokerPlace place(t.path + "/file/home"); // cannot be created
-    AppDelegate::Options options;
-    options.executable = "/opt/kestrix";
-    int terminated = -1;
-    options.terminate = [&](int code) { terminated = code; };
-    AppDelegate delegate(loop, place, settings, options);
-    EXPECT_FALSE(delegate.launch());
+TEST_F(Delegate, aFailedElectionEndsTheProgramBeforeAnyBroker) {
+    t.write("file", "x");
+    place = BrokerPlace(t.path + "/file/home"); // cannot be created
+    EXPECT_FALSE(launch());
     EXPECT_EQ(terminated, 1);
-    EXPECT_FALSE(delegate.broker());
+    EXPECT_FALSE(delegate->broker());
 }
 
-TEST(AppDelegate, iconAndMenuFollowTheHolder) {
-    ensureApplication();
-    TempFolder t;
-    VirtualMainLoop loop;
-    UserDefaults settings(t.path + "/kestrix.json");
+TEST_F(Delegate, iconAndMenuFollowTheHolder) {
     settings.set("showsMenuBarItem", true);
-    BrokerPlace place(t.path + "/home");
-    AppDelegate::Options options;
-    options.executable = "/opt/kestrix";
-    options.hasDisplay = true;
-    options.usesDevices = false;
-    options.terminate = [](int) {};
-    AppDelegate delegate(loop, place, settings, options);
-    ASSERT_TRUE(delegate.launch());
-    loop.runPending();
-    ASSERT_TRUE(delegate.statusItem());
-    EXPECT_TRUE(delegate.iconDimmed());
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(delegate->statusItem());
+    EXPECT_TRUE(delegate->iconDimmed());
+    delegate->menuNeedsUpdate();
+    EXPECT_EQ(delegate->menu()->actions()[2]->text(), "Not in use");
 
-    auto fd = UnixSocket::connect(place.socket().string());
-    ASSERT_TRUE(fd);
-    auto client = LineConnection<ClientMessage, BrokerMessage>::create(loop, *fd);
+    auto client = LineConnection<ClientMessage, BrokerMessage>::create(
+        loop, UnixSocket::connect(place.socket().string()).value());
     bool holding = false;
     client->onMessage = [&](const BrokerMessage& m) {
         if (auto* h = m.as<BrokerMessage::Holding>()) holding = h->holding;
@@ -243,24 +197,18 @@ TEST(AppDelegate, iconAndMenuFollowTheHolder) {
     client->send(ClientMessage{Hello{2, 15, 77, "Vantor", Claim{{}, true, {}, {}}}});
     loop.advance(0.3);
     ASSERT_TRUE(loop.runUntil([&] { return holding; }));
-    EXPECT_FALSE(delegate.iconDimmed());
-    delegate.menuNeedsUpdate();
-    EXPECT_EQ(delegate.menu()->actions()[2]->text(), "In use by Vantor");
-
+    EXPECT_FALSE(delegate->iconDimmed());
+    delegate->menuNeedsUpdate();
+    EXPECT_EQ(delegate->menu()->actions()[2]->text(), "In use by Vantor");
     client.reset();
-    ASSERT_TRUE(loop.runUntil([&] { return delegate.iconDimmed(); }));
+    ASSERT_TRUE(loop.runUntil([&] { return delegate->iconDimmed(); }));
 }
 
 TEST(Permission, hidrawAccessIsUndeterminedWithoutNodes) {
     TempFolder t;
     EXPECT_EQ(hidrawAccess(t.path), "not determined");
     EXPECT_EQ(hidrawAccess(t.path + "/missing"), "not determined");
-    std::ofstream(t.path + "/hidraw0") << "";
-    ::chmod((t.path + "/hidraw0").c_str(), 0600);
-    if (::geteuid() == 0) {
-        EXPECT_EQ(hidrawAccess(t.path), "granted");
-    } else {
-        ::chmod((t.path + "/hidraw0").c_str(), 0);
-        EXPECT_EQ(hidrawAccess(t.path), "denied");
-    }
+    t.write("hidraw0", "");
+    ::chmod((t.path + "/hidraw0").c_str(), ::geteuid() == 0 ? 0600 : 0);
+    EXPECT_EQ(hidrawAccess(t.path), ::geteuid() == 0 ? "granted" : "denied");
 }

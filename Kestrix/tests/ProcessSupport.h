@@ -3,35 +3,28 @@
 // Real `kestrix` processes for the tests: each in a folder of its own (KESTRIX_HOME, the user
 // defaults and the simulated devices), talked to over its real socket.
 
-#include "TempFolder.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <poll.h>
-#include <sstream>
-#include <string>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace proc {
 
 using testsupport::readFile;
 
 using namespace kestrix;
-
 
 struct Home {
     std::string path;
@@ -41,7 +34,7 @@ struct Home {
         ::mkdir((path + "/home").c_str(), 0700);
         ::mkdir((path + "/config").c_str(), 0700);
     }
-    ~Home() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~Home() { std::filesystem::remove_all(path); }
     BrokerPlace place() const { return BrokerPlace(path + "/home"); }
     std::string log() const { return readFile(place().log().string()); }
     void devices(const std::string& json) const { std::ofstream(path + "/devices.json") << json; }
@@ -79,7 +72,8 @@ public:
     Broker(const Home& home, std::map<std::string, std::string> extra = {},
            const std::function<void()>& inChild = {})
         : home_(home) {
-        std::string errPath = home.path + "/stderr-" + std::to_string(++counter()) + ".txt";
+        static int started = 0;
+        std::string errPath = home.path + "/stderr-" + std::to_string(++started) + ".txt";
         errPath_ = errPath;
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -139,10 +133,6 @@ public:
     }
 
 private:
-    static int& counter() {
-        static int n = 0;
-        return n;
-    }
     const Home& home_;
     std::string errPath_;
     pid_t pid_ = -1;
@@ -162,7 +152,7 @@ struct Client {
             if (auto* v = m.as<T>()) out.push_back(*v);
         return out;
     }
-    template <class T> int count() const { return static_cast<int>(all<T>().size()); }
+    template <class T> int count() const { return int(all<T>().size()); }
     void send(const ClientMessage& m) { connection->send(m); }
 };
 
