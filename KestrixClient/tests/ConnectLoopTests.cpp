@@ -15,18 +15,13 @@ struct ConnectLoop : ::testing::Test {
     BrokerPlace place{home.path};
     VirtualMainLoop loop;
     Recorder recorder;
-    std::string program = executable("kestrix");
+    std::string program = home.path + "/kestrix"; // never started: the recorder sees it
 
     std::shared_ptr<KestrixConnection> make(Launcher launcher) {
         auto connection = KestrixConnection::create(loop, "Vantor", Claim{{"org.example"}, false},
                                                     std::move(launcher), place, 15);
         recorder.attach(*connection, loop);
         return connection;
-    }
-    std::string executable(const std::string& name) {
-        home.write(name, "#!/bin/sh\nexit 0\n");
-        ::chmod((home.path + "/" + name).c_str(), 0755);
-        return home.path + "/" + name;
     }
     // The owner stops and starts the connection again on the first event `pick` chooses.
     void restartOn(KestrixConnection& connection, bool (*pick)(const Event&)) {
@@ -40,12 +35,16 @@ struct ConnectLoop : ::testing::Test {
     }
 };
 
-TEST_F(ConnectLoop, retriesATenthApartThenTwoSecondsApartAndSaysUnavailableOnce) {
+TEST_F(ConnectLoop, retriesATenthApartThenTwoSecondsApartAndSaysUnavailableOnceUntilStopped) {
     auto connection = make(Launcher::none());
     connection->start();
     // The first attempt fails at once; attempt n follows at 0.1 (n - 1) s up to the 50th.
     EXPECT_EQ(loop.nextTimerDue(), 0.1);
-    loop.advance(4.85);
+    loop.advance(0.25);
+    connection->start(); // while running: changes nothing
+    EXPECT_EQ(loop.pendingTimers(), 1u);
+    EXPECT_NEAR(*loop.nextTimerDue(), 0.3, 1e-9);
+    loop.advance(4.6);
     EXPECT_NEAR(loop.nextTimerDue().value(), 4.9, 1e-9);
     EXPECT_TRUE(recorder.events.empty());
     loop.advance(0.1);
@@ -58,6 +57,9 @@ TEST_F(ConnectLoop, retriesATenthApartThenTwoSecondsApartAndSaysUnavailableOnce)
     EXPECT_TRUE(recorder.events.empty());
     EXPECT_TRUE(recorder.launches.empty());
     EXPECT_EQ(loop.pendingTimers(), 1u);
+    connection->stop();
+    loop.advance(2.0);
+    EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
 TEST_F(ConnectLoop, launchesAtTheFifthAttemptAndEveryFifteenthFromTheSixtieth) {
@@ -65,25 +67,11 @@ TEST_F(ConnectLoop, launchesAtTheFifthAttemptAndEveryFifteenthFromTheSixtieth) {
     connection->start();
     loop.advance(90.0);
     // The 50th attempt fails at 4.9 s, then 2 s apart: the 60th at 24.9 s, the 75th at 54.9 s.
-    std::vector<double> times = recorder.launchTimes();
-    ASSERT_EQ(times.size(), 4u);
+    ASSERT_EQ(recorder.launches.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i)
-        EXPECT_NEAR(times[i], std::vector<double>({0.4, 24.9, 54.9, 84.9})[i], 1e-9);
+        EXPECT_NEAR(recorder.launches[i].first, std::vector<double>({0.4, 24.9, 54.9, 84.9})[i],
+                    1e-9);
     EXPECT_EQ(recorder.launches[3].second, Launcher::executable(program, {"--quiet"}));
-}
-
-TEST_F(ConnectLoop, aSecondStartChangesNothingAndStopEndsTheAttempts) {
-    auto connection = make(Launcher::executable(program));
-    connection->start();
-    loop.advance(0.25);
-    connection->start();
-    EXPECT_EQ(loop.pendingTimers(), 1u);
-    EXPECT_NEAR(*loop.nextTimerDue(), 0.3, 1e-9);
-    connection->stop();
-    loop.advance(100);
-    EXPECT_TRUE(recorder.events.empty());
-    EXPECT_TRUE(recorder.launches.empty());
-    EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
 TEST_F(ConnectLoop, restartCountsAttemptsAfreshAndDroppingLeavesTimersHarmless) {
@@ -110,7 +98,9 @@ TEST_F(ConnectLoop, aNewerUsableBrokerOnRecordIsLaunchedInsteadOfTheOwnProgram) 
         Launcher own;
         std::vector<Launcher> launched;
     };
-    const std::string newer = executable("kestrix-16"), bundle = home.path + "/Kestrix.app";
+    const std::string newer = home.path + "/kestrix-16", bundle = home.path + "/Kestrix.app";
+    home.write("kestrix-16", "#!/bin/sh\n");
+    ::chmod(newer.c_str(), 0755);
     ::mkdir(bundle.c_str(), 0755);
     const Launcher own = Launcher::executable(program);
     for (const Row& row :
@@ -128,18 +118,6 @@ TEST_F(ConnectLoop, aNewerUsableBrokerOnRecordIsLaunchedInsteadOfTheOwnProgram) 
             launched.push_back(launch.second);
         EXPECT_EQ(launched, row.launched) << row.version << " " << row.path;
     }
-}
-
-TEST_F(ConnectLoop, anAppThatCannotBeOpenedIsReportedFromTheLoop) {
-    auto connection = make(Launcher::app(home.path + "/Kestrix.app"));
-    connection->starter = startLauncher; // the real one: bundles cannot be opened here
-    connection->start();
-    loop.advance(0.45);
-    ASSERT_EQ(recorder.events.size(), 1u);
-    const auto* unavailable = recorder.events[0].as<Event::Unavailable>();
-    ASSERT_NE(unavailable, nullptr);
-    EXPECT_EQ(unavailable->reason.rfind("Kestrix could not be started: ", 0), 0u)
-        << unavailable->reason;
 }
 
 TEST_F(ConnectLoop, aRestartFromInsideTheUnavailableEventRunsOneChainOfAttempts) {
@@ -186,9 +164,8 @@ TEST_F(ConnectLoop, aBrokerThatDiesSoonAfterItsLaunchIsFollowedByAnotherLaunchWi
     loop.advance(10.0);
     // The 5th failure after the death (1.5 s) falls within the guard's 3 s; the launch comes
     // when the guard allows (3.4 s), not at the 60th failure 25 s later.
-    std::vector<double> times = recorder.launchTimes();
-    ASSERT_EQ(times.size(), 2u);
-    EXPECT_NEAR(times[1], 3.4, 1e-9);
+    ASSERT_EQ(recorder.launches.size(), 2u);
+    EXPECT_NEAR(recorder.launches[1].first, 3.4, 1e-9);
 }
 
 TEST_F(ConnectLoop, aBrokerThatDoesNotAcceptNeverBlocksTheLoop) {

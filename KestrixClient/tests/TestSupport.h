@@ -97,12 +97,6 @@ struct Recorder {
             std::count_if(events.begin(), events.end(), [](const Event& e) { return e.is<T>(); }));
     }
     std::vector<Event> take() { return std::exchange(events, {}); }
-    std::vector<double> launchTimes() const {
-        std::vector<double> times;
-        for (const auto& launch : launches)
-            times.push_back(launch.first);
-        return times;
-    }
 };
 
 inline SpaceMouseDevice device(std::string id, std::int64_t vendorID = 0x256F,
