@@ -7,19 +7,6 @@
 using namespace proc;
 using Holding = BrokerMessage::Holding;
 
-namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// A background claim; `raw` asks for the raw reports too.
-Claim background(std::optional<bool> raw = std::nullopt) {
-    return Claim{{}, true, std::nullopt, raw};
-}
-
-} // namespace
-
 TEST(KestrixProcess, helloIsAnsweredAndTheHolderAloneGetsAxesAndRawReports) {
     Home home;
     home.devices(movingDevices);
@@ -79,7 +66,7 @@ TEST(KestrixProcess, theElectionBetweenBrokerPrograms) {
     client->send(ClientMessage{hello("Vantor", background())});
     ASSERT_TRUE(loop.runUntil([&] { return client->count<Holding>() == 1; }));
 
-    proc::Broker same(home);
+    proc::Broker same(home, {{"KESTRIX_TEST_VERSION", "99x"}}); // not a number: runs as v15
     EXPECT_EQ(same.waitExit(10), 0);
     EXPECT_TRUE(contains(home.log(), "[" + std::to_string(same.pid()) +
                                          "] Kestrix v15 runs and stays (this is v15, "));
