@@ -66,11 +66,14 @@ TEST(StatusMenu, devicesOrNoneThenDriverHolderWaitingLogAndVersion) {
     status.devices = {device("serial:A", K::checked), device("serial:B", K::guessed),
                       device("serial:C", K::published), device("serial:D", std::nullopt)};
     status.devices[1].enabled = false;
+    status.devices[3].serialNumber = "ABC";
+    status.devices[3].battery = 80;
     auto items = statusMenuItems(status, 16);
     EXPECT_EQ(titles(items),
-              (std::vector<QString>{"SpaceMouse", "A (USB)+", "B (USB)+", "C (USB)+", "D (USB)+",
-                                    "Through the spacenavd driver", "---", "In use by Vantor",
-                                    "Waiting: Blender", "---", "Show Log+", "Kestrix 16"}));
+              (std::vector<QString>{"SpaceMouse", "A (USB)+", "B (USB)+", "C (USB)+",
+                                    "D ABC (USB) \u2013 80 %+", "Through the spacenavd driver",
+                                    "---", "In use by Vantor", "Waiting: Blender", "---",
+                                    "Show Log+", "Kestrix 16"}));
     EXPECT_EQ(items[0].kind, Item::Kind::header);
     EXPECT_EQ(items[10].action, Item::Action::showLog);
     std::vector<QString> tips;
@@ -83,13 +86,6 @@ TEST(StatusMenu, devicesOrNoneThenDriverHolderWaitingLogAndVersion) {
     }
     EXPECT_EQ(tips, (std::vector<QString>{"serial:A", "serial:B\nNot yet checked at a device",
                                           "serial:C\nNot yet checked at a device", "serial:D"}));
-}
-
-TEST(StatusMenu, deviceTitleCarriesSerialTransportAndBattery) {
-    auto d = device("serial:SpaceMouse Wireless", std::nullopt);
-    d.serialNumber = "ABC";
-    d.battery = 80;
-    EXPECT_EQ(deviceTitle(d), QString::fromUtf8("SpaceMouse Wireless ABC (USB) \u2013 80 %"));
 }
 
 TEST(StatusMenu, fillMenuBuildsActionsThatRunTheirCallbacks) {
@@ -150,7 +146,7 @@ struct Delegate : ::testing::Test {
     std::string log() const { return readFile(place.log().string()); }
 };
 
-TEST_F(Delegate, trayItemFollowsShowsMenuBarItemWhileRunning) {
+TEST_F(Delegate, trayItemFollowsShowsMenuBarItemAndItsIconAndMenuTheHolder) {
     ASSERT_TRUE(launch());
     EXPECT_FALSE(delegate->statusItem());
     EXPECT_EQ(log().find("menu bar item"), std::string::npos);
@@ -163,6 +159,24 @@ TEST_F(Delegate, trayItemFollowsShowsMenuBarItemWhileRunning) {
     ASSERT_TRUE(loop.runUntil([&] { return delegate->statusItem() != nullptr; }));
     EXPECT_NE(log().find("menu bar item shown (showsMenuBarItem)"), std::string::npos);
     EXPECT_TRUE(delegate->iconDimmed());
+    delegate->menuNeedsUpdate();
+    EXPECT_EQ(delegate->menu()->actions()[2]->text(), "Not in use");
+
+    auto client = LineConnection<ClientMessage, BrokerMessage>::create(
+        loop, UnixSocket::connect(place.socket().string()).value());
+    bool holding = false;
+    client->onMessage = [&](const BrokerMessage& m) {
+        if (auto* h = m.as<BrokerMessage::Holding>()) holding = h->holding;
+    };
+    client->start();
+    client->send(ClientMessage{Hello{2, 15, 77, "Vantor", Claim{{}, true}}});
+    loop.advance(0.3);
+    ASSERT_TRUE(loop.runUntil([&] { return holding; }));
+    EXPECT_FALSE(delegate->iconDimmed());
+    delegate->menuNeedsUpdate();
+    EXPECT_EQ(delegate->menu()->actions()[2]->text(), "In use by Vantor");
+    client.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return delegate->iconDimmed(); }));
 
     settings.set("showsMenuBarItem", false);
     loop.runPending();
@@ -177,31 +191,6 @@ TEST_F(Delegate, aFailedElectionEndsTheProgramBeforeAnyBroker) {
     EXPECT_FALSE(launch());
     EXPECT_EQ(terminated, 1);
     EXPECT_FALSE(delegate->broker());
-}
-
-TEST_F(Delegate, iconAndMenuFollowTheHolder) {
-    settings.set("showsMenuBarItem", true);
-    ASSERT_TRUE(launch());
-    ASSERT_TRUE(delegate->statusItem());
-    EXPECT_TRUE(delegate->iconDimmed());
-    delegate->menuNeedsUpdate();
-    EXPECT_EQ(delegate->menu()->actions()[2]->text(), "Not in use");
-
-    auto client = LineConnection<ClientMessage, BrokerMessage>::create(
-        loop, UnixSocket::connect(place.socket().string()).value());
-    bool holding = false;
-    client->onMessage = [&](const BrokerMessage& m) {
-        if (auto* h = m.as<BrokerMessage::Holding>()) holding = h->holding;
-    };
-    client->start();
-    client->send(ClientMessage{Hello{2, 15, 77, "Vantor", Claim{{}, true, {}, {}}}});
-    loop.advance(0.3);
-    ASSERT_TRUE(loop.runUntil([&] { return holding; }));
-    EXPECT_FALSE(delegate->iconDimmed());
-    delegate->menuNeedsUpdate();
-    EXPECT_EQ(delegate->menu()->actions()[2]->text(), "In use by Vantor");
-    client.reset();
-    ASSERT_TRUE(loop.runUntil([&] { return delegate->iconDimmed(); }));
 }
 
 TEST(Permission, hidrawAccessIsUndeterminedWithoutNodes) {

@@ -26,18 +26,15 @@ using testsupport::readFile;
 
 using namespace kestrix;
 
-struct Home {
-    std::string path;
+// The folder of one test: the broker folder in home/, the user defaults in config/.
+struct Home : testsupport::TempFolder {
     Home() {
-        char pattern[] = "/tmp/kestrix-proc-XXXXXX";
-        path = ::mkdtemp(pattern);
         ::mkdir((path + "/home").c_str(), 0700);
         ::mkdir((path + "/config").c_str(), 0700);
     }
-    ~Home() { std::filesystem::remove_all(path); }
     BrokerPlace place() const { return BrokerPlace(path + "/home"); }
     std::string log() const { return readFile(place().log().string()); }
-    void devices(const std::string& json) const { std::ofstream(path + "/devices.json") << json; }
+    void devices(const std::string& json) const { write("devices.json", json); }
 };
 
 // Waits, without sleeping, until `done` holds: woken by every change in `folder`.
@@ -46,18 +43,10 @@ inline bool waitInFolder(const std::string& folder, const std::function<bool()>&
     int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     ::inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_TO);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    bool ok = false;
-    for (;;) {
-        if (done()) {
-            ok = true;
-            break;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) break;
+    bool ok;
+    while (!(ok = done()) && std::chrono::steady_clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 200)));
+        ::poll(&p, 1, 200);
         char buffer[4096];
         while (::read(fd, buffer, sizeof buffer) > 0) {
         }
@@ -77,10 +66,9 @@ public:
         errPath_ = errPath;
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::unsetenv("DISPLAY");
-            ::unsetenv("WAYLAND_DISPLAY");
-            ::unsetenv("QT_QPA_PLATFORM");
-            ::unsetenv("KESTRIX_TEST_VERSION");
+            for (const char* name :
+                 {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "KESTRIX_TEST_VERSION"})
+                ::unsetenv(name);
             ::setenv("KESTRIX_HOME", (home.path + "/home").c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (home.path + "/config").c_str(), 1);
             ::setenv("KESTRIX_DEVICES", ("sim:" + home.path + "/devices.json").c_str(), 1);
@@ -168,8 +156,8 @@ inline std::unique_ptr<Client> connect(VirtualMainLoop& loop, const Home& home) 
     return client;
 }
 
-inline Hello hello(const std::string& name, std::optional<Claim> claim, std::int64_t protocol = 2) {
-    return Hello{protocol, 15, static_cast<std::int32_t>(::getpid()), name, std::move(claim)};
+inline Hello hello(const std::string& name, std::optional<Claim> claim) {
+    return Hello{2, 15, ::getpid(), name, std::move(claim)};
 }
 
 // A SpaceMouse Compact that moves at 1 kHz.
