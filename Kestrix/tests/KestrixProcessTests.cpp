@@ -2,49 +2,33 @@
 // that cannot be reached.
 #include "ProcessSupport.h"
 
-#include <sys/stat.h>
-
 using namespace proc;
-using Holding = BrokerMessage::Holding;
 
-TEST(KestrixProcess, helloIsAnsweredAndTheHolderAloneGetsAxesAndRawReports) {
+// Who holds and who gets what is the broker's own unit tests' matter; here the built program
+// serves the simulated devices its environment names.
+TEST(KestrixProcess, helloIsAnsweredAndTheHolderGetsTheSimulatedAxesAndRawReports) {
     Home home;
     home.devices(movingDevices);
     proc::Broker broker(home);
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
     VirtualMainLoop loop;
     auto holder = connect(loop, home);
-    auto waiting = connect(loop, home);
-    auto listener = connect(loop, home);
-    ASSERT_TRUE(holder && waiting && listener);
+    ASSERT_TRUE(holder);
     holder->send(ClientMessage{hello("Holder", background(true))});
-    ASSERT_TRUE(loop.runUntil([&] { return holder->count<Holding>() == 1; }));
-    waiting->send(ClientMessage{hello("Waiting", background())});
-    listener->send(ClientMessage{hello("Listener", std::nullopt)});
-    // The three answers to hello, in order, then holding.
-    ASSERT_GE(holder->got.size(), 4u);
+    holder->send(ClientMessage{ClientMessage::Status{}});
+    ASSERT_TRUE(loop.runUntil([&] {
+        return holder->count<BrokerMessage::Axes>() >= 20 &&
+               holder->count<BrokerMessage::Report>() >= 20;
+    }));
+    // The three answers to hello, in order.
     EXPECT_EQ(holder->got[0], (BrokerMessage{BrokerMessage::Welcome{15, 2}}));
     EXPECT_TRUE(holder->got[1].as<BrokerMessage::Devices>());
     EXPECT_TRUE(holder->got[2].as<BrokerMessage::AppsWithOwnClient>());
-    ASSERT_TRUE(loop.runUntil([&] {
-        return holder->count<BrokerMessage::Axes>() >= 20 &&
-               holder->count<BrokerMessage::Report>() >= 20 &&
-               listener->count<BrokerMessage::AppsWithOwnClient>() == 1;
-    }));
     EXPECT_EQ(holder->all<BrokerMessage::Axes>().back().device, "serial:ABC123");
-    for (auto* c : {waiting.get(), listener.get()})
-        EXPECT_EQ(c->count<BrokerMessage::Axes>() + c->count<BrokerMessage::Buttons>() +
-                      c->count<BrokerMessage::Report>() + c->count<Holding>(),
-                  0);
-
-    // When the holder goes, the next one holds, without raw reports it did not ask for.
+    EXPECT_EQ(holder->all<BrokerStatus>().at(0).processID, broker.pid());
     holder.reset();
-    ASSERT_TRUE(loop.runUntil([&] { return waiting->count<BrokerMessage::Axes>() > 5; }));
-    EXPECT_EQ(waiting->count<BrokerMessage::Report>(), 0);
-    EXPECT_TRUE(contains(home.log(), "Holder left"));
-    listener->send(ClientMessage{ClientMessage::Status{}});
-    ASSERT_TRUE(loop.runUntil([&] { return listener->count<BrokerStatus>() == 1; }));
-    EXPECT_EQ(listener->all<BrokerStatus>()[0].processID, broker.pid());
+    EXPECT_TRUE(
+        waitInFolder(home.path + "/home", [&] { return contains(home.log(), "Holder left"); }));
 }
 
 // A broker killed leaves its lock and socket to the next; a second of the same version stays
@@ -57,14 +41,13 @@ TEST(KestrixProcess, theElectionBetweenBrokerPrograms) {
         ASSERT_TRUE(crashed.waitListening()) << crashed.stderrText();
         crashed.kill();
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(home.place().socket().c_str(), &st), 0); // left behind
+    ASSERT_TRUE(std::filesystem::exists(home.place().socket())); // left behind
     proc::Broker first(home);
     ASSERT_TRUE(first.waitListening()) << first.stderrText();
     VirtualMainLoop loop;
     auto client = connect(loop, home);
     client->send(ClientMessage{hello("Vantor", background())});
-    ASSERT_TRUE(loop.runUntil([&] { return client->count<Holding>() == 1; }));
+    ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerMessage::Holding>() == 1; }));
 
     proc::Broker same(home, {{"KESTRIX_TEST_VERSION", "99x"}}); // not a number: runs as v15
     EXPECT_EQ(same.waitExit(10), 0);

@@ -62,10 +62,7 @@ TEST(KestrixReliability, onAFullDiskFailuresToWriteTheLogAndTheRecordAreToldOnce
     client->send(ClientMessage{hello("Vantor", background())});
     ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerMessage::Holding>() == 1; }));
     broker.kill();
-    std::string told;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(err[0], buffer, sizeof buffer)) > 0;)
-        told.append(buffer, std::size_t(n));
+    std::string told = readFile("/proc/self/fd/" + std::to_string(err[0])); // to its end
     ::close(err[0]);
     // Each said once: the first says that further failures are not told.
     for (std::string part : {"cannot write to " + home.place().log().string(),

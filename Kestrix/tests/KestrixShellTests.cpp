@@ -11,7 +11,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
-#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -24,12 +23,9 @@ namespace {
 
 void ensureApplication() {
     static int argc = 1;
-    static char name[] = "KestrixTests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        return new QApplication(argc, argv);
-    }();
+    static char name[] = "KestrixTests", *argv[] = {name, nullptr};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static auto* app = new QApplication(argc, argv); // kept to the end of the process
     (void)app;
 }
 
@@ -42,11 +38,15 @@ SpaceMouseDevice device(std::string id, std::optional<smk::SpaceMouseModel::Know
     return d;
 }
 
-// The titles, "---" for a separator, and "+" after those that can be chosen.
+// The titles, "---" for a separator, with "+" after those that can be chosen, "*" after those
+// checked and their tool tips after "|".
 std::vector<QString> titles(const std::vector<Item>& items) {
     std::vector<QString> out;
     for (const auto& i : items)
-        out.push_back(i.kind == Item::Kind::separator ? "---" : i.title + (i.enabled ? "+" : ""));
+        out.push_back(i.kind == Item::Kind::separator
+                          ? "---"
+                          : i.title + (i.enabled ? "+" : "") + (i.checked ? "*" : "") +
+                                (i.toolTip.isEmpty() ? "" : "|" + i.toolTip));
     return out;
 }
 
@@ -58,7 +58,7 @@ TEST(StatusMenu, devicesOrNoneThenDriverHolderWaitingLogAndVersion) {
               (std::vector<QString>{"No SpaceMouse connected", "---", "Not in use", "---",
                                     "Show Log+", "Kestrix 15"}));
     status.driver = true;
-    Claim claim{{}, true, std::nullopt, std::nullopt};
+    Claim claim{{}, true};
     status.clients = {BrokerStatus::Client{1, "Blender", 10, claim, false},
                       BrokerStatus::Client{2, "Vantor", 11, claim, true},
                       BrokerStatus::Client{3, "Other", 12, claim, true}};
@@ -70,22 +70,19 @@ TEST(StatusMenu, devicesOrNoneThenDriverHolderWaitingLogAndVersion) {
     status.devices[3].battery = 80;
     auto items = statusMenuItems(status, 16);
     EXPECT_EQ(titles(items),
-              (std::vector<QString>{"SpaceMouse", "A (USB)+", "B (USB)+", "C (USB)+",
-                                    "D ABC (USB) \u2013 80 %+", "Through the spacenavd driver",
-                                    "---", "In use by Vantor", "Waiting: Blender", "---",
-                                    "Show Log+", "Kestrix 16"}));
+              (std::vector<QString>{"SpaceMouse", "A (USB)+*|serial:A",
+                                    "B (USB)+|serial:B\nNot yet checked at a device",
+                                    "C (USB)+*|serial:C\nNot yet checked at a device",
+                                    "D ABC (USB) \u2013 80 %+*|serial:D",
+                                    "Through the spacenavd driver", "---", "In use by Vantor",
+                                    "Waiting: Blender", "---", "Show Log+", "Kestrix 16"}));
     EXPECT_EQ(items[0].kind, Item::Kind::header);
     EXPECT_EQ(items[10].action, Item::Action::showLog);
-    std::vector<QString> tips;
     for (int i = 1; i <= 4; ++i) {
         EXPECT_TRUE(items[i].checkable);
-        EXPECT_EQ(items[i].checked, i != 2);
         EXPECT_EQ(items[i].action, Item::Action::toggleDevice);
         EXPECT_EQ(items[i].device, QString::fromStdString(status.devices[i - 1].id));
-        tips.push_back(items[i].toolTip);
     }
-    EXPECT_EQ(tips, (std::vector<QString>{"serial:A", "serial:B\nNot yet checked at a device",
-                                          "serial:C\nNot yet checked at a device", "serial:D"}));
 }
 
 TEST(StatusMenu, fillMenuBuildsActionsThatRunTheirCallbacks) {
@@ -93,7 +90,7 @@ TEST(StatusMenu, fillMenuBuildsActionsThatRunTheirCallbacks) {
     BrokerStatus status;
     status.devices = {device("serial:A", std::nullopt)};
     QMenu menu;
-    menu.addAction("stale");
+    menu.addAction("stale"); // replaced
     QString toggled;
     int logs = 0;
     fillMenu(

@@ -62,8 +62,7 @@ public:
            const std::function<void()>& inChild = {})
         : home_(home) {
         static int started = 0;
-        std::string errPath = home.path + "/stderr-" + std::to_string(++started) + ".txt";
-        errPath_ = errPath;
+        errPath_ = home.path + "/stderr-" + std::to_string(++started) + ".txt";
         pid_ = ::fork();
         if (pid_ == 0) {
             for (const char* name :
@@ -77,7 +76,7 @@ public:
             ::mkdir((home.path + "/run").c_str(), 0700);
             for (const auto& [k, v] : extra)
                 ::setenv(k.c_str(), v.c_str(), 1);
-            int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(err, 2);
             int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 0);
@@ -89,10 +88,7 @@ public:
         pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
     }
     ~Broker() {
-        if (!exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        kill();
         ::close(pidfd_);
     }
     pid_t pid() const { return pid_; }
@@ -110,7 +106,7 @@ public:
         return status_;
     }
     void kill() {
-        ::kill(pid_, SIGKILL);
+        if (!exited_) ::kill(pid_, SIGKILL);
         waitExit(10);
     }
     bool waitListening(double seconds = 10.0) {
