@@ -113,6 +113,7 @@ TEST(MenuBarIcon, baseIsHalfToneCapIsSolidAndTheGapsAreClear) {
     QImage image = MenuBarIcon::image(QSize(72, 72)); // u = 4 pixels
     auto alpha = [&](double x, double yUp) { return qAlpha(image.pixel(int(x), int(72 - yUp))); };
     EXPECT_NEAR(alpha(12, 20), 140, 3); // the base, left of the cap
+    EXPECT_EQ(alpha(12, 34), 0);        // above the base's far rim
     EXPECT_EQ(alpha(36, 38), 255);      // the middle of the cap
     EXPECT_LT(alpha(36, 44.8), 10);     // the rim line at the front of the cap top
     EXPECT_LT(alpha(36, 19), 10);       // the gap where the cap meets the base
