@@ -13,45 +13,13 @@
 namespace kestrix::client::test {
 namespace {
 
-// Starts `/bin/sh -c script FIFO` with the arguments that follow and returns the words the script
-// wrote to the fifo "$0".
-std::vector<std::string> spawnedSays(const std::string& script,
-                                     std::vector<std::string> more = {}) {
-    TempFolder folder;
-    std::string fifo = folder.path + "/answer";
-    EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    std::vector<std::string> arguments{"-c", script, fifo};
-    arguments.insert(arguments.end(), more.begin(), more.end());
-    EXPECT_EQ(startLauncher(Launcher::executable("/bin/sh", arguments)), std::nullopt);
-    VirtualMainLoop loop;
-    std::string answer;
-    auto watch = loop.watchReadable(reader, [&] {
-        char buffer[512];
-        ssize_t n = ::read(reader, buffer, sizeof buffer);
-        if (n > 0) answer.append(buffer, std::size_t(n));
-    });
-    EXPECT_TRUE(loop.runUntil([&] { return answer.find('\n') != std::string::npos; }, 10.0));
-    watch.reset();
-    ::close(reader);
-    std::istringstream stream(answer);
-    return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
-}
-
-TEST(Launcher, spawnsTheProgramInASessionOfItsOwnWithOutputDiscarded) {
-    auto words = spawnedSays("echo $$ $(cut -d' ' -f6 /proc/$$/stat) $(readlink /proc/$$/fd/1) "
-                             "$(readlink /proc/$$/fd/2) \"$1\" \"$2\" > \"$0\"",
-                             {"one", "two"});
-    ASSERT_EQ(words.size(), 6u);
-    EXPECT_EQ(words[0], words[1]); // its own session
-    EXPECT_NE(words[0], std::to_string(::getpid()));
-    EXPECT_EQ(std::vector<std::string>(words.begin() + 2, words.end()),
-              (std::vector<std::string>{"/dev/null", "/dev/null", "one", "two"}));
-}
-
 // The app blocks SIGINT and SIGTERM to take them through a descriptor, and ignores SIGPIPE; a
 // broker it starts must not inherit that, or it could no longer be ended by a plain kill.
-TEST(Launcher, theProgramStartsWithNoSignalBlockedOrIgnored) {
+TEST(Launcher, spawnsTheProgramInASessionOfItsOwnWithOutputDiscardedAndNoSignalBlockedOrIgnored) {
+    TempFolder folder;
+    std::string fifo = folder.path + "/answer";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     sigset_t blocked, previousMask;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
@@ -60,15 +28,39 @@ TEST(Launcher, theProgramStartsWithNoSignalBlockedOrIgnored) {
     struct sigaction ignore = {}, previousHup = {};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGHUP, &ignore, &previousHup), 0);
-    auto words = spawnedSays("echo $(grep -E '^Sig(Blk|Ign):' /proc/$$/status) > \"$0\"");
+    // The child tells its pid, its session, where its output and errors go, its arguments and
+    // its blocked and ignored signals.
+    EXPECT_EQ(startLauncher(Launcher::executable(
+                  "/bin/sh", {"-c",
+                              "echo $$ $(cut -d' ' -f6 /proc/$$/stat) $(readlink /proc/$$/fd/1) "
+                              "$(readlink /proc/$$/fd/2) \"$1\" \"$2\" "
+                              "$(grep -E '^Sig(Blk|Ign):' /proc/$$/status) > \"$0\"",
+                              fifo, "one", "two"})),
+              std::nullopt);
     ::sigaction(SIGHUP, &previousHup, nullptr);
     ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    ASSERT_EQ(words.size(), 4u);
-    ASSERT_EQ(words[0] + words[2], "SigBlk:SigIgn:");
+    VirtualMainLoop loop;
+    std::string answer;
+    auto watch = loop.watchReadable(reader, [&] {
+        char buffer[512];
+        ssize_t n = ::read(reader, buffer, sizeof buffer);
+        if (n > 0) answer.append(buffer, std::size_t(n));
+    });
+    ASSERT_TRUE(loop.runUntil([&] { return answer.find('\n') != std::string::npos; }, 10.0));
+    watch.reset();
+    ::close(reader);
+    std::istringstream stream(answer);
+    std::vector<std::string> words{std::istream_iterator<std::string>(stream), {}};
+    ASSERT_EQ(words.size(), 10u) << answer;
+    EXPECT_EQ(words[0], words[1]) << answer; // its own session
+    EXPECT_NE(words[0], std::to_string(::getpid()));
+    EXPECT_EQ(std::vector<std::string>(words.begin() + 2, words.end()),
+              (std::vector<std::string>{"/dev/null", "/dev/null", "one", "two", "SigBlk:", words[7],
+                                        "SigIgn:", words[9]}));
     // The standard signals 1 to 31 only: the C library keeps its own real-time ones ignored in
     // every child it spawns.
-    EXPECT_EQ(std::stoull(words[1], nullptr, 16) & 0x7fffffffULL, 0u) << words[1];
-    EXPECT_EQ(std::stoull(words[3], nullptr, 16) & 0x7fffffffULL, 0u) << words[3];
+    EXPECT_EQ(std::stoull(words[7], nullptr, 16) & 0x7fffffffULL, 0u) << words[7];
+    EXPECT_EQ(std::stoull(words[9], nullptr, 16) & 0x7fffffffULL, 0u) << words[9];
 }
 
 TEST(Launcher, onlyAnApplicationBundleIsAnErrorHere) {
