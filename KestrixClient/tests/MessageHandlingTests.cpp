@@ -12,18 +12,10 @@ using smk::SpaceMouseAxes;
 using smk::SpaceMouseButtons;
 using B = BrokerMessage;
 
-B holding(bool flag) {
-    return {B::Holding{flag}};
-}
-B axes(std::string device, SpaceMouseAxes value) {
-    return {B::Axes{std::move(device), value}};
-}
-B buttons(std::string device, SpaceMouseButtons held) {
-    return {B::Buttons{std::move(device), held}};
-}
-B welcome(std::int64_t version) {
-    return {B::Welcome{version, 2}};
-}
+const auto holding = [](bool flag) { return B{B::Holding{flag}}; };
+const auto welcome = [](std::int64_t version) { return B{B::Welcome{version, 2}}; };
+const auto axes = [](std::string id, SpaceMouseAxes value) { return B{B::Axes{id, value}}; };
+const auto buttons = [](std::string id, SpaceMouseButtons held) { return B{B::Buttons{id, held}}; };
 DeviceDescription unanswered(std::string device, std::string error) {
     DeviceDescription d;
     d.device = std::move(device);
