@@ -64,6 +64,7 @@ TEST_F(Linked, saysHelloAndAnOlderBrokerIsAnsweredByLaunchingOursAtMostEveryThre
     EXPECT_EQ(connection->brokerVersion(), 16);
     EXPECT_EQ(connection->brokerProtocolVersion(), 2);
     EXPECT_TRUE(recorder.launches.empty());
+    loop.advance(10);
     deliver({welcome(14)});
     ASSERT_EQ(recorder.launches.size(), 1u);
     EXPECT_EQ(recorder.launches[0].second, Launcher::executable("/bin/true"));
