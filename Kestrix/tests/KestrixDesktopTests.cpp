@@ -1,23 +1,15 @@
 // A real `kestrix` on a real X server: the app in front decides who holds the device.
 #include "ProcessSupport.h"
-
 #include "X11TestDesktop.h"
 
 using namespace proc;
 
-namespace {
-
-using Xvfb = x11test::Xvfb;
-using Desktop = x11test::FakeDesktop;
-
-} // namespace
-
 TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {
-    Xvfb server;
+    x11test::Xvfb server;
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     Home home;
     home.devices(R"({"devices": []})");
-    Desktop desktop(server.display());
+    x11test::FakeDesktop desktop(server.display());
     // Process ids that no process has: the apps are known by their window class.
     xcb_window_t modeller = desktop.window(2000000001, "Modeller");
     xcb_window_t editor = desktop.window(2000000002, "Editor");

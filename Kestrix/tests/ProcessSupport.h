@@ -3,28 +3,22 @@
 // Real `kestrix` processes for the tests: each in a folder of its own (KESTRIX_HOME, the user
 // defaults and the simulated devices), talked to over its real socket.
 
-#include "TempFolder.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <poll.h>
-#include <sstream>
-#include <string>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace proc {
 
@@ -32,19 +26,15 @@ using testsupport::readFile;
 
 using namespace kestrix;
 
-
-struct Home {
-    std::string path;
+// The folder of one test: the broker folder in home/, the user defaults in config/.
+struct Home : testsupport::TempFolder {
     Home() {
-        char pattern[] = "/tmp/kestrix-proc-XXXXXX";
-        path = ::mkdtemp(pattern);
         ::mkdir((path + "/home").c_str(), 0700);
         ::mkdir((path + "/config").c_str(), 0700);
     }
-    ~Home() { std::system(("rm -rf '" + path + "'").c_str()); }
     BrokerPlace place() const { return BrokerPlace(path + "/home"); }
     std::string log() const { return readFile(place().log().string()); }
-    void devices(const std::string& json) const { std::ofstream(path + "/devices.json") << json; }
+    void devices(const std::string& json) const { write("devices.json", json); }
 };
 
 // Waits, without sleeping, until `done` holds: woken by every change in `folder`.
@@ -53,18 +43,10 @@ inline bool waitInFolder(const std::string& folder, const std::function<bool()>&
     int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     ::inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_TO);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    bool ok = false;
-    for (;;) {
-        if (done()) {
-            ok = true;
-            break;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) break;
+    bool ok;
+    while (!(ok = done()) && std::chrono::steady_clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 200)));
+        ::poll(&p, 1, 200);
         char buffer[4096];
         while (::read(fd, buffer, sizeof buffer) > 0) {
         }
@@ -79,14 +61,13 @@ public:
     Broker(const Home& home, std::map<std::string, std::string> extra = {},
            const std::function<void()>& inChild = {})
         : home_(home) {
-        std::string errPath = home.path + "/stderr-" + std::to_string(++counter()) + ".txt";
-        errPath_ = errPath;
+        static int started = 0;
+        errPath_ = home.path + "/stderr-" + std::to_string(++started) + ".txt";
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::unsetenv("DISPLAY");
-            ::unsetenv("WAYLAND_DISPLAY");
-            ::unsetenv("QT_QPA_PLATFORM");
-            ::unsetenv("KESTRIX_TEST_VERSION");
+            for (const char* name :
+                 {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "KESTRIX_TEST_VERSION"})
+                ::unsetenv(name);
             ::setenv("KESTRIX_HOME", (home.path + "/home").c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (home.path + "/config").c_str(), 1);
             ::setenv("KESTRIX_DEVICES", ("sim:" + home.path + "/devices.json").c_str(), 1);
@@ -95,7 +76,7 @@ public:
             ::mkdir((home.path + "/run").c_str(), 0700);
             for (const auto& [k, v] : extra)
                 ::setenv(k.c_str(), v.c_str(), 1);
-            int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(err, 2);
             int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 0);
@@ -107,10 +88,7 @@ public:
         pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
     }
     ~Broker() {
-        if (!exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        kill();
         ::close(pidfd_);
     }
     pid_t pid() const { return pid_; }
@@ -128,7 +106,7 @@ public:
         return status_;
     }
     void kill() {
-        ::kill(pid_, SIGKILL);
+        if (!exited_) ::kill(pid_, SIGKILL);
         waitExit(10);
     }
     bool waitListening(double seconds = 10.0) {
@@ -139,10 +117,6 @@ public:
     }
 
 private:
-    static int& counter() {
-        static int n = 0;
-        return n;
-    }
     const Home& home_;
     std::string errPath_;
     pid_t pid_ = -1;
@@ -162,7 +136,7 @@ struct Client {
             if (auto* v = m.as<T>()) out.push_back(*v);
         return out;
     }
-    template <class T> int count() const { return static_cast<int>(all<T>().size()); }
+    template <class T> int count() const { return int(all<T>().size()); }
     void send(const ClientMessage& m) { connection->send(m); }
 };
 
@@ -178,23 +152,24 @@ inline std::unique_ptr<Client> connect(VirtualMainLoop& loop, const Home& home) 
     return client;
 }
 
-inline Hello hello(const std::string& name, std::optional<Claim> claim, std::int64_t protocol = 2) {
-    return Hello{protocol, 15, static_cast<std::int32_t>(::getpid()), name, std::move(claim)};
+inline Hello hello(const std::string& name, std::optional<Claim> claim) {
+    return Hello{2, 15, ::getpid(), name, std::move(claim)};
 }
 
-// A SpaceMouse Compact that moves at 1 kHz, and an Enterprise whose every button is pressed and
-// released 20 times a second.
+// A SpaceMouse Compact that moves at 1 kHz.
 inline const char* movingDevices = R"({"devices": [
  {"vendorID": 9583, "productID": 50741, "product": "SpaceMouse Compact", "transport": "USB",
   "serialNumber": "ABC123", "locationID": 336592896, "interface": 0,
   "reports": [{"at": 0.0, "every": 0.001, "count": 10000000, "bytes": [1, 16, 0, 240, 255, 0, 0]},
-              {"at": 0.0005, "every": 0.001, "count": 10000000, "bytes": [2, 0, 0, 0, 0, 10, 0]}]},
- {"vendorID": 9583, "productID": 50739, "product": "SpaceMouse Enterprise", "transport": "USB",
-  "serialNumber": "ENT1", "locationID": 336592897, "interface": 0,
-  "reports": [{"at": 0.0, "every": 0.05, "count": 10000000,
-               "bytes": [3, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
-                         255, 255, 255, 255, 255, 255, 255, 255, 255]},
-              {"at": 0.025, "every": 0.05, "count": 10000000,
-               "bytes": [3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]}]}]})";
+              {"at": 0.0005, "every": 0.001, "count": 10000000, "bytes": [2, 0, 0, 0, 0, 10, 0]}]}]})";
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A background claim; `raw` asks for the raw reports too.
+inline Claim background(std::optional<bool> raw = std::nullopt) {
+    return Claim{{}, true, std::nullopt, raw};
+}
 
 } // namespace proc
