@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -57,7 +58,9 @@ int quitOnSignals(kestrix::MainLoop& loop, std::unique_ptr<kestrix::Watch>& watc
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    auto qtDispatcher = std::make_optional<kestrix::QtDispatcherChoice>();
     QCoreApplication app(argc, argv);
+    qtDispatcher.reset();
     kestrix::QtMainLoop loop;
     std::unique_ptr<kestrix::Watch> signalWatch;
     int signalFd = quitOnSignals(loop, signalWatch);
