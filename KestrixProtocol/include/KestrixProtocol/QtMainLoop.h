@@ -49,10 +49,10 @@ private:
 };
 
 // Held while the application object is made, it has Qt run its own event dispatcher instead of
-// glib's: the loop's wake-ups (one a report in both programs) then cost about a fifth less CPU,
-// since glib's dispatcher prepares, polls and checks its sources around every wait. Nothing of
-// either program needs glib's loop: no GTK dialogs or menus, and the tray icon speaks D-Bus or
-// XEmbed through Qt. The choice is made through QT_NO_GLIB, which is taken back when this ends, so
+// glib's, which prepares, polls and checks its sources around every wait: the loop wakes once a
+// report in both programs, and each wake-up then does less. Nothing of either program needs
+// glib's loop: neither shows GTK dialogs or menus, vantor has no windows, and the broker's tray
+// icon speaks D-Bus or XEmbed through Qt. The choice is made through QT_NO_GLIB, which is taken back when this ends, so
 // processes started later get the environment they were given; a QT_NO_GLIB that was set before
 // is left as it is.
 class QtDispatcherChoice {
