@@ -140,12 +140,15 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     bool display = hasDisplay();
     std::unique_ptr<QCoreApplication> app;
-    if (display) {
-        auto gui = std::make_unique<QApplication>(argc, argv);
-        gui->setQuitOnLastWindowClosed(false);
-        app = std::move(gui);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    {
+        kestrix::QtDispatcherChoice qtDispatcher;
+        if (display) {
+            auto gui = std::make_unique<QApplication>(argc, argv);
+            gui->setQuitOnLastWindowClosed(false);
+            app = std::move(gui);
+        } else {
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        }
     }
 
     kestrix::BrokerPlace place = kestrix::BrokerPlace::standard();

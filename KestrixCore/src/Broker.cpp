@@ -13,6 +13,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <set>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,7 +64,8 @@ public:
 
 // How long accepting waits when the process has run out of descriptors.
 constexpr double acceptPause = 0.1;
-// How often the broker looks whether its socket file is still there.
+// How often the broker looks whether its socket file is still there, where its folder cannot be
+// watched.
 constexpr double socketCheckInterval = 2.0;
 
 // A text that a client chose (its name, an app, a device id) as a log line shows it: on one
@@ -117,7 +119,7 @@ Broker::Broker(MainLoop& loop, std::int64_t version, BrokerPlace place, double l
 Broker::~Broker() {
     settings_.removeObserver(settingsObserver_);
     self_.reset();
-    socketCheck_.reset();
+    stopWatchingSocketFile();
     parts_.frontApp->onActivate = [] {};
     parts_.driverWatch->onChange = [] {};
     acceptWatch_.reset();
@@ -153,7 +155,7 @@ void Broker::start(int lockFile) {
     ::fcntl(listenFD_, F_SETFD, FD_CLOEXEC);
     watchListener();
     rememberSocketFile();
-    socketCheck_ = loop_.repeat(socketCheckInterval, 0.5, [this] { checkSocketFile(); });
+    watchSocketFile();
     say("Kestrix v" + std::to_string(version_) + " (pid " + std::to_string(::getpid()) +
         ") listening");
 
@@ -212,6 +214,34 @@ void Broker::rememberSocketFile() {
     socketInode_ = info.st_ino;
 }
 
+// Changes in the folder (the socket file removed, renamed or made anew, the folder itself gone)
+// wake the broker, and nothing else does: at rest it sleeps.
+void Broker::watchSocketFile() {
+    stopWatchingSocketFile();
+    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    std::string folder = place_.socket().parent_path().string();
+    if (fd >= 0 && ::inotify_add_watch(fd, folder.c_str(),
+                                       IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                           IN_DELETE_SELF | IN_MOVE_SELF) >= 0) {
+        socketFolderWatch_ = fd;
+        socketCheck_ = loop_.watchReadable(fd, [this, fd] {
+            alignas(inotify_event) char events[4096];
+            while (::read(fd, events, sizeof events) > 0) {
+            }
+            checkSocketFile();
+        });
+        return;
+    }
+    if (fd >= 0) ::close(fd);
+    socketCheck_ = loop_.repeat(socketCheckInterval, 0.5, [this] { checkSocketFile(); });
+}
+
+void Broker::stopWatchingSocketFile() {
+    socketCheck_.reset();
+    if (socketFolderWatch_ >= 0) ::close(socketFolderWatch_);
+    socketFolderWatch_ = -1;
+}
+
 void Broker::checkSocketFile() {
     if (leaving_ || listenFD_ < 0) return;
     std::string path = place_.socket().string();
@@ -235,6 +265,7 @@ void Broker::checkSocketFile() {
     ::fcntl(listenFD_, F_SETFL, ::fcntl(listenFD_, F_GETFL) | O_NONBLOCK);
     watchListener();
     rememberSocketFile();
+    watchSocketFile(); // the folder may have been made anew too
     say("socket file " + path + " was gone or replaced: listening again");
 }
 
@@ -495,7 +526,7 @@ void Broker::cancelLinger() {
 void Broker::leave(const std::string& reason) {
     say(reason);
     leaving_ = true;
-    socketCheck_.reset();
+    stopWatchingSocketFile();
     parts_.devices->stop();
     parts_.driver->stop();
     acceptWatch_.reset();

@@ -170,7 +170,7 @@ TEST_F(BrokerTest, helperRestartingWithinFiveSecondsStartsANewHealthChain) {
     EXPECT_FALSE(devices->problem);
     loop.advance(0.1);
     EXPECT_TRUE(devices->problem);
-    EXPECT_EQ(loop.pendingTimers(), 3u); // the next health check, the linger, the socket check
+    EXPECT_EQ(loop.pendingTimers(), 2u); // the next health check and the linger
 }
 
 TEST_F(BrokerTest, driverInputGoesToTheHolderAsTheFirstEnabledDevice) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
@@ -251,6 +252,15 @@ std::unique_ptr<Watch> QtMainLoop::repeat(double interval, double, Task handler)
 
 bool QtMainLoop::isLoopThread() const {
     return std::this_thread::get_id() == thread_;
+}
+
+QtDispatcherChoice::QtDispatcherChoice() {
+    if (std::getenv("QT_NO_GLIB")) return;
+    set_ = ::setenv("QT_NO_GLIB", "1", 1) == 0;
+}
+
+QtDispatcherChoice::~QtDispatcherChoice() {
+    if (set_) ::unsetenv("QT_NO_GLIB");
 }
 
 } // namespace kestrix

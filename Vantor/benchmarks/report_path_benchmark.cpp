@@ -19,6 +19,8 @@
 // Prints the median of each figure over the runs and the ratios to the anchor.
 //
 // Usage: report_path_benchmark [runs (3)] [seconds per figure (4)]
+// With QT_NO_GLIB set but empty, the broker and vantor run glib's event dispatcher, as they did
+// before they chose Qt's own: the same binaries measure both.
 #include "KestrixCore/Broker.h"
 #include "KestrixCore/BrokerParts.h"
 #include "KestrixCore/Devices.h"
@@ -424,7 +426,9 @@ private:
     int argc = 1;
     char name[] = "kestrix";
     char* argv[] = {name, nullptr};
+    auto qtDispatcher = std::make_optional<QtDispatcherChoice>(); // as the program does
     QCoreApplication app(argc, argv);
+    qtDispatcher.reset();
     QtMainLoop loop;
     UserDefaults settings(folder.path + "/config/kestrix.json");
     settings.watch(loop);

@@ -94,6 +94,8 @@ private:
     void say(const std::string& line);
     void watchListener();
     void rememberSocketFile();
+    void watchSocketFile();
+    void stopWatchingSocketFile();
     void checkSocketFile();
     void accept();
     void received(const ClientMessage& message, int id);
@@ -135,9 +137,11 @@ private:
     int lockFile_ = -1;
     int listenFD_ = -1;
     std::unique_ptr<Watch> acceptWatch_;
-    // The socket file this broker listens at (device and inode), looked at every few seconds:
-    // when it is gone or replaced, clients could no longer reach this broker, so it listens anew.
+    // The socket file this broker listens at (device and inode), looked at whenever its folder
+    // changes (or every few seconds where the folder cannot be watched): when it is gone or
+    // replaced, clients could no longer reach this broker, so it listens anew.
     std::unique_ptr<Watch> socketCheck_;
+    int socketFolderWatch_ = -1; // the inotify descriptor, when there is one
     std::uint64_t socketDevice_ = 0, socketInode_ = 0;
     std::map<int, Client> clients_;
     int nextID_ = 1;

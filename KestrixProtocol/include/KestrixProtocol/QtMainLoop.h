@@ -48,4 +48,22 @@ private:
     std::shared_ptr<Watches> watches_; // the epoll set behind every watch and repeating timer
 };
 
+// Held while the application object is made, it has Qt run its own event dispatcher instead of
+// glib's, which prepares, polls and checks its sources around every wait: the loop wakes once a
+// report in both programs, and each wake-up then does less. Nothing of either program needs
+// glib's loop: neither shows GTK dialogs or menus, vantor has no windows, and the broker's tray
+// icon speaks D-Bus or XEmbed through Qt. The choice is made through QT_NO_GLIB, which is taken back when this ends, so
+// processes started later get the environment they were given; a QT_NO_GLIB that was set before
+// is left as it is.
+class QtDispatcherChoice {
+public:
+    QtDispatcherChoice();
+    ~QtDispatcherChoice();
+    QtDispatcherChoice(const QtDispatcherChoice&) = delete;
+    QtDispatcherChoice& operator=(const QtDispatcherChoice&) = delete;
+
+private:
+    bool set_ = false;
+};
+
 } // namespace kestrix
