@@ -4,56 +4,35 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 using kestrix::UserDefaults;
 using nlohmann::json;
+using testsupport::readFile;
+using testsupport::TempFolder;
 
 namespace {
-
-using testsupport::TempFolder;
-using testsupport::readFile;
-
-
 
 void writeFile(const std::string& path, const std::string& text) {
     // Written the way another program would: a new file renamed over the old one.
     std::string temp = path + ".other";
     std::ofstream(temp) << text;
-    ::rename(temp.c_str(), path.c_str());
-}
-
-std::vector<std::string> entries(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    while (dirent* e = ::readdir(dir))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-            names.push_back(e->d_name);
-    ::closedir(dir);
-    return names;
+    std::filesystem::rename(temp, path);
 }
 
 } // namespace
-
-TEST(UserDefaults, missingFileReadsAsEmpty) {
-    TempFolder t;
-    UserDefaults d(t.path + "/kestrix.json");
-    EXPECT_FALSE(d.value("showsMenuBarItem"));
-    EXPECT_FALSE(d.get<bool>("showsMenuBarItem"));
-}
 
 TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
     TempFolder t;
     std::string path = t.path + "/sub/folder/kestrix.json";
     {
         UserDefaults d(path);
+        EXPECT_FALSE(d.value("showsMenuBarItem")); // no file yet
         EXPECT_TRUE(d.set("disabledDevices", json::array({"serial:A", "serial:B"})));
         EXPECT_TRUE(d.set("showsMenuBarItem", true));
         EXPECT_TRUE(d.set("count", 3));
@@ -70,7 +49,8 @@ TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
     EXPECT_EQ(again.get<int>("count"), 3);
     EXPECT_EQ(again.value("nested"), (json{{"a", 1}}));
     // The write leaves no temporary file behind.
-    EXPECT_EQ(entries(t.path + "/sub/folder"), std::vector<std::string>{"kestrix.json"});
+    auto folder = std::filesystem::directory_iterator(t.path + "/sub/folder");
+    EXPECT_EQ(std::distance(folder, std::filesystem::directory_iterator()), 1);
     struct stat st {};
     ASSERT_EQ(::stat((t.path + "/sub").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -91,17 +71,6 @@ TEST(UserDefaults, valueOfAnotherTypeReadsAsAbsent) {
     EXPECT_EQ(d.get<std::string>("on"), "1");
     EXPECT_EQ(d.get<std::string>("off"), "0");
     EXPECT_FALSE(d.get<std::string>("list"));
-}
-
-TEST(UserDefaults, removeDeletesTheKeyFromTheFile) {
-    TempFolder t;
-    std::string path = t.path + "/k.json";
-    UserDefaults d(path);
-    d.set("a", 1);
-    d.set("b", 2);
-    EXPECT_TRUE(d.remove("a"));
-    EXPECT_FALSE(d.value("a"));
-    EXPECT_EQ(json::parse(readFile(path)), (json{{"b", 2}}));
 }
 
 TEST(UserDefaults, readsNoticeAChangeMadeByAnotherProcess) {
@@ -129,19 +98,23 @@ TEST(UserDefaults, writesKeepKeysThatAnotherProcessAddedMeanwhile) {
     EXPECT_EQ(json::parse(readFile(path)), (json{{"a", 1}, {"b", 2}, {"c", 3}}));
 }
 
-TEST(UserDefaults, observersHearOwnChangesButNotUnchangedValues) {
+TEST(UserDefaults, removeDeletesTheKeyAndObserversHearOwnChangesButNotUnchangedValues) {
     TempFolder t;
-    UserDefaults d(t.path + "/k.json");
+    std::string path = t.path + "/k.json";
+    UserDefaults d(path);
     std::vector<std::string> told;
     int token = d.addObserver([&](const std::string& key) { told.push_back(key); });
     d.set("x", 1);
     d.set("x", 1);
+    d.set("b", 2);
     d.remove("missing");
-    d.remove("x");
-    EXPECT_EQ(told, (std::vector<std::string>{"x", "x"}));
+    EXPECT_TRUE(d.remove("x"));
+    EXPECT_FALSE(d.value("x"));
+    EXPECT_EQ(json::parse(readFile(path)), (json{{"b", 2}}));
+    EXPECT_EQ(told, (std::vector<std::string>{"x", "b", "x"}));
     d.removeObserver(token);
     d.set("y", 2);
-    EXPECT_EQ(told.size(), 2u);
+    EXPECT_EQ(told.size(), 3u);
 }
 
 TEST(UserDefaults, reloadTellsOnlyAboutKeysThatChanged) {
@@ -230,20 +203,8 @@ TEST(UserDefaults, watchTellsObserversAboutAnOutsideChangeWithoutARead) {
     ASSERT_TRUE(loop.runUntil([&] { return !told.empty(); }));
     EXPECT_EQ(told, std::vector<std::string>{"showsMenuBarItem"});
     EXPECT_EQ(d.get<bool>("showsMenuBarItem"), true);
-}
-
-TEST(UserDefaults, whileWatchedReadsSeeOutsideChangesOnceTheLoopHasRun) {
-    TempFolder t;
-    std::string path = t.path + "/k.json";
-    kestrix::VirtualMainLoop loop;
-    UserDefaults d(path);
-    ASSERT_TRUE(d.watch(loop));
-    EXPECT_FALSE(d.get<bool>("flag"));
-    writeFile(path, R"({"flag": true})");
-    ASSERT_TRUE(loop.runUntil([&] { return d.get<bool>("flag") == true; }));
-    // Own writes are seen at once.
-    d.set("flag", false);
-    EXPECT_EQ(d.get<bool>("flag"), false);
+    d.set("showsMenuBarItem", false); // own writes are seen at once
+    EXPECT_EQ(d.get<bool>("showsMenuBarItem"), false);
 }
 
 TEST(UserDefaults, aFileNestedTooDeeplyIsRefusedAtStartAndWhenRewrittenWhileWatched) {
