@@ -149,22 +149,15 @@ TEST(NewestRecord, readsOnlyACompleteRecord) {
     EXPECT_EQ(place.readNewest(), (BrokerPlace::Newest{17, "/opt/kestrix", {"-v"}}));
 }
 
-TEST(NewestRecord, writtenRecordReadsBackAloneInAPrivateFolder) {
-    TempFolder temporary;
-    BrokerPlace place(temporary.path + "/new");
-    BrokerPlace::Newest record{15, "/usr/libexec/vantor/kestrix", {}};
-    place.recordNewest(record);
-    EXPECT_EQ(place.readNewest(), record);
-    EXPECT_EQ(permissions(place.directory()), fs::perms(0700));
-    EXPECT_EQ(entryCount(place.directory()), 1u);
-}
-
 TEST(NewestRecord, onlyAStrictlyNewerUsableBrokerKeepsItsPlace) {
     TempFolder t;
-    BrokerPlace place(t.path);
+    BrokerPlace place(t.path + "/new");
     BrokerPlace::Newest mine{15, "/usr/libexec/vantor/kestrix", {}};
     auto newer = makeExecutable(t, "kestrix-16");
-    t.write("newest.json", R"({"version":16,"path":")" + newer + R"(","arguments":["--x"]})");
+    place.recordNewest({16, newer, {"--x"}}); // alone in a private folder
+    EXPECT_EQ(place.readNewest(), (BrokerPlace::Newest{16, newer, {"--x"}}));
+    EXPECT_EQ(permissions(place.directory()), fs::perms(0700));
+    EXPECT_EQ(entryCount(place.directory()), 1u);
     std::string before = readFile(place.newest());
     place.recordNewest(mine);
     EXPECT_EQ(readFile(place.newest()), before);
@@ -184,7 +177,7 @@ TEST(NewestRecord, onlyAStrictlyNewerUsableBrokerKeepsItsPlace) {
     EXPECT_EQ(place.readNewest(), (BrokerPlace::Newest{15, other, {"--again"}}));
 
     for (const char* foreign : {"{}", "garbage", R"({"version":99,"path":7,"arguments":[]})"}) {
-        t.write("newest.json", foreign);
+        t.write("new/newest.json", foreign);
         place.recordNewest(mine);
         EXPECT_EQ(place.readNewest(), mine) << foreign;
     }

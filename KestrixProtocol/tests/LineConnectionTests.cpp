@@ -1,10 +1,8 @@
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
-#include "MainLoopDrivers.h"
-#include "TransportTestSupport.h"
+#include "ProtocolTestSupport.h"
 
 #include <fcntl.h>
-#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -224,22 +222,13 @@ TEST_F(LineConnectionTest, eagainLeavesOneWriteWatcherThatGoesWhenDrained) {
     EXPECT_FALSE(connection->isClosed());
 }
 
-TEST_F(LineConnectionTest, backlogOfExactlyTheLimitIsKept) {
-    std::size_t prefill = fillUntilFull(connection->fd());
-    Note big = noteOfLineSize(Connection::backlogLimit);
-    connection->send(big);
-    EXPECT_FALSE(connection->isClosed());
-    EXPECT_FALSE(connection->stalled());
-    // All of it still arrives once the peer reads again.
-    std::string all = peer.read(prefill + Connection::backlogLimit);
-    ASSERT_EQ(all.size(), prefill + Connection::backlogLimit);
-    EXPECT_EQ(all.substr(prefill), LineEncoder::encode(big));
-}
-
-TEST_F(LineConnectionTest, backlogOverTheLimitThatDoesNotDrainClosesAsStalled) {
+TEST_F(LineConnectionTest, backlogOverTheLimitThatDoesNotDrainForTheStallTimeClosesAsStalled) {
     fillUntilFull(connection->fd());
-    connection->send(noteOfLineSize(Connection::backlogLimit - lineOverhead));
-    connection->send(Note{"x"}); // 13 more bytes: one over the limit
+    connection->send(noteOfLineSize(Connection::backlogLimit - 13));
+    connection->send(Note{"x"}); // 13 more bytes: exactly the limit
+    loop.advance(Connection::stallSeconds);
+    EXPECT_FALSE(connection->isClosed());
+    connection->send(Note{""}); // 12 more: over it
     loop.advance(Connection::stallSeconds - 0.01);
     EXPECT_FALSE(connection->isClosed());
     loop.advance(0.01);
@@ -282,15 +271,7 @@ TEST_F(LineConnectionTest, aPeerThatReadsTooLittleIsDroppedAtTheCeiling) {
     EXPECT_GT(queued, Connection::backlogCeiling); // not dropped earlier: it kept reading
 }
 
-TEST_F(LineConnectionTest, writingToAVanishedPeerClosesWithoutASignal) {
-    pair.closeEnd(1);
-    connection->send(Note{"anyone?"}); // EPIPE, which would be SIGPIPE without MSG_NOSIGNAL
-    EXPECT_TRUE(connection->isClosed());
-    EXPECT_FALSE(connection->stalled());
-    EXPECT_EQ(closes, 1);
-}
-
-TEST_F(LineConnectionTest, peerVanishingWithOutputWaitingCloses) {
+TEST_F(LineConnectionTest, peerVanishingWithOutputWaitingClosesWithoutASignal) {
     fillUntilFull(connection->fd());
     connection->send(Note{"waiting"});
     ASSERT_EQ(loop.writableWatchCount(), 1u);
@@ -316,21 +297,14 @@ TEST_F(LineConnectionTest, closeOnceDiscardsWaitingOutputAndNothingRunsAfterIt) 
     EXPECT_FALSE(connection->stalled());
     // The peer sees what was in the socket already, then the end of the stream on release.
     EXPECT_EQ(peer.read(prefill + 1).size(), prefill);
-    connection.reset();
     char byte;
-    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, 0), 0);
-    EXPECT_EQ(closes, 1);
-}
-
-TEST_F(LineConnectionTest, descriptorStaysOpenUntilTheConnectionIsReleased) {
+    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), -1);
     int fd = connection->fd();
-    connection->close();
     EXPECT_TRUE(isOpen(fd));
-    char byte;
-    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), -1); // no end of stream yet
     connection.reset();
     EXPECT_FALSE(isOpen(fd));
-    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), 0);
+    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, 0), 0);
+    EXPECT_EQ(closes, 1);
 }
 
 TEST_F(LineConnectionTest, releaseCancelsTheWatchesWithoutOnClose) {
@@ -381,40 +355,6 @@ TEST_F(LineConnectionTest, ownerMayDropTheConnectionWhenASendStalls) {
     loop.advance(Connection::stallSeconds);
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(connection);
-}
-
-TEST(LineConnectionEndings, noDescriptorIsLeakedWhateverTheEnding) {
-    VirtualMainLoop loop;
-    std::size_t before = openDescriptorCount();
-    auto run = [&](const std::function<void(Connection&, SocketPair&)>& ending) {
-        SocketPair pair;
-        auto connection = Connection::create(loop, pair.release(0));
-        connection->start();
-        ending(*connection, pair);
-        loop.runPending();
-    };
-    run([](Connection& c, SocketPair&) { c.close(); });
-    run([&](Connection& c, SocketPair&) {
-        fillUntilFull(c.fd());
-        c.send(noteOfLineSize(Connection::backlogLimit + 1));
-        loop.advance(Connection::stallSeconds);
-        EXPECT_TRUE(c.stalled());
-    });
-    run([&](Connection& c, SocketPair& pair) {
-        pair.closeEnd(1);
-        loop.runPending();
-        EXPECT_TRUE(c.isClosed());
-    });
-    run([&](Connection& c, SocketPair& pair) {
-        Peer{loop, pair.fds[1]}.write(std::string(Connection::lineLimit + 1, 'a'));
-        EXPECT_TRUE(c.isClosed());
-    });
-    run([](Connection& c, SocketPair&) {
-        fillUntilFull(c.fd());
-        c.send(Note{"left waiting"}); // released with a write watch
-    });
-    EXPECT_EQ(openDescriptorCount(), before);
-    EXPECT_EQ(loop.readableWatchCount() + loop.writableWatchCount(), 0u);
 }
 
 // The same exchange on every loop implementation.

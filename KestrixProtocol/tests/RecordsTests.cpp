@@ -27,7 +27,8 @@ const char* fullDeviceExample =
     R"({"id":"serial:ABC123","vendorID":9583,"productID":50741,"name":"SpaceMouse Compact",)"
     R"("transport":"USB","serialNumber":"ABC123","locationID":336592896,"battery":80,)"
     R"("charging":false,"enabled":true,"state":"open","led":true,"knowledge":"checked",)"
-    R"("buttons":3,"axisFullScale":350,"hasLED":true})";
+    R"("buttons":3,"axisFullScale":350,"hasLED":true,"driverProblem":{"code":"driverNotAnswering",)"
+    R"("detail":"the registration with 3Dconnexion's driver keeps failing: unknown"}})";
 
 const char* minimalDevice = R"({"id":"serial:A","vendorID":9583,"productID":50741,"name":"SM",)"
                             R"("transport":"USB","enabled":true,"state":"open")";
@@ -60,12 +61,6 @@ TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
         *claim,
         (Claim{{"org.blenderfoundation.blender", "com.autodesk.fusion360"}, false, true, false}));
 
-    auto problem = decode<DriverProblem>(
-        R"({"code":"driverNotAnswering","detail":"the registration with 3Dconnexion's driver )"
-        R"(keeps failing: unknown"})");
-    ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->code, DriverProblem::driverNotAnswering);
-
     auto device = decode<SpaceMouseDevice>(fullDeviceExample);
     ASSERT_TRUE(device);
     // A few fields by hand, all of them by writing the same JSON back.
@@ -74,23 +69,18 @@ TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
     EXPECT_EQ(device->battery, 80);
     EXPECT_EQ(device->knowledge, smk::SpaceMouseModel::Knowledge::checked);
     EXPECT_EQ(device->buttons, SpaceMouseButtons(3));
+    EXPECT_EQ(device->driverProblem->code, DriverProblem::driverNotAnswering);
     EXPECT_EQ(json(*device), json::parse(fullDeviceExample));
 
-    auto description = decode<DeviceDescription>(
-        R"({"device":"serial:ABC123","properties":{"Product":"SpaceMouse Compact",)"
-        R"("VendorID":"9583"},"reportDescriptor":[5,1,9,8],"featureReports":[{"id":8,)"
-        R"("bytes":[8,65,66,67]},{"id":9,"error":"GET failed"}],"featureReportsVia":"HID device"})");
+    const char* descriptionText =
+        R"({"device":"serial:ABC123","properties":{"Product":"SpaceMouse Compact"},)"
+        R"("reportDescriptor":[5,1,9,8],"featureReports":[{"id":8,"bytes":[8,65]},)"
+        R"({"id":9,"error":"GET failed"}],"featureReportsVia":"HID device"})";
+    auto description = decode<DeviceDescription>(descriptionText);
     ASSERT_TRUE(description);
-    DeviceDescription expectedDescription{
-        "serial:ABC123",
-        {{"Product", "SpaceMouse Compact"}, {"VendorID", "9583"}},
-        {5, 1, 9, 8},
-        {{8, std::vector<std::uint8_t>{8, 65, 66, 67}, std::nullopt},
-         {9, std::nullopt, "GET failed"}},
-        "HID device",
-        std::nullopt};
-    EXPECT_EQ(*description, expectedDescription);
-    EXPECT_EQ(decode<DeviceDescription>(json(*description).dump()), description);
+    EXPECT_EQ(description->featureReports[1],
+              (DeviceDescription::FeatureReport{9, std::nullopt, "GET failed"}));
+    EXPECT_EQ(json(*description), json::parse(descriptionText));
 
     const char* statusText =
         R"({"version":15,"processID":311,"frontmostApp":"org.blenderfoundation.blender",)"
@@ -98,14 +88,8 @@ TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
         R"("background":true},"holds":true}],"driver":false,"appsWithOwnClient":[]})";
     auto status = decode<BrokerStatus>(statusText);
     ASSERT_TRUE(status);
-    BrokerStatus expectedStatus{15,
-                                311,
-                                "org.blenderfoundation.blender",
-                                {},
-                                {{1, "Vantor", 4242, Claim{{}, true}, true}},
-                                false,
-                                std::vector<std::string>{}};
-    EXPECT_EQ(*status, expectedStatus);
+    EXPECT_EQ(status->clients,
+              (std::vector<BrokerStatus::Client>{{1, "Vantor", 4242, Claim{{}, true}, true}}));
     EXPECT_EQ(json(*status), json::parse(statusText));
 }
 
@@ -262,14 +246,6 @@ TEST(DeviceTransport, isCompareIgnoringCaseButWholly) {
         EXPECT_EQ(device(1, 2, transport).isUSB(), usb) << transport;
         EXPECT_EQ(device(1, 2, transport).isBluetooth(), bluetooth) << transport;
     }
-}
-
-TEST(DeviceModel, isTheKnownRowForTheIds) {
-    auto compact = device(0x256F, 0xC635, "USB").model();
-    ASSERT_TRUE(compact);
-    EXPECT_EQ(compact->name, "SpaceMouse Compact");
-    EXPECT_FALSE(device(0x256F, 0xC6FF, "USB").model());
-    EXPECT_FALSE(device(0x046D, 0xC635, "USB").model());
 }
 
 TEST(DeviceLED, ownFlagComesFirstThenTheModelAndWirelessModelsNeedTheCable) {
