@@ -312,7 +312,8 @@ TEST(BrokerPlaceTrust, foldersAndRecordsOfOtherUsersOrOpenToThemAreRefused) {
         c.plant(place);
         EXPECT_EQ(place.readNewest().has_value(), c.trusted) << c.name;
         EXPECT_EQ(!place.distrust(), c.name != std::string("folder of another user")) << c.name;
-        EXPECT_TRUE(!c.logged || readFile(place.log()).find(c.logged) != std::string::npos) << c.name;
+        EXPECT_TRUE(!c.logged || readFile(place.log()).find(c.logged) != std::string::npos)
+            << c.name;
         EXPECT_TRUE(!c.trusted || permissions(place.newest()) == fs::perms(0600)) << c.name;
     }
 }

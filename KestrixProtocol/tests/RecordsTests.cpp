@@ -144,7 +144,8 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
              {deviceWith(R"("buttons":"3")"), false},
              {deviceWith(R"("knowledge":"Checked")"), false},
              {deviceWith(R"("knowledge":"certain")"), false},
-             {deviceWith(R"("x":1)").replace(std::string(minimalDevice).find("\"open\""), 6, "null"),
+             {deviceWith(R"("x":1)")
+                  .replace(std::string(minimalDevice).find("\"open\""), 6, "null"),
               false},
          })
         EXPECT_EQ(decode<SpaceMouseDevice>(c.text).has_value(), c.decodes) << c.text;
@@ -194,10 +195,8 @@ TEST(RecordRules, integersKeepTheirWholeRange) {
         return decode<Hello>(R"({"protocolVersion":2,"version":)" + std::string(version) +
                              R"(,"processID":)" + std::string(pid) + R"(,"name":"n"})");
     };
-    EXPECT_EQ(hello("9223372036854775807", "2147483647"),
-              (Hello{2, INT64_MAX, INT32_MAX, "n"}));
-    EXPECT_EQ(hello("-9223372036854775808", "-2147483648"),
-              (Hello{2, INT64_MIN, INT32_MIN, "n"}));
+    EXPECT_EQ(hello("9223372036854775807", "2147483647"), (Hello{2, INT64_MAX, INT32_MAX, "n"}));
+    EXPECT_EQ(hello("-9223372036854775808", "-2147483648"), (Hello{2, INT64_MIN, INT32_MIN, "n"}));
     auto description = [](std::string_view bytes) {
         return decode<DeviceDescription>(
             R"({"device":"d","properties":{},"reportDescriptor":[],"featureReports":[{"id":8,)"
@@ -260,7 +259,7 @@ TEST(DeviceLED, ownFlagComesFirstThenTheModelAndWirelessModelsNeedTheCable) {
              {0x256F, 0xC635, "USB", none, true}, // a model with a status LED
              {0x256F, 0xC635, "USB", false, false},
              {0x256F, 0xC635, "bluetooth", none, true}, // keeps its LED over Bluetooth
-             {0x046D, 0xC621, "USB", none, false}, // a model without one
+             {0x046D, 0xC621, "USB", none, false},      // a model without one
              {0x046D, 0xC621, "USB", true, true},
              {0x256F, 0xC6FF, "Bluetooth", none, false}, // unknown
              {0x256F, 0xC6FF, "Bluetooth", true, true},
