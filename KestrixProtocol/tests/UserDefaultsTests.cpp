@@ -98,7 +98,7 @@ TEST(UserDefaults, removeDeletesTheKeyAndObserversHearOwnChangesButNotUnchangedV
     std::vector<std::string> told;
     int token = d.addObserver([&](const std::string& key) { told.push_back(key); });
     d.set("x", 1);
-    d.set("x", 1);
+    EXPECT_TRUE(d.set("x", 1)); // unchanged, which is no failure
     d.set("b", 2);
     d.remove("missing");
     EXPECT_TRUE(d.remove("x"));
