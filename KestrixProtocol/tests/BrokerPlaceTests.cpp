@@ -261,6 +261,7 @@ TEST(BrokerLog, aMessageIsOneLineOfBoundedSize) {
              {"abcdef", 3, "abc\u2026 (6 bytes)"},
              {"a\xC3\xA9", 2, "a\u2026 (3 bytes)"}, // not inside a character
              {"\xC3\xA9", 1, "\u2026 (2 bytes)"},
+             {"\xA9\xA9", 1, "\u2026 (2 bytes)"}, // a stray continuation byte first
          })
         EXPECT_EQ(BrokerPlace::loggable(text, std::size_t(limit)), shown) << text;
     std::string line = BrokerPlace::logLine(std::string(1000000, 'x'), system_clock::now(), 1);
