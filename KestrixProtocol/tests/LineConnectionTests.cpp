@@ -1,12 +1,8 @@
 #include "KestrixProtocol/LineConnection.h"
-#include "KestrixProtocol/Messages.h"
-#include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
-#include "MainLoopDrivers.h"
-#include "TransportTestSupport.h"
+#include "ProtocolTestSupport.h"
 
 #include <fcntl.h>
-#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -18,7 +14,6 @@
 using namespace kestrix;
 using kestrix::test::openDescriptorCount;
 using kestrix::test::SocketPair;
-using kestrix::test::TempDir;
 
 namespace {
 
@@ -112,49 +107,6 @@ struct Peer {
     }
 };
 
-// A loop that only records its watches, so a test can play one readiness event at a time.
-class ManualLoop final : public MainLoop {
-public:
-    struct Entry {
-        int fd;
-        bool writable;
-        Task handler;
-        bool live = true;
-    };
-    class EntryWatch final : public Watch {
-    public:
-        explicit EntryWatch(std::shared_ptr<Entry> entry)
-            : entry_(std::move(entry)) {}
-        ~EntryWatch() override { cancel(); }
-        void cancel() override { entry_->live = false; }
-
-    private:
-        std::shared_ptr<Entry> entry_;
-    };
-
-    double now() const override { return 0; }
-    void after(double, Task) override {}
-    void post(Task) override {}
-    std::unique_ptr<Watch> watchReadable(int fd, Task handler) override {
-        return add(fd, false, std::move(handler));
-    }
-    std::unique_ptr<Watch> watchWritable(int fd, Task handler) override {
-        return add(fd, true, std::move(handler));
-    }
-    std::unique_ptr<Watch> repeat(double, double, Task handler) override {
-        return add(-1, false, std::move(handler));
-    }
-    bool isLoopThread() const override { return true; }
-
-    std::vector<std::shared_ptr<Entry>> entries;
-
-private:
-    std::unique_ptr<Watch> add(int fd, bool writable, Task handler) {
-        entries.push_back(std::make_shared<Entry>(Entry{fd, writable, std::move(handler)}));
-        return std::make_unique<EntryWatch>(entries.back());
-    }
-};
-
 class LineConnectionTest : public ::testing::Test {
 protected:
     VirtualMainLoop loop;
@@ -175,18 +127,12 @@ protected:
 
 // Reading.
 
-TEST_F(LineConnectionTest, deliversMessagesInOrderWhateverTheSplit) {
-    peer.write("{\"text\":\"one\"}\n{\"te");
+TEST_F(LineConnectionTest, deliversMessagesInOrderWhateverTheSplitAndDropsUndecodableLines) {
+    peer.write("{\"text\":\"one\"}\nnot json\n{\"other\":1}\n[1]\n\n{\"te");
     EXPECT_EQ(received, (std::vector<Note>{{"one"}}));
     peer.write("xt\":\"two\"}\r\n{\"text\":\"three\"}\n");
     EXPECT_EQ(received, (std::vector<Note>{{"one"}, {"two"}, {"three"}}));
     EXPECT_EQ(closes, 0);
-}
-
-TEST_F(LineConnectionTest, undecodableLinesAreDroppedAndTheConnectionStays) {
-    peer.write("not json\n{\"other\":1}\n[1]\n\n{\"text\":\"after\"}\n");
-    EXPECT_EQ(received, (std::vector<Note>{{"after"}}));
-    EXPECT_FALSE(connection->isClosed());
 }
 
 TEST_F(LineConnectionTest, messagesOfOneReadAreAllDeliveredWhenTheFirstHandlerCloses) {
@@ -212,8 +158,9 @@ TEST_F(LineConnectionTest, aHandlerThatReplacesItselfMidReadHandsTheRestToItsSuc
     EXPECT_EQ(events, (std::vector<std::string>{"first handler a", "then b"}));
 }
 
-TEST_F(LineConnectionTest, inputTailOfExactlyTheLineLimitIsKept) {
-    peer.write("{\"text\":\"before\"}\n" + std::string(Connection::lineLimit, 'a'));
+TEST_F(LineConnectionTest, inputTailOfExactlyTheLineLimitIsKeptAndALineFeedResetsIt) {
+    peer.write(std::string(Connection::lineLimit, 'a') + "\n{\"text\":\"before\"}\n" +
+               std::string(Connection::lineLimit, 'a'));
     EXPECT_FALSE(connection->isClosed());
     EXPECT_EQ(closes, 0);
     peer.write("a");
@@ -221,12 +168,6 @@ TEST_F(LineConnectionTest, inputTailOfExactlyTheLineLimitIsKept) {
     EXPECT_FALSE(connection->stalled());
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(received, (std::vector<Note>{{"before"}}));
-}
-
-TEST_F(LineConnectionTest, aLineFeedResetsTheLimit) {
-    peer.write(std::string(Connection::lineLimit, 'a') + "\n" +
-               std::string(Connection::lineLimit, 'b'));
-    EXPECT_FALSE(connection->isClosed());
 }
 
 TEST_F(LineConnectionTest, peerVanishingMidLineClosesWithoutTheHalfLine) {
@@ -237,25 +178,6 @@ TEST_F(LineConnectionTest, peerVanishingMidLineClosesWithoutTheHalfLine) {
     EXPECT_TRUE(connection->isClosed());
     EXPECT_FALSE(connection->stalled());
     EXPECT_EQ(closes, 1);
-}
-
-TEST(LineConnectionReading, oneReadinessEventReadsAtMost4096Bytes) {
-    ManualLoop loop;
-    SocketPair pair;
-    auto connection = Connection::create(loop, pair.release(0));
-    int messages = 0;
-    connection->onMessage = [&](const Note&) { ++messages; };
-    connection->start();
-    ASSERT_EQ(loop.entries.size(), 1u);
-    std::string lines;
-    for (int i = 0; i < 1000; ++i)
-        lines += "{\"text\":\"0\"}\n"; // 13 bytes each
-    ASSERT_EQ(::send(pair.fds[1], lines.data(), lines.size(), 0), ssize_t(lines.size()));
-    loop.entries[0]->handler();
-    EXPECT_EQ(unreadBytes(connection->fd()), 13000u - 4096u);
-    EXPECT_EQ(messages, 4096 / 13);
-    loop.entries[0]->handler();
-    EXPECT_EQ(unreadBytes(connection->fd()), 13000u - 8192u);
 }
 
 TEST(LineConnectionReading, nothingIsReadBeforeStart) {
@@ -300,22 +222,13 @@ TEST_F(LineConnectionTest, eagainLeavesOneWriteWatcherThatGoesWhenDrained) {
     EXPECT_FALSE(connection->isClosed());
 }
 
-TEST_F(LineConnectionTest, backlogOfExactlyTheLimitIsKept) {
-    std::size_t prefill = fillUntilFull(connection->fd());
-    Note big = noteOfLineSize(Connection::backlogLimit);
-    connection->send(big);
-    EXPECT_FALSE(connection->isClosed());
-    EXPECT_FALSE(connection->stalled());
-    // All of it still arrives once the peer reads again.
-    std::string all = peer.read(prefill + Connection::backlogLimit);
-    ASSERT_EQ(all.size(), prefill + Connection::backlogLimit);
-    EXPECT_EQ(all.substr(prefill), LineEncoder::encode(big));
-}
-
-TEST_F(LineConnectionTest, backlogOverTheLimitThatDoesNotDrainClosesAsStalled) {
+TEST_F(LineConnectionTest, backlogOverTheLimitThatDoesNotDrainForTheStallTimeClosesAsStalled) {
     fillUntilFull(connection->fd());
-    connection->send(noteOfLineSize(Connection::backlogLimit - lineOverhead));
-    connection->send(Note{"x"}); // 13 more bytes: one over the limit
+    connection->send(noteOfLineSize(Connection::backlogLimit - 13));
+    connection->send(Note{"x"}); // 13 more bytes: exactly the limit
+    loop.advance(Connection::stallSeconds);
+    EXPECT_FALSE(connection->isClosed());
+    connection->send(Note{""}); // 12 more: over it
     loop.advance(Connection::stallSeconds - 0.01);
     EXPECT_FALSE(connection->isClosed());
     loop.advance(0.01);
@@ -358,29 +271,7 @@ TEST_F(LineConnectionTest, aPeerThatReadsTooLittleIsDroppedAtTheCeiling) {
     EXPECT_GT(queued, Connection::backlogCeiling); // not dropped earlier: it kept reading
 }
 
-TEST_F(LineConnectionTest, peerThatStopsReadingIsDroppedAsStalled) {
-    int sent = 0;
-    while (!connection->isClosed() && sent < 100000) {
-        connection->send(noteOfLineSize(100));
-        ++sent;
-        loop.advance(0.001);
-    }
-    EXPECT_TRUE(connection->stalled());
-    EXPECT_EQ(closes, 1);
-    // The socket's buffer took some of it, the backlog the limit and what came in the grace time.
-    EXPECT_GT(sent, int(Connection::backlogLimit / 100));
-    EXPECT_LT(sent, int(Connection::backlogCeiling / 100));
-}
-
-TEST_F(LineConnectionTest, writingToAVanishedPeerClosesWithoutASignal) {
-    pair.closeEnd(1);
-    connection->send(Note{"anyone?"}); // EPIPE, which would be SIGPIPE without MSG_NOSIGNAL
-    EXPECT_TRUE(connection->isClosed());
-    EXPECT_FALSE(connection->stalled());
-    EXPECT_EQ(closes, 1);
-}
-
-TEST_F(LineConnectionTest, peerVanishingWithOutputWaitingCloses) {
+TEST_F(LineConnectionTest, peerVanishingWithOutputWaitingClosesWithoutASignal) {
     fillUntilFull(connection->fd());
     connection->send(Note{"waiting"});
     ASSERT_EQ(loop.writableWatchCount(), 1u);
@@ -394,39 +285,26 @@ TEST_F(LineConnectionTest, peerVanishingWithOutputWaitingCloses) {
 
 // Closing and release.
 
-TEST_F(LineConnectionTest, closeTwiceCallsOnCloseOnce) {
-    connection->close();
-    connection->close();
-    EXPECT_EQ(closes, 1);
-    EXPECT_FALSE(connection->stalled());
-    EXPECT_EQ(loop.readableWatchCount(), 0u);
-    connection->start();
-    EXPECT_EQ(loop.readableWatchCount(), 0u);
-}
-
-TEST_F(LineConnectionTest, closeDiscardsWaitingOutputAndSendAfterCloseWritesNothing) {
+TEST_F(LineConnectionTest, closeOnceDiscardsWaitingOutputAndNothingRunsAfterIt) {
     std::size_t prefill = fillUntilFull(connection->fd());
     connection->send(Note{"discarded"});
     connection->close();
+    connection->close();
     connection->send(Note{"after"});
+    connection->start();
     EXPECT_EQ(loop.writableWatchCount(), 0u);
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+    EXPECT_FALSE(connection->stalled());
     // The peer sees what was in the socket already, then the end of the stream on release.
     EXPECT_EQ(peer.read(prefill + 1).size(), prefill);
-    connection.reset();
     char byte;
-    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, 0), 0);
-    EXPECT_EQ(closes, 1);
-}
-
-TEST_F(LineConnectionTest, descriptorStaysOpenUntilTheConnectionIsReleased) {
+    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), -1);
     int fd = connection->fd();
-    connection->close();
     EXPECT_TRUE(isOpen(fd));
-    char byte;
-    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), -1); // no end of stream yet
     connection.reset();
     EXPECT_FALSE(isOpen(fd));
-    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), 0);
+    EXPECT_EQ(::recv(pair.fds[1], &byte, 1, 0), 0);
+    EXPECT_EQ(closes, 1);
 }
 
 TEST_F(LineConnectionTest, releaseCancelsTheWatchesWithoutOnClose) {
@@ -477,82 +355,6 @@ TEST_F(LineConnectionTest, ownerMayDropTheConnectionWhenASendStalls) {
     loop.advance(Connection::stallSeconds);
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(connection);
-}
-
-TEST(LineConnectionEndings, noDescriptorIsLeakedWhateverTheEnding) {
-    VirtualMainLoop loop;
-    std::size_t before = openDescriptorCount();
-    auto run = [&](const std::function<void(Connection&, SocketPair&)>& ending) {
-        SocketPair pair;
-        auto connection = Connection::create(loop, pair.release(0));
-        connection->start();
-        ending(*connection, pair);
-        loop.runPending();
-    };
-    run([](Connection& c, SocketPair&) { c.close(); });
-    run([&](Connection& c, SocketPair&) {
-        fillUntilFull(c.fd());
-        c.send(noteOfLineSize(Connection::backlogLimit + 1));
-        loop.advance(Connection::stallSeconds);
-        EXPECT_TRUE(c.stalled());
-    });
-    run([&](Connection& c, SocketPair& pair) {
-        pair.closeEnd(1);
-        loop.runPending();
-        EXPECT_TRUE(c.isClosed());
-    });
-    run([&](Connection& c, SocketPair& pair) {
-        Peer{loop, pair.fds[1]}.write(std::string(Connection::lineLimit + 1, 'a'));
-        EXPECT_TRUE(c.isClosed());
-    });
-    run([](Connection& c, SocketPair&) {
-        fillUntilFull(c.fd());
-        c.send(Note{"left waiting"}); // released with a write watch
-    });
-    EXPECT_EQ(openDescriptorCount(), before);
-    EXPECT_EQ(loop.readableWatchCount() + loop.writableWatchCount(), 0u);
-}
-
-// Over a real listening socket.
-
-TEST(LineConnectionOverUnixSocket, brokerAndClientExchangeMessagesAndLeakNoDescriptor) {
-    std::size_t before = openDescriptorCount();
-    {
-        TempDir dir;
-        std::string path = dir.path() + "/broker.sock";
-        VirtualMainLoop loop;
-        int listener = UnixSocket::listen(path);
-        auto clientFd = UnixSocket::connect(path);
-        ASSERT_TRUE(clientFd);
-        int serverFd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        ASSERT_GE(serverFd, 0);
-        ::close(listener);
-
-        auto broker = LineConnection<BrokerMessage, ClientMessage>::create(loop, serverFd);
-        auto client = LineConnection<ClientMessage, BrokerMessage>::create(loop, *clientFd);
-        std::vector<ClientMessage> atBroker;
-        std::vector<BrokerMessage> atClient;
-        bool brokerSawClose = false;
-        broker->onMessage = [&](const ClientMessage& m) {
-            atBroker.push_back(m);
-            broker->send(BrokerMessage{BrokerMessage::Welcome{15, 2}});
-        };
-        broker->onClose = [&] { brokerSawClose = true; };
-        client->onMessage = [&](const BrokerMessage& m) { atClient.push_back(m); };
-        broker->start();
-        client->start();
-
-        client->send(ClientMessage{Hello(2, 15, 4242, "Vantor")});
-        ASSERT_TRUE(loop.runUntil([&] { return !atClient.empty(); }));
-        ASSERT_EQ(atBroker.size(), 1u);
-        EXPECT_EQ(atBroker[0].as<Hello>()->name, "Vantor");
-        EXPECT_EQ(atClient[0], (BrokerMessage{BrokerMessage::Welcome{15, 2}}));
-
-        client.reset(); // the client goes away
-        ASSERT_TRUE(loop.runUntil([&] { return brokerSawClose; }));
-        broker.reset();
-    }
-    EXPECT_EQ(openDescriptorCount(), before);
 }
 
 // The same exchange on every loop implementation.

@@ -1,8 +1,8 @@
 #include "KestrixProtocol/UnixSocket.h"
-#include "TransportTestSupport.h"
+#include "ProtocolTestSupport.h"
+#include "TempFolder.h"
 
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/socket.h>
@@ -11,7 +11,7 @@
 
 using namespace kestrix;
 using kestrix::test::openDescriptorCount;
-using kestrix::test::TempDir;
+using testsupport::TempFolder;
 
 namespace {
 
@@ -23,36 +23,38 @@ struct Closer {
     }
 };
 
-mode_t permissions(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return 07777;
-    return info.st_mode & 07777;
-}
-
 bool isSocketFile(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
-bool closesOnExec(int fd) {
-    return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+bool blocksAndClosesOnExec(int fd) {
+    return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0 && (::fcntl(fd, F_GETFL) & O_NONBLOCK) == 0;
 }
 
 std::string listenFailure(const std::string& path) {
     try {
-        int fd = UnixSocket::listen(path);
-        ::close(fd);
+        ::close(UnixSocket::listen(path));
     } catch (const UnixSocket::Failure& failure) {
         return failure.description();
     }
     return "";
 }
 
-// Accepts one pending connection and checks that bytes pass both ways.
-void expectConnected(int listener, int client) {
+// A path in the folder exactly `length` bytes long.
+std::string pathOfLength(const TempFolder& folder, std::size_t length) {
+    return folder.path + "/" + std::string(length - folder.path.size() - 1, 'p');
+}
+
+// Connects to the listener, accepts, and checks that bytes pass.
+void expectConnects(int listener, const std::string& path) {
+    auto client = UnixSocket::connect(path);
+    ASSERT_TRUE(client) << path;
+    Closer closer{*client};
+    EXPECT_TRUE(blocksAndClosesOnExec(*client));
     Closer server{::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)};
     ASSERT_GE(server.fd, 0);
-    ASSERT_EQ(::send(client, "hi", 2, MSG_NOSIGNAL), 2);
+    ASSERT_EQ(::send(*client, "hi", 2, MSG_NOSIGNAL), 2);
     char buffer[2];
     ASSERT_EQ(::recv(server.fd, buffer, 2, MSG_WAITALL), 2);
     EXPECT_EQ(std::string(buffer, 2), "hi");
@@ -60,124 +62,54 @@ void expectConnected(int listener, int client) {
 
 } // namespace
 
-TEST(UnixSocketPath, pathOf103BytesIsAccepted) {
-    TempDir dir;
-    std::string path = dir.pathOfLength(103);
-    Closer listener{UnixSocket::listen(path)};
-    EXPECT_TRUE(isSocketFile(path));
-    auto client = UnixSocket::connect(path);
-    ASSERT_TRUE(client);
-    Closer closer{*client};
-    expectConnected(listener.fd, *client);
-}
-
-TEST(UnixSocketPath, pathOf104BytesIsRefusedByBoth) {
-    TempDir dir;
-    std::string path = dir.pathOfLength(104);
+TEST(UnixSocketPath, upTo103BytesOfUtf8IsAcceptedLongerIsRefusedByBoth) {
+    TempFolder t;
+    std::string path = pathOfLength(t, 104);
     EXPECT_EQ(listenFailure(path), "path too long for a socket: " + path);
     EXPECT_FALSE(isSocketFile(path));
-    // Even with a listener at the 103-byte prefix, the longer path does not connect there.
+    // "é" is two bytes: 101 + 2 = 103 fits, 102 + 2 = 104 does not.
+    std::string tooLong = pathOfLength(t, 102) + "\xC3\xA9";
+    EXPECT_EQ(listenFailure(tooLong), "path too long for a socket: " + tooLong);
+    Closer utf8{UnixSocket::listen(pathOfLength(t, 101) + "\xC3\xA9")};
+    EXPECT_TRUE(isSocketFile(pathOfLength(t, 101) + "\xC3\xA9"));
+
     Closer listener{UnixSocket::listen(path.substr(0, 103))};
+    expectConnects(listener.fd, path.substr(0, 103));
+    // Even with a listener at the 103-byte prefix, the longer path does not connect there.
     std::size_t before = openDescriptorCount();
     EXPECT_FALSE(UnixSocket::connect(path));
     EXPECT_EQ(openDescriptorCount(), before);
-}
-
-TEST(UnixSocketPath, lengthCountsUtf8Bytes) {
-    TempDir dir;
-    // "é" is two bytes: 101 + 2 = 103 fits, 102 + 2 = 104 does not.
-    std::string fits = dir.pathOfLength(101) + "\xC3\xA9";
-    std::string tooLong = dir.pathOfLength(102) + "\xC3\xA9";
-    ASSERT_EQ(fits.size(), 103u);
-    Closer listener{UnixSocket::listen(fits)};
-    EXPECT_TRUE(isSocketFile(fits));
-    EXPECT_EQ(listenFailure(tooLong), "path too long for a socket: " + tooLong);
-}
-
-TEST(UnixSocketPath, emptyPathIsRefused) {
     EXPECT_EQ(listenFailure(""), "bind : Invalid argument");
     EXPECT_FALSE(UnixSocket::connect(""));
 }
 
-TEST(UnixSocketListen, replacesAStaleSocketFile) {
-    TempDir dir;
-    std::string path = dir.path() + "/broker.sock";
+TEST(UnixSocketListen, replacesAStaleSocketOrAFileWithOneOnlyItsOwnerMayUse) {
+    TempFolder t;
+    std::string path = t.path + "/broker.sock";
     ::close(UnixSocket::listen(path)); // the old broker died, its file stayed
     ASSERT_TRUE(isSocketFile(path));
     EXPECT_FALSE(UnixSocket::connect(path)); // stale: nobody answers
     Closer listener{UnixSocket::listen(path)};
-    auto client = UnixSocket::connect(path);
-    ASSERT_TRUE(client);
-    Closer closer{*client};
-    expectConnected(listener.fd, *client);
-}
+    expectConnects(listener.fd, path);
+    EXPECT_TRUE(blocksAndClosesOnExec(listener.fd));
 
-TEST(UnixSocketListen, replacesARegularFile) {
-    TempDir dir;
-    std::string path = dir.path() + "/broker.sock";
-    std::ofstream(path) << "left over";
-    Closer listener{UnixSocket::listen(path)};
-    EXPECT_TRUE(isSocketFile(path));
-}
-
-TEST(UnixSocketListen, socketFileIsReadableAndWritableByTheOwnerOnly) {
-    TempDir dir;
-    std::string path = dir.path() + "/broker.sock";
+    t.write("file.sock", "left over");
     mode_t old = ::umask(0);
-    Closer listener{UnixSocket::listen(path)};
+    Closer other{UnixSocket::listen(t.path + "/file.sock")};
     ::umask(old);
-    EXPECT_EQ(permissions(path), mode_t(0600));
+    struct stat info {};
+    ASSERT_EQ(::stat((t.path + "/file.sock").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, mode_t(0600));
 }
 
-TEST(UnixSocketListen, missingFolderGivesTheBindText) {
-    TempDir dir;
-    std::string path = dir.path() + "/missing/broker.sock";
+TEST(UnixSocketPath, failuresGiveTheBindTextOrNothingAndLeakNoDescriptor) {
+    TempFolder t;
+    std::size_t before = openDescriptorCount();
+    std::string path = t.path + "/missing/broker.sock";
     EXPECT_EQ(listenFailure(path), "bind " + path + ": No such file or directory");
-}
-
-TEST(UnixSocketListen, failureLeavesNoDescriptorOpen) {
-    TempDir dir;
-    std::size_t before = openDescriptorCount();
-    listenFailure(dir.path() + "/missing/broker.sock");
-    listenFailure(dir.pathOfLength(104));
+    listenFailure(pathOfLength(t, 104));
+    EXPECT_FALSE(UnixSocket::connect(t.path + "/nobody.sock"));
+    EXPECT_FALSE(UnixSocket::connect(path));
     EXPECT_EQ(openDescriptorCount(), before);
-}
-
-TEST(UnixSocketListen, descriptorIsBlockingAndClosedOnExec) {
-    TempDir dir;
-    Closer listener{UnixSocket::listen(dir.path() + "/broker.sock")};
-    EXPECT_TRUE(closesOnExec(listener.fd));
-    EXPECT_EQ(::fcntl(listener.fd, F_GETFL) & O_NONBLOCK, 0);
-}
-
-TEST(UnixSocketConnect, noListenerGivesAbsentAndLeaksNothing) {
-    TempDir dir;
-    std::size_t before = openDescriptorCount();
-    EXPECT_FALSE(UnixSocket::connect(dir.path() + "/nobody.sock"));
-    EXPECT_FALSE(UnixSocket::connect(dir.path() + "/missing/nobody.sock"));
-    EXPECT_EQ(openDescriptorCount(), before);
-}
-
-TEST(UnixSocketConnect, descriptorIsBlockingAndClosedOnExec) {
-    TempDir dir;
-    std::string path = dir.path() + "/broker.sock";
-    Closer listener{UnixSocket::listen(path)};
-    auto client = UnixSocket::connect(path);
-    ASSERT_TRUE(client);
-    Closer closer{*client};
-    EXPECT_TRUE(closesOnExec(*client));
-    EXPECT_EQ(::fcntl(*client, F_GETFL) & O_NONBLOCK, 0);
-}
-
-TEST(UnixSocketConnect, writingToAVanishedPeerRaisesNoSignal) {
-    TempDir dir;
-    std::string path = dir.path() + "/broker.sock";
-    Closer listener{UnixSocket::listen(path)};
-    auto client = UnixSocket::connect(path);
-    ASSERT_TRUE(client);
-    Closer closer{*client};
-    ::close(::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC));
-    // Without MSG_NOSIGNAL this send would kill the test program with SIGPIPE.
-    EXPECT_EQ(::send(*client, "x", 1, MSG_NOSIGNAL), -1);
-    EXPECT_EQ(errno, EPIPE);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// Drivers that run a main loop until a condition holds, one per implementation, so that the same
-// contract tests run against each.
+// Socket pairs, descriptor counting, and drivers that run a main loop until a condition holds,
+// one per implementation, so that the same contract tests run against each.
 
 #include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
@@ -10,11 +10,47 @@
 #include <QEvent>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kestrix::test {
+
+// A connected pair of stream sockets, closed at the end unless released.
+struct SocketPair {
+    int fds[2] = {-1, -1};
+    SocketPair() {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            throw std::runtime_error("socketpair failed");
+    }
+    ~SocketPair() {
+        for (int fd : fds)
+            if (fd >= 0) ::close(fd);
+    }
+    SocketPair(const SocketPair&) = delete;
+    SocketPair& operator=(const SocketPair&) = delete;
+
+    void closeEnd(int i) {
+        ::close(fds[i]);
+        fds[i] = -1;
+    }
+    // Gives up ownership of one end, to a connection that will close it.
+    int release(int i) {
+        int fd = fds[i];
+        fds[i] = -1;
+        return fd;
+    }
+};
+
+// Descriptors open in this process right now.
+inline std::size_t openDescriptorCount() {
+    auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::size_t(std::distance(entries, std::filesystem::directory_iterator()));
+}
 
 // Runs the virtual loop: posted work and descriptors first, then time up to the next timer, and
 // when no timer is left waits on the descriptors in real time.
