@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KestrixProtocol/BoundedJson.h"
+
 #include <concepts>
 #include <cstddef>
 #include <nlohmann/json.hpp>
@@ -71,25 +73,7 @@ inline constexpr int maximumLineNesting = 64;
 // never allows unescaped and which the parser would take as the end of the text (so that
 // `{...}<NUL>garbage` would otherwise pass as the object alone).
 inline bool refusedBeforeParsing(std::string_view line) {
-    int depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (c == '\0') return true;
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > maximumLineNesting) return true;
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return false;
+    return line.find('\0') != std::string_view::npos || nestsDeeperThan(line, maximumLineNesting);
 }
 
 } // namespace detail

@@ -17,16 +17,6 @@ namespace vantor {
 
 namespace {
 
-QFont scaledFont(const QFont& base, double factor, QFont::Weight weight) {
-    QFont font = base;
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * factor);
-    else
-        font.setPixelSize(qRound(font.pixelSize() * factor));
-    font.setWeight(weight);
-    return font;
-}
-
 QLabel* textLabel(const QString& text, Qt::TextFormat format, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(format);
@@ -41,15 +31,17 @@ QLabel* textLabel(const QString& text, Qt::TextFormat format, QWidget* parent) {
 // fence) gets its first marker escaped, since the text is one paragraph of inline Markdown.
 QString escapeBlockStart(QString text) {
     qsizetype digits = 0;
-    while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9') ++digits;
+    while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9')
+        ++digits;
     if (digits > 0 && digits < text.size() && (text[digits] == u'.' || text[digits] == u')'))
         return text.insert(digits, u'\\');
     if (text.isEmpty()) return text;
     const QChar first = text[0];
     const bool blankAfter = text.size() == 1 || text[1].isSpace();
-    const bool opensBlock = first == u'#' || first == u'>' || first == u'-' || first == u'+' ||
-                            first == u'=' || first == u'|' || ((first == u'*' || first == u'_') && blankAfter) ||
-                            text.startsWith(u"~~~") || (text.startsWith(u"```") && text.indexOf(u'`', 3) < 0);
+    const bool opensBlock =
+        first == u'#' || first == u'>' || first == u'-' || first == u'+' || first == u'=' ||
+        first == u'|' || ((first == u'*' || first == u'_') && blankAfter) ||
+        text.startsWith(u"~~~") || (text.startsWith(u"```") && text.indexOf(u'`', 3) < 0);
     if (opensBlock) text.prepend(u'\\');
     return text;
 }
@@ -63,7 +55,8 @@ bool isSafeLink(const QString& href) {
 } // namespace
 
 ReleaseNotesView::ReleaseNotesView(std::optional<releasenotes::ReleaseNotes> notes, QWidget* parent)
-    : QWidget(parent), notes_(std::move(notes)) {
+    : QWidget(parent)
+    , notes_(std::move(notes)) {
     setObjectName(QStringLiteral("releaseNotesView"));
     setMinimumSize(420, 360);
     const std::vector<releasenotes::ReleaseNotes::Version> released =
@@ -79,7 +72,8 @@ std::optional<releasenotes::ReleaseNotes> ReleaseNotesView::readNotes(const QStr
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) return std::nullopt;
-    return releasenotes::ReleaseNotes::parse(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    return releasenotes::ReleaseNotes::parse(
+        std::string_view(bytes.constData(), std::size_t(bytes.size())));
 }
 
 ReleaseNotesView* ReleaseNotesView::load(QWidget* parent, const QString& path) {
@@ -107,7 +101,8 @@ QString ReleaseNotesView::inlineHtml(const QString& markdown) {
             if (format.fontItalic()) wrap("i");
             if (format.fontStrikeOut()) wrap("s");
             if (format.isAnchor() && isSafeLink(format.anchorHref()))
-                piece = QStringLiteral("<a href=\"%1\">%2</a>").arg(format.anchorHref().toHtmlEscaped(), piece);
+                piece = QStringLiteral("<a href=\"%1\">%2</a>")
+                            .arg(format.anchorHref().toHtmlEscaped(), piece);
             html += piece;
         }
     }
@@ -124,7 +119,7 @@ void ReleaseNotesView::buildEmpty() {
     icon->setAlignment(Qt::AlignCenter);
     auto* title = new QLabel(tr("No Release Notes"), this);
     title->setObjectName(QStringLiteral("noReleaseNotes"));
-    title->setFont(scaledFont(font(), 1.35, QFont::DemiBold));
+    title->setFont(style::scaled(font(), 1.35, QFont::DemiBold));
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(icon);
     layout->addSpacing(8);
@@ -132,7 +127,8 @@ void ReleaseNotesView::buildEmpty() {
     layout->addStretch();
 }
 
-void ReleaseNotesView::buildNotes(const std::vector<releasenotes::ReleaseNotes::Version>& versions) {
+void ReleaseNotesView::buildNotes(
+    const std::vector<releasenotes::ReleaseNotes::Version>& versions) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(this);
@@ -153,12 +149,14 @@ void ReleaseNotesView::buildNotes(const std::vector<releasenotes::ReleaseNotes::
     for (const auto& version : versions) {
         auto* entry = new QVBoxLayout;
         entry->setSpacing(12);
-        QLabel* heading = textLabel(QString::fromStdString(version.heading), Qt::PlainText, content);
+        QLabel* heading =
+            textLabel(QString::fromStdString(version.heading), Qt::PlainText, content);
         heading->setObjectName(QStringLiteral("releaseNotesHeading"));
-        heading->setFont(scaledFont(body, 1.35, QFont::DemiBold));
+        heading->setFont(style::scaled(body, 1.35, QFont::DemiBold));
         entry->addWidget(heading);
         for (const std::string& paragraph : version.introduction) {
-            QLabel* text = textLabel(inlineHtml(QString::fromStdString(paragraph)), Qt::RichText, content);
+            QLabel* text =
+                textLabel(inlineHtml(QString::fromStdString(paragraph)), Qt::RichText, content);
             text->setObjectName(QStringLiteral("releaseNotesIntroduction"));
             entry->addWidget(text);
         }
@@ -167,7 +165,8 @@ void ReleaseNotesView::buildNotes(const std::vector<releasenotes::ReleaseNotes::
             auto* block = new QVBoxLayout;
             block->setSpacing(6);
             block->setContentsMargins(0, 4, 0, 0);
-            QLabel* title = textLabel(QString::fromStdString(section.title), Qt::PlainText, content);
+            QLabel* title =
+                textLabel(QString::fromStdString(section.title), Qt::PlainText, content);
             title->setObjectName(QStringLiteral("releaseNotesSection"));
             title->setFont(style::headline());
             block->addWidget(title);
@@ -179,7 +178,8 @@ void ReleaseNotesView::buildNotes(const std::vector<releasenotes::ReleaseNotes::
                 bullet->setAlignment(Qt::AlignLeft | Qt::AlignTop);
                 bullet->setAccessibleName(QString()); // decoration, not read out
                 bullet->setAccessibleDescription(QString());
-                QLabel* text = textLabel(inlineHtml(QString::fromStdString(item)), Qt::RichText, content);
+                QLabel* text =
+                    textLabel(inlineHtml(QString::fromStdString(item)), Qt::RichText, content);
                 text->setObjectName(QStringLiteral("releaseNotesItem"));
                 row->addWidget(bullet, 0, Qt::AlignTop);
                 row->addWidget(text, 1);

@@ -4,18 +4,16 @@
 #include <QLabel>
 
 namespace vantor::style {
-namespace {
 
-QFont scaled(double factor) {
-    QFont font = QApplication::font();
+QFont scaled(const QFont& base, double factor, std::optional<QFont::Weight> weight) {
+    QFont font = base;
     if (font.pointSizeF() > 0)
         font.setPointSizeF(font.pointSizeF() * factor);
     else
         font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+    if (weight) font.setWeight(*weight);
     return font;
 }
-
-} // namespace
 
 QFont headline() {
     QFont font = QApplication::font();
@@ -23,9 +21,13 @@ QFont headline() {
     return font;
 }
 
-QFont callout() { return scaled(0.9); }
+QFont callout() {
+    return scaled(QApplication::font(), 0.9);
+}
 
-void makeSecondary(QWidget* widget) { widget->setForegroundRole(QPalette::PlaceholderText); }
+void makeSecondary(QWidget* widget) {
+    widget->setForegroundRole(QPalette::PlaceholderText);
+}
 
 QLabel* note(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);

@@ -19,16 +19,6 @@ namespace vantor {
 
 namespace {
 
-QFont scaledFont(const QFont& base, double factor, QFont::Weight weight) {
-    QFont font = base;
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * factor);
-    else
-        font.setPixelSize(qRound(font.pixelSize() * factor));
-    font.setWeight(weight);
-    return font;
-}
-
 bool isWebAddress(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     return url.isValid() && (scheme == u"https" || scheme == u"http");
@@ -44,7 +34,8 @@ public:
 
 } // namespace
 
-UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+UpdateWindow::UpdateWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("updateWindow"));
     setWindowTitle(tr("Software Update"));
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -66,7 +57,7 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     auto* heading = new QLabel(tr("A new version of Vantor is available"), this);
     heading->setObjectName(QStringLiteral("updateHeading"));
-    heading->setFont(scaledFont(font(), 1.2, QFont::DemiBold));
+    heading->setFont(style::scaled(font(), 1.2, QFont::DemiBold));
     heading->setWordWrap(true);
     column->addWidget(heading);
 
@@ -93,7 +84,8 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     notesLink_->setObjectName(QStringLiteral("updateNotesLink"));
     notesLink_->setTextFormat(Qt::RichText);
     notesLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    connect(notesLink_, &QLabel::linkActivated, this, [this](const QString& link) { openSafely(QUrl(link)); });
+    connect(notesLink_, &QLabel::linkActivated, this,
+            [this](const QString& link) { openSafely(QUrl(link)); });
     column->addWidget(notesLink_);
 
     auto* buttons = new QHBoxLayout;
@@ -115,7 +107,8 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     column->addLayout(buttons);
 }
 
-void UpdateWindow::setItem(const AppcastItem& item, const QString& runningVersion, const QString& runningBuild) {
+void UpdateWindow::setItem(const AppcastItem& item, const QString& runningVersion,
+                           const QString& runningBuild) {
     item_ = item;
     QString offered = item.shortVersion.isEmpty() ? QString::number(item.build) : item.shortVersion;
     QString running = runningVersion;
@@ -129,9 +122,9 @@ void UpdateWindow::setItem(const AppcastItem& item, const QString& runningVersio
     if (item.description.isEmpty()) {
         notes_->clear();
     } else if (item.descriptionFormat == u"markdown") {
-        notes_->document()->setMarkdown(item.description,
-                                        QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub |
-                                                                        QTextDocument::MarkdownNoHTML));
+        notes_->document()->setMarkdown(
+            item.description, QTextDocument::MarkdownFeatures(QTextDocument::MarkdownDialectGitHub |
+                                                              QTextDocument::MarkdownNoHTML));
     } else if (item.descriptionFormat == u"plain-text") {
         notes_->setPlainText(item.description);
     } else {
@@ -139,7 +132,8 @@ void UpdateWindow::setItem(const AppcastItem& item, const QString& runningVersio
     }
     const bool hasLink = isWebAddress(item.releaseNotesLink);
     notesLink_->setText(hasLink ? QStringLiteral("<a href=\"%1\">%2</a>")
-                                      .arg(item.releaseNotesLink.toString().toHtmlEscaped(), tr("Read the release notes"))
+                                      .arg(item.releaseNotesLink.toString().toHtmlEscaped(),
+                                           tr("Read the release notes"))
                                 : QString());
     notes_->setVisible(!item.description.isEmpty());
     notesLink_->setVisible(hasLink);
@@ -155,13 +149,17 @@ void UpdateWindow::closeEvent(QCloseEvent* event) {
     if (event->isAccepted()) Q_EMIT closed();
 }
 
-UpdatePrompt::UpdatePrompt(Updates& updates, QObject* parent) : QObject(parent), updates_(updates) {
+UpdatePrompt::UpdatePrompt(Updates& updates, QObject* parent)
+    : QObject(parent)
+    , updates_(updates) {
     connect(&updates, &Updates::updateFound, this, &UpdatePrompt::showUpdate);
     connect(&updates, &Updates::upToDate, this, [this] {
-        showMessage(false, tr("You’re up to date."), tr("Vantor %1 is the newest version available.").arg(updates_.version()));
+        showMessage(false, tr("You’re up to date."),
+                    tr("Vantor %1 is the newest version available.").arg(updates_.version()));
     });
-    connect(&updates, &Updates::checkFailed, this,
-            [this](const QString& why) { showMessage(true, tr("Vantor could not check for updates."), why); });
+    connect(&updates, &Updates::checkFailed, this, [this](const QString& why) {
+        showMessage(true, tr("Vantor could not check for updates."), why);
+    });
 }
 
 UpdatePrompt::~UpdatePrompt() {
@@ -169,12 +167,15 @@ UpdatePrompt::~UpdatePrompt() {
     delete message_.data();
 }
 
-QMessageBox* UpdatePrompt::message() const { return message_.data(); }
+QMessageBox* UpdatePrompt::message() const {
+    return message_.data();
+}
 
 void UpdatePrompt::showUpdate(const AppcastItem& item, bool userStarted) {
     if (!window_) {
         window_ = new UpdateWindow;
-        connect(window_, &UpdateWindow::closed, this, [this] { updates_.userDriver.willFinishUpdateSession(); });
+        connect(window_, &UpdateWindow::closed, this,
+                [this] { updates_.userDriver.willFinishUpdateSession(); });
         window_->resize(window_->sizeHint());
     }
     window_->setItem(item, updates_.version(), updates_.buildText());
@@ -190,17 +191,18 @@ void UpdatePrompt::showUpdate(const AppcastItem& item, bool userStarted) {
 
 void UpdatePrompt::showMessage(bool failed, const QString& text, const QString& detail) {
     delete message_.data();
-    auto* box = new QMessageBox(failed ? QMessageBox::Warning : QMessageBox::Information, tr("Software Update"), text,
-                                QMessageBox::Ok);
+    auto* box = new QMessageBox(failed ? QMessageBox::Warning : QMessageBox::Information,
+                                tr("Software Update"), text, QMessageBox::Ok);
     box->setObjectName(failed ? QStringLiteral("updateFailed") : QStringLiteral("updateUpToDate"));
     box->setInformativeText(detail);
     // Message boxes size themselves to their shortest line; a reason of a sentence or two reads
     // better on wider lines.
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-        grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
-                      grid->columnCount());
+        grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this] { updates_.userDriver.willFinishUpdateSession(); });
+    connect(box, &QMessageBox::finished, this,
+            [this] { updates_.userDriver.willFinishUpdateSession(); });
     message_ = box;
     box->show();
     box->raise();

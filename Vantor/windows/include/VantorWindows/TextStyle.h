@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QStyle>
+#include <optional>
 
 class QLabel;
 class QWidget;
@@ -14,6 +15,9 @@ namespace vantor::style {
 QFont headline(); // section headers: bold
 QFont callout();  // explanations and captions: 0.9 times
 
+// `base` scaled by `factor` (in points, or in pixels for a pixel-sized font), with `weight` if
+// given: the titles are 1.35 and 1.2 times, semibold.
+QFont scaled(const QFont& base, double factor, std::optional<QFont::Weight> weight = {});
 // Secondary text: the palette's placeholder colour, in every colour group, so that it follows
 // light and dark palettes.
 void makeSecondary(QWidget* widget);
