@@ -13,6 +13,7 @@
 // ...), which the tray icon's QApplication takes as ever.
 #include "AppDelegate.h"
 #include "KestrixCore/BrokerParts.h"
+#include "KestrixCore/Display.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/UserDefaults.h"
@@ -27,34 +28,8 @@
 #include <memory>
 #include <optional>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 namespace {
-
-const char* variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : nullptr;
-}
-
-// Whether a GUI application can start here. Qt ends the process when its display cannot be
-// reached, so a stale DISPLAY (a closed forwarded session, say) must not get that far: the broker
-// then runs without its icon instead.
-bool hasDisplay() {
-    if (variable("QT_QPA_PLATFORM")) return true;
-    if (const char* wayland = variable("WAYLAND_DISPLAY")) {
-        std::string path = wayland;
-        if (path.front() != '/' && variable("XDG_RUNTIME_DIR"))
-            path = std::string(variable("XDG_RUNTIME_DIR")) + "/" + path;
-        if (::access(path.c_str(), F_OK) == 0) return true;
-    }
-    if (const char* x11 = variable("DISPLAY")) {
-        xcb_connection_t* connection = xcb_connect(x11, nullptr);
-        bool reached = connection && !xcb_connection_has_error(connection);
-        if (connection) xcb_disconnect(connection);
-        return reached;
-    }
-    return false;
-}
 
 std::int64_t versionToRun() {
     const char* text = std::getenv("KESTRIX_TEST_VERSION");
@@ -138,7 +113,7 @@ int main(int argc, char** argv) {
     if (auto status = answerCommandLine(argc, argv)) return *status;
     // A client that vanished must not end the broker through a write.
     std::signal(SIGPIPE, SIG_IGN);
-    bool display = hasDisplay();
+    bool display = kestrix::hasDisplay();
     std::unique_ptr<QCoreApplication> app;
     {
         kestrix::QtDispatcherChoice qtDispatcher;

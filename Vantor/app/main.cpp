@@ -5,6 +5,7 @@
 //   VANTOR_EVENTS   "record:PATH" records the steps to PATH instead of posting them
 //   XDG_RUNTIME_DIR where the lock and socket live that keep Vantor to one instance per session
 #include "KestrixClient/KestrixConnection.h"
+#include "KestrixCore/Display.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/QtMainLoop.h"
@@ -28,38 +29,12 @@
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 using namespace vantor;
 
 namespace {
 
 constexpr const char* bundleIdentifier = "me.orvella.Vantor";
-
-const char* variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : nullptr;
-}
-
-// Whether a display can be reached. Qt ends the process when its display cannot be reached, so
-// without one (or with a stale DISPLAY) Vantor uses Qt's offscreen platform: the window-shot
-// mode still draws, and the tray app runs without windows or icon.
-bool hasDisplay() {
-    if (variable("QT_QPA_PLATFORM")) return true;
-    if (const char* wayland = variable("WAYLAND_DISPLAY")) {
-        std::string path = wayland;
-        if (path.front() != '/' && variable("XDG_RUNTIME_DIR"))
-            path = std::string(variable("XDG_RUNTIME_DIR")) + "/" + path;
-        if (::access(path.c_str(), F_OK) == 0) return true;
-    }
-    if (const char* x11 = variable("DISPLAY")) {
-        xcb_connection_t* connection = xcb_connect(x11, nullptr);
-        bool reached = connection && !xcb_connection_has_error(connection);
-        if (connection) xcb_disconnect(connection);
-        return reached;
-    }
-    return false;
-}
 
 // The poster VANTOR_EVENTS asks for: "record:PATH" records the steps instead of posting them.
 std::shared_ptr<EventPosting> makePoster(const std::function<double()>& now) {
@@ -122,7 +97,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t ending = endingSignals();
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    if (!hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!kestrix::hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(bundleIdentifier));
