@@ -194,6 +194,7 @@ void KestrixConnection::linkUp(int fd) {
         if (auto self = weak.lock(); self && self->connection_.get() == current) self->closed();
     };
     connection_ = link;
+    link->holdReading(readingHeld_);
     link->start();
     Hello hello;
     hello.protocolVersion = Kestrix::protocolVersion;
@@ -202,6 +203,15 @@ void KestrixConnection::linkUp(int fd) {
     hello.name = name_;
     hello.claim = claim_;
     link->send(ClientMessage{hello});
+}
+
+void KestrixConnection::holdReading(bool hold) {
+    readingHeld_ = hold;
+    if (connection_) connection_->holdReading(hold);
+}
+
+void KestrixConnection::readWaiting() {
+    if (std::shared_ptr<Link> link = connection_) link->readWaiting();
 }
 
 void KestrixConnection::failedAttempt() {

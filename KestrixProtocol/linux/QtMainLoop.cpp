@@ -3,19 +3,21 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <stdexcept>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <system_error>
 #include <unistd.h>
+#include <map>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kestrix {
@@ -171,7 +173,54 @@ timespec toTimespec(double seconds) {
     return value;
 }
 
+std::int64_t monotonicNanoseconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 } // namespace
+
+// One-shot delays, due on CLOCK_MONOTONIC to the nanosecond, behind one timerfd in the epoll set
+// that is armed for the earliest of them. Qt's dispatcher then has no timer of the loop's to wait
+// for, so it sleeps without a time-out and does not arm and cancel a kernel timer around every
+// wake-up, as it would for a QTimer that is hours away.
+struct QtMainLoop::Delays {
+    int timer = -1;
+    std::int64_t armed = 0; // the deadline the timerfd is set for; 0 when disarmed
+    // By deadline, then in the order they were asked for.
+    std::map<std::pair<std::int64_t, std::uint64_t>, Task> due;
+    std::uint64_t nextOrder = 0;
+
+    void arm() {
+        std::int64_t next = due.empty() ? 0 : due.begin()->first.first;
+        if (next == armed) return;
+        itimerspec value{};
+        value.it_value = {time_t(next / 1000000000), long(next % 1000000000)};
+        ::timerfd_settime(timer, TFD_TIMER_ABSTIME, &value, nullptr);
+        armed = next;
+    }
+
+    void add(std::int64_t deadline, Task body) {
+        due.emplace(std::pair(deadline, nextOrder++), std::move(body));
+        arm();
+    }
+
+    // Runs every delay that is due, in order; a delay that a body adds runs now only if it is
+    // already due.
+    void fire() {
+        std::uint64_t expirations;
+        [[maybe_unused]] auto n = ::read(timer, &expirations, sizeof expirations);
+        armed = -1; // a one-shot timerfd that fired is disarmed
+        std::int64_t now = monotonicNanoseconds();
+        while (!due.empty() && due.begin()->first.first <= now) {
+            Task body = std::move(due.begin()->second);
+            due.erase(due.begin());
+            body();
+        }
+        arm();
+    }
+};
 
 QtMainLoop::QtMainLoop()
     : context_(std::make_unique<QObject>())
@@ -180,6 +229,13 @@ QtMainLoop::QtMainLoop()
     watches_->epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (watches_->epoll < 0)
         throw std::system_error(errno, std::generic_category(), "epoll_create1");
+    delays_ = std::make_shared<Delays>();
+    delays_->timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (delays_->timer < 0) {
+        int error = errno;
+        ::close(watches_->epoll);
+        throw std::system_error(error, std::generic_category(), "timerfd_create");
+    }
 }
 
 QtMainLoop::~QtMainLoop() {
@@ -187,6 +243,9 @@ QtMainLoop::~QtMainLoop() {
     for (auto& [id, entry] : watches_->entries)
         if (entry->timerFd >= 0) ::close(entry->timerFd);
     watches_->entries.clear();
+    delaysWatch_.reset();
+    delays_->due.clear();
+    ::close(delays_->timer);
     delete watches_->notifier;
     watches_->notifier = nullptr;
     ::close(watches_->epoll);
@@ -214,12 +273,19 @@ double QtMainLoop::now() const {
 
 void QtMainLoop::after(double seconds, Task body) {
     if (!body) return;
-    using std::chrono::milliseconds;
-    // Rounded up: a delay may come late but never early. Capped at about 24 days, the most a
-    // QTimer holds.
-    double clamped = std::clamp(seconds, 0.0, 2.0e6);
-    auto delay = std::chrono::ceil<milliseconds>(std::chrono::duration<double>(clamped));
-    QTimer::singleShot(delay, Qt::PreciseTimer, context_.get(), std::move(body));
+    // Nothing to wait for: the task queues behind what is posted already.
+    if (!(seconds > 0)) return post(std::move(body));
+    if (!delaysWatch_) {
+        std::weak_ptr<Delays> weak = delays_;
+        delaysWatch_ = watchReadable(delays_->timer, [weak] {
+            if (auto delays = weak.lock()) delays->fire();
+        });
+    }
+    // Rounded up to the nanosecond: a delay may come late but never early. Capped at about three
+    // years, far beyond any delay asked for.
+    double clamped = std::min(seconds, 1e8);
+    auto nanoseconds = std::int64_t(std::ceil(clamped * 1e9));
+    delays_->add(monotonicNanoseconds() + nanoseconds, std::move(body));
 }
 
 void QtMainLoop::post(Task body) {

@@ -30,25 +30,50 @@ void LineChannel::checkThread() const {
 
 void LineChannel::start() {
     checkThread();
-    if (closed_ || source_) return;
+    if (closed_ || started_) return;
+    started_ = true;
+    watchInput();
+}
+
+void LineChannel::watchInput() {
+    if (closed_ || !started_ || held_ || source_) return;
     source_ = loop_.watchReadable(fd_, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->readAvailable();
     });
 }
 
-void LineChannel::readAvailable() {
+void LineChannel::holdReading(bool hold) {
+    checkThread();
+    held_ = hold;
+    if (hold)
+        source_.reset();
+    else
+        watchInput();
+}
+
+void LineChannel::readWaiting() {
+    checkThread();
+    if (!started_) return;
+    auto self = shared_from_this(); // onClose may drop the owner's reference
+    std::size_t taken = 0;
+    while (!closed_ && taken < waitingLimit && readAvailable())
+        taken += readSize;
+}
+
+bool LineChannel::readAvailable() {
     char buffer[readSize];
     ssize_t count = ::read(fd_, buffer, sizeof buffer);
     if (count < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) close();
-        return;
+        return false;
     }
     if (count == 0) {
         close(); // the peer is gone; an unterminated tail is lost
-        return;
+        return false;
     }
     deliver(std::string_view(buffer, std::size_t(count)));
     if (pendingInput() > lineLimit) close();
+    return std::size_t(count) == sizeof buffer;
 }
 
 void LineChannel::queue(std::string_view line) {

@@ -388,3 +388,30 @@ TYPED_TEST(LineConnectionOnLoop, echoesManyMessagesThroughABacklog) {
     EXPECT_FALSE(left->isClosed());
     EXPECT_FALSE(right->isClosed());
 }
+
+// Reading at the owner's pace.
+
+TEST_F(LineConnectionTest, aHeldConnectionReadsOnlyWhenAskedThenAllThatWaitsAndItsEnd) {
+    connection->holdReading(true);
+    EXPECT_EQ(loop.readableWatchCount(), 0u);
+    std::string lines;
+    for (char c : {'a', 'b', 'c'}) // 9 KB: more than one read's worth
+        lines += nlohmann::json{{"text", std::string(3000, c)}}.dump() + "\n";
+    peer.write(lines);
+    EXPECT_TRUE(received.empty());
+    connection->readWaiting();
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[2].text[0], 'c');
+
+    connection->holdReading(false);
+    peer.write("{\"text\":\"d\"}\n");
+    EXPECT_EQ(received.size(), 4u);
+
+    connection->holdReading(true);
+    ::shutdown(pair.fds[1], SHUT_WR);
+    loop.runPending();
+    EXPECT_EQ(closes, 0);
+    connection->readWaiting();
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(connection->isClosed());
+}

@@ -18,7 +18,8 @@
 //   1 kHz timer wake-up costs on this machine.
 // Prints the median of each figure over the runs and the ratios to the anchor.
 //
-// Usage: report_path_benchmark [runs (3)] [seconds per figure (4)]
+// Usage: report_path_benchmark [runs (3)] [seconds per figure (4)] [groups (all)]
+// groups is a comma-separated choice of minimal, vantor, latency, simulated and rest.
 // With QT_NO_GLIB set but empty, the broker and vantor run glib's event dispatcher, as they did
 // before they chose Qt's own: the same binaries measure both.
 #include "KestrixCore/Broker.h"
@@ -726,6 +727,10 @@ struct Run {
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     double seconds = argc > 2 ? std::max(0.5, std::atof(argv[2])) : 4.0;
+    std::string groups = argc > 3 ? "," + std::string(argv[3]) + "," : std::string();
+    auto chosen = [&](const char* group) {
+        return groups.empty() || groups.find("," + std::string(group) + ",") != std::string::npos;
+    };
     std::signal(SIGPIPE, SIG_IGN);
 
     auto source = binaryPipeSource();
@@ -738,32 +743,44 @@ int main(int argc, char** argv) {
 
     std::map<std::string, std::vector<double>> all;
     auto add = [&](const std::string& name, std::optional<double> value) {
-        if (value) all[name].push_back(*value);
+        if (!value) return;
+        all[name].push_back(*value);
+        std::fprintf(stderr, "  %s: %.2f\n", name.c_str(), *value);
     };
     const int samples = int(seconds * rate);
     for (int run = 1; run <= runs; ++run) {
         std::fprintf(stderr, "run %d of %d\n", run, runs);
-        if (pipe) add("anchor minimal", binaryPipe(*pipe, seconds));
-        if (auto f = socketFed(false, 1, seconds)) {
-            add("minimal", f->perReport);
-            add("minimal broker", f->brokerPerReport);
-            add("listeners added", f->listenersAdded);
+        if (chosen("minimal")) {
+            if (pipe) add("anchor minimal", binaryPipe(*pipe, seconds));
+            if (auto f = socketFed(false, 1, seconds)) {
+                add("minimal", f->perReport);
+                add("minimal broker", f->brokerPerReport);
+                add("listeners added", f->listenersAdded);
+            }
         }
-        if (pipe) add("anchor vantor", binaryPipe(*pipe, seconds));
-        if (auto f = socketFed(true, 0, seconds)) add("vantor", f->perReport);
-        add("latency", brokerLatency(samples));
-        add("anchor latency", binaryLatency(samples));
-        if (auto f = brokerWithMinimalClient(1, seconds)) {
-            add("simulated minimal", f->brokerPerReport + f->clientPerReport);
-            add("simulated minimal broker", f->brokerPerReport);
-            add("simulated minimal client", f->clientPerReport);
-            add("forwarded per s", f->forwardedPerSecond);
+        if (chosen("vantor")) {
+            if (pipe) add("anchor vantor", binaryPipe(*pipe, seconds));
+            if (auto f = socketFed(true, 0, seconds)) add("vantor", f->perReport);
         }
-        if (auto f = brokerWithVantor(seconds, true)) add("simulated vantor", f->perReport);
-        add("timer wake", timerWake(seconds));
-        if (auto f = brokerWithVantor(seconds, false)) {
-            add("broker wakeups", f->brokerWakeups);
-            add("vantor wakeups", f->vantorWakeups);
+        if (chosen("latency")) {
+            add("latency", brokerLatency(samples));
+            add("anchor latency", binaryLatency(samples));
+        }
+        if (chosen("simulated")) {
+            if (auto f = brokerWithMinimalClient(1, seconds)) {
+                add("simulated minimal", f->brokerPerReport + f->clientPerReport);
+                add("simulated minimal broker", f->brokerPerReport);
+                add("simulated minimal client", f->clientPerReport);
+                add("forwarded per s", f->forwardedPerSecond);
+            }
+            if (auto f = brokerWithVantor(seconds, true)) add("simulated vantor", f->perReport);
+            add("timer wake", timerWake(seconds));
+        }
+        if (chosen("rest")) {
+            if (auto f = brokerWithVantor(seconds, false)) {
+                add("broker wakeups", f->brokerWakeups);
+                add("vantor wakeups", f->vantorWakeups);
+            }
         }
     }
 

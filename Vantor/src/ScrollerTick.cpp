@@ -32,6 +32,9 @@ void Scroller::startTicking() {
     }
     ticking_ = true;
     lastTick_.reset();
+    // The axes are only used at the tick: while it runs, the broker's messages are read there,
+    // all that came since the last one at once, rather than at the device's report rate.
+    if (kestrix_) kestrix_->holdReading(true);
     std::weak_ptr<Scroller*> weak = self_;
     ticker_->start(1.0 / settings_.tickRate, [weak] {
         if (auto self = weak.lock(); self && *self) (*self)->tick();
@@ -39,6 +42,8 @@ void Scroller::startTicking() {
 }
 
 void Scroller::tick() {
+    if (kestrix_) kestrix_->readWaiting();
+    if (!ticking_) return;
     double now = system_.now();
     // The first tick after a start moves by one nominal period (taken directly rather than as
     // now minus (now - period), which loses the period's last bits).
@@ -109,6 +114,7 @@ void Scroller::endGesture() {
 void Scroller::cameToRest() {
     ticker_->stop();
     ticking_ = false;
+    if (kestrix_) kestrix_->holdReading(false);
     lastTick_.reset();
     if (settings_.diagnostics) Log::info(diagnostics_.flush(system_.now()));
 }

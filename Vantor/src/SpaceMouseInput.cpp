@@ -46,4 +46,12 @@ void KestrixInput::setClaim(const kestrix::Claim& claim) {
     connection_->setClaim(claim);
 }
 
+void KestrixInput::holdReading(bool hold) {
+    connection_->holdReading(hold);
+}
+
+void KestrixInput::readWaiting() {
+    connection_->readWaiting();
+}
+
 } // namespace vantor

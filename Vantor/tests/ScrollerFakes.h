@@ -29,6 +29,10 @@ public:
     void start() override { started = true; }
     void stop() override { *stopped = true; }
     void setClaim(const kestrix::Claim& claim) override { claims.push_back(claim); }
+    void holdReading(bool hold) override { held = hold; }
+    void readWaiting() override { ++waitingReads; }
+    bool held = false;
+    int waitingReads = 0;
 
     // Delivers an event the way the connection does, updating its own state first.
     void deliver(const Event& event) {

@@ -20,10 +20,13 @@ TEST_F(ScrollerTest, pushAndReleaseScrollsThenGlidesToRest) {
     running();
     sendAxes(0, 350);
     EXPECT_TRUE(scroller->ticking());
+    EXPECT_TRUE(input->held); // read at the tick while it runs
     loop.advance(0.2);
+    EXPECT_EQ(input->waitingReads, 25); // the first tick at once, then 24 in 0.2 s
     sendAxes(0, 0);
     loop.advance(3.0);
     EXPECT_FALSE(scroller->ticking());
+    EXPECT_FALSE(input->held);
 
     auto phases = poster->scrollPhases();
     ASSERT_GE(phases.size(), 6u);

@@ -93,6 +93,12 @@ public:
     void stop();
     // Stores the claim and, while linked, sends it.
     void setClaim(Claim claim);
+    // While held, the link is read only when readWaiting() asks, not whenever a message arrives:
+    // for an owner that samples the axes at a pace of its own, which then wakes at that pace
+    // instead of at the device's report rate. The hold carries over to later links.
+    void holdReading(bool hold);
+    // Delivers, as events, the messages that have arrived on a held link.
+    void readWaiting();
     // Switches one device's status LED, while linked.
     void setLED(bool on, const std::string& device);
     // Switches the status LED of every listed device that can light one, while linked.
@@ -145,6 +151,7 @@ private:
     std::unique_ptr<Watch> connecting_;
     int connectingFD_ = -1;
     bool running_ = false;
+    bool readingHeld_ = false;
     // Bumped by every start() and stop(): an attempt or a close that called out to the owner
     // goes on only when the owner did not stop or restart the connection meanwhile.
     int generation_ = 0;

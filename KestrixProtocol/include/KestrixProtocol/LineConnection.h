@@ -60,6 +60,15 @@ public:
     // Starts reading. Does nothing once closed or when already started.
     void start();
 
+    // While held, the descriptor is not watched: what the peer sends waits in the socket until
+    // readWaiting() or the end of the hold takes it. For an owner that uses input at a pace of
+    // its own and need not wake for every line.
+    void holdReading(bool hold);
+    // Reads and delivers everything that has arrived, once started; a peer that keeps sending is
+    // read for at most waitingLimit bytes a call.
+    void readWaiting();
+    static constexpr std::size_t waitingLimit = 0x40000;
+
     // Stops reading and writing, discards unsent output and calls onClose; only the first call
     // does anything. The descriptor stays open until the connection is destroyed, which is when
     // the peer sees the end of the stream.
@@ -91,7 +100,9 @@ protected:
     void checkThread() const;
 
 private:
-    void readAvailable();
+    void watchInput();
+    // Reads once and delivers; true when the read filled its buffer, so that more may wait.
+    bool readAvailable();
     void flush();
     void armProgressCheck();
     void checkProgress();
@@ -101,6 +112,8 @@ private:
     std::unique_ptr<Watch> source_; // the read watch, from start() to close()
     std::unique_ptr<Watch> writer_; // the write watch, only while output waits for the socket
     std::string backlog_;
+    bool started_ = false;
+    bool held_ = false;
     bool closed_ = false;
     bool stalled_ = false;
     bool progressCheckArmed_ = false; // a check of the backlog's draining is scheduled

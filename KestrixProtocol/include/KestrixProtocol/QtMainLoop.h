@@ -15,8 +15,8 @@ namespace kestrix {
 // watches sit in one epoll set, whose descriptor is Qt's only notifier of the loop, so a wake-up
 // costs the same however many descriptors are watched; the repeating timer is a CLOCK_MONOTONIC
 // timerfd in the same set, because Qt's own timers wait in whole milliseconds and cannot hold a
-// 120 Hz grid; one-shot delays are precise QTimers, rounded up to the next millisecond so that
-// they never fire early.
+// 120 Hz grid; one-shot delays wait on one more timerfd there, to the nanosecond, and never fire
+// early.
 //
 // Destroying the loop drops the delays and posted tasks that have not run yet; watches and
 // repeating timers stay valid objects and stop with their own destruction.
@@ -39,6 +39,7 @@ public:
     bool isLoopThread() const override;
 
     struct Watches;
+    struct Delays;
 
 private:
     std::unique_ptr<Watch> watch(int fd, std::uint32_t events, int timerFd, Task handler);
@@ -46,6 +47,8 @@ private:
     std::unique_ptr<QObject> context_; // receiver of delays and posts; lives on the loop thread
     std::thread::id thread_;
     std::shared_ptr<Watches> watches_; // the epoll set behind every watch and repeating timer
+    std::shared_ptr<Delays> delays_;
+    std::unique_ptr<Watch> delaysWatch_; // made with the first delay
 };
 
 // Held while the application object is made, it has Qt run its own event dispatcher instead of

@@ -33,6 +33,10 @@ public:
     virtual void start() = 0;
     virtual void stop() = 0;
     virtual void setClaim(const kestrix::Claim& claim) = 0;
+    // While held, events arrive only from readWaiting(), which the owner calls at its own pace;
+    // an input that has nothing to hold delivers as events come.
+    virtual void holdReading(bool) {}
+    virtual void readWaiting() {}
 };
 
 // The real connection to the broker behind the seam.
@@ -49,6 +53,8 @@ public:
     void start() override;
     void stop() override;
     void setClaim(const kestrix::Claim& claim) override;
+    void holdReading(bool hold) override;
+    void readWaiting() override;
 
     kestrix::client::KestrixConnection& connection() { return *connection_; }
 
