@@ -68,7 +68,7 @@ HIDResult HidrawHandle::open(bool seize) {
 
 void HidrawHandle::activate() {
     if (fd_ < 0 || watch_ || !handler_ || !buffer_) return;
-    watch_ = loop_.watchReadable(fd_, [this] { readable(); });
+    watch_ = loop_.watchFrequentReadable(fd_, [this] { readable(); });
 }
 
 void HidrawHandle::readable() {

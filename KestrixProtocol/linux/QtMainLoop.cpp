@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
@@ -160,6 +161,28 @@ private:
     std::uint64_t id_;
 };
 
+class NotifierWatch final : public Watch {
+public:
+    NotifierWatch(QObject* context, int fd, MainLoop::Task handler)
+        : notifier_(new QSocketNotifier(fd, QSocketNotifier::Read, context)) {
+        QObject::connect(notifier_.data(), &QSocketNotifier::activated, notifier_.data(),
+                         std::move(handler));
+    }
+    ~NotifierWatch() override { cancel(); }
+
+    void cancel() override {
+        if (!notifier_) return; // cancelled, or gone with the loop
+        // Disabled at once, so the descriptor may be closed; deleted once its handler, which
+        // may be running now, has returned.
+        notifier_->setEnabled(false);
+        notifier_->deleteLater();
+        notifier_ = nullptr;
+    }
+
+private:
+    QPointer<QSocketNotifier> notifier_;
+};
+
 timespec toTimespec(double seconds) {
     double whole = std::floor(seconds);
     auto nanoseconds = static_cast<long>(std::llround((seconds - whole) * 1e9));
@@ -295,6 +318,10 @@ void QtMainLoop::post(Task body) {
 
 std::unique_ptr<Watch> QtMainLoop::watchReadable(int fd, Task handler) {
     return watch(fd, EPOLLIN, -1, std::move(handler));
+}
+
+std::unique_ptr<Watch> QtMainLoop::watchFrequentReadable(int fd, Task handler) {
+    return std::make_unique<NotifierWatch>(context_.get(), fd, std::move(handler));
 }
 
 std::unique_ptr<Watch> QtMainLoop::watchWritable(int fd, Task handler) {

@@ -71,30 +71,35 @@ TYPED_TEST(MainLoopContract, postFromAnotherThreadRunsOnTheLoopThread) {
 }
 
 TYPED_TEST(MainLoopContract, readableWatchSeesDataAndEndOfStream) {
-    SocketPair pair;
-    std::string received;
-    bool ended = false;
-    auto watch = this->loop.watchReadable(pair.fds[0], [&] {
-        char buffer[16];
-        ssize_t n = ::read(pair.fds[0], buffer, sizeof buffer);
-        if (n > 0)
-            received.append(buffer, std::size_t(n));
-        else if (n == 0)
-            ended = true;
-    });
-    sendByte(pair.fds[1]);
-    ASSERT_TRUE(this->driver.waitFor([&] { return received == "x"; }));
-    pair.closeEnd(1);
-    ASSERT_TRUE(this->driver.waitFor([&] { return ended; }));
-    watch->cancel();
+    for (bool frequent : {false, true}) {
+        SocketPair pair;
+        std::string received;
+        bool ended = false;
+        auto watchReadable = frequent ? &MainLoop::watchFrequentReadable : &MainLoop::watchReadable;
+        auto watch = (this->loop.*watchReadable)(pair.fds[0], [&] {
+            char buffer[16];
+            ssize_t n = ::read(pair.fds[0], buffer, sizeof buffer);
+            if (n > 0)
+                received.append(buffer, std::size_t(n));
+            else if (n == 0)
+                ended = true;
+        });
+        sendByte(pair.fds[1]);
+        ASSERT_TRUE(this->driver.waitFor([&] { return received == "x"; }));
+        pair.closeEnd(1);
+        ASSERT_TRUE(this->driver.waitFor([&] { return ended; }));
+        watch->cancel();
+    }
 }
 
 TYPED_TEST(MainLoopContract, watchCancelledOrDestroyedInsideItsHandlerNeverRunsAgain) {
-    for (bool destroy : {false, true}) {
+    for (int kind = 0; kind < 4; ++kind) {
+        bool destroy = kind % 2, frequent = kind / 2;
         SocketPair pair;
         int calls = 0;
         std::unique_ptr<Watch> watch;
-        watch = this->loop.watchReadable(pair.fds[0], [&] {
+        auto watchReadable = frequent ? &MainLoop::watchFrequentReadable : &MainLoop::watchReadable;
+        watch = (this->loop.*watchReadable)(pair.fds[0], [&] {
             ++calls;
             if (destroy) {
                 watch.reset();
@@ -112,7 +117,7 @@ TYPED_TEST(MainLoopContract, watchCancelledOrDestroyedInsideItsHandlerNeverRunsA
             this->loop.post([&] { marker = true; });
             ASSERT_TRUE(this->driver.waitFor([&] { return marker; }));
         }
-        EXPECT_EQ(calls, 1) << destroy;
+        EXPECT_EQ(calls, 1) << kind;
     }
 }
 

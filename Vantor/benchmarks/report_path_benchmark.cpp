@@ -389,7 +389,7 @@ private:
         }
         core::HIDResult open(bool) override { return core::hidSuccess; }
         void activate() override {
-            watch_ = loop_.watchReadable(fd_, [this] {
+            watch_ = loop_.watchFrequentReadable(fd_, [this] {
                 ssize_t n = ::read(fd_, buffer_, size_);
                 if (n > 0) handler_(buffer_, std::size_t(n));
             });

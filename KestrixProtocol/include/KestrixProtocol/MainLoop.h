@@ -36,6 +36,11 @@ public:
     // Calls handler on the loop whenever fd is readable (or writable), until the watch is gone.
     virtual std::unique_ptr<Watch> watchReadable(int fd, Task handler) = 0;
     virtual std::unique_ptr<Watch> watchWritable(int fd, Task handler) = 0;
+    // The same as watchReadable, for the few descriptors that are ready far more often than the
+    // rest (a device at its report rate): a loop may watch them where a wake-up costs least.
+    virtual std::unique_ptr<Watch> watchFrequentReadable(int fd, Task handler) {
+        return watchReadable(fd, std::move(handler));
+    }
 
     // Calls handler every `interval` seconds, the first time `interval` from now. `leeway` is how
     // late a firing may be; missed firings are not made up for.

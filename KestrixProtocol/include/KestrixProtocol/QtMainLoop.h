@@ -32,6 +32,9 @@ public:
     void post(Task body) override;
     std::unique_ptr<Watch> watchReadable(int fd, Task handler) override;
     std::unique_ptr<Watch> watchWritable(int fd, Task handler) override;
+    // A notifier of its own, which Qt's dispatcher polls beside the epoll set: a report then
+    // wakes the loop once, without a second wait on the set.
+    std::unique_ptr<Watch> watchFrequentReadable(int fd, Task handler) override;
     // interval must be above 0 (std::invalid_argument otherwise). leeway is not used: the
     // timerfd fires on its grid as closely as the scheduler allows. Throws std::system_error
     // when no timerfd can be made.
