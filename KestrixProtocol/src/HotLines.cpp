@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 namespace kestrix::hotlines {
 
@@ -75,15 +76,29 @@ template <class T> T& reuse(BrokerMessage& message) {
 
 bool writeAxes(std::string& out, std::string_view device, const smk::SpaceMouseAxes& axes) {
     if (!plain(device)) return false;
-    out.append(axesHead);
-    out.append(device);
+    // Written in place in room made once: the longest members and values, then cut to size.
+    constexpr std::size_t numberRoom = 20; // an int64_t's digits and sign
+    std::size_t start = out.size();
+    std::size_t members = 0;
+    for (auto member : axesMembers)
+        members += member.size();
+    out.resize(start + axesHead.size() + device.size() + members + 6 * numberRoom +
+               axesTail.size() + 1);
+    char* at = out.data() + start;
+    auto put = [&at](std::string_view text) {
+        std::memcpy(at, text.data(), text.size());
+        at += text.size();
+    };
+    put(axesHead);
+    put(device);
     const std::int64_t values[6] = {axes.x, axes.y, axes.z, axes.rx, axes.ry, axes.rz};
     for (std::size_t i = 0; i < 6; ++i) {
-        out.append(axesMembers[i]);
-        appendNumber(out, values[i]);
+        put(axesMembers[i]);
+        at = std::to_chars(at, at + numberRoom, values[i]).ptr;
     }
-    out.append(axesTail);
-    out.push_back('\n');
+    put(axesTail);
+    *at++ = '\n';
+    out.resize(std::size_t(at - out.data()));
     return true;
 }
 
