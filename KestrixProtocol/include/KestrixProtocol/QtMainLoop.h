@@ -12,8 +12,9 @@ namespace kestrix {
 
 // The main loop of both programs, over Qt's event loop on the thread that creates it (the
 // QCoreApplication or QApplication thread, which must exist before the loop is used). Descriptor
-// watches sit in one epoll set, whose descriptor is Qt's only notifier of the loop, so a wake-up
-// costs the same however many descriptors are watched; the repeating timer is a CLOCK_MONOTONIC
+// watches sit in one epoll set, whose descriptor is Qt's notifier of them all, so a wake-up costs
+// the same however many descriptors are watched (only the few frequent watches, the devices, have
+// notifiers of their own); the repeating timer is a CLOCK_MONOTONIC
 // timerfd in the same set, because Qt's own timers wait in whole milliseconds and cannot hold a
 // 120 Hz grid; one-shot delays wait on one more timerfd there, to the nanosecond, and never fire
 // early.
