@@ -1,6 +1,7 @@
 #include "KestrixProtocol/QtMainLoop.h"
 
 #include <QMetaObject>
+#include <QEvent>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <ctime>
 #include <stdexcept>
 #include <sys/epoll.h>
@@ -22,6 +24,30 @@
 #include <vector>
 
 namespace kestrix {
+
+namespace {
+
+// A read notifier that runs its handler straight from its activation event, without the signal
+// and slot dispatch around `activated` (this is on the path of every device report).
+class HandlerNotifier final : public QSocketNotifier {
+public:
+    HandlerNotifier(int fd, QObject* parent, std::function<void()> handler)
+        : QSocketNotifier(fd, QSocketNotifier::Read, parent)
+        , handler_(std::move(handler)) {}
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() != QEvent::SockAct && event->type() != QEvent::SockClose)
+            return QSocketNotifier::event(event);
+        handler_();
+        return true;
+    }
+
+private:
+    std::function<void()> handler_;
+};
+
+} // namespace
 
 // Every descriptor watch and repeating timer of the loop sits in one epoll set, and Qt watches
 // only that set's descriptor: a wake-up costs the same whether one client is connected or a
@@ -164,10 +190,7 @@ private:
 class NotifierWatch final : public Watch {
 public:
     NotifierWatch(QObject* context, int fd, MainLoop::Task handler)
-        : notifier_(new QSocketNotifier(fd, QSocketNotifier::Read, context)) {
-        QObject::connect(notifier_.data(), &QSocketNotifier::activated, notifier_.data(),
-                         std::move(handler));
-    }
+        : notifier_(new HandlerNotifier(fd, context, std::move(handler))) {}
     ~NotifierWatch() override { cancel(); }
 
     void cancel() override {
@@ -277,10 +300,8 @@ QtMainLoop::~QtMainLoop() {
 std::unique_ptr<Watch> QtMainLoop::watch(int fd, std::uint32_t events, int timerFd, Task handler) {
     if (!watches_->notifier) {
         // Made with the first watch, since the application object may come after the loop.
-        watches_->notifier =
-            new QSocketNotifier(watches_->epoll, QSocketNotifier::Read, context_.get());
         std::weak_ptr<Watches> weak = watches_;
-        QObject::connect(watches_->notifier, &QSocketNotifier::activated, context_.get(), [weak] {
+        watches_->notifier = new HandlerNotifier(watches_->epoll, context_.get(), [weak] {
             if (auto watches = weak.lock()) watches->dispatch();
         });
     }

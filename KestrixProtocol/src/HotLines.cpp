@@ -51,7 +51,8 @@ template <class I> bool readNumber(std::string_view line, std::size_t& at, I& ou
 }
 
 bool expect(std::string_view line, std::size_t& at, std::string_view text) {
-    if (line.substr(at, text.size()) != text) return false;
+    if (line.size() - at < text.size() || std::memcmp(line.data() + at, text.data(), text.size()))
+        return false;
     at += text.size();
     return true;
 }
