@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace kestrix::hotlines {
 
@@ -36,18 +37,31 @@ template <class I> void appendNumber(std::string& out, I value) {
 // A JSON integer at `at` in the form the JSON writer uses: an optional minus, then digits
 // without a leading zero (a lone 0 aside), within the range of I. Leaves `at` behind it.
 template <class I> bool readNumber(std::string_view line, std::size_t& at, I& out) {
-    std::size_t start = at;
-    std::size_t digits = at + (at < line.size() && line[at] == '-' ? 1 : 0);
-    if (digits >= line.size() || line[digits] < '0' || line[digits] > '9') return false;
-    if (line[digits] == '0' && digits + 1 < line.size() && line[digits + 1] >= '0' &&
-        line[digits + 1] <= '9')
-        return false;
-    if (line[digits] == '0' && digits > start) return false; // -0: left to the JSON reader
-    auto result = std::from_chars(line.data() + start, line.data() + line.size(), out);
-    if (result.ec != std::errc()) return false; // out of range, or a minus for an unsigned
-    at = std::size_t(result.ptr - line.data());
+    const char* end = line.data() + line.size();
+    const char* start = line.data() + at;
+    bool negative = start < end && *start == '-';
+    const char* first = start + (negative ? 1 : 0);
+    const char* after = first;
+    while (after < end && *after >= '0' && *after <= '9')
+        ++after;
+    if (after == first) return false;
+    if (*first == '0' && (after - first > 1 || negative)) return false; // 007, or -0
     // A fraction or an exponent makes it no integer of this form.
-    return at == line.size() || (line[at] != '.' && line[at] != 'e' && line[at] != 'E');
+    if (after < end && (*after == '.' || *after == 'e' || *after == 'E')) return false;
+    if (after - first <= 18) {
+        // Eighteen digits cannot overflow: the common case, read without the general parser.
+        std::int64_t magnitude = 0;
+        for (const char* digit = first; digit < after; ++digit)
+            magnitude = magnitude * 10 + (*digit - '0');
+        std::int64_t value = negative ? -magnitude : magnitude;
+        if (!std::in_range<I>(value)) return false;
+        out = I(value);
+    } else {
+        auto result = std::from_chars(start, after, out);
+        if (result.ec != std::errc() || result.ptr != after) return false; // out of range
+    }
+    at = std::size_t(after - line.data());
+    return true;
 }
 
 bool expect(std::string_view line, std::size_t& at, std::string_view text) {
@@ -59,11 +73,15 @@ bool expect(std::string_view line, std::size_t& at, std::string_view text) {
 
 // The id from `at` up to its closing quote, which `at` is left on.
 bool readDevice(std::string_view line, std::size_t& at, std::string& device) {
-    std::size_t end = line.find('"', at);
-    if (end == std::string_view::npos) return false;
+    std::size_t end = at;
+    while (end < line.size() && line[end] != '"') {
+        char c = line[end];
+        if (c < 0x20 || c > 0x7e || c == '\\') return false;
+        ++end;
+    }
+    if (end == line.size()) return false;
     std::string_view text = line.substr(at, end - at);
-    if (!plain(text)) return false;
-    device.assign(text);
+    if (device != text) device.assign(text); // the same device, line after line
     at = end;
     return true;
 }
@@ -77,26 +95,30 @@ template <class T> T& reuse(BrokerMessage& message) {
 
 bool writeAxes(std::string& out, std::string_view device, const smk::SpaceMouseAxes& axes) {
     if (!plain(device)) return false;
-    // Written in place in room made once: the longest members and values, then cut to size.
+    // Written in place in room made once, for the longest values, then cut to size.
     constexpr std::size_t numberRoom = 20; // an int64_t's digits and sign
-    std::size_t start = out.size();
-    std::size_t members = 0;
+    std::size_t fixed = axesHead.size() + axesTail.size() + 1;
     for (auto member : axesMembers)
-        members += member.size();
-    out.resize(start + axesHead.size() + device.size() + members + 6 * numberRoom +
-               axesTail.size() + 1);
+        fixed += member.size();
+    std::size_t start = out.size();
+    out.resize(start + fixed + device.size() + 6 * numberRoom);
     char* at = out.data() + start;
     auto put = [&at](std::string_view text) {
         std::memcpy(at, text.data(), text.size());
         at += text.size();
     };
+    auto member = [&](std::size_t index, std::int64_t value) {
+        put(axesMembers[index]);
+        at = std::to_chars(at, at + numberRoom, value).ptr;
+    };
     put(axesHead);
     put(device);
-    const std::int64_t values[6] = {axes.x, axes.y, axes.z, axes.rx, axes.ry, axes.rz};
-    for (std::size_t i = 0; i < 6; ++i) {
-        put(axesMembers[i]);
-        at = std::to_chars(at, at + numberRoom, values[i]).ptr;
-    }
+    member(0, axes.x);
+    member(1, axes.y);
+    member(2, axes.z);
+    member(3, axes.rx);
+    member(4, axes.ry);
+    member(5, axes.rz);
     put(axesTail);
     *at++ = '\n';
     out.resize(std::size_t(at - out.data()));
