@@ -62,23 +62,12 @@ TEST(AppSettings, rejectedOverrideFallsBackToDefaultNotOwnValue) {
     EXPECT_EQ(s.applied(app), expected);
 }
 
-TEST(AppSettings, setOwnStoresTheModifiedValue) {
+// setOwn starts from the app's settings and stores only the keys of the one setting.
+TEST(AppSettings, setOwnStoresOnlyTheModifiedSetting) {
     ScrollSettings s;
-    EXPECT_TRUE(s.follows(AppSetting::speed, app));
     EXPECT_FALSE(s.hasOwnSettings(app));
-    s.setOwn(AppSetting::speed, app, [](ScrollSettings& own) { own.speed = 2.0; });
-    EXPECT_EQ(s.appSettings.at(app), (std::map<std::string, std::string>{{"speed", "2.0"}}));
-    EXPECT_FALSE(s.follows(AppSetting::speed, app));
-    EXPECT_TRUE(s.follows(AppSetting::momentum, app));
-    EXPECT_TRUE(s.hasOwnSettings(app));
-    EXPECT_EQ(s.applied(app).speed, 2.0);
-    EXPECT_EQ(s.speed, 1.0);
-}
-
-TEST(AppSettings, setOwnStartsFromTheAppsSettings) {
-    ScrollSettings s;
     s.appSettings[app] = {{"response", "direct"}};
-    // Modifying the speed only stores the speed; the modify callback sees the app's response.
+    EXPECT_TRUE(s.follows(AppSetting::speed, app));
     Response seen = Response::balanced;
     s.setOwn(AppSetting::speed, app, [&](ScrollSettings& own) {
         seen = own.response;
@@ -88,6 +77,10 @@ TEST(AppSettings, setOwnStartsFromTheAppsSettings) {
     EXPECT_EQ(seen, Response::direct);
     EXPECT_EQ(s.appSettings.at(app),
               (std::map<std::string, std::string>{{"response", "direct"}, {"speed", "0.5"}}));
+    EXPECT_FALSE(s.follows(AppSetting::speed, app));
+    EXPECT_TRUE(s.follows(AppSetting::momentum, app));
+    EXPECT_EQ(s.applied(app).speed, 0.5);
+    EXPECT_EQ(s.speed, 1.0);
 }
 
 TEST(AppSettings, setOwnTogetherStoresBothKeys) {

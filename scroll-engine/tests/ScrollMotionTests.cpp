@@ -4,7 +4,6 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
-#include <string>
 
 namespace scroll {
 namespace {
@@ -14,11 +13,7 @@ using P = ScrollPhase;
 // The machine's state as its behaviour shows it: end() tells gesture and momentum apart from the
 // rest, and a coasting step with plenty of pixels tells idle from coastPending.
 enum class Seen { idle, gesture, coastPending, momentum };
-
-const char* name(Seen seen) {
-    const char* names[] = {"idle", "gesture", "coastPending", "momentum"};
-    return names[static_cast<int>(seen)];
-}
+const char* const names[] = {"idle", "gesture", "coastPending", "momentum"};
 
 Seen seen(const ScrollMotion& motion) {
     ScrollMotion ending = motion;
@@ -53,11 +48,6 @@ struct Row {
     Seen to;
 };
 
-std::string describe(const Row& row) {
-    return std::string(name(row.from)) + " v=" + std::to_string(row.velocity) +
-           (row.coasting ? " coasting" : "");
-}
-
 TEST(ScrollMotion, everyRowOfTheStateTable) {
     const ScrollStep began{P::began, 2, 0};
     const ScrollStep changed{P::changed, 2, 0};
@@ -90,10 +80,12 @@ TEST(ScrollMotion, everyRowOfTheStateTable) {
         {Seen::momentum, pixel, false, {momentumEnded, began}, Seen::gesture},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << names[static_cast<int>(row.from)] << " v="
+                                          << row.velocity << (row.coasting ? " coasting" : ""));
         ScrollMotion motion = in(row.from);
-        ASSERT_EQ(seen(motion), row.from) << describe(row);
-        EXPECT_EQ(motion.step(row.velocity, 0, dt, row.coasting), row.steps) << describe(row);
-        EXPECT_EQ(seen(motion), row.to) << describe(row);
+        ASSERT_EQ(seen(motion), row.from);
+        EXPECT_EQ(motion.step(row.velocity, 0, dt, row.coasting), row.steps);
+        EXPECT_EQ(seen(motion), row.to);
     }
 }
 
@@ -106,8 +98,8 @@ TEST(ScrollMotion, endFromEveryState) {
     };
     for (const auto& [from, steps] : rows) {
         ScrollMotion motion = in(from);
-        EXPECT_EQ(motion.end(), steps) << name(from);
-        EXPECT_EQ(motion, ScrollMotion()) << name(from);
+        EXPECT_EQ(motion.end(), steps) << names[static_cast<int>(from)];
+        EXPECT_EQ(motion, ScrollMotion()) << names[static_cast<int>(from)];
     }
 }
 
