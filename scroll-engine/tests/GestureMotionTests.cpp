@@ -20,12 +20,7 @@ RoleValues roles(double horizontal, double vertical, double zoom, double rotate)
 }
 
 TEST(RoleValuesLead, strongestLeadsWithTiesToScrollThenZoomAndRunningGesturesKeepIt) {
-    struct Row {
-        RoleValues values;
-        GestureKindSet running;
-        Activity lead;
-    };
-    const Row rows[] = {
+    const std::tuple<RoleValues, GestureKindSet, Activity> rows[] = {
         {roles(0.3, 0, 0.3, 0), {}, Activity::scroll},
         {roles(0, -0.3, 0, 0.3), {}, Activity::scroll},
         {roles(0, 0.29, 0.3, 0), {}, Activity::zoom},
@@ -37,8 +32,8 @@ TEST(RoleValuesLead, strongestLeadsWithTiesToScrollThenZoomAndRunningGesturesKee
         {roles(0, 0, 0, 0.9), {GestureKind::zoom, GestureKind::rotate}, Activity::zoom},
         {roles(0.9, 0, 0, 0), {GestureKind::zoom}, Activity::zoom},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(row.values.lead(row.running), row.lead) << row.lead.rawValue();
+    for (const auto& [values, running, lead] : rows)
+        EXPECT_EQ(values.lead(running), lead) << lead.rawValue();
 }
 
 TEST(RoleValuesActivities, leadJoinedByItsTogetherSet) {
