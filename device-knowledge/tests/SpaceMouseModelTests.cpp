@@ -1,3 +1,4 @@
+#include "Descriptors.h"
 #include "SpaceMouseKit/SpaceMouseModel.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,22 @@ namespace {
 using B = SpaceMouseButtons;
 using M = SpaceMouseModel;
 using Knowledge = M::Knowledge;
+using testing::DescriptorBuilder;
+
+const std::optional<std::string> noProduct;
+
+std::optional<HIDReportDescriptor> descriptor(const DescriptorBuilder& builder) {
+    auto parsed = HIDReportDescriptor::parse(builder.bytes);
+    EXPECT_TRUE(parsed.has_value());
+    return parsed;
+}
+
+// A multi-axis device with button usages first..last, recognised under the given ids.
+std::optional<M> unknownWithButtons(std::uint32_t first, std::uint32_t last,
+                                    std::int64_t product = 0xC6FF) {
+    return M::recognise(0x256F, product, noProduct,
+                        descriptor(DescriptorBuilder::multiAxis(350, first, last, true)));
+}
 
 // A few rows pin what recognition relies on: ids, name, knowledge, full scale and LED.
 TEST(SpaceMouseModelTable, rowsAreFoundByTheirIds) {
@@ -37,6 +54,12 @@ TEST(SpaceMouseModelTable, rowsAreFoundByTheirIds) {
         EXPECT_EQ(model->axisFullScale, row.fullScale);
         EXPECT_EQ(model->hasStatusLED, row.led);
         EXPECT_EQ(M::matching(row.product), model);
+        // Without a descriptor, recognition gives the row as it stands.
+        const auto recognised = M::recognise(row.vendor, row.product, noProduct, std::nullopt);
+        ASSERT_TRUE(recognised);
+        EXPECT_EQ(recognised->axisFullScale, row.fullScale);
+        EXPECT_EQ(recognised->hasStatusLED, row.led);
+        EXPECT_EQ(recognised->buttonBits, model->buttonBits);
     }
     EXPECT_FALSE(M::matching(0x256F, 0xC652)); // the receiver is recognised, not listed
     EXPECT_FALSE(M::matching(0x046D, 0xC635)); // right product, wrong vendor
@@ -44,12 +67,7 @@ TEST(SpaceMouseModelTable, rowsAreFoundByTheirIds) {
 
 // The report bit that each model gives a button: the device's own numbering, decoded.
 TEST(SpaceMouseModelTable, reportBitsDecodeToEachModelsButtons) {
-    struct Row {
-        const M& model;
-        std::vector<int> bits;
-        B expected;
-    };
-    const Row rows[] = {
+    const std::tuple<const M&, std::vector<int>, B> rows[] = {
         {M::compact(), {0, 1, 2}, B{B::left, B::right}},
         {M::spaceMousePro(), {0, 3, 8, 26}, B{B::menu, B::viewRoll, B::rotationLock}},
         {M::spacePilotPro(), {9, 27, 30}, B{B::viewRollReverse, B::panZoom, B::minus}},
@@ -59,26 +77,21 @@ TEST(SpaceMouseModelTable, reportBitsDecodeToEachModelsButtons) {
         {M::spaceExplorer(), {11, 14}, B{B::menu, B::rotationLock}},
         {M::spacePilot(), {18, 20}, B{B::dominant, B::config}},
         {M::enterprise(),
-         {35, 36, 77, 104, 174},
-         B{B::enter, B::delete_, B::key12, B::view3, B::tab}},
+         {5, 6, 35, 36, 77, 104, 174},
+         B{B::viewFront, B::enter, B::delete_, B::key12, B::view3, B::tab}},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.model.name);
-        EXPECT_EQ(row.model.buttonsForBits(row.bits), row.expected);
-    }
+    for (const auto& [model, bits, expected] : rows)
+        EXPECT_EQ(model.buttonsForBits(bits), expected) << model.name;
     EXPECT_EQ(M::spaceMousePro().buttons().each().size(), 15u);
     EXPECT_EQ(M::enterprise().buttons().each().size(), 31u);
     EXPECT_EQ(M::spacePilotPro().buttons().each().size(), 31u);
-}
-
-TEST(SpaceMouseModelTable, sharedNumberingJoinsTheLargestModels) {
-    const auto& shared = M::sharedNumbering();
-    EXPECT_EQ(shared.size(), 40u);
-    EXPECT_EQ(shared.at(3), B::viewLeft);
-    EXPECT_EQ(shared.at(30), B::minus);
-    EXPECT_EQ(shared.at(175), B::space);
-    for (int missing : {31, 34, 37, 75, 78, 101, 105, 173, 176})
-        EXPECT_EQ(shared.count(missing), 0u) << missing;
+    // Raw 64-bit masks decode the same way; bits without a button are dropped.
+    EXPECT_EQ(M::spaceExplorer().buttons(0b101), (B{B::key1, B::viewTop}));
+    EXPECT_EQ(M::spaceExplorer().buttons(1ull << 63 | 1ull << 14), B::rotationLock);
+    EXPECT_EQ(M::enterprise().buttonsForBits(std::vector<int>{-1, 3, 175, 999}), B::space);
+    // The pair that stands for left and right follows the model's buttons.
+    EXPECT_EQ(M::spaceTraveler().twoButtons(), (B::TwoButtons{B::key1, B::key2}));
+    EXPECT_EQ(M::spaceMousePro().asTwoButtons(B{B::fit, B::escape}), B::right);
 }
 
 TEST(SpaceMouseModel, descriptionShowsIdsInUpperCaseHexAndKnowledge) {
@@ -87,43 +100,22 @@ TEST(SpaceMouseModel, descriptionShowsIdsInUpperCaseHexAndKnowledge) {
     EXPECT_EQ(small.description(), "Thing (0001:00AB, guessed)");
 }
 
-TEST(SpaceMouseModel, buttonLookups) {
-    EXPECT_EQ(M::spaceExplorer().buttons(0b101), (B{B::key1, B::viewTop}));
-    EXPECT_EQ(M::spaceExplorer().buttons(0), B());
-    EXPECT_EQ(M::spaceExplorer().buttons(1ull << 63 | 1ull << 14), B::rotationLock);
-    const std::vector<int> mixed{-1, 3, 175, 999};
-    EXPECT_EQ(M::enterprise().buttonsForBits(mixed), B::space);
-}
-
-TEST(SpaceMouseModel, twoButtonsFollowTheModelsButtons) {
-    EXPECT_EQ(M::compact().twoButtons(), (B::TwoButtons{B::left, B::right}));
-    EXPECT_EQ(M::spaceMousePro().twoButtons(), (B::TwoButtons{B::menu, B::fit}));
-    EXPECT_EQ(M::spaceTraveler().twoButtons(), (B::TwoButtons{B::key1, B::key2}));
-    EXPECT_EQ(M::spaceMousePro().asTwoButtons(B{B::fit, B::escape}), B::right);
-}
-
 TEST(SpaceMouseModel, equalityComparesIdsAndNameOnly) {
-    M other = M::compact();
-    other.buttonBits = M::spaceMousePro().buttonBits;
-    other.axisFullScale = 1;
-    other.hasStatusLED = false;
-    other.knowledge = Knowledge::guessed;
+    M other{0x256F, 0xC635, "SpaceMouse Compact", {}, Knowledge::guessed, 1, false};
     EXPECT_EQ(other, M::compact());
-    other.name = "SpaceMouse Compact ";
+    other.name += " ";
     EXPECT_NE(other, M::compact());
 }
 
 TEST(SpaceMouseModel, statusLEDAndSerialReportDependOnVendorAndProduct) {
-    for (const auto& model : M::known()) {
-        const bool expected = model.productID == 0xC63A || model.productID == 0xC638;
-        EXPECT_EQ(model.statusLEDNeedsCable(), expected) << model.name;
-    }
+    EXPECT_TRUE(M::spaceMouseWireless().statusLEDNeedsCable());    // C63A
+    EXPECT_TRUE(M::spaceMouseProWireless().statusLEDNeedsCable()); // C638
+    EXPECT_FALSE(M::compact().statusLEDNeedsCable());
     const M olderVendor{0x046D, 0xC63A, "x", {}, Knowledge::guessed, 350, true};
     EXPECT_FALSE(olderVendor.statusLEDNeedsCable());
     EXPECT_EQ(M::compact().serialFeatureReportID(), 8);
     EXPECT_EQ(M::spaceNavigator().serialFeatureReportID(), std::nullopt);
-    const M receiver{0x256F, 0xC652, "r", {}, Knowledge::published, 350, true};
-    EXPECT_EQ(receiver.serialFeatureReportID(), std::nullopt);
+    EXPECT_EQ(unknownWithButtons(1, 2, 0xC652)->serialFeatureReportID(), std::nullopt);
 }
 
 TEST(SpaceMouseModelKnowledge, rawValuesAndJSON) {
@@ -132,6 +124,105 @@ TEST(SpaceMouseModelKnowledge, rawValuesAndJSON) {
     EXPECT_EQ(knowledgeFromRawValue("Checked"), std::nullopt);
     EXPECT_THROW(nlohmann::json("sure").get<Knowledge>(), std::exception);
     EXPECT_THROW(nlohmann::json(1).get<Knowledge>(), std::exception);
+}
+
+TEST(SpaceMouseModelRecognition, otherVendorsAndIgnoredProductsAreNotSpaceMice) {
+    const auto full = descriptor(DescriptorBuilder::multiAxis(350, 1, 2, true));
+    EXPECT_FALSE(M::recognise(0x1234, 0xC635, noProduct, full));
+    for (auto product : {0xC650, 0xC658, 0xC671})
+        EXPECT_FALSE(M::recognise(0x256F, product, noProduct, full)) << product;
+    // The ignore list belongs to one vendor only.
+    EXPECT_TRUE(M::recognise(0x046D, 0xC650, noProduct, full));
+    // An unknown device needs a descriptor of a multi-axis application.
+    EXPECT_FALSE(M::recognise(0x256F, 0xC6FF, noProduct, std::nullopt));
+    DescriptorBuilder mouse;
+    mouse.usagePage(1).usage(2).collection(1).reportID(1).usagePage(9).usageMinimum(1);
+    mouse.usageMaximum(3).reportSize(1).reportCount(3).input(2).endCollection();
+    EXPECT_FALSE(M::recognise(0x256F, 0xC6FF, noProduct, descriptor(mouse)));
+    DescriptorBuilder physical; // usage 8 in a non-application collection
+    physical.usagePage(1).usage(8).collection(0).endCollection();
+    EXPECT_FALSE(M::recognise(0x256F, 0xC6FF, noProduct, descriptor(physical)));
+}
+
+// What a descriptor adds to a known row, and what an unknown device gets from it alone.
+TEST(SpaceMouseModelRecognition, fullScaleLEDAndNameFromTheDescriptor) {
+    struct Row {
+        const char* what;
+        std::int64_t vendor, product;
+        std::optional<std::string> productName;
+        DescriptorBuilder descriptor;
+        const char* name;
+        std::int64_t fullScale;
+        bool led;
+        Knowledge knowledge;
+    };
+    DescriptorBuilder noAxes;
+    noAxes.usagePage(1).usage(8).collection(1).endCollection();
+    using D = DescriptorBuilder;
+    const Row rows[] = {
+        {"known row, 350 and no LED", 0x046D, 0xC626, "Other", D::multiAxis(350, 1, 2, false),
+         "SpaceNavigator", 350, false, Knowledge::checked},
+        {"known row, maximum 0 keeps 500", 0x046D, 0xC626, noProduct, D::multiAxis(0, 1, 2, true),
+         "SpaceNavigator", 500, true, Knowledge::checked},
+        {"known row, no axes keeps 500", 0x046D, 0xC626, noProduct, noAxes, "SpaceNavigator", 500,
+         false, Knowledge::checked},
+        {"known row without LED stays so", 0x046D, 0xC621, noProduct, D::multiAxis(1, 1, 12, true),
+         "Spaceball 5000", 1, false, Knowledge::checked},
+        {"unknown, empty name", 0x256F, 0xC6FF, "", D::multiAxis(350, 1, 2, true),
+         "SpaceMouse 256F:C6FF", 350, true, Knowledge::guessed},
+        {"unknown, no name", 0x046D, 0x00AB, noProduct, D::multiAxis(350, 1, 2, true),
+         "SpaceMouse 046D:00AB", 350, true, Knowledge::guessed},
+        {"unknown, named, wide axes", 0x256F, 0xC6FF, "SpaceMouse X",
+         D::multiAxis(1000, 1, 2, true), "SpaceMouse X", 1000, true, Knowledge::guessed},
+        {"unknown, maximum 0 gives 350", 0x256F, 0xC6FF, noProduct, D::multiAxis(0, 1, 2, false),
+         "SpaceMouse 256F:C6FF", 350, false, Knowledge::guessed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto model =
+            M::recognise(row.vendor, row.product, row.productName, descriptor(row.descriptor));
+        ASSERT_TRUE(model);
+        EXPECT_EQ(model->name, row.name);
+        EXPECT_EQ(model->axisFullScale, row.fullScale);
+        EXPECT_EQ(model->hasStatusLED, row.led);
+        EXPECT_EQ(model->knowledge, row.knowledge);
+    }
+}
+
+// Buttons of an unknown device: the two-button map when it has at most usages 1 and 2, the
+// shared numbering otherwise; the Universal Receiver is named after which of the two it is.
+TEST(SpaceMouseModelRecognition, buttonMapAndReceiverNameFromUsages) {
+    struct Row {
+        std::uint32_t first;
+        std::uint32_t last;
+        M::ButtonBits expected;
+        const char* receiver;
+    };
+    const char* plain = "SpaceMouse Wireless (Universal Receiver)";
+    const char* pro = "SpaceMouse Pro Wireless (Universal Receiver)";
+    const Row rows[] = {
+        {0, 0, {}, plain},
+        {1, 1, {{0, B::left}}, plain},
+        {2, 2, {{1, B::right}}, plain},
+        {1, 2, {{0, B::left}, {1, B::right}}, plain},
+        {1, 3, {{0, B::menu}, {1, B::fit}, {2, B::viewTop}}, pro},
+        {2, 3, {{1, B::fit}, {2, B::viewTop}}, plain}, // bit 2 is beyond the two-button map
+        {3, 3, {{2, B::viewTop}}, plain},
+        {76, 78, {{76, B::key11}, {77, B::key12}}, pro},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.first << ".." << row.last);
+        const auto model = unknownWithButtons(row.first, row.last);
+        ASSERT_TRUE(model);
+        EXPECT_EQ(model->buttonBits, row.expected);
+        const auto receiver = unknownWithButtons(row.first, row.last, 0xC652);
+        ASSERT_TRUE(receiver);
+        EXPECT_EQ(receiver->name, row.receiver);
+        EXPECT_EQ(receiver->knowledge, Knowledge::published);
+    }
+    const auto fifteen = unknownWithButtons(1, 15, 0xC652);
+    EXPECT_EQ(fifteen->buttonBits.size(), 15u);
+    EXPECT_EQ(fifteen->buttonBits.at(14), B::key3);
 }
 
 } // namespace

@@ -11,42 +11,24 @@ namespace R = SpaceMouseReport;
 
 const SpaceMouseAxes untouched{101, 102, 103, 104, 105, 106};
 
-TEST(SpaceMouseReport, takeTranslationChangesOnlyItsAxes) {
-    SpaceMouseAxes axes = untouched;
-    EXPECT_TRUE(R::take(Bytes{0x01, 0x10, 0x00, 0xF0, 0xFF, 0x00, 0x80}, axes));
-    EXPECT_EQ(axes, (SpaceMouseAxes{16, -16, -32768, 104, 105, 106}));
-}
-
-TEST(SpaceMouseReport, takeFullReportSetsAllSix) {
-    SpaceMouseAxes axes = untouched;
-    const Bytes report{0x01, 0x01, 0x00, 0xFF, 0x7F, 0xFE, 0xFF,
-                       0x5E, 0x01, 0xA2, 0xFE, 0x00, 0x00};
-    EXPECT_TRUE(R::take(report, axes));
-    EXPECT_EQ(axes, (SpaceMouseAxes{1, 32767, -2, 350, -350, 0}));
-    // Twelve bytes are not enough for the rotation part.
-    axes = untouched;
-    EXPECT_TRUE(R::take(Bytes(report.begin(), report.end() - 1), axes));
-    EXPECT_EQ(axes, (SpaceMouseAxes{1, 32767, -2, 104, 105, 106}));
-}
-
-TEST(SpaceMouseReport, takeRotation) {
-    SpaceMouseAxes axes = untouched;
-    EXPECT_TRUE(R::take(Bytes{0x02, 0x05, 0x00, 0xFB, 0xFF, 0x00, 0x01, 0xEE}, axes));
-    EXPECT_EQ(axes, (SpaceMouseAxes{101, 102, 103, 5, -5, 256}));
-}
-
-TEST(SpaceMouseReport, takeRefusesShortReportsAndOtherIds) {
-    const Bytes refused[] = {
-        {0x01, 0x10, 0x00, 0xF0, 0xFF, 0x00},
-        {0x02, 0x10, 0x00, 0xF0, 0xFF, 0x00},
-        {0x03, 0x10, 0x00, 0xF0, 0xFF, 0x00, 0x80},
-        {0x00, 0x10, 0x00, 0xF0, 0xFF, 0x00, 0x80},
-        {},
+// Each report id fills its own axes and leaves the others as they were.
+TEST(SpaceMouseReport, takeFillsTheAxesOfItsReport) {
+    const Bytes full{0x01, 0x01, 0x00, 0xFF, 0x7F, 0xFE, 0xFF, 0x5E, 0x01, 0xA2, 0xFE, 0x00, 0x00};
+    const std::tuple<Bytes, bool, SpaceMouseAxes> rows[] = {
+        {{0x01, 0x10, 0x00, 0xF0, 0xFF, 0x00, 0x80}, true, {16, -16, -32768, 104, 105, 106}},
+        {full, true, {1, 32767, -2, 350, -350, 0}},
+        // Twelve bytes are not enough for the rotation part.
+        {Bytes(full.begin(), full.end() - 1), true, {1, 32767, -2, 104, 105, 106}},
+        {{0x02, 0x05, 0x00, 0xFB, 0xFF, 0x00, 0x01, 0xEE}, true, {101, 102, 103, 5, -5, 256}},
+        {{0x01, 0x10, 0x00, 0xF0, 0xFF, 0x00}, false, untouched},
+        {{0x02, 0x10, 0x00, 0xF0, 0xFF, 0x00}, false, untouched},
+        {{0x03, 0x10, 0x00, 0xF0, 0xFF, 0x00, 0x80}, false, untouched},
+        {{}, false, untouched},
     };
-    for (const auto& report : refused) {
+    for (const auto& [report, taken, expected] : rows) {
         SpaceMouseAxes axes = untouched;
-        EXPECT_FALSE(R::take(report, axes)) << report.size();
-        EXPECT_EQ(axes, untouched);
+        EXPECT_EQ(R::take(report, axes), taken) << report.size();
+        EXPECT_EQ(axes, expected) << report.size();
     }
 }
 
@@ -59,34 +41,25 @@ TEST(SpaceMouseReport, completes) {
     EXPECT_FALSE(R::completes(Bytes{0x03, 0x01}));
 }
 
-TEST(SpaceMouseReport, buttonBitsListsSetPositions) {
+TEST(SpaceMouseReport, buttonBitsAndTheModelsButtons) {
     EXPECT_EQ(R::buttonBits(Bytes{0x03, 0x05, 0x80}), (std::vector<int>{0, 2, 15}));
-    EXPECT_EQ(R::buttonBits(Bytes{0x03}), std::nullopt);
     EXPECT_EQ(R::buttonBits(Bytes{0x03, 0x00}), std::vector<int>{});
+    EXPECT_EQ(R::buttonBits(Bytes{0x03}), std::nullopt);
     EXPECT_EQ(R::buttonBits(Bytes{0x01, 0x05}), std::nullopt);
-    EXPECT_EQ(R::buttonBits(Bytes{}), std::nullopt);
-    // Positions past 63: bytes 10 and 22 carry the enterprise device's extra keys.
-    Bytes wide(24, 0x00);
-    wide[0] = 0x03;
-    wide[23] = 0x80;
-    EXPECT_EQ(R::buttonBits(wide), std::vector<int>{183});
-}
-
-TEST(SpaceMouseReport, buttonsThroughTheModel) {
     const auto& pro = SpaceMouseModel::spaceMousePro();
     EXPECT_EQ(R::buttons(Bytes{0x03, 0x01, 0x10}, pro), (B{B::menu, B::key1}));
     EXPECT_EQ(R::buttons(Bytes{0x03, 0x08}, pro), B());
     EXPECT_EQ(R::buttons(Bytes{0x03}, pro), std::nullopt);
-    EXPECT_EQ(R::unknownBit(Bytes{0x03, 0x08}, pro), 3);
-    EXPECT_EQ(R::unknownBit(Bytes{0x03, 0x01}, pro), std::nullopt);
     EXPECT_EQ(R::unknownBit(Bytes{0x03, 0x09}, pro), 3);
+    EXPECT_EQ(R::unknownBit(Bytes{0x03, 0x01}, pro), std::nullopt);
     EXPECT_EQ(R::unknownBit(Bytes{0x02, 0x08}, pro), std::nullopt);
-
-    Bytes enterprise(23, 0x00);
-    enterprise[0] = 0x03;
-    enterprise[1 + 76 / 8] = 1 << (76 % 8);
-    enterprise[1 + 175 / 8] = 1 << (175 % 8);
-    EXPECT_EQ(R::buttons(enterprise, SpaceMouseModel::enterprise()), (B{B::key11, B::space}));
+    // Positions past 63: bytes 10 and 22 carry the enterprise device's extra keys.
+    Bytes wide(23, 0x00);
+    wide[0] = 0x03;
+    wide[10] = 0x10;
+    wide[22] = 0x80;
+    EXPECT_EQ(R::buttonBits(wide), (std::vector<int>{76, 175}));
+    EXPECT_EQ(R::buttons(wide, SpaceMouseModel::enterprise()), (B{B::key11, B::space}));
 }
 
 TEST(SpaceMouseReport, battery) {
@@ -106,21 +79,18 @@ TEST(SpaceMouseReport, serialNumber) {
     };
     const Row rows[] = {
         {{0x08, 0x41, 0x42, 0x00, 0x00, 0x00, 0x30, 0x39}, "AB12345"},
-        {{0x08, 0x61, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07}, "a7"},
-        {{0x08, 0x61, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, std::nullopt},
-        {{0x08, 0x31, 0x42, 0x00, 0x00, 0x00, 0x30, 0x39}, std::nullopt},
-        {{0x08, 0x41, 0x42, 0x00, 0x00, 0x00, 0x30}, std::nullopt},
-        {{0x07, 0x41, 0x42, 0x00, 0x00, 0x00, 0x30, 0x39}, std::nullopt},
-        // Six number bytes big-endian: the first number byte counts most.
+        {{0x08, 0x61, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, std::nullopt}, // number 0
+        {{0x08, 0x31, 0x42, 0x00, 0x00, 0x00, 0x30, 0x39}, std::nullopt}, // no letter first
+        {{0x08, 0x41, 0x42, 0x00, 0x00, 0x00, 0x30}, std::nullopt},       // short
+        {{0x07, 0x41, 0x42, 0x00, 0x00, 0x00, 0x30, 0x39}, std::nullopt}, // other report
+        // One letter and six number bytes big-endian: the first number byte counts most.
         {{0x08, 0x5A, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, "Z1099511627776"},
-        {{0x08, 0x7A, 0x30, 0x00, 0x00, 0x00, 0x00, 0x01}, "z52776558133249"},
         {{0x08, 0x41, 0x5A, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "AZ1099511627775"},
-        // Bytes past the eighth do not count.
-        {{0x08, 0x41, 0x42, 0x00, 0x00, 0x00, 0x00, 0x01, 0xFF}, "AB1"},
+        {{0x08, 0x41, 0x42, 0x00, 0x00, 0x00, 0x00, 0x01, 0xFF}, "AB1"}, // ninth byte ignored
         // Letters just outside the alphabet.
         {{0x08, 0x40, 0x42, 0x00, 0x00, 0x00, 0x00, 0x01}, std::nullopt},
         {{0x08, 0x5B, 0x42, 0x00, 0x00, 0x00, 0x00, 0x01}, std::nullopt},
-        {{0x08, 0x41, 0x60, 0x00, 0x00, 0x00, 0x00, 0x01}, "A105553116266497"},
+        {{0x08, 0x7A, 0x60, 0x00, 0x00, 0x00, 0x00, 0x01}, "z105553116266497"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bytes.size());

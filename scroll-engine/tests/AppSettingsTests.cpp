@@ -11,10 +11,11 @@ using Response = ScrollSettings::Response;
 
 const std::string app = "org.example.editor";
 
-// Settings that differ from the defaults in every field an app cannot override.
+// Settings that differ from the defaults in every field an app cannot override, and more.
 ScrollSettings customised() {
     ScrollSettings s;
     s.speed = 1.5;
+    s.response = ScrollSettings::Response::direct;
     s.scrollSpeed = 2000;
     s.zoomSpeed = 4;
     s.rotateSpeed = 90;
@@ -36,56 +37,37 @@ TEST(AppSettings, appliedWithoutOverridesIsUnchanged) {
     EXPECT_EQ(s.applied(app), s);
 }
 
-TEST(AppSettings, overrideReplacesOnlyItsField) {
+TEST(AppSettings, overridesReplaceOnlyTheirFields) {
     ScrollSettings s = customised();
-    s.appSettings[app] = {{"momentum_preset", "long"}};
+    s.appSettings[app] = {{"speed", "0.5"},
+                          {"response", "precise"},
+                          {"momentum_preset", "long"},
+                          {"diagonal", "0"},
+                          {"simultaneous", "scroll,zoom"}};
     ScrollSettings expected = s;
+    expected.speed = 0.5;
+    expected.response = Response::precise;
     expected.momentum = Momentum::long_;
+    expected.diagonal = false;
+    expected.simultaneous = {Activity::scroll, Activity::zoom};
     EXPECT_EQ(s.applied(app), expected);
 }
 
 TEST(AppSettings, rejectedOverrideFallsBackToDefaultNotOwnValue) {
     ScrollSettings s = customised();
     s.appSettings[app] = {{"speed", "9"}, {"response", "Precise"}};
-    const auto applied = s.applied(app);
-    EXPECT_EQ(applied.speed, 1.0);
-    EXPECT_EQ(applied.response, Response::balanced);
-    EXPECT_EQ(applied.scrollSpeed, 2000);
-    EXPECT_EQ(applied.appSettings, s.appSettings);
+    ScrollSettings expected = s;
+    expected.speed = 1.0;
+    expected.response = Response::balanced;
+    EXPECT_EQ(s.applied(app), expected);
 }
 
-TEST(AppSettings, overridesCoverAllGroups) {
+// setOwn starts from the app's settings and stores only the keys of the one setting.
+TEST(AppSettings, setOwnStoresOnlyTheModifiedSetting) {
     ScrollSettings s;
-    s.appSettings[app] = {{"speed", "0.5"},
-                          {"response", "precise"},
-                          {"momentum_preset", "off"},
-                          {"diagonal", "0"},
-                          {"simultaneous", "scroll,zoom"}};
-    const auto applied = s.applied(app);
-    EXPECT_EQ(applied.speed, 0.5);
-    EXPECT_EQ(applied.response, Response::precise);
-    EXPECT_EQ(applied.momentum, Momentum::off);
-    EXPECT_FALSE(applied.diagonal);
-    EXPECT_EQ(applied.simultaneous, (ActivitySet{Activity::scroll, Activity::zoom}));
-}
-
-TEST(AppSettings, setOwnStoresTheModifiedValue) {
-    ScrollSettings s;
-    EXPECT_TRUE(s.follows(AppSetting::speed, app));
     EXPECT_FALSE(s.hasOwnSettings(app));
-    s.setOwn(AppSetting::speed, app, [](ScrollSettings& own) { own.speed = 2.0; });
-    EXPECT_EQ(s.appSettings.at(app), (std::map<std::string, std::string>{{"speed", "2.0"}}));
-    EXPECT_FALSE(s.follows(AppSetting::speed, app));
-    EXPECT_TRUE(s.follows(AppSetting::momentum, app));
-    EXPECT_TRUE(s.hasOwnSettings(app));
-    EXPECT_EQ(s.applied(app).speed, 2.0);
-    EXPECT_EQ(s.speed, 1.0);
-}
-
-TEST(AppSettings, setOwnStartsFromTheAppsSettings) {
-    ScrollSettings s;
     s.appSettings[app] = {{"response", "direct"}};
-    // Modifying the speed only stores the speed; the modify callback sees the app's response.
+    EXPECT_TRUE(s.follows(AppSetting::speed, app));
     Response seen = Response::balanced;
     s.setOwn(AppSetting::speed, app, [&](ScrollSettings& own) {
         seen = own.response;
@@ -95,6 +77,10 @@ TEST(AppSettings, setOwnStartsFromTheAppsSettings) {
     EXPECT_EQ(seen, Response::direct);
     EXPECT_EQ(s.appSettings.at(app),
               (std::map<std::string, std::string>{{"response", "direct"}, {"speed", "0.5"}}));
+    EXPECT_FALSE(s.follows(AppSetting::speed, app));
+    EXPECT_TRUE(s.follows(AppSetting::momentum, app));
+    EXPECT_EQ(s.applied(app).speed, 0.5);
+    EXPECT_EQ(s.speed, 1.0);
 }
 
 TEST(AppSettings, setOwnTogetherStoresBothKeys) {

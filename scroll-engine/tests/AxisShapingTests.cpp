@@ -16,26 +16,16 @@ smk::SpaceMouseAxes sample(std::int64_t x, std::int64_t y, std::int64_t z = 0, s
 
 TEST(AxisShaping, deflectionPastTheDeadZoneFollowsTheExponent) {
     // 100 of 350 is 0.2857; past a dead zone of 0.12 that is 0.1883 of the rest, cubed 0.006678.
-    struct Row {
-        AxisShaping shaping;
-        smk::SpaceMouseAxes axes;
-        Axis axis;
-        double expected;
-    };
-    const Row rows[] = {
+    const std::tuple<AxisShaping, smk::SpaceMouseAxes, Axis, double> rows[] = {
         {{0.12, 3.0, 1.0}, sample(100, 0), Axis::x, 0.0066778},
         {{0.12, 3.0, 1.0}, sample(0, 0, 0, 0, -100, 0), Axis::ry, -0.0066778},
         {{0.12, 1.0, 1.0}, sample(0, 0, 0, 0, 0, 263), Axis::rz, 0.7175325},
         {{0.2, 4.0, 1.0}, sample(0, 0, 280, 0, 0, 0), Axis::z, 0.31640625},
     };
-    for (const auto& row : rows) {
-        const auto shaped = row.shaping.shaped(row.axes, 350);
-        EXPECT_NEAR(shaped[row.axis], row.expected, 1e-6) << row.axis.rawValue();
-        EXPECT_EQ(shaped.values().size(), 6u);
+    for (const auto& [shaping, axes, only, expected] : rows) {
+        const auto shaped = shaping.shaped(axes, 350);
         for (auto axis : Axis::allCases())
-            if (axis != row.axis) {
-                EXPECT_EQ(shaped[axis], 0);
-            }
+            EXPECT_NEAR(shaped[axis], axis == only ? expected : 0.0, 1e-6) << axis.rawValue();
     }
 }
 
@@ -46,37 +36,27 @@ TEST(AxisShaping, crosstalkRatioDecidesWhichAxesSurvive) {
     const auto straight = AxisShaping{0.12, 1.0, 1.0}.shaped(sample(200, -120), 350);
     EXPECT_GT(straight[Axis::x], 0);
     EXPECT_EQ(straight[Axis::y], 0);
-    // Exactly half as deflected still survives with ratio 0.5.
-    const auto half = AxisShaping{0.12, 1.0, 0.5}.shaped(sample(200, 0, 100), 350);
-    EXPECT_GT(half[Axis::z], 0);
-}
-
-TEST(AxisShaping, exactTieSurvivesWithRatioOne) {
-    const auto shaped = AxisShaping{0.12, 1.0, 1.0}.shaped(sample(200, 0, 0, 0, 0, -200), 350);
-    EXPECT_GT(shaped[Axis::x], 0);
-    EXPECT_DOUBLE_EQ(shaped[Axis::rz], -shaped[Axis::x]);
+    // Exactly half as deflected still survives with ratio 0.5, an exact tie with ratio 1.
+    EXPECT_GT(AxisShaping({0.12, 1.0, 0.5}).shaped(sample(200, 0, 100), 350)[Axis::z], 0);
+    const auto tie = AxisShaping{0.12, 1.0, 1.0}.shaped(sample(200, 0, 0, 0, 0, -200), 350);
+    EXPECT_GT(tie[Axis::x], 0);
+    EXPECT_DOUBLE_EQ(tie[Axis::rz], -tie[Axis::x]);
 }
 
 TEST(AxisShaping, deadZoneIsExclusive) {
     // 35 / 350 is exactly 0.1 in double arithmetic.
     const AxisShaping shaping{0.1, 1.0, 1.0};
     EXPECT_EQ(shaping.shaped(sample(35, 0), 350)[Axis::x], 0);
-    const double justAbove = shaping.shaped(sample(36, 0), 350)[Axis::x];
-    EXPECT_GT(justAbove, 0);
-    EXPECT_LT(justAbove, 0.01);
+    EXPECT_NEAR(shaping.shaped(sample(36, 0), 350)[Axis::x], 1.0 / 315, 1e-12);
     // Even a flat curve (exponent 0, every surviving axis at full strength) leaves it at rest.
     EXPECT_EQ(AxisShaping({0.1, 0.0, 1.0}).shaped(sample(35, 0), 350)[Axis::x], 0);
     EXPECT_EQ(AxisShaping({0.1, 0.0, 1.0}).shaped(sample(36, 0), 350)[Axis::x], 1);
 }
 
-TEST(AxisShaping, valuesBeyondFullScaleClampToOne) {
-    const AxisShaping shaping{0.12, 3.0, 0.5};
-    const auto shaped = shaping.shaped(sample(1000, -900), 350);
-    EXPECT_DOUBLE_EQ(shaped[Axis::x], 1.0);
-    EXPECT_DOUBLE_EQ(shaped[Axis::y], -1.0);
-}
-
-TEST(AxisShaping, degenerateParametersGiveRest) {
+TEST(AxisShaping, beyondFullScaleClampsAndDegenerateParametersGiveRest) {
+    const auto beyond = AxisShaping{0.12, 3.0, 0.5}.shaped(sample(1000, -900), 350);
+    EXPECT_DOUBLE_EQ(beyond[Axis::x], 1.0);
+    EXPECT_DOUBLE_EQ(beyond[Axis::y], -1.0);
     // A dead zone of 1 would divide zero by zero; nothing passes it anyway.
     EXPECT_EQ(AxisShaping({1.0, 2.0, 1.0}).shaped(sample(350, 0), 350), ShapedAxes::zero);
     EXPECT_EQ(AxisShaping({0.1, 1.0, 1.0}).shaped(sample(350, 0), 0), ShapedAxes::zero);
@@ -105,17 +85,13 @@ TEST(ShapedAxes, roleValueInvertsClampsAndReadsEmptyAsZero) {
 }
 
 TEST(ShapedAxes, roleValuesCoverAllRoles) {
-    const AxisMapping mapping;
-    const auto values = ShapedAxes({0.2, -0.3, 0.4, 0, 0, -0.6}).roleValues(mapping);
-    for (auto role : Role::allCases())
-        EXPECT_TRUE(values.values[role].has_value());
+    const auto values = ShapedAxes({0.2, -0.3, 0.4, 0, 0, -0.6}).roleValues(AxisMapping());
     EXPECT_DOUBLE_EQ(values[Role::horizontal], 0.2);
     EXPECT_DOUBLE_EQ(values[Role::vertical], -0.3);
     EXPECT_DOUBLE_EQ(values[Role::zoom], 0.4);
     EXPECT_DOUBLE_EQ(values[Role::rotate], -0.6);
     EXPECT_DOUBLE_EQ(values.scroll(), 0.3);
     EXPECT_TRUE(values.isMoving());
-    EXPECT_FALSE(ShapedAxes::zero.roleValues(mapping).isMoving());
 }
 
 TEST(ShapedAxesDeathTest, readingBeyondShortListStops) {
@@ -128,23 +104,11 @@ TEST(RoleValues, absentRolesReadAsZero) {
     RoleValues values;
     EXPECT_EQ(values[Role::zoom], 0);
     EXPECT_EQ(values.scroll(), 0);
-    EXPECT_FALSE(values.isMoving());
     values.set(Role::horizontal, 0);
     EXPECT_FALSE(values.isMoving());
     EXPECT_NE(values, RoleValues()); // present with 0 differs from absent
     values.set(Role::rotate, -0.1);
     EXPECT_TRUE(values.isMoving());
-}
-
-TEST(RoleValues, builderCallsOncePerRoleInRoleOrder) {
-    std::vector<Role> calls;
-    const RoleValues values([&](Role role) {
-        calls.push_back(role);
-        return 0.1 * static_cast<int>(role);
-    });
-    EXPECT_EQ(calls,
-              (std::vector<Role>{Role::horizontal, Role::vertical, Role::zoom, Role::rotate}));
-    EXPECT_DOUBLE_EQ(values[Role::rotate], 0.3);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
-#include <string>
 
 namespace scroll {
 namespace {
@@ -14,11 +13,7 @@ using P = ScrollPhase;
 // The machine's state as its behaviour shows it: end() tells gesture and momentum apart from the
 // rest, and a coasting step with plenty of pixels tells idle from coastPending.
 enum class Seen { idle, gesture, coastPending, momentum };
-
-const char* name(Seen seen) {
-    const char* names[] = {"idle", "gesture", "coastPending", "momentum"};
-    return names[static_cast<int>(seen)];
-}
+const char* const names[] = {"idle", "gesture", "coastPending", "momentum"};
 
 Seen seen(const ScrollMotion& motion) {
     ScrollMotion ending = motion;
@@ -53,11 +48,6 @@ struct Row {
     Seen to;
 };
 
-std::string describe(const Row& row) {
-    return std::string(name(row.from)) + " v=" + std::to_string(row.velocity) +
-           (row.coasting ? " coasting" : "");
-}
-
 TEST(ScrollMotion, everyRowOfTheStateTable) {
     const ScrollStep began{P::began, 2, 0};
     const ScrollStep changed{P::changed, 2, 0};
@@ -90,43 +80,28 @@ TEST(ScrollMotion, everyRowOfTheStateTable) {
         {Seen::momentum, pixel, false, {momentumEnded, began}, Seen::gesture},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << names[static_cast<int>(row.from)] << " v="
+                                          << row.velocity << (row.coasting ? " coasting" : ""));
         ScrollMotion motion = in(row.from);
-        ASSERT_EQ(seen(motion), row.from) << describe(row);
-        EXPECT_EQ(motion.step(row.velocity, 0, dt, row.coasting), row.steps) << describe(row);
-        EXPECT_EQ(seen(motion), row.to) << describe(row);
+        ASSERT_EQ(seen(motion), row.from);
+        EXPECT_EQ(motion.step(row.velocity, 0, dt, row.coasting), row.steps);
+        EXPECT_EQ(seen(motion), row.to);
     }
 }
 
 TEST(ScrollMotion, endFromEveryState) {
-    const std::pair<Seen, ScrollSteps> rows[] = {
-        {Seen::idle, {}},
-        {Seen::gesture, {{P::ended, 0, 0}}},
-        {Seen::coastPending, {}},
-        {Seen::momentum, {{P::momentumEnded, 0, 0}}},
+    const std::tuple<Seen, bool, ScrollSteps> rows[] = {
+        {Seen::idle, false, {}},
+        {Seen::gesture, true, {{P::ended, 0, 0}}},
+        {Seen::coastPending, false, {}},
+        {Seen::momentum, true, {{P::momentumEnded, 0, 0}}},
     };
-    for (const auto& [from, steps] : rows) {
+    for (const auto& [from, begun, steps] : rows) {
         ScrollMotion motion = in(from);
-        EXPECT_EQ(motion.end(), steps) << name(from);
-        EXPECT_EQ(motion, ScrollMotion()) << name(from);
+        EXPECT_EQ(motion.inGesture(), begun) << names[static_cast<int>(from)];
+        EXPECT_EQ(motion.end(), steps) << names[static_cast<int>(from)];
+        EXPECT_EQ(motion, ScrollMotion()) << names[static_cast<int>(from)];
     }
-}
-
-TEST(ScrollMotion, beginsOnlyWithFirstWholePixel) {
-    ScrollMotion motion;
-    EXPECT_TRUE(motion.step(60, 0, 1.0 / 120, false).empty());
-    EXPECT_FALSE(motion.inGesture());
-    EXPECT_DOUBLE_EQ(motion.remainderX(), 0.5);
-    EXPECT_EQ(motion.step(60, 0, 1.0 / 120, false), (ScrollSteps{{P::began, 1, 0}}));
-    EXPECT_TRUE(motion.inGesture());
-}
-
-TEST(ScrollMotion, momentumBeginsWithFirstWholePixelAfterRelease) {
-    ScrollMotion motion = in(Seen::gesture);
-    EXPECT_EQ(motion.step(noPixel, 0, dt, true), (ScrollSteps{{P::ended, 0, 0}}));
-    EXPECT_FALSE(motion.inGesture());
-    EXPECT_TRUE(motion.step(noPixel, 0, dt, true).empty());
-    EXPECT_EQ(motion.step(noPixel * 2, 0, dt, true), (ScrollSteps{{P::momentumBegan, 1, 0}}));
-    EXPECT_TRUE(motion.inGesture());
 }
 
 TEST(ScrollMotion, pushDuringMomentumStartsFromFreshRemainders) {
@@ -138,30 +113,17 @@ TEST(ScrollMotion, pushDuringMomentumStartsFromFreshRemainders) {
     EXPECT_DOUBLE_EQ(motion.remainderX(), 0.25);
 }
 
-TEST(ScrollMotion, negativeVelocitiesTruncateTowardZero) {
+TEST(ScrollMotion, remaindersKeepTheirSignCarryOverAndResetOnZero) {
     ScrollMotion motion;
     EXPECT_EQ(motion.step(-1.7, 2.5, 1, false), (ScrollSteps{{P::began, -1, 2}}));
     EXPECT_NEAR(motion.remainderX(), -0.7, 1e-12);
     EXPECT_NEAR(motion.remainderY(), 0.5, 1e-12);
-    // -0.7 - 0.2 = -0.9: still no whole pixel.
+    // -0.7 - 0.2 = -0.9: still no whole pixel; then one more, and y alone makes no step.
     EXPECT_TRUE(motion.step(-0.2, 0, 1, false).empty());
     EXPECT_EQ(motion.step(-0.2, 0, 1, false), (ScrollSteps{{P::changed, -1, 0}}));
-}
-
-TEST(ScrollMotion, remaindersCarryOverAndResetOnZero) {
-    ScrollMotion motion;
-    motion.step(1.5, -1.5, 1, false);
-    EXPECT_DOUBLE_EQ(motion.remainderX(), 0.5);
-    EXPECT_DOUBLE_EQ(motion.remainderY(), -0.5);
-    EXPECT_EQ(motion.step(0.5, 0, 1, false), (ScrollSteps{{P::changed, 1, 0}}));
-    EXPECT_DOUBLE_EQ(motion.remainderY(), -0.5);
+    EXPECT_EQ(motion.step(0, 0.5, 1, false), (ScrollSteps{{P::changed, 0, 1}}));
     motion.step(0, 0, 1, false);
     EXPECT_EQ(motion, ScrollMotion());
-}
-
-TEST(ScrollMotion, oneAxisAloneMakesAStep) {
-    ScrollMotion motion;
-    EXPECT_EQ(motion.step(0, -3, 1, false), (ScrollSteps{{P::began, 0, -3}}));
 }
 
 TEST(ScrollMotion, absurdVelocityClampsInsteadOfWrapping) {
@@ -184,22 +146,23 @@ TEST(ScrollMotion, absurdVelocityClampsInsteadOfWrapping) {
     EXPECT_EQ(notANumber, ScrollMotion());
 }
 
+// Wheel events count the other way round and hold 32 bits: -(2^31 - 1) ... 2^31 negates safely.
 TEST(ScrollStep, wheelValuesNegateAndClampTo32Bits) {
-    EXPECT_EQ((ScrollStep{P::changed, 0, 5}).wheelVertical(), -5);
-    EXPECT_EQ((ScrollStep{P::changed, -7, 0}).wheelHorizontal(), 7);
     constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
     constexpr auto int32Min = std::numeric_limits<std::int32_t>::min();
     constexpr std::int64_t twoTo31 = std::int64_t{1} << 31;
-    EXPECT_EQ((ScrollStep{P::changed, 0, twoTo31}).wheelVertical(), int32Min);
-    EXPECT_EQ((ScrollStep{P::changed, 0, twoTo31 + 1}).wheelVertical(), int32Min);
-    EXPECT_EQ((ScrollStep{P::changed, 0, -twoTo31}).wheelVertical(), int32Max);
-    EXPECT_EQ((ScrollStep{P::changed, 0, -int32Max}).wheelVertical(), int32Max);
-    EXPECT_EQ(
-        (ScrollStep{P::changed, std::numeric_limits<std::int64_t>::min(), 0}).wheelHorizontal(),
-        int32Max);
-    EXPECT_EQ(
-        (ScrollStep{P::changed, std::numeric_limits<std::int64_t>::max(), 0}).wheelHorizontal(),
-        int32Min);
+    const std::pair<std::int64_t, std::int32_t> rows[] = {
+        {5, -5},
+        {twoTo31, int32Min},
+        {-twoTo31, int32Max},
+        {-int32Max, int32Max},
+        {std::numeric_limits<std::int64_t>::min(), int32Max},
+        {std::numeric_limits<std::int64_t>::max(), int32Min},
+    };
+    for (const auto& [pixels, wheel] : rows) {
+        EXPECT_EQ((ScrollStep{P::changed, 0, pixels}).wheelVertical(), wheel) << pixels;
+        EXPECT_EQ((ScrollStep{P::changed, pixels, 0}).wheelHorizontal(), wheel) << pixels;
+    }
 }
 
 } // namespace
