@@ -436,14 +436,15 @@ TEST_F(DriverLibraryTest, registersWithTheRealSpacenavd) {
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {program, "-d", "-c", folder + "/spnavrc", "-l",
-                                     folder + "/spnavd.log"};
+    std::vector<std::string> args = {
+        program, "-d", "-c", folder + "/spnavrc", "-l", folder + "/spnavd.log"};
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned =
+        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_EQ(spawned, 0);
     const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
