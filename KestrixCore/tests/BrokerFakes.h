@@ -7,10 +7,7 @@
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <vector>
 
