@@ -1,11 +1,11 @@
 #pragma once
 
-#include "TempFolder.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -17,7 +17,6 @@ using namespace kestrix;
 using namespace kestrix::core;
 using testsupport::readFile;
 using testsupport::TempFolder;
-
 
 // The device layer as the broker sees it, with devices given by the test.
 class FakeDevices final : public BrokerDevices {
@@ -120,7 +119,6 @@ inline Claim background() {
 inline Claim front(std::vector<std::string> apps) {
     return Claim{std::move(apps), false, std::nullopt, std::nullopt};
 }
-
 
 class BrokerTest : public ::testing::Test {
 protected:

@@ -94,20 +94,28 @@ TEST_F(DevicesDescribe, usbDeviceWhoseHIDReadFailsIsReadOverTheControlPipe) {
                                           {0x01230000, 3, 8, 8}, {0x01230000, 3, 9, 2}}));
 }
 
-TEST_F(DevicesDescribe, bluetoothDeviceWhoseHIDReadFailsGetsFailedRowsOnly) {
+// Over Bluetooth there is no control pipe to fall back on.
+TEST_F(DevicesDescribe, aDeviceWhoseReadsAllFailGetsFailedRowsOnly) {
     auto device = withTwoFeatureReports(wirelessOverBluetooth("aa:bb:cc:dd:ee:ff"));
     device.serialNumber = "BT1";
     device.hidFeatureFails = true;
-    make({device});
-    ask("serial:BT1");
+    auto usb = withTwoFeatureReports(compact());
+    usb.hidFeatureFails = usb.controlPipeFails = true;
+    make({device, usb});
+    ask("serial:ABC123");
     waitForAnswer();
+    EXPECT_FALSE(answer.featureReportsVia.has_value());
+    EXPECT_EQ(sim->controlRequests().size(), 2u);
+    ask("serial:BT1");
+    ASSERT_TRUE(loop.runUntil([this] { return answers == 2; }));
+    loop.runPending();
     EXPECT_FALSE(answer.featureReportsVia.has_value());
     ASSERT_EQ(answer.featureReports.size(), 2u);
     for (const auto& row : answer.featureReports) {
         EXPECT_EQ(row.error, "GET failed");
         EXPECT_FALSE(row.bytes.has_value());
     }
-    EXPECT_TRUE(sim->controlRequests().empty());
+    EXPECT_EQ(sim->controlRequests().size(), 2u);
 }
 
 TEST_F(DevicesDescribe, aSeizedDeviceIsReadOnItsOwnHandleAndAnswersAlsoWhenReleased) {
@@ -240,8 +248,10 @@ TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPathsAHugeOneTheLargestR
               (std::vector<std::uint8_t>{7, 1}));
     EXPECT_EQ(sim.controlRequests()[0].size, 2);
     // wIndex is 16 bits: a larger interface number cannot be asked for.
-    EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 70000}, 7, 1), std::nullopt);
+    EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 65536}, 7, 1), std::nullopt);
     EXPECT_EQ(sim.controlRequests().size(), 1u);
+    Devices::getFeatureOverControlPipe(sim, {0x01230000, 65535}, 7, 1);
+    EXPECT_EQ(sim.controlRequests().back().interface, 65535); // the largest that fits
     EXPECT_EQ(Devices::getFeature(sim, 1, 7, std::size_t(1) << 60, nullptr),
               (std::vector<std::uint8_t>{7, 1, 2, 3}));
     EXPECT_EQ(sim.featureReads(1)[1].size, largestReport);

@@ -411,15 +411,16 @@ TEST_F(DevicesReports, learnedRestIsLoggedBeforeTheSample) {
 TEST_F(DevicesReports, scheduledReportsArriveOnlyWhileTheDeviceIsOpen) {
     auto device = compact();
     device.reports.push_back({0.5, 0.01, 100, {2, 0, 0, 0, 0, 1, 0}});
+    device.reports.push_back({0.8, 0, 3, {2, 0, 0, 0, 0, 2, 0}}); // three at once
     make({device});
     loop.advance(0.75);
     EXPECT_TRUE(axes.empty());
     devices->want(true);
     loop.advance(0.25);
-    EXPECT_EQ(axes.size(), 25u);
+    EXPECT_EQ(axes.size(), 25u + 3u);
     devices->want(false);
     loop.advance(1);
-    EXPECT_EQ(axes.size(), 25u);
+    EXPECT_EQ(axes.size(), 28u);
 }
 
 TEST_F(DevicesReports, closingFromInsideAReportCallbackIsSafe) {

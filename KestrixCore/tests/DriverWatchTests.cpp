@@ -59,6 +59,12 @@ TEST(SpacenavdWatch, followsThePidFileTheSocketAndTheProcessItself) {
     ASSERT_TRUE(loop.runUntil([&] { return changes > before; }));
     EXPECT_TRUE(watch.helper()->finishedLaunching);
 
+    // Other files in the folder change nothing.
+    before = changes;
+    std::ofstream(t.path + "/other.pid") << "1\n";
+    loop.runPending();
+    EXPECT_EQ(changes, before);
+
     // A crash leaves the files behind; the process watch notices it anyway.
     before = changes;
     daemon.end();

@@ -3,12 +3,27 @@
 #include "KestrixCore/FrontAppIdentity.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "TempFolder.h"
+#include "TextEncoding.h"
 #include "X11TestDesktop.h"
 
 #include <gtest/gtest.h>
 
 using namespace kestrix::core;
 using testsupport::TempFolder;
+
+// Every byte that begins no well-formed sequence becomes U+FFFD; the limits of each lead byte.
+TEST(TextEncoding, validUTF8KeepsWellFormedSequencesOnly) {
+    const std::string bad = "\uFFFD";
+    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+             {"\xC2\xA0\xDF\xBF", "\xC2\xA0\xDF\xBF"},
+             {"\xC1\xBF", bad + bad}, // overlong
+             {"\xEF\xBF\xBD\xE0\xA0\x80", "\xEF\xBF\xBD\xE0\xA0\x80"},
+             {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},    // U+10FFFF
+             {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above it
+             {"\x81\x80\x80\x80", bad + bad + bad + bad}, // no lead byte
+         })
+        EXPECT_EQ(validUTF8(in), out) << in;
+}
 
 TEST(FrontAppIdentity, appUnitsInTheCgroupNameTheApp) {
     const std::vector<std::pair<const char*, std::optional<std::string>>> rows = {
@@ -34,7 +49,7 @@ TEST(FrontAppIdentity, processLooksAtCgroupThenFlatpak) {
     t.write("proc/10/cgroup", "0::/app.slice/app-gnome-org.a.App-1.scope\n");
     t.write("proc/11/cgroup", "0::/user.slice/session-1.scope\n");
     t.write("proc/11/root/.flatpak-info", "[Runtime]\nname=org.kde.Platform\n\n"
-                                          "[Application]\nname = org.b.App\n");
+                                          "[Application]\n  name = org.b.App  \n");
     t.write("proc/12/cgroup", "0::/user.slice/session-1.scope\n");
     t.write("proc/12/root/.flatpak-info", "[Runtime]\nname=org.kde.Platform\n");
     FrontAppIdentity identity(t.path + "/proc", {});

@@ -281,9 +281,10 @@ TEST_F(LinuxHID, pathsThatAreNoHidrawNodeGiveNothingAnEmptyUniqueIdNoSerial) {
     ASSERT_TRUE(node.has_value());
     EXPECT_FALSE(node->property("SerialNumber").has_value());
     EXPECT_FALSE(readHidrawNode((sysfs.root / "devices").string()).has_value());
-    // An id with a part that is no number, or a number followed by more.
+    // An id with a part that is no hexadecimal number, or a number followed by more.
     int minor = 7;
-    for (std::string id : {"0003:0000256F:ZZZZ", "0003:0000256F:0000C635x"}) {
+    for (std::string id :
+         {"0003:0000256F:ZZZZ", "0003:0000256F:0000C635x", "000G:0000256F:0000C635"}) {
         auto path =
             sysfs.hid(sysfs.root / "devices/virtual/misc", "0003:256F:C635." + id.substr(14),
                       "HID_ID=" + id + "\n", {}, minor, 20 + minor);

@@ -119,7 +119,7 @@ TEST(SimulatedHIDFactory, anythingElseGivesTheLinuxBackend) {
 }
 
 TEST(SimulatedHIDDevices, theExampleStreamsItsReportsToTheBroker) {
-    VirtualMainLoop loop;
+    VirtualMainLoop loop(100.0); // times in the file count from the start
     auto parsed = parseSimulatedDevices(exampleFile);
     auto backend =
         std::make_unique<SimulatedHIDBackend>(loop, std::get<std::vector<SimulatedDevice>>(parsed));
