@@ -173,7 +173,7 @@ TEST_F(BrokerTest, helperRestartingWithinFiveSecondsStartsANewHealthChain) {
     EXPECT_EQ(loop.pendingTimers(), 2u); // the next health check and the linger
 }
 
-TEST_F(BrokerTest, driverInputGoesToTheHolderAsTheFirstEnabledDevice) {
+TEST_F(BrokerTest, driverInputGoesToTheHolderAsTheFirstEnabledDeviceAndTheLEDToTheDriver) {
     make();
     devices->devices = {device("serial:B"), device("serial:A")};
     devices->models.emplace("serial:A", *smk::SpaceMouseModel::matching(0x256f, 0xc635));
@@ -200,15 +200,9 @@ TEST_F(BrokerTest, driverInputGoesToTheHolderAsTheFirstEnabledDevice) {
     settleSockets();
     EXPECT_EQ(app->count<Axes>(), 0);
     EXPECT_EQ(app->count<Buttons>(), 0);
-}
-
-TEST_F(BrokerTest, ledInDriverModeGoesThroughTheRegisteredDriver) {
-    make();
-    loop.advance(1.0);
-    watch->set(running(loop.now()));
+    // The LED goes through the registered driver.
     driver->id = 3;
-    auto c = connect();
-    c->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
+    app->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
     ASSERT_TRUE(loop.runUntil([&] { return !driver->leds.empty(); }));
     EXPECT_TRUE(driver->leds.front());
     EXPECT_TRUE(devices->leds.empty());

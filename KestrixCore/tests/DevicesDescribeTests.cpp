@@ -174,27 +174,24 @@ TEST_F(DevicesDescribe, requestsStillWaitingWhenTheLayerGoesAreAnsweredOnce) {
     EXPECT_EQ(answer.featureReports.size(), 2u);
 }
 
-TEST_F(DevicesDescribe, descriptorWithoutFeatureReportsGivesNoRowsAndNoPath) {
-    auto device = compact();
-    device.reportDescriptor = std::vector<std::uint8_t>{0x05, 0x01, 0x09, 0x08, 0xA1, 0x01, 0xC0};
-    make({device});
-    ask("serial:ABC123");
-    waitForAnswer();
-    EXPECT_TRUE(answer.featureReports.empty());
-    EXPECT_FALSE(answer.featureReportsVia.has_value());
-}
-
-TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndId) {
+TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNorPath) {
     auto device = compact();
     // Feature report without id, 8 + 4 bits; then id 5 with 8 + 4 bits.
     device.reportDescriptor = std::vector<std::uint8_t>{
         0x05, 0x01, 0x09, 0x08, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x01, 0xB1, 0x02, 0x75, 0x04,
         0xB1, 0x02, 0x85, 0x05, 0x75, 0x08, 0xB1, 0x02, 0x75, 0x04, 0xB1, 0x02, 0xC0};
-    make({device});
+    auto none = compact("NONE");
+    none.reportDescriptor = std::vector<std::uint8_t>{0x05, 0x01, 0x09, 0x08, 0xA1, 0x01, 0xC0};
+    make({device, none});
     ask("serial:ABC123");
     waitForAnswer();
     EXPECT_EQ(sim->featureReads(1),
               (std::vector<SimulatedHIDBackend::FeatureRead>{{0, 2, false}, {5, 3, false}}));
+    ask("serial:NONE");
+    ASSERT_TRUE(loop.runUntil([this] { return answers == 2; }));
+    loop.runPending();
+    EXPECT_TRUE(answer.featureReports.empty());
+    EXPECT_FALSE(answer.featureReportsVia.has_value());
 }
 
 // Report lengths come from the device's own report descriptor. A broken or hostile one may
@@ -219,20 +216,6 @@ TEST_F(DevicesDescribe, aHugeDeclaredInputReportStillSeizesWithABoundedBuffer) {
     sim->send(1, {2, 0, 0, 0, 0, 1, 0});
     loop.runPending();
     EXPECT_EQ(axes.size(), 1u);
-}
-
-TEST_F(DevicesDescribe, aHugeDeclaredFeatureReportIsReadWithTheLargestReportBuffer) {
-    auto device = compact();
-    device.reportDescriptor = withHugeReport(9, 0xB1);
-    device.featureReports[9] = {9, 42};
-    make({device});
-    ask("serial:ABC123");
-    waitForAnswer();
-    ASSERT_EQ(answer.featureReports.size(), 2u);
-    EXPECT_EQ(answer.featureReports[1].bytes, (std::vector<std::uint8_t>{9, 42}));
-    auto reads = sim->featureReads(1);
-    ASSERT_EQ(reads.size(), 2u);
-    EXPECT_EQ(reads[1].size, largestReport);
 }
 
 TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPathsAHugeOneTheLargestReport) {

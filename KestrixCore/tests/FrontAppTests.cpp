@@ -22,7 +22,7 @@ TEST(TextEncoding, validUTF8KeepsWellFormedSequencesOnly) {
              {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above it
              {"\x81\x80\x80\x80", bad + bad + bad + bad}, // no lead byte
          })
-        EXPECT_EQ(validUTF8(in), out) << in;
+        EXPECT_EQ(validUTF8(in), out);
 }
 
 TEST(FrontAppIdentity, appUnitsInTheCgroupNameTheApp) {
