@@ -72,45 +72,34 @@ TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
               "the file nests more than 64 levels deep");
 }
 
-TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevices) {
+// A file that does not load logs one line and simulates no devices; "sim:" and nothing else
+// chooses the simulation.
+TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevicesOrNoneWithOneLine) {
     testsupport::TempFolder folder;
     folder.write("devices.json", exampleFile);
-    const std::string path = folder.path + "/devices.json";
-    VirtualMainLoop loop;
-    std::vector<std::string> lines;
-    auto backend = makeHIDBackend(loop, ("sim:" + path).c_str(),
-                                  [&](const std::string& line) { lines.push_back(line); });
-    ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
-    EXPECT_EQ(lines, std::vector<std::string>{"simulating 1 device(s) from " + path});
-    std::vector<DeviceKey> appeared;
-    backend->start([&](DeviceKey key) { appeared.push_back(key); }, [](DeviceKey) {});
-    loop.advance(0);
-    EXPECT_EQ(appeared, std::vector<DeviceKey>{1});
-}
-
-TEST(SimulatedHIDFactory, aMalformedOrMissingFileLogsOneLineAndGivesNoDevices) {
-    testsupport::TempFolder folder;
-    folder.write("devices.json", "{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
-    const std::string file = folder.path + "/devices.json";
-    for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
-             {file, file + ": devices[0].vendorID is not an integer"},
-             {"/nonexistent/kestrix-devices.json", "cannot read /nonexistent/kestrix-devices.json"},
+    folder.write("bad.json", "{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
+    const std::string good = folder.path + "/devices.json", bad = folder.path + "/bad.json";
+    for (const auto& [path, line, count] : std::vector<std::tuple<std::string, std::string, int>>{
+             {good, "simulating 1 device(s) from " + good, 1},
+             {bad,
+              "simulated devices not loaded, none are simulated: " + bad +
+                  ": devices[0].vendorID is not an integer",
+              0},
+             {"/nonexistent/d.json",
+              "simulated devices not loaded, none are simulated: cannot read /nonexistent/d.json",
+              0},
          }) {
         VirtualMainLoop loop;
         std::vector<std::string> lines;
         auto backend = makeHIDBackend(loop, ("sim:" + path).c_str(),
-                                      [&](const std::string& line) { lines.push_back(line); });
+                                      [&](const std::string& l) { lines.push_back(l); });
         ASSERT_NE(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
-        EXPECT_EQ(lines, std::vector<std::string>{
-                             "simulated devices not loaded, none are simulated: " + why});
+        EXPECT_EQ(lines, std::vector<std::string>{line});
         int appeared = 0;
         backend->start([&](DeviceKey) { ++appeared; }, [](DeviceKey) {});
         loop.advance(10);
-        EXPECT_EQ(appeared, 0);
+        EXPECT_EQ(appeared, count) << path;
     }
-}
-
-TEST(SimulatedHIDFactory, anythingElseGivesTheLinuxBackend) {
     VirtualMainLoop loop;
     for (const char* setting : {static_cast<const char*>(nullptr), "", "simulated", "SIM:x"}) {
         auto backend = makeHIDBackend(loop, setting, nullptr);
