@@ -233,8 +233,10 @@ TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPathsAHugeOneTheLargestR
     // wIndex is 16 bits: a larger interface number cannot be asked for.
     EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 65536}, 7, 1), std::nullopt);
     EXPECT_EQ(sim.controlRequests().size(), 1u);
-    Devices::getFeatureOverControlPipe(sim, {0x01230000, 65535}, 7, 1);
-    EXPECT_EQ(sim.controlRequests().back().interface, 65535); // the largest that fits
+    // The largest that fit are asked for.
+    Devices::getFeatureOverControlPipe(sim, {0x01230000, 65535}, 7, 65535);
+    EXPECT_EQ(sim.controlRequests().back(),
+              (SimulatedHIDBackend::ControlRequest{0x01230000, 65535, 7, 65535}));
     EXPECT_EQ(Devices::getFeature(sim, 1, 7, std::size_t(1) << 60, nullptr),
               (std::vector<std::uint8_t>{7, 1, 2, 3}));
     EXPECT_EQ(sim.featureReads(1)[1].size, largestReport);
