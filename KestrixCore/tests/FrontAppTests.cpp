@@ -18,6 +18,8 @@ TEST(TextEncoding, validUTF8KeepsWellFormedSequencesOnly) {
              {"\xC2\xA0\xDF\xBF", "\xC2\xA0\xDF\xBF"},
              {"\xC1\xBF", bad + bad}, // overlong
              {"\xEF\xBF\xBD\xE0\xA0\x80", "\xEF\xBF\xBD\xE0\xA0\x80"},
+             {"\xED\x9F\xBF\xEE\x80\x80", "\xED\x9F\xBF\xEE\x80\x80"}, // around the surrogates
+             {"\xED\xA0\x80", bad + bad + bad},
              {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},    // U+10FFFF
              {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above it
              {"\x81\x80\x80\x80", bad + bad + bad + bad}, // no lead byte
