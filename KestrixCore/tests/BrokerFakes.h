@@ -132,7 +132,6 @@ protected:
     std::unique_ptr<Broker> broker;
     std::vector<std::string> lines;
     int leaves = 0;
-    int changes = 0;
     std::chrono::system_clock::time_point wall =
         std::chrono::system_clock::from_time_t(1'800'000'000);
 
@@ -161,7 +160,6 @@ protected:
                                           nullptr, std::move(parts));
         broker->log = [this](const std::string& line) { lines.push_back(line); };
         broker->onLeave = [this] { ++leaves; };
-        broker->onChange = [this] { ++changes; };
         if (startNow) broker->start(-1);
     }
 

@@ -1,6 +1,7 @@
 // The driver library end to end: loaded with dlopen like the broker loads it, talking to a daemon
 // of the test's own that speaks spacenavd's client protocol.
 #include "KestrixCore/ConnexionAPI.h"
+#include "KestrixProtocol/UnixSocket.h"
 #include "SpaceMouseKit/ConnexionDeviceState.h"
 #include "TempFolder.h"
 
@@ -15,7 +16,6 @@
 #include <string>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -41,13 +41,6 @@ bool waitOn(int fd, const std::function<bool()>& done) {
     return true;
 }
 
-sockaddr_un unixAddress(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    return address;
-}
-
 // spacenavd's client protocol, as far as libspnav uses it: after a 4-byte greeting that the
 // daemon echoes, requests and answers are eight little-endian 32-bit words (a type tagged with
 // 0x7faa0000, six data words, a status), and events are eight words too.
@@ -68,11 +61,7 @@ public:
 
     explicit FakeDaemon(std::string path)
         : path_(std::move(path)) {
-        listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const auto address = unixAddress(path_);
-        if (::bind(listen_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listen_, 4) != 0)
-            throw std::runtime_error("fake daemon cannot listen at " + path_);
+        listen_ = kestrix::UnixSocket::listen(path_);
         stop_ = ::eventfd(0, EFD_CLOEXEC);
         changed_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         thread_ = std::thread([this] { run(); });
