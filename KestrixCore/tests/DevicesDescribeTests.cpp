@@ -81,41 +81,37 @@ TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReport) {
               "( { DeviceUsage = 8; DeviceUsagePage = 1; } )");
 }
 
-TEST_F(DevicesDescribe, usbDeviceWhoseHIDReadFailsIsReadOverTheControlPipe) {
-    auto device = withTwoFeatureReports(compact());
-    device.interface = 3;
-    device.hidFeatureFails = true;
-    make({device});
-    ask("serial:ABC123");
-    waitForAnswer();
-    EXPECT_EQ(answer.featureReportsVia, "control pipe");
-    EXPECT_EQ(answer.featureReports[1].bytes, (std::vector<std::uint8_t>{9, 42}));
-    EXPECT_EQ(sim->controlRequests(), (std::vector<SimulatedHIDBackend::ControlRequest>{
-                                          {0x01230000, 3, 8, 8}, {0x01230000, 3, 9, 2}}));
-}
-
-// Over Bluetooth there is no control pipe to fall back on.
-TEST_F(DevicesDescribe, aDeviceWhoseReadsAllFailGetsFailedRowsOnly) {
-    auto device = withTwoFeatureReports(wirelessOverBluetooth("aa:bb:cc:dd:ee:ff"));
-    device.serialNumber = "BT1";
-    device.hidFeatureFails = true;
-    auto usb = withTwoFeatureReports(compact());
-    usb.hidFeatureFails = usb.controlPipeFails = true;
-    make({device, usb});
-    ask("serial:ABC123");
-    waitForAnswer();
-    EXPECT_FALSE(answer.featureReportsVia.has_value());
-    EXPECT_EQ(sim->controlRequests().size(), 2u);
-    ask("serial:BT1");
-    ASSERT_TRUE(loop.runUntil([this] { return answers == 2; }));
-    loop.runPending();
-    EXPECT_FALSE(answer.featureReportsVia.has_value());
-    ASSERT_EQ(answer.featureReports.size(), 2u);
-    for (const auto& row : answer.featureReports) {
-        EXPECT_EQ(row.error, "GET failed");
-        EXPECT_FALSE(row.bytes.has_value());
+// When the HID read fails, a USB device is read over the control pipe; over Bluetooth, or when
+// the pipe fails too, the rows say so and no path is named.
+TEST_F(DevicesDescribe, failedHIDReadsFallBackToTheControlPipeElseGiveFailedRows) {
+    auto pipe = withTwoFeatureReports(compact());
+    pipe.interface = 3;
+    pipe.hidFeatureFails = true;
+    auto neither = pipe;
+    neither.controlPipeFails = true;
+    auto bluetooth = withTwoFeatureReports(wirelessOverBluetooth("aa:bb:cc:dd:ee:ff"));
+    bluetooth.serialNumber = "ABC123";
+    bluetooth.hidFeatureFails = true;
+    using Requests = std::vector<SimulatedHIDBackend::ControlRequest>;
+    const Requests asked{{0x01230000, 3, 8, 8}, {0x01230000, 3, 9, 2}};
+    const std::optional<std::string> failed = "GET failed";
+    for (const auto& [device, via, requests] :
+         std::vector<std::tuple<SimulatedDevice, std::optional<std::string>, Requests>>{
+             {pipe, "control pipe", asked},
+             {neither, std::nullopt, asked},
+             {bluetooth, std::nullopt, {}}}) {
+        answers = 0;
+        make({device});
+        ask("serial:ABC123");
+        waitForAnswer();
+        EXPECT_EQ(answer.featureReportsVia, via);
+        EXPECT_EQ(sim->controlRequests(), requests);
+        ASSERT_EQ(answer.featureReports.size(), 2u);
+        for (const auto& row : answer.featureReports)
+            EXPECT_EQ(row.error, via ? std::nullopt : failed);
+        using Bytes = std::optional<std::vector<std::uint8_t>>;
+        EXPECT_EQ(answer.featureReports[1].bytes, (via ? Bytes{{9, 42}} : std::nullopt));
     }
-    EXPECT_EQ(sim->controlRequests().size(), 2u);
 }
 
 TEST_F(DevicesDescribe, aSeizedDeviceIsReadOnItsOwnHandleAndAnswersAlsoWhenReleased) {
