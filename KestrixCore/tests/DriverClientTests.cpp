@@ -24,10 +24,6 @@ struct FakeLibrary {
     ConnexionAPI::MessageHandler message = nullptr;
     ConnexionAPI::DeviceHandler added = nullptr;
     ConnexionAPI::DeviceHandler removed = nullptr;
-    std::uint32_t signature = 0;
-    std::vector<std::uint8_t> name;
-    std::uint16_t mode = 0;
-    std::uint32_t mask = 0;
 };
 
 FakeLibrary fake;
@@ -42,13 +38,14 @@ std::int16_t fakeSetHandlers(ConnexionAPI::MessageHandler message,
     return fake.setHandlersResult;
 }
 
+// Written down with the signature as text and the name (a Pascal string) as its characters.
 std::uint16_t fakeRegister(std::uint32_t signature, const std::uint8_t* name, std::uint16_t mode,
                            std::uint32_t mask) {
-    fake.calls.push_back("register");
-    fake.signature = signature;
-    fake.name.assign(name, name + 1 + name[0]);
-    fake.mode = mode;
-    fake.mask = mask;
+    const char code[5] = {char(signature >> 24), char(signature >> 16), char(signature >> 8),
+                          char(signature), 0};
+    fake.calls.push_back("register " + std::string(code) + " " +
+                         std::string(reinterpret_cast<const char*>(name) + 1, name[0]) + " " +
+                         std::to_string(mode) + " " + std::to_string(mask));
     return fake.registerResult;
 }
 
@@ -155,11 +152,8 @@ TEST_F(DriverClientTest, registersOneSecondAfterStartAsAManualClient) {
     loop.advance(0.001);
     ASSERT_EQ(loads, std::vector<std::string>{"/test/libkestrix-driver.so"});
     EXPECT_EQ(fake.calls,
-              (std::vector<std::string>{"setHandlers 0", "register", "buttonMask 5 4294967295"}));
-    EXPECT_EQ(fake.signature, 0x2B2B2B2Bu); // "++++"
-    EXPECT_EQ(fake.name, (std::vector<std::uint8_t>{7, 'K', 'e', 's', 't', 'r', 'i', 'x'}));
-    EXPECT_EQ(fake.mode, 1);
-    EXPECT_EQ(fake.mask, 0x3FFFu);
+              (std::vector<std::string>{"setHandlers 0", "register ++++ Kestrix 1 16383",
+                                        "buttonMask 5 4294967295"}));
     EXPECT_EQ(lines, std::vector<std::string>{"driver: registered as manual client 5"});
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(client.clientID(), 5);
@@ -193,7 +187,7 @@ TEST_F(DriverClientTest, aFailedLoadInstallOrRegistrationIsRetried) {
              {std::nullopt,
               0,
               0,
-              {"setHandlers 0", "register", "cleanup"},
+              {"setHandlers 0", "register ++++ Kestrix 1 16383", "cleanup"},
               "driver: RegisterConnexionClient returned no client ID; trying again in 2 s"},
          }) {
         DriverClient other(loop);

@@ -28,22 +28,12 @@ std::string errorOf(const std::string& json) {
     return error ? *error : "";
 }
 
-TEST(SimulatedHIDFile, readsTheMembersAndNeedsOnlyTheIds) {
-    auto parsed = parseSimulatedDevices(exampleFile);
-    ASSERT_TRUE(std::holds_alternative<std::vector<SimulatedDevice>>(parsed));
-    const auto& d = std::get<std::vector<SimulatedDevice>>(parsed).at(0);
-    EXPECT_FALSE(d.bluetoothAddress.has_value());
-    EXPECT_EQ(d.locationID, 336592896);
-    EXPECT_EQ(d.interface, 0);
-    EXPECT_EQ(d.reportDescriptor->size(), 7u);
-    EXPECT_EQ(d.featureReports.at(8).size(), 8u);
-    EXPECT_FALSE(d.vanishAt.has_value());
-    ASSERT_EQ(d.reports.size(), 2u);
-    EXPECT_EQ(d.reports[0].count, 1);
-
-    parsed = parseSimulatedDevices(R"({"devices": [{"vendorID": 1133, "productID": 50726}]})");
+// The example below streams what it describes; a device needs no more than its ids.
+TEST(SimulatedHIDFile, aDeviceNeedsOnlyItsIds) {
+    auto parsed = parseSimulatedDevices(R"({"devices": [{"vendorID": 1133, "productID": 50726}]})");
     ASSERT_TRUE(std::holds_alternative<std::vector<SimulatedDevice>>(parsed));
     const auto& bare = std::get<std::vector<SimulatedDevice>>(parsed)[0];
+    EXPECT_EQ(bare.productID, 50726);
     EXPECT_FALSE(bare.transport || bare.product || bare.reportDescriptor || bare.locationID);
     EXPECT_TRUE(bare.reports.empty());
 }
