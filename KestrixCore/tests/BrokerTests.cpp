@@ -145,7 +145,7 @@ TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {
     EXPECT_TRUE(logged("App left"));
 }
 
-TEST_F(BrokerTest, recentFrontUserWinsTheBackgroundAfterwards) {
+TEST_F(BrokerTest, theLatestFrontUserHoldsAmongBackgroundClaimsUntilAHelloReplacesIt) {
     make();
     loop.advance(1.0);
     auto first = claimant("First", background(), 30);
@@ -158,6 +158,13 @@ TEST_F(BrokerTest, recentFrontUserWinsTheBackgroundAfterwards) {
     // Second held through the front last, so it keeps the device among background claims.
     EXPECT_EQ(broker->holder(), 2);
     EXPECT_EQ(lines.back(), "holder: Second (front: b.app)");
+    // A second hello replaces the claimant and its front use: the one connected first holds.
+    second->send(ClientMessage{hello("Second2", background(), 31)});
+    ASSERT_TRUE(waitFor<Welcome>(*second, 2));
+    settleSockets();
+    EXPECT_EQ(broker->holder(), 1);
+    EXPECT_TRUE(logged("Second2 (pid 31, v15) claims no app + background"));
+    EXPECT_EQ(broker->status().clients.back().name, "Second2");
 }
 
 TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedOnlyFromAClaimantReplacesItsClaim) {
@@ -199,23 +206,6 @@ TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
     EXPECT_EQ(s.clients[1], (BrokerStatus::Client{3, "B", 2, front({"x.app"}), true}));
     EXPECT_EQ(s.driver, false);
     EXPECT_EQ(s.appsWithOwnClient, std::vector<std::string>{});
-}
-
-TEST_F(BrokerTest, secondHelloWithClaimReplacesTheClaimantAndItsFrontUse) {
-    make();
-    loop.advance(1.0);
-    auto a = claimant("A", Claim{{"a.app"}, true, std::nullopt, std::nullopt}, 1);
-    auto b = claimant("B", background(), 2);
-    frontApp->activate(FrontmostApp{"a.app", 1});
-    frontApp->activate(FrontmostApp{"other.app", 1});
-    EXPECT_EQ(broker->holder(), 1); // A has a front use
-    a->send(ClientMessage{hello("A2", background(), 1)});
-    ASSERT_TRUE(waitFor<Welcome>(*a, 2));
-    settleSockets();
-    // Its front use is gone, so the one connected first among equals... is A itself (id 1).
-    EXPECT_EQ(broker->holder(), 1);
-    EXPECT_TRUE(logged("A2 (pid 1, v15) claims no app + background"));
-    EXPECT_EQ(broker->status().clients.front().name, "A2");
 }
 
 TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {
