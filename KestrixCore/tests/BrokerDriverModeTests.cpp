@@ -57,29 +57,22 @@ TEST_F(BrokerTest, aDriverRunningAtStartIsFoundByStartUnlessNoDevicesAreUsed) {
     watch = nullptr;
 }
 
-TEST_F(BrokerTest, backgroundClaimsCannotHoldInDriverModeButFrontClaimsCan) {
+TEST_F(BrokerTest, inDriverModeOnlyFrontClaimsHoldAndTheHelperQuittingSeizesAgain) {
     make();
     loop.advance(1.0);
     auto bg = claimant("Background", background(), 1);
     ASSERT_TRUE(waitFor<Holding>(*bg));
-    watch->set(running(loop.now()));
+    watch->set(running(loop.now(), false));
     ASSERT_TRUE(waitFor<Holding>(*bg, 2));
     EXPECT_FALSE(bg->all<Holding>().back().holding);
     EXPECT_TRUE(logged("holder: nobody"));
     EXPECT_EQ(driver->wants.back(), false);
-
     auto app = claimant("App", front({"a.app"}), 2);
     frontApp->activate(FrontmostApp{"a.app", 2});
     ASSERT_TRUE(waitFor<Holding>(*app));
     EXPECT_EQ(driver->wants.back(), true);
     EXPECT_EQ(devices->wants.back(), false);
-}
 
-TEST_F(BrokerTest, helperQuittingSeizesAgainAndClearsTheProblem) {
-    make();
-    loop.advance(1.0);
-    auto c = claimant("Vantor", background());
-    watch->set(running(loop.now(), false));
     loop.advance(30.0);
     ASSERT_TRUE(devices->problem);
     watch->set(std::nullopt);
@@ -89,7 +82,7 @@ TEST_F(BrokerTest, helperQuittingSeizesAgainAndClearsTheProblem) {
     EXPECT_FALSE(devices->holds);
     EXPECT_FALSE(devices->problem);
     EXPECT_TRUE(logged("driver problem over"));
-    EXPECT_EQ(devices->wants.back(), true); // the background holder gets the devices seized
+    EXPECT_EQ(devices->wants.back(), true); // the holder gets the devices seized
 }
 
 TEST_F(BrokerTest, healthCheckRunsEveryFiveSecondsAndReportsASlowLaunchAfterThirtySeconds) {
