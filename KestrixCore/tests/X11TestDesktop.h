@@ -1,0 +1,104 @@
+#pragma once
+
+// A private X server and a stand-in window manager for tests that need an app in front: the test
+// makes windows with a process id and a class and sets the root window's active-window property.
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+namespace x11test {
+
+// A private X server for one test; the display number is chosen by the server.
+class Xvfb {
+public:
+    Xvfb() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(fds[0]);
+            std::string fd = std::to_string(fds[1]);
+            int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 2);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp",
+                     "-screen", "0", "640x480x24", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        // The server writes its display number and a line feed once it accepts clients.
+        std::string number;
+        char c;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n')
+            number.push_back(c);
+        ::close(fds[0]);
+        if (!number.empty()) display_ = ":" + number;
+    }
+    ~Xvfb() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// Plays the window manager: windows with a pid and a class, and the active-window property.
+class FakeDesktop {
+public:
+    explicit FakeDesktop(const std::string& display) {
+        connection_ = xcb_connect(display.c_str(), nullptr);
+        auto cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
+        xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
+        root_ = ewmh_.screens[0]->root;
+    }
+    ~FakeDesktop() {
+        xcb_ewmh_connection_wipe(&ewmh_);
+        xcb_disconnect(connection_);
+    }
+    xcb_window_t window(uint32_t pid, const std::string& cls) {
+        xcb_window_t w = xcb_generate_id(connection_);
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, w, root_, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_ewmh_set_wm_pid(&ewmh_, w, pid);
+        std::string value = "instance";
+        value.push_back('\0');
+        value += cls;
+        value.push_back('\0');
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS,
+                            XCB_ATOM_STRING, 8, static_cast<uint32_t>(value.size()), value.data());
+        windows_.push_back(w);
+        xcb_ewmh_set_client_list(&ewmh_, 0, static_cast<uint32_t>(windows_.size()),
+                                 windows_.data());
+        xcb_flush(connection_);
+        return w;
+    }
+    void destroy(xcb_window_t w) {
+        xcb_destroy_window(connection_, w);
+        windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
+        xcb_flush(connection_);
+    }
+    void activate(xcb_window_t w) {
+        xcb_ewmh_set_active_window(&ewmh_, 0, w);
+        xcb_flush(connection_);
+    }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_ewmh_connection_t ewmh_{};
+    xcb_window_t root_;
+    std::vector<xcb_window_t> windows_;
+};
+
+} // namespace x11test
