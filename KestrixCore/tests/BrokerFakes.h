@@ -139,18 +139,14 @@ protected:
 
     void make(double linger = 10.0, bool usesDevices = true, bool startNow = true) {
         Broker::Parts parts;
-        auto d = std::make_unique<FakeDevices>();
-        auto r = std::make_unique<FakeDriver>();
-        auto w = std::make_unique<SimulatedDriverWatch>();
-        auto f = std::make_unique<SimulatedFrontApp>();
-        devices = d.get();
-        driver = r.get();
-        watch = w.get();
-        frontApp = f.get();
-        parts.devices = std::move(d);
-        parts.driver = std::move(r);
-        parts.driverWatch = std::move(w);
-        parts.frontApp = std::move(f);
+        parts.devices = std::make_unique<FakeDevices>();
+        parts.driver = std::make_unique<FakeDriver>();
+        parts.driverWatch = std::make_unique<SimulatedDriverWatch>();
+        parts.frontApp = std::make_unique<SimulatedFrontApp>();
+        devices = static_cast<FakeDevices*>(parts.devices.get());
+        driver = static_cast<FakeDriver*>(parts.driver.get());
+        watch = static_cast<SimulatedDriverWatch*>(parts.driverWatch.get());
+        frontApp = static_cast<SimulatedFrontApp*>(parts.frontApp.get());
         parts.wallClock = [this] {
             return wall + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                               std::chrono::duration<double>(loop.now() - 100.0));

@@ -32,7 +32,7 @@ TEST(DevicesIdentity, serialComesFirstThenBluetoothThenPort) {
     EXPECT_EQ(Devices::identity(info, 0), "port:256f:c652@00000000/0");
 }
 
-TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModel) {
+TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModelAndForgetsItWhenRemoved) {
     make({compact()});
     auto device = only();
     EXPECT_EQ(device.id, "serial:ABC123");
@@ -48,6 +48,17 @@ TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModel) {
                   "device appeared: SpaceMouse Compact (256F:C635, checked) serial:ABC123 (USB)"});
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(sim->featureReads(1).size(), 0u);
+    // Removal releases and forgets it.
+    devices->want(true);
+    lines.clear();
+    changes = 0;
+    sim->remove(1);
+    EXPECT_TRUE(ids().empty());
+    EXPECT_EQ(lines, (std::vector<std::string>{"released serial:ABC123",
+                                               "device gone: SpaceMouse Compact serial:ABC123"}));
+    EXPECT_EQ(changes, 2);
+    loop.runPending();
+    EXPECT_EQ(sim->openHandles(1), 0);
 }
 
 TEST_F(DevicesDiscovery, readsTheSerialNumberFromFeatureReportEight) {
@@ -165,20 +176,6 @@ TEST_F(DevicesDiscovery,
                          "ignored 256F:C650 ? (USB)",
                          "device appeared: SpaceMouse Compact (256F:C635, checked) serial:N1 (USB)",
                          "ignored 256F:C650 ? (USB)"}));
-}
-
-TEST_F(DevicesDiscovery, removalReleasesAndForgetsTheDevice) {
-    make({compact()});
-    devices->want(true);
-    lines.clear();
-    changes = 0;
-    sim->remove(1);
-    EXPECT_TRUE(ids().empty());
-    EXPECT_EQ(lines, (std::vector<std::string>{"released serial:ABC123",
-                                               "device gone: SpaceMouse Compact serial:ABC123"}));
-    EXPECT_EQ(changes, 2);
-    loop.runPending();
-    EXPECT_EQ(sim->openHandles(1), 0);
 }
 
 TEST_F(DevicesSeizing, wantTwiceOpensOnceReleasingLogsEachDeviceStopReleasesAll) {
