@@ -18,30 +18,6 @@ using namespace kestrix::core;
 
 namespace {
 
-// A virtual loop that counts how often readiness handlers run.
-class CountingLoop final : public MainLoop {
-public:
-    VirtualMainLoop inner;
-    int readableCalls = 0;
-
-    double now() const override { return inner.now(); }
-    void after(double seconds, Task body) override { inner.after(seconds, std::move(body)); }
-    void post(Task body) override { inner.post(std::move(body)); }
-    std::unique_ptr<Watch> watchReadable(int fd, Task handler) override {
-        return inner.watchReadable(fd, [this, handler = std::move(handler)] {
-            ++readableCalls;
-            handler();
-        });
-    }
-    std::unique_ptr<Watch> watchWritable(int fd, Task handler) override {
-        return inner.watchWritable(fd, std::move(handler));
-    }
-    std::unique_ptr<Watch> repeat(double interval, double leeway, Task handler) override {
-        return inner.repeat(interval, leeway, std::move(handler));
-    }
-    bool isLoopThread() const override { return inner.isLoopThread(); }
-};
-
 int highestOpenDescriptor() {
     int highest = 2;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
@@ -65,7 +41,7 @@ struct DescriptorLimit {
 TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     testsupport::TempFolder temp;
     const std::filesystem::path folder = temp.path;
-    CountingLoop loop;
+    VirtualMainLoop loop;
     UserDefaults settings((folder / "kestrix.json").string());
     BrokerPlace place(folder / "home");
     auto broker = std::make_unique<Broker>(loop, 15, place, 10.0, false, settings,
@@ -79,9 +55,10 @@ TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     std::string path = place.socket().string();
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     std::vector<int> clients;
+    const std::size_t watchedBefore = loop.readableWatchCount();
     // The sanitizer's first check of a dynamic type needs a pipe; with no descriptor left it
     // would take the watch the broker drops for a broken object. Have it seen once before.
-    loop.inner.watchReadable(0, [] {}).reset();
+    loop.watchReadable(0, [] {}).reset();
     {
         // Connections wait in the listening queue while no descriptor is left to take them.
         DescriptorLimit limit(rlim_t(highestOpenDescriptor()) + 1 + 4);
@@ -91,16 +68,15 @@ TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
             clients.push_back(fd);
             ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         }
-        loop.readableCalls = 0;
-        loop.inner.runPending();
-        int calls = loop.readableCalls;
-        std::size_t accepted = broker->clientCount();
+        // Paused: the listening socket is no longer watched, so the loop does not spin on it.
+        loop.runPending();
+        std::size_t accepted = broker->clientCount(), watched = loop.readableWatchCount();
         limit.restore();
         EXPECT_EQ(accepted, 0u);
-        EXPECT_LT(calls, 10);
+        EXPECT_EQ(watched, watchedBefore - 1);
     }
     // With descriptors to spare again, the waiting connections are taken.
-    loop.inner.advance(1.0);
+    loop.advance(1.0);
     EXPECT_GT(broker->clientCount(), 0u);
 
     for (int fd : clients)

@@ -57,29 +57,22 @@ TEST_F(BrokerTest, aDriverRunningAtStartIsFoundByStartUnlessNoDevicesAreUsed) {
     watch = nullptr;
 }
 
-TEST_F(BrokerTest, backgroundClaimsCannotHoldInDriverModeButFrontClaimsCan) {
+TEST_F(BrokerTest, inDriverModeOnlyFrontClaimsHoldAndTheHelperQuittingSeizesAgain) {
     make();
     loop.advance(1.0);
     auto bg = claimant("Background", background(), 1);
     ASSERT_TRUE(waitFor<Holding>(*bg));
-    watch->set(running(loop.now()));
+    watch->set(running(loop.now(), false));
     ASSERT_TRUE(waitFor<Holding>(*bg, 2));
     EXPECT_FALSE(bg->all<Holding>().back().holding);
     EXPECT_TRUE(logged("holder: nobody"));
     EXPECT_EQ(driver->wants.back(), false);
-
     auto app = claimant("App", front({"a.app"}), 2);
     frontApp->activate(FrontmostApp{"a.app", 2});
     ASSERT_TRUE(waitFor<Holding>(*app));
     EXPECT_EQ(driver->wants.back(), true);
     EXPECT_EQ(devices->wants.back(), false);
-}
 
-TEST_F(BrokerTest, helperQuittingSeizesAgainAndClearsTheProblem) {
-    make();
-    loop.advance(1.0);
-    auto c = claimant("Vantor", background());
-    watch->set(running(loop.now(), false));
     loop.advance(30.0);
     ASSERT_TRUE(devices->problem);
     watch->set(std::nullopt);
@@ -89,7 +82,7 @@ TEST_F(BrokerTest, helperQuittingSeizesAgainAndClearsTheProblem) {
     EXPECT_FALSE(devices->holds);
     EXPECT_FALSE(devices->problem);
     EXPECT_TRUE(logged("driver problem over"));
-    EXPECT_EQ(devices->wants.back(), true); // the background holder gets the devices seized
+    EXPECT_EQ(devices->wants.back(), true); // the holder gets the devices seized
 }
 
 TEST_F(BrokerTest, healthCheckRunsEveryFiveSecondsAndReportsASlowLaunchAfterThirtySeconds) {
@@ -173,7 +166,7 @@ TEST_F(BrokerTest, helperRestartingWithinFiveSecondsStartsANewHealthChain) {
     EXPECT_EQ(loop.pendingTimers(), 2u); // the next health check and the linger
 }
 
-TEST_F(BrokerTest, driverInputGoesToTheHolderAsTheFirstEnabledDevice) {
+TEST_F(BrokerTest, driverInputGoesToTheHolderAsTheFirstEnabledDeviceAndTheLEDToTheDriver) {
     make();
     devices->devices = {device("serial:B"), device("serial:A")};
     devices->models.emplace("serial:A", *smk::SpaceMouseModel::matching(0x256f, 0xc635));
@@ -200,15 +193,9 @@ TEST_F(BrokerTest, driverInputGoesToTheHolderAsTheFirstEnabledDevice) {
     settleSockets();
     EXPECT_EQ(app->count<Axes>(), 0);
     EXPECT_EQ(app->count<Buttons>(), 0);
-}
-
-TEST_F(BrokerTest, ledInDriverModeGoesThroughTheRegisteredDriver) {
-    make();
-    loop.advance(1.0);
-    watch->set(running(loop.now()));
+    // The LED goes through the registered driver.
     driver->id = 3;
-    auto c = connect();
-    c->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
+    app->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
     ASSERT_TRUE(loop.runUntil([&] { return !driver->leds.empty(); }));
     EXPECT_TRUE(driver->leds.front());
     EXPECT_TRUE(devices->leds.empty());

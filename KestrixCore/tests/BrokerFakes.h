@@ -1,16 +1,13 @@
 #pragma once
 
-#include "TempFolder.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixProtocol/LineConnection.h"
 #include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,7 +17,6 @@ using namespace kestrix;
 using namespace kestrix::core;
 using testsupport::readFile;
 using testsupport::TempFolder;
-
 
 // The device layer as the broker sees it, with devices given by the test.
 class FakeDevices final : public BrokerDevices {
@@ -124,7 +120,6 @@ inline Claim front(std::vector<std::string> apps) {
     return Claim{std::move(apps), false, std::nullopt, std::nullopt};
 }
 
-
 class BrokerTest : public ::testing::Test {
 protected:
     TempFolder folder;
@@ -137,7 +132,6 @@ protected:
     std::unique_ptr<Broker> broker;
     std::vector<std::string> lines;
     int leaves = 0;
-    int changes = 0;
     std::chrono::system_clock::time_point wall =
         std::chrono::system_clock::from_time_t(1'800'000'000);
 
@@ -145,18 +139,14 @@ protected:
 
     void make(double linger = 10.0, bool usesDevices = true, bool startNow = true) {
         Broker::Parts parts;
-        auto d = std::make_unique<FakeDevices>();
-        auto r = std::make_unique<FakeDriver>();
-        auto w = std::make_unique<SimulatedDriverWatch>();
-        auto f = std::make_unique<SimulatedFrontApp>();
-        devices = d.get();
-        driver = r.get();
-        watch = w.get();
-        frontApp = f.get();
-        parts.devices = std::move(d);
-        parts.driver = std::move(r);
-        parts.driverWatch = std::move(w);
-        parts.frontApp = std::move(f);
+        parts.devices = std::make_unique<FakeDevices>();
+        parts.driver = std::make_unique<FakeDriver>();
+        parts.driverWatch = std::make_unique<SimulatedDriverWatch>();
+        parts.frontApp = std::make_unique<SimulatedFrontApp>();
+        devices = static_cast<FakeDevices*>(parts.devices.get());
+        driver = static_cast<FakeDriver*>(parts.driver.get());
+        watch = static_cast<SimulatedDriverWatch*>(parts.driverWatch.get());
+        frontApp = static_cast<SimulatedFrontApp*>(parts.frontApp.get());
         parts.wallClock = [this] {
             return wall + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                               std::chrono::duration<double>(loop.now() - 100.0));
@@ -166,7 +156,6 @@ protected:
                                           nullptr, std::move(parts));
         broker->log = [this](const std::string& line) { lines.push_back(line); };
         broker->onLeave = [this] { ++leaves; };
-        broker->onChange = [this] { ++changes; };
         if (startNow) broker->start(-1);
     }
 

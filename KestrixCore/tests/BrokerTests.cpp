@@ -24,20 +24,23 @@ TEST_F(BrokerTest, startListensLogsAndRecordsItselfAsNewest) {
     EXPECT_NE(readFile(place().log().string()).find("] Kestrix v15 (pid "), std::string::npos);
 }
 
-TEST_F(BrokerTest, listenerGetsWelcomeDevicesAndAppsButNeverHolding) {
+TEST_F(BrokerTest, listenerGetsWelcomeDevicesAndAppsButNeverHoldingNorAnLEDAnswer) {
     make();
     devices->devices = {device("serial:B"), device("serial:A")};
-    auto c = connect();
-    c->send(ClientMessage{hello("Listener", std::nullopt)});
-    ASSERT_TRUE(waitFor<Apps>(*c));
+    devices->ledError = "no LED";
+    auto c = claimant("Listener", std::nullopt);
     ASSERT_EQ(c->got.size(), 3u);
     EXPECT_EQ(c->got[0], (BrokerMessage{Welcome{15, 2}}));
     ASSERT_TRUE(c->got[1].as<Devices>());
     EXPECT_EQ(c->got[1].as<Devices>()->devices.front().id, "serial:A");
     EXPECT_EQ(c->got[2], (BrokerMessage{Apps{{}}}));
+    // An LED that cannot be switched is logged, not answered.
+    c->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
+    ASSERT_TRUE(loop.runUntil([&] { return logged("LED serial:A for Listener: no LED"); }));
+    EXPECT_EQ(devices->leds.back(), (std::pair<std::string, bool>{"serial:A", true}));
     loop.advance(1.0);
     settleSockets();
-    EXPECT_EQ(c->count<Holding>(), 0);
+    EXPECT_EQ(c->got.size(), 3u);
     EXPECT_FALSE(broker->holder());
     EXPECT_TRUE(broker->status().clients.empty());
 }
@@ -68,9 +71,7 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
     loop.advance(1.0);
     auto holder = claimant("Holder", Claim{{"a.app"}, false, std::nullopt, true}, 10);
     auto other = claimant("Other", background(), 11);
-    auto listener = connect();
-    listener->send(ClientMessage{hello("Listener", std::nullopt)});
-    waitFor<Apps>(*listener);
+    auto listener = claimant("Listener", std::nullopt);
     frontApp->activate(FrontmostApp{"a.app", 10});
     ASSERT_TRUE(waitFor<Holding>(*holder));
     EXPECT_EQ(broker->holder(), 1);
@@ -112,11 +113,20 @@ TEST_F(BrokerTest, protocolOneHolderGetsButtonsMaskedTo32Bits) {
     EXPECT_EQ(c->all<Buttons>().front().held.rawValue, 0xFFFF'FFFFull);
 }
 
-TEST_F(BrokerTest, frontClaimantBeatsBackgroundAndHoldingMovesWithTheFront) {
+TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {
     make();
     loop.advance(1.0);
     auto bg = claimant("Background", background(), 20);
     ASSERT_TRUE(waitFor<Holding>(*bg));
+    // The same holder again sends and logs nothing, but sets the wants all the same.
+    const auto lineCount = lines.size();
+    const auto wantCalls = devices->wants.size();
+    frontApp->activate(FrontmostApp{"z.app", 3});
+    settleSockets();
+    EXPECT_EQ(bg->count<Holding>(), 1);
+    EXPECT_EQ(lines.size(), lineCount);
+    EXPECT_EQ(devices->wants.size(), wantCalls + 1);
+
     auto app = claimant("App", front({"a.app"}), 21);
     frontApp->activate(FrontmostApp{"a.app", 99});
     ASSERT_TRUE(waitFor<Holding>(*app));
@@ -127,9 +137,15 @@ TEST_F(BrokerTest, frontClaimantBeatsBackgroundAndHoldingMovesWithTheFront) {
     ASSERT_TRUE(waitFor<Holding>(*bg, 3));
     EXPECT_EQ(bg->all<Holding>().back().holding, true);
     EXPECT_TRUE(logged("holder: Background (background)"));
+    frontApp->activate(FrontmostApp{"a.app", 99});
+    ASSERT_TRUE(waitFor<Holding>(*bg, 4));
+    app.reset();
+    ASSERT_TRUE(waitFor<Holding>(*bg, 5));
+    EXPECT_EQ(bg->all<Holding>().back().holding, true);
+    EXPECT_TRUE(logged("App left"));
 }
 
-TEST_F(BrokerTest, recentFrontUserWinsTheBackgroundAfterwards) {
+TEST_F(BrokerTest, theLatestFrontUserHoldsAmongBackgroundClaimsUntilAHelloReplacesIt) {
     make();
     loop.advance(1.0);
     auto first = claimant("First", background(), 30);
@@ -142,34 +158,13 @@ TEST_F(BrokerTest, recentFrontUserWinsTheBackgroundAfterwards) {
     // Second held through the front last, so it keeps the device among background claims.
     EXPECT_EQ(broker->holder(), 2);
     EXPECT_EQ(lines.back(), "holder: Second (front: b.app)");
-}
-
-TEST_F(BrokerTest, sameHolderSendsAndLogsNothingButStillSetsWants) {
-    make();
-    loop.advance(1.0);
-    auto c = claimant("Vantor", background());
-    ASSERT_TRUE(waitFor<Holding>(*c));
-    auto count = lines.size();
-    auto wantCalls = devices->wants.size();
-    frontApp->activate(FrontmostApp{"z.app", 3});
+    // A second hello replaces the claimant and its front use: the one connected first holds.
+    second->send(ClientMessage{hello("Second2", background(), 31)});
+    ASSERT_TRUE(waitFor<Welcome>(*second, 2));
     settleSockets();
-    EXPECT_EQ(c->count<Holding>(), 1);
-    EXPECT_EQ(lines.size(), count);
-    EXPECT_EQ(devices->wants.size(), wantCalls + 1);
-}
-
-TEST_F(BrokerTest, holderLeavingHandsTheDeviceToTheNext) {
-    make();
-    loop.advance(1.0);
-    auto a = claimant("A", background(), 1);
-    auto b = claimant("B", background(), 2);
-    ASSERT_TRUE(waitFor<Holding>(*a));
-    a->connection.reset();
-    a.reset();
-    ASSERT_TRUE(waitFor<Holding>(*b));
-    EXPECT_EQ(b->all<Holding>().front().holding, true);
-    EXPECT_TRUE(logged("A left"));
-    EXPECT_TRUE(logged("holder: B (background)"));
+    EXPECT_EQ(broker->holder(), 1);
+    EXPECT_TRUE(logged("Second2 (pid 31, v15) claims no app + background"));
+    EXPECT_EQ(broker->status().clients.back().name, "Second2");
 }
 
 TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedOnlyFromAClaimantReplacesItsClaim) {
@@ -197,8 +192,7 @@ TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
     make();
     loop.advance(1.0);
     auto a = claimant("A", background(), 1);
-    auto l = connect();
-    l->send(ClientMessage{hello("L", std::nullopt)});
+    auto l = claimant("L", std::nullopt);
     auto b = claimant("B", front({"x.app"}), 2);
     frontApp->activate(FrontmostApp{"x.app", 2});
     l->send(ClientMessage{ClientMessage::Status{}});
@@ -212,23 +206,6 @@ TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
     EXPECT_EQ(s.clients[1], (BrokerStatus::Client{3, "B", 2, front({"x.app"}), true}));
     EXPECT_EQ(s.driver, false);
     EXPECT_EQ(s.appsWithOwnClient, std::vector<std::string>{});
-}
-
-TEST_F(BrokerTest, secondHelloWithClaimReplacesTheClaimantAndItsFrontUse) {
-    make();
-    loop.advance(1.0);
-    auto a = claimant("A", Claim{{"a.app"}, true, std::nullopt, std::nullopt}, 1);
-    auto b = claimant("B", background(), 2);
-    frontApp->activate(FrontmostApp{"a.app", 1});
-    frontApp->activate(FrontmostApp{"other.app", 1});
-    EXPECT_EQ(broker->holder(), 1); // A has a front use
-    a->send(ClientMessage{hello("A2", background(), 1)});
-    ASSERT_TRUE(waitFor<Welcome>(*a, 2));
-    settleSockets();
-    // Its front use is gone, so the one connected first among equals... is A itself (id 1).
-    EXPECT_EQ(broker->holder(), 1);
-    EXPECT_TRUE(logged("A2 (pid 1, v15) claims no app + background"));
-    EXPECT_EQ(broker->status().clients.front().name, "A2");
 }
 
 TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {
@@ -268,18 +245,6 @@ TEST_F(BrokerTest, disablingTheDeviceInUseZeroesTheHolderThenSendsTheList) {
     EXPECT_EQ(settings.get<std::vector<std::string>>("disabledDevices"),
               (std::vector<std::string>{"serial:A"}));
     EXPECT_TRUE(broker->isEnabled("serial:B"));
-}
-
-TEST_F(BrokerTest, ledErrorIsLoggedAndNotAnswered) {
-    make();
-    devices->ledError = "no LED";
-    auto c = connect();
-    c->send(ClientMessage{hello("Vantor", std::nullopt)});
-    c->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
-    ASSERT_TRUE(loop.runUntil([&] { return logged("LED serial:A for Vantor: no LED"); }));
-    EXPECT_EQ(devices->leds.back(), (std::pair<std::string, bool>{"serial:A", true}));
-    settleSockets();
-    EXPECT_EQ(c->got.size(), 3u);
 }
 
 TEST_F(BrokerTest, descriptionGoesToTheAskerAndIsDroppedAfterItLeft) {
@@ -333,20 +298,11 @@ TEST_F(BrokerTest, takeOverOnlyFromANewerVersionHandsOverAndLeaves) {
     ASSERT_TRUE(loop.runUntil([&] { return c->closed && holder->closed; }));
 }
 
-TEST_F(BrokerTest, aClaimMessageWithoutHelloDoesNotKeepTheBrokerAlive) {
+TEST_F(BrokerTest, onlyClaimantsKeepTheBrokerAlive) {
     make();
-    auto c = connect();
-    c->send(ClientMessage{background()}); // no hello: no claimant
-    settleSockets();
-    loop.advance(10.0);
-    EXPECT_EQ(leaves, 1);
-}
-
-TEST_F(BrokerTest, listenersDoNotKeepTheBrokerAliveButClaimantsDo) {
-    make();
-    auto l = connect();
-    l->send(ClientMessage{hello("L", std::nullopt)});
-    waitFor<Apps>(*l);
+    auto anonymous = connect();
+    anonymous->send(ClientMessage{background()}); // no hello: no claimant
+    auto l = claimant("L", std::nullopt);
     auto c = claimant("C", front({"x.app"}));
     loop.advance(30.0);
     EXPECT_EQ(leaves, 0);

@@ -1,75 +1,44 @@
 // The driver library end to end: loaded with dlopen like the broker loads it, talking to a daemon
-// of the test's own that speaks spacenavd's client protocol, and once to the real spacenavd.
+// of the test's own that speaks spacenavd's client protocol.
 #include "KestrixCore/ConnexionAPI.h"
-#include "KestrixCore/DriverClient.h"
-#include "KestrixProtocol/VirtualMainLoop.h"
+#include "KestrixProtocol/UnixSocket.h"
 #include "SpaceMouseKit/ConnexionDeviceState.h"
 #include "TempFolder.h"
 
 #include <array>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/eventfd.h>
-#include <sys/inotify.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 using kestrix::core::ConnexionAPI;
 using kestrix::core::fourCharCode;
 
 namespace {
 
-constexpr double bound = 5.0; // seconds any wait may take before the test fails
-
-int remainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    return std::max<int>(0,
-                         int(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
-}
-
-std::chrono::steady_clock::time_point deadlineIn(double seconds) {
-    return std::chrono::steady_clock::now() +
-           std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
-}
-
-// Waits on an eventfd, written whenever something changed, until done() holds or time is up.
+// Waits on an eventfd, written whenever something changed, until done() holds or 5 s have passed.
 bool waitOn(int fd, const std::function<bool()>& done) {
-    const auto deadline = deadlineIn(bound);
-    for (;;) {
-        if (done()) return true;
-        const int left = remainingMilliseconds(deadline);
-        if (left == 0) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, left) > 0) {
+        if (left.count() <= 0) return false;
+        if (::poll(&p, 1, int(left.count())) > 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto got = ::read(fd, &count, sizeof count);
         }
     }
-}
-
-sockaddr_un unixAddress(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    return address;
+    return true;
 }
 
 // spacenavd's client protocol, as far as libspnav uses it: after a 4-byte greeting that the
@@ -92,11 +61,7 @@ public:
 
     explicit FakeDaemon(std::string path)
         : path_(std::move(path)) {
-        listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const auto address = unixAddress(path_);
-        if (::bind(listen_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listen_, 4) != 0)
-            throw std::runtime_error("fake daemon cannot listen at " + path_);
+        listen_ = kestrix::UnixSocket::listen(path_);
         stop_ = ::eventfd(0, EFD_CLOEXEC);
         changed_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         thread_ = std::thread([this] { run(); });
@@ -398,7 +363,9 @@ TEST_F(DriverLibraryTest, buttonsBecomeRecordsOfTheHeldButtonsUnderTheMask) {
     EXPECT_EQ(bits[4], 0u);
 }
 
-TEST_F(DriverLibraryTest, theLEDGoesThroughTheDaemonAndUnknownCodesOrClientsFail) {
+// The LED goes through the daemon; unknown codes or clients fail, and so does everything once
+// the daemon has gone, until the client registers again.
+TEST_F(DriverLibraryTest, theLEDUnknownControlsAndADaemonThatGoesAway) {
     FakeDaemon daemon(socketPath);
     const auto id = registerClient();
     ASSERT_NE(id, 0);
@@ -408,22 +375,14 @@ TEST_F(DriverLibraryTest, theLEDGoesThroughTheDaemonAndUnknownCodesOrClientsFail
     EXPECT_NE(control(id, fourCharCode("3dxx")), 0);
     EXPECT_NE(control(std::uint16_t(id + 1), ConnexionAPI::activateControl), 0);
     EXPECT_EQ(api.control(id, ConnexionAPI::activateControl, 0, nullptr), 0);
-    api.unregister(id);
-    EXPECT_NE(control(id, ConnexionAPI::activateControl), 0);
-}
-
-TEST_F(DriverLibraryTest, aDaemonThatGoesAwayEndsDeliveryUntilTheClientRegistersAgain) {
-    FakeDaemon daemon(socketPath);
-    const auto id = registerClient();
-    ASSERT_NE(id, 0);
-    ASSERT_EQ(control(id, ConnexionAPI::activateControl), 0);
     daemon.motion({1, 0, 0, 0, 0, 0});
     ASSERT_TRUE(waitForRecords(1));
     daemon.hangUp();
     EXPECT_NE(control(id, ConnexionAPI::statusLEDControl, 1), 0);
     EXPECT_NE(control(id, ConnexionAPI::activateControl), 0);
-    EXPECT_TRUE(daemon.seen().led.empty());
+    EXPECT_EQ(daemon.seen().led.size(), 2u);
     api.unregister(id);
+    EXPECT_NE(control(id, ConnexionAPI::activateControl), 0);
 
     const auto again = registerClient();
     ASSERT_NE(again, 0);
@@ -432,114 +391,4 @@ TEST_F(DriverLibraryTest, aDaemonThatGoesAwayEndsDeliveryUntilTheClientRegisters
     ASSERT_TRUE(waitForRecords(2));
     EXPECT_EQ(records()[1].axes.x, 2);
     EXPECT_EQ(records()[1].client, again);
-}
-
-TEST_F(DriverLibraryTest, theDriverClientGetsAxesButtonsAndDevicesOnItsLoop) {
-    FakeDaemon daemon(socketPath);
-    kestrix::VirtualMainLoop loop;
-    kestrix::core::DriverClient client(loop);
-    client.libraryPath = KESTRIX_TEST_DRIVER_LIBRARY;
-    std::vector<std::string> lines;
-    std::vector<smk::SpaceMouseAxes> axes;
-    std::vector<std::uint32_t> buttons;
-    client.log = [&](const std::string& line) { lines.push_back(line); };
-    client.onAxes = [&](const smk::SpaceMouseAxes& a) { axes.push_back(a); };
-    client.onButtons = [&](std::uint32_t bits) { buttons.push_back(bits); };
-    client.start();
-    loop.advance(1);
-    ASSERT_NE(client.clientID(), 0) << (lines.empty() ? "" : lines.back());
-    EXPECT_EQ(lines.back(),
-              "driver: registered as manual client " + std::to_string(client.clientID()));
-    client.want(true);
-    EXPECT_EQ(lines.back(), "driver: activated");
-
-    daemon.motion({10, 20, 30, 40, 50, 60});
-    daemon.button(1, true);
-    daemon.device(true, 0x2A);
-    ASSERT_TRUE(loop.runUntil([&] {
-        return !axes.empty() && !buttons.empty() && lines.back() == "driver: device 0x002A added";
-    }));
-    EXPECT_EQ(axes[0], axesOf({10, 20, 30, 40, 50, 60}));
-    EXPECT_EQ(buttons[0], 0x2u);
-    client.stop();
-    EXPECT_EQ(lines.back(), "driver: unregistered");
-}
-
-// spacenavd itself, without a device. Debian's build keeps its socket and pid file in run/ under
-// the folder it starts in.
-TEST_F(DriverLibraryTest, registersWithTheRealSpacenavd) {
-    const std::string program = "/usr/bin/spacenavd";
-    ASSERT_EQ(::access(program.c_str(), X_OK), 0) << "spacenavd is not installed";
-    const std::string run = folder + "/run";
-    ASSERT_EQ(::mkdir(run.c_str(), 0700), 0);
-    std::ofstream(folder + "/spnavrc").close();
-    const std::string config = folder + "/spnavrc";
-    const std::string logFile = folder + "/spnavd.log";
-    const std::string socket = run + "/spnav.sock";
-    ::setenv("SPNAV_SOCKET", socket.c_str(), 1);
-
-    const int inotify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ASSERT_GE(inotify, 0);
-    ASSERT_GE(::inotify_add_watch(inotify, run.c_str(), IN_CREATE), 0);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {program, "-d", "-c", config, "-l", logFile};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0);
-    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
-
-    // Ready once its socket takes a connection: woken by the socket's creation, and, for the
-    // moment between bind() and listen(), by a short poll.
-    const auto address = unixAddress(socket);
-    bool ready = false;
-    bool exited = false;
-    const auto deadline = deadlineIn(bound);
-    while (!ready && !exited && remainingMilliseconds(deadline) > 0) {
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ready = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        ::close(probe);
-        if (ready) break;
-        pollfd fds[2] = {{inotify, POLLIN, 0}, {pidfd, POLLIN, 0}};
-        ::poll(fds, 2, std::min(remainingMilliseconds(deadline), 20));
-        exited = fds[1].revents != 0;
-        char events[4096];
-        while (::read(inotify, events, sizeof events) > 0) {
-        }
-    }
-    ::close(inotify);
-
-    std::uint16_t id = 0;
-    std::int16_t activation = -1;
-    std::int16_t led = -1;
-    if (ready) {
-        id = registerClient();
-        if (id != 0) {
-            activation = control(id, ConnexionAPI::activateControl);
-            led = control(id, ConnexionAPI::statusLEDControl, 1);
-            api.unregister(id);
-        }
-    }
-
-    // Stopped by its process id, waited for with a bound, and reaped.
-    ::kill(pid, SIGTERM);
-    pollfd done{pidfd, POLLIN, 0};
-    if (::poll(&done, 1, int(bound * 1000)) <= 0) ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    ::close(pidfd);
-
-    ASSERT_TRUE(ready) << "spacenavd did not open " << socket;
-    EXPECT_NE(id, 0);
-    EXPECT_EQ(activation, 0);
-    EXPECT_EQ(led, 0);
 }

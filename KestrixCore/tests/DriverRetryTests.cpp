@@ -1,6 +1,7 @@
 #include "KestrixCore/DriverRetry.h"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,31 +15,22 @@ constexpr const char* reason = "driver library not loadable: gone";
 // One reason throughout: logged at the 1st, 2nd, 4th, 8th and 16th failure; the last delay repeats.
 TEST(DriverRetry, delaysAndLinesOfTheFirstSixteenFailures) {
     const std::string r = std::string("driver: ") + reason;
-    const std::vector<std::pair<double, std::optional<std::string>>> rows = {
-        {2, r + "; trying again in 2 s"},
-        {5, r + ", failed 2 times; trying again in 5 s"},
-        {10, std::nullopt},
-        {30, r + ", failed 4 times; trying again in 30 s"},
-        {60, std::nullopt},
-        {120, std::nullopt},
-        {300, std::nullopt},
-        {600, r + ", failed 8 times; trying again in 10 min"},
-        {1800, std::nullopt},
-        {1800, std::nullopt},
-        {1800, std::nullopt},
-        {1800, std::nullopt},
-        {1800, std::nullopt},
-        {1800, std::nullopt},
-        {1800, std::nullopt},
-        {1800, r + ", failed 16 times; trying again in 30 min"},
-    };
+    const std::vector<double> delays = {2,    5,    10,   30,   60,   120,  300,  600,
+                                        1800, 1800, 1800, 1800, 1800, 1800, 1800, 1800};
+    const std::map<std::int64_t, std::string> logged = {
+        {1, r + "; trying again in 2 s"},
+        {2, r + ", failed 2 times; trying again in 5 s"},
+        {4, r + ", failed 4 times; trying again in 30 s"},
+        {8, r + ", failed 8 times; trying again in 10 min"},
+        {16, r + ", failed 16 times; trying again in 30 min"}};
     DriverRetry retry;
     double now = 100;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::int64_t n = 1; n <= 16; ++n) {
         const auto next = retry.failed(reason, now);
-        EXPECT_EQ(next.delay, rows[i].first) << "failure " << i + 1;
-        EXPECT_EQ(next.message, rows[i].second) << "failure " << i + 1;
-        EXPECT_EQ(retry.failures, std::int64_t(i + 1));
+        EXPECT_EQ(next.delay, delays[std::size_t(n - 1)]) << "failure " << n;
+        EXPECT_EQ(next.message, logged.contains(n) ? std::optional(logged.at(n)) : std::nullopt)
+            << "failure " << n;
+        EXPECT_EQ(retry.failures, n);
         EXPECT_EQ(retry.lastAttempt, now);
         EXPECT_EQ(retry.lastReason, std::string(reason));
         now += next.delay;

@@ -1,36 +1,58 @@
-#include "DaemonStandIn.h"
 #include "KestrixCore/DriverWatch.h"
+#include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "TempFolder.h"
 
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using kestrix::VirtualMainLoop;
 using kestrix::core::SpacenavdWatch;
 
-namespace {
-
 using testsupport::TempFolder;
 
-int listenAt(const std::string& path) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 4);
-    return fd;
-}
-
-} // namespace
+// A process standing in for the driver daemon; it waits until its pipe closes.
+struct StandIn {
+    pid_t pid = -1;
+    int pipe = -1;
+    StandIn() {
+        int fds[2], ready[2];
+        if (::pipe(fds) != 0) return;
+        if (::pipe(ready) != 0) return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_NAME, "spacenavd"); // the name the watch looks for
+            ::close(fds[1]);
+            ::close(ready[0]);
+            ::close(ready[1]); // renamed: the parent may go on
+            char c;
+            while (::read(fds[0], &c, 1) > 0) {
+            }
+            ::_exit(0);
+        }
+        ::close(fds[0]);
+        ::close(ready[1]);
+        char c;
+        while (::read(ready[0], &c, 1) > 0) {
+        }
+        ::close(ready[0]);
+        pipe = fds[1];
+    }
+    void end() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+        if (pipe >= 0) ::close(pipe);
+        pipe = -1;
+    }
+    ~StandIn() { end(); }
+};
 
 TEST(SpacenavdWatch, followsThePidFileTheSocketAndTheProcessItself) {
     TempFolder t;
@@ -55,9 +77,15 @@ TEST(SpacenavdWatch, followsThePidFileTheSocketAndTheProcessItself) {
     EXPECT_GT(*helper->launched, 1000.0 - 60.0);
 
     int before = changes;
-    int listener = listenAt(t.path + "/spnav.sock");
+    int listener = kestrix::UnixSocket::listen(t.path + "/spnav.sock");
     ASSERT_TRUE(loop.runUntil([&] { return changes > before; }));
     EXPECT_TRUE(watch.helper()->finishedLaunching);
+
+    // Other files in the folder change nothing.
+    before = changes;
+    std::ofstream(t.path + "/other.pid") << "1\n";
+    loop.runPending();
+    EXPECT_EQ(changes, before);
 
     // A crash leaves the files behind; the process watch notices it anyway.
     before = changes;

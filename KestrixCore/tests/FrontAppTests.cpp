@@ -3,12 +3,31 @@
 #include "KestrixCore/FrontAppIdentity.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "TempFolder.h"
+#include "TextEncoding.h"
 #include "X11TestDesktop.h"
 
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace kestrix::core;
 using testsupport::TempFolder;
+
+// Every byte that begins no well-formed sequence becomes U+FFFD; the limits of each lead byte.
+TEST(TextEncoding, validUTF8KeepsWellFormedSequencesOnly) {
+    const std::string bad = "\uFFFD";
+    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+             {"\xC2\xA0\xDF\xBF", "\xC2\xA0\xDF\xBF"},
+             {"\xC1\xBF", bad + bad}, // overlong
+             {"\xEF\xBF\xBD\xE0\xA0\x80", "\xEF\xBF\xBD\xE0\xA0\x80"},
+             {"\xED\x9F\xBF\xEE\x80\x80", "\xED\x9F\xBF\xEE\x80\x80"}, // around the surrogates
+             {"\xED\xA0\x80", bad + bad + bad},
+             {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},    // U+10FFFF
+             {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above it
+             {"\x81\x80\x80\x80", bad + bad + bad + bad}, // no lead byte
+         })
+        EXPECT_EQ(validUTF8(in), out);
+}
 
 TEST(FrontAppIdentity, appUnitsInTheCgroupNameTheApp) {
     const std::vector<std::pair<const char*, std::optional<std::string>>> rows = {
@@ -29,31 +48,29 @@ TEST(FrontAppIdentity, appUnitsInTheCgroupNameTheApp) {
         EXPECT_EQ(FrontAppIdentity::fromCgroup(cgroup), app) << cgroup;
 }
 
-TEST(FrontAppIdentity, processLooksAtCgroupThenFlatpak) {
+// A process is named by its app unit, else by its Flatpak; a window by its process, else by the
+// desktop file that claims its class, else by the class. Desktop-file names are bytes in the file
+// system, not necessarily UTF-8.
+TEST(FrontAppIdentity, processesByCgroupThenFlatpakWindowsByProcessThenDesktopFileThenClass) {
     TempFolder t;
     t.write("proc/10/cgroup", "0::/app.slice/app-gnome-org.a.App-1.scope\n");
     t.write("proc/11/cgroup", "0::/user.slice/session-1.scope\n");
     t.write("proc/11/root/.flatpak-info", "[Runtime]\nname=org.kde.Platform\n\n"
-                                          "[Application]\nname = org.b.App\n");
+                                          "[Application]\n  name = org.b.App  \n");
     t.write("proc/12/cgroup", "0::/user.slice/session-1.scope\n");
     t.write("proc/12/root/.flatpak-info", "[Runtime]\nname=org.kde.Platform\n");
-    FrontAppIdentity identity(t.path + "/proc", {});
-    EXPECT_EQ(identity.ofProcess(10), "org.a.App");
-    EXPECT_EQ(identity.ofProcess(11), "org.b.App");
-    EXPECT_FALSE(identity.ofProcess(12));
-    EXPECT_FALSE(identity.ofProcess(13));
-    EXPECT_FALSE(identity.ofProcess(0));
-}
-
-// Desktop-file names are bytes in the file system, not necessarily UTF-8.
-TEST(FrontAppIdentity, windowClassFindsItsDesktopFileElseNamesItself) {
-    TempFolder t;
     t.write("apps1/other.desktop", "[Desktop Entry]\nName=Other\n");
     t.write("apps2/org.blender.Blender.desktop",
             "[Desktop Entry]\nName=Blender\nStartupWMClass=Blender\n");
     t.write("apps2/app\xFF.desktop", "[Desktop Entry]\nStartupWMClass=Odd\n");
     FrontAppIdentity identity(t.path + "/proc",
                               {t.path + "/apps1", t.path + "/missing", t.path + "/apps2"});
+    EXPECT_EQ(identity.ofProcess(10), "org.a.App");
+    EXPECT_EQ(identity.ofProcess(11), "org.b.App");
+    EXPECT_FALSE(identity.ofProcess(12));
+    EXPECT_FALSE(identity.ofProcess(13));
+    EXPECT_FALSE(identity.ofProcess(0));
+    EXPECT_EQ(identity.ofWindow(10, "Blender"), "org.a.App");
     EXPECT_EQ(identity.ofWindow(std::nullopt, "Blender"), "org.blender.Blender");
     EXPECT_EQ(identity.ofWindow(std::nullopt, "Odd"), "app\uFFFD");
     EXPECT_EQ(identity.ofWindow(55, "xterm"), "xterm");
