@@ -21,23 +21,22 @@ TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {
     VirtualMainLoop loop;
     auto client = connect(loop, home);
     ASSERT_TRUE(client);
-    bool holding = false;
-    client->connection->onMessage = [&](const BrokerMessage& m) {
-        client->got.push_back(m);
-        if (auto* h = m.as<BrokerMessage::Holding>()) holding = h->holding;
+    auto holding = [&] {
+        auto all = client->all<BrokerMessage::Holding>();
+        return !all.empty() && all.back().holding;
     };
     client->send(ClientMessage{hello("Modeller plug-in", Claim{{"Modeller"}, false, {}, {}})});
     ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerMessage::Welcome>() == 1; }));
 
     desktop.activate(modeller);
-    ASSERT_TRUE(loop.runUntil([&] { return holding; }));
+    ASSERT_TRUE(loop.runUntil(holding));
     // The broker tells the client before it writes its log line.
     EXPECT_TRUE(waitInFolder(home.path + "/home", [&] {
         return home.log().find("holder: Modeller plug-in (front: Modeller)") != std::string::npos;
     }));
 
     desktop.activate(editor);
-    ASSERT_TRUE(loop.runUntil([&] { return !holding; }));
+    ASSERT_TRUE(loop.runUntil([&] { return !holding(); }));
 
     client->send(ClientMessage{ClientMessage::Status{}});
     ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerStatus>() == 1; }));
