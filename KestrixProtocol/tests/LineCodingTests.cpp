@@ -106,13 +106,3 @@ TEST(HostileLines, deepNestingIsDroppedCheaplyNestingWithinTheLimitDecodes) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].as<M::AppsWithOwnClient>()->apps[0], brackets + "\"[[[[");
 }
-
-TEST(HostileLines, truncatedExamplesAreDroppedAtEveryLength) {
-    std::string line = LineEncoder::encode(BrokerMessage{M::Axes{"d", {1, 2, 3, 4, 5, 6}}});
-    line.pop_back();
-    for (std::size_t length = 0; length < line.size(); ++length) {
-        EXPECT_EQ(feedAll(line.substr(0, length) + "\n" + lineA + "\n"),
-                  std::vector<BrokerMessage>{messageA})
-            << length;
-    }
-}

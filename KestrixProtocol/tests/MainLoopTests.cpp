@@ -5,7 +5,10 @@
 #include "ProtocolTestSupport.h"
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -159,6 +162,34 @@ TYPED_TEST(MainLoopContract, stoppedWatchesAndTimersLeaveNoDescriptorOpen) {
         reading.reset();
     }
     EXPECT_EQ(test::openDescriptorCount(), before);
+}
+
+// A descriptor stays in the Qt loop's epoll set only while a watch wants it: a readable one that
+// nobody watches any more would wake the loop over and over.
+TEST(QtMainLoop, aDescriptorLeavesTheEpollSetWithItsLastWatch) {
+    test::QtDriver driver;
+    SocketPair pair;
+    const std::string entry = "tfd: " + std::to_string(pair.fds[0]) + " ";
+    auto inEpollSets = [&] {
+        int sets = 0;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(fd.path(), error) != "anon_inode:[eventpoll]")
+                continue;
+            std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+            for (std::string line; std::getline(info, line);)
+                sets += std::regex_replace(line, std::regex(" +"), " ").rfind(entry, 0) == 0;
+        }
+        return sets;
+    };
+    sendByte(pair.fds[1]); // readable all along
+    auto reading = driver.loop().watchReadable(pair.fds[0], [] {});
+    auto writing = driver.loop().watchWritable(pair.fds[0], [] {});
+    EXPECT_EQ(inEpollSets(), 1);
+    reading.reset();
+    EXPECT_EQ(inEpollSets(), 1);
+    writing.reset();
+    EXPECT_EQ(inEpollSets(), 0);
 }
 
 // The virtual loop's own rules.

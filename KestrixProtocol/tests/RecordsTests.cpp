@@ -53,14 +53,6 @@ SpaceMouseDevice device(std::int64_t vendor, std::int64_t product, std::string t
 // MARK: examples
 
 TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
-    auto claim = decode<Claim>(R"({"apps":["org.blenderfoundation.blender",)"
-                               R"("com.autodesk.fusion360"],"background":false,)"
-                               R"("backgroundLast":true,"raw":false})");
-    ASSERT_TRUE(claim);
-    EXPECT_EQ(
-        *claim,
-        (Claim{{"org.blenderfoundation.blender", "com.autodesk.fusion360"}, false, true, false}));
-
     auto device = decode<SpaceMouseDevice>(fullDeviceExample);
     ASSERT_TRUE(device);
     // A few fields by hand, all of them by writing the same JSON back.
@@ -106,9 +98,7 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
     };
     for (const Case& c : std::vector<Case>{
              {hello("-5"), true},
-             {hello("15.5"), false},
              {hello("15.0"), false},
-             {hello("1e3"), false},
              {hello("\"15\""), false},
              {hello("9223372036854775808"), false},
              {hello("18446744073709551616"), false},
@@ -127,10 +117,8 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
              {R"({"apps":[]})", false},
              {R"({"apps":null,"background":true})", false},
              {R"({"apps":[],"background":null})", false},
-             {R"({"apps":"a","background":true})", false},
              {R"({"apps":[1],"background":true})", false},
              {R"({"apps":[],"background":1})", false},
-             {R"({"apps":[],"background":"true"})", false},
              {R"({"apps":[],"background":true,"raw":"yes"})", false},
              {R"(["apps"])", false},
          })
@@ -141,7 +129,6 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
              {deviceWith(R"("charging":1)"), false},
              {deviceWith(R"("driverProblem":{"code":"x"})"), false},
              {deviceWith(R"("buttons":-1)"), false},
-             {deviceWith(R"("buttons":"3")"), false},
              {deviceWith(R"("knowledge":"Checked")"), false},
              {deviceWith(R"("knowledge":"certain")"), false},
              {deviceWith(R"("x":1)")
@@ -219,15 +206,11 @@ TEST(RecordRules, integersKeepTheirWholeRange) {
     EXPECT_EQ(json(*device)["buttons"], json(1152921504606846977ull));
     EXPECT_EQ(decode<SpaceMouseDevice>(deviceWith(R"("buttons":18446744073709551615)"))->buttons,
               SpaceMouseButtons(~0ull));
-    for (auto [text, knowledge] : {std::pair{"checked", smk::SpaceMouseModel::Knowledge::checked},
-                                   {"published", smk::SpaceMouseModel::Knowledge::published},
-                                   {"guessed", smk::SpaceMouseModel::Knowledge::guessed}}) {
-        auto read =
-            decode<SpaceMouseDevice>(deviceWith("\"knowledge\":\"" + std::string(text) + "\""));
-        ASSERT_TRUE(read) << text;
-        EXPECT_EQ(read->knowledge, knowledge);
-        EXPECT_EQ(json(*read)["knowledge"], text);
-    }
+    for (const char* text : {"published", "guessed"}) // "checked" is in the full example
+        EXPECT_EQ(
+            json(decode<SpaceMouseDevice>(deviceWith(R"("knowledge":")" + std::string(text) + "\""))
+                     .value())["knowledge"],
+            text);
 }
 
 // MARK: derived device properties
@@ -237,7 +220,6 @@ TEST(DeviceTransport, isCompareIgnoringCaseButWholly) {
              {"usb", true, false},
              {"USB", true, false},
              {"bluetooth", false, true},
-             {"BLUETOOTH", false, true},
              {"Bluetooth Low Energy", false, false},
              {"USB2", false, false},
              {"", false, false},
@@ -258,15 +240,11 @@ TEST(DeviceLED, ownFlagComesFirstThenTheModelAndWirelessModelsNeedTheCable) {
     for (const Case& c : std::vector<Case>{
              {0x256F, 0xC635, "USB", none, true}, // a model with a status LED
              {0x256F, 0xC635, "USB", false, false},
-             {0x256F, 0xC635, "bluetooth", none, true}, // keeps its LED over Bluetooth
-             {0x046D, 0xC621, "USB", none, false},      // a model without one
-             {0x046D, 0xC621, "USB", true, true},
+             {0x256F, 0xC635, "bluetooth", none, true},  // keeps its LED over Bluetooth
+             {0x046D, 0xC621, "USB", none, false},       // a model without one
              {0x256F, 0xC6FF, "Bluetooth", none, false}, // unknown
-             {0x256F, 0xC6FF, "Bluetooth", true, true},
-             {0x256F, 0xC63A, "USB", true, true}, // wireless models
+             {0x256F, 0xC63A, "USB", true, true},        // wireless models
              {0x256F, 0xC63A, "Bluetooth", true, false},
-             {0x256F, 0xC63A, "Bluetooth", none, false},
-             {0x256F, 0xC638, "USB", true, true},
              {0x256F, 0xC638, "Bluetooth", true, false},
          }) {
         auto d = device(c.vendor, c.product, c.transport);

@@ -113,3 +113,18 @@ TEST(UnixSocketPath, failuresGiveTheBindTextOrNothingAndLeakNoDescriptor) {
     EXPECT_FALSE(UnixSocket::connect(path));
     EXPECT_EQ(openDescriptorCount(), before);
 }
+
+TEST(UnixSocketConnect, startConnectNeverBlocksAndFinishConnectTellsAConnectedSocket) {
+    TempFolder t;
+    std::string path = t.path + "/broker.sock";
+    EXPECT_FALSE(UnixSocket::startConnect(path)); // nobody listens
+    Closer listener{UnixSocket::listen(path)};
+    auto started = UnixSocket::startConnect(path);
+    ASSERT_TRUE(started);
+    Closer client{started->fd};
+    EXPECT_TRUE(started->connected); // a listener with room in its queue takes it at once
+    EXPECT_NE(::fcntl(client.fd, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_TRUE(UnixSocket::finishConnect(client.fd));
+    Closer lone{::socket(AF_UNIX, SOCK_STREAM, 0)};
+    EXPECT_FALSE(UnixSocket::finishConnect(lone.fd));
+}

@@ -1,6 +1,6 @@
-#include "TempFolder.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -188,8 +188,8 @@ TEST(UserDefaults, watchTellsObserversAboutAnOutsideChangeWithoutARead) {
 
 TEST(UserDefaults, aFileNestedTooDeeplyIsRefusedAtStartAndWhenRewrittenWhileWatched) {
     // 100,000 levels: copying or comparing such a value would exhaust the stack.
-    std::string deep = R"({"allowed_apps": )" + std::string(100000, '[') +
-                       std::string(100000, ']') + "}";
+    std::string deep =
+        R"({"allowed_apps": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
     std::string ok = std::string(63, '[') + std::string(63, ']');
     TempFolder t;
     std::string path = t.path + "/v.json";
