@@ -210,6 +210,8 @@ TEST(BrokerLog, lineIsLocalTimestampProcessIdAndMessage) {
                   "2026-12-05 20:13:44.123 [311] driver problem over\n");
         EXPECT_EQ(BrokerPlace::logLine("x", system_clock::time_point(seconds(1796501624)), 7),
                   "2026-12-05 20:13:44.000 [7] x\n");
+        EXPECT_EQ(BrokerPlace::logLine("y", system_clock::time_point(milliseconds(-1)), 7),
+                  "1969-12-31 23:59:59.999 [7] y\n"); // a clock before 1970
     }
     TimeZone ahead("XYZ-5:30");
     EXPECT_EQ(BrokerPlace::logLine("m", sampleTime + milliseconds(876), 1),

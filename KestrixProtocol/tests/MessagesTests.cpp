@@ -145,9 +145,6 @@ TEST(TaggedScheme, labelledValuesAreAllRequiredWithTheirTypesAndARecordThatFails
              R"({"axes":{"device":"d"}})",
              R"({"axes":{"device":"d","axes":{"x":1,"y":2,"z":3,"rx":4,"ry":5}}})",
              R"({"axes":{"device":"d","axes":{"x":1,"y":2,"z":3,"rx":4,"ry":5,"rz":0.5}}})",
-             R"({"axes":{"device":"d","axes":{"x":1e999,"y":0,"z":0,"rx":0,"ry":0,"rz":0}}})",
-             R"({"axes":{"device":"d","axes":{"x":-9223372036854775809,"y":0,"z":0,"rx":0,)"
-             R"("ry":0,"rz":0}}})",
              R"({"buttons":{"device":"d","held":-1}})",
              R"({"buttons":{"device":"d","held":18446744073709551616}})",
              R"({"appsWithOwnClient":{"apps":null}})",

@@ -165,10 +165,6 @@ TEST(RecordRules, absentAndNullOptionalsAreAbsentAndNotWritten) {
         EXPECT_FALSE(hello->claim) << text;
         EXPECT_FALSE(json(*hello).contains("claim"));
     }
-    auto claim = decode<Claim>(R"({"apps":["a\/b"],"background":true})");
-    ASSERT_TRUE(claim);
-    EXPECT_EQ(*claim, (Claim{{"a/b"}, true}));
-    EXPECT_EQ(json(*claim), json::parse(R"({"apps":["a/b"],"background":true})"));
     auto device = decode<SpaceMouseDevice>(deviceWith(
         R"("serialNumber":null,"battery":null,"knowledge":null,"buttons":null,"driverProblem":null)"));
     ASSERT_TRUE(device);
@@ -197,8 +193,6 @@ TEST(RecordRules, integersKeepTheirWholeRange) {
         EXPECT_FALSE(description(bad)) << bad;
     EXPECT_FALSE(decode<DeviceDescription>(
         R"({"device":"d","properties":{},"reportDescriptor":[1,300],"featureReports":[]})"));
-    EXPECT_EQ(json(DeviceDescription{"d", {}, {0, 200, 255}, {}})["reportDescriptor"],
-              json::parse("[0,200,255]"));
 
     auto device = decode<SpaceMouseDevice>(deviceWith(R"("buttons":1152921504606846977)"));
     ASSERT_TRUE(device);

@@ -37,6 +37,8 @@ TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
         EXPECT_TRUE(d.set("showsMenuBarItem", true));
         EXPECT_TRUE(d.set("count", 3));
         EXPECT_TRUE(d.set("nested", json{{"a", 1}}));
+        // Not UTF-8 (a name from the file system, say): stored with the bad bytes marked.
+        EXPECT_TRUE(d.set("app", std::string("caf\xE9")));
     }
     EXPECT_EQ(json::parse(readFile(path))["showsMenuBarItem"], true);
     UserDefaults again(path);
@@ -45,6 +47,7 @@ TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
     EXPECT_EQ(again.get<bool>("showsMenuBarItem"), true);
     EXPECT_EQ(again.get<int>("count"), 3);
     EXPECT_EQ(again.value("nested"), (json{{"a", 1}}));
+    EXPECT_EQ(again.get<std::string>("app"), "caf\uFFFD");
     // The write leaves no temporary file behind.
     auto folder = std::filesystem::directory_iterator(t.path + "/sub/folder");
     EXPECT_EQ(std::distance(folder, std::filesystem::directory_iterator()), 1);
@@ -110,7 +113,7 @@ TEST(UserDefaults, removeDeletesTheKeyAndObserversHearOwnChangesButNotUnchangedV
     EXPECT_EQ(told.size(), 3u);
 }
 
-TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWrite) {
+TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWriteAndAFileAsFolderFails) {
     TempFolder t;
     std::string path = t.path + "/k.json";
     std::ofstream(path) << "[1, 2";
@@ -124,29 +127,11 @@ TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWrite) {
     EXPECT_EQ(json::parse(readFile(path)), (json{{"a", 1}}));
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find(".bad"), std::string::npos);
-}
-
-TEST(UserDefaults, aPathWhoseFolderIsAFileFailsWithALogLine) {
-    TempFolder t;
-    std::ofstream(t.path + "/plain") << "x";
-    UserDefaults d(t.path + "/plain/k.json");
-    std::vector<std::string> lines;
-    d.log = [&](const std::string& line) { lines.push_back(line); };
-    EXPECT_FALSE(d.set("a", 1));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front().rfind("cannot write " + t.path + "/plain/k.json: ", 0), 0u);
-}
-
-// A text that is not UTF-8 (a name taken from the file system, say) cannot go into JSON as it
-// is; the write keeps every other setting and marks the bad bytes.
-TEST(UserDefaults, aTextThatIsNotUTF8IsStoredWithReplacementCharacters) {
-    TempFolder t;
-    UserDefaults d(t.path + "/k.json");
-    EXPECT_TRUE(d.set("speed", 3));
-    EXPECT_TRUE(d.set("app", std::string("caf\xE9")));
-    UserDefaults other(t.path + "/k.json");
-    EXPECT_EQ(other.get<int>("speed"), 3);
-    EXPECT_EQ(other.get<std::string>("app"), "caf\uFFFD");
+    // A path whose folder is a file fails with a log line.
+    UserDefaults inFile(path + "/k.json");
+    inFile.log = d.log;
+    EXPECT_FALSE(inFile.set("a", 1));
+    EXPECT_EQ(lines.back().rfind("cannot write " + path + "/k.json: ", 0), 0u);
 }
 
 TEST(UserDefaults, standardPathFollowsXdgConfigHome) {
