@@ -184,7 +184,7 @@ TEST(LineConnectionReading, nothingIsReadBeforeStart) {
 
 // Writing.
 
-TEST_F(LineConnectionTest, sendWritesOneLinePerMessageAtOnce) {
+TEST_F(LineConnectionTest, sendWritesAtOnceOrLeavesOneWriteWatchThatGoesWhenDrainedOrReleased) {
     connection->send(Note{"hello"});
     connection->send(Note{"again"});
     char buffer[64]; // without the loop running
@@ -192,9 +192,7 @@ TEST_F(LineConnectionTest, sendWritesOneLinePerMessageAtOnce) {
     EXPECT_EQ(std::string(buffer, std::size_t(std::max<ssize_t>(n, 0))),
               "{\"text\":\"hello\"}\n{\"text\":\"again\"}\n");
     EXPECT_EQ(loop.writableWatchCount(), 0u);
-}
-
-TEST_F(LineConnectionTest, eagainLeavesOneWriteWatcherThatGoesWhenDrainedOrReleased) {
+    // EAGAIN leaves one write watch, which goes when the backlog drains or on release.
     std::size_t prefill = fillUntilFull(connection->fd());
     connection->send(Note{"first"});
     EXPECT_EQ(loop.writableWatchCount(), 1u);
