@@ -34,24 +34,11 @@ std::size_t entryCount(const fs::path& folder) {
     return std::size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
-// Sets the time zone for the process and restores it afterwards.
-class TimeZone {
-public:
-    explicit TimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~TimeZone() {
-        if (old_)
-            ::setenv("TZ", old_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
+// Sets the time zone for the process while it lives.
+struct TimeZone {
+    const std::string old = std::getenv("TZ") ? std::getenv("TZ") : "";
+    explicit TimeZone(const char* zone) { ::setenv("TZ", zone, 1), ::tzset(); }
+    ~TimeZone() { old.empty() ? ::unsetenv("TZ") : ::setenv("TZ", old.c_str(), 1), ::tzset(); }
 };
 
 // 2026-12-05 20:13:44.123 UTC

@@ -12,7 +12,6 @@
 #include <vector>
 
 using namespace kestrix;
-using kestrix::test::openDescriptorCount;
 using kestrix::test::SocketPair;
 
 namespace {
@@ -22,12 +21,7 @@ struct Note {
     std::string text;
     bool operator==(const Note&) const = default;
 };
-void to_json(nlohmann::json& json, const Note& note) {
-    json = {{"text", note.text}};
-}
-void from_json(const nlohmann::json& json, Note& note) {
-    note.text = json.at("text").get<std::string>();
-}
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(Note, text)
 
 using Connection = LineConnection<Note, Note>;
 

@@ -72,23 +72,16 @@ TYPED_TEST(MainLoopContract, postFromAnotherThreadRunsOnTheLoopThread) {
     EXPECT_TRUE(this->loop.isLoopThread());
 }
 
-TYPED_TEST(MainLoopContract, readableWatchSeesDataAndEndOfStream) {
+// Data reaches readable watches in the exchanges of the line connection tests.
+TYPED_TEST(MainLoopContract, readableWatchSeesTheEndOfStream) {
     SocketPair pair;
-    std::string received;
     bool ended = false;
     auto watch = this->loop.watchReadable(pair.fds[0], [&] {
         char buffer[16];
-        ssize_t n = ::read(pair.fds[0], buffer, sizeof buffer);
-        if (n > 0)
-            received.append(buffer, std::size_t(n));
-        else if (n == 0)
-            ended = true;
+        ended = ::read(pair.fds[0], buffer, sizeof buffer) == 0;
     });
-    sendByte(pair.fds[1]);
-    ASSERT_TRUE(this->driver.waitFor([&] { return received == "x"; }));
     pair.closeEnd(1);
     ASSERT_TRUE(this->driver.waitFor([&] { return ended; }));
-    watch->cancel();
 }
 
 TYPED_TEST(MainLoopContract, watchCancelledBeforeOrInsideItsHandlerOrDestroyedThereNeverRunsAgain) {

@@ -22,15 +22,10 @@ template <class T> std::optional<T> decode(std::string_view line) {
 }
 
 SpaceMouseDevice compactOpen() {
-    SpaceMouseDevice device;
-    device.id = "serial:ABC123";
-    device.vendorID = 9583;
-    device.productID = 50741;
-    device.name = "SpaceMouse Compact";
-    device.transport = "USB";
-    device.enabled = true;
-    device.state = "open";
-    return device;
+    SpaceMouseDevice d;
+    std::tie(d.id, d.vendorID, d.productID, d.name, d.transport, d.state) =
+        std::tuple("serial:ABC123", 9583, 50741, "SpaceMouse Compact", "USB", "open");
+    return d;
 }
 
 struct ClientExample {

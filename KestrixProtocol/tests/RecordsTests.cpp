@@ -38,14 +38,10 @@ std::string deviceWith(std::string_view extra) {
 }
 
 SpaceMouseDevice device(std::int64_t vendor, std::int64_t product, std::string transport) {
-    SpaceMouseDevice device;
-    device.id = "serial:X";
-    device.vendorID = vendor;
-    device.productID = product;
-    device.name = "device";
-    device.transport = std::move(transport);
-    device.state = "open";
-    return device;
+    SpaceMouseDevice d;
+    std::tie(d.id, d.vendorID, d.productID, d.name, d.transport, d.state) =
+        std::tuple("serial:X", vendor, product, "device", std::move(transport), "open");
+    return d;
 }
 
 } // namespace
