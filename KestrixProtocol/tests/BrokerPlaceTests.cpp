@@ -47,8 +47,6 @@ const system_clock::time_point sampleTime =
 
 } // namespace
 
-// MARK: where the place is
-
 TEST(BrokerPlaceLocation, followsKestrixHomeThenAnAbsoluteXdgDataHomeThenHome) {
     using Env = std::map<std::string, std::string>;
     for (const auto& [env, expected] : std::vector<std::pair<Env, fs::path>>{
@@ -89,8 +87,6 @@ TEST(BrokerPlaceFolder, missingFoldersAreMadePrivateExistingOnesLeftAndFilesInTh
     EXPECT_FALSE(BrokerPlace(temporary.path + "/file").ensureDirectory());
     EXPECT_FALSE(BrokerPlace(temporary.path + "/file/below").ensureDirectory());
 }
-
-// MARK: the newest-broker record
 
 TEST(NewestRecord, usableIsAnOwnExecutableFileThatOthersCannotWriteAndNoApp) {
     TempFolder t;
@@ -188,8 +184,6 @@ TEST(NewestRecord, aRecordThatCannotBeWrittenOrEncodedIsLogged) {
               std::string::npos);
 }
 
-// MARK: the log
-
 TEST(BrokerLog, lineIsLocalTimestampProcessIdAndMessage) {
     {
         TimeZone utc("UTC0");
@@ -277,8 +271,6 @@ TEST(BrokerLog, aLogThatCannotBeWrittenIsToldOnceUntilAWriteWorksAgain) {
         ++times;
     EXPECT_EQ(times, 2u) << told;
 }
-
-// MARK: trust
 
 TEST(BrokerPlaceTrust, foldersAndRecordsOfOtherUsersOrOpenToThemAreRefused) {
     constexpr uid_t stranger = 65534;

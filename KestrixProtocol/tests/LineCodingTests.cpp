@@ -77,8 +77,6 @@ TEST(LineFraming, splitAtEveryBoundaryGivesTheSameMessagesAndTheTailWaitsForItsL
     EXPECT_EQ(pending, lineA.size());
 }
 
-// MARK: hostile input: dropped, never a crash, never a lost neighbour
-
 TEST(HostileLines, deepNestingIsDroppedCheaplyNestingWithinTheLimitDecodes) {
     std::string deep(200000, '[');
     std::string deepObject;

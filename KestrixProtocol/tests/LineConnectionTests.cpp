@@ -113,8 +113,6 @@ protected:
 
 } // namespace
 
-// Reading.
-
 TEST_F(LineConnectionTest, deliversMessagesInOrderWhateverTheSplitAndDropsUndecodableLines) {
     peer.write("{\"text\":\"one\"}\nnot json\n{\"other\":1}\n[1]\n\n{\"te");
     EXPECT_EQ(received, (std::vector<Note>{{"one"}}));
@@ -175,8 +173,6 @@ TEST(LineConnectionReading, nothingIsReadBeforeStart) {
     loop.runPending();
     EXPECT_EQ(messages, 1);
 }
-
-// Writing.
 
 TEST_F(LineConnectionTest, sendWritesAtOnceOrLeavesOneWriteWatchThatGoesWhenDrainedOrReleased) {
     connection->send(Note{"hello"});
@@ -255,8 +251,6 @@ TEST_F(LineConnectionTest, aPeerThatReadsTooLittleIsDroppedAtTheCeiling) {
     EXPECT_TRUE(connection->stalled());
     EXPECT_GT(queued, Connection::backlogCeiling); // not dropped earlier: it kept reading
 }
-
-// Closing and release.
 
 TEST_F(LineConnectionTest, closeOnceDiscardsWaitingOutputAndNothingRunsAfterIt) {
     std::size_t prefill = fillUntilFull(connection->fd());

@@ -108,8 +108,6 @@ TEST(MessageExamples, decodeToTheirMessageAndEncodeToTheSameJson) {
     checkExamples<BrokerMessage, ClientMessage>(brokerExamples());
 }
 
-// MARK: the tagged scheme
-
 // Lines of the tagged scheme that decode; every other line below is dropped.
 TEST(TaggedScheme, oneCaseMemberWithItsPayloadObjectUnknownMembersIgnored) {
     const std::string hello = R"({"hello":{"_0":{"protocolVersion":2,"version":15,"processID":1,)"

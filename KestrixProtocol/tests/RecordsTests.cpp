@@ -46,8 +46,6 @@ SpaceMouseDevice device(std::int64_t vendor, std::int64_t product, std::string t
 
 } // namespace
 
-// MARK: examples
-
 TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
     auto device = decode<SpaceMouseDevice>(fullDeviceExample);
     ASSERT_TRUE(device);
@@ -81,9 +79,7 @@ TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
     EXPECT_EQ(json(*status), json::parse(statusText));
 }
 
-// MARK: presence rules, JSON types and integer ranges
-
-TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownIgnored) {
+TEST(RecordRules, requiredMembersPresentWithTheirTypesAndRangesOptionalsMayBeNullUnknownIgnored) {
     auto hello = [](std::string_view version, std::string_view pid = "1") {
         return R"({"protocolVersion":2,"version":)" + std::string(version) + R"(,"processID":)" +
                std::string(pid) + R"(,"name":"n"})";
@@ -108,6 +104,10 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
               true},
          })
         EXPECT_EQ(decode<Hello>(c.text).has_value(), c.decodes) << c.text;
+    EXPECT_EQ(decode<Hello>(hello("9223372036854775807", "2147483647")),
+              (Hello{2, INT64_MAX, INT32_MAX, "n"}));
+    EXPECT_EQ(decode<Hello>(hello("-9223372036854775808", "-2147483648")),
+              (Hello{2, INT64_MIN, INT32_MIN, "n"}));
     for (const Case& c : std::vector<Case>{
              {R"({"apps":["a"],"background":false})", true},
              {R"({"apps":[]})", false},
@@ -146,8 +146,6 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
     }
     EXPECT_FALSE(
         decode<BrokerStatus>(R"({"version":15,"processID":4294967297,"devices":[],"clients":[]})"));
-    EXPECT_TRUE(decode<BrokerStatus>(R"({"version":15,"processID":1,"devices":[],"clients":[],)"
-                                     R"("uptime":12.5})"));
     EXPECT_FALSE(decode<DeviceDescription>(
         R"({"device":"d","properties":{"a":1},"reportDescriptor":[],"featureReports":[]})"));
 }
@@ -169,13 +167,7 @@ TEST(RecordRules, absentAndNullOptionalsAreAbsentAndNotWritten) {
     EXPECT_EQ(json(DeviceDescription::FeatureReport{3}), json::parse(R"({"id":3})"));
 }
 
-TEST(RecordRules, integersKeepTheirWholeRange) {
-    auto hello = [](std::string_view version, std::string_view pid) {
-        return decode<Hello>(R"({"protocolVersion":2,"version":)" + std::string(version) +
-                             R"(,"processID":)" + std::string(pid) + R"(,"name":"n"})");
-    };
-    EXPECT_EQ(hello("9223372036854775807", "2147483647"), (Hello{2, INT64_MAX, INT32_MAX, "n"}));
-    EXPECT_EQ(hello("-9223372036854775808", "-2147483648"), (Hello{2, INT64_MIN, INT32_MIN, "n"}));
+TEST(RecordRules, bytesButtonsAndKnowledgeKeepTheirWholeRange) {
     auto description = [](std::string_view bytes) {
         return decode<DeviceDescription>(
             R"({"device":"d","properties":{},"reportDescriptor":[],"featureReports":[{"id":8,)"
@@ -202,8 +194,6 @@ TEST(RecordRules, integersKeepTheirWholeRange) {
                      .value())["knowledge"],
             text);
 }
-
-// MARK: derived device properties
 
 TEST(DeviceTransport, isCompareIgnoringCaseButWholly) {
     for (auto [transport, usb, bluetooth] : std::vector<std::tuple<const char*, bool, bool>>{
