@@ -30,6 +30,7 @@ TEST(KestrixProcess, helloIsAnsweredAndTheHolderGetsTheSimulatedAxesAndRawReport
     EXPECT_EQ(holder->all<BrokerMessage::Axes>().back().device, "serial:ABC123");
     EXPECT_EQ(holder->all<BrokerStatus>().at(0).processID, broker.pid());
     EXPECT_TRUE(contains(home.log(), "menu bar item not shown: no display (showsMenuBarItem)"));
+    EXPECT_TRUE(contains(broker.stderrText(), "kestrix: menu bar item not shown: no display"));
 }
 
 // A broker killed leaves its lock and socket to the next; a second of the same version stays
@@ -60,6 +61,7 @@ TEST(KestrixProcess, theElectionBetweenBrokerPrograms) {
     ASSERT_TRUE(newer.waitListening()) << newer.stderrText();
     std::string log = home.log();
     EXPECT_TRUE(contains(log, "[" + std::to_string(first.pid()) + "] handing over to v16"));
+    EXPECT_FALSE(contains(log, "menu bar item")); // not asked for
     ASSERT_TRUE(loop.runUntil([&] { return client->closed; }));
     EXPECT_EQ(home.place().readNewest()->version, 16);
     auto again = connect(loop, home);

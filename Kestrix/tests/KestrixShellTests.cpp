@@ -86,6 +86,7 @@ TEST(StatusMenu, devicesOrNoneThenDriverHolderWaitingLogAndVersionFillTheMenuWit
         menu, items, [&](const QString& d) { toggled = d; }, [&] { ++logs; });
     QList<QAction*> actions = menu.actions();
     ASSERT_EQ(actions.size(), 12);
+    EXPECT_TRUE(menu.toolTipsVisible());
     EXPECT_TRUE(actions[0]->isSeparator()); // the section header
     EXPECT_EQ(actions[2]->text(), "B (USB)");
     EXPECT_FALSE(actions[2]->isChecked());
@@ -108,6 +109,13 @@ TEST(MenuBarIcon, baseIsHalfToneCapIsSolidAndTheGapsAreClear) {
     EXPECT_LT(alpha(36, 19), 10);       // the gap where the cap meets the base
     EXPECT_NEAR(alpha(36, 12), 140, 3); // the base in front of the cap
     EXPECT_EQ(alpha(2, 70), 0);         // nothing in the corner
+    // The base's outline, where a unit is 40 pixels: (x, y) in units.
+    QImage big = MenuBarIcon::image(QSize(720, 720));
+    auto at = [&](double x, double y) { return qAlpha(big.pixel(int(x * 40), int(720 - y * 40))); };
+    EXPECT_NEAR(at(1.3, 3.5), 140, 3);  // inside the lower rim at the left
+    EXPECT_NEAR(at(1.3, 4.84), 140, 3); // the side, between the lower and the upper rim
+    EXPECT_EQ(at(17.5, 4), 0);          // right of the base
+    EXPECT_EQ(at(17.5, 5.2), 0);
 }
 
 struct Delegate : ::testing::Test {
