@@ -1,15 +1,21 @@
-// Real `kestrix` processes: what a client sees, the election between programs, and a display
-// that cannot be reached.
+// Real `kestrix` processes: what a client sees, the election between programs, the app in front
+// on a real X server, the command line, and the program against a vanished socket file, a full
+// disk and clients that send what they like.
 #include "ProcessSupport.h"
+#include "X11TestDesktop.h"
+
+#include <filesystem>
+#include <sys/resource.h>
 
 using namespace proc;
-
 // Who holds and who gets what is the broker's own unit tests' matter; here the built program
-// serves the simulated devices its environment names.
-TEST(KestrixProcess, helloIsAnsweredAndTheHolderGetsTheSimulatedAxesAndRawReports) {
+// serves the simulated devices its environment names, and runs on without the display it cannot
+// reach.
+TEST(KestrixProcess, helloIsAnsweredAndTheHolderGetsTheSimulatedAxesAndRawReportsWithoutADisplay) {
     Home home;
     home.devices(movingDevices);
-    proc::Broker broker(home);
+    std::ofstream(home.path + "/config/kestrix.json") << R"({"showsMenuBarItem": true})";
+    proc::Broker broker(home, {{"DISPLAY", ":4093"}});
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
     VirtualMainLoop loop;
     auto holder = connect(loop, home);
@@ -20,15 +26,11 @@ TEST(KestrixProcess, helloIsAnsweredAndTheHolderGetsTheSimulatedAxesAndRawReport
         return holder->count<BrokerMessage::Axes>() >= 20 &&
                holder->count<BrokerMessage::Report>() >= 20;
     }));
-    // The three answers to hello, in order.
     EXPECT_EQ(holder->got[0], (BrokerMessage{BrokerMessage::Welcome{15, 2}}));
-    EXPECT_TRUE(holder->got[1].as<BrokerMessage::Devices>());
-    EXPECT_TRUE(holder->got[2].as<BrokerMessage::AppsWithOwnClient>());
     EXPECT_EQ(holder->all<BrokerMessage::Axes>().back().device, "serial:ABC123");
     EXPECT_EQ(holder->all<BrokerStatus>().at(0).processID, broker.pid());
-    holder.reset();
-    EXPECT_TRUE(
-        waitInFolder(home.path + "/home", [&] { return contains(home.log(), "Holder left"); }));
+    EXPECT_TRUE(contains(home.log(), "menu bar item not shown: no display (showsMenuBarItem)"));
+    EXPECT_TRUE(contains(broker.stderrText(), "kestrix: menu bar item not shown: no display"));
 }
 
 // A broker killed leaves its lock and socket to the next; a second of the same version stays
@@ -59,7 +61,7 @@ TEST(KestrixProcess, theElectionBetweenBrokerPrograms) {
     ASSERT_TRUE(newer.waitListening()) << newer.stderrText();
     std::string log = home.log();
     EXPECT_TRUE(contains(log, "[" + std::to_string(first.pid()) + "] handing over to v16"));
-    EXPECT_TRUE(contains(log, "[" + std::to_string(newer.pid()) + "] lock taken after "));
+    EXPECT_FALSE(contains(log, "menu bar item")); // not asked for
     ASSERT_TRUE(loop.runUntil([&] { return client->closed; }));
     EXPECT_EQ(home.place().readNewest()->version, 16);
     auto again = connect(loop, home);
@@ -69,15 +71,131 @@ TEST(KestrixProcess, theElectionBetweenBrokerPrograms) {
     EXPECT_EQ(again->all<BrokerStatus>()[0].version, 16);
 }
 
-TEST(KestrixProcess, anUnreachableDisplayMeansNoIconButTheBrokerRuns) {
+TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {
+    x11test::Xvfb server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     Home home;
     home.devices(R"({"devices": []})");
-    std::ofstream(home.path + "/config/kestrix.json") << R"({"showsMenuBarItem": true})";
-    proc::Broker broker(home, {{"DISPLAY", ":4093"}});
+    x11test::FakeDesktop desktop(server.display());
+    // Process ids that no process has: the apps are known by their window class.
+    xcb_window_t modeller = desktop.window(2000000001, "Modeller");
+    xcb_window_t editor = desktop.window(2000000002, "Editor");
+    proc::Broker broker(home, {{"DISPLAY", server.display()},
+                               {"XDG_DATA_HOME", home.path + "/data"},
+                               {"XDG_DATA_DIRS", home.path + "/data"}});
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
-    ASSERT_TRUE(waitInFolder(home.path + "/home", [&] {
-        return contains(home.log(), "menu bar item not shown: no display (showsMenuBarItem)");
-    }));
-    EXPECT_TRUE(contains(home.log(), "permission to listen (hidraw access): "));
-    EXPECT_FALSE(broker.waitExit(0.1));
+
+    VirtualMainLoop loop;
+    auto client = connect(loop, home);
+    ASSERT_TRUE(client);
+    auto holding = [&] {
+        auto all = client->all<BrokerMessage::Holding>();
+        return !all.empty() && all.back().holding;
+    };
+    client->send(ClientMessage{hello("Modeller plug-in", Claim{{"Modeller"}, false, {}, {}})});
+    ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerMessage::Welcome>() == 1; }));
+
+    desktop.activate(modeller);
+    ASSERT_TRUE(loop.runUntil(holding));
+    desktop.activate(editor);
+    ASSERT_TRUE(loop.runUntil([&] { return !holding(); }));
+}
+
+TEST(KestrixCommandLine, helpAndVersionAnswerAndBadArgumentsAreUsageErrorsWithoutABroker) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        const char* out; // a part of standard output ("" for none at all)
+        const char* err; // a part of standard error ("" for none at all)
+    } cases[] = {
+        {{"--help"}, 0, "Usage: kestrix [options]", ""},
+        {{"-h"}, 0, "--version", ""},
+        {{"-platform", "offscreen", "--help"}, 0, "Usage: kestrix", ""},
+        {{"--version"}, 0, "kestrix 1.0.0 (release 15)\n", ""},
+        {{"-v"}, 0, "(release 15)", ""},
+        {{"--bogus-flag"}, 2, "", "Unknown option 'bogus-flag'"},
+        {{"--help", "--bogus-flag"}, 2, "", "Usage: kestrix"},
+        {{"stray"}, 2, "", "unexpected argument 'stray'"},
+    };
+    for (const auto& c : cases) {
+        proc::Home home;
+        const std::string out = home.path + "/out.txt";
+        proc::Broker run(
+            home, {}, [&] { ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1); },
+            c.arguments);
+        std::string label = c.arguments.front() + " " + c.arguments.back();
+        EXPECT_EQ(run.waitExit(10), c.status) << label;
+        const std::string o = proc::readFile(out), e = run.stderrText();
+        EXPECT_TRUE(*c.out ? o.find(c.out) != std::string::npos : o.empty()) << label << ": " << o;
+        EXPECT_TRUE(*c.err ? e.find(c.err) != std::string::npos : e.empty()) << label << ": " << e;
+        // Nothing was started: no election, no log, no socket.
+        EXPECT_TRUE(std::filesystem::is_empty(home.path + "/home")) << label;
+    }
+}
+
+TEST(KestrixReliability, clientTextIsLoggedOnOneLineAndCutShortAndARemovedSocketComesBack) {
+    Home home;
+    home.devices(R"({"devices": []})");
+    proc::Broker broker(home);
+    ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
+    std::size_t before = home.log().size();
+    VirtualMainLoop loop;
+    auto client = connect(loop, home);
+    ASSERT_TRUE(client);
+    std::string name = "Vantor\n2020-01-01 00:00:00.000 [1] forged" + std::string(900000, 'n');
+    client->send(ClientMessage{hello(name, Claim{{"a\nb", std::string(5000, 'p')}, true})});
+    ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerMessage::Holding>() == 1; }));
+
+    std::string socket = home.place().socket().string();
+    ASSERT_EQ(::unlink(socket.c_str()), 0);
+    ASSERT_TRUE(
+        waitInFolder(home.path + "/home", [&] { return ::access(socket.c_str(), F_OK) == 0; }));
+    auto late = connect(loop, home);
+    ASSERT_TRUE(late);
+    late->send(ClientMessage{hello("Later", std::nullopt)});
+    ASSERT_TRUE(loop.runUntil([&] { return late->count<BrokerMessage::Welcome>() == 1; }));
+    EXPECT_TRUE(contains(home.log(), "was gone or replaced: listening again"));
+    EXPECT_FALSE(client->closed);
+
+    client.reset();
+    ASSERT_TRUE(waitInFolder(home.path + "/home", [&] { return contains(home.log(), " left"); }));
+    std::string log = home.log();
+    EXPECT_LT(log.size() - before, 4000u);
+    EXPECT_FALSE(contains(log, "\n2020-01-01"));
+    EXPECT_TRUE(contains(log, "Vantor\\n2020-01-01 00:00:00.000 [1] forged"));
+    EXPECT_TRUE(contains(log, "claims a\\nb, ppp"));
+}
+
+TEST(KestrixReliability, onAFullDiskFailuresToWriteTheLogAndTheRecordAreToldOnce) {
+    Home home;
+    home.devices(R"({"devices": []})");
+    // No file may grow: every write fails as on a full disk. Standard error is a pipe, which
+    // still takes what the broker tells.
+    int err[2];
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    proc::Broker broker(home, {{"KESTRIX_LOG_STDERR", "0"}}, [&] {
+        ::dup2(err[1], 2);
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    });
+    ::close(err[1]);
+    std::string socket = home.place().socket().string();
+    ASSERT_TRUE(
+        waitInFolder(home.path + "/home", [&] { return ::access(socket.c_str(), F_OK) == 0; }));
+    VirtualMainLoop loop;
+    auto client = connect(loop, home);
+    ASSERT_TRUE(client);
+    client->send(ClientMessage{hello("Vantor", background())});
+    ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerMessage::Holding>() == 1; }));
+    broker.kill();
+    std::string told = readFile("/proc/self/fd/" + std::to_string(err[0])); // to its end
+    ::close(err[0]);
+    // Each said once: the first says that further failures are not told.
+    for (std::string part : {"cannot write to " + home.place().log().string(),
+                             std::string("cannot record the newest broker in ")}) {
+        auto first = told.find(part);
+        EXPECT_NE(first, std::string::npos) << told;
+        EXPECT_EQ(told.find(part, first + 1), std::string::npos) << told;
+    }
 }

@@ -59,10 +59,15 @@ class Broker {
 public:
     // `inChild` runs in the new process just before it becomes the broker.
     Broker(const Home& home, std::map<std::string, std::string> extra = {},
-           const std::function<void()>& inChild = {})
+           const std::function<void()>& inChild = {}, std::vector<std::string> arguments = {})
         : home_(home) {
         static int started = 0;
         errPath_ = home.path + "/stderr-" + std::to_string(++started) + ".txt";
+        arguments.insert(arguments.begin(), KESTRIX_EXECUTABLE);
+        std::vector<char*> argv;
+        for (std::string& word : arguments)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
             for (const char* name :
@@ -82,7 +87,7 @@ public:
             ::dup2(null, 0);
             ::dup2(null, 1);
             if (inChild) inChild();
-            ::execl(KESTRIX_EXECUTABLE, KESTRIX_EXECUTABLE, static_cast<char*>(nullptr));
+            ::execv(KESTRIX_EXECUTABLE, argv.data());
             ::_exit(127);
         }
         pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));

@@ -101,7 +101,8 @@ TEST(HotLines, otherFormsAreLeftToTheJSONReader) {
         {R"({"axes":{"device":"serial:\u0041BC123","axes":{"x":12,"y":-3,"z":0,"rx":0,"ry":5,)"
          R"("rz":-40}}})",
          true},
-        {head + "012" + rest, false},
+        {head + "00" + rest, false},
+        {head + "09" + rest, false},
         {head + "12.0" + rest, false},
         {head + "12e0" + rest, false},
         {head + "9223372036854775808" + rest, false},

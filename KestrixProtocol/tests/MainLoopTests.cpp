@@ -5,6 +5,8 @@
 #include "ProtocolTestSupport.h"
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/socket.h>
@@ -70,35 +72,29 @@ TYPED_TEST(MainLoopContract, postFromAnotherThreadRunsOnTheLoopThread) {
     EXPECT_TRUE(this->loop.isLoopThread());
 }
 
-TYPED_TEST(MainLoopContract, readableWatchSeesDataAndEndOfStream) {
+// Data reaches readable watches in the exchanges of the line connection tests.
+TYPED_TEST(MainLoopContract, readableWatchSeesTheEndOfStream) {
     for (bool frequent : {false, true}) {
         SocketPair pair;
-        std::string received;
         bool ended = false;
         auto watchReadable = frequent ? &MainLoop::watchFrequentReadable : &MainLoop::watchReadable;
         auto watch = (this->loop.*watchReadable)(pair.fds[0], [&] {
             char buffer[16];
-            ssize_t n = ::read(pair.fds[0], buffer, sizeof buffer);
-            if (n > 0)
-                received.append(buffer, std::size_t(n));
-            else if (n == 0)
-                ended = true;
+            ended = ::read(pair.fds[0], buffer, sizeof buffer) == 0;
         });
-        sendByte(pair.fds[1]);
-        ASSERT_TRUE(this->driver.waitFor([&] { return received == "x"; }));
         pair.closeEnd(1);
-        ASSERT_TRUE(this->driver.waitFor([&] { return ended; }));
-        watch->cancel();
+        ASSERT_TRUE(this->driver.waitFor([&] { return ended; })) << frequent;
     }
 }
 
-TYPED_TEST(MainLoopContract, watchCancelledOrDestroyedInsideItsHandlerNeverRunsAgain) {
+TYPED_TEST(MainLoopContract, watchCancelledBeforeOrInsideItsHandlerOrDestroyedThereNeverRunsAgain) {
     for (int kind = 0; kind < 4; ++kind) {
         bool destroy = kind % 2, frequent = kind / 2;
         SocketPair pair;
         int calls = 0;
         std::unique_ptr<Watch> watch;
         auto watchReadable = frequent ? &MainLoop::watchFrequentReadable : &MainLoop::watchReadable;
+        (this->loop.*watchReadable)(pair.fds[0], [&] { ++calls; })->cancel(); // before any data
         watch = (this->loop.*watchReadable)(pair.fds[0], [&] {
             ++calls;
             if (destroy) {
@@ -119,19 +115,6 @@ TYPED_TEST(MainLoopContract, watchCancelledOrDestroyedInsideItsHandlerNeverRunsA
         }
         EXPECT_EQ(calls, 1) << kind;
     }
-}
-
-TYPED_TEST(MainLoopContract, watchCancelledBeforeDataArrivesNeverRuns) {
-    SocketPair pair;
-    int calls = 0;
-    auto cancelled = this->loop.watchReadable(pair.fds[0], [&] { ++calls; });
-    bool seen = false;
-    auto other = this->loop.watchReadable(pair.fds[0], [&] { seen = true; });
-    cancelled->cancel();
-    sendByte(pair.fds[1]);
-    ASSERT_TRUE(this->driver.waitFor([&] { return seen; }));
-    other->cancel();
-    EXPECT_EQ(calls, 0);
 }
 
 TYPED_TEST(MainLoopContract, repeatingTimerFiresUntilCancelledInsideItsHandlerOrDestroyed) {
@@ -164,6 +147,32 @@ TYPED_TEST(MainLoopContract, stoppedWatchesAndTimersLeaveNoDescriptorOpen) {
         reading.reset();
     }
     EXPECT_EQ(test::openDescriptorCount(), before);
+}
+
+// A descriptor stays in the Qt loop's epoll set only while a watch wants it: a readable one that
+// nobody watches any more would wake the loop over and over.
+TEST(QtMainLoop, aDescriptorLeavesTheEpollSetWithItsLastWatch) {
+    test::QtDriver driver;
+    SocketPair pair;
+    auto inEpollSets = [&] {
+        int sets = 0;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(fd.path(), error) != "anon_inode:[eventpoll]")
+                continue;
+            std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+            for (std::string word; info >> word;)
+                sets += word == "tfd:" && info >> word && word == std::to_string(pair.fds[0]);
+        }
+        return sets;
+    };
+    sendByte(pair.fds[1]); // readable all along
+    auto reading = driver.loop().watchReadable(pair.fds[0], [] {});
+    auto writing = driver.loop().watchWritable(pair.fds[0], [] {});
+    EXPECT_EQ(inEpollSets(), 1);
+    reading.reset();
+    writing.reset();
+    EXPECT_EQ(inEpollSets(), 0);
 }
 
 // The virtual loop's own rules.
@@ -203,28 +212,23 @@ TEST(VirtualMainLoop, timersScheduledInsideTheSpanFireInTheSameAdvance) {
     EXPECT_EQ(seen.size(), 3u);
 }
 
-TEST(VirtualMainLoop, repeatingTimerKeepsItsGridOverLongRuns) {
+TEST(VirtualMainLoop, repeatingTimerNeedsAPositiveIntervalKeepsItsGridAndLeavesWhenCancelled) {
     VirtualMainLoop loop;
+    EXPECT_THROW(loop.repeat(0, 0, [] {}), std::invalid_argument);
+    EXPECT_THROW(loop.repeat(-1, 0, [] {}), std::invalid_argument);
     int ticks = 0;
     double last = 0;
     auto timer = loop.repeat(1.0 / 120, 0.001, [&] {
         ++ticks;
         last = loop.now();
     });
+    loop.after(100.0, [] {});
     loop.advance(1.0);
     EXPECT_EQ(ticks, 120);
     EXPECT_EQ(last, 1.0);
     for (int i = 0; i < 60; ++i)
         loop.advance(1.0);
     EXPECT_EQ(ticks, 120 * 61);
-}
-
-TEST(VirtualMainLoop, repeatingTimerNeedsAPositiveIntervalAndLeavesTheQueueWhenCancelled) {
-    VirtualMainLoop loop;
-    EXPECT_THROW(loop.repeat(0, 0, [] {}), std::invalid_argument);
-    EXPECT_THROW(loop.repeat(-1, 0, [] {}), std::invalid_argument);
-    auto timer = loop.repeat(1.0, 0, [] {});
-    loop.after(2.0, [] {});
     EXPECT_EQ(loop.pendingTimers(), 2u);
     timer->cancel();
     timer->cancel();

@@ -57,7 +57,6 @@ inline std::size_t openDescriptorCount() {
 class VirtualDriver {
 public:
     MainLoop& loop() { return loop_; }
-    VirtualMainLoop& virtualLoop() { return loop_; }
 
     bool waitFor(const std::function<bool()>& done) {
         for (int step = 0; step < 100000; ++step) {

@@ -38,29 +38,15 @@ std::string deviceWith(std::string_view extra) {
 }
 
 SpaceMouseDevice device(std::int64_t vendor, std::int64_t product, std::string transport) {
-    SpaceMouseDevice device;
-    device.id = "serial:X";
-    device.vendorID = vendor;
-    device.productID = product;
-    device.name = "device";
-    device.transport = std::move(transport);
-    device.state = "open";
-    return device;
+    SpaceMouseDevice d;
+    std::tie(d.id, d.vendorID, d.productID, d.name, d.transport, d.state) =
+        std::tuple("serial:X", vendor, product, "device", std::move(transport), "open");
+    return d;
 }
 
 } // namespace
 
-// MARK: examples
-
 TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
-    auto claim = decode<Claim>(R"({"apps":["org.blenderfoundation.blender",)"
-                               R"("com.autodesk.fusion360"],"background":false,)"
-                               R"("backgroundLast":true,"raw":false})");
-    ASSERT_TRUE(claim);
-    EXPECT_EQ(
-        *claim,
-        (Claim{{"org.blenderfoundation.blender", "com.autodesk.fusion360"}, false, true, false}));
-
     auto device = decode<SpaceMouseDevice>(fullDeviceExample);
     ASSERT_TRUE(device);
     // A few fields by hand, all of them by writing the same JSON back.
@@ -93,9 +79,7 @@ TEST(RecordExamples, decodeToTheirFieldsAndEncodeBack) {
     EXPECT_EQ(json(*status), json::parse(statusText));
 }
 
-// MARK: presence rules, JSON types and integer ranges
-
-TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownIgnored) {
+TEST(RecordRules, requiredMembersPresentWithTheirTypesAndRangesOptionalsMayBeNullUnknownIgnored) {
     auto hello = [](std::string_view version, std::string_view pid = "1") {
         return R"({"protocolVersion":2,"version":)" + std::string(version) + R"(,"processID":)" +
                std::string(pid) + R"(,"name":"n"})";
@@ -106,9 +90,7 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
     };
     for (const Case& c : std::vector<Case>{
              {hello("-5"), true},
-             {hello("15.5"), false},
              {hello("15.0"), false},
-             {hello("1e3"), false},
              {hello("\"15\""), false},
              {hello("9223372036854775808"), false},
              {hello("18446744073709551616"), false},
@@ -122,15 +104,17 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
               true},
          })
         EXPECT_EQ(decode<Hello>(c.text).has_value(), c.decodes) << c.text;
+    EXPECT_EQ(decode<Hello>(hello("9223372036854775807", "2147483647")),
+              (Hello{2, INT64_MAX, INT32_MAX, "n"}));
+    EXPECT_EQ(decode<Hello>(hello("-9223372036854775808", "-2147483648")),
+              (Hello{2, INT64_MIN, INT32_MIN, "n"}));
     for (const Case& c : std::vector<Case>{
              {R"({"apps":["a"],"background":false})", true},
              {R"({"apps":[]})", false},
              {R"({"apps":null,"background":true})", false},
              {R"({"apps":[],"background":null})", false},
-             {R"({"apps":"a","background":true})", false},
              {R"({"apps":[1],"background":true})", false},
              {R"({"apps":[],"background":1})", false},
-             {R"({"apps":[],"background":"true"})", false},
              {R"({"apps":[],"background":true,"raw":"yes"})", false},
              {R"(["apps"])", false},
          })
@@ -141,7 +125,6 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
              {deviceWith(R"("charging":1)"), false},
              {deviceWith(R"("driverProblem":{"code":"x"})"), false},
              {deviceWith(R"("buttons":-1)"), false},
-             {deviceWith(R"("buttons":"3")"), false},
              {deviceWith(R"("knowledge":"Checked")"), false},
              {deviceWith(R"("knowledge":"certain")"), false},
              {deviceWith(R"("x":1)")
@@ -163,8 +146,6 @@ TEST(RecordRules, requiredMembersPresentWithTheirTypesOptionalsMayBeNullUnknownI
     }
     EXPECT_FALSE(
         decode<BrokerStatus>(R"({"version":15,"processID":4294967297,"devices":[],"clients":[]})"));
-    EXPECT_TRUE(decode<BrokerStatus>(R"({"version":15,"processID":1,"devices":[],"clients":[],)"
-                                     R"("uptime":12.5})"));
     EXPECT_FALSE(decode<DeviceDescription>(
         R"({"device":"d","properties":{"a":1},"reportDescriptor":[],"featureReports":[]})"));
 }
@@ -178,10 +159,6 @@ TEST(RecordRules, absentAndNullOptionalsAreAbsentAndNotWritten) {
         EXPECT_FALSE(hello->claim) << text;
         EXPECT_FALSE(json(*hello).contains("claim"));
     }
-    auto claim = decode<Claim>(R"({"apps":["a\/b"],"background":true})");
-    ASSERT_TRUE(claim);
-    EXPECT_EQ(*claim, (Claim{{"a/b"}, true}));
-    EXPECT_EQ(json(*claim), json::parse(R"({"apps":["a/b"],"background":true})"));
     auto device = decode<SpaceMouseDevice>(deviceWith(
         R"("serialNumber":null,"battery":null,"knowledge":null,"buttons":null,"driverProblem":null)"));
     ASSERT_TRUE(device);
@@ -190,13 +167,7 @@ TEST(RecordRules, absentAndNullOptionalsAreAbsentAndNotWritten) {
     EXPECT_EQ(json(DeviceDescription::FeatureReport{3}), json::parse(R"({"id":3})"));
 }
 
-TEST(RecordRules, integersKeepTheirWholeRange) {
-    auto hello = [](std::string_view version, std::string_view pid) {
-        return decode<Hello>(R"({"protocolVersion":2,"version":)" + std::string(version) +
-                             R"(,"processID":)" + std::string(pid) + R"(,"name":"n"})");
-    };
-    EXPECT_EQ(hello("9223372036854775807", "2147483647"), (Hello{2, INT64_MAX, INT32_MAX, "n"}));
-    EXPECT_EQ(hello("-9223372036854775808", "-2147483648"), (Hello{2, INT64_MIN, INT32_MIN, "n"}));
+TEST(RecordRules, bytesButtonsAndKnowledgeKeepTheirWholeRange) {
     auto description = [](std::string_view bytes) {
         return decode<DeviceDescription>(
             R"({"device":"d","properties":{},"reportDescriptor":[],"featureReports":[{"id":8,)"
@@ -210,8 +181,6 @@ TEST(RecordRules, integersKeepTheirWholeRange) {
         EXPECT_FALSE(description(bad)) << bad;
     EXPECT_FALSE(decode<DeviceDescription>(
         R"({"device":"d","properties":{},"reportDescriptor":[1,300],"featureReports":[]})"));
-    EXPECT_EQ(json(DeviceDescription{"d", {}, {0, 200, 255}, {}})["reportDescriptor"],
-              json::parse("[0,200,255]"));
 
     auto device = decode<SpaceMouseDevice>(deviceWith(R"("buttons":1152921504606846977)"));
     ASSERT_TRUE(device);
@@ -219,25 +188,18 @@ TEST(RecordRules, integersKeepTheirWholeRange) {
     EXPECT_EQ(json(*device)["buttons"], json(1152921504606846977ull));
     EXPECT_EQ(decode<SpaceMouseDevice>(deviceWith(R"("buttons":18446744073709551615)"))->buttons,
               SpaceMouseButtons(~0ull));
-    for (auto [text, knowledge] : {std::pair{"checked", smk::SpaceMouseModel::Knowledge::checked},
-                                   {"published", smk::SpaceMouseModel::Knowledge::published},
-                                   {"guessed", smk::SpaceMouseModel::Knowledge::guessed}}) {
-        auto read =
-            decode<SpaceMouseDevice>(deviceWith("\"knowledge\":\"" + std::string(text) + "\""));
-        ASSERT_TRUE(read) << text;
-        EXPECT_EQ(read->knowledge, knowledge);
-        EXPECT_EQ(json(*read)["knowledge"], text);
-    }
+    for (const char* text : {"published", "guessed"}) // "checked" is in the full example
+        EXPECT_EQ(
+            json(decode<SpaceMouseDevice>(deviceWith(R"("knowledge":")" + std::string(text) + "\""))
+                     .value())["knowledge"],
+            text);
 }
-
-// MARK: derived device properties
 
 TEST(DeviceTransport, isCompareIgnoringCaseButWholly) {
     for (auto [transport, usb, bluetooth] : std::vector<std::tuple<const char*, bool, bool>>{
              {"usb", true, false},
              {"USB", true, false},
              {"bluetooth", false, true},
-             {"BLUETOOTH", false, true},
              {"Bluetooth Low Energy", false, false},
              {"USB2", false, false},
              {"", false, false},
@@ -258,15 +220,11 @@ TEST(DeviceLED, ownFlagComesFirstThenTheModelAndWirelessModelsNeedTheCable) {
     for (const Case& c : std::vector<Case>{
              {0x256F, 0xC635, "USB", none, true}, // a model with a status LED
              {0x256F, 0xC635, "USB", false, false},
-             {0x256F, 0xC635, "bluetooth", none, true}, // keeps its LED over Bluetooth
-             {0x046D, 0xC621, "USB", none, false},      // a model without one
-             {0x046D, 0xC621, "USB", true, true},
+             {0x256F, 0xC635, "bluetooth", none, true},  // keeps its LED over Bluetooth
+             {0x046D, 0xC621, "USB", none, false},       // a model without one
              {0x256F, 0xC6FF, "Bluetooth", none, false}, // unknown
-             {0x256F, 0xC6FF, "Bluetooth", true, true},
-             {0x256F, 0xC63A, "USB", true, true}, // wireless models
+             {0x256F, 0xC63A, "USB", true, true},        // wireless models
              {0x256F, 0xC63A, "Bluetooth", true, false},
-             {0x256F, 0xC63A, "Bluetooth", none, false},
-             {0x256F, 0xC638, "USB", true, true},
              {0x256F, 0xC638, "Bluetooth", true, false},
          }) {
         auto d = device(c.vendor, c.product, c.transport);

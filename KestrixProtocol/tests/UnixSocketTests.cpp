@@ -62,7 +62,7 @@ void expectConnects(int listener, const std::string& path) {
 
 } // namespace
 
-TEST(UnixSocketPath, upTo103BytesOfUtf8IsAcceptedLongerIsRefusedByBoth) {
+TEST(UnixSocketPath, upTo103BytesOfUtf8IsAcceptedAndFailuresGiveTheBindTextAndLeakNothing) {
     TempFolder t;
     std::string path = pathOfLength(t, 104);
     EXPECT_EQ(listenFailure(path), "path too long for a socket: " + path);
@@ -81,6 +81,10 @@ TEST(UnixSocketPath, upTo103BytesOfUtf8IsAcceptedLongerIsRefusedByBoth) {
     EXPECT_EQ(openDescriptorCount(), before);
     EXPECT_EQ(listenFailure(""), "bind : Invalid argument");
     EXPECT_FALSE(UnixSocket::connect(""));
+    const std::string missing = t.path + "/missing/broker.sock";
+    EXPECT_EQ(listenFailure(missing), "bind " + missing + ": No such file or directory");
+    EXPECT_FALSE(UnixSocket::connect(missing));
+    EXPECT_EQ(openDescriptorCount(), before);
 }
 
 TEST(UnixSocketListen, replacesAStaleSocketOrAFileWithOneOnlyItsOwnerMayUse) {
@@ -103,13 +107,17 @@ TEST(UnixSocketListen, replacesAStaleSocketOrAFileWithOneOnlyItsOwnerMayUse) {
     EXPECT_EQ(info.st_mode & 07777, mode_t(0600));
 }
 
-TEST(UnixSocketPath, failuresGiveTheBindTextOrNothingAndLeakNoDescriptor) {
+TEST(UnixSocketConnect, startConnectNeverBlocksAndFinishConnectTellsAConnectedSocket) {
     TempFolder t;
-    std::size_t before = openDescriptorCount();
-    std::string path = t.path + "/missing/broker.sock";
-    EXPECT_EQ(listenFailure(path), "bind " + path + ": No such file or directory");
-    listenFailure(pathOfLength(t, 104));
-    EXPECT_FALSE(UnixSocket::connect(t.path + "/nobody.sock"));
-    EXPECT_FALSE(UnixSocket::connect(path));
-    EXPECT_EQ(openDescriptorCount(), before);
+    std::string path = t.path + "/broker.sock";
+    EXPECT_FALSE(UnixSocket::startConnect(path)); // nobody listens
+    Closer listener{UnixSocket::listen(path)};
+    auto started = UnixSocket::startConnect(path);
+    ASSERT_TRUE(started);
+    Closer client{started->fd};
+    EXPECT_TRUE(started->connected); // a listener with room in its queue takes it at once
+    EXPECT_NE(::fcntl(client.fd, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_TRUE(UnixSocket::finishConnect(client.fd));
+    Closer lone{::socket(AF_UNIX, SOCK_STREAM, 0)};
+    EXPECT_FALSE(UnixSocket::finishConnect(lone.fd));
 }

@@ -1,6 +1,6 @@
-#include "TempFolder.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "TempFolder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -27,7 +27,7 @@ void writeFile(const std::string& path, const std::string& text) {
 
 } // namespace
 
-TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
+TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReadsTypeByType) {
     TempFolder t;
     std::string path = t.path + "/sub/folder/kestrix.json";
     {
@@ -37,6 +37,9 @@ TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
         EXPECT_TRUE(d.set("showsMenuBarItem", true));
         EXPECT_TRUE(d.set("count", 3));
         EXPECT_TRUE(d.set("nested", json{{"a", 1}}));
+        EXPECT_TRUE(d.set("off", false));
+        // Not UTF-8 (a name from the file system, say): stored with the bad bytes marked.
+        EXPECT_TRUE(d.set("app", std::string("caf\xE9")));
     }
     EXPECT_EQ(json::parse(readFile(path))["showsMenuBarItem"], true);
     UserDefaults again(path);
@@ -45,29 +48,21 @@ TEST(UserDefaults, setWritesOneJsonObjectThatAnotherInstanceReads) {
     EXPECT_EQ(again.get<bool>("showsMenuBarItem"), true);
     EXPECT_EQ(again.get<int>("count"), 3);
     EXPECT_EQ(again.value("nested"), (json{{"a", 1}}));
+    EXPECT_EQ(again.get<std::string>("app"), "caf\uFFFD");
+    // A value of another type reads as absent; text reads take true and false, which files
+    // written by hand say for flags.
+    EXPECT_FALSE(again.get<bool>("app"));
+    EXPECT_FALSE(again.get<int>("app"));
+    EXPECT_FALSE(again.get<std::vector<std::string>>("nested"));
+    EXPECT_FALSE(again.get<std::string>("disabledDevices"));
+    EXPECT_EQ(again.get<std::string>("showsMenuBarItem"), "1");
+    EXPECT_EQ(again.get<std::string>("off"), "0");
     // The write leaves no temporary file behind.
     auto folder = std::filesystem::directory_iterator(t.path + "/sub/folder");
     EXPECT_EQ(std::distance(folder, std::filesystem::directory_iterator()), 1);
     struct stat st {};
     ASSERT_EQ(::stat((t.path + "/sub").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-}
-
-TEST(UserDefaults, valueOfAnotherTypeReadsAsAbsent) {
-    TempFolder t;
-    UserDefaults d(t.path + "/k.json");
-    d.set("flag", "yes");
-    d.set("list", json::array({1, 2}));
-    EXPECT_FALSE(d.get<bool>("flag"));
-    EXPECT_EQ(d.get<std::string>("flag"), "yes");
-    EXPECT_FALSE(d.get<std::vector<std::string>>("list"));
-    EXPECT_FALSE(d.get<int>("flag"));
-    // Text reads take true and false, which files written by hand say for flags.
-    d.set("on", true);
-    d.set("off", false);
-    EXPECT_EQ(d.get<std::string>("on"), "1");
-    EXPECT_EQ(d.get<std::string>("off"), "0");
-    EXPECT_FALSE(d.get<std::string>("list"));
 }
 
 TEST(UserDefaults, readsAndReloadsNoticeOutsideChangesAndTellOnlyTheKeysThatChanged) {
@@ -110,7 +105,7 @@ TEST(UserDefaults, removeDeletesTheKeyAndObserversHearOwnChangesButNotUnchangedV
     EXPECT_EQ(told.size(), 3u);
 }
 
-TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWrite) {
+TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWriteAndAFileAsFolderFails) {
     TempFolder t;
     std::string path = t.path + "/k.json";
     std::ofstream(path) << "[1, 2";
@@ -124,44 +119,23 @@ TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWrite) {
     EXPECT_EQ(json::parse(readFile(path)), (json{{"a", 1}}));
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find(".bad"), std::string::npos);
+    // A path whose folder is a file fails with a log line.
+    UserDefaults inFile(path + "/k.json");
+    inFile.log = d.log;
+    EXPECT_FALSE(inFile.set("a", 1));
+    EXPECT_EQ(lines.back().rfind("cannot write " + path + "/k.json: ", 0), 0u);
 }
 
-TEST(UserDefaults, aPathWhoseFolderIsAFileFailsWithALogLine) {
-    TempFolder t;
-    std::ofstream(t.path + "/plain") << "x";
-    UserDefaults d(t.path + "/plain/k.json");
-    std::vector<std::string> lines;
-    d.log = [&](const std::string& line) { lines.push_back(line); };
-    EXPECT_FALSE(d.set("a", 1));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front().rfind("cannot write " + t.path + "/plain/k.json: ", 0), 0u);
-}
-
-// A text that is not UTF-8 (a name taken from the file system, say) cannot go into JSON as it
-// is; the write keeps every other setting and marks the bad bytes.
-TEST(UserDefaults, aTextThatIsNotUTF8IsStoredWithReplacementCharacters) {
-    TempFolder t;
-    UserDefaults d(t.path + "/k.json");
-    EXPECT_TRUE(d.set("speed", 3));
-    EXPECT_TRUE(d.set("app", std::string("caf\xE9")));
-    UserDefaults other(t.path + "/k.json");
-    EXPECT_EQ(other.get<int>("speed"), 3);
-    EXPECT_EQ(other.get<std::string>("app"), "caf\uFFFD");
-}
-
-TEST(UserDefaults, standardPathFollowsXdgConfigHome) {
-    const char* saved = std::getenv("XDG_CONFIG_HOME");
-    std::string keep = saved ? saved : "";
+TEST(UserDefaults, standardPathFollowsAnAbsoluteXdgConfigHome) {
+    const std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "",
+                      home = std::getenv("HOME") ? std::getenv("HOME") : "/";
     ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
     EXPECT_EQ(UserDefaults::standardPath("kestrix"), "/tmp/cfg/kestrix.json");
     ::setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
-    ::setenv("HOME", ::getenv("HOME") ? ::getenv("HOME") : "/root", 1);
-    EXPECT_EQ(UserDefaults::standardPath("kestrix"),
-              std::string(::getenv("HOME")) + "/.config/kestrix.json");
-    ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(UserDefaults::standardPath("vantor"),
-              std::string(::getenv("HOME")) + "/.config/vantor.json");
-    if (saved) ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(UserDefaults::standardPath("vantor"), "/home/someone/.config/vantor.json");
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    ::setenv("HOME", home.c_str(), 1);
 }
 
 TEST(UserDefaults, watchTellsObserversAboutAnOutsideChangeWithoutARead) {
@@ -188,8 +162,8 @@ TEST(UserDefaults, watchTellsObserversAboutAnOutsideChangeWithoutARead) {
 
 TEST(UserDefaults, aFileNestedTooDeeplyIsRefusedAtStartAndWhenRewrittenWhileWatched) {
     // 100,000 levels: copying or comparing such a value would exhaust the stack.
-    std::string deep = R"({"allowed_apps": )" + std::string(100000, '[') +
-                       std::string(100000, ']') + "}";
+    std::string deep =
+        R"({"allowed_apps": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
     std::string ok = std::string(63, '[') + std::string(63, ']');
     TempFolder t;
     std::string path = t.path + "/v.json";
