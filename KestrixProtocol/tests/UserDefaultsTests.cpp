@@ -1,3 +1,4 @@
+#include "KestrixProtocol/BoundedJson.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "TempFolder.h"
@@ -165,6 +166,7 @@ TEST(UserDefaults, aFileNestedTooDeeplyIsRefusedAtStartAndWhenRewrittenWhileWatc
     std::string deep =
         R"({"allowed_apps": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
     std::string ok = std::string(63, '[') + std::string(63, ']');
+    EXPECT_TRUE(kestrix::nestsDeeperThan("{\"a\": [" + ok + "]}", 64)); // one level too many
     TempFolder t;
     std::string path = t.path + "/v.json";
     writeFile(path, deep);
