@@ -7,6 +7,7 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -25,21 +26,7 @@ using kestrix::core::fourCharCode;
 
 namespace {
 
-// Waits on an eventfd, written whenever something changed, until done() holds or 5 s have passed.
-bool waitOn(int fd, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0) return false;
-        if (::poll(&p, 1, int(left.count())) > 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto got = ::read(fd, &count, sizeof count);
-        }
-    }
-    return true;
-}
+constexpr auto patience = std::chrono::seconds(5);
 
 // spacenavd's client protocol, as far as libspnav uses it: after a 4-byte greeting that the
 // daemon echoes, requests and answers are eight little-endian 32-bit words (a type tagged with
@@ -63,7 +50,6 @@ public:
         : path_(std::move(path)) {
         listen_ = kestrix::UnixSocket::listen(path_);
         stop_ = ::eventfd(0, EFD_CLOEXEC);
-        changed_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         thread_ = std::thread([this] { run(); });
     }
     ~FakeDaemon() {
@@ -73,7 +59,6 @@ public:
         if (client_ >= 0) ::close(client_);
         ::close(listen_);
         ::close(stop_);
-        ::close(changed_);
         ::unlink(path_.c_str());
     }
 
@@ -82,7 +67,8 @@ public:
         return seen_;
     }
     bool waitFor(const std::function<bool(const Seen&)>& done) {
-        return waitOn(changed_, [&] { return done(seen()); });
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, patience, [&] { return done(seen_); });
     }
 
     void motion(std::array<std::int32_t, 6> a) {
@@ -174,16 +160,13 @@ private:
         ::send(client_, reply.data(), sizeof reply, MSG_NOSIGNAL);
     }
 
-    void changed() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(changed_, &one, sizeof one);
-    }
+    void changed() { changed_.notify_all(); }
 
     std::string path_;
     int listen_ = -1;
     int stop_ = -1;
-    int changed_ = -1;
     std::mutex mutex_;
+    std::condition_variable changed_;
     int client_ = -1;
     Seen seen_;
     std::thread thread_;
@@ -192,19 +175,13 @@ private:
 // What the library handed to the handlers, from its own thread.
 struct Delivered {
     std::mutex mutex;
+    std::condition_variable changed;
     std::vector<smk::ConnexionDeviceState> records;
     std::vector<std::pair<bool, std::uint32_t>> devices;
-    int changed = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 
-    void notify() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(changed, &one, sizeof one);
-    }
     bool waitFor(const std::function<bool()>& done) {
-        return waitOn(changed, [&] {
-            std::lock_guard lock(mutex);
-            return done();
-        });
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, patience, done);
     }
 };
 
@@ -215,19 +192,13 @@ void onMessage(std::uint32_t, std::uint32_t type, void* argument) {
     const auto state = smk::ConnexionDeviceState::read(argument, smk::ConnexionDeviceState::size);
     std::lock_guard lock(delivered->mutex);
     delivered->records.push_back(state.value());
-    delivered->notify();
+    delivered->changed.notify_all();
 }
 
-void onAdded(std::uint32_t id) {
+void onDevice(bool added, std::uint32_t id) {
     std::lock_guard lock(delivered->mutex);
-    delivered->devices.emplace_back(true, id);
-    delivered->notify();
-}
-
-void onRemoved(std::uint32_t id) {
-    std::lock_guard lock(delivered->mutex);
-    delivered->devices.emplace_back(false, id);
-    delivered->notify();
+    delivered->devices.emplace_back(added, id);
+    delivered->changed.notify_all();
 }
 
 const std::uint8_t kestrixName[] = {7, 'K', 'e', 's', 't', 'r', 'i', 'x'};
@@ -239,12 +210,14 @@ protected:
         ::setenv("SPNAV_SOCKET", socketPath.c_str(), 1);
         api = ConnexionAPI::load(KESTRIX_TEST_DRIVER_LIBRARY);
         delivered = &received;
-        ASSERT_EQ(api.setHandlers(onMessage, onAdded, onRemoved, 0), 0);
+        ASSERT_EQ(api.setHandlers(
+                      onMessage, [](std::uint32_t id) { onDevice(true, id); },
+                      [](std::uint32_t id) { onDevice(false, id); }, 0),
+                  0);
     }
     void TearDown() override {
         api.cleanup();
         delivered = nullptr;
-        ::close(received.changed);
         ::unsetenv("SPNAV_SOCKET");
     }
 
