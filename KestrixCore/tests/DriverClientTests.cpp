@@ -3,10 +3,10 @@
 
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using kestrix::VirtualMainLoop;
@@ -38,12 +38,14 @@ std::int16_t fakeSetHandlers(ConnexionAPI::MessageHandler message,
     return fake.setHandlersResult;
 }
 
+std::string codeText(std::uint32_t code) {
+    return {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
+}
+
 // Written down with the signature as text and the name (a Pascal string) as its characters.
 std::uint16_t fakeRegister(std::uint32_t signature, const std::uint8_t* name, std::uint16_t mode,
                            std::uint32_t mask) {
-    const char code[5] = {char(signature >> 24), char(signature >> 16), char(signature >> 8),
-                          char(signature), 0};
-    fake.calls.push_back("register " + std::string(code) + " " +
+    fake.calls.push_back("register " + codeText(signature) + " " +
                          std::string(reinterpret_cast<const char*>(name) + 1, name[0]) + " " +
                          std::to_string(mode) + " " + std::to_string(mask));
     return fake.registerResult;
@@ -63,8 +65,7 @@ void fakeSetButtonMask(std::uint16_t id, std::uint32_t mask) {
 
 std::int16_t fakeControl(std::uint16_t id, std::uint32_t code, std::int32_t parameter,
                          std::int32_t* result) {
-    const char text[5] = {char(code >> 24), char(code >> 16), char(code >> 8), char(code), 0};
-    fake.calls.push_back("control " + std::to_string(id) + " " + text + " " +
+    fake.calls.push_back("control " + std::to_string(id) + " " + codeText(code) + " " +
                          std::to_string(parameter) + (result ? "" : " no result word"));
     return fake.controlResult;
 }
@@ -359,7 +360,7 @@ TEST_F(DriverClientTest, activeStateRecordsOfThisClientOrClientZeroBecomeAxesBut
     EXPECT_EQ(lines.back(), "driver: unregistered");
 }
 
-TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistrationAndVoidsItsAttempt) {
+TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistration) {
     {
         DriverClient other(loop);
         attach(other);
@@ -369,34 +370,19 @@ TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistrationAndVoidsItsAtte
         fake.calls.clear();
     }
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"unregister 5", "cleanup"}));
-    {
-        DriverClient other(loop);
-        attach(other);
-        other.start();
-    }
-    loop.advance(5);
-    EXPECT_EQ(loads.size(), 1u);
     client.start();
     loop.advance(1);
     EXPECT_EQ(client.clientID(), 5); // no "another client in this process"
 }
 
 TEST(DriverClientLibraryPath, theVariableNamesTheLibraryElseItLiesBesideTheProgram) {
-    const char* saved = std::getenv(DriverClient::libraryVariable);
-    const std::string savedValue = saved ? saved : "";
     ::setenv(DriverClient::libraryVariable, "/opt/test/libdriver.so", 1);
     EXPECT_EQ(DriverClient::frameworkPath(), "/opt/test/libdriver.so");
     ::setenv(DriverClient::libraryVariable, "", 1);
-    std::array<char, 4096> exe{};
-    const auto length = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
-    ASSERT_GT(length, 0);
-    std::string folder(exe.data(), std::size_t(length));
-    folder.resize(folder.rfind('/'));
-    EXPECT_EQ(DriverClient::frameworkPath(), folder + "/libkestrix-driver.so");
-    if (saved)
-        ::setenv(DriverClient::libraryVariable, savedValue.c_str(), 1);
-    else
-        ::unsetenv(DriverClient::libraryVariable);
+    EXPECT_EQ(DriverClient::frameworkPath(),
+              std::filesystem::read_symlink("/proc/self/exe").parent_path() /
+                  "libkestrix-driver.so");
+    ::unsetenv(DriverClient::libraryVariable);
 }
 
 TEST(ConnexionAPILoad, aMissingLibraryOrEntryPointIsNamed) {
