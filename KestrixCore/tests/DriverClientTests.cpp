@@ -360,7 +360,7 @@ TEST_F(DriverClientTest, activeStateRecordsOfThisClientOrClientZeroBecomeAxesBut
     EXPECT_EQ(lines.back(), "driver: unregistered");
 }
 
-TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistration) {
+TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistrationAndVoidsItsAttempt) {
     {
         DriverClient other(loop);
         attach(other);
@@ -370,6 +370,13 @@ TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistration) {
         fake.calls.clear();
     }
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"unregister 5", "cleanup"}));
+    {
+        DriverClient other(loop);
+        attach(other);
+        other.start();
+    }
+    loop.advance(5);
+    EXPECT_EQ(loads.size(), 1u);
     client.start();
     loop.advance(1);
     EXPECT_EQ(client.clientID(), 5); // no "another client in this process"
