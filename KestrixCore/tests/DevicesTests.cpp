@@ -232,23 +232,8 @@ TEST_F(DevicesSeizing, busyDeviceIsTriedTwentyOneTimesATenthApartWithOneLine) {
     EXPECT_EQ(count("seize "), 1);
 }
 
-TEST_F(DevicesSeizing, busyDeviceIsSeizedWhenFreedAndCountsAgainFromZero) {
-    auto device = compact();
-    device.busy = true;
-    make({device});
-    devices->want(true);
-    loop.advance(0.25);
-    sim->setBusy(1, false);
-    loop.advance(0.1);
-    EXPECT_EQ(sim->opens(1, true), 4);
-    EXPECT_EQ(only().state, "open");
-    EXPECT_EQ(lines.back(), "seized serial:ABC123");
-    loop.advance(5);
-    EXPECT_EQ(sim->opens(1, true), 4);
-    EXPECT_EQ(devices->lookup("serial:ABC123")->second->attempt, 0);
-}
-
-TEST_F(DevicesSeizing, retriesStopWhenTheBrokerNoLongerWantsTheDevice) {
+// Retries pause while the device is not wanted; once freed it is seized and counts from zero.
+TEST_F(DevicesSeizing, busyDeviceRetriesOnlyWhileWantedAndIsSeizedWhenFreed) {
     auto device = compact();
     device.busy = true;
     make({device});
@@ -257,6 +242,16 @@ TEST_F(DevicesSeizing, retriesStopWhenTheBrokerNoLongerWantsTheDevice) {
     devices->want(false);
     loop.advance(5);
     EXPECT_EQ(sim->opens(1, true), 2);
+    devices->want(true);
+    loop.advance(0.15);
+    sim->setBusy(1, false);
+    loop.advance(0.1);
+    EXPECT_EQ(sim->opens(1, true), 5);
+    EXPECT_EQ(only().state, "open");
+    EXPECT_EQ(lines.back(), "seized serial:ABC123");
+    loop.advance(5);
+    EXPECT_EQ(sim->opens(1, true), 5);
+    EXPECT_EQ(devices->lookup("serial:ABC123")->second->attempt, 0);
 }
 
 // Other failures show their code and are not retried; a device without handle is silently out of
