@@ -8,14 +8,11 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
-#include <poll.h>
 #include <string>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -47,18 +44,17 @@ public:
     };
 
     explicit FakeDaemon(std::string path)
-        : path_(std::move(path)) {
-        listen_ = kestrix::UnixSocket::listen(path_);
-        stop_ = ::eventfd(0, EFD_CLOEXEC);
-        thread_ = std::thread([this] { run(); });
-    }
+        : path_(std::move(path)), listen_(kestrix::UnixSocket::listen(path_)),
+          thread_([this] { run(); }) {}
     ~FakeDaemon() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(stop_, &one, sizeof one);
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        hangUp();
+        ::shutdown(listen_, SHUT_RDWR);
         thread_.join();
-        if (client_ >= 0) ::close(client_);
         ::close(listen_);
-        ::close(stop_);
         ::unlink(path_.c_str());
     }
 
@@ -92,53 +88,30 @@ private:
         if (client_ >= 0) ::send(client_, words.data(), sizeof words, MSG_NOSIGNAL);
     }
 
+    // One client at a time, read with blocking calls: a greeting that is echoed, then requests.
     void run() {
-        std::vector<std::uint8_t> input;
-        bool greeted = false;
-        for (;;) {
-            int client = -1;
+        for (int fd; (fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             {
                 std::lock_guard lock(mutex_);
-                client = client_;
+                client_ = fd;
+                if (stopping_) ::shutdown(fd, SHUT_RDWR);
             }
-            pollfd fds[3] = {{stop_, POLLIN, 0}, {listen_, POLLIN, 0}, {client, POLLIN, 0}};
-            if (::poll(fds, client >= 0 ? 3 : 2, -1) < 0) continue;
-            if (fds[0].revents) return;
-            if (fds[1].revents & POLLIN) {
-                const int accepted = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            std::array<std::int32_t, 8> words;
+            bool greeted = ::recv(fd, words.data(), 4, MSG_WAITALL) == 4;
+            if (greeted) {
                 std::lock_guard lock(mutex_);
-                if (client_ >= 0) ::close(client_);
-                client_ = accepted;
-                input.clear();
-                greeted = false;
-                changed();
-                continue;
+                ::send(fd, words.data(), 4, MSG_NOSIGNAL); // protocol version 1
+                ++seen_.greetings;
+                changed_.notify_all();
             }
-            if (client >= 0 && fds[2].revents) {
-                std::uint8_t buffer[256];
-                const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+            while (greeted && ::recv(fd, words.data(), sizeof words, MSG_WAITALL) == sizeof words) {
                 std::lock_guard lock(mutex_);
-                if (got <= 0) {
-                    ::close(client_);
-                    client_ = -1;
-                    changed();
-                    continue;
-                }
-                input.insert(input.end(), buffer, buffer + got);
-                if (!greeted && input.size() >= 4) {
-                    ::send(client_, input.data(), 4, MSG_NOSIGNAL); // protocol version 1
-                    input.erase(input.begin(), input.begin() + 4);
-                    greeted = true;
-                    ++seen_.greetings;
-                }
-                while (greeted && input.size() >= 32) {
-                    std::array<std::int32_t, 8> words;
-                    std::memcpy(words.data(), input.data(), 32);
-                    input.erase(input.begin(), input.begin() + 32);
-                    answer(words);
-                }
-                changed();
+                answer(words);
+                changed_.notify_all();
             }
+            std::lock_guard lock(mutex_);
+            ::close(fd);
+            client_ = -1;
         }
     }
 
@@ -160,14 +133,12 @@ private:
         ::send(client_, reply.data(), sizeof reply, MSG_NOSIGNAL);
     }
 
-    void changed() { changed_.notify_all(); }
-
     std::string path_;
     int listen_ = -1;
-    int stop_ = -1;
     std::mutex mutex_;
     std::condition_variable changed_;
     int client_ = -1;
+    bool stopping_ = false;
     Seen seen_;
     std::thread thread_;
 };
