@@ -133,16 +133,11 @@ TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {
     ASSERT_TRUE(waitFor<Holding>(*bg, 2));
     EXPECT_EQ(bg->all<Holding>().back().holding, false);
     EXPECT_TRUE(logged("holder: App (front: a.app)"));
-    frontApp->activate(FrontmostApp{std::nullopt, 100});
+    app.reset();
     ASSERT_TRUE(waitFor<Holding>(*bg, 3));
     EXPECT_EQ(bg->all<Holding>().back().holding, true);
-    EXPECT_TRUE(logged("holder: Background (background)"));
-    frontApp->activate(FrontmostApp{"a.app", 99});
-    ASSERT_TRUE(waitFor<Holding>(*bg, 4));
-    app.reset();
-    ASSERT_TRUE(waitFor<Holding>(*bg, 5));
-    EXPECT_EQ(bg->all<Holding>().back().holding, true);
     EXPECT_TRUE(logged("App left"));
+    EXPECT_EQ(lines.back(), "holder: Background (background)");
 }
 
 TEST_F(BrokerTest, theLatestFrontUserHoldsAmongBackgroundClaimsUntilAHelloReplacesIt) {
@@ -174,12 +169,8 @@ TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedOnlyFromAClaimantReplacesIts
     c->send(ClientMessage{hello("Watcher", std::nullopt)});
     c->send(ClientMessage{background()});
     ASSERT_TRUE(loop.runUntil([&] { return logged("Watcher claims no app + background"); }));
-    auto anon = connect();
-    anon->send(ClientMessage{front({"a.app", "b.app"})});
-    ASSERT_TRUE(loop.runUntil([&] { return logged("? claims a.app, b.app"); }));
     EXPECT_FALSE(broker->holder());
     EXPECT_TRUE(broker->status().clients.empty());
-    EXPECT_GE(broker->arbitrations(), 2);
     // From a claimant it replaces the claim.
     auto vantor = claimant("Vantor", front({"a.app"}));
     EXPECT_FALSE(broker->holder());
@@ -198,14 +189,10 @@ TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
     l->send(ClientMessage{ClientMessage::Status{}});
     ASSERT_TRUE(waitFor<BrokerStatus>(*l));
     BrokerStatus s = l->all<BrokerStatus>().front();
-    EXPECT_EQ(s.version, 15);
-    EXPECT_EQ(s.processID, ::getpid());
     EXPECT_EQ(s.frontmostApp, "x.app");
     ASSERT_EQ(s.clients.size(), 2u);
     EXPECT_EQ(s.clients[0], (BrokerStatus::Client{1, "A", 1, background(), false}));
     EXPECT_EQ(s.clients[1], (BrokerStatus::Client{3, "B", 2, front({"x.app"}), true}));
-    EXPECT_EQ(s.driver, false);
-    EXPECT_EQ(s.appsWithOwnClient, std::vector<std::string>{});
 }
 
 TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {

@@ -190,9 +190,9 @@ TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNo
 TEST_F(DevicesDescribe, aHugeDeclaredInputReportStillSeizesWithABoundedBuffer) {
     auto device = compact();
     device.reportDescriptor->pop_back(); // end collection
-    device.reportDescriptor->insert(device.reportDescriptor->end(),
-                                    {0x85, 5, 0x77, 0xFF, 0xFF, 0xFF, 0x7F, 0x97, 0xFF, 0xFF, 0xFF,
-                                     0x7F, 0x81, 0x02, 0xC0});
+    device.reportDescriptor->insert(
+        device.reportDescriptor->end(),
+        {0x85, 5, 0x77, 0xFF, 0xFF, 0xFF, 0x7F, 0x97, 0xFF, 0xFF, 0xFF, 0x7F, 0x81, 0x02, 0xC0});
     make({device});
     devices->want(true);
     EXPECT_EQ(only().state, "open");

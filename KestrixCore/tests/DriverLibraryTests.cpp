@@ -44,8 +44,9 @@ public:
     };
 
     explicit FakeDaemon(std::string path)
-        : path_(std::move(path)), listen_(kestrix::UnixSocket::listen(path_)),
-          thread_([this] { run(); }) {}
+        : path_(std::move(path))
+        , listen_(kestrix::UnixSocket::listen(path_))
+        , thread_([this] { run(); }) {}
     ~FakeDaemon() {
         {
             std::lock_guard lock(mutex_);

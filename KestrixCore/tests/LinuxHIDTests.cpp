@@ -399,7 +399,6 @@ TEST_F(LinuxHID, featureReportsAreReadWithTheBufferSizeAtMostWhatTheRequestHolds
     EXPECT_EQ(nodes.openCount(), 0u);
 }
 
-
 std::size_t openDescriptors() {
     std::size_t n = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
