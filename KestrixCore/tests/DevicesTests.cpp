@@ -367,6 +367,7 @@ TEST_F(DevicesReports, scheduledReportsArriveOnlyWhileTheDeviceIsOpen) {
     auto device = compact();
     device.reports.push_back({0.5, 0.01, 100, {2, 0, 0, 0, 0, 1, 0}});
     device.reports.push_back({0.8, 0, 3, {2, 0, 0, 0, 0, 2, 0}}); // three at once
+    loop.advance(100);                                            // times count from the start
     make({device});
     loop.advance(0.75);
     EXPECT_TRUE(axes.empty());
@@ -376,6 +377,7 @@ TEST_F(DevicesReports, scheduledReportsArriveOnlyWhileTheDeviceIsOpen) {
     devices->want(false);
     loop.advance(1);
     EXPECT_EQ(axes.size(), 28u);
+    EXPECT_EQ(sim->deliveredReports(1), 28u);
 }
 
 TEST_F(DevicesReports, closingFromInsideAReportCallbackIsSafe) {

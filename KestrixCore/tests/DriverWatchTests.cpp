@@ -15,41 +15,31 @@ using kestrix::core::SpacenavdWatch;
 
 using testsupport::TempFolder;
 
-// A process standing in for the driver daemon; it waits until its pipe closes.
+// A process standing in for the driver daemon; it waits until it is killed.
 struct StandIn {
     pid_t pid = -1;
-    int pipe = -1;
     StandIn() {
-        int fds[2], ready[2];
-        if (::pipe(fds) != 0) return;
+        int ready[2];
         if (::pipe(ready) != 0) return;
         pid = ::fork();
         if (pid == 0) {
             ::prctl(PR_SET_NAME, "spacenavd"); // the name the watch looks for
-            ::close(fds[1]);
-            ::close(ready[0]);
-            ::close(ready[1]); // renamed: the parent may go on
-            char c;
-            while (::read(fds[0], &c, 1) > 0) {
-            }
-            ::_exit(0);
+            ::close(ready[1]);                 // renamed: the parent may go on
+            for (;;)
+                ::pause();
         }
-        ::close(fds[0]);
         ::close(ready[1]);
         char c;
         while (::read(ready[0], &c, 1) > 0) {
         }
         ::close(ready[0]);
-        pipe = fds[1];
     }
     void end() {
         if (pid > 0) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
-            pid = -1;
         }
-        if (pipe >= 0) ::close(pipe);
-        pipe = -1;
+        pid = -1;
     }
     ~StandIn() { end(); }
 };
