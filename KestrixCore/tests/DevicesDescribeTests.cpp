@@ -201,13 +201,11 @@ TEST_F(DevicesDescribe, aHugeDeclaredInputReportStillSeizesWithABoundedBuffer) {
     EXPECT_EQ(axes.size(), 1u);
 }
 
-TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPathsAHugeOneTheLargestReport) {
-    VirtualMainLoop loop;
+TEST_F(DevicesDescribe, aOneByteFeatureReadUsesTwoBytesOnBothPathsAHugeOneTheLargestReport) {
     auto device = compact();
     device.featureReports[7] = {7, 1, 2, 3};
-    SimulatedHIDBackend sim(loop, {device});
-    sim.start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.advance(0);
+    make({device});
+    auto& sim = *this->sim;
     EXPECT_EQ(Devices::getFeature(sim, 1, 7, 1, nullptr), (std::vector<std::uint8_t>{7, 1}));
     EXPECT_EQ(sim.featureReads(1)[0].size, 2u);
     EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 0}, 7, 1),
@@ -237,22 +235,19 @@ TEST(DevicesProperties, textRulesPerKindOfValue) {
               "a b c d");
 }
 
-TEST(DevicesProperties, missingPropertiesAreLeftOut) {
-    VirtualMainLoop loop;
+TEST_F(DevicesDescribe, missingPropertiesAreLeftOut) {
     auto device = compact();
     device.reportDescriptor.reset();
     device.serialNumber.reset();
     device.interface.reset();
-    SimulatedHIDBackend sim(loop, {device});
-    sim.start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.advance(0);
-    auto texts = Devices::properties(sim, 1);
-    EXPECT_EQ(texts, (std::map<std::string, std::string>{{"VendorID", "9583"},
-                                                         {"ProductID", "50741"},
-                                                         {"Product", "SpaceMouse Compact"},
-                                                         {"Transport", "USB"},
-                                                         {"LocationID", "19070976"}}));
-    EXPECT_EQ(Devices::interfaceNumber(sim, 1), std::nullopt);
+    make({device});
+    EXPECT_EQ(Devices::properties(*sim, 1),
+              (std::map<std::string, std::string>{{"VendorID", "9583"},
+                                                  {"ProductID", "50741"},
+                                                  {"Product", "SpaceMouse Compact"},
+                                                  {"Transport", "USB"},
+                                                  {"LocationID", "19070976"}}));
+    EXPECT_EQ(Devices::interfaceNumber(*sim, 1), std::nullopt);
 }
 
 } // namespace
