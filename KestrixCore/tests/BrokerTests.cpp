@@ -70,7 +70,7 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
     make();
     loop.advance(1.0);
     auto holder = claimant("Holder", Claim{{"a.app"}, false, std::nullopt, true}, 10);
-    auto other = claimant("Other", background(), 11);
+    auto other = claimant("Other", background(), 11, 1); // speaks protocol 1
     auto listener = claimant("Listener", std::nullopt);
     frontApp->activate(FrontmostApp{"a.app", 10});
     ASSERT_TRUE(waitFor<Holding>(*holder));
@@ -100,17 +100,11 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
     devices->onAxes("serial:A", smk::SpaceMouseAxes{});
     ASSERT_TRUE(waitFor<Axes>(*other));
     EXPECT_EQ(other->count<Report>(), 0);
-}
-
-TEST_F(BrokerTest, protocolOneHolderGetsButtonsMaskedTo32Bits) {
-    make();
-    loop.advance(1.0);
-    auto c = claimant("Old", background(), 5, 1);
-    EXPECT_TRUE(logged("Old speaks protocol 1"));
-    ASSERT_TRUE(waitFor<Holding>(*c));
+    // A protocol 1 holder gets its buttons masked to 32 bits.
+    EXPECT_TRUE(logged("Other speaks protocol 1"));
     devices->onButtons("serial:A", smk::SpaceMouseButtons(0xFFFF'FFFF'FFFF'FFFFull));
-    ASSERT_TRUE(waitFor<Buttons>(*c));
-    EXPECT_EQ(c->all<Buttons>().front().held.rawValue, 0xFFFF'FFFFull);
+    ASSERT_TRUE(waitFor<Buttons>(*other));
+    EXPECT_EQ(other->all<Buttons>().front().held.rawValue, 0xFFFF'FFFFull);
 }
 
 TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {

@@ -227,23 +227,6 @@ smk::SpaceMouseAxes axesOf(std::array<std::int64_t, 6> a) {
 
 } // namespace
 
-TEST_F(DriverLibraryTest, registrationNamesTheClientAndAsksForInputAndDeviceEvents) {
-    EXPECT_EQ(registerClient(), 0); // no daemon
-    EXPECT_NE(control(1, ConnexionAPI::activateControl), 0);
-    FakeDaemon daemon(socketPath);
-    const auto id = registerClient();
-    ASSERT_NE(id, 0);
-    ASSERT_TRUE(daemon.waitFor([](const auto& s) { return s.eventMask.has_value(); }));
-    EXPECT_EQ(daemon.seen().name, "Kestrix");
-    EXPECT_EQ(*daemon.seen().eventMask, 0x07); // motion, buttons, devices
-    EXPECT_EQ(registerClient(), 0);            // one registration at a time
-    api.unregister(id);
-    const auto again = registerClient();
-    EXPECT_NE(again, 0);
-    EXPECT_NE(again, id);
-    EXPECT_TRUE(daemon.waitFor([](const auto& s) { return s.greetings == 2; }));
-}
-
 TEST_F(DriverLibraryTest, motionBecomesAxisRecordsOnlyWhileActiveDeviceEventsAlways) {
     FakeDaemon daemon(socketPath);
     const auto id = registerClient();
@@ -308,12 +291,19 @@ TEST_F(DriverLibraryTest, buttonsBecomeRecordsOfTheHeldButtonsUnderTheMask) {
     EXPECT_EQ(bits[4], 0u);
 }
 
-// The LED goes through the daemon; unknown codes or clients fail, and so does everything once
-// the daemon has gone, until the client registers again.
-TEST_F(DriverLibraryTest, theLEDUnknownControlsAndADaemonThatGoesAway) {
+// Registration names the client and asks for motion, button and device events. The LED goes
+// through the daemon; unknown codes or clients fail, and so does everything once the daemon has
+// gone, until the client registers again.
+TEST_F(DriverLibraryTest, registrationTheLEDUnknownControlsAndADaemonThatGoesAway) {
+    EXPECT_EQ(registerClient(), 0); // no daemon
+    EXPECT_NE(control(1, ConnexionAPI::activateControl), 0);
     FakeDaemon daemon(socketPath);
     const auto id = registerClient();
     ASSERT_NE(id, 0);
+    ASSERT_TRUE(daemon.waitFor([](const auto& s) { return s.eventMask.has_value(); }));
+    EXPECT_EQ(daemon.seen().name, "Kestrix");
+    EXPECT_EQ(*daemon.seen().eventMask, 0x07);
+    EXPECT_EQ(registerClient(), 0); // one registration at a time
     EXPECT_EQ(control(id, ConnexionAPI::statusLEDControl, 1), 0);
     EXPECT_EQ(control(id, ConnexionAPI::statusLEDControl, 0), 0);
     EXPECT_EQ(daemon.seen().led, (std::vector<std::int32_t>{1, 0}));
@@ -331,6 +321,8 @@ TEST_F(DriverLibraryTest, theLEDUnknownControlsAndADaemonThatGoesAway) {
 
     const auto again = registerClient();
     ASSERT_NE(again, 0);
+    EXPECT_NE(again, id);
+    EXPECT_EQ(daemon.seen().greetings, 2);
     ASSERT_EQ(control(again, ConnexionAPI::activateControl), 0);
     daemon.motion({2, 0, 0, 0, 0, 0});
     ASSERT_TRUE(waitForRecords(2));

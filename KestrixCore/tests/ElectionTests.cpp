@@ -163,7 +163,7 @@ TEST(Election, aHeldLockWithNoBrokerAnsweringFailsAfterAllQuestions) {
     }
 }
 
-TEST(Election, sameOrHigherVersionStays) {
+TEST(Election, sameOrHigherVersionStaysAndNoWelcomeMeansVersionZero) {
     TempFolder t;
     BrokerPlace place(t.path);
     int held = holdLock(place);
@@ -186,14 +186,11 @@ TEST(Election, sameOrHigherVersionStays) {
                       place, 15, [](const std::string&) {}, fast()),
                   Election::Outcome::stays(17));
     }
+    {
+        FakeRunningBroker running(place, {BrokerMessage{BrokerMessage::HandingOver{false}}});
+        EXPECT_EQ(Election::askToHandOver(place, 16, 1.0), (Election::Answer{0, false}));
+    }
     ::close(held);
-}
-
-TEST(Election, handingOverWithoutWelcomeAnswersVersionZero) {
-    TempFolder t;
-    BrokerPlace place(t.path);
-    FakeRunningBroker running(place, {BrokerMessage{BrokerMessage::HandingOver{false}}});
-    EXPECT_EQ(Election::askToHandOver(place, 16, 1.0), (Election::Answer{0, false}));
 }
 
 // The old broker lets go of the lock after a few polls, or keeps it for good.
