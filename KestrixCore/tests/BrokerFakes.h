@@ -35,13 +35,8 @@ public:
     void want(bool on) override { wants.push_back(on); }
     std::vector<SpaceMouseDevice> list() const override {
         std::vector<SpaceMouseDevice> out = devices;
-        for (auto& d : out) {
+        for (auto& d : out)
             d.enabled = isEnabled(d.id);
-            if (holds && d.state != "open") {
-                d.state = "driver";
-                d.driverProblem = problem;
-            }
-        }
         std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.id < b.id; });
         return out;
     }
