@@ -57,29 +57,14 @@ TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModelAndForgetsIt
     EXPECT_EQ(sim->openHandles(1), 0);
 }
 
-TEST_F(DevicesDiscovery, readsTheSerialNumberFromFeatureReportEight) {
-    auto device = compact(std::nullopt);
-    device.featureReports[8] = serialReport();
-    make();
-    sim->holdFeatureReads();
-    sim->add(device);
-    loop.runPending();
-    EXPECT_TRUE(ids().empty()); // not before the read comes back
-    sim->releaseFeatureReads();
-    settle();
-    EXPECT_EQ(ids(), std::vector<std::string>{"serial:AB12345"});
-    ASSERT_EQ(sim->featureReads(1).size(), 1u);
-    EXPECT_EQ(sim->featureReads(1)[0], (SimulatedHIDBackend::FeatureRead{8, 8, false}));
-    EXPECT_EQ(sim->openHandles(1), 0);
-    EXPECT_EQ(count("no serial number"), 0);
-}
-
-// Without a serial number over HID, a USB device is asked over the control pipe with its
-// interface number; a Bluetooth device has its address; failing all, the port names it.
-TEST_F(DevicesDiscovery, serialReadFallbacks) {
-    auto usb = compact(std::nullopt);
+// The serial number comes from feature report 8, read in the background. Without it over HID,
+// a USB device is asked over the control pipe with its interface number; a Bluetooth device has
+// its address; failing all, the port names it.
+TEST_F(DevicesDiscovery, serialNumberReadAndItsFallbacks) {
+    auto hid = compact(std::nullopt);
+    hid.featureReports[8] = serialReport();
+    auto usb = hid;
     usb.interface = 2;
-    usb.featureReports[8] = serialReport();
     usb.hidFeatureFails = true;
     auto neither = compact(std::nullopt);
     neither.hidFeatureFails = true;
@@ -90,16 +75,25 @@ TEST_F(DevicesDiscovery, serialReadFallbacks) {
     for (const auto& [device, id, pipe] :
          std::vector<std::tuple<SimulatedDevice, std::string,
                                 std::vector<SimulatedHIDBackend::ControlRequest>>>{
+             {hid, "serial:AB12345", none},
              {usb, "serial:AB12345", {{0x01230000, 2, 8, 8}}},
              {neither, "port:256f:c635@01230000", {{0x01230000, 0, 8, 8}}},
              {bluetooth, "bt:aa:bb:cc:dd:ee:0f", none},
          }) {
         lines.clear();
-        make({device});
+        make();
+        sim->holdFeatureReads();
+        sim->add(device);
+        loop.runPending();
+        EXPECT_TRUE(ids().empty()) << id; // not before the read comes back
+        sim->releaseFeatureReads();
         settle();
         EXPECT_EQ(ids(), std::vector<std::string>{id});
         EXPECT_EQ(sim->controlRequests(), pipe) << id;
-        EXPECT_EQ(sim->featureReads(1).size(), 1u) << id;
+        EXPECT_EQ(sim->featureReads(1),
+                  (std::vector<SimulatedHIDBackend::FeatureRead>{{8, 8, false}}))
+            << id;
+        EXPECT_EQ(sim->openHandles(1), 0) << id;
         const std::string told =
             "no serial number from feature report 8 of " + id + ": told apart by its port only";
         EXPECT_EQ(count(told), id.starts_with("serial:") ? 0 : 1) << id;
@@ -320,7 +314,8 @@ TEST_F(DevicesList, sortedByIdEnabledByTheCallbackAndDriverForEveryDeviceNotOpen
     EXPECT_EQ(list[1].driverProblem, devices->driverProblem);
 }
 
-TEST_F(DevicesReports, reportsOfASeizedDeviceReachTheCallbacksWithItsId) {
+// A disabled device forwards nothing but its battery, and that only when it changes.
+TEST_F(DevicesReports, reportsOfASeizedEnabledDeviceReachTheCallbacksWithItsId) {
     make({compact()});
     sim->send(1, {1, 10, 0, 0, 0, 0, 0});
     EXPECT_TRUE(raw.empty()); // not open: nothing arrives, as with hardware
@@ -335,19 +330,14 @@ TEST_F(DevicesReports, reportsOfASeizedDeviceReachTheCallbacksWithItsId) {
     EXPECT_EQ(buttons.size(), 1u);
     EXPECT_EQ(raw.size(), 3u);
     EXPECT_EQ(raw[2].second, (std::vector<std::uint8_t>{3, 1}));
-}
 
-TEST_F(DevicesReports, aDisabledDeviceForwardsNothingButItsBatteryAndOnlyWhenItChanges) {
-    make({compact()});
-    devices->want(true);
-    rawWanted = true;
     disabled.insert("serial:ABC123");
     changes = 0;
-    sim->send(1, {2, 0, 0, 0, 0, 5, 0});
-    sim->send(1, {3, 1});
+    sim->send(1, {2, 0, 0, 0, 0, 6, 0});
+    sim->send(1, {3, 0});
     sim->send(1, {0x17, 80, 0});
     sim->send(1, {0x17, 80, 0});
-    EXPECT_TRUE(axes.empty() && buttons.empty() && raw.empty());
+    EXPECT_EQ(axes.size() + buttons.size() + raw.size(), 5u);
     EXPECT_EQ(only().battery, 80);
     EXPECT_EQ(only().charging, false);
     EXPECT_EQ(changes, 1);
