@@ -132,7 +132,13 @@ protected:
 
     BrokerPlace place() const { return BrokerPlace(folder.path + "/home"); }
 
-    void make(double linger = 10.0, bool usesDevices = true, bool startNow = true) {
+    // Past the settle window, so that claims are arbitrated as they come.
+    void makeSettled() {
+        make();
+        loop.advance(1.0);
+    }
+
+    void make(bool usesDevices = true, bool startNow = true) {
         Broker::Parts parts;
         parts.devices = std::make_unique<FakeDevices>();
         parts.driver = std::make_unique<FakeDriver>();
@@ -146,7 +152,7 @@ protected:
             return wall + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                               std::chrono::duration<double>(loop.now() - 100.0));
         };
-        broker = std::make_unique<Broker>(loop, 15, place(), linger, usesDevices, settings,
+        broker = std::make_unique<Broker>(loop, 15, place(), 10.0, usesDevices, settings,
                                           BrokerPlace::Newest{15, "/usr/libexec/kestrix", {}},
                                           nullptr, std::move(parts));
         broker->log = [this](const std::string& line) { lines.push_back(line); };

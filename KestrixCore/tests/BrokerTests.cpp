@@ -67,8 +67,7 @@ TEST_F(BrokerTest, claimsWithinTheSettleWindowArbitrateOnceAfterIt) {
 }
 
 TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto holder = claimant("Holder", Claim{{"a.app"}, false, std::nullopt, true}, 10);
     auto other = claimant("Other", background(), 11, 1); // speaks protocol 1
     auto listener = claimant("Listener", std::nullopt);
@@ -108,8 +107,7 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
 }
 
 TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto bg = claimant("Background", background(), 20);
     ASSERT_TRUE(waitFor<Holding>(*bg));
     // The same holder again sends and logs nothing, but sets the wants all the same.
@@ -135,8 +133,7 @@ TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {
 }
 
 TEST_F(BrokerTest, theLatestFrontUserHoldsAmongBackgroundClaimsUntilAHelloReplacesIt) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto first = claimant("First", background(), 30);
     auto second = claimant("Second", Claim{{"b.app"}, true, std::nullopt, std::nullopt}, 31);
     settleSockets();
@@ -157,8 +154,7 @@ TEST_F(BrokerTest, theLatestFrontUserHoldsAmongBackgroundClaimsUntilAHelloReplac
 }
 
 TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedOnlyFromAClaimantReplacesItsClaim) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto c = connect();
     c->send(ClientMessage{hello("Watcher", std::nullopt)});
     c->send(ClientMessage{background()});
@@ -174,8 +170,7 @@ TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedOnlyFromAClaimantReplacesIts
 }
 
 TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto a = claimant("A", background(), 1);
     auto l = claimant("L", std::nullopt);
     auto b = claimant("B", front({"x.app"}), 2);
@@ -190,8 +185,7 @@ TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
 }
 
 TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     frontApp->setBundleID(77, "org.blender.Blender");
     auto vantor = claimant("Vantor", front({"org.blender.Blender"}), 4242);
     EXPECT_FALSE(logged("own clients: none")); // unchanged from the empty start
@@ -206,9 +200,8 @@ TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {
 }
 
 TEST_F(BrokerTest, disablingTheDeviceInUseZeroesTheHolderThenSendsTheList) {
-    make();
+    makeSettled();
     devices->devices = {device("serial:A"), device("serial:B")};
-    loop.advance(1.0);
     auto c = claimant("Vantor", background());
     ASSERT_TRUE(waitFor<Holding>(*c));
     c->got.clear();
@@ -249,8 +242,7 @@ TEST_F(BrokerTest, descriptionGoesToTheAskerAndIsDroppedAfterItLeft) {
 }
 
 TEST_F(BrokerTest, takeOverOnlyFromANewerVersionHandsOverAndLeaves) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto holder = claimant("Vantor", background());
     auto c = connect();
     c->send(ClientMessage{ClientMessage::TakeOver{15}});
@@ -299,8 +291,7 @@ TEST_F(BrokerTest, onlyClaimantsKeepTheBrokerAlive) {
 }
 
 TEST_F(BrokerTest, aClientThatStopsReadingIsDroppedAndOthersGoOn) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto slow = connect();
     int size = 4096;
     ::setsockopt(slow->connection->fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
@@ -326,8 +317,7 @@ TEST_F(BrokerTest, aClientThatStopsReadingIsDroppedAndOthersGoOn) {
 }
 
 TEST_F(BrokerTest, garbageAndFloodsNeverDisturbOtherClients) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto good = claimant("Good", background(), 1);
     ASSERT_TRUE(waitFor<Holding>(*good));
     auto fd = UnixSocket::connect(place().socket().string());
