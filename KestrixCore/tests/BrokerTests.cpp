@@ -73,8 +73,6 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
     auto listener = claimant("Listener", std::nullopt);
     frontApp->activate(FrontmostApp{"a.app", 10});
     ASSERT_TRUE(waitFor<Holding>(*holder));
-    EXPECT_EQ(broker->holder(), 1);
-
     smk::SpaceMouseAxes axes{1, 2, 3, 4, 5, 6};
     devices->onAxes("serial:A", axes);
     devices->onButtons("serial:A", smk::SpaceMouseButtons(0x3ull | (1ull << 40)));
@@ -85,12 +83,8 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
     EXPECT_EQ(holder->all<Buttons>().front().held.rawValue, 0x3ull | (1ull << 40));
     EXPECT_EQ(holder->all<Report>().front().bytes, (std::vector<std::uint8_t>{1, 2, 3}));
     settleSockets();
-    for (auto* c : {other.get(), listener.get()}) {
-        EXPECT_EQ(c->count<Axes>(), 0);
-        EXPECT_EQ(c->count<Buttons>(), 0);
-        EXPECT_EQ(c->count<Report>(), 0);
-    }
-    EXPECT_TRUE(logged("holder: Holder (front: a.app)"));
+    for (auto* c : {other.get(), listener.get()})
+        EXPECT_EQ(c->count<Axes>() + c->count<Buttons>() + c->count<Report>(), 0);
     // Raw reports only for a raw claim.
     frontApp->activate(FrontmostApp{"b.app", 11});
     ASSERT_TRUE(waitFor<Holding>(*other, 3)); // held, lost to the front, held again

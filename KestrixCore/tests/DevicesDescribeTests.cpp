@@ -58,7 +58,7 @@ TEST_F(DevicesDescribe, anUnknownIdOrADeviceGoneFromThePlatformAnswersAtOnce) {
     EXPECT_TRUE(answer.properties.empty());
 }
 
-TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReport) {
+TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReportASeizedOneOnItsOwn) {
     make({withTwoFeatureReports(compact())});
     ask("serial:ABC123");
     EXPECT_EQ(answers, 0);
@@ -77,6 +77,24 @@ TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReport) {
     EXPECT_EQ(answer.properties.at("MaxFeatureReportSize"), "8");
     EXPECT_EQ(answer.properties.at("DeviceUsagePairs"),
               "( { DeviceUsage = 8; DeviceUsagePage = 1; } )");
+
+    // Seized, it is read on its own handle, and answers also when released meanwhile.
+    devices->want(true);
+    ask("serial:ABC123");
+    EXPECT_EQ(answers, 1); // never from inside describe on this path
+    loop.runPending();
+    EXPECT_EQ(answers, 2);
+    EXPECT_EQ(answer.featureReportsVia, "HID device");
+    EXPECT_EQ(sim->opens(1, false), 2);
+    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
+                                        {8, 8, false}, {9, 2, false}, {8, 8, true}, {9, 2, true}}));
+    EXPECT_EQ(devices->backgroundWork(), 0u);
+    ask("serial:ABC123");
+    devices->want(false);
+    loop.runPending();
+    EXPECT_EQ(answers, 3);
+    EXPECT_EQ(answer.featureReports.size(), 2u);
+    EXPECT_EQ(answer.featureReports[0].error, "GET failed");
 }
 
 // When the HID read fails, a USB device is read over the control pipe; over Bluetooth, or when
@@ -110,27 +128,6 @@ TEST_F(DevicesDescribe, failedHIDReadsFallBackToTheControlPipeElseGiveFailedRows
         using Bytes = std::optional<std::vector<std::uint8_t>>;
         EXPECT_EQ(answer.featureReports[1].bytes, (via ? Bytes{{9, 42}} : std::nullopt));
     }
-}
-
-TEST_F(DevicesDescribe, aSeizedDeviceIsReadOnItsOwnHandleAndAnswersAlsoWhenReleased) {
-    make({withTwoFeatureReports(compact())});
-    devices->want(true);
-    ask("serial:ABC123");
-    EXPECT_EQ(answers, 0); // never from inside describe on this path
-    loop.runPending();
-    EXPECT_EQ(answers, 1);
-    EXPECT_EQ(answer.featureReportsVia, "HID device");
-    EXPECT_EQ(sim->opens(1, false), 0);
-    EXPECT_EQ(sim->featureReads(1),
-              (std::vector<SimulatedHIDBackend::FeatureRead>{{8, 8, true}, {9, 2, true}}));
-    EXPECT_EQ(devices->backgroundWork(), 0u);
-
-    ask("serial:ABC123");
-    devices->want(false);
-    loop.runPending();
-    EXPECT_EQ(answers, 2);
-    EXPECT_EQ(answer.featureReports.size(), 2u);
-    EXPECT_EQ(answer.featureReports[0].error, "GET failed");
 }
 
 // Threads of this process, as the kernel counts them.

@@ -61,17 +61,11 @@ TEST(SimulatedHIDFile, malformedFilesSayWhatIsWrong) {
 TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevicesOrNoneWithOneLine) {
     testsupport::TempFolder folder;
     folder.write("devices.json", exampleFile);
-    folder.write("bad.json", "{\"devices\": [{\"vendorID\": true, \"productID\": 1}]}");
-    const std::string good = folder.path + "/devices.json", bad = folder.path + "/bad.json";
-    for (const auto& [path, line, count] : std::vector<std::tuple<std::string, std::string, int>>{
-             {good, "simulating 1 device(s) from " + good, 1},
-             {bad,
-              "simulated devices not loaded, none are simulated: " + bad +
-                  ": devices[0].vendorID is not an integer",
-              0},
+    const std::string good = folder.path + "/devices.json";
+    for (const auto& [path, line] : std::vector<std::pair<std::string, std::string>>{
+             {good, "simulating 1 device(s) from " + good},
              {"/nonexistent/d.json",
-              "simulated devices not loaded, none are simulated: cannot read /nonexistent/d.json",
-              0},
+              "simulated devices not loaded, none are simulated: cannot read /nonexistent/d.json"},
          }) {
         VirtualMainLoop loop;
         std::vector<std::string> lines;
@@ -82,13 +76,12 @@ TEST(SimulatedHIDFactory, simPathGivesTheSimulatedDevicesOrNoneWithOneLine) {
         int appeared = 0;
         backend->start([&](DeviceKey) { ++appeared; }, [](DeviceKey) {});
         loop.advance(10);
-        EXPECT_EQ(appeared, count) << path;
+        EXPECT_EQ(appeared, path == good ? 1 : 0) << path;
     }
     VirtualMainLoop loop;
-    for (const char* setting : {static_cast<const char*>(nullptr), "", "simulated", "SIM:x"}) {
-        auto backend = makeHIDBackend(loop, setting, nullptr);
-        EXPECT_EQ(dynamic_cast<SimulatedHIDBackend*>(backend.get()), nullptr);
-    }
+    for (const char* setting : {static_cast<const char*>(nullptr), "", "simulated", "SIM:x"})
+        EXPECT_EQ(dynamic_cast<SimulatedHIDBackend*>(makeHIDBackend(loop, setting, nullptr).get()),
+                  nullptr);
 }
 
 } // namespace
