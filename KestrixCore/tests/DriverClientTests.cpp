@@ -147,7 +147,6 @@ TEST_F(DriverClientTest, registersOneSecondAfterStartAsAManualClient) {
                                         "buttonMask 5 4294967295"}));
     EXPECT_EQ(lines, std::vector<std::string>{"driver: registered as manual client 5"});
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(client.clientID(), 5);
     EXPECT_FALSE(client.starting());
     EXPECT_FALSE(client.active()); // nobody wants it yet
     client.start();                // loaded: nothing
@@ -246,7 +245,6 @@ TEST_F(DriverClientTest, activationFollowsTheWantFailingControlsAreLoggedStopUnr
     EXPECT_EQ(fake.calls,
               (std::vector<std::string>{"control 5 3ddc 0", "unregister 5", "cleanup"}));
     EXPECT_EQ(lines.back(), "driver: unregistered");
-    EXPECT_FALSE(client.api());
     EXPECT_EQ(client.clientID(), 0);
     EXPECT_FALSE(client.active());
     EXPECT_EQ(changes, before + 1);
@@ -295,10 +293,6 @@ TEST_F(DriverClientTest, aSecondClientInTheProcessFailsAndRetriesByTheBackOff) {
     loop.advance(5);
     EXPECT_EQ(second.clientID(), 5);
     EXPECT_EQ(secondLines.back(), "driver: registered as manual client 5 after 2 failed attempts");
-    // Records now go to the second client.
-    second.want(true);
-    deliver(record(5, 3, {1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(axes.size(), 1u);
 }
 
 TEST_F(DriverClientTest, activeStateRecordsOfThisClientOrClientZeroBecomeAxesButtonsOnTheLoop) {
