@@ -341,21 +341,6 @@ TEST_F(BrokerTest, garbageAndFloodsNeverDisturbOtherClients) {
     EXPECT_FALSE(broker->leaving());
 }
 
-TEST_F(BrokerTest, aSocketPathTooLongMeansCannotListenAndLeave) {
-    std::string longHome = folder.path + "/" + std::string(120, 'k');
-    Broker b(loop, 15, BrokerPlace(longHome), 10.0, false, settings,
-             BrokerPlace::Newest{15, "/x", {}}, nullptr, Broker::Parts{});
-    std::vector<std::string> got;
-    int left = 0;
-    b.log = [&](const std::string& l) { got.push_back(l); };
-    b.onLeave = [&] { ++left; };
-    b.start(-1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].rfind("cannot listen: path too long for a socket: ", 0), 0u);
-    EXPECT_EQ(left, 1);
-    EXPECT_TRUE(b.leaving());
-}
-
 TEST_F(BrokerTest, theDisabledListFollowsOutsideChangesWhetherOrNotTheSettingsAreWatched) {
     for (bool watched : {false, true}) {
         if (watched) {

@@ -275,26 +275,6 @@ TEST_F(DriverClientTest, stopVoidsAScheduledAttemptAndTheRetryState) {
     EXPECT_EQ(loads.size(), 2u);
 }
 
-TEST_F(DriverClientTest, aSecondClientInTheProcessFailsAndRetriesByTheBackOff) {
-    registerActive();
-    DriverClient second(loop);
-    std::vector<std::string> secondLines;
-    attach(second);
-    second.log = [&](const std::string& line) { secondLines.push_back(line); };
-    second.start();
-    loop.advance(1);
-    EXPECT_EQ(secondLines, std::vector<std::string>{
-                               "driver: another client in this process; trying again in 2 s"});
-    EXPECT_EQ(loads.size(), 1u); // the second never loaded the library
-    loop.advance(2);
-    EXPECT_EQ(second.retry().failures, 2);
-
-    client.stop();
-    loop.advance(5);
-    EXPECT_EQ(second.clientID(), 5);
-    EXPECT_EQ(secondLines.back(), "driver: registered as manual client 5 after 2 failed attempts");
-}
-
 TEST_F(DriverClientTest, activeStateRecordsOfThisClientOrClientZeroBecomeAxesButtonsOnTheLoop) {
     client.start();
     loop.advance(1);

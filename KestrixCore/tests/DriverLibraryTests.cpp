@@ -157,7 +157,7 @@ struct Delivered {
     }
 };
 
-Delivered* delivered = nullptr;
+Delivered* delivered = nullptr; // the running test's
 
 void onMessage(std::uint32_t, std::uint32_t type, void* argument) {
     if (type != ConnexionAPI::deviceStateMessage || !argument) return;
@@ -178,7 +178,6 @@ const std::uint8_t kestrixName[] = {7, 'K', 'e', 's', 't', 'r', 'i', 'x'};
 class DriverLibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        socketPath = folder + "/spnav.sock";
         ::setenv("SPNAV_SOCKET", socketPath.c_str(), 1);
         api = ConnexionAPI::load(KESTRIX_TEST_DRIVER_LIBRARY);
         delivered = &received;
@@ -215,15 +214,10 @@ protected:
     }
 
     testsupport::TempFolder temp;
-    std::string folder = temp.path;
-    std::string socketPath;
+    std::string socketPath = temp.path + "/spnav.sock";
     ConnexionAPI api;
     Delivered received;
 };
-
-smk::SpaceMouseAxes axesOf(std::array<std::int64_t, 6> a) {
-    return {a[0], a[1], a[2], a[3], a[4], a[5]};
-}
 
 } // namespace
 
@@ -241,7 +235,8 @@ TEST_F(DriverLibraryTest, motionBecomesAxisRecordsOnlyWhileActiveDeviceEventsAlw
     const auto first = records()[0];
     EXPECT_EQ(first.client, id);
     EXPECT_EQ(first.command, smk::ConnexionDeviceState::handleAxis);
-    EXPECT_EQ(first.axes, axesOf({1, -2, 3, -4, 350, -32768})); // held at the 16-bit range
+    EXPECT_EQ(first.axes,
+              (smk::SpaceMouseAxes{1, -2, 3, -4, 350, -32768})); // held at the 16-bit range
 
     ASSERT_EQ(control(id, ConnexionAPI::deactivateControl), 0);
     daemon.motion({5, 5, 5, 5, 5, 5});
@@ -251,7 +246,7 @@ TEST_F(DriverLibraryTest, motionBecomesAxisRecordsOnlyWhileActiveDeviceEventsAlw
     daemon.motion({6, 0, 0, 0, 0, 40000});
     ASSERT_TRUE(waitForRecords(2));
     const auto all = records();
-    EXPECT_EQ(all[1].axes, axesOf({6, 0, 0, 0, 0, 32767}));
+    EXPECT_EQ(all[1].axes, (smk::SpaceMouseAxes{6, 0, 0, 0, 0, 32767}));
     EXPECT_EQ(all.size(), 2u);
     // Device events call the added and removed handlers.
     daemon.device(false, 2);
