@@ -92,14 +92,9 @@ struct TestClient {
     void send(const ClientMessage& m) { connection->send(m); }
 };
 
-inline SpaceMouseDevice device(const std::string& id, std::int64_t productID = 0xc635) {
+inline SpaceMouseDevice device(const std::string& id) {
     SpaceMouseDevice d;
     d.id = id;
-    d.vendorID = 0x256f;
-    d.productID = productID;
-    d.name = "SpaceMouse Compact";
-    d.transport = "USB";
-    d.state = "open";
     return d;
 }
 

@@ -44,13 +44,11 @@ struct FakeSysfs {
         write(dir / "report_descriptor", std::string(descriptor.begin(), descriptor.end()));
         std::string node = "hidraw" + std::to_string(minor);
         fs::path raw = dir / "hidraw" / node;
-        write(raw / "uevent",
-              "MAJOR=244\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" + node + "\n");
+        write(raw / "uevent", "DEVNAME=" + node + "\n");
         write(raw / "dev", "244:" + std::to_string(minor) + "\n");
         std::string event = "event" + std::to_string(eventNumber);
         write(dir / "input" / ("input" + std::to_string(eventNumber)) / event / "uevent",
-              "MAJOR=13\nMINOR=" + std::to_string(64 + eventNumber) + "\nDEVNAME=input/" + event +
-                  "\n");
+              "DEVNAME=input/" + event + "\n");
         fs::create_directories(root / "class" / "hidraw");
         fs::create_directories(root / "dev" / "char");
         fs::create_symlink(raw, root / "class" / "hidraw" / node);
