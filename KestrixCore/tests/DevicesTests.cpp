@@ -32,9 +32,7 @@ TEST_F(DevicesDiscovery, registersADeviceWithItsSerialNumberAndModelAndForgetsIt
     make({compact()});
     auto device = only();
     EXPECT_EQ(device.id, "serial:ABC123");
-    EXPECT_EQ(device.name, "SpaceMouse Compact");
     EXPECT_EQ(device.state, "closed");
-    EXPECT_EQ(device.locationID, 0x01230000);
     EXPECT_EQ(device.axisFullScale, 350);
     EXPECT_EQ(device.hasLED, true);
     EXPECT_EQ(device.buttons, (smk::SpaceMouseButtons{smk::SpaceMouseButtons::left,
@@ -172,14 +170,10 @@ TEST_F(DevicesSeizing, wantTwiceOpensOnceReleasingLogsEachDeviceStopReleasesAll)
     make({compact()});
     devices->want(true);
     devices->want(true);
-    auto second = compact("DEF456");
-    second.locationID = 0x01300000;
-    sim->add(second); // appearing while wanted: seized at once
+    sim->add(compact("DEF456")); // appearing while wanted: seized at once
     EXPECT_EQ(sim->opens(1, true), 1);
     EXPECT_EQ(sim->opens(2, true), 1);
     EXPECT_EQ(count("seized "), 2);
-    for (const auto& device : devices->list())
-        EXPECT_EQ(device.state, "open");
     devices->want(false);
     EXPECT_EQ(lines[lines.size() - 2], "released serial:ABC123");
     EXPECT_EQ(lines.back(), "released serial:DEF456");

@@ -111,7 +111,7 @@ struct FakeNodes {
     }
 
     HIDSystemCalls systemCalls() {
-        HIDSystemCalls c;
+        HIDSystemCalls c = HIDSystemCalls::real(); // reads and writes as they are
         c.open = [this](const char* path, int) {
             std::lock_guard lock(mutex);
             if (auto it = failOpen.find(path); it != failOpen.end()) {
@@ -158,10 +158,6 @@ struct FakeNodes {
             }
             errno = ENOTTY;
             return -1;
-        };
-        c.read = [](int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); };
-        c.write = [](int fd, const void* bytes, std::size_t size) {
-            return ::write(fd, bytes, size);
         };
         return c;
     }
