@@ -41,23 +41,6 @@ SimulatedDevice withTwoFeatureReports(SimulatedDevice device) {
     return device;
 }
 
-TEST_F(DevicesDescribe, anUnknownIdOrADeviceGoneFromThePlatformAnswersAtOnce) {
-    make({compact()});
-    ask("serial:NOPE");
-    EXPECT_EQ(answers, 1);
-    EXPECT_EQ(answer.device, "serial:NOPE");
-    EXPECT_EQ(answer.error, "no such device");
-    EXPECT_TRUE(answer.properties.empty() && answer.reportDescriptor.empty() &&
-                answer.featureReports.empty());
-    EXPECT_FALSE(answer.featureReportsVia.has_value());
-    sim->stop(); // the removal is no longer reported, the entry stays
-    sim->remove(1);
-    ask("serial:ABC123");
-    EXPECT_EQ(answers, 2);
-    EXPECT_EQ(answer.error, "not in sysfs");
-    EXPECT_TRUE(answer.properties.empty());
-}
-
 TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReportASeizedOneOnItsOwn) {
     make({withTwoFeatureReports(compact())});
     ask("serial:ABC123");
@@ -162,7 +145,7 @@ TEST_F(DevicesDescribe, aBurstOfRequestsUsesAtMostFourThreadsAndEachIsAnsweredOn
     EXPECT_EQ(answer.featureReports.size(), 2u);
 }
 
-TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNorPath) {
+TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNoDeviceAnError) {
     auto device = compact();
     // Feature report without id, 8 + 4 bits; then id 5 with 8 + 4 bits.
     device.reportDescriptor = std::vector<std::uint8_t>{
@@ -180,6 +163,21 @@ TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNo
     loop.runPending();
     EXPECT_TRUE(answer.featureReports.empty());
     EXPECT_FALSE(answer.featureReportsVia.has_value());
+
+    // An unknown id, or a device gone from the platform, is answered at once.
+    ask("serial:NOPE");
+    EXPECT_EQ(answers, 3);
+    EXPECT_EQ(answer.device, "serial:NOPE");
+    EXPECT_EQ(answer.error, "no such device");
+    EXPECT_TRUE(answer.properties.empty() && answer.reportDescriptor.empty() &&
+                answer.featureReports.empty());
+    EXPECT_FALSE(answer.featureReportsVia.has_value());
+    sim->stop(); // the removal is no longer reported, the entry stays
+    sim->remove(2);
+    ask("serial:NONE");
+    EXPECT_EQ(answers, 4);
+    EXPECT_EQ(answer.error, "not in sysfs");
+    EXPECT_TRUE(answer.properties.empty());
 }
 
 // A broken or hostile descriptor may declare reports of any size (here input report 5 of
