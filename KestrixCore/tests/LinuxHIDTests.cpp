@@ -313,6 +313,8 @@ TEST_F(LinuxHID, onlySpaceMouseCandidatesAppearAndRemovalsNameTheirKey) {
     EXPECT_EQ(appeared, std::vector<DeviceKey>{keyOf(3)});
     EXPECT_TRUE(b->exists(keyOf(3)));
     EXPECT_FALSE(b->exists(keyOf(4)));
+    EXPECT_EQ(b->property(keyOf(3), "Product"), Property("SpaceMouse Compact"));
+    EXPECT_EQ(b->property(keyOf(4), "Product"), std::nullopt);
 
     auto bluetooth = sysfs.bluetoothWireless(5);
     hotplug->added(bluetooth);
