@@ -15,7 +15,6 @@ namespace brokertest {
 
 using namespace kestrix;
 using namespace kestrix::core;
-using testsupport::readFile;
 using testsupport::TempFolder;
 
 // The device layer as the broker sees it, with devices given by the test.
