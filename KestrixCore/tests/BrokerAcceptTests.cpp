@@ -25,19 +25,6 @@ int highestOpenDescriptor() {
     return highest;
 }
 
-// Lowers the process's descriptor limit for the life of the object.
-struct DescriptorLimit {
-    rlimit saved{};
-    explicit DescriptorLimit(rlim_t limit) {
-        ::getrlimit(RLIMIT_NOFILE, &saved);
-        rlimit low = saved;
-        low.rlim_cur = limit;
-        ::setrlimit(RLIMIT_NOFILE, &low);
-    }
-    ~DescriptorLimit() { restore(); }
-    void restore() { ::setrlimit(RLIMIT_NOFILE, &saved); }
-};
-
 TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     testsupport::TempFolder temp;
     const std::filesystem::path folder = temp.path;
@@ -61,7 +48,11 @@ TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     loop.watchReadable(0, [] {}).reset();
     {
         // Connections wait in the listening queue while no descriptor is left to take them.
-        DescriptorLimit limit(rlim_t(highestOpenDescriptor()) + 1 + 4);
+        rlimit saved{};
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit low = saved;
+        low.rlim_cur = rlim_t(highestOpenDescriptor()) + 1 + 4;
+        ::setrlimit(RLIMIT_NOFILE, &low);
         for (;;) {
             int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             if (fd < 0) break;
@@ -71,7 +62,7 @@ TEST(BrokerAccept, runningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
         // Paused: the listening socket is no longer watched, so the loop does not spin on it.
         loop.runPending();
         std::size_t accepted = broker->clientCount(), watched = loop.readableWatchCount();
-        limit.restore();
+        ::setrlimit(RLIMIT_NOFILE, &saved);
         EXPECT_EQ(accepted, 0u);
         EXPECT_EQ(watched, watchedBefore - 1);
     }

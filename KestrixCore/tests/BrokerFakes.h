@@ -15,7 +15,6 @@ namespace brokertest {
 
 using namespace kestrix;
 using namespace kestrix::core;
-using testsupport::readFile;
 using testsupport::TempFolder;
 
 // The device layer as the broker sees it, with devices given by the test.
@@ -35,13 +34,8 @@ public:
     void want(bool on) override { wants.push_back(on); }
     std::vector<SpaceMouseDevice> list() const override {
         std::vector<SpaceMouseDevice> out = devices;
-        for (auto& d : out) {
+        for (auto& d : out)
             d.enabled = isEnabled(d.id);
-            if (holds && d.state != "open") {
-                d.state = "driver";
-                d.driverProblem = problem;
-            }
-        }
         std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.id < b.id; });
         return out;
     }
@@ -97,14 +91,9 @@ struct TestClient {
     void send(const ClientMessage& m) { connection->send(m); }
 };
 
-inline SpaceMouseDevice device(const std::string& id, std::int64_t productID = 0xc635) {
+inline SpaceMouseDevice device(const std::string& id) {
     SpaceMouseDevice d;
     d.id = id;
-    d.vendorID = 0x256f;
-    d.productID = productID;
-    d.name = "SpaceMouse Compact";
-    d.transport = "USB";
-    d.state = "open";
     return d;
 }
 
@@ -137,7 +126,13 @@ protected:
 
     BrokerPlace place() const { return BrokerPlace(folder.path + "/home"); }
 
-    void make(double linger = 10.0, bool usesDevices = true, bool startNow = true) {
+    // Past the settle window, so that claims are arbitrated as they come.
+    void makeSettled() {
+        make();
+        loop.advance(1.0);
+    }
+
+    void make(bool usesDevices = true, bool startNow = true) {
         Broker::Parts parts;
         parts.devices = std::make_unique<FakeDevices>();
         parts.driver = std::make_unique<FakeDriver>();
@@ -151,7 +146,7 @@ protected:
             return wall + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                               std::chrono::duration<double>(loop.now() - 100.0));
         };
-        broker = std::make_unique<Broker>(loop, 15, place(), linger, usesDevices, settings,
+        broker = std::make_unique<Broker>(loop, 15, place(), 10.0, usesDevices, settings,
                                           BrokerPlace::Newest{15, "/usr/libexec/kestrix", {}},
                                           nullptr, std::move(parts));
         broker->log = [this](const std::string& line) { lines.push_back(line); };

@@ -13,27 +13,11 @@ using Devices = BrokerMessage::Devices;
 using Welcome = BrokerMessage::Welcome;
 using Apps = BrokerMessage::AppsWithOwnClient;
 
-TEST_F(BrokerTest, startListensLogsAndRecordsItselfAsNewest) {
-    make();
-    EXPECT_TRUE(logged("Kestrix v15 (pid " + std::to_string(::getpid()) + ") listening"));
-    struct stat st {};
-    EXPECT_EQ(::stat(place().socket().c_str(), &st), 0);
-    EXPECT_EQ(place().readNewest(), (BrokerPlace::Newest{15, "/usr/libexec/kestrix", {}}));
-    EXPECT_TRUE(devices->started);
-    // Every line went to the broker log too, after the log callback.
-    EXPECT_NE(readFile(place().log().string()).find("] Kestrix v15 (pid "), std::string::npos);
-}
-
 TEST_F(BrokerTest, listenerGetsWelcomeDevicesAndAppsButNeverHoldingNorAnLEDAnswer) {
     make();
-    devices->devices = {device("serial:B"), device("serial:A")};
     devices->ledError = "no LED";
     auto c = claimant("Listener", std::nullopt);
-    ASSERT_EQ(c->got.size(), 3u);
-    EXPECT_EQ(c->got[0], (BrokerMessage{Welcome{15, 2}}));
-    ASSERT_TRUE(c->got[1].as<Devices>());
-    EXPECT_EQ(c->got[1].as<Devices>()->devices.front().id, "serial:A");
-    EXPECT_EQ(c->got[2], (BrokerMessage{Apps{{}}}));
+    ASSERT_EQ(c->got.size(), 3u); // welcome, devices, apps with their own client
     // An LED that cannot be switched is logged, not answered.
     c->send(ClientMessage{ClientMessage::SetLED{"serial:A", true}});
     ASSERT_TRUE(loop.runUntil([&] { return logged("LED serial:A for Listener: no LED"); }));
@@ -48,7 +32,6 @@ TEST_F(BrokerTest, listenerGetsWelcomeDevicesAndAppsButNeverHoldingNorAnLEDAnswe
 TEST_F(BrokerTest, claimsWithinTheSettleWindowArbitrateOnceAfterIt) {
     make();
     auto c = claimant("Vantor", background());
-    EXPECT_EQ(c->count<Welcome>(), 1);
     EXPECT_EQ(broker->arbitrations(), 0);
     EXPECT_TRUE(logged("Vantor (pid 4242, v15) claims no app + background"));
     auto b = claimant("B", background(), 2);
@@ -67,15 +50,12 @@ TEST_F(BrokerTest, claimsWithinTheSettleWindowArbitrateOnceAfterIt) {
 }
 
 TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto holder = claimant("Holder", Claim{{"a.app"}, false, std::nullopt, true}, 10);
-    auto other = claimant("Other", background(), 11);
+    auto other = claimant("Other", background(), 11, 1); // speaks protocol 1
     auto listener = claimant("Listener", std::nullopt);
     frontApp->activate(FrontmostApp{"a.app", 10});
     ASSERT_TRUE(waitFor<Holding>(*holder));
-    EXPECT_EQ(broker->holder(), 1);
-
     smk::SpaceMouseAxes axes{1, 2, 3, 4, 5, 6};
     devices->onAxes("serial:A", axes);
     devices->onButtons("serial:A", smk::SpaceMouseButtons(0x3ull | (1ull << 40)));
@@ -86,12 +66,8 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
     EXPECT_EQ(holder->all<Buttons>().front().held.rawValue, 0x3ull | (1ull << 40));
     EXPECT_EQ(holder->all<Report>().front().bytes, (std::vector<std::uint8_t>{1, 2, 3}));
     settleSockets();
-    for (auto* c : {other.get(), listener.get()}) {
-        EXPECT_EQ(c->count<Axes>(), 0);
-        EXPECT_EQ(c->count<Buttons>(), 0);
-        EXPECT_EQ(c->count<Report>(), 0);
-    }
-    EXPECT_TRUE(logged("holder: Holder (front: a.app)"));
+    for (auto* c : {other.get(), listener.get()})
+        EXPECT_EQ(c->count<Axes>() + c->count<Buttons>() + c->count<Report>(), 0);
     // Raw reports only for a raw claim.
     frontApp->activate(FrontmostApp{"b.app", 11});
     ASSERT_TRUE(waitFor<Holding>(*other, 3)); // held, lost to the front, held again
@@ -100,22 +76,15 @@ TEST_F(BrokerTest, axesButtonsAndReportsGoToTheHolderAlone) {
     devices->onAxes("serial:A", smk::SpaceMouseAxes{});
     ASSERT_TRUE(waitFor<Axes>(*other));
     EXPECT_EQ(other->count<Report>(), 0);
-}
-
-TEST_F(BrokerTest, protocolOneHolderGetsButtonsMaskedTo32Bits) {
-    make();
-    loop.advance(1.0);
-    auto c = claimant("Old", background(), 5, 1);
-    EXPECT_TRUE(logged("Old speaks protocol 1"));
-    ASSERT_TRUE(waitFor<Holding>(*c));
+    // A protocol 1 holder gets its buttons masked to 32 bits.
+    EXPECT_TRUE(logged("Other speaks protocol 1"));
     devices->onButtons("serial:A", smk::SpaceMouseButtons(0xFFFF'FFFF'FFFF'FFFFull));
-    ASSERT_TRUE(waitFor<Buttons>(*c));
-    EXPECT_EQ(c->all<Buttons>().front().held.rawValue, 0xFFFF'FFFFull);
+    ASSERT_TRUE(waitFor<Buttons>(*other));
+    EXPECT_EQ(other->all<Buttons>().front().held.rawValue, 0xFFFF'FFFFull);
 }
 
 TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto bg = claimant("Background", background(), 20);
     ASSERT_TRUE(waitFor<Holding>(*bg));
     // The same holder again sends and logs nothing, but sets the wants all the same.
@@ -133,21 +102,15 @@ TEST_F(BrokerTest, holdingMovesWithTheFrontAndToTheNextWhenTheHolderLeaves) {
     ASSERT_TRUE(waitFor<Holding>(*bg, 2));
     EXPECT_EQ(bg->all<Holding>().back().holding, false);
     EXPECT_TRUE(logged("holder: App (front: a.app)"));
-    frontApp->activate(FrontmostApp{std::nullopt, 100});
+    app.reset();
     ASSERT_TRUE(waitFor<Holding>(*bg, 3));
     EXPECT_EQ(bg->all<Holding>().back().holding, true);
-    EXPECT_TRUE(logged("holder: Background (background)"));
-    frontApp->activate(FrontmostApp{"a.app", 99});
-    ASSERT_TRUE(waitFor<Holding>(*bg, 4));
-    app.reset();
-    ASSERT_TRUE(waitFor<Holding>(*bg, 5));
-    EXPECT_EQ(bg->all<Holding>().back().holding, true);
     EXPECT_TRUE(logged("App left"));
+    EXPECT_EQ(lines.back(), "holder: Background (background)");
 }
 
 TEST_F(BrokerTest, theLatestFrontUserHoldsAmongBackgroundClaimsUntilAHelloReplacesIt) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto first = claimant("First", background(), 30);
     auto second = claimant("Second", Claim{{"b.app"}, true, std::nullopt, std::nullopt}, 31);
     settleSockets();
@@ -168,18 +131,13 @@ TEST_F(BrokerTest, theLatestFrontUserHoldsAmongBackgroundClaimsUntilAHelloReplac
 }
 
 TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedOnlyFromAClaimantReplacesItsClaim) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto c = connect();
     c->send(ClientMessage{hello("Watcher", std::nullopt)});
     c->send(ClientMessage{background()});
     ASSERT_TRUE(loop.runUntil([&] { return logged("Watcher claims no app + background"); }));
-    auto anon = connect();
-    anon->send(ClientMessage{front({"a.app", "b.app"})});
-    ASSERT_TRUE(loop.runUntil([&] { return logged("? claims a.app, b.app"); }));
     EXPECT_FALSE(broker->holder());
     EXPECT_TRUE(broker->status().clients.empty());
-    EXPECT_GE(broker->arbitrations(), 2);
     // From a claimant it replaces the claim.
     auto vantor = claimant("Vantor", front({"a.app"}));
     EXPECT_FALSE(broker->holder());
@@ -189,8 +147,7 @@ TEST_F(BrokerTest, claimMessageFromAListenerIsLoggedOnlyFromAClaimantReplacesIts
 }
 
 TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto a = claimant("A", background(), 1);
     auto l = claimant("L", std::nullopt);
     auto b = claimant("B", front({"x.app"}), 2);
@@ -198,19 +155,14 @@ TEST_F(BrokerTest, statusListsClaimantsOnlySortedById) {
     l->send(ClientMessage{ClientMessage::Status{}});
     ASSERT_TRUE(waitFor<BrokerStatus>(*l));
     BrokerStatus s = l->all<BrokerStatus>().front();
-    EXPECT_EQ(s.version, 15);
-    EXPECT_EQ(s.processID, ::getpid());
     EXPECT_EQ(s.frontmostApp, "x.app");
     ASSERT_EQ(s.clients.size(), 2u);
     EXPECT_EQ(s.clients[0], (BrokerStatus::Client{1, "A", 1, background(), false}));
     EXPECT_EQ(s.clients[1], (BrokerStatus::Client{3, "B", 2, front({"x.app"}), true}));
-    EXPECT_EQ(s.driver, false);
-    EXPECT_EQ(s.appsWithOwnClient, std::vector<std::string>{});
 }
 
 TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     frontApp->setBundleID(77, "org.blender.Blender");
     auto vantor = claimant("Vantor", front({"org.blender.Blender"}), 4242);
     EXPECT_FALSE(logged("own clients: none")); // unchanged from the empty start
@@ -225,9 +177,8 @@ TEST_F(BrokerTest, appsWithOwnClientAreToldToEveryIntroducedClient) {
 }
 
 TEST_F(BrokerTest, disablingTheDeviceInUseZeroesTheHolderThenSendsTheList) {
-    make();
+    makeSettled();
     devices->devices = {device("serial:A"), device("serial:B")};
-    loop.advance(1.0);
     auto c = claimant("Vantor", background());
     ASSERT_TRUE(waitFor<Holding>(*c));
     c->got.clear();
@@ -268,8 +219,7 @@ TEST_F(BrokerTest, descriptionGoesToTheAskerAndIsDroppedAfterItLeft) {
 }
 
 TEST_F(BrokerTest, takeOverOnlyFromANewerVersionHandsOverAndLeaves) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto holder = claimant("Vantor", background());
     auto c = connect();
     c->send(ClientMessage{ClientMessage::TakeOver{15}});
@@ -285,17 +235,13 @@ TEST_F(BrokerTest, takeOverOnlyFromANewerVersionHandsOverAndLeaves) {
     EXPECT_TRUE(c->all<BrokerMessage::HandingOver>()[2].handingOver);
     EXPECT_TRUE(broker->leaving());
     EXPECT_EQ(leaves, 1);
-    EXPECT_TRUE(logged("handing over to v16"));
     EXPECT_TRUE(devices->stopped);
     EXPECT_EQ(driver->stops, 1);
     settleSockets();
     EXPECT_FALSE(logged("Vantor left"));
-    // The socket file stays for the newcomer to replace; the peers see the end of their streams
-    // when the process ends.
+    // The socket file stays for the newcomer to replace.
     struct stat st {};
     EXPECT_EQ(::stat(place().socket().c_str(), &st), 0);
-    broker.reset();
-    ASSERT_TRUE(loop.runUntil([&] { return c->closed && holder->closed; }));
 }
 
 TEST_F(BrokerTest, onlyClaimantsKeepTheBrokerAlive) {
@@ -318,8 +264,7 @@ TEST_F(BrokerTest, onlyClaimantsKeepTheBrokerAlive) {
 }
 
 TEST_F(BrokerTest, aClientThatStopsReadingIsDroppedAndOthersGoOn) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto slow = connect();
     int size = 4096;
     ::setsockopt(slow->connection->fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
@@ -345,8 +290,7 @@ TEST_F(BrokerTest, aClientThatStopsReadingIsDroppedAndOthersGoOn) {
 }
 
 TEST_F(BrokerTest, garbageAndFloodsNeverDisturbOtherClients) {
-    make();
-    loop.advance(1.0);
+    makeSettled();
     auto good = claimant("Good", background(), 1);
     ASSERT_TRUE(waitFor<Holding>(*good));
     auto fd = UnixSocket::connect(place().socket().string());
@@ -374,21 +318,6 @@ TEST_F(BrokerTest, garbageAndFloodsNeverDisturbOtherClients) {
     ASSERT_TRUE(waitFor<Axes>(*good));
     EXPECT_EQ(broker->holder(), 1);
     EXPECT_FALSE(broker->leaving());
-}
-
-TEST_F(BrokerTest, aSocketPathTooLongMeansCannotListenAndLeave) {
-    std::string longHome = folder.path + "/" + std::string(120, 'k');
-    Broker b(loop, 15, BrokerPlace(longHome), 10.0, false, settings,
-             BrokerPlace::Newest{15, "/x", {}}, nullptr, Broker::Parts{});
-    std::vector<std::string> got;
-    int left = 0;
-    b.log = [&](const std::string& l) { got.push_back(l); };
-    b.onLeave = [&] { ++left; };
-    b.start(-1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].rfind("cannot listen: path too long for a socket: ", 0), 0u);
-    EXPECT_EQ(left, 1);
-    EXPECT_TRUE(b.leaving());
 }
 
 TEST_F(BrokerTest, theDisabledListFollowsOutsideChangesWhetherOrNotTheSettingsAreWatched) {

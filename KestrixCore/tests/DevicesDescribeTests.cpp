@@ -41,24 +41,7 @@ SimulatedDevice withTwoFeatureReports(SimulatedDevice device) {
     return device;
 }
 
-TEST_F(DevicesDescribe, anUnknownIdOrADeviceGoneFromThePlatformAnswersAtOnce) {
-    make({compact()});
-    ask("serial:NOPE");
-    EXPECT_EQ(answers, 1);
-    EXPECT_EQ(answer.device, "serial:NOPE");
-    EXPECT_EQ(answer.error, "no such device");
-    EXPECT_TRUE(answer.properties.empty() && answer.reportDescriptor.empty() &&
-                answer.featureReports.empty());
-    EXPECT_FALSE(answer.featureReportsVia.has_value());
-    sim->stop(); // the removal is no longer reported, the entry stays
-    sim->remove(1);
-    ask("serial:ABC123");
-    EXPECT_EQ(answers, 2);
-    EXPECT_EQ(answer.error, "not in sysfs");
-    EXPECT_TRUE(answer.properties.empty());
-}
-
-TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReport) {
+TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReportASeizedOneOnItsOwn) {
     make({withTwoFeatureReports(compact())});
     ask("serial:ABC123");
     EXPECT_EQ(answers, 0);
@@ -73,12 +56,28 @@ TEST_F(DevicesDescribe, unseizedDeviceIsReadThroughAFreshHandlePerReport) {
     EXPECT_EQ(sim->featureReads(1),
               (std::vector<SimulatedHIDBackend::FeatureRead>{{8, 8, false}, {9, 2, false}}));
     EXPECT_EQ(answer.reportDescriptor, *withTwoFeatureReports(compact()).reportDescriptor);
-    EXPECT_EQ(answer.properties.at("VendorID"), "9583");
-    EXPECT_EQ(answer.properties.at("Product"), "SpaceMouse Compact");
     EXPECT_EQ(answer.properties.at("bInterfaceNumber"), "0");
     EXPECT_EQ(answer.properties.at("MaxFeatureReportSize"), "8");
     EXPECT_EQ(answer.properties.at("DeviceUsagePairs"),
               "( { DeviceUsage = 8; DeviceUsagePage = 1; } )");
+
+    // Seized, it is read on its own handle, and answers also when released meanwhile.
+    devices->want(true);
+    ask("serial:ABC123");
+    EXPECT_EQ(answers, 1); // never from inside describe on this path
+    loop.runPending();
+    EXPECT_EQ(answers, 2);
+    EXPECT_EQ(answer.featureReportsVia, "HID device");
+    EXPECT_EQ(sim->opens(1, false), 2);
+    EXPECT_EQ(sim->featureReads(1), (std::vector<SimulatedHIDBackend::FeatureRead>{
+                                        {8, 8, false}, {9, 2, false}, {8, 8, true}, {9, 2, true}}));
+    EXPECT_EQ(devices->backgroundWork(), 0u);
+    ask("serial:ABC123");
+    devices->want(false);
+    loop.runPending();
+    EXPECT_EQ(answers, 3);
+    EXPECT_EQ(answer.featureReports.size(), 2u);
+    EXPECT_EQ(answer.featureReports[0].error, "GET failed");
 }
 
 // When the HID read fails, a USB device is read over the control pipe; over Bluetooth, or when
@@ -114,27 +113,6 @@ TEST_F(DevicesDescribe, failedHIDReadsFallBackToTheControlPipeElseGiveFailedRows
     }
 }
 
-TEST_F(DevicesDescribe, aSeizedDeviceIsReadOnItsOwnHandleAndAnswersAlsoWhenReleased) {
-    make({withTwoFeatureReports(compact())});
-    devices->want(true);
-    ask("serial:ABC123");
-    EXPECT_EQ(answers, 0); // never from inside describe on this path
-    loop.runPending();
-    EXPECT_EQ(answers, 1);
-    EXPECT_EQ(answer.featureReportsVia, "HID device");
-    EXPECT_EQ(sim->opens(1, false), 0);
-    EXPECT_EQ(sim->featureReads(1),
-              (std::vector<SimulatedHIDBackend::FeatureRead>{{8, 8, true}, {9, 2, true}}));
-    EXPECT_EQ(devices->backgroundWork(), 0u);
-
-    ask("serial:ABC123");
-    devices->want(false);
-    loop.runPending();
-    EXPECT_EQ(answers, 2);
-    EXPECT_EQ(answer.featureReports.size(), 2u);
-    EXPECT_EQ(answer.featureReports[0].error, "GET failed");
-}
-
 // Threads of this process, as the kernel counts them.
 std::size_t threadCount() {
     std::size_t n = 0;
@@ -167,7 +145,7 @@ TEST_F(DevicesDescribe, aBurstOfRequestsUsesAtMostFourThreadsAndEachIsAnsweredOn
     EXPECT_EQ(answer.featureReports.size(), 2u);
 }
 
-TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNorPath) {
+TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNoDeviceAnError) {
     auto device = compact();
     // Feature report without id, 8 + 4 bits; then id 5 with 8 + 4 bits.
     device.reportDescriptor = std::vector<std::uint8_t>{
@@ -185,24 +163,31 @@ TEST_F(DevicesDescribe, reportLengthsFollowTheirBitsAndIdNoFeatureReportNoRowsNo
     loop.runPending();
     EXPECT_TRUE(answer.featureReports.empty());
     EXPECT_FALSE(answer.featureReportsVia.has_value());
+
+    // An unknown id, or a device gone from the platform, is answered at once.
+    ask("serial:NOPE");
+    EXPECT_EQ(answers, 3);
+    EXPECT_EQ(answer.device, "serial:NOPE");
+    EXPECT_EQ(answer.error, "no such device");
+    EXPECT_TRUE(answer.properties.empty() && answer.reportDescriptor.empty() &&
+                answer.featureReports.empty());
+    EXPECT_FALSE(answer.featureReportsVia.has_value());
+    sim->stop(); // the removal is no longer reported, the entry stays
+    sim->remove(2);
+    ask("serial:NONE");
+    EXPECT_EQ(answers, 4);
+    EXPECT_EQ(answer.error, "not in sysfs");
+    EXPECT_TRUE(answer.properties.empty());
 }
 
-// Report lengths come from the device's own report descriptor. A broken or hostile one may
-// declare reports of any size; the layer must not size its buffers by that alone.
-// The SpaceMouse descriptor plus one report `id` of `kind` (0x81 input, 0xB1 feature) that
-// declares 0x7FFFFFFF values of 0x7FFFFFFF bits each.
-std::vector<std::uint8_t> withHugeReport(std::uint8_t id, std::uint8_t kind) {
-    auto descriptor = spaceMouseDescriptor();
-    descriptor.pop_back(); // end collection
-    const std::vector<std::uint8_t> huge{0x85, id,   0x77, 0xFF, 0xFF, 0xFF, 0x7F, 0x97,
-                                         0xFF, 0xFF, 0xFF, 0x7F, kind, 0x02, 0xC0};
-    descriptor.insert(descriptor.end(), huge.begin(), huge.end());
-    return descriptor;
-}
-
+// A broken or hostile descriptor may declare reports of any size (here input report 5 of
+// 0x7FFFFFFF values of 0x7FFFFFFF bits); the layer must not size its buffers by that alone.
 TEST_F(DevicesDescribe, aHugeDeclaredInputReportStillSeizesWithABoundedBuffer) {
     auto device = compact();
-    device.reportDescriptor = withHugeReport(5, 0x81);
+    device.reportDescriptor->pop_back(); // end collection
+    device.reportDescriptor->insert(
+        device.reportDescriptor->end(),
+        {0x85, 5, 0x77, 0xFF, 0xFF, 0xFF, 0x7F, 0x97, 0xFF, 0xFF, 0xFF, 0x7F, 0x81, 0x02, 0xC0});
     make({device});
     devices->want(true);
     EXPECT_EQ(only().state, "open");
@@ -211,13 +196,11 @@ TEST_F(DevicesDescribe, aHugeDeclaredInputReportStillSeizesWithABoundedBuffer) {
     EXPECT_EQ(axes.size(), 1u);
 }
 
-TEST(DevicesFeatureReads, aOneByteReadUsesTwoBytesOnBothPathsAHugeOneTheLargestReport) {
-    VirtualMainLoop loop;
+TEST_F(DevicesDescribe, aOneByteFeatureReadUsesTwoBytesOnBothPathsAHugeOneTheLargestReport) {
     auto device = compact();
     device.featureReports[7] = {7, 1, 2, 3};
-    SimulatedHIDBackend sim(loop, {device});
-    sim.start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.advance(0);
+    make({device});
+    auto& sim = *this->sim;
     EXPECT_EQ(Devices::getFeature(sim, 1, 7, 1, nullptr), (std::vector<std::uint8_t>{7, 1}));
     EXPECT_EQ(sim.featureReads(1)[0].size, 2u);
     EXPECT_EQ(Devices::getFeatureOverControlPipe(sim, {0x01230000, 0}, 7, 1),
@@ -247,22 +230,19 @@ TEST(DevicesProperties, textRulesPerKindOfValue) {
               "a b c d");
 }
 
-TEST(DevicesProperties, missingPropertiesAreLeftOut) {
-    VirtualMainLoop loop;
+TEST_F(DevicesDescribe, missingPropertiesAreLeftOut) {
     auto device = compact();
     device.reportDescriptor.reset();
     device.serialNumber.reset();
     device.interface.reset();
-    SimulatedHIDBackend sim(loop, {device});
-    sim.start([](DeviceKey) {}, [](DeviceKey) {});
-    loop.advance(0);
-    auto texts = Devices::properties(sim, 1);
-    EXPECT_EQ(texts, (std::map<std::string, std::string>{{"VendorID", "9583"},
-                                                         {"ProductID", "50741"},
-                                                         {"Product", "SpaceMouse Compact"},
-                                                         {"Transport", "USB"},
-                                                         {"LocationID", "19070976"}}));
-    EXPECT_EQ(Devices::interfaceNumber(sim, 1), std::nullopt);
+    make({device});
+    EXPECT_EQ(Devices::properties(*sim, 1),
+              (std::map<std::string, std::string>{{"VendorID", "9583"},
+                                                  {"ProductID", "50741"},
+                                                  {"Product", "SpaceMouse Compact"},
+                                                  {"Transport", "USB"},
+                                                  {"LocationID", "19070976"}}));
+    EXPECT_EQ(Devices::interfaceNumber(*sim, 1), std::nullopt);
 }
 
 } // namespace

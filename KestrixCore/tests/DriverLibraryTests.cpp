@@ -7,14 +7,12 @@
 
 #include <array>
 #include <chrono>
-#include <cstring>
+#include <condition_variable>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
-#include <poll.h>
 #include <string>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -25,21 +23,7 @@ using kestrix::core::fourCharCode;
 
 namespace {
 
-// Waits on an eventfd, written whenever something changed, until done() holds or 5 s have passed.
-bool waitOn(int fd, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0) return false;
-        if (::poll(&p, 1, int(left.count())) > 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto got = ::read(fd, &count, sizeof count);
-        }
-    }
-    return true;
-}
+constexpr auto patience = std::chrono::seconds(5);
 
 // spacenavd's client protocol, as far as libspnav uses it: after a 4-byte greeting that the
 // daemon echoes, requests and answers are eight little-endian 32-bit words (a type tagged with
@@ -60,20 +44,18 @@ public:
     };
 
     explicit FakeDaemon(std::string path)
-        : path_(std::move(path)) {
-        listen_ = kestrix::UnixSocket::listen(path_);
-        stop_ = ::eventfd(0, EFD_CLOEXEC);
-        changed_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        thread_ = std::thread([this] { run(); });
-    }
+        : path_(std::move(path))
+        , listen_(kestrix::UnixSocket::listen(path_))
+        , thread_([this] { run(); }) {}
     ~FakeDaemon() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(stop_, &one, sizeof one);
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        hangUp();
+        ::shutdown(listen_, SHUT_RDWR);
         thread_.join();
-        if (client_ >= 0) ::close(client_);
         ::close(listen_);
-        ::close(stop_);
-        ::close(changed_);
         ::unlink(path_.c_str());
     }
 
@@ -82,7 +64,8 @@ public:
         return seen_;
     }
     bool waitFor(const std::function<bool(const Seen&)>& done) {
-        return waitOn(changed_, [&] { return done(seen()); });
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, patience, [&] { return done(seen_); });
     }
 
     void motion(std::array<std::int32_t, 6> a) {
@@ -106,53 +89,30 @@ private:
         if (client_ >= 0) ::send(client_, words.data(), sizeof words, MSG_NOSIGNAL);
     }
 
+    // One client at a time, read with blocking calls: a greeting that is echoed, then requests.
     void run() {
-        std::vector<std::uint8_t> input;
-        bool greeted = false;
-        for (;;) {
-            int client = -1;
+        for (int fd; (fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             {
                 std::lock_guard lock(mutex_);
-                client = client_;
+                client_ = fd;
+                if (stopping_) ::shutdown(fd, SHUT_RDWR);
             }
-            pollfd fds[3] = {{stop_, POLLIN, 0}, {listen_, POLLIN, 0}, {client, POLLIN, 0}};
-            if (::poll(fds, client >= 0 ? 3 : 2, -1) < 0) continue;
-            if (fds[0].revents) return;
-            if (fds[1].revents & POLLIN) {
-                const int accepted = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            std::array<std::int32_t, 8> words;
+            bool greeted = ::recv(fd, words.data(), 4, MSG_WAITALL) == 4;
+            if (greeted) {
                 std::lock_guard lock(mutex_);
-                if (client_ >= 0) ::close(client_);
-                client_ = accepted;
-                input.clear();
-                greeted = false;
-                changed();
-                continue;
+                ::send(fd, words.data(), 4, MSG_NOSIGNAL); // protocol version 1
+                ++seen_.greetings;
+                changed_.notify_all();
             }
-            if (client >= 0 && fds[2].revents) {
-                std::uint8_t buffer[256];
-                const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+            while (greeted && ::recv(fd, words.data(), sizeof words, MSG_WAITALL) == sizeof words) {
                 std::lock_guard lock(mutex_);
-                if (got <= 0) {
-                    ::close(client_);
-                    client_ = -1;
-                    changed();
-                    continue;
-                }
-                input.insert(input.end(), buffer, buffer + got);
-                if (!greeted && input.size() >= 4) {
-                    ::send(client_, input.data(), 4, MSG_NOSIGNAL); // protocol version 1
-                    input.erase(input.begin(), input.begin() + 4);
-                    greeted = true;
-                    ++seen_.greetings;
-                }
-                while (greeted && input.size() >= 32) {
-                    std::array<std::int32_t, 8> words;
-                    std::memcpy(words.data(), input.data(), 32);
-                    input.erase(input.begin(), input.begin() + 32);
-                    answer(words);
-                }
-                changed();
+                answer(words);
+                changed_.notify_all();
             }
+            std::lock_guard lock(mutex_);
+            ::close(fd);
+            client_ = -1;
         }
     }
 
@@ -174,17 +134,12 @@ private:
         ::send(client_, reply.data(), sizeof reply, MSG_NOSIGNAL);
     }
 
-    void changed() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(changed_, &one, sizeof one);
-    }
-
     std::string path_;
     int listen_ = -1;
-    int stop_ = -1;
-    int changed_ = -1;
     std::mutex mutex_;
+    std::condition_variable changed_;
     int client_ = -1;
+    bool stopping_ = false;
     Seen seen_;
     std::thread thread_;
 };
@@ -192,42 +147,30 @@ private:
 // What the library handed to the handlers, from its own thread.
 struct Delivered {
     std::mutex mutex;
+    std::condition_variable changed;
     std::vector<smk::ConnexionDeviceState> records;
     std::vector<std::pair<bool, std::uint32_t>> devices;
-    int changed = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 
-    void notify() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(changed, &one, sizeof one);
-    }
     bool waitFor(const std::function<bool()>& done) {
-        return waitOn(changed, [&] {
-            std::lock_guard lock(mutex);
-            return done();
-        });
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, patience, done);
     }
 };
 
-Delivered* delivered = nullptr;
+Delivered* delivered = nullptr; // the running test's
 
 void onMessage(std::uint32_t, std::uint32_t type, void* argument) {
     if (type != ConnexionAPI::deviceStateMessage || !argument) return;
     const auto state = smk::ConnexionDeviceState::read(argument, smk::ConnexionDeviceState::size);
     std::lock_guard lock(delivered->mutex);
     delivered->records.push_back(state.value());
-    delivered->notify();
+    delivered->changed.notify_all();
 }
 
-void onAdded(std::uint32_t id) {
+void onDevice(bool added, std::uint32_t id) {
     std::lock_guard lock(delivered->mutex);
-    delivered->devices.emplace_back(true, id);
-    delivered->notify();
-}
-
-void onRemoved(std::uint32_t id) {
-    std::lock_guard lock(delivered->mutex);
-    delivered->devices.emplace_back(false, id);
-    delivered->notify();
+    delivered->devices.emplace_back(added, id);
+    delivered->changed.notify_all();
 }
 
 const std::uint8_t kestrixName[] = {7, 'K', 'e', 's', 't', 'r', 'i', 'x'};
@@ -235,16 +178,17 @@ const std::uint8_t kestrixName[] = {7, 'K', 'e', 's', 't', 'r', 'i', 'x'};
 class DriverLibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        socketPath = folder + "/spnav.sock";
         ::setenv("SPNAV_SOCKET", socketPath.c_str(), 1);
         api = ConnexionAPI::load(KESTRIX_TEST_DRIVER_LIBRARY);
         delivered = &received;
-        ASSERT_EQ(api.setHandlers(onMessage, onAdded, onRemoved, 0), 0);
+        ASSERT_EQ(api.setHandlers(
+                      onMessage, [](std::uint32_t id) { onDevice(true, id); },
+                      [](std::uint32_t id) { onDevice(false, id); }, 0),
+                  0);
     }
     void TearDown() override {
         api.cleanup();
         delivered = nullptr;
-        ::close(received.changed);
         ::unsetenv("SPNAV_SOCKET");
     }
 
@@ -270,34 +214,12 @@ protected:
     }
 
     testsupport::TempFolder temp;
-    std::string folder = temp.path;
-    std::string socketPath;
+    std::string socketPath = temp.path + "/spnav.sock";
     ConnexionAPI api;
     Delivered received;
 };
 
-smk::SpaceMouseAxes axesOf(std::array<std::int64_t, 6> a) {
-    return {a[0], a[1], a[2], a[3], a[4], a[5]};
-}
-
 } // namespace
-
-TEST_F(DriverLibraryTest, registrationNamesTheClientAndAsksForInputAndDeviceEvents) {
-    EXPECT_EQ(registerClient(), 0); // no daemon
-    EXPECT_NE(control(1, ConnexionAPI::activateControl), 0);
-    FakeDaemon daemon(socketPath);
-    const auto id = registerClient();
-    ASSERT_NE(id, 0);
-    ASSERT_TRUE(daemon.waitFor([](const auto& s) { return s.eventMask.has_value(); }));
-    EXPECT_EQ(daemon.seen().name, "Kestrix");
-    EXPECT_EQ(*daemon.seen().eventMask, 0x07); // motion, buttons, devices
-    EXPECT_EQ(registerClient(), 0);            // one registration at a time
-    api.unregister(id);
-    const auto again = registerClient();
-    EXPECT_NE(again, 0);
-    EXPECT_NE(again, id);
-    EXPECT_TRUE(daemon.waitFor([](const auto& s) { return s.greetings == 2; }));
-}
 
 TEST_F(DriverLibraryTest, motionBecomesAxisRecordsOnlyWhileActiveDeviceEventsAlways) {
     FakeDaemon daemon(socketPath);
@@ -313,7 +235,8 @@ TEST_F(DriverLibraryTest, motionBecomesAxisRecordsOnlyWhileActiveDeviceEventsAlw
     const auto first = records()[0];
     EXPECT_EQ(first.client, id);
     EXPECT_EQ(first.command, smk::ConnexionDeviceState::handleAxis);
-    EXPECT_EQ(first.axes, axesOf({1, -2, 3, -4, 350, -32768})); // held at the 16-bit range
+    EXPECT_EQ(first.axes,
+              (smk::SpaceMouseAxes{1, -2, 3, -4, 350, -32768})); // held at the 16-bit range
 
     ASSERT_EQ(control(id, ConnexionAPI::deactivateControl), 0);
     daemon.motion({5, 5, 5, 5, 5, 5});
@@ -323,7 +246,7 @@ TEST_F(DriverLibraryTest, motionBecomesAxisRecordsOnlyWhileActiveDeviceEventsAlw
     daemon.motion({6, 0, 0, 0, 0, 40000});
     ASSERT_TRUE(waitForRecords(2));
     const auto all = records();
-    EXPECT_EQ(all[1].axes, axesOf({6, 0, 0, 0, 0, 32767}));
+    EXPECT_EQ(all[1].axes, (smk::SpaceMouseAxes{6, 0, 0, 0, 0, 32767}));
     EXPECT_EQ(all.size(), 2u);
     // Device events call the added and removed handlers.
     daemon.device(false, 2);
@@ -363,12 +286,19 @@ TEST_F(DriverLibraryTest, buttonsBecomeRecordsOfTheHeldButtonsUnderTheMask) {
     EXPECT_EQ(bits[4], 0u);
 }
 
-// The LED goes through the daemon; unknown codes or clients fail, and so does everything once
-// the daemon has gone, until the client registers again.
-TEST_F(DriverLibraryTest, theLEDUnknownControlsAndADaemonThatGoesAway) {
+// Registration names the client and asks for motion, button and device events. The LED goes
+// through the daemon; unknown codes or clients fail, and so does everything once the daemon has
+// gone, until the client registers again.
+TEST_F(DriverLibraryTest, registrationTheLEDUnknownControlsAndADaemonThatGoesAway) {
+    EXPECT_EQ(registerClient(), 0); // no daemon
+    EXPECT_NE(control(1, ConnexionAPI::activateControl), 0);
     FakeDaemon daemon(socketPath);
     const auto id = registerClient();
     ASSERT_NE(id, 0);
+    ASSERT_TRUE(daemon.waitFor([](const auto& s) { return s.eventMask.has_value(); }));
+    EXPECT_EQ(daemon.seen().name, "Kestrix");
+    EXPECT_EQ(*daemon.seen().eventMask, 0x07);
+    EXPECT_EQ(registerClient(), 0); // one registration at a time
     EXPECT_EQ(control(id, ConnexionAPI::statusLEDControl, 1), 0);
     EXPECT_EQ(control(id, ConnexionAPI::statusLEDControl, 0), 0);
     EXPECT_EQ(daemon.seen().led, (std::vector<std::int32_t>{1, 0}));
@@ -386,6 +316,8 @@ TEST_F(DriverLibraryTest, theLEDUnknownControlsAndADaemonThatGoesAway) {
 
     const auto again = registerClient();
     ASSERT_NE(again, 0);
+    EXPECT_NE(again, id);
+    EXPECT_EQ(daemon.seen().greetings, 2);
     ASSERT_EQ(control(again, ConnexionAPI::activateControl), 0);
     daemon.motion({2, 0, 0, 0, 0, 0});
     ASSERT_TRUE(waitForRecords(2));

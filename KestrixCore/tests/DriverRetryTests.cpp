@@ -31,8 +31,6 @@ TEST(DriverRetry, delaysAndLinesOfTheFirstSixteenFailures) {
         EXPECT_EQ(next.message, logged.contains(n) ? std::optional(logged.at(n)) : std::nullopt)
             << "failure " << n;
         EXPECT_EQ(retry.failures, n);
-        EXPECT_EQ(retry.lastAttempt, now);
-        EXPECT_EQ(retry.lastReason, std::string(reason));
         now += next.delay;
     }
     retry.failures = 63;
