@@ -73,14 +73,10 @@ bool expect(std::string_view line, std::size_t& at, std::string_view text) {
 
 // The id from `at` up to its closing quote, which `at` is left on.
 bool readDevice(std::string_view line, std::size_t& at, std::string& device) {
-    std::size_t end = at;
-    while (end < line.size() && line[end] != '"') {
-        char c = line[end];
-        if (c < 0x20 || c > 0x7e || c == '\\') return false;
-        ++end;
-    }
-    if (end == line.size()) return false;
+    std::size_t end = line.find('"', at);
+    if (end == std::string_view::npos) return false;
     std::string_view text = line.substr(at, end - at);
+    if (!plain(text)) return false;
     if (device != text) device.assign(text); // the same device, line after line
     at = end;
     return true;
