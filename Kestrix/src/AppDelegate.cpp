@@ -112,6 +112,7 @@ void AppDelegate::updateStatusItem() {
         say("menu bar item hidden (showsMenuBarItem)");
         return;
     }
+    if (options_.needsApplication) options_.needsApplication();
     showStatusItem();
     say("menu bar item shown (showsMenuBarItem)");
     if (!QSystemTrayIcon::isSystemTrayAvailable())

@@ -33,6 +33,9 @@ public:
         std::function<void(const std::string&)> mirror;
         // Ends the program with this status.
         std::function<void(int)> terminate;
+        // Makes the application object the tray icon needs, if there is none yet; called on the
+        // loop right before the icon is first shown.
+        std::function<void()> needsApplication;
     };
 
     AppDelegate(kestrix::MainLoop& loop, kestrix::BrokerPlace place,

@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -114,17 +113,6 @@ int main(int argc, char** argv) {
     // A client that vanished must not end the broker through a write.
     std::signal(SIGPIPE, SIG_IGN);
     bool display = kestrix::hasDisplay();
-    std::unique_ptr<QCoreApplication> app;
-    {
-        kestrix::QtDispatcherChoice qtDispatcher;
-        if (display) {
-            auto gui = std::make_unique<QApplication>(argc, argv);
-            gui->setQuitOnLastWindowClosed(false);
-            app = std::move(gui);
-        } else {
-            app = std::make_unique<QCoreApplication>(argc, argv);
-        }
-    }
 
     kestrix::BrokerPlace place = kestrix::BrokerPlace::standard();
     const char* stderrWanted = std::getenv("KESTRIX_LOG_STDERR");
@@ -139,7 +127,10 @@ int main(int argc, char** argv) {
 
     kestrix::UserDefaults settings(kestrix::UserDefaults::standardPath("kestrix"));
     settings.log = log;
-    kestrix::QtMainLoop loop;
+    // The broker needs no Qt until it shows its tray icon: till then its loop waits on its own,
+    // and a device report wakes nothing else.
+    kestrix::QtMainLoop loop(kestrix::QtMainLoop::Drive::own);
+    std::unique_ptr<QApplication> app;
 
     int status = 0;
     AppDelegate::Options options;
@@ -150,12 +141,19 @@ int main(int argc, char** argv) {
         return kestrix::core::makeBrokerParts(l, std::getenv("KESTRIX_DEVICES"), log);
     };
     if (mirror) options.mirror = toStderr;
-    options.terminate = [&status](int code) {
+    options.terminate = [&status, &loop](int code) {
         status = code;
-        // Also works before the event loop runs (a broker that cannot listen).
-        QTimer::singleShot(0, [code] { QCoreApplication::exit(code); });
+        loop.quit(code);
+    };
+    options.needsApplication = [&app, &loop, &argc, argv] {
+        if (app) return;
+        kestrix::QtDispatcherChoice qtDispatcher;
+        app = std::make_unique<QApplication>(argc, argv);
+        app->setQuitOnLastWindowClosed(false);
+        loop.handOverToQt();
     };
     AppDelegate delegate(loop, place, settings, std::move(options));
     if (!delegate.launch()) return status;
+    if (auto ended = loop.run()) return *ended;
     return app->exec();
 }

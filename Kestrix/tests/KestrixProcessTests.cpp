@@ -76,6 +76,8 @@ TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     Home home;
     home.devices(R"({"devices": []})");
+    // The tray icon hands the broker's loop to Qt's: the device goes on being handed out.
+    std::ofstream(home.path + "/config/kestrix.json") << R"({"showsMenuBarItem": true})";
     x11test::FakeDesktop desktop(server.display());
     // Process ids that no process has: the apps are known by their window class.
     xcb_window_t modeller = desktop.window(2000000001, "Modeller");
@@ -99,6 +101,7 @@ TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {
     ASSERT_TRUE(loop.runUntil(holding));
     desktop.activate(editor);
     ASSERT_TRUE(loop.runUntil([&] { return !holding(); }));
+    EXPECT_TRUE(contains(home.log(), "menu bar item shown (showsMenuBarItem)"));
 }
 
 TEST(KestrixCommandLine, helpAndVersionAnswerAndBadArgumentsAreUsageErrorsWithoutABroker) {

@@ -1,6 +1,6 @@
 #include "KestrixProtocol/QtMainLoop.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
@@ -15,10 +15,13 @@
 #include <ctime>
 #include <stdexcept>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <system_error>
 #include <unistd.h>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -144,7 +147,10 @@ struct QtMainLoop::Watches {
     // comes round again on the next activation.
     void dispatch() {
         epoll_event events[64];
-        int count = ::epoll_wait(epoll, events, 64, 0);
+        serve(events, ::epoll_wait(epoll, events, 64, 0));
+    }
+
+    void serve(const epoll_event* events, int count) {
         for (int i = 0; i < count; ++i) {
             int fd = int(std::uint32_t(events[i].data.u64));
             auto it = byDescriptor.find(fd);
@@ -268,20 +274,76 @@ struct QtMainLoop::Delays {
     }
 };
 
-QtMainLoop::QtMainLoop()
-    : context_(std::make_unique<QObject>())
-    , thread_(std::this_thread::get_id())
-    , watches_(std::make_shared<Watches>()) {
-    watches_->epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    if (watches_->epoll < 0)
-        throw std::system_error(errno, std::generic_category(), "epoll_create1");
-    delays_ = std::make_shared<Delays>();
-    delays_->timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (delays_->timer < 0) {
-        int error = errno;
-        ::close(watches_->epoll);
-        throw std::system_error(error, std::generic_category(), "timerfd_create");
+// Tasks posted from any thread, run in the order they came behind an eventfd in the epoll set.
+// The eventfd is written only when the queue was empty: one wake-up serves a burst of posts.
+struct QtMainLoop::Posts {
+    int event = -1;
+    std::mutex mutex;
+    std::vector<Task> queue;
+    bool halted = false; // set by quit() on a loop that runs on its own
+
+    void push(Task body) {
+        bool wake;
+        {
+            std::lock_guard lock(mutex);
+            wake = queue.empty();
+            queue.push_back(std::move(body));
+        }
+        if (wake) {
+            std::uint64_t one = 1;
+            [[maybe_unused]] auto n = ::write(event, &one, sizeof one);
+        }
     }
+
+    // Runs what was posted before this round; what these tasks post runs in the next one (or in
+    // a loop that one of them runs inside). The eventfd is read before the queue is taken, so a
+    // post in between wakes the loop again.
+    void runAll() {
+        std::uint64_t count;
+        [[maybe_unused]] auto n = ::read(event, &count, sizeof count);
+        std::vector<Task> running;
+        {
+            std::lock_guard lock(mutex);
+            running.swap(queue);
+        }
+        for (std::size_t i = 0; i < running.size(); ++i) {
+            running[i]();
+            if (!halted) continue;
+            // The loop ends here: what is left waits, first in line, for the next run.
+            std::lock_guard lock(mutex);
+            queue.insert(queue.begin(), std::make_move_iterator(running.begin() + long(i) + 1),
+                         std::make_move_iterator(running.end()));
+            if (!queue.empty()) {
+                std::uint64_t one = 1;
+                [[maybe_unused]] auto w = ::write(event, &one, sizeof one);
+            }
+            return;
+        }
+    }
+};
+
+QtMainLoop::QtMainLoop(Drive drive)
+    : drive_(drive)
+    , context_(std::make_unique<QObject>())
+    , thread_(std::this_thread::get_id())
+    , watches_(std::make_shared<Watches>())
+    , delays_(std::make_shared<Delays>())
+    , posts_(std::make_shared<Posts>()) {
+    watches_->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    delays_->timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    posts_->event = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (watches_->epoll < 0 || delays_->timer < 0 || posts_->event < 0) {
+        int error = errno;
+        for (int fd : {watches_->epoll, delays_->timer, posts_->event})
+            if (fd >= 0) ::close(fd);
+        throw std::system_error(error, std::generic_category(), "main loop descriptors");
+    }
+    std::weak_ptr<Posts> weak = posts_;
+    std::uint64_t id = watches_->add(posts_->event, EPOLLIN, -1, [weak] {
+        if (auto posts = weak.lock()) posts->runAll();
+    });
+    postsWatch_ = std::make_unique<EpollWatch>(watches_, id);
+    if (drive_ == Drive::qt && QCoreApplication::instance()) notifyQt();
 }
 
 QtMainLoop::~QtMainLoop() {
@@ -290,23 +352,63 @@ QtMainLoop::~QtMainLoop() {
         if (entry->timerFd >= 0) ::close(entry->timerFd);
     watches_->entries.clear();
     delaysWatch_.reset();
+    postsWatch_.reset();
     delays_->due.clear();
     ::close(delays_->timer);
+    posts_->queue.clear();
+    ::close(posts_->event);
     delete watches_->notifier;
     watches_->notifier = nullptr;
     ::close(watches_->epoll);
 }
 
 std::unique_ptr<Watch> QtMainLoop::watch(int fd, std::uint32_t events, int timerFd, Task handler) {
-    if (!watches_->notifier) {
-        // Made with the first watch, since the application object may come after the loop.
-        std::weak_ptr<Watches> weak = watches_;
-        watches_->notifier = new HandlerNotifier(watches_->epoll, context_.get(), [weak] {
-            if (auto watches = weak.lock()) watches->dispatch();
-        });
-    }
+    // Made with the first watch under Qt, since the application object may come after the loop.
+    if (drive_ == Drive::qt) notifyQt();
     std::uint64_t id = watches_->add(fd, events, timerFd, std::move(handler));
     return std::make_unique<EpollWatch>(watches_, id);
+}
+
+void QtMainLoop::notifyQt() {
+    if (watches_->notifier) return;
+    std::weak_ptr<Watches> weak = watches_;
+    watches_->notifier = new HandlerNotifier(watches_->epoll, context_.get(), [weak] {
+        if (auto watches = weak.lock()) watches->dispatch();
+    });
+}
+
+std::optional<int> QtMainLoop::run() {
+    if (drive_ != Drive::own) throw std::logic_error("run: the loop is driven by Qt");
+    quit_.reset();
+    posts_->halted = false;
+    epoll_event events[64];
+    while (!quit_ && drive_ == Drive::own) {
+        int count = ::epoll_wait(watches_->epoll, events, 64, -1);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "epoll_wait");
+        }
+        watches_->serve(events, count);
+    }
+    return quit_;
+}
+
+void QtMainLoop::quit(int status) {
+    post([this, status] {
+        if (drive_ == Drive::own) {
+            quit_ = status;
+            posts_->halted = true;
+        } else
+            QCoreApplication::exit(status);
+    });
+}
+
+void QtMainLoop::handOverToQt() {
+    if (drive_ == Drive::qt) return;
+    if (!QCoreApplication::instance())
+        throw std::logic_error("handOverToQt: there is no application object");
+    drive_ = Drive::qt;
+    notifyQt();
 }
 
 double QtMainLoop::now() const {
@@ -334,7 +436,9 @@ void QtMainLoop::after(double seconds, Task body) {
 
 void QtMainLoop::post(Task body) {
     if (!body) return;
-    QMetaObject::invokeMethod(context_.get(), std::move(body), Qt::QueuedConnection);
+    // Under Qt, the set needs its notifier; only the loop thread may make it.
+    if (drive_ == Drive::qt && !watches_->notifier && isLoopThread()) notifyQt();
+    posts_->push(std::move(body));
 }
 
 std::unique_ptr<Watch> QtMainLoop::watchReadable(int fd, Task handler) {
@@ -342,6 +446,8 @@ std::unique_ptr<Watch> QtMainLoop::watchReadable(int fd, Task handler) {
 }
 
 std::unique_ptr<Watch> QtMainLoop::watchFrequentReadable(int fd, Task handler) {
+    // On its own the loop waits on the set alone, so the set is the cheapest place.
+    if (drive_ == Drive::own) return watchReadable(fd, std::move(handler));
     return std::make_unique<NotifierWatch>(context_.get(), fd, std::move(handler));
 }
 

@@ -1,10 +1,15 @@
 // The main loop contract, run against every implementation, and the virtual loop's own rules.
 
 #include "KestrixProtocol/MainLoop.h"
+#include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "ProtocolTestSupport.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <atomic>
+#include <optional>
+#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -173,6 +178,38 @@ TEST(QtMainLoop, aDescriptorLeavesTheEpollSetWithItsLastWatch) {
     reading.reset();
     writing.reset();
     EXPECT_EQ(inEpollSets(), 0);
+}
+
+// The broker's loop runs on its own until it needs Qt, then Qt's event loop serves the same
+// watches and queued posts; quit ends whichever runs.
+TEST(QtMainLoop, runsOnItsOwnUntilQuitOrHandedOverToQtThatThenServesTheSameWatches) {
+    test::testApplication();
+    QtMainLoop loop(QtMainLoop::Drive::own);
+    std::string order;
+    loop.post([&] { order += 'a'; });
+    loop.quit(3); // before run(): ends it once 'a' has run
+    loop.post([&] { order += 'b'; });
+    EXPECT_EQ(loop.run(), std::optional<int>(3));
+    EXPECT_EQ(order, "a");
+
+    SocketPair pair;
+    int reads = 0;
+    auto reading = loop.watchFrequentReadable(pair.fds[0], [&] {
+        char byte;
+        if (::recv(pair.fds[0], &byte, 1, 0) != 1) return;
+        order += 'r';
+        if (++reads == 1) loop.handOverToQt();
+        if (reads == 2) loop.quit(4);
+    });
+    sendByte(pair.fds[1]);
+    EXPECT_EQ(loop.run(), std::nullopt); // handed over
+    EXPECT_EQ(order, "abr");
+    sendByte(pair.fds[1]);
+    QEventLoop qt;
+    QTimer::singleShot(10000, &qt, [&] { qt.exit(-1); });
+    EXPECT_EQ(qt.exec(), 4);
+    EXPECT_EQ(order, "abrr");
+    EXPECT_THROW(loop.run(), std::logic_error);
 }
 
 // The virtual loop's own rules.

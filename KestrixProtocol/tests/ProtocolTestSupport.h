@@ -88,7 +88,6 @@ inline QCoreApplication& testApplication() {
 // Runs Qt's event loop in real time until the condition holds, for at most ten seconds.
 class QtDriver {
 public:
-    QtDriver() { testApplication(); }
     ~QtDriver() {
         // Notifiers deleted from inside their own handlers go at the next deferred-delete pass.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -105,17 +104,41 @@ public:
     }
 
 private:
+    QCoreApplication& application_ = testApplication(); // before the loop, which needs it
     QtMainLoop loop_;
 };
 
-using MainLoopDriverTypes = ::testing::Types<VirtualDriver, QtDriver>;
+// Runs the same loop on its own, as the broker does while it shows nothing: a 2 ms timer checks
+// the condition and ends run() once it holds, or after ten seconds.
+class OwnDriver {
+public:
+    MainLoop& loop() { return loop_; }
+
+    bool waitFor(const std::function<bool()>& done) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        bool asked = false; // one quit a wait, or a late one would end the next wait at once
+        auto check = loop_.repeat(0.002, 0, [&] {
+            if (asked || !(done() || std::chrono::steady_clock::now() > deadline)) return;
+            asked = true;
+            loop_.quit(0);
+        });
+        if (!done()) loop_.run();
+        return done();
+    }
+
+    QtMainLoop loop_{QtMainLoop::Drive::own};
+};
+
+using MainLoopDriverTypes = ::testing::Types<VirtualDriver, QtDriver, OwnDriver>;
 
 struct MainLoopDriverNames {
     template <class T> static std::string GetName(int) {
         if constexpr (std::is_same_v<T, VirtualDriver>)
             return "Virtual";
-        else
+        else if constexpr (std::is_same_v<T, QtDriver>)
             return "Qt";
+        else
+            return "Own";
     }
 };
 
