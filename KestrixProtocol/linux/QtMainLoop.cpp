@@ -61,23 +61,25 @@ struct QtMainLoop::Watches {
         int fd = -1;
         std::uint32_t events = 0; // EPOLLIN or EPOLLOUT
         int timerFd = -1;         // the timerfd of a repeating timer, owned; -1 for a watch
+        bool cancelled = false;   // set at once by cancel(), so nothing runs it any more
         Task handler;
     };
 
     int epoll = -1;
     QSocketNotifier* notifier = nullptr;
     std::uint64_t nextID = 1;
-    // By id; a cancelled watch is gone from here at once, so nothing runs it any more.
+    // By id, for cancelling.
     std::unordered_map<std::uint64_t, std::shared_ptr<Entry>> entries;
-    // The watches of each descriptor: the set holds a descriptor once, with the union of the
-    // events its watches want, and with the number of its registration, so that an event that
-    // was already collected for a descriptor since closed (and its number taken by another) is
-    // recognised as stale.
+    // The watches of each descriptor, indexed by the descriptor's number, so that a wake-up
+    // reaches its handler without a search. The set holds a descriptor once, with the union of
+    // the events its watches want, and with the number of its registration, so that an event
+    // that was already collected for a descriptor since closed (and its number taken by another)
+    // is recognised as stale.
     struct Registration {
-        std::uint32_t number = 0;
-        std::vector<std::uint64_t> ids;
+        std::uint32_t number = 0; // 0: the descriptor is not in the set
+        std::vector<std::shared_ptr<Entry>> watches;
     };
-    std::unordered_map<int, Registration> byDescriptor;
+    std::vector<Registration> byDescriptor;
     std::uint32_t registrations = 0;
 
     static std::uint64_t tag(int fd, std::uint32_t number) {
@@ -85,35 +87,38 @@ struct QtMainLoop::Watches {
     }
 
     void update(int fd) {
-        auto it = byDescriptor.find(fd);
+        Registration& reg = byDescriptor[std::size_t(fd)];
         std::uint32_t wanted = 0;
-        if (it != byDescriptor.end())
-            for (std::uint64_t id : it->second.ids)
-                wanted |= entries.at(id)->events;
+        for (const auto& entry : reg.watches)
+            wanted |= entry->events;
         if (wanted == 0) {
-            if (it == byDescriptor.end()) return;
+            if (reg.number == 0) return;
             ::epoll_ctl(epoll, EPOLL_CTL_DEL, fd, nullptr);
-            byDescriptor.erase(it);
+            reg.number = 0;
             return;
         }
+        bool added = reg.number == 0;
+        if (added) reg.number = ++registrations;
         epoll_event event{};
         event.events = wanted;
-        event.data.u64 = tag(fd, it->second.number);
-        if (::epoll_ctl(epoll, EPOLL_CTL_MOD, fd, &event) != 0 && errno == ENOENT)
-            ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event);
+        event.data.u64 = tag(fd, reg.number);
+        // A descriptor closed while watched has left the set by itself; one still in it under a
+        // stale registration is changed in place.
+        if (::epoll_ctl(epoll, added ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &event) != 0)
+            ::epoll_ctl(epoll, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event);
     }
 
     std::uint64_t add(int fd, std::uint32_t events, int timerFd, Task handler) {
+        if (fd < 0) throw std::invalid_argument("watch: no descriptor");
         auto entry = std::make_shared<Entry>();
         entry->fd = fd;
         entry->events = events;
         entry->timerFd = timerFd;
         entry->handler = std::move(handler);
         std::uint64_t id = nextID++;
-        entries.emplace(id, std::move(entry));
-        auto [it, added] = byDescriptor.try_emplace(fd);
-        if (added) it->second.number = ++registrations;
-        it->second.ids.push_back(id);
+        entries.emplace(id, entry);
+        if (byDescriptor.size() <= std::size_t(fd)) byDescriptor.resize(std::size_t(fd) + 1);
+        byDescriptor[std::size_t(fd)].watches.push_back(std::move(entry));
         update(fd);
         return id;
     }
@@ -124,23 +129,21 @@ struct QtMainLoop::Watches {
         if (it == entries.end()) return;
         std::shared_ptr<Entry> entry = std::move(it->second);
         entries.erase(it);
-        if (auto reg = byDescriptor.find(entry->fd); reg != byDescriptor.end())
-            std::erase(reg->second.ids, id);
+        entry->cancelled = true;
+        std::erase(byDescriptor[std::size_t(entry->fd)].watches, entry);
         update(entry->fd);
         if (entry->timerFd >= 0) ::close(entry->timerFd);
     }
 
-    void run(std::uint64_t id, std::uint32_t ready) {
-        auto found = entries.find(id);
-        if (found == entries.end() || !(found->second->events & ready)) return;
-        std::shared_ptr<Entry> entry = found->second; // alive while its handler runs
-        if (entry->timerFd >= 0) {
+    static void run(Entry& entry, std::uint32_t ready) {
+        if (entry.cancelled || !(entry.events & ready)) return;
+        if (entry.timerFd >= 0) {
             // The number of expirations is of no interest: missed firings are not made up.
             std::uint64_t expirations;
-            if (::read(entry->timerFd, &expirations, sizeof expirations) != sizeof expirations)
+            if (::read(entry.timerFd, &expirations, sizeof expirations) != sizeof expirations)
                 return;
         }
-        entry->handler();
+        entry.handler();
     }
 
     // Serves what is ready now, without waiting. Level-triggered: what a handler leaves ready
@@ -152,23 +155,23 @@ struct QtMainLoop::Watches {
 
     void serve(const epoll_event* events, int count) {
         for (int i = 0; i < count; ++i) {
-            int fd = int(std::uint32_t(events[i].data.u64));
-            auto it = byDescriptor.find(fd);
-            if (it == byDescriptor.end() || tag(fd, it->second.number) != events[i].data.u64)
-                continue;
+            auto fd = std::size_t(std::uint32_t(events[i].data.u64));
+            if (fd >= byDescriptor.size()) continue;
+            const Registration& reg = byDescriptor[fd];
+            if (reg.number == 0 || tag(int(fd), reg.number) != events[i].data.u64) continue;
             // An error or hang-up counts as readiness for both: the handler's read or write
             // reports it.
             std::uint32_t ready = events[i].events;
             if (ready & (EPOLLERR | EPOLLHUP)) ready |= EPOLLIN | EPOLLOUT;
-            const auto& ids = it->second.ids;
-            if (ids.size() == 1) {
-                run(ids.front(), ready);
+            if (reg.watches.size() == 1) {
+                std::shared_ptr<Entry> entry = reg.watches.front(); // alive while it runs
+                run(*entry, ready);
                 continue;
             }
             // A copy: handlers may add and cancel watches of this descriptor.
-            std::vector<std::uint64_t> copy = ids;
-            for (std::uint64_t id : copy)
-                run(id, ready);
+            std::vector<std::shared_ptr<Entry>> copy = reg.watches;
+            for (const auto& entry : copy)
+                run(*entry, ready);
         }
     }
 };
@@ -351,6 +354,7 @@ QtMainLoop::~QtMainLoop() {
     for (auto& [id, entry] : watches_->entries)
         if (entry->timerFd >= 0) ::close(entry->timerFd);
     watches_->entries.clear();
+    watches_->byDescriptor.clear();
     delaysWatch_.reset();
     postsWatch_.reset();
     delays_->due.clear();
