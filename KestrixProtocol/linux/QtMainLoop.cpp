@@ -440,8 +440,8 @@ void QtMainLoop::after(double seconds, Task body) {
 
 void QtMainLoop::post(Task body) {
     if (!body) return;
-    // Under Qt, the set needs its notifier; only the loop thread may make it.
-    if (drive_ == Drive::qt && !watches_->notifier && isLoopThread()) notifyQt();
+    // Under Qt, the set needs its notifier; only the loop thread may make it (or look).
+    if (isLoopThread() && drive_ == Drive::qt) notifyQt();
     posts_->push(std::move(body));
 }
 
