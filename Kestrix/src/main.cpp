@@ -154,6 +154,9 @@ int main(int argc, char** argv) {
     };
     AppDelegate delegate(loop, place, settings, std::move(options));
     if (!delegate.launch()) return status;
-    if (auto ended = loop.run()) return *ended;
+    // The loop runs on its own until the tray icon first needs the application object (also
+    // made during the launch, should it come that early), then Qt's event loop takes over.
+    if (!app)
+        if (auto ended = loop.run()) return *ended;
     return app->exec();
 }
