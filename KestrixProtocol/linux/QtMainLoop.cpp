@@ -109,7 +109,6 @@ struct QtMainLoop::Watches {
     }
 
     std::uint64_t add(int fd, std::uint32_t events, int timerFd, Task handler) {
-        if (fd < 0) throw std::invalid_argument("watch: no descriptor");
         auto entry = std::make_shared<Entry>();
         entry->fd = fd;
         entry->events = events;
@@ -117,6 +116,7 @@ struct QtMainLoop::Watches {
         entry->handler = std::move(handler);
         std::uint64_t id = nextID++;
         entries.emplace(id, entry);
+        if (fd < 0) return id; // nothing to watch: it never fires, as epoll would refuse it
         if (byDescriptor.size() <= std::size_t(fd)) byDescriptor.resize(std::size_t(fd) + 1);
         byDescriptor[std::size_t(fd)].watches.push_back(std::move(entry));
         update(fd);
@@ -130,8 +130,10 @@ struct QtMainLoop::Watches {
         std::shared_ptr<Entry> entry = std::move(it->second);
         entries.erase(it);
         entry->cancelled = true;
-        std::erase(byDescriptor[std::size_t(entry->fd)].watches, entry);
-        update(entry->fd);
+        if (entry->fd >= 0) {
+            std::erase(byDescriptor[std::size_t(entry->fd)].watches, entry);
+            update(entry->fd);
+        }
         if (entry->timerFd >= 0) ::close(entry->timerFd);
     }
 

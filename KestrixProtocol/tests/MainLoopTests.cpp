@@ -178,6 +178,7 @@ TEST(QtMainLoop, aDescriptorLeavesTheEpollSetWithItsLastWatch) {
     reading.reset();
     writing.reset();
     EXPECT_EQ(inEpollSets(), 0);
+    driver.loop().watchReadable(-1, [] {}).reset(); // no descriptor: a watch that never fires
 }
 
 // The broker's loop runs on its own until it needs Qt, then Qt's event loop serves the same
