@@ -113,6 +113,9 @@ int main(int argc, char** argv) {
     // A client that vanished must not end the broker through a write.
     std::signal(SIGPIPE, SIG_IGN);
     bool display = kestrix::hasDisplay();
+    // Made when the tray icon is first shown; declared first so that it outlives the loop, whose
+    // notifiers it serves.
+    std::unique_ptr<QApplication> app;
 
     kestrix::BrokerPlace place = kestrix::BrokerPlace::standard();
     const char* stderrWanted = std::getenv("KESTRIX_LOG_STDERR");
@@ -130,7 +133,6 @@ int main(int argc, char** argv) {
     // The broker needs no Qt until it shows its tray icon: till then its loop waits on its own,
     // and a device report wakes nothing else.
     kestrix::QtMainLoop loop(kestrix::QtMainLoop::Drive::own);
-    std::unique_ptr<QApplication> app;
 
     int status = 0;
     AppDelegate::Options options;
