@@ -11,17 +11,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <ctime>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <system_error>
 #include <unistd.h>
-#include <map>
-#include <mutex>
-#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -287,17 +287,19 @@ struct QtMainLoop::Posts {
     std::vector<Task> queue;
     bool halted = false; // set by quit() on a loop that runs on its own
 
+    void wake() const {
+        std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(event, &one, sizeof one);
+    }
+
     void push(Task body) {
-        bool wake;
+        bool empty;
         {
             std::lock_guard lock(mutex);
-            wake = queue.empty();
+            empty = queue.empty();
             queue.push_back(std::move(body));
         }
-        if (wake) {
-            std::uint64_t one = 1;
-            [[maybe_unused]] auto n = ::write(event, &one, sizeof one);
-        }
+        if (empty) wake();
     }
 
     // Runs what was posted before this round; what these tasks post runs in the next one (or in
@@ -318,10 +320,7 @@ struct QtMainLoop::Posts {
             std::lock_guard lock(mutex);
             queue.insert(queue.begin(), std::make_move_iterator(running.begin() + long(i) + 1),
                          std::make_move_iterator(running.end()));
-            if (!queue.empty()) {
-                std::uint64_t one = 1;
-                [[maybe_unused]] auto w = ::write(event, &one, sizeof one);
-            }
+            if (!queue.empty()) wake();
             return;
         }
     }
@@ -343,12 +342,22 @@ QtMainLoop::QtMainLoop(Drive drive)
             if (fd >= 0) ::close(fd);
         throw std::system_error(error, std::generic_category(), "main loop descriptors");
     }
-    std::weak_ptr<Posts> weak = posts_;
-    std::uint64_t id = watches_->add(posts_->event, EPOLLIN, -1, [weak] {
-        if (auto posts = weak.lock()) posts->runAll();
+    if (drive_ == Drive::qt) {
+        if (!QCoreApplication::instance()) {
+            for (int fd : {watches_->epoll, delays_->timer, posts_->event})
+                ::close(fd);
+            throw std::logic_error("QtMainLoop: driven by Qt, but there is no application object");
+        }
+        notifyQt();
+    }
+    std::weak_ptr<Delays> delays = delays_;
+    delaysWatch_ = watch(delays_->timer, EPOLLIN, -1, [delays] {
+        if (auto held = delays.lock()) held->fire();
     });
-    postsWatch_ = std::make_unique<EpollWatch>(watches_, id);
-    if (drive_ == Drive::qt && QCoreApplication::instance()) notifyQt();
+    std::weak_ptr<Posts> posts = posts_;
+    postsWatch_ = watch(posts_->event, EPOLLIN, -1, [posts] {
+        if (auto held = posts.lock()) held->runAll();
+    });
 }
 
 QtMainLoop::~QtMainLoop() {
@@ -369,8 +378,6 @@ QtMainLoop::~QtMainLoop() {
 }
 
 std::unique_ptr<Watch> QtMainLoop::watch(int fd, std::uint32_t events, int timerFd, Task handler) {
-    // Made with the first watch under Qt, since the application object may come after the loop.
-    if (drive_ == Drive::qt) notifyQt();
     std::uint64_t id = watches_->add(fd, events, timerFd, std::move(handler));
     return std::make_unique<EpollWatch>(watches_, id);
 }
@@ -427,12 +434,6 @@ void QtMainLoop::after(double seconds, Task body) {
     if (!body) return;
     // Nothing to wait for: the task queues behind what is posted already.
     if (!(seconds > 0)) return post(std::move(body));
-    if (!delaysWatch_) {
-        std::weak_ptr<Delays> weak = delays_;
-        delaysWatch_ = watchReadable(delays_->timer, [weak] {
-            if (auto delays = weak.lock()) delays->fire();
-        });
-    }
     // Rounded up to the nanosecond: a delay may come late but never early. Capped at about three
     // years, far beyond any delay asked for.
     double clamped = std::min(seconds, 1e8);
@@ -441,10 +442,7 @@ void QtMainLoop::after(double seconds, Task body) {
 }
 
 void QtMainLoop::post(Task body) {
-    if (!body) return;
-    // Under Qt, the set needs its notifier; only the loop thread may make it (or look).
-    if (isLoopThread() && drive_ == Drive::qt) notifyQt();
-    posts_->push(std::move(body));
+    if (body) posts_->push(std::move(body));
 }
 
 std::unique_ptr<Watch> QtMainLoop::watchReadable(int fd, Task handler) {

@@ -20,7 +20,8 @@ namespace kestrix {
 // The loop is driven in one of two ways:
 // - by Qt (vantor, and the broker once it shows its tray icon): Qt's event loop runs, with the
 //   set's descriptor as one notifier among Qt's own; the few frequent watches, the devices, get
-//   notifiers of their own. The application object must exist before the loop is used.
+//   notifiers of their own. The application object must exist before the loop is made
+//   (std::logic_error otherwise).
 // - on its own (the broker while it shows nothing): run() waits on the set alone, so a device
 //   report costs one wait and no dispatcher of Qt's; no application object is needed. When the
 //   program comes to need Qt after all, handOverToQt() passes the loop to Qt's event loop for good.
@@ -66,7 +67,7 @@ public:
 
 private:
     std::unique_ptr<Watch> watch(int fd, std::uint32_t events, int timerFd, Task handler);
-    void notifyQt(); // Qt's notifier of the set, made once
+    void notifyQt(); // Qt's notifier of the set, made once (at the start or the hand-over)
 
     Drive drive_;
     std::optional<int> quit_;
@@ -75,7 +76,7 @@ private:
     std::shared_ptr<Watches> watches_; // the epoll set behind every watch and repeating timer
     std::shared_ptr<Delays> delays_;
     std::shared_ptr<Posts> posts_;
-    std::unique_ptr<Watch> delaysWatch_; // made with the first delay
+    std::unique_ptr<Watch> delaysWatch_;
     std::unique_ptr<Watch> postsWatch_;
 };
 
