@@ -1,5 +1,5 @@
-#include "KestrixCore/FrontApp.h"
-#include "KestrixCore/FrontAppIdentity.h"
+#include "FrontApp/FrontApp.h"
+#include "FrontApp/FrontAppIdentity.h"
 #include "Vantor/DesktopEntry.h"
 #include "Vantor/Log.h"
 #include "Vantor/Workspace.h"
@@ -11,7 +11,7 @@ namespace vantor {
 
 namespace {
 
-// The desktop's app in front, from the broker library's X11 watcher.
+// The desktop's app in front, from the front-app library's source for the session.
 class DesktopWorkspace final : public Workspace {
 public:
     explicit DesktopWorkspace(std::unique_ptr<kestrix::core::FrontApp> front)
@@ -24,8 +24,8 @@ public:
     std::optional<RunningApp> frontmost() override {
         auto app = front_->frontmost();
         if (!app) return std::nullopt;
-        RunningApp running{app->bundleID, std::nullopt};
-        if (app->bundleID)
+        RunningApp running{app->bundleID, app->name};
+        if (app->bundleID && !running.name)
             running.name =
                 desktopEntryName(*app->bundleID,
                                  kestrix::core::FrontAppIdentity::standardApplicationDirs())

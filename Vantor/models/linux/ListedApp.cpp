@@ -1,6 +1,6 @@
 #include "VantorModels/ListedApp.h"
 
-#include "KestrixCore/FrontAppIdentity.h"
+#include "FrontApp/FrontAppIdentity.h"
 #include "Vantor/DesktopEntry.h"
 
 #include <QCollator>

@@ -1,9 +1,8 @@
+#include "FrontApp/FrontApp.h"
+#include "FrontApp/FrontAppIdentity.h"
 #include "FrontAppX11.h"
-#include "KestrixCore/FrontApp.h"
-#include "KestrixCore/FrontAppIdentity.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "TempFolder.h"
-#include "TextEncoding.h"
 #include "X11TestDesktop.h"
 
 #include <gtest/gtest.h>
@@ -12,22 +11,6 @@
 
 using namespace kestrix::core;
 using testsupport::TempFolder;
-
-// Every byte that begins no well-formed sequence becomes U+FFFD; the limits of each lead byte.
-TEST(TextEncoding, validUTF8KeepsWellFormedSequencesOnly) {
-    const std::string bad = "\uFFFD";
-    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
-             {"\xC2\xA0\xDF\xBF", "\xC2\xA0\xDF\xBF"},
-             {"\xC1\xBF", bad + bad}, // overlong
-             {"\xEF\xBF\xBD\xE0\xA0\x80", "\xEF\xBF\xBD\xE0\xA0\x80"},
-             {"\xED\x9F\xBF\xEE\x80\x80", "\xED\x9F\xBF\xEE\x80\x80"}, // around the surrogates
-             {"\xED\xA0\x80", bad + bad + bad},
-             {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},    // U+10FFFF
-             {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above it
-             {"\x81\x80\x80\x80", bad + bad + bad + bad}, // no lead byte
-         })
-        EXPECT_EQ(validUTF8(in), out);
-}
 
 TEST(FrontAppIdentity, appUnitsInTheCgroupNameTheApp) {
     const std::vector<std::pair<const char*, std::optional<std::string>>> rows = {
@@ -70,11 +53,14 @@ TEST(FrontAppIdentity, processesByCgroupThenFlatpakWindowsByProcessThenDesktopFi
     EXPECT_FALSE(identity.ofProcess(12));
     EXPECT_FALSE(identity.ofProcess(13));
     EXPECT_FALSE(identity.ofProcess(0));
-    EXPECT_EQ(identity.ofWindow(10, "Blender"), "org.a.App");
-    EXPECT_EQ(identity.ofWindow(std::nullopt, "Blender"), "org.blender.Blender");
-    EXPECT_EQ(identity.ofWindow(std::nullopt, "Odd"), "app\uFFFD");
-    EXPECT_EQ(identity.ofWindow(55, "xterm"), "xterm");
-    EXPECT_FALSE(identity.ofWindow(std::nullopt, ""));
+    auto ofWindow = [&](std::optional<std::int32_t> processID, std::string windowClass) {
+        return identity.ofWindow({processID, {}, {}, std::move(windowClass)});
+    };
+    EXPECT_EQ(ofWindow(10, "Blender"), "org.a.App");
+    EXPECT_EQ(ofWindow(std::nullopt, "Blender"), "org.blender.Blender");
+    EXPECT_EQ(ofWindow(std::nullopt, "Odd"), "app\uFFFD");
+    EXPECT_EQ(ofWindow(55, "xterm"), "xterm");
+    EXPECT_FALSE(ofWindow(std::nullopt, ""));
 }
 
 // WM_CLASS is of type STRING, which is Latin-1; some toolkits put UTF-8 there all the same.
@@ -98,8 +84,11 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
 
     kestrix::VirtualMainLoop loop;
     std::string why;
-    auto front = FrontAppX11::connect(loop, server.display().c_str(),
-                                      FrontAppIdentity(t.path + "/proc", {t.path + "/apps"}), why);
+    auto front =
+        FrontAppX11::connect(loop, server.display().c_str(),
+                             std::make_shared<FrontAppIdentity>(
+                                 t.path + "/proc", std::vector<std::string>{t.path + "/apps"}),
+                             why);
     ASSERT_TRUE(front) << why;
     int activations = 0;
     front->onActivate = [&] { ++activations; };
@@ -115,6 +104,8 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
     EXPECT_FALSE(front->bundleID(4999));
 
     std::string unreachable;
-    EXPECT_FALSE(FrontAppX11::connect(loop, ":4097", FrontAppIdentity("/proc", {}), unreachable));
+    EXPECT_FALSE(FrontAppX11::connect(
+        loop, ":4097", std::make_shared<FrontAppIdentity>("/proc", std::vector<std::string>{}),
+        unreachable));
     EXPECT_EQ(unreachable, "cannot reach the X display :4097");
 }

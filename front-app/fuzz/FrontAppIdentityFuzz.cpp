@@ -1,6 +1,6 @@
 // The identity rules read files that other programs write (cgroup names, .flatpak-info): any
 // bytes must give an answer or none, never a crash.
-#include "KestrixCore/FrontAppIdentity.h"
+#include "FrontApp/FrontAppIdentity.h"
 
 #include <cstddef>
 #include <cstdint>
