@@ -168,19 +168,16 @@ void FrontAppWlroots::flush() {
 
 std::string FrontAppWlroots::connectionError() const {
     int code = wl_display_get_error(display_);
-    if (code == EPROTO) {
-        const wl_interface* interface = nullptr;
-        std::uint32_t id = 0;
-        std::uint32_t error = wl_display_get_protocol_error(display_, &interface, &id);
-        std::string what = interface ? std::string(interface->name) + " error " +
-                                           std::to_string(error)
-                                     : "a message it does not know";
-        return "The Wayland compositor and this program no longer understand each other (" +
-               what + ")." + lostFront;
-    }
-    if (code == EPIPE || code == ECONNRESET || code == 0)
+    if (code == EPIPE || code == ECONNRESET)
         return std::string("The Wayland compositor closed the connection.") + lostFront;
-    return "The connection to the Wayland compositor failed (" + std::string(std::strerror(code)) +
+    // A protocol error names the object it is about. Anything else is a message this client
+    // could not read (libwayland leaves errno as it found it then), or a broken connection.
+    const wl_interface* interface = nullptr;
+    std::uint32_t id = 0;
+    std::uint32_t error = wl_display_get_protocol_error(display_, &interface, &id);
+    std::string what = interface ? std::string(interface->name) + " error " + std::to_string(error)
+                                 : std::string(std::strerror(code));
+    return "The Wayland compositor and this program no longer understand each other (" + what +
            ")." + lostFront;
 }
 

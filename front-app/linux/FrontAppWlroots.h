@@ -9,6 +9,7 @@
 #include <string>
 
 struct wl_display;
+struct wl_array;
 struct wl_registry;
 struct zwlr_foreign_toplevel_manager_v1;
 struct zwlr_foreign_toplevel_handle_v1;
@@ -70,7 +71,7 @@ private:
                          zwlr_foreign_toplevel_handle_v1* handle);
     static void finished(void* data, zwlr_foreign_toplevel_manager_v1* manager);
     static void appID(void* data, zwlr_foreign_toplevel_handle_v1* handle, const char* appID);
-    static void state(void* data, zwlr_foreign_toplevel_handle_v1* handle, struct wl_array* state);
+    static void state(void* data, zwlr_foreign_toplevel_handle_v1* handle, wl_array* state);
     static void done(void* data, zwlr_foreign_toplevel_handle_v1* handle);
     static void closed(void* data, zwlr_foreign_toplevel_handle_v1* handle);
 

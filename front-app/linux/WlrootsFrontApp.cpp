@@ -1,11 +1,17 @@
 // The app in front on wlroots compositors (sway, Hyprland, labwc, river, Wayfire), through
 // zwlr_foreign_toplevel_manager_v1.
+#include "FrontAppWlroots.h"
 #include "Sources.h"
 
 namespace kestrix::core {
 
-FrontAppAttempt makeWlrootsFrontApp(MainLoop&, const FrontAppSession&, FrontAppIdentityRef) {
-    return {nullptr, "Following the windows of a wlroots compositor is not built in yet."};
+FrontAppAttempt makeWlrootsFrontApp(MainLoop& loop, const FrontAppSession& session,
+                                    FrontAppIdentityRef identity) {
+    if (session.waylandDisplay.empty()) return {nullptr, "This is no Wayland session."};
+    std::string why;
+    auto source = FrontAppWlroots::connect(loop, session.waylandDisplay, std::move(identity), why);
+    if (!source) return {nullptr, why};
+    return {std::move(source), ""};
 }
 
 } // namespace kestrix::core

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <sys/socket.h>
@@ -73,9 +74,13 @@ enum HandleEvent : std::uint16_t { title, appID, outputEnter, outputLeave, state
 
 class FakeCompositor {
 public:
-    explicit FakeCompositor(std::vector<Global> globals, bool answers = true)
+    // `wake` is called on the compositor's thread whenever what it recorded changed (a request
+    // arrived, the client left), so that a test's loop can look again.
+    explicit FakeCompositor(std::vector<Global> globals, bool answers = true,
+                            std::function<void()> wake = [] {})
         : globals_(std::move(globals))
-        , answers_(answers) {
+        , answers_(answers)
+        , wake_(std::move(wake)) {
         int fds[2];
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds);
         server_ = fds[0];
@@ -174,9 +179,12 @@ private:
     }
     void serve() {
         struct Gone {
-            std::atomic<bool>& gone;
-            ~Gone() { gone = true; }
-        } gone{gone_};
+            FakeCompositor& f;
+            ~Gone() {
+                f.gone_ = true;
+                f.wake_();
+            }
+        } gone{*this};
         for (;;) {
             std::uint32_t header[2];
             if (!readAll(header, 8)) return;
@@ -184,8 +192,11 @@ private:
             if (size < 8) return;
             std::vector<std::uint32_t> body((size - 8) / 4);
             if (!readAll(body.data(), size - 8)) return;
-            std::lock_guard lock(mutex_);
-            request(header[0], opcode, body);
+            {
+                std::lock_guard lock(mutex_);
+                request(header[0], opcode, body);
+            }
+            wake_();
         }
     }
     // wl_display is object 1: sync (0) and get_registry (1). The registry's bind (0) carries the
@@ -214,6 +225,7 @@ private:
 
     std::vector<Global> globals_;
     bool answers_;
+    std::function<void()> wake_;
     int server_ = -1;
     int client_ = -1;
     mutable std::mutex mutex_;

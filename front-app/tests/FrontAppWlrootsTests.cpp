@@ -37,7 +37,7 @@ struct Connected {
 
     explicit Connected(std::vector<FakeCompositor::Open> open = {},
                        std::vector<Global> globals = {{"wl_seat", 7}, {manager, 3}})
-        : compositor(std::move(globals)) {
+        : compositor(std::move(globals), true, [this] { loop.post([] {}); }) {
         compositor.openAtBind(std::move(open));
         source = FrontAppWlroots::connectToSocket(loop, compositor.clientSocket(), noDesktop(), why);
         if (!source) return;

@@ -11,7 +11,7 @@ namespace {
 
 class Window final : public QRasterWindow {
 protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Qt::darkCyan); }
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkCyan); }
 };
 
 } // namespace
