@@ -175,6 +175,8 @@ public:
     }
     // The Wayland socket's path; empty when sway did not start.
     const std::string& socket() const { return socket_; }
+    // sway's IPC socket, as swaymsg --socket takes it.
+    const std::string& ipc() const { return ipc_; }
     // A runtime folder for clients of this test.
     const std::string& clientRuntime() const { return clientRuntime_; }
     const std::string& folder() const { return folder_.path(); }
