@@ -23,6 +23,7 @@
 namespace proc {
 
 using testsupport::readFile;
+using testsupport::waitInFolder;
 
 using namespace kestrix;
 
@@ -36,24 +37,6 @@ struct Home : testsupport::TempFolder {
     std::string log() const { return readFile(place().log().string()); }
     void devices(const std::string& json) const { write("devices.json", json); }
 };
-
-// Waits, without sleeping, until `done` holds: woken by every change in `folder`.
-inline bool waitInFolder(const std::string& folder, const std::function<bool()>& done,
-                         double seconds = 10.0) {
-    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ::inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_TO);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    bool ok;
-    while (!(ok = done()) && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, 200);
-        char buffer[4096];
-        while (::read(fd, buffer, sizeof buffer) > 0) {
-        }
-    }
-    ::close(fd);
-    return ok;
-}
 
 class Broker {
 public:

@@ -51,7 +51,7 @@ struct SwayWithTwoApps {
             20.0);
     }
     std::string diagnostics() const {
-        return "sway:\n" + sway.logText() + "\nwindows:\n" + wltest::readText(windowLog);
+        return "sway:\n" + sway.logText() + "\nwindows:\n" + wltest::readFile(windowLog);
     }
 };
 

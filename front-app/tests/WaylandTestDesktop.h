@@ -8,18 +8,15 @@
 // sway refuses to run as root, so when the tests run as root it runs as "nobody" (65534) in a
 // runtime folder of its own; root reaches its sockets all the same.
 
-#include <chrono>
+#include "TempFolder.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <functional>
-#include <iterator>
 #include <grp.h>
-#include <poll.h>
 #include <string>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,29 +24,8 @@
 
 namespace wltest {
 
-// Waits without sleeping until `done` holds, woken by every change in `folder`; false when
-// `seconds` passed first.
-inline bool waitInFolder(const std::string& folder, const std::function<bool()>& done,
-                         double seconds = 10.0) {
-    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MODIFY | IN_DELETE | IN_MOVED_TO);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    bool ok;
-    while (!(ok = done()) && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, 200);
-        char buffer[4096];
-        while (::read(fd, buffer, sizeof buffer) > 0) {
-        }
-    }
-    ::close(fd);
-    return ok;
-}
-
-inline std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::readFile;
+using testsupport::waitInFolder;
 
 // The names in a folder that begin with `prefix` and are not lock files.
 inline std::string entryStartingWith(const std::string& folder, const std::string& prefix) {
@@ -123,37 +99,24 @@ private:
     pid_t pid_ = -1;
 };
 
-// A folder of its own under /tmp, removed with its contents at the end.
-class Folder {
-public:
-    Folder() {
-        char name[] = "/tmp/front-app-wayland-XXXXXX";
-        path_ = ::mkdtemp(name);
-    }
-    ~Folder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    const std::string& path() const { return path_; }
-    // A private folder inside, owned by `uid` (a runtime folder must be its owner's alone).
-    std::string privateFolder(const std::string& name, uid_t uid) const {
-        std::string p = path_ + "/" + name;
-        ::mkdir(p.c_str(), 0700);
-        if (::chown(p.c_str(), uid, uid) != 0) return p;
-        return p;
-    }
-
-private:
-    std::string path_;
-};
+// A private folder inside `parent`, owned by `uid` (a runtime folder must be its owner's alone).
+inline std::string privateFolder(const std::string& parent, const std::string& name, uid_t uid) {
+    std::string path = parent + "/" + name;
+    ::mkdir(path.c_str(), 0700);
+    if (::chown(path.c_str(), uid, uid) != 0) return path;
+    return path;
+}
 
 // Headless sway with no bar; new windows take the focus.
 class Sway {
 public:
     Sway() {
         bool root = ::geteuid() == 0;
-        ::chmod(folder_.path().c_str(), 0755);
-        runtime_ = folder_.privateFolder("sway-runtime", root ? 65534 : ::geteuid());
-        std::string config = folder_.path() + "/sway-config";
+        ::chmod(folder_.path.c_str(), 0755);
+        runtime_ = privateFolder(folder_.path, "sway-runtime", root ? 65534 : ::geteuid());
+        std::string config = folder_.path + "/sway-config";
         std::ofstream(config) << "# no bar, no background\nfocus_follows_mouse no\n";
-        log_ = folder_.path() + "/sway.log";
+        log_ = folder_.path + "/sway.log";
         process_ = Child({"sway", "--config", config},
                          {{"XDG_RUNTIME_DIR", runtime_},
                           {"WLR_BACKENDS", "headless"},
@@ -171,7 +134,7 @@ public:
         if (!wayland.empty()) socket_ = runtime_ + "/" + wayland;
         std::string ipc = entryStartingWith(runtime_, "sway-ipc.");
         if (!ipc.empty()) ipc_ = runtime_ + "/" + ipc;
-        clientRuntime_ = folder_.privateFolder("client-runtime", ::geteuid());
+        clientRuntime_ = privateFolder(folder_.path, "client-runtime", ::geteuid());
     }
     // The Wayland socket's path; empty when sway did not start.
     const std::string& socket() const { return socket_; }
@@ -179,8 +142,8 @@ public:
     const std::string& ipc() const { return ipc_; }
     // A runtime folder for clients of this test.
     const std::string& clientRuntime() const { return clientRuntime_; }
-    const std::string& folder() const { return folder_.path(); }
-    std::string logText() const { return readText(log_); }
+    const std::string& folder() const { return folder_.path; }
+    std::string logText() const { return readFile(log_); }
     // swaymsg with one command; true when sway carried it out.
     bool command(const std::string& text) const {
         Child run({"swaymsg", "--socket", ipc_, text}, {}, log_);
@@ -190,7 +153,7 @@ public:
     void kill() { process_.kill(); }
 
 private:
-    Folder folder_;
+    testsupport::TempFolder folder_;
     std::string runtime_;
     std::string clientRuntime_;
     std::string socket_;
@@ -203,11 +166,11 @@ private:
 class Weston {
 public:
     Weston() {
-        runtime_ = folder_.privateFolder("runtime", ::geteuid());
+        runtime_ = privateFolder(folder_.path, "runtime", ::geteuid());
         process_ = Child({"weston", "--backend=headless-backend.so", "--shell=kiosk-shell.so",
                           "--no-config", "--idle-time=0", "--socket=wayland-test"},
                          {{"XDG_RUNTIME_DIR", runtime_}, {"WAYLAND_DISPLAY", ""}, {"DISPLAY", ""}},
-                         folder_.path() + "/weston.log");
+                         folder_.path + "/weston.log");
         std::string path = runtime_ + "/wayland-test";
         if (waitInFolder(runtime_, [&] { return ::access(path.c_str(), F_OK) == 0; }))
             socket_ = path;
@@ -216,7 +179,7 @@ public:
     const std::string& clientRuntime() const { return runtime_; }
 
 private:
-    Folder folder_;
+    testsupport::TempFolder folder_;
     std::string runtime_;
     std::string socket_;
     Child process_;

@@ -15,71 +15,81 @@ std::shared_ptr<const FrontAppIdentity> noDesktop() {
     return std::make_shared<FrontAppIdentity>("/nonexistent", std::vector<std::string>{});
 }
 
-std::optional<std::string> frontID(FrontApp& source) {
-    auto app = source.frontmost();
-    return app ? app->bundleID : std::nullopt;
-}
+// Headless sway and the source connected to it; test windows are opened on it.
+struct SwaySource {
+    wltest::Sway sway;
+    VirtualMainLoop loop;
+    std::unique_ptr<FrontAppWlroots> source;
+    std::string why;
+    std::string windowLog = sway.folder() + "/windows.log";
+
+    SwaySource() {
+        if (!sway.socket().empty()) source = FrontAppWlroots::connect(loop, sway.socket(), noDesktop(), why);
+    }
+    std::string diagnostics() const {
+        return why + "\nsway:\n" + sway.logText() + "\nwindows:\n" + wltest::readFile(windowLog);
+    }
+    wltest::Child window(const std::string& appID) {
+        return wltest::testWindow(sway.socket(), sway.clientRuntime(), appID, windowLog);
+    }
+    // Waits until the app in front is `id` (absent: no app in front).
+    bool front(std::optional<std::string> id) {
+        return loop.runUntil(
+            [&] {
+                auto app = source->frontmost();
+                return id ? app && app->bundleID == id : !app;
+            },
+            20.0);
+    }
+};
 
 } // namespace
 
 TEST(WlrootsCompositor, underSwayTheFocusedWindowIsInFrontAndAnEmptyWorkspaceHasNone) {
-    wltest::Sway sway;
-    ASSERT_FALSE(sway.socket().empty()) << sway.logText();
-    VirtualMainLoop loop;
-    std::string why;
-    auto source = FrontAppWlroots::connect(loop, sway.socket(), noDesktop(), why);
-    ASSERT_TRUE(source) << why;
-    EXPECT_EQ(source->version(), 3u);
-    EXPECT_EQ(source->frontmost(), std::nullopt) << "no window yet";
+    SwaySource s;
+    ASSERT_TRUE(s.source) << s.diagnostics();
+    EXPECT_EQ(s.source->version(), 3u);
+    EXPECT_EQ(s.source->frontmost(), std::nullopt) << "no window yet";
     int activations = 0;
-    source->onActivate = [&] { ++activations; };
-    auto front = [&](const char* id) {
-        return loop.runUntil([&] { return frontID(*source) == id; }, 20.0);
-    };
+    s.source->onActivate = [&] { ++activations; };
 
     // A new window takes the focus.
-    auto log = sway.folder() + "/windows.log";
-    auto modeller = wltest::testWindow(sway.socket(), sway.clientRuntime(), "org.example.Modeller", log);
-    ASSERT_TRUE(front("org.example.Modeller")) << wltest::readText(log);
-    auto editor = wltest::testWindow(sway.socket(), sway.clientRuntime(), "org.example.Editor", log);
-    ASSERT_TRUE(front("org.example.Editor")) << wltest::readText(log);
-    ASSERT_TRUE(sway.focus("org.example.Modeller"));
-    ASSERT_TRUE(front("org.example.Modeller"));
+    auto modeller = s.window("org.example.Modeller");
+    ASSERT_TRUE(s.front("org.example.Modeller")) << s.diagnostics();
+    auto editor = s.window("org.example.Editor");
+    ASSERT_TRUE(s.front("org.example.Editor")) << s.diagnostics();
+    ASSERT_TRUE(s.sway.focus("org.example.Modeller"));
+    ASSERT_TRUE(s.front("org.example.Modeller"));
     int before = activations;
 
     // An empty workspace: no window is activated, so no app is in front.
-    ASSERT_TRUE(sway.command("workspace 2"));
-    ASSERT_TRUE(loop.runUntil([&] { return !source->frontmost(); }, 20.0));
+    ASSERT_TRUE(s.sway.command("workspace 2"));
+    ASSERT_TRUE(s.front(std::nullopt));
     EXPECT_EQ(activations, before + 1);
-    ASSERT_TRUE(sway.command("workspace 1"));
-    ASSERT_TRUE(loop.runUntil([&] { return source->frontmost().has_value(); }, 20.0));
+    ASSERT_TRUE(s.sway.command("workspace 1"));
+    ASSERT_TRUE(s.front("org.example.Modeller"));
 
-    // A closed window leaves the front to the one sway focuses next.
+    // Closed windows leave no app in front.
     editor.kill();
     modeller.kill();
-    ASSERT_TRUE(loop.runUntil([&] { return !source->frontmost(); }, 20.0));
-    EXPECT_TRUE(source->status().working());
+    ASSERT_TRUE(s.front(std::nullopt));
+    EXPECT_TRUE(s.source->status().working());
 }
 
 TEST(WlrootsCompositor, swayKilledLeavesTheSourceUnavailableWithoutAnAppInFront) {
-    wltest::Sway sway;
-    ASSERT_FALSE(sway.socket().empty()) << sway.logText();
-    VirtualMainLoop loop;
-    std::string why;
-    auto source = FrontAppWlroots::connect(loop, sway.socket(), noDesktop(), why);
-    ASSERT_TRUE(source) << why;
-    auto log = sway.folder() + "/windows.log";
-    auto editor = wltest::testWindow(sway.socket(), sway.clientRuntime(), "org.example.Editor", log);
-    ASSERT_TRUE(loop.runUntil([&] { return frontID(*source) == "org.example.Editor"; }, 20.0));
+    SwaySource s;
+    ASSERT_TRUE(s.source) << s.diagnostics();
+    auto editor = s.window("org.example.Editor");
+    ASSERT_TRUE(s.front("org.example.Editor")) << s.diagnostics();
 
     int statusChanges = 0;
-    source->onStatusChange = [&] { ++statusChanges; };
-    sway.kill();
-    ASSERT_TRUE(loop.runUntil([&] { return statusChanges == 1; }, 20.0));
-    EXPECT_FALSE(source->status().working());
-    EXPECT_NE(source->status().reason.find("closed the connection"), std::string::npos)
-        << source->status().reason;
-    EXPECT_EQ(source->frontmost(), std::nullopt);
+    s.source->onStatusChange = [&] { ++statusChanges; };
+    s.sway.kill();
+    ASSERT_TRUE(s.loop.runUntil([&] { return statusChanges == 1; }, 20.0));
+    EXPECT_FALSE(s.source->status().working());
+    EXPECT_NE(s.source->status().reason.find("closed the connection"), std::string::npos)
+        << s.source->status().reason;
+    EXPECT_EQ(s.source->frontmost(), std::nullopt);
 }
 
 // weston has no toplevel list for clients: the wlroots source cannot serve under it.
