@@ -1,6 +1,6 @@
+#include "FrontApp/DesktopEntry.h"
 #include "FrontApp/FrontApp.h"
 #include "FrontApp/FrontAppIdentity.h"
-#include "Vantor/DesktopEntry.h"
 #include "Vantor/Log.h"
 #include "Vantor/Workspace.h"
 
@@ -8,6 +8,8 @@
 #include <vector>
 
 namespace vantor {
+
+using kestrix::core::desktopEntryName;
 
 namespace {
 

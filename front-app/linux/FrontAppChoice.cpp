@@ -74,7 +74,8 @@ std::unique_ptr<FrontApp> chooseFrontApp(MainLoop& loop, const FrontAppSession& 
 std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop,
                                        std::function<void(const std::string&)> log) {
     return chooseFrontApp(loop, FrontAppSession::fromEnvironment(), FrontAppSources{},
-                          std::make_shared<FrontAppIdentity>(FrontAppIdentity::standard()), log);
+                          std::make_shared<FrontAppIdentity>(FrontAppIdentity::standard(loop)),
+                          log);
 }
 
 } // namespace kestrix::core
