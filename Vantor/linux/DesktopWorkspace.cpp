@@ -21,7 +21,13 @@ public:
         front_->onActivate = [this] {
             if (onActivate) onActivate(frontmost());
         };
+        front_->onStatusChange = [this] {
+            Log::info(front_->status().logLine());
+            if (onStatusChange) onStatusChange();
+        };
     }
+
+    kestrix::core::FrontAppStatus status() const override { return front_->status(); }
 
     std::optional<RunningApp> frontmost() override {
         auto app = front_->frontmost();
