@@ -132,6 +132,10 @@ TEST(WaylandEndToEnd, whenSwayIsKilledBothProgramsGoOnWithoutAnAppInFront) {
 
     desktop.sway.kill();
     EXPECT_NE(waitInLog(home, "holder: nobody", held), std::string::npos) << home.log();
+    const std::string gone = "no app in front: The Wayland compositor closed the connection.";
+    EXPECT_NE(waitInLog(home, gone, held), std::string::npos) << home.log();
+    EXPECT_TRUE(proc::waitInFolder(home.path, [&] { return proc::contains(vantor.stderrText(), gone); }))
+        << vantor.stderrText();
     EXPECT_TRUE(brokerServes(home)) << broker.stderrText();
     EXPECT_FALSE(broker.waitExit(0).has_value()) << broker.stderrText();
     EXPECT_TRUE(vantor.running()) << vantor.stderrText();

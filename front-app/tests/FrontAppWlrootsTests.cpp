@@ -198,6 +198,7 @@ TEST(FrontAppWlroots, aCompositorThatEndsOrMisbehavesLeavesTheSourceUnavailable)
 TEST(FrontAppWlroots, aProcessIsNamedByTheIdentityRule) {
     Connected c;
     ASSERT_TRUE(c.source) << c.why;
-    EXPECT_EQ(c.source->bundleID(::getpid()), FrontAppIdentity::standard().ofProcess(::getpid()));
+    EXPECT_EQ(c.source->bundleID(::getpid()),
+              FrontAppIdentity("/proc", std::vector<std::string>{}).ofProcess(::getpid()));
     EXPECT_EQ(c.source->bundleID(0), std::nullopt);
 }
