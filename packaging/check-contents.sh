@@ -39,7 +39,7 @@ for size in 16 512; do
   }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6widgets6 libspnav0 libudev1; do
+for library in libqt6widgets6 libspnav0 libudev1 libwayland-client0; do
   grep -q "$library" <<<"$depends" || { echo "no dependency on $library: $depends"; missing=1; }
 done
 control=$(dpkg-deb -I "$deb")

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
@@ -130,12 +131,13 @@ std::optional<std::string> FrontAppWlroots::roundtrip(double seconds) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         int ready = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
-        if (ready <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) {
+        bool readable = ready > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR));
+        if (!readable) {
             wl_display_cancel_read(display_);
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready > 0) continue; // only writable: flush again
-            error = "The Wayland compositor did not answer within " +
-                    std::to_string(static_cast<int>(seconds)) + " s.";
+            if (ready > 0 || (ready < 0 && errno == EINTR)) continue; // writable only: flush again
+            char within[32];
+            std::snprintf(within, sizeof within, "%g s", seconds);
+            error = std::string("The Wayland compositor did not answer within ") + within + ".";
             break;
         }
         if (wl_display_read_events(display_) < 0) error = connectionError();
