@@ -164,6 +164,40 @@ void AppDelegate::launch() {
         setActivationPolicy(ActivationPolicy::regular);
         releaseNotesWindow().show();
     }
+
+    // Without a tray nothing of Vantor would show: a start by hand opens the settings window and
+    // says why, once. A start at login stays quiet.
+    if (services_.trayAvailable && !services_.trayAvailable() && !launchedAsLoginItem_) {
+        openMainWindow();
+        tellTrayMissing();
+    }
+}
+
+QString AppDelegate::trayMissingText() {
+    return tr("This desktop shows no tray icons, so Vantor's icon and its menu are missing. Vantor "
+              "runs all the same; start it again to open this window.");
+}
+
+QString AppDelegate::trayHelpText() {
+    return tr("On GNOME, install the AppIndicator extension (the package "
+              "gnome-shell-extension-appindicator), log out and in again, and switch on "
+              "\"AppIndicator and KStatusNotifierItem Support\" in the Extensions app. Other "
+              "desktops show tray icons in their panel; add a system tray to it if it has none.");
+}
+
+void AppDelegate::tellTrayMissing() {
+    QWidget* parent = mainWindow().window();
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("noTrayMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Information);
+    box->setWindowTitle(tr("No System Tray"));
+    box->setText(trayMissingText());
+    box->setInformativeText(trayHelpText());
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void AppDelegate::terminate() {
@@ -183,7 +217,8 @@ void AppDelegate::createStatusItem() {
     // Vantor at login, say).
     if (services_.trayAvailable && !services_.trayAvailable())
         Log::info("no system tray on this desktop: Vantor runs without its icon; start vantor "
-                  "again to open its settings");
+                  "again to open its settings (GNOME shows tray icons with the AppIndicator "
+                  "extension, package gnome-shell-extension-appindicator)");
     statusMenu_ = std::make_unique<QMenu>();
     statusMenu_->setObjectName(QStringLiteral("statusMenu"));
     statusMenu_->setToolTipsVisible(true);

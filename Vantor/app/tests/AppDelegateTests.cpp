@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 
 namespace vantor::testing {
@@ -139,14 +140,45 @@ TEST_F(AppTest, theTrayIconIsDimmedWhileVantorDoesNotTakeTheDevice) {
     EXPECT_TRUE(app.iconDimmed());
 }
 
-TEST_F(AppTest, withoutATrayTheAppRunsAndSaysSoOnce) {
-    tray = false;
-    AppDelegate& app = launched();
-    ASSERT_NE(app.statusItem(), nullptr) << "shown once a tray appears";
-    EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
-                            [](const std::string& l) { return l.find("no system tray") == 0; }),
-              1);
-    EXPECT_TRUE(input->started);
+TEST_F(AppTest, withoutATrayAStartByHandOpensTheSettingsWindowAndSaysWhyOnce) {
+    struct Case {
+        const char* name;
+        bool tray, loginItem;
+        bool opens; // the settings window, with the message over it
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"no tray", false, false, true},
+             {"no tray, at login", false, true, false},
+             {"a tray", true, false, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        delegate.reset();
+        logs.clear();
+        tray = c.tray;
+        defaults->set("welcomed", true);
+        LaunchOptions options;
+        options.loginItem = c.loginItem;
+        AppDelegate& app = make(options);
+        app.launch();
+        ASSERT_NE(app.statusItem(), nullptr) << "shown once a tray appears";
+        EXPECT_TRUE(input->started);
+        EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
+                                [](const std::string& l) { return l.find("no system tray") == 0; }),
+                  c.tray ? 0 : 1);
+        EXPECT_EQ(visible(app.mainWindow()), c.opens);
+        QList<QMessageBox*> messages =
+            app.mainWindow().loadWindow()->findChildren<QMessageBox*>("noTrayMessage");
+        ASSERT_EQ(messages.size(), c.opens ? 1 : 0);
+        if (!c.opens) continue;
+        EXPECT_TRUE(messages[0]->isVisible());
+        EXPECT_TRUE(messages[0]->informativeText().contains("gnome-shell-extension-appindicator"));
+        // Opening the window again says nothing more.
+        app.mainWindow().window()->close();
+        app.reopen();
+        EXPECT_EQ(app.mainWindow().window()->findChildren<QMessageBox*>("noTrayMessage").size(),
+                  1);
+        messages[0]->close();
+    }
 }
 
 TEST_F(AppTest, mainMenuKeysWorkInEveryWindowAndQuitEndsTheApp) {

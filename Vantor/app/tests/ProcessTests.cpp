@@ -1,5 +1,8 @@
 // The real vantor program: its command line, the window-shot mode on a machine without a display,
-// and a second start that reaches the running one.
+// the broker it starts from the build tree, and a second start that reaches the running one.
+#include "KestrixProtocol/Kestrix.h"
+#include "KestrixProtocol/LineCoding.h"
+#include "KestrixProtocol/Messages.h"
 #include "TempFolder.h"
 #include "VantorShell/SingleInstance.h"
 #include "X11TestDesktop.h"
@@ -12,8 +15,10 @@
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace vantor {
@@ -183,6 +188,64 @@ TEST(VantorProcess, aSecondStartOpensTheRunningOnesWindow) {
     loop.exec();
     EXPECT_EQ(stranger.state(), QLocalSocket::UnconnectedState);
     EXPECT_EQ(reopened, 1);
+}
+
+// What the broker serving `folder` says of itself: asked as a listener over its socket. Empty when
+// no broker answers there within ten seconds.
+std::optional<kestrix::BrokerStatus> brokerStatus(const QString& folder) {
+    QLocalSocket socket;
+    socket.connectToServer(folder + "/broker.sock");
+    if (!socket.waitForConnected(10000)) return std::nullopt;
+    using kestrix::ClientMessage;
+    for (const ClientMessage& message :
+         {ClientMessage{kestrix::Hello{kestrix::Kestrix::protocolVersion, kestrix::Kestrix::version,
+                                       static_cast<std::int32_t>(::getpid()), "probe"}},
+          ClientMessage{ClientMessage::Status{}}})
+        socket.write(QByteArray::fromStdString(kestrix::LineEncoder::encode(message)));
+    socket.flush();
+    kestrix::LineDecoder<kestrix::BrokerMessage> decoder;
+    for (int i = 0; i < 100; ++i) {
+        socket.waitForReadyRead(100);
+        QByteArray bytes = socket.readAll();
+        for (const auto& message : decoder.feed(bytes.toStdString()))
+            if (const auto* status = message.as<kestrix::BrokerStatus>()) return *status;
+        if (socket.state() != QLocalSocket::ConnectedState) break;
+    }
+    return std::nullopt;
+}
+
+// Started from the build tree with no broker running, vantor starts the built broker itself and
+// is served by it.
+TEST(VantorProcess, startsTheBuiltBrokerWhenNoneRuns) {
+    testsupport::TempFolder home;
+    QString folder = QString::fromStdString(home.path) + "/kestrix";
+    VantorRun run(home, {}, {"QT_QPA_PLATFORM=offscreen"});
+    QString err;
+    for (int i = 0; i < 300 && !err.contains("connected to Kestrix"); ++i) {
+        run.process->waitForReadyRead(100);
+        err += QString::fromUtf8(run.process->readAllStandardError());
+    }
+    EXPECT_TRUE(err.contains("connected to Kestrix " + QString::number(kestrix::Kestrix::version)))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains("could not be reached")) << err.toStdString();
+
+    std::optional<kestrix::BrokerStatus> status = brokerStatus(folder);
+    ASSERT_TRUE(status) << "no broker serves " << folder.toStdString();
+    // The broker is the one built beside this vantor, and vantor is its client.
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(status->processID) + "/exe",
+                                            error),
+              std::filesystem::path(KESTRIX_EXECUTABLE));
+    bool served = false;
+    for (const auto& client : status->clients)
+        served |= client.name == "Vantor" && client.processID == run.process->processId();
+    EXPECT_TRUE(served);
+
+    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
+    run.finish(10);
+    EXPECT_EQ(run.status, 0);
+    // The broker would leave by itself once idle; the test does not wait for that.
+    ::kill(status->processID, SIGTERM);
 }
 
 // On a display, where Qt runs a thread of its own, SIGTERM still ends the app cleanly.

@@ -125,7 +125,7 @@ AboutView::AboutView(std::function<void()> onReleaseNotes, std::function<void()>
     column->addWidget(name);
     column->addSpacing(6);
     auto* tagline =
-        secondaryLabel(tr("Scroll, zoom and rotate with your SpaceMouse"), title3(), this);
+        secondaryLabel(tr("Scroll and zoom with your SpaceMouse"), title3(), this);
     tagline->setObjectName("aboutTagline");
     column->addWidget(tagline);
 
