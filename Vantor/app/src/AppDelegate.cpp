@@ -115,12 +115,6 @@ void AppDelegate::launch() {
     handlers.quit = [this] { quit(); };
     handlers.openReleaseNotes = [this] { openReleaseNotes(); };
     handlers.openWebsite = [this] { openWebsite(); };
-    handlers.windows = [this] {
-        QList<QWidget*> windows;
-        for (const auto* controller : {&mainWindow_, &aboutWindow_, &releaseNotesWindow_})
-            if (*controller && (*controller)->window()) windows << (*controller)->window();
-        return windows;
-    };
     mainMenu_ = std::make_unique<MainMenu>(std::move(handlers));
 
     QPointer<AppDelegate> self(this);
