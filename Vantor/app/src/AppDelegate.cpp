@@ -16,6 +16,7 @@
 #include "VantorWindows/UpdateWindow.h"
 #include "VantorWindows/WindowController.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
@@ -44,11 +45,21 @@ struct Choice {
     std::function<void()> choose;
 };
 
+// Whether a submenu's choices exclude each other (shown as radio items) or each is a switch of
+// its own (check boxes).
+enum class Choices { exclusive, independent };
+
 // A submenu of `parent` with one item per entry.
 QMenu* submenu(QMenu& parent, const QString& title, const char* name,
-               const std::vector<std::optional<Choice>>& entries) {
+               const std::vector<std::optional<Choice>>& entries,
+               Choices choices = Choices::independent) {
     auto* menu = new QMenu(title, &parent);
     menu->setObjectName(QString::fromLatin1(name));
+    QActionGroup* group = nullptr;
+    if (choices == Choices::exclusive) {
+        group = new QActionGroup(menu);
+        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    }
     for (const auto& entry : entries) {
         if (!entry) {
             menu->addSeparator();
@@ -56,6 +67,7 @@ QMenu* submenu(QMenu& parent, const QString& title, const char* name,
         }
         QAction* item = menu->addAction(entry->title);
         item->setCheckable(true);
+        if (group) group->addAction(item);
         item->setChecked(entry->on);
         QObject::connect(item, &QAction::triggered, item, [choose = entry->choose] { choose(); });
     }
@@ -332,7 +344,8 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
         responses.push_back(Choice{
             title(response), !followsResponse && applied.response == response,
             set(AppSetting::response, [response](ScrollSettings& v) { v.response = response; })});
-    items << submenu(menu, tr("Response"), "status.response", responses)->menuAction();
+    items << submenu(menu, tr("Response"), "status.response", responses, Choices::exclusive)
+                 ->menuAction();
 
     bool followsMomentum = defaults.follows(AppSetting::momentum, app);
     std::vector<std::optional<Choice>> momenta{
@@ -343,7 +356,8 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
         momenta.push_back(Choice{
             title(momentum), !followsMomentum && applied.momentum == momentum,
             set(AppSetting::momentum, [momentum](ScrollSettings& v) { v.momentum = momentum; })});
-    items << submenu(menu, tr("Momentum"), "status.momentum", momenta)->menuAction();
+    items << submenu(menu, tr("Momentum"), "status.momentum", momenta, Choices::exclusive)
+                 ->menuAction();
 
     // Each of the three negates the value in force, whether or not the app follows the default.
     bool diagonal = applied.diagonal, scrolls = applied.scrollsWhileZooming(),
