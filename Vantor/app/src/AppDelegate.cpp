@@ -185,10 +185,12 @@ QString AppDelegate::trayMissingText() {
 }
 
 QString AppDelegate::trayHelpText() {
-    return tr("On GNOME, install the AppIndicator extension (the package "
-              "gnome-shell-extension-appindicator), log out and in again, and switch on "
-              "\"AppIndicator and KStatusNotifierItem Support\" in the Extensions app. Other "
-              "desktops show tray icons in their panel; add a system tray to it if it has none.");
+    return QStringLiteral("<p>%1</p><pre>%2</pre><p>%3</p>")
+        .arg(tr("On GNOME, install the AppIndicator extension:"),
+             QStringLiteral("sudo apt install gnome-shell-extension-appindicator"),
+             tr("then log out and in again, and switch on \"AppIndicator and KStatusNotifierItem "
+                "Support\" in the Extensions app. Other desktops show tray icons in their panel; "
+                "add a system tray to it if it has none."));
 }
 
 void AppDelegate::tellTrayMissing() {

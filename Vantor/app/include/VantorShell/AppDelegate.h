@@ -128,7 +128,7 @@ public:
     static constexpr const char* website = "https://orvella.me/vantor/";
 
     // What the settings window says at a start without a tray: that the tray is missing, and
-    // how to get one.
+    // how to get one (rich text, with the command that installs GNOME's extension).
     static QString trayMissingText();
     static QString trayHelpText();
 
