@@ -5,13 +5,13 @@
 # protector, which lintian does not look for: each calls __stack_chk_fail.
 set -euo pipefail
 deb=$1
+missing=0
 lintian --fail-on error,warning,info \
   --tags hardening-no-pie,hardening-no-relro,hardening-no-bindnow,hardening-no-fortify-functions \
-  "$deb" 2>/dev/null
+  "$deb" 2>/dev/null || missing=1
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
-missing=0
 while read -r path; do
   file -b "$path" | grep -q '^ELF' || continue
   symbols=$(readelf --dyn-syms -W "$path")
