@@ -41,19 +41,23 @@ dpkg-checkbuilddeps -d "$depends" /dev/null || fail "the package's dependencies 
 
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
-# The throwaway database knows no other package (the dependencies were checked above), and the
-# scripts run with this machine's shell, as the root holds none.
-dpkg=($sudo dpkg --root="$root" --force-depends --force-script-chrootless)
+# The throwaway database knows no other package (the dependencies were checked above), the
+# scripts run with this machine's shell, as the root holds none, and every file is unpacked even
+# where this machine's dpkg configuration leaves some out (slim images drop manual pages).
+dpkg=($sudo dpkg --root="$root" --force-depends --force-script-chrootless --path-include='*')
 "${dpkg[@]}" --install "$deb" >"$work/dpkg.log" 2>&1 || fail "dpkg --install: $(cat "$work/dpkg.log")"
 dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status}' vantor | grep -qx 'install ok installed' ||
   fail "vantor is not installed in $root"
 
-# A home of its own, so that neither the programs nor a broker they start meet this machine's.
+# A home of its own, so that neither the programs nor a broker they start meet this machine's
+# vantor, broker, SpaceMouse or spacenavd: the broker serves a simulated empty device list.
 home=$work/home
 mkdir -p "$home/runtime"
 chmod 700 "$home/runtime"
+echo '{"devices": []}' >"$home/devices.json"
 export HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_RUNTIME_DIR=$home/runtime
-export KESTRIX_HOME=$home/kestrix QT_QPA_PLATFORM=offscreen
+export KESTRIX_HOME=$home/kestrix KESTRIX_DEVICES=sim:$home/devices.json
+export SPNAV_SOCKET=$home/spnav.sock QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY
 vantor=$root/usr/bin/vantor
 kestrix=$root/usr/libexec/vantor/kestrix
