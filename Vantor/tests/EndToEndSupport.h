@@ -39,11 +39,12 @@ inline std::string pushAndReleaseScript() {
 }
 
 // A running vantor with its environment: `desktop` sets the variables that name the desktop
-// (DISPLAY, WAYLAND_DISPLAY, ...; an empty value unsets), which are unset otherwise.
+// (DISPLAY, WAYLAND_DISPLAY, ...; an empty value unsets), which are unset otherwise. `argument`,
+// when not empty, is passed on its command line.
 class Vantor {
 public:
     Vantor(const proc::Home& home, const std::map<std::string, std::string>& desktop,
-           const std::string& events) {
+           const std::string& events, const std::string& argument = {}) {
         std::string errPath = home.path + "/vantor-stderr.txt";
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -60,7 +61,11 @@ public:
             int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 0);
             ::dup2(null, 1);
-            ::execl(VANTOR_EXECUTABLE, VANTOR_EXECUTABLE, static_cast<char*>(nullptr));
+            if (argument.empty())
+                ::execl(VANTOR_EXECUTABLE, VANTOR_EXECUTABLE, static_cast<char*>(nullptr));
+            else
+                ::execl(VANTOR_EXECUTABLE, VANTOR_EXECUTABLE, argument.c_str(),
+                        static_cast<char*>(nullptr));
             ::_exit(127);
         }
         errPath_ = errPath;

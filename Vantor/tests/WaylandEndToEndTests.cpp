@@ -85,13 +85,14 @@ TEST(WaylandEndToEnd, underSwayTheAllowedAppInFrontHoldsTheDeviceAndTheOtherAppD
 
     proc::Home home;
     home.devices(pushAndReleaseScript());
-    // Welcomed before: no About window comes up to take the focus from the apps.
     std::ofstream(home.path + "/config/me.orvella.Vantor.json")
-        << R"({"allowed_apps": ")" << modellerID << R"(", "welcomed": true})";
+        << R"({"allowed_apps": ")" << modellerID << R"("})";
     std::string events = home.path + "/events.jsonl";
     proc::Broker broker(home, session);
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
-    Vantor vantor(home, session, events);
+    // Started at login, as the autostart entry starts it: no window of its own comes up (sway
+    // has no tray) to take the focus from the apps.
+    Vantor vantor(home, session, events, "--login-item");
     ASSERT_NE(waitInLog(home, "Vantor"), std::string::npos) << vantor.stderrText();
 
     ASSERT_TRUE(desktop.sway.focus(modellerID));
