@@ -70,8 +70,17 @@ public:
         }
         errPath_ = errPath;
     }
+    // Asks vantor to quit, as the session does at logout; one that does not within 10 s is
+    // killed, and the test fails.
     ~Vantor() {
+        int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
         ::kill(pid_, SIGTERM);
+        pollfd p{pidfd, POLLIN, 0};
+        if (pidfd >= 0 && ::poll(&p, 1, 10000) <= 0) {
+            ADD_FAILURE() << "vantor did not quit on SIGTERM:\n" << stderrText();
+            ::kill(pid_, SIGKILL);
+        }
+        if (pidfd >= 0) ::close(pidfd);
         ::waitpid(pid_, nullptr, 0);
     }
     std::string stderrText() const { return proc::readFile(errPath_); }

@@ -127,7 +127,7 @@ TEST(WaylandEndToEnd, whenSwayIsKilledBothProgramsGoOnWithoutAnAppInFront) {
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
     auto vantorSession = session;
     vantorSession["QT_QPA_PLATFORM"] = "offscreen";
-    Vantor vantor(home, vantorSession, home.path + "/events.jsonl");
+    Vantor vantor(home, vantorSession, home.path + "/events.jsonl", "--login-item");
     std::size_t held = waitInLog(home, "(front: " + modellerID + ")");
     ASSERT_NE(held, std::string::npos) << home.log() << "\nvantor:\n" << vantor.stderrText();
 
@@ -152,7 +152,7 @@ TEST(WaylandEndToEnd, underACompositorWithoutTheToplevelListBothProgramsSayWhyAn
     home.devices(R"({"devices": []})");
     proc::Broker broker(home, session);
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
-    Vantor vantor(home, session, home.path + "/events.jsonl");
+    Vantor vantor(home, session, home.path + "/events.jsonl", "--login-item");
     ASSERT_NE(waitInLog(home, "Vantor"), std::string::npos) << vantor.stderrText();
 
     const std::string why = "does not tell which window is active (it offers no "

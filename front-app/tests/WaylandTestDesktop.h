@@ -17,6 +17,7 @@
 #include <fstream>
 #include <grp.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,9 @@ public:
         if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
                          ::setuid(65534) != 0))
             ::_exit(126);
+        // A test that is killed takes its compositor and windows along (set after the change
+        // of user, which clears it).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         std::vector<char*> args;
         for (auto& a : argv)
             args.push_back(a.data());
