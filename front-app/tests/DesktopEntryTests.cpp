@@ -72,6 +72,13 @@ TEST_F(DesktopEntryFolders, hugeFilesAreCutAndPipesAreNotRead) {
     EXPECT_EQ(desktopEntryName("pipe", dirs()), std::nullopt);
 }
 
+// Only the keys of the [Desktop Entry] group count; keys before any group belong to none.
+TEST(DesktopEntryText, keysOutsideTheGroupAreNotTheEntrys) {
+    auto entry = DesktopEntry::parse("Name=Before\n[Desktop Entry]\nIcon=inside\n");
+    EXPECT_EQ(entry.value("Name"), std::nullopt);
+    EXPECT_EQ(entry.value("Icon"), "inside");
+}
+
 TEST(DesktopEntryText, keysValuesAndTheirEscapes) {
     auto entry = DesktopEntry::parse(
         "# comment\n[Desktop Entry]\r\n Name = A\\sB\\\\C\\n\\q \r\nno key here\n"

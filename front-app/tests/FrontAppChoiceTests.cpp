@@ -49,6 +49,8 @@ TEST(FrontAppChoice, triesTheSessionsSourcesInOrderAndTellsWhyNoneServes) {
         {{"wayland-1", "sway", ""}, {"gnome", "kwin", "wlroots"}, {"wlroots"}, "wlroots"},
         {{"wayland-1", "", ":0"}, {"x11"}, {"wlroots", "x11"}, "x11"},
         {{"wayland-1", "KDEx:XGNOME", ""}, {"gnome", "kwin"}, {"wlroots", "x11"}, ""},
+        {{"wayland-1", "XDE:ONOME", ""}, {"gnome", "kwin"}, {"wlroots", "x11"}, ""},
+        {{"wayland-1", "Hyprland:kde", ""}, {"kwin"}, {"kwin"}, "kwin"},
         {{"", "GNOME", ":0"}, {"gnome", "wlroots", "x11"}, {"x11"}, "x11"},
         {{"", "", ""}, {}, {"x11"}, ""},
     };
