@@ -55,6 +55,10 @@ SettingsTab::SettingsTab(SettingsModel& model, Updates& updates, QWidget* parent
     driverColumn->addWidget(driver);
     driverColumn->addWidget(frontApp);
     lines->form()->addRow(driverLabel, driverField);
+    // The label stays on the driver's line when the reason below it takes more lines.
+    if (QLayoutItem* item =
+            lines->form()->itemAt(lines->form()->rowCount() - 1, QFormLayout::LabelRole))
+        item->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     bindings_.text(driver, [&model] { return model.driverName().value_or(QString()); });
     bindings_.text(frontApp, [&model] {
         return model.frontAppProblem() ? tr("No app in front: %1").arg(*model.frontAppProblem())
