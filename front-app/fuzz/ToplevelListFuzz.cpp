@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using kestrix::core::ToplevelList;
-    static const kestrix::core::FrontAppIdentity identity("/nonexistent", {});
+    static const kestrix::core::FrontAppIdentity identity("/nonexistent",
+                                                          std::vector<std::string>{});
     ToplevelList list;
     std::size_t at = 0;
     auto payload = [&]() -> std::string_view {
