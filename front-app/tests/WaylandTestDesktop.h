@@ -120,6 +120,7 @@ public:
         runtime_ = privateFolder(folder_.path, "sway-runtime", root ? 65534 : ::geteuid());
         std::string config = folder_.path + "/sway-config";
         std::ofstream(config) << "# no bar, no background\nfocus_follows_mouse no\n";
+        ::chmod(config.c_str(), 0644); // sway reads it as nobody
         log_ = folder_.path + "/sway.log";
         process_ = Child({"sway", "--config", config},
                          {{"XDG_RUNTIME_DIR", runtime_},
@@ -130,10 +131,13 @@ public:
                           {"DISPLAY", ""},
                           {"SWAYSOCK", ""}},
                          log_, root);
-        waitInFolder(runtime_, [&] {
-            return !entryStartingWith(runtime_, "wayland-").empty() &&
-                   !entryStartingWith(runtime_, "sway-ipc.").empty();
-        });
+        waitInFolder(
+            runtime_,
+            [&] {
+                return !entryStartingWith(runtime_, "wayland-").empty() &&
+                       !entryStartingWith(runtime_, "sway-ipc.").empty();
+            },
+            30.0);
         std::string wayland = entryStartingWith(runtime_, "wayland-");
         if (!wayland.empty()) socket_ = runtime_ + "/" + wayland;
         std::string ipc = entryStartingWith(runtime_, "sway-ipc.");
@@ -176,7 +180,7 @@ public:
                          {{"XDG_RUNTIME_DIR", runtime_}, {"WAYLAND_DISPLAY", ""}, {"DISPLAY", ""}},
                          folder_.path + "/weston.log");
         std::string path = runtime_ + "/wayland-test";
-        if (waitInFolder(runtime_, [&] { return ::access(path.c_str(), F_OK) == 0; }))
+        if (waitInFolder(runtime_, [&] { return ::access(path.c_str(), F_OK) == 0; }, 30.0))
             socket_ = path;
     }
     const std::string& socket() const { return socket_; }
