@@ -12,6 +12,8 @@ namespace vantor {
 CaptionChip::CaptionChip(QWidget* parent)
     : QLabel(parent) {
     setFont(style::callout());
+    // The caption names apps as their desktop entries do: never markup.
+    setTextFormat(Qt::PlainText);
     setContentsMargins(8, 4, 8, 4);
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }

@@ -20,6 +20,8 @@ FormSection::FormSection(const QString& header, QWidget* parent)
     column_->setContentsMargins(0, 0, 0, 0);
     column_->setSpacing(spacing);
     header_->setFont(style::headline());
+    // Headers may carry names from outside ("Settings for" an app): never markup.
+    header_->setTextFormat(Qt::PlainText);
     header_->setContentsMargins(4, 0, 4, 0);
     header_->setVisible(!header.isEmpty());
     column_->addWidget(header_);

@@ -3,12 +3,15 @@
 #include "AppsTab.h"
 #include "CanvasBox.h"
 #include "SpeedSlider.h"
+#include "VantorModels/AppList.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -28,6 +31,35 @@ using Role = AxisMapping::Role;
 using Movement = AxisMapping::Movement;
 
 const std::string maps = "org.example.Maps";
+
+// The Apps tab's list and what one of its rows shows.
+QListView* appList(Harness& h) { return h.find<QListView>("appList"); }
+
+QModelIndex rowOf(Harness& h, const std::string& app) {
+    auto* tab = h.find<AppsTab>("apps");
+    return tab->apps()->index(tab->apps()->rowOf(app));
+}
+
+QString captionOf(Harness& h, const std::string& app) {
+    return rowOf(h, app).data(AppList::CaptionRole).toString();
+}
+
+// A click on a row away from its switch, or on its switch.
+void clickRow(Harness& h, const std::string& app) {
+    const QRect row = appList(h)->visualRect(rowOf(h, app));
+    testing::click(appList(h)->viewport(), QPoint(row.left() + 40, row.center().y()));
+}
+
+void clickSwitch(Harness& h, const std::string& app) {
+    auto* tab = h.find<AppsTab>("apps");
+    testing::click(appList(h)->viewport(), tab->switchRect(rowOf(h, app)).center());
+}
+
+// What assistive technology reads of a row.
+QAccessibleInterface* rowAccessible(Harness& h, const std::string& app) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(appList(h));
+    return list ? list->child(rowOf(h, app).row()) : nullptr;
+}
 
 ScrollSettings withMapsOn() {
     ScrollSettings s;
@@ -98,15 +130,14 @@ TEST(MainView, PerAppControlsWriteOnceAndShowTheirEffect) {
         Harness h(withMapsOn());
         h.model->setTab(MainTab::apps);
         h.model->setSelectedApp(maps);
-        auto* caption = h.find<QLabel>("caption");
-        EXPECT_TRUE(caption->text().isEmpty());
+        EXPECT_EQ(captionOf(h, maps), "");
         perform(h, c.action);
         EXPECT_EQ(h.changes, 1) << c.action.control;
         EXPECT_TRUE(c.expect(h.model->settings())) << c.action.control;
-        EXPECT_EQ(caption->text(), "Own settings");
+        EXPECT_EQ(captionOf(h, maps), "Own settings");
         h.find<QPushButton>("useDefaults")->click();
         EXPECT_FALSE(h.model->settings().hasOwnSettings(maps));
-        EXPECT_FALSE(caption->isVisibleTo(h.view.get()));
+        EXPECT_EQ(captionOf(h, maps), "");
         EXPECT_FALSE(h.find<QPushButton>("useDefaults")->isEnabled());
     }
 }
@@ -172,35 +203,60 @@ TEST(MainView, DefaultsFooterAndPerAppDefaultOptionFollowTheResponse) {
 
 TEST(MainView, PerAppSectionFollowsSelectionAndSwitch) {
     Harness h(withMapsOn());
+    h.view->show();
     h.find<QTabWidget>("tabs")->setCurrentIndex(3);
     ASSERT_EQ(h.model->tab(), MainTab::apps);
-    auto* row = h.find<AppRow>("app:org.example.Maps");
+    QApplication::processEvents();
     auto* own = h.find<QWidget>("ownSettings");
     auto* caption = h.find<CanvasBox>({})->caption();
     auto shown = [&] { return own->isVisibleTo(h.view.get()); };
-    auto selected = [&] { return QAccessible::queryAccessibleInterface(row)->state().selected; };
+    auto selected = [&] { return rowAccessible(h, maps)->state().selected; };
     EXPECT_FALSE(shown());
     EXPECT_EQ(caption->text(), "Default settings");
 
-    testing::click(row);
+    clickRow(h, maps);
     EXPECT_EQ(h.model->selectedApp(), maps);
     EXPECT_TRUE(shown());
     EXPECT_TRUE(selected());
     EXPECT_EQ(caption->text(), "Settings of Maps");
+    EXPECT_EQ(h.changes, 0) << "selecting edits nothing";
 
-    row->findChild<QCheckBox*>("switch")->click();
+    clickSwitch(h, maps);
+    EXPECT_EQ(h.changes, 1);
+    EXPECT_FALSE(h.model->settings().allowedApps.count(maps));
+    EXPECT_EQ(captionOf(h, maps), "Keeps the SpaceMouse");
     EXPECT_FALSE(shown());
-    EXPECT_TRUE(row->isSelected());
-    row->findChild<QCheckBox*>("switch")->click();
+    EXPECT_EQ(h.model->selectedApp(), maps) << "the switch does not touch the selection";
+    EXPECT_TRUE(selected());
+    clickSwitch(h, maps);
     EXPECT_TRUE(shown());
+    EXPECT_EQ(rowOf(h, maps).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
 
     h.find<QTabWidget>("tabs")->setCurrentIndex(0);
     EXPECT_EQ(caption->text(), "Default settings");
     h.find<QTabWidget>("tabs")->setCurrentIndex(3);
-    testing::click(row);
+    clickRow(h, maps);
     EXPECT_EQ(h.model->selectedApp(), std::nullopt);
     EXPECT_FALSE(shown());
     EXPECT_FALSE(selected());
+}
+
+TEST(MainView, KeysFlipTheCurrentRowsSwitchAndSelection) {
+    Harness h(withMapsOn());
+    h.model->setTab(MainTab::apps);
+    auto* list = appList(h);
+    list->setCurrentIndex(rowOf(h, maps));
+    auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &event);
+    };
+    press(Qt::Key_Return);
+    EXPECT_EQ(h.model->selectedApp(), maps);
+    press(Qt::Key_Space);
+    EXPECT_EQ(h.model->settings().deviceChoice(maps), scroll::DevicePolicy::AppChoice::off);
+    press(Qt::Key_Return);
+    EXPECT_EQ(h.model->selectedApp(), std::nullopt);
+    EXPECT_EQ(h.changes, 1);
 }
 
 TEST(MainView, SizesAndPaddingsOfTheWindow) {
@@ -259,22 +315,40 @@ TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
                           ListedApp("com.example.Gone", "com.example.Gone", QIcon(), false));
     h.model->setSettings(settings); // the list reads the names now known
     h.model->setTab(MainTab::apps);
-    auto* apps = h.find<AppsTab>("apps");
-    QStringList names;
-    for (AppRow* row : apps->rows())
-        names << row->accessibleName() + "/" + row->findChild<QLabel*>("caption")->text();
-    EXPECT_EQ(names, (QStringList{"com.example.Gone/", "Maps/", "Notes/Keeps the SpaceMouse"}));
+    auto* list = appList(h);
+    auto shownRows = [&] {
+        QStringList names;
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            const QModelIndex index = list->model()->index(row, 0);
+            names << index.data().toString() + "/" + index.data(AppList::CaptionRole).toString();
+        }
+        return names;
+    };
+    EXPECT_EQ(shownRows(),
+              (QStringList{"com.example.Gone/", "Maps/", "Notes/Keeps the SpaceMouse"}));
     EXPECT_FALSE(h.find<QLabel>("noneYet")->isVisibleTo(h.view.get()));
+    EXPECT_TRUE(list->isVisibleTo(h.view.get()));
 
     h.model->setSelectedApp("com.example.Gone");
     EXPECT_EQ(h.find<CanvasBox>({})->caption()->text(), "Settings of com.example.Gone");
-    for (AppRow* row : apps->rows())
-        row->findChild<QAction*>("remove")->trigger();
+    // The removal acts on the row the context menu was opened on, the list's current row.
+    auto* remove = h.find<QAction>("remove");
+    list->setCurrentIndex(rowOf(h, "org.example.Notes"));
+    remove->trigger();
+    EXPECT_EQ(shownRows(), (QStringList{"com.example.Gone/", "Maps/"}));
+    EXPECT_EQ(h.model->selectedApp(), "com.example.Gone") << "another app stays selected";
+    for (const char* app : {"com.example.Gone", "org.example.Maps"}) {
+        list->setCurrentIndex(rowOf(h, app));
+        remove->trigger();
+    }
     EXPECT_EQ(h.changes, 3);
-    EXPECT_TRUE(apps->rows().empty());
+    EXPECT_TRUE(shownRows().isEmpty());
     EXPECT_EQ(h.model->selectedApp(), std::nullopt);
     EXPECT_TRUE(h.find<QLabel>("noneYet")->isVisibleTo(h.view.get()));
+    EXPECT_FALSE(list->isVisibleTo(h.view.get()));
     EXPECT_FALSE(h.find<QWidget>("ownSettings")->isVisibleTo(h.view.get()));
+    remove->trigger();
+    EXPECT_EQ(h.changes, 3) << "nothing left to remove";
 }
 
 TEST(MainView, SettingsTabRowsFollowTheModel) {
