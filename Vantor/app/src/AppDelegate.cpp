@@ -13,6 +13,7 @@
 #include "VantorWindows/MainView.h"
 #include "VantorWindows/MenuBarIcon.h"
 #include "VantorWindows/ReleaseNotesView.h"
+#include "VantorWindows/TextStyle.h"
 #include "VantorWindows/UpdateWindow.h"
 #include "VantorWindows/WindowController.h"
 
@@ -231,19 +232,21 @@ void AppDelegate::menuNeedsUpdate() {
     const Scroller& s = *scroller_;
     QString name = QString::fromStdString(
         s.frontmostName().value_or(s.frontmostBundleID().value_or(std::string())));
+    // The name as it is written: an "&" in a menu item would mark a mnemonic.
+    const QString itemName = QString(name).replace(QLatin1Char('&'), QLatin1String("&&"));
     if (s.frontmostHasOwnClient()) {
-        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name), "status.useInFront",
-                                &AppDelegate::toggleFrontmostApp);
+        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(itemName),
+                                "status.useInFront", &AppDelegate::toggleFrontmostApp);
         item->setCheckable(true);
         item->setChecked(false);
         item->setEnabled(false);
-        item->setToolTip(tr("%1 uses the SpaceMouse itself").arg(name));
+        item->setToolTip(style::plainToolTip(tr("%1 uses the SpaceMouse itself").arg(name)));
         menu.addSeparator();
     } else if (s.frontmostBundleID() && s.frontmostBundleID() != services_.scroller.ownBundleID) {
         bool on = s.settings().deviceChoice(*s.frontmostBundleID()) ==
                   scroll::DevicePolicy::AppChoice::on;
-        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name), "status.useInFront",
-                                &AppDelegate::toggleFrontmostApp);
+        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(itemName),
+                                "status.useInFront", &AppDelegate::toggleFrontmostApp);
         item->setCheckable(true);
         item->setChecked(on);
         for (QAction* appItem : frontmostAppMenus(menu))
@@ -391,7 +394,8 @@ SettingsModel& AppDelegate::model() {
     std::shared_ptr<AppChooser> chooser = services_.appChooser;
     if (!chooser)
         chooser = std::make_shared<DialogAppChooser>(
-            [this]() -> QWidget* { return mainWindow_ ? mainWindow_->window() : nullptr; });
+            [this]() -> QWidget* { return mainWindow_ ? mainWindow_->window() : nullptr; },
+            services_.scroller.ownBundleID);
     model_ = std::make_unique<SettingsModel>(windowShot_ ? demoSettings() : scroller_->settings(),
                                              services_.loginItem, chooser);
     QPointer<AppDelegate> self(this);

@@ -2,6 +2,8 @@
 
 #include "AppsTab.h"
 #include "CanvasBox.h"
+#include "FormPage.h"
+#include "TempFolder.h"
 #include "SpeedSlider.h"
 #include "VantorModels/AppList.h"
 
@@ -9,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -304,6 +307,38 @@ TEST(MainView, ALongAppNameStaysClearOfTheResetButton) {
     QApplication::processEvents();
     auto* box = h.find<CanvasBox>({});
     EXPECT_LT(box->caption()->geometry().right(), box->resetButton()->geometry().left());
+}
+
+TEST(MainView, AppNamesAreShownAsTheyAreWrittenNeverAsMarkup) {
+    // Taken as markup, the name would load this picture and stand 300 pixels tall.
+    testsupport::TempFolder folder;
+    const QString picture = QString::fromStdString(folder.path + "/big.png");
+    QImage big(300, 300, QImage::Format_ARGB32);
+    big.fill(Qt::red);
+    ASSERT_TRUE(big.save(picture));
+    const QString odd = "<img src=\"" + picture + "\"> & Co";
+
+    Harness h(withMapsOn());
+    h.model->apps.erase(maps);
+    h.model->apps.emplace(maps, ListedApp(maps, odd, QIcon(), true));
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    h.view->show();
+    QApplication::processEvents();
+
+    auto* header = h.find<FormSection>("ownSettings")->header();
+    auto* caption = h.find<CanvasBox>({})->caption();
+    const std::pair<QLabel*, QString> labels[] = {
+        {header, "Settings for " + odd},
+        {caption, "Settings of " + odd},
+    };
+    for (const auto& [label, text] : labels) {
+        EXPECT_EQ(label->text(), text);
+        EXPECT_LT(label->sizeHint().height(), 100) << text.toStdString();
+    }
+    EXPECT_EQ(rowOf(h, maps).data().toString(), odd);
+    const QRect row = appList(h)->visualRect(rowOf(h, maps));
+    EXPECT_LT(row.height(), 100);
 }
 
 TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
