@@ -100,13 +100,13 @@ TEST(DesktopEntryText, longNamesAreCutToWholeCharactersAndAnEllipsis) {
         std::string expected;
     };
     const Case cases[] = {
-        {"Name=" + times(128, "x"), "Name", times(128, "x")},
-        {"Name=" + times(129, "x"), "Name", times(127, "x") + ellipsis},
-        {"Name=" + times(1 << 20, "x"), "Name", times(127, "x") + ellipsis},
-        {"Name=" + times(128, e), "Name", times(128, e)},
-        {"Name=" + times(300, e), "Name", times(127, e) + ellipsis},
-        {"Name[de]=" + times(200, "y"), "Name[de]", times(127, "y") + ellipsis},
-        {"Name=" + times(127, "x") + "\\s" + times(5, "z"), "Name", times(127, "x") + ellipsis},
+        {"Name=" + times(80, "x"), "Name", times(80, "x")},
+        {"Name=" + times(81, "x"), "Name", times(79, "x") + ellipsis},
+        {"Name=" + times(1 << 20, "x"), "Name", times(79, "x") + ellipsis},
+        {"Name=" + times(80, e), "Name", times(80, e)},
+        {"Name=" + times(300, e), "Name", times(79, e) + ellipsis},
+        {"Name[de]=" + times(200, "y"), "Name[de]", times(79, "y") + ellipsis},
+        {"Name=" + times(79, "x") + "\\s" + times(5, "z"), "Name", times(79, "x") + ellipsis},
         {"Exec=" + times(300, "x"), "Exec", times(300, "x")},
         {"NameX=" + times(300, "x"), "NameX", times(300, "x")},
     };

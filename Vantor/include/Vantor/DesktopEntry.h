@@ -17,7 +17,7 @@ namespace vantor {
 class DesktopEntry {
 public:
     static constexpr std::size_t maximumFileSize = 1 << 20;
-    static constexpr std::size_t maximumNameLength = 128;
+    static constexpr std::size_t maximumNameLength = 80;
 
     // Keys as written, including a locale suffix ("Name[de]"); values unescaped ("\s", "\n",
     // "\t", "\r", "\\"). A key given twice keeps its first value.

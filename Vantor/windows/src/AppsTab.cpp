@@ -429,9 +429,8 @@ void AppsTab::refresh() {
 void AppsTab::fitList() {
     const int rows = std::min(apps_->rowCount(), visibleRows);
     if (rows == 0) return;
-    // The list's spacing lies around every row: once above the first and after each.
-    const int spacing = view_->spacing();
-    view_->setFixedHeight(spacing + rows * (view_->sizeHintForRow(0) + spacing) +
+    // The list's spacing lies around every row, above and below it.
+    view_->setFixedHeight(rows * (view_->sizeHintForRow(0) + 2 * view_->spacing()) +
                           2 * view_->frameWidth());
 }
 

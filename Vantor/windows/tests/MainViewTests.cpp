@@ -17,6 +17,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QSlider>
+#include <QScrollBar>
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
@@ -309,6 +310,23 @@ TEST(MainView, ALongAppNameStaysClearOfTheResetButton) {
     EXPECT_LT(box->caption()->geometry().right(), box->resetButton()->geometry().left());
 }
 
+TEST(MainView, ALongAppNameKeepsTheAppsTabWithinTheWindow) {
+    Harness h(withMapsOn());
+    h.model->apps.erase(maps);
+    h.model->apps.emplace(maps, ListedApp(maps, QString(80, 'M'), QIcon(), true));
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    h.view->resize(MainView::minimumSize);
+    h.view->show();
+    QApplication::processEvents();
+    auto* page = h.find<QWidget>("apps");
+    auto* tabs = h.find<QTabWidget>("tabs");
+    EXPECT_LE(page->width(), tabs->width());
+    auto* header = h.find<FormSection>("ownSettings")->header();
+    EXPECT_LE(header->mapTo(page, QPoint(header->width(), 0)).x(), page->width());
+    EXPECT_LE(appList(h)->width(), page->width());
+}
+
 TEST(MainView, AppNamesAreShownAsTheyAreWrittenNeverAsMarkup) {
     // Taken as markup, the name would load this picture and stand 300 pixels tall.
     testsupport::TempFolder folder;
@@ -339,6 +357,24 @@ TEST(MainView, AppNamesAreShownAsTheyAreWrittenNeverAsMarkup) {
     EXPECT_EQ(rowOf(h, maps).data().toString(), odd);
     const QRect row = appList(h)->visualRect(rowOf(h, maps));
     EXPECT_LT(row.height(), 100);
+}
+
+TEST(MainView, TheAppListIsAsTallAsItsRowsUpToTenThenScrolls) {
+    for (const int count : {1, 2, 10, 11, 1000}) {
+        ScrollSettings settings;
+        for (int i = 0; i < count; ++i)
+            settings.allowedApps.insert("org.example.App" + std::to_string(i));
+        Harness h(settings);
+        h.model->setTab(MainTab::apps);
+        h.view->show();
+        QApplication::processEvents();
+        auto* list = appList(h);
+        const int shown = std::min(count, 10);
+        const QRect last = list->visualRect(list->model()->index(shown - 1, 0));
+        EXPECT_LE(last.bottom(), list->viewport()->height()) << count;
+        EXPECT_GT(last.bottom() + last.height(), list->viewport()->height()) << count;
+        EXPECT_EQ(list->verticalScrollBar()->isVisible(), count > 10) << count;
+    }
 }
 
 TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
@@ -454,3 +490,4 @@ TEST(SpeedSlider, EveryTwoDecimalSpeedSurvivesTheSlider) {
 
 } // namespace
 } // namespace vantor
+
