@@ -1,8 +1,13 @@
 #include "TempFolder.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorWindows/AppChooserDialog.h"
+#include "MainViewHarness.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <QStyleFactory>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -95,6 +100,57 @@ TEST(AppChooserDialog, namesAreShownAsTheyAreWrittenEvenInTooltips) {
     QTextDocument tip;
     tip.setHtml(row.data(Qt::ToolTipRole).toString());
     EXPECT_EQ(tip.toPlainText(), odd + "\norg.odd");
+}
+
+// Pictures of the chooser at 1x and 2x in a light and a dark palette, searched for "a": every
+// row shows its icon and its name. With VANTOR_WINDOW_PICTURES naming a folder they are also
+// written there, for looking at.
+TEST(AppChooserDialog, picturesShowEachRowsIconAndName) {
+    const QString folder = qEnvironmentVariable("VANTOR_WINDOW_PICTURES");
+    if (!folder.isEmpty()) QDir().mkpath(folder);
+    const QPalette original = QApplication::palette();
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    std::vector<ListedApp> apps = someApps();
+    apps.emplace_back("org.maps", "Maps & Places", ListedApp::genericIcon(), true);
+    apps.emplace_back("org.odd", "<b>Odd</b> & Co", QIcon(), true);
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? testing::darkPalette()
+                                      : QApplication::style()->standardPalette());
+        AppChooserDialog dialog(SettingsModel::addAppsMessage(), apps);
+        auto* list = dialog.findChild<QListView*>("apps");
+        type(dialog.findChild<QLineEdit*>("filter"), "a");
+        select(list, 1);
+        dialog.show();
+        QApplication::processEvents();
+        ASSERT_EQ(shownNames(list), (QStringList{"App 9", "App 10", "Maps & Places"}));
+        for (const double scale : {1.0, 2.0}) {
+            QPixmap pixmap(dialog.size() * scale);
+            pixmap.setDevicePixelRatio(scale);
+            dialog.render(&pixmap);
+            const QImage image = pixmap.toImage();
+            const QColor base = list->palette().color(QPalette::Base);
+            for (int row = 0; row < 3; ++row) {
+                if (row == 1) continue; // selected: another background
+                const QRect rect = list->visualRect(list->model()->index(row, 0));
+                auto differs = [&](int from, int to) {
+                    int count = 0;
+                    for (int x = from; x < to; ++x)
+                        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+                            const QPoint at = list->viewport()->mapTo(&dialog, QPoint(x, y));
+                            count += image.pixelColor(at * scale) != base;
+                        }
+                    return count;
+                };
+                EXPECT_GT(differs(rect.left(), rect.left() + 28), 20) << "icon of row " << row;
+                EXPECT_GT(differs(rect.left() + 30, rect.left() + 90), 20) << "name of row " << row;
+            }
+            if (!folder.isEmpty())
+                image.save(QDir(folder).filePath(QStringLiteral("chooser-%1-%2x.png")
+                                                     .arg(dark ? "dark" : "light")
+                                                     .arg(scale)));
+        }
+    }
+    QApplication::setPalette(original);
 }
 
 // What the last dialog answered offered.
