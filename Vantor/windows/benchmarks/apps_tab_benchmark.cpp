@@ -3,7 +3,9 @@
 //                       painted); "kept_MB" is the heap the rows keep afterwards;
 //   appsTabRemoveOne/N  one app of N removed from the list, the tab painted again;
 //   settingsWindowOpen/N  the whole window made and painted with N listed apps whose names are
-//                       looked up in the application folders (a hundred of them installed).
+//                       looked up in the application folders (a hundred of them installed);
+//   settingsEdit/N      one edit of a default setting with N listed apps, the window painted
+//                       again (every edit brings the list in step with the settings).
 // Run by hand: build/release/Vantor/windows/apps_tab_benchmark --benchmark_repetitions=3
 #include "../tests/WindowTestApp.h"
 #include "TempFolder.h"
@@ -135,6 +137,22 @@ void settingsWindowOpen(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(settingsWindowOpen)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(settingsWindowOpen)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void settingsEdit(benchmark::State& state) {
+    windowTestApp();
+    Log::setSink([](Log::Level, std::string_view) {});
+    const long count = state.range(0);
+    Window window{listing(count)};
+    knowNames(*window.model, count);
+    window.open();
+    bool diagonal = false;
+    for (auto _ : state) {
+        window.model->edit([&](ScrollSettings& s) { s.diagonal = diagonal; });
+        window.settle();
+        diagonal = !diagonal;
+    }
+}
+BENCHMARK(settingsEdit)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 } // namespace
