@@ -59,6 +59,16 @@ void clickSwitch(Harness& h, const std::string& app) {
     testing::click(appList(h)->viewport(), tab->switchRect(rowOf(h, app)).center());
 }
 
+// Maps listed under this name and selected on the Apps tab, the window shown at `size`.
+void showMapsNamed(Harness& h, const QString& name, QSize size = MainView::idealSize) {
+    h.model->apps.insert_or_assign(maps, ListedApp(maps, name, QIcon(), true));
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    h.view->resize(size);
+    h.view->show();
+    QApplication::processEvents();
+}
+
 // What assistive technology reads of a row.
 QAccessibleInterface* rowAccessible(Harness& h, const std::string& app) {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(appList(h));
@@ -299,26 +309,14 @@ TEST(MainView, SizesAndPaddingsOfTheWindow) {
 
 TEST(MainView, ALongAppNameStaysClearOfTheResetButton) {
     Harness h(withMapsOn());
-    h.model->apps.erase(maps);
-    h.model->apps.emplace(maps, ListedApp(maps, QString(200, 'M'), QIcon(), true));
-    h.model->setTab(MainTab::apps);
-    h.model->setSelectedApp(maps);
-    h.view->resize(MainView::minimumSize);
-    h.view->show();
-    QApplication::processEvents();
+    showMapsNamed(h, QString(200, 'M'), MainView::minimumSize);
     auto* box = h.find<CanvasBox>({});
     EXPECT_LT(box->caption()->geometry().right(), box->resetButton()->geometry().left());
 }
 
 TEST(MainView, ALongAppNameKeepsTheAppsTabWithinTheWindow) {
     Harness h(withMapsOn());
-    h.model->apps.erase(maps);
-    h.model->apps.emplace(maps, ListedApp(maps, QString(80, 'M'), QIcon(), true));
-    h.model->setTab(MainTab::apps);
-    h.model->setSelectedApp(maps);
-    h.view->resize(MainView::minimumSize);
-    h.view->show();
-    QApplication::processEvents();
+    showMapsNamed(h, QString(80, 'M'), MainView::minimumSize);
     auto* page = h.find<QWidget>("apps");
     auto* tabs = h.find<QTabWidget>("tabs");
     EXPECT_LE(page->width(), tabs->width());
@@ -337,12 +335,7 @@ TEST(MainView, AppNamesAreShownAsTheyAreWrittenNeverAsMarkup) {
     const QString odd = "<img src=\"" + picture + "\"> & Co";
 
     Harness h(withMapsOn());
-    h.model->apps.erase(maps);
-    h.model->apps.emplace(maps, ListedApp(maps, odd, QIcon(), true));
-    h.model->setTab(MainTab::apps);
-    h.model->setSelectedApp(maps);
-    h.view->show();
-    QApplication::processEvents();
+    showMapsNamed(h, odd);
 
     auto* header = h.find<FormSection>("ownSettings")->header();
     auto* caption = h.find<CanvasBox>({})->caption();
