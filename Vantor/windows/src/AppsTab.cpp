@@ -1,13 +1,11 @@
 #include "AppsTab.h"
 
 #include "DefaultsTab.h"
-#include "IconView.h"
 #include "SpeedSlider.h"
+#include "VantorModels/AppList.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorModels/Titles.h"
 #include "VantorWindows/TextStyle.h"
-
-#include "VantorModels/AppList.h"
 
 #include <QAction>
 #include <QApplication>
@@ -145,10 +143,35 @@ private:
     QIcon fallback_;
 };
 
+// A binding of the app selected now; it writes nothing while no app is selected.
+template <class T, class Make> Binding<T> forSelected(SettingsModel& model, Make make) {
+    return {[&model, make] { return make(model.selectedApp().value_or(std::string())).get(); },
+            [&model, make](const T& value) {
+                if (const auto app = model.selectedApp())
+                    make(*app).set(value);
+            }};
+}
+
+template <class E> QStringList withDefault(E defaultValue) {
+    return QStringList{AppsTab::tr("Default (%1)").arg(title(defaultValue))} + titles<E>();
+}
+
+template <class E> std::vector<std::optional<E>> optionalCases() {
+    std::vector<std::optional<E>> values{std::nullopt};
+    for (E value : E::allCases())
+        values.emplace_back(value);
+    return values;
+}
+
+} // namespace
+
 // The list of apps. Its selection is the model's selected app, never changed by the list
 // itself: a click on a row or Return asks for the row's selection to flip, a click on a row's
 // switch or Space asks for the switch to flip.
 class AppListView final : public QListView {
+    Q_OBJECT
+
+
 public:
     std::function<void(const QModelIndex&)> onFlipSelection;
     std::function<void(const QModelIndex&)> onFlipSwitch;
@@ -197,7 +220,7 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override {
         const QModelIndex current = currentIndex();
-        if (!current.isValid() || event->modifiers() != Qt::NoModifier)
+        if (!current.isValid() || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
             return QListView::keyPressEvent(event);
         switch (event->key()) {
         case Qt::Key_Space:
@@ -217,28 +240,6 @@ private:
     QPersistentModelIndex pressed_;
 };
 
-// A binding of the app selected now; it writes nothing while no app is selected.
-template <class T, class Make> Binding<T> forSelected(SettingsModel& model, Make make) {
-    return {[&model, make] { return make(model.selectedApp().value_or(std::string())).get(); },
-            [&model, make](const T& value) {
-                if (const auto app = model.selectedApp())
-                    make(*app).set(value);
-            }};
-}
-
-template <class E> QStringList withDefault(E defaultValue) {
-    return QStringList{AppsTab::tr("Default (%1)").arg(title(defaultValue))} + titles<E>();
-}
-
-template <class E> std::vector<std::optional<E>> optionalCases() {
-    std::vector<std::optional<E>> values{std::nullopt};
-    for (E value : E::allCases())
-        values.emplace_back(value);
-    return values;
-}
-
-} // namespace
-
 AppsTab::AppsTab(SettingsModel& model, QWidget* parent)
     : FormPage(parent)
     , model_(model)
@@ -250,32 +251,31 @@ AppsTab::AppsTab(SettingsModel& model, QWidget* parent)
     // The rows' highlight reaches past their content; the box's own margin makes up the rest.
     list_->form()->setContentsMargins(12 - rowPadding, 10, 12 - rowPadding, 10);
 
-    auto* view = static_cast<AppListView*>(view_);
-    view->setObjectName("appList");
-    view->setAccessibleName(tr("Apps"));
-    view->setModel(apps_);
-    view->setItemDelegate(new AppRowDelegate(view));
-    view->setUniformItemSizes(true);
-    view->setSpacing(1);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setFrameShape(QFrame::NoFrame);
-    view->viewport()->setAutoFillBackground(false);
-    view->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    view->onFlipSelection = [this](const QModelIndex& index) {
+    view_->setObjectName("appList");
+    view_->setAccessibleName(tr("Apps"));
+    view_->setModel(apps_);
+    view_->setItemDelegate(new AppRowDelegate(view_));
+    view_->setUniformItemSizes(true);
+    view_->setSpacing(1);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view_->setFrameShape(QFrame::NoFrame);
+    view_->viewport()->setAutoFillBackground(false);
+    view_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    view_->onFlipSelection = [this](const QModelIndex& index) {
         const std::string app = apps_->app(index.row()).bundleID;
         if (model_.selectedApp() == app)
             model_.setSelectedApp(std::nullopt);
         else
             model_.setSelectedApp(app);
     };
-    view->onFlipSwitch = [this](const QModelIndex& index) {
+    view_->onFlipSwitch = [this](const QModelIndex& index) {
         const bool on = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
         apps_->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
     };
-    list_->form()->addRow(view);
+    list_->form()->addRow(view_);
 
     remove_->setObjectName("remove");
     connect(remove_, &QAction::triggered, this, [this] {
@@ -285,8 +285,8 @@ AppsTab::AppsTab(SettingsModel& model, QWidget* parent)
         const std::string app = apps_->app(current.row()).bundleID;
         model_.remove(app);
     });
-    view->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(view, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         const QModelIndex index = view_->indexAt(at);
         if (!index.isValid()) return;
         view_->setCurrentIndex(index);
@@ -313,7 +313,7 @@ AppsTab::AppsTab(SettingsModel& model, QWidget* parent)
 }
 
 QRect AppsTab::switchRect(const QModelIndex& index) const {
-    return static_cast<const AppListView*>(view_)->switchRect(index);
+    return view_->switchRect(index);
 }
 
 void AppsTab::makeOwnSettings() {
@@ -449,3 +449,5 @@ void AppsTab::showSelection() {
 }
 
 } // namespace vantor
+
+#include "AppsTab.moc"

@@ -7,12 +7,12 @@
 
 class QAction;
 class QLabel;
-class QListView;
 class QModelIndex;
 
 namespace vantor {
 
 class AppList;
+class AppListView;
 class SettingsModel;
 
 // The apps Vantor knows a choice or settings for, and the own settings of the selected app.
@@ -32,7 +32,6 @@ public:
     explicit AppsTab(SettingsModel& model, QWidget* parent = nullptr);
     void refresh();
 
-    QListView* list() const { return view_; }
     AppList* apps() const { return apps_; }
     // Where the switch of a row sits, in the list's viewport.
     QRect switchRect(const QModelIndex& index) const;
@@ -45,7 +44,7 @@ private:
     SettingsModel& model_;
     FormSection* list_;
     AppList* apps_;
-    QListView* view_;
+    AppListView* view_;
     QAction* remove_;
     QLabel* noneYet_;
     FormSection* own_ = nullptr;

@@ -15,10 +15,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -395,11 +397,22 @@ TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
 
     h.model->setSelectedApp("com.example.Gone");
     EXPECT_EQ(h.find<CanvasBox>({})->caption()->text(), "Settings of com.example.Gone");
-    // The removal acts on the row the context menu was opened on, the list's current row.
-    auto* remove = h.find<QAction>("remove");
-    list->setCurrentIndex(rowOf(h, "org.example.Notes"));
-    remove->trigger();
+    // The context menu of a row offers to remove that row's app.
+    QStringList offered;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions())
+            offered << action->text();
+        menu->actions().front()->trigger();
+        menu->close();
+    });
+    const QRect notes = list->visualRect(rowOf(h, "org.example.Notes"));
+    Q_EMIT list->customContextMenuRequested(notes.center());
+    EXPECT_EQ(offered, QStringList{"Remove from List"});
     EXPECT_EQ(shownRows(), (QStringList{"com.example.Gone/", "Maps/"}));
+    // The removal acts on the row the menu was opened on, the list's current row.
+    auto* remove = h.find<QAction>("remove");
     EXPECT_EQ(h.model->selectedApp(), "com.example.Gone") << "another app stays selected";
     for (const char* app : {"com.example.Gone", "org.example.Maps"}) {
         list->setCurrentIndex(rowOf(h, app));
