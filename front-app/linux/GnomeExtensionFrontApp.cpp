@@ -145,7 +145,7 @@ void GnomeExtensionFrontApp::enableExtension() {
 
 bool GnomeExtensionFrontApp::takeFocus(const QVariant& value) {
     if (!value.canConvert<QDBusArgument>()) return false;
-    QDBusArgument argument = value.value<QDBusArgument>();
+    const QDBusArgument argument = value.value<QDBusArgument>();
     if (argument.currentSignature() != QLatin1String("(ssi)")) return false;
     QString appID, windowClass;
     int processID = 0;

@@ -57,8 +57,8 @@ KWinScriptFrontApp::KWinScriptFrontApp(MainLoop& loop, FrontAppIdentityRef ident
 
 KWinScriptFrontApp::~KWinScriptFrontApp() {
     checks_.reset();
-    if (!shellOwner().isEmpty() && loaded_) unloadNow(QString::fromStdString(plugin_));
     bus_.unregisterObject(QString::fromLatin1(objectPath));
+    if (!shellOwner().isEmpty() && loaded_) unloadNow(QString::fromStdString(plugin_));
     QFile::remove(QString::fromStdString(path_));
 }
 
@@ -161,8 +161,11 @@ void KWinScriptFrontApp::check() {
             });
 }
 
+// Waits for KWin's answer, so that the call is out before the program ends; events go on being
+// served meanwhile, except this object's, which is no longer on the bus.
 void KWinScriptFrontApp::unloadNow(const QString& plugin) {
-    bus_.call(scripting(QStringLiteral("unloadScript"), {plugin}), QDBus::Block, 2000);
+    stopReporting();
+    bus_.call(scripting(QStringLiteral("unloadScript"), {plugin}), QDBus::BlockWithGui, 2000);
 }
 
 void KWinScriptFrontApp::Activated(const QString& desktopFileName, const QString& resourceClass,

@@ -45,7 +45,7 @@ bool ShellBusFrontApp::fromShell(const QDBusMessage& message) const {
 void ShellBusFrontApp::setWindow(std::optional<FrontAppWindow> window) {
     window_ = std::move(window);
     named_.reset();
-    if (activatePending_) return;
+    if (activatePending_ || !*alive_) return;
     activatePending_ = true;
     std::weak_ptr<bool> alive = alive_;
     loop_.post([this, alive] {
@@ -79,7 +79,7 @@ std::optional<std::string> ShellBusFrontApp::bundleID(std::int32_t processID) {
 }
 
 void ShellBusFrontApp::setStatus(FrontAppStatus status) {
-    if (status == status_) return;
+    if (status == status_ || !*alive_) return;
     status_ = std::move(status);
     say(status_.working() ? "the app in front comes from " + shellName_.toStdString() + " again"
                           : status_.reason);

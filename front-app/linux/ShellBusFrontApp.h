@@ -51,6 +51,8 @@ protected:
     // in a row make one onActivate, once the loop comes round; the last one stands.
     void setWindow(std::optional<FrontAppWindow> window);
     void setStatus(FrontAppStatus status);
+    // From now on onActivate and onStatusChange are no longer called (the source is going).
+    void stopReporting() { *alive_ = false; }
     // Logs a line, at most once in a row for the same text.
     void say(const std::string& line);
 
