@@ -1,6 +1,7 @@
 #include "GnomeExtensionFrontApp.h"
 
 #include "FrontApp/ShellReports.h"
+#include "KestrixProtocol/MainLoop.h"
 
 #include <QDBusArgument>
 #include <QDBusPendingCallWatcher>
@@ -75,6 +76,7 @@ GnomeExtensionFrontApp::GnomeExtensionFrontApp(MainLoop& loop, FrontAppIdentityR
 
 void GnomeExtensionFrontApp::shellStarted() {
     ++generation_;
+    asked_ = 0;
     read();
 }
 
@@ -117,10 +119,25 @@ void GnomeExtensionFrontApp::askShell() {
                 call->deleteLater();
                 if (generation != generation_) return;
                 QDBusPendingReply<QVariantMap> reply = *call;
+                QVariantMap info = reply.isError() ? QVariantMap() : reply.value();
                 setWindow(std::nullopt);
-                setStatus(gnomeExtensionStatus(reply.isError() ? QVariantMap() : reply.value(),
-                                               [this] { enableExtension(); }));
+                setStatus(gnomeExtensionStatus(info, [this] { enableExtension(); }));
+                if (info.isEmpty()) askAgainLater();
             });
+}
+
+// The Shell takes its name on the bus before it loads its extensions, and says nothing over
+// D-Bus when it loads one that is not enabled: a program started with the session asks again a
+// few times, further apart each time.
+void GnomeExtensionFrontApp::askAgainLater() {
+    if (asked_ >= 5) return;
+    double seconds = 2.0 * (1 << asked_++);
+    unsigned generation = generation_;
+    std::weak_ptr<bool> alive = alive_;
+    loop_.after(seconds, [this, alive, generation] {
+        auto a = alive.lock();
+        if (a && *a && generation == generation_) askShell();
+    });
 }
 
 void GnomeExtensionFrontApp::enableExtension() {

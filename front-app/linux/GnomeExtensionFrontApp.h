@@ -36,9 +36,15 @@ private:
     void shellStopped() override;
     void read();
     void askShell();
+    void askAgainLater();
     bool takeFocus(const QVariant& value);
 
     unsigned generation_ = 0;
+    int asked_ = 0; // times the Shell was asked again since it started
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+public:
+    ~GnomeExtensionFrontApp() override { *alive_ = false; }
 };
 
 // What the status says while the extension does not run, from the Shell's GetExtensionInfo

@@ -337,3 +337,45 @@ private:
 };
 
 } // namespace shelltest
+
+namespace shelltest {
+
+// The major version of the installed GNOME Shell ("GNOME Shell 43.9" -> 43); 0 when unknown.
+inline int gnomeShellMajor(const Session& session) {
+    std::string out;
+    if (run({"/usr/bin/gnome-shell", "--version"}, session.environment(), session.log, 30, &out) != 0)
+        return 0;
+    auto digit = out.find_first_of("0123456789");
+    return digit == std::string::npos ? 0 : std::atoi(out.c_str() + digit);
+}
+
+// A data folder with the GNOME Shell extension from the build tree, in the module style of the
+// installed Shell (as the package's script chooses it), and the tests' own extension that brings
+// windows to the front.
+inline std::string extensionsFolder(const Session& session, const std::string& builtShare,
+                                    const std::string& testExtension) {
+    namespace fs = std::filesystem;
+    std::string share = session.folder.path + "/share";
+    std::string ours = share + "/gnome-shell/extensions/" FRONT_APP_EXTENSION_UUID;
+    fs::create_directories(ours);
+    fs::copy_file(builtShare + "/gnome-shell/extensions/" FRONT_APP_EXTENSION_UUID "/metadata.json",
+                  ours + "/metadata.json");
+    const char* style = gnomeShellMajor(session) >= 45 ? "modules" : "legacy";
+    fs::copy_file(builtShare + "/vantor/gnome-shell/extension-" + style + ".js",
+                  ours + "/extension.js");
+    std::string test = share + "/gnome-shell/extensions/front-app-test@vantor.orvella.me";
+    fs::create_directories(test);
+    fs::copy_file(testExtension + "/activate-extension.js", test + "/extension.js");
+    fs::copy_file(testExtension + "/activate-metadata.json", test + "/metadata.json");
+    return share;
+}
+
+// Brings the window of the class to the front through the tests' extension.
+inline bool activateInGnomeShell(const Session& session, const std::string& windowClass) {
+    std::string reply;
+    return session.call("org.gnome.Shell", "/me/orvella/FrontAppTest",
+                        "me.orvella.FrontAppTest1.Activate", {windowClass}, &reply) &&
+           reply.find("true") != std::string::npos;
+}
+
+} // namespace shelltest

@@ -2,6 +2,7 @@
 // bus: what they load and read, what they believe (only the shell's own bus name), floods,
 // restarts, and what the status tells the user.
 #include "DesktopShells.h"
+#include "QtWait.h"
 #include "FrontApp/ShellReports.h"
 #include "GnomeExtensionFrontApp.h"
 #include "KWinScriptFrontApp.h"
@@ -22,28 +23,9 @@
 #include <gtest/gtest.h>
 
 using namespace kestrix::core;
+using namespace qtwait;
 
 namespace {
-
-QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "FrontAppTests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    return *app;
-}
-
-// Runs Qt's event loop until `done` holds or the deadline passes.
-bool waitFor(const std::function<bool()>& done, int seconds = 10) {
-    QDeadlineTimer deadline(seconds * 1000);
-    QTimer wake; // so that the wait sees the deadline even when nothing else happens
-    wake.start(20);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
 
 // One connection to the private bus, closed with this.
 struct Connection {
@@ -56,9 +38,6 @@ struct Connection {
 
 // What every test here shares: the application object, a loop Qt drives, a private bus and an
 // identity rule that sees no cgroups or desktop files.
-struct WithApplication {
-    WithApplication() { application(); }
-};
 struct ShellBusTest : WithApplication, ::testing::Test {
     testsupport::TempFolder folder;
     shelltest::PrivateBus privateBus{folder.path + "/bus.log"};
@@ -75,12 +54,6 @@ struct ShellBusTest : WithApplication, ::testing::Test {
         return false;
     }
 };
-
-std::optional<std::string> frontID(FrontApp& source) {
-    auto app = source.frontmost();
-    if (!app) return std::nullopt;
-    return app->bundleID.value_or("(none)");
-}
 
 // ---------------------------------------------------------------------------------------------
 // KWin
