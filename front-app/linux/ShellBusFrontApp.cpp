@@ -93,4 +93,9 @@ void ShellBusFrontApp::say(const std::string& line) {
     log(line);
 }
 
+bool frontAppNeedsQtEventLoop() {
+    FrontAppSession session = FrontAppSession::fromEnvironment();
+    return !session.waylandDisplay.empty() && (session.names("GNOME") || session.names("KDE"));
+}
+
 } // namespace kestrix::core

@@ -20,6 +20,7 @@
 #include <optional>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -222,6 +223,24 @@ struct Session {
     }
 };
 
+// Waits until the file exists: woken by each change in its folder.
+inline bool waitForFile(const std::string& path, double seconds = 30) {
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    bool there;
+    while (!(there = std::filesystem::exists(path)) && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 200);
+        char buffer[4096];
+        while (::read(fd, buffer, sizeof buffer) > 0) {
+        }
+    }
+    ::close(fd);
+    return there;
+}
+
 inline bool installed(const std::string& program) {
     return ::access(program.c_str(), X_OK) == 0;
 }
@@ -240,7 +259,8 @@ public:
         kwin_ = Child({program, "--virtual", "--no-lockscreen", "--no-global-shortcuts",
                        "--socket", display, "--width", "1024", "--height", "768"},
                       env, session.log);
-        ready_ = session.waitForName("org.kde.KWin");
+        ready_ = session.waitForName("org.kde.KWin") &&
+                 waitForFile(session.runtime + "/" + display);
     }
     bool ready() const { return ready_ && kwin_.running(); }
     void stop() { kwin_.stop(); }
@@ -290,7 +310,8 @@ public:
         shell_ = Child({"/usr/bin/gnome-shell", "--headless", "--virtual-monitor", "1024x768",
                         "--wayland", "--no-x11", "--wayland-display", display},
                        environment(share), session.log);
-        ready_ = session.waitForName("org.gnome.Shell");
+        ready_ = session.waitForName("org.gnome.Shell") &&
+                 waitForFile(session.runtime + "/" + display);
     }
     Environment environment(const std::string& share) const {
         Environment env = session_.environment();

@@ -135,4 +135,8 @@ private:
 // hears which source was chosen, or why none was.
 std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop, std::function<void(const std::string&)> log);
 
+// Whether the session's source is asked over D-Bus (GNOME Shell and KDE Plasma on Wayland): it
+// then needs the application object and a loop that Qt drives before makeFrontApp.
+bool frontAppNeedsQtEventLoop();
+
 } // namespace kestrix::core
