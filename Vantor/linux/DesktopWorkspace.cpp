@@ -1,6 +1,6 @@
+#include "FrontApp/DesktopEntry.h"
 #include "FrontApp/FrontApp.h"
 #include "FrontApp/FrontAppIdentity.h"
-#include "Vantor/DesktopEntry.h"
 #include "Vantor/Log.h"
 #include "Vantor/Workspace.h"
 
@@ -8,6 +8,8 @@
 #include <vector>
 
 namespace vantor {
+
+using kestrix::core::desktopEntryName;
 
 namespace {
 
@@ -19,7 +21,13 @@ public:
         front_->onActivate = [this] {
             if (onActivate) onActivate(frontmost());
         };
+        front_->onStatusChange = [this] {
+            Log::info(front_->status().logLine());
+            if (onStatusChange) onStatusChange();
+        };
     }
+
+    kestrix::core::FrontAppStatus status() const override { return front_->status(); }
 
     std::optional<RunningApp> frontmost() override {
         auto app = front_->frontmost();

@@ -65,16 +65,17 @@ std::unique_ptr<FrontApp> chooseFrontApp(MainLoop& loop, const FrontAppSession& 
         if (wayland) log("only the apps that run under XWayland are seen in front");
         return x11;
     }
-    std::string reason =
-        "No app in front can be found, so the device is given to no app. " + reasons;
-    log(reason);
-    return std::make_unique<SimulatedFrontApp>(FrontAppStatus::unavailable(reason));
+    auto status = FrontAppStatus::unavailable(reasons);
+    log(status.logLine());
+    return std::make_unique<SimulatedFrontApp>(std::move(status));
 }
 
 std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop,
                                        std::function<void(const std::string&)> log) {
+    if (!log) log = [](const std::string&) {};
     return chooseFrontApp(loop, FrontAppSession::fromEnvironment(), FrontAppSources{},
-                          std::make_shared<FrontAppIdentity>(FrontAppIdentity::standard()), log);
+                          std::make_shared<FrontAppIdentity>(FrontAppIdentity::standard(loop)),
+                          log);
 }
 
 } // namespace kestrix::core

@@ -1,9 +1,9 @@
 #include "FrontApp/FrontAppIdentity.h"
 
+#include "FrontApp/DesktopAppIndex.h"
 #include "KestrixProtocol/TextEncoding.h"
 
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 
@@ -101,11 +101,15 @@ std::optional<std::string> matchDesktopApp(const std::vector<DesktopApp>& apps,
 }
 
 FrontAppIdentity::FrontAppIdentity(std::string procRoot, std::vector<std::string> applicationDirs)
-    : procRoot_(std::move(procRoot))
-    , applicationDirs_(std::move(applicationDirs)) {}
+    : FrontAppIdentity(std::move(procRoot), DesktopAppIndex::fixed(std::move(applicationDirs))) {}
 
-FrontAppIdentity FrontAppIdentity::standard() {
-    return FrontAppIdentity("/proc", standardApplicationDirs());
+FrontAppIdentity::FrontAppIdentity(std::string procRoot,
+                                   std::shared_ptr<DesktopAppIndex> installedApps)
+    : procRoot_(std::move(procRoot))
+    , installedApps_(std::move(installedApps)) {}
+
+FrontAppIdentity FrontAppIdentity::standard(MainLoop& loop) {
+    return FrontAppIdentity("/proc", DesktopAppIndex::watched(loop, standardApplicationDirs()));
 }
 
 std::vector<std::string> FrontAppIdentity::standardApplicationDirs() {
@@ -187,29 +191,7 @@ bool FrontAppIdentity::isID(std::string_view text) {
 }
 
 std::optional<std::string> FrontAppIdentity::desktopFileFor(const FrontAppWindow& window) const {
-    std::vector<DesktopApp> apps;
-    for (const auto& dir : applicationDirs_) {
-        DIR* d = ::opendir(dir.c_str());
-        if (!d) continue;
-        while (dirent* e = ::readdir(d)) {
-            std::string name = e->d_name;
-            if (name.size() <= 8 || name.substr(name.size() - 8) != ".desktop") continue;
-            auto id = asID(name.substr(0, name.size() - 8));
-            auto text = readFile(dir + "/" + name);
-            if (!id || !text) continue;
-            DesktopApp app{*id, {}};
-            for (const auto& raw : split(*text, '\n')) {
-                std::string line = trim(raw);
-                if (line.rfind("StartupWMClass=", 0) == 0) {
-                    app.startupWMClass = trim(line.substr(15));
-                    break;
-                }
-            }
-            apps.push_back(std::move(app));
-        }
-        ::closedir(d);
-    }
-    return matchDesktopApp(apps, window);
+    return matchDesktopApp(*installedApps_->apps(), window);
 }
 
 std::optional<std::string> FrontAppIdentity::ofWindow(const FrontAppWindow& window) const {

@@ -70,6 +70,7 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     TempFolder t;
     t.write("apps/org.blender.Blender.desktop", "[Desktop Entry]\nStartupWMClass=Blender\n");
+    t.write("apps/display-im6.q16.desktop", "[Desktop Entry]\nName=ImageMagick\n");
     x11test::FakeDesktop desktop(server.display());
     const std::string inUTF8 = "\xC3\x89"
                                "crivain";
@@ -80,6 +81,7 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
                               "crivain"),
          {inUTF8, 4003}}, // Latin-1
         {desktop.window(4004, "Caf\xC3\xA9"), {"Caf\xC3\xA9", 4004}},
+        {desktop.window(4005, "Display-im6.q16", "display-im6.q16"), {"display-im6.q16", 4005}},
     };
 
     kestrix::VirtualMainLoop loop;

@@ -67,12 +67,13 @@ public:
         xcb_ewmh_connection_wipe(&ewmh_);
         xcb_disconnect(connection_);
     }
-    xcb_window_t window(uint32_t pid, const std::string& cls) {
+    xcb_window_t window(uint32_t pid, const std::string& cls,
+                        const std::string& instance = "instance") {
         xcb_window_t w = xcb_generate_id(connection_);
         xcb_create_window(connection_, XCB_COPY_FROM_PARENT, w, root_, 0, 0, 10, 10, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
         xcb_ewmh_set_wm_pid(&ewmh_, w, pid);
-        std::string value = "instance";
+        std::string value = instance;
         value.push_back('\0');
         value += cls;
         value.push_back('\0');

@@ -6,6 +6,7 @@
 #include "VantorModels/SettingsModel.h"
 #include "VantorModels/Titles.h"
 #include "VantorShell/AccessibilityDialog.h"
+#include "VantorShell/FrontAppDialog.h"
 #include "VantorShell/MainMenu.h"
 #include "VantorShell/WindowShot.h"
 #include "VantorWindows/AboutView.h"
@@ -248,6 +249,11 @@ void AppDelegate::menuNeedsUpdate() {
         item->setChecked(on);
         for (QAction* appItem : frontmostAppMenus(menu))
             appItem->setEnabled(on);
+        menu.addSeparator();
+    }
+    if (!s.frontAppStatus().working()) {
+        addItem(menu, tr("App in Front Unavailable…"), "status.frontAppUnavailable",
+                &AppDelegate::openFrontAppHelp);
         menu.addSeparator();
     }
     if (!services_.scroller.hasPermission || !services_.scroller.hasPermission()) {
@@ -512,6 +518,17 @@ void AppDelegate::openAccessibility() {
     dialog->show();
 }
 
+void AppDelegate::openFrontAppHelp() {
+    if (frontAppDialog_) {
+        frontAppDialog_->raise();
+        frontAppDialog_->activateWindow();
+        return;
+    }
+    QMessageBox* dialog = FrontAppDialog::make(scroller_->frontAppStatus());
+    frontAppDialog_ = dialog;
+    dialog->show();
+}
+
 void AppDelegate::openWebsite() {
     if (services_.openUrl) services_.openUrl(QUrl(QString::fromLatin1(website)));
 }
@@ -530,6 +547,10 @@ void AppDelegate::refreshModel() {
     m.setDeviceName(QString::fromStdString(device));
     m.setDriverName(driver ? std::optional<QString>(QString::fromStdString(*driver))
                            : std::nullopt);
+    auto front = scroller_->frontAppStatus();
+    m.setFrontAppProblem(front.working()
+                             ? std::nullopt
+                             : std::optional<QString>(QString::fromStdString(front.reason)));
     m.setSettings(scroller_->settings());
 }
 

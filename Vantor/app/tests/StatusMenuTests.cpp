@@ -25,6 +25,7 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
         std::set<std::string> ownClients; // apps with a broker client of their own
         bool permission;
         Lines menu;
+        bool frontAppSeen = true;
     };
     const Lines appOn{"[x] Use the SpaceMouse in Editor",
                       "Speed >",
@@ -36,6 +37,13 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
              {"no app in front", std::nullopt, "", {}, true, fixedItems},
              {"Vantor in front", std::string(own), "", {}, true, fixedItems},
              {"no permission", std::nullopt, "", {}, false, with({"Allow Accessibility…", "-"})},
+             {"no app in front can be seen",
+              std::nullopt,
+              "",
+              {},
+              false,
+              with({"App in Front Unavailable…", "-", "Allow Accessibility…", "-"}),
+              false},
              {"own client",
               std::string(editor),
               editor,
@@ -54,6 +62,9 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
         SCOPED_TRACE(c.name);
         delegate.reset();
         permission = c.permission;
+        workspace->setStatus(c.frontAppSeen
+                                 ? kestrix::core::FrontAppStatus{}
+                                 : kestrix::core::FrontAppStatus::unavailable("No source."));
         defaults->set("allowed_apps", c.allowed);
         workspace->activate(c.front ? std::optional(RunningApp{*c.front, "Editor"}) : std::nullopt);
         make().launch();

@@ -1,7 +1,7 @@
 #include "VantorModels/ListedApp.h"
 
+#include "FrontApp/DesktopEntry.h"
 #include "FrontApp/FrontAppIdentity.h"
-#include "Vantor/DesktopEntry.h"
 
 #include <QCollator>
 #include <QFileInfo>
@@ -9,6 +9,10 @@
 #include <algorithm>
 
 namespace vantor {
+
+using kestrix::core::DesktopEntry;
+using kestrix::core::desktopEntryFiles;
+using kestrix::core::desktopEntryPath;
 
 namespace {
 

@@ -56,6 +56,10 @@ struct FrontAppStatus {
     std::optional<FrontAppAction> action;
 
     bool working() const { return state == State::working; }
+    // The line for the log when the status changes.
+    std::string logLine() const {
+        return working() ? "the app in front can be seen" : "no app in front: " + reason;
+    }
     static FrontAppStatus unavailable(std::string reason,
                                       std::optional<FrontAppAction> action = std::nullopt) {
         return {State::unavailable, std::move(reason), std::move(action)};

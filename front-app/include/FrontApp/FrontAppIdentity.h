@@ -1,12 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+namespace kestrix {
+class MainLoop;
+}
+
 namespace kestrix::core {
+
+class DesktopAppIndex;
 
 // What a source knows of a window, as the desktop gave it (unchecked bytes). Empty when unknown.
 struct FrontAppWindow {
@@ -38,9 +45,12 @@ std::optional<std::string> matchDesktopApp(const std::vector<DesktopApp>& apps,
 class FrontAppIdentity {
 public:
     // procRoot is normally "/proc"; applicationDirs are the folders holding desktop files
-    // (normally $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS entry + "/applications").
+    // (normally $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS entry + "/applications"),
+    // read once when first needed.
     FrontAppIdentity(std::string procRoot, std::vector<std::string> applicationDirs);
-    static FrontAppIdentity standard();
+    FrontAppIdentity(std::string procRoot, std::shared_ptr<DesktopAppIndex> installedApps);
+    // /proc and the standard folders, kept up to date on a worker of the loop.
+    static FrontAppIdentity standard(MainLoop& loop);
     // The folders that hold desktop files, most personal first: $XDG_DATA_HOME/applications (or
     // ~/.local/share/applications), then each $XDG_DATA_DIRS entry + "/applications".
     static std::vector<std::string> standardApplicationDirs();
@@ -67,7 +77,7 @@ private:
     std::optional<std::string> desktopFileFor(const FrontAppWindow& window) const;
 
     std::string procRoot_;
-    std::vector<std::string> applicationDirs_;
+    std::shared_ptr<DesktopAppIndex> installedApps_;
 };
 
 } // namespace kestrix::core

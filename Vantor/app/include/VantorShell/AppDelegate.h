@@ -88,6 +88,7 @@ public:
     void openReleaseNotes();
     void checkForUpdates();
     void openAccessibility();
+    void openFrontAppHelp();
     void openWebsite();
     void reloadSettings();
     void quit();
@@ -164,6 +165,7 @@ private:
     bool iconDimmed_ = true;
     ActivationPolicy activationPolicy_ = ActivationPolicy::accessory;
     QPointer<QWidget> accessibilityDialog_;
+    QPointer<QWidget> frontAppDialog_;
 };
 
 } // namespace vantor

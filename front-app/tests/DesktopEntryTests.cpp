@@ -1,4 +1,4 @@
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vantor {
+namespace kestrix::core {
 namespace {
 
 class DesktopEntryFolders : public ::testing::Test {
@@ -64,7 +64,7 @@ TEST_F(DesktopEntryFolders, subfolderIdsAndTheListOfAllFiles) {
 TEST_F(DesktopEntryFolders, hugeFilesAreCutAndPipesAreNotRead) {
     write("system", "big.desktop",
           "[Desktop Entry]\nName=Big\n" + std::string(3 << 20, 'x') + "\nIcon=late\n");
-    auto big = vantor::DesktopEntry::read((root_ / "system" / "big.desktop").string());
+    auto big = DesktopEntry::read((root_ / "system" / "big.desktop").string());
     ASSERT_TRUE(big);
     EXPECT_EQ(big->value("Name"), "Big");
     EXPECT_EQ(big->value("Icon"), std::nullopt);
@@ -73,7 +73,7 @@ TEST_F(DesktopEntryFolders, hugeFilesAreCutAndPipesAreNotRead) {
 }
 
 TEST(DesktopEntryText, keysValuesAndTheirEscapes) {
-    auto entry = vantor::DesktopEntry::parse(
+    auto entry = DesktopEntry::parse(
         "# comment\n[Desktop Entry]\r\n Name = A\\sB\\\\C\\n\\q \r\nno key here\n"
         "=nothing\nName=second\nNoDisplay=true\nHidden=True\nBad=\xff\xc3\x28!\n"
         "[Other]\nIcon=other\n");
@@ -101,11 +101,11 @@ TEST(DesktopEntryText, localizedValueFallsBackStepByStep) {
         {"Name[de]=de", "C", "plain"},
     };
     for (const auto& c : cases) {
-        auto entry = vantor::DesktopEntry::parse(std::string("[Desktop Entry]\nName=plain\n") +
-                                                 c.keys + "\n");
+        auto entry =
+            DesktopEntry::parse(std::string("[Desktop Entry]\nName=plain\n") + c.keys + "\n");
         EXPECT_EQ(entry.localized("Name", c.locale), c.expected) << c.locale << " " << c.keys;
     }
 }
 
 } // namespace
-} // namespace vantor
+} // namespace kestrix::core
