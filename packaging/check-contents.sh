@@ -14,6 +14,10 @@ want=(
   ./usr/share/applications/me.orvella.Vantor.desktop
   ./usr/share/metainfo/me.orvella.Vantor.metainfo.xml
   ./usr/share/icons/hicolor/scalable/apps/me.orvella.Vantor.svg
+  ./usr/share/vantor/kwin/front-app.js
+  ./usr/share/vantor/gnome-shell/extension-legacy.js
+  ./usr/share/vantor/gnome-shell/extension-modules.js
+  ./usr/share/gnome-shell/extensions/front-app@vantor.orvella.me/metadata.json
 )
 for size in 16 22 24 32 48 64 128 256 512; do
   want+=("./usr/share/icons/hicolor/${size}x${size}/apps/me.orvella.Vantor.png")
@@ -43,7 +47,7 @@ for library in libqt6widgets6 libspnav0 libudev1; do
   grep -q "$library" <<<"$depends" || { echo "no dependency on $library: $depends"; missing=1; }
 done
 control=$(dpkg-deb -I "$deb")
-for script in postinst postrm; do
+for script in postinst prerm postrm triggers; do
   grep -q " $script " <<<"$control" || { echo "no $script"; missing=1; }
 done
 exit "$missing"

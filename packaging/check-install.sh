@@ -39,5 +39,14 @@ else
     exit 1
   fi
 fi
+# The GNOME Shell extension's code is linked in the module style of the installed Shell.
+extension=/usr/share/gnome-shell/extensions/front-app@vantor.orvella.me/extension.js
+shell=$(dpkg-query -W -f='${Version}' gnome-shell 2>/dev/null | sed -e 's/^[0-9]*://' -e 's/[^0-9].*//')
+style=modules
+[ -n "$shell" ] && [ "$shell" -lt 45 ] && style=legacy
+[ "$(readlink -f "$extension")" = "/usr/share/vantor/gnome-shell/extension-$style.js" ] || {
+  echo "$extension: $(readlink "$extension"), not the $style style for GNOME Shell '$shell'"
+  exit 1
+}
 # The broker installed beside it answers too.
 timeout 5 /usr/libexec/vantor/kestrix --version | grep -qF "kestrix $version" || exit 1
