@@ -151,3 +151,123 @@ TEST(DesktopShellEndToEnd, underGnomeShellWithTheExtensionTheDeviceGoesToTheClai
 }
 
 } // namespace
+
+namespace {
+
+// The broker under a desktop shell with a client for each of two apps: what a stranger on the
+// bus says of the app in front changes nothing, and a flood of changes from the shell itself
+// ends with its last one while the broker keeps answering.
+struct HostileBus {
+    proc::Home home;
+    std::unique_ptr<proc::Broker> broker;
+    kestrix::VirtualMainLoop loop;
+    std::unique_ptr<proc::Client> intruder, modeller;
+
+    HostileBus(shelltest::Session& session, const Desktop& desktop) {
+        home.devices(R"({"devices": []})");
+        broker = std::make_unique<proc::Broker>(home, programEnvironment(session, desktop, home));
+        if (!broker->waitListening()) return;
+        intruder = proc::connect(loop, home);
+        modeller = proc::connect(loop, home);
+        intruder->send(kestrix::ClientMessage{
+            proc::hello("Intruder", kestrix::Claim{{"org.example.Intruder"}, false, {}, {}})});
+        modeller->send(kestrix::ClientMessage{
+            proc::hello("Modeller", kestrix::Claim{{"org.example.Modeller"}, false, {}, {}})});
+        loop.runUntil([&] {
+            return intruder->count<kestrix::BrokerMessage::Welcome>() == 1 &&
+                   modeller->count<kestrix::BrokerMessage::Welcome>() == 1;
+        });
+    }
+    static bool everHeld(const proc::Client& client) {
+        for (const auto& h : client.all<kestrix::BrokerMessage::Holding>())
+            if (h.holding) return true;
+        return false;
+    }
+    static bool holds(const proc::Client& client) {
+        auto all = client.all<kestrix::BrokerMessage::Holding>();
+        return !all.empty() && all.back().holding;
+    }
+    // The broker's app in front, asked now (so also: it answers).
+    std::optional<std::string> front() {
+        std::size_t before = modeller->all<kestrix::BrokerStatus>().size();
+        modeller->send(kestrix::ClientMessage{kestrix::ClientMessage::Status{}});
+        if (!loop.runUntil([&] { return modeller->all<kestrix::BrokerStatus>().size() > before; }))
+            return "no answer";
+        return modeller->all<kestrix::BrokerStatus>().back().frontmostApp;
+    }
+};
+
+TEST(DesktopShellEndToEnd, underKWinAStrangerIsIgnoredAndAFloodFromKWinEndsWithItsLastReport) {
+    ASSERT_TRUE(shelltest::installed("/usr/bin/kwin_wayland")) << "kwin-wayland is not installed";
+    shelltest::Session session;
+    shelltest::KWin kwin(session);
+    ASSERT_TRUE(kwin.ready()) << testsupport::readFile(session.log);
+    shelltest::Window editor(session, shelltest::KWin::display, "org.example.Editor");
+    ASSERT_TRUE(editor.shown()) << testsupport::readFile(session.log);
+    KWinDesktop desktop(kwin);
+    HostileBus bus(session, desktop);
+    ASSERT_TRUE(bus.modeller) << bus.broker->stderrText();
+    ASSERT_TRUE(proc::waitInFolder(
+        bus.home.path + "/home", [&] { return bus.front() == "org.example.Editor"; }, 30))
+        << bus.broker->stderrText();
+
+    // The broker's bus name, from the line it put before its copy of the script.
+    std::string copy = testsupport::readFile(session.runtime + "/vantor-front-app/kestrix-" +
+                                             std::to_string(bus.broker->pid()) + ".js");
+    auto start = copy.find("service: \"") + 10;
+    std::string service = copy.substr(start, copy.find('"', start) - start);
+    ASSERT_EQ(service.rfind(":1.", 0), 0u) << copy;
+    ASSERT_TRUE(session.call(service, "/me/orvella/FrontApp", "me.orvella.FrontApp1.Activated",
+                             {"org.example.Intruder", "intruder", "1"}));
+    EXPECT_EQ(bus.front(), "org.example.Editor");
+
+    // A thousand reports from KWin itself, as fast as its script engine makes them.
+    ASSERT_TRUE(kwin.runScript(
+        "for (var i = 0; i < 1000; ++i)\n"
+        "    callDBus(\"" + service + "\", \"/me/orvella/FrontApp\", \"me.orvella.FrontApp1\",\n"
+        "             \"Activated\", i == 999 ? \"org.example.Modeller\" : \"org.example.Flood\" + i,\n"
+        "             \"flood\", String(1000 + i));\n"));
+    ASSERT_TRUE(bus.loop.runUntil([&] { return HostileBus::holds(*bus.modeller); }, 30))
+        << bus.broker->stderrText();
+    EXPECT_EQ(bus.front(), "org.example.Modeller");
+    EXPECT_FALSE(HostileBus::everHeld(*bus.intruder));
+    EXPECT_TRUE(proc::contains(bus.home.log(), "ignored a report of the app in front from"));
+}
+
+TEST(DesktopShellEndToEnd, underGnomeShellAStrangerIsIgnoredAndAFloodFromTheShellEndsWithItsLast) {
+    ASSERT_TRUE(shelltest::installed("/usr/bin/gnome-shell")) << "gnome-shell is not installed";
+    shelltest::Session session;
+    std::string share = shelltest::extensionsFolder(session, FRONT_APP_SHARE,
+                                                    FRONT_APP_TESTS "/gnome-shell");
+    shelltest::GnomeShell shell(session, share,
+                                {"front-app-test@vantor.orvella.me", FRONT_APP_EXTENSION_UUID});
+    ASSERT_TRUE(shell.ready()) << testsupport::readFile(session.log);
+    shelltest::Window editor(session, shelltest::GnomeShell::display, "org.example.Editor");
+    ASSERT_TRUE(editor.shown()) << testsupport::readFile(session.log);
+    GnomeDesktop desktop(session);
+    HostileBus bus(session, desktop);
+    ASSERT_TRUE(bus.modeller) << bus.broker->stderrText();
+    ASSERT_TRUE(desktop.activate("org.example.Editor"));
+    ASSERT_TRUE(proc::waitInFolder(
+        bus.home.path + "/home", [&] { return bus.front() == "org.example.Editor"; }, 30))
+        << bus.broker->stderrText() << testsupport::readFile(session.log);
+
+    // The extension's signal, sent by another peer.
+    std::string stranger;
+    ASSERT_EQ(shelltest::run({"/usr/bin/gdbus", "emit", "--address", session.bus->address(),
+                              "--object-path", "/me/orvella/FrontApp", "--signal",
+                              "org.freedesktop.DBus.Properties.PropertiesChanged",
+                              "me.orvella.FrontApp1",
+                              "{'Focus': <('org.example.Intruder.desktop', '', 1)>}", "@as []"},
+                             session.environment(), session.log),
+              0);
+    EXPECT_EQ(bus.front(), "org.example.Editor");
+
+    ASSERT_TRUE(shelltest::floodFromGnomeShell(session, 1000, "org.example.Modeller.desktop"));
+    ASSERT_TRUE(bus.loop.runUntil([&] { return HostileBus::holds(*bus.modeller); }, 30))
+        << bus.broker->stderrText();
+    EXPECT_EQ(bus.front(), "org.example.Modeller");
+    EXPECT_FALSE(HostileBus::everHeld(*bus.intruder));
+}
+
+} // namespace

@@ -29,9 +29,6 @@ public:
     std::optional<std::string> bundleID(std::int32_t processID) override;
     FrontAppStatus status() const override { return status_; }
 
-    // Where the source's lines go (the program's log).
-    std::function<void(const std::string&)> log = [](const std::string&) {};
-
 protected:
     ShellBusFrontApp(MainLoop& loop, FrontAppIdentityRef identity, QDBusConnection bus,
                      QString shellName);

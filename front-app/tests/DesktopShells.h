@@ -267,21 +267,24 @@ public:
 
     // Brings the window of the app id to the front with a KWin script of the test's own.
     bool activate(const std::string& appID) {
-        std::string path = session_.folder.path + "/activate-" + std::to_string(++scripts_) + ".js";
-        session_.folder.write(
-            std::filesystem::path(path).filename().string(),
+        return runScript(
             "var all = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
             "for (var i = 0; i < all.length; ++i)\n"
             "    if (all[i].desktopFileName === \"" + appID + "\") {\n"
             "        if (workspace.windowList) workspace.activeWindow = all[i];\n"
             "        else workspace.activeClient = all[i];\n"
             "    }\n");
+    }
+
+    // Runs a KWin script of the test's own, once. It stays loaded: KWin reads and runs a started
+    // script later, and would not run one unloaded before that.
+    bool runScript(const std::string& text) {
+        std::string name = "test-script-" + std::to_string(++scripts_) + ".js";
+        session_.folder.write(name, text);
         std::string plugin = "front-app-test-" + std::to_string(scripts_);
         return session_.call("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript",
-                             {path, plugin}) &&
-               session_.call("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.start", {}) &&
-               session_.call("org.kde.KWin", "/Scripting",
-                             "org.kde.kwin.Scripting.unloadScript", {plugin});
+                             {session_.folder.path + "/" + name, plugin}) &&
+               session_.call("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.start", {});
     }
 
 private:
@@ -389,6 +392,13 @@ inline std::string extensionsFolder(const Session& session, const std::string& b
     fs::copy_file(testExtension + "/activate-extension.js", test + "/extension.js");
     fs::copy_file(testExtension + "/activate-metadata.json", test + "/metadata.json");
     return share;
+}
+
+// Has the tests' extension announce `count` changes of the Focus as Vantor's extension does, on
+// the Shell's connection, the last one naming `last`.
+inline bool floodFromGnomeShell(const Session& session, int count, const std::string& last) {
+    return session.call("org.gnome.Shell", "/me/orvella/FrontAppTest",
+                        "me.orvella.FrontAppTest1.Flood", {std::to_string(count), last});
 }
 
 // Brings the window of the class to the front through the tests' extension.

@@ -92,6 +92,9 @@ public:
     std::function<void()> onActivate = [] {};
     // status() changed. Called on the loop.
     std::function<void()> onStatusChange = [] {};
+    // Where the source's own lines go (what it ignored, what it does to recover); chooseFrontApp
+    // points it at the program's log.
+    std::function<void(const std::string&)> log = [](const std::string&) {};
 };
 
 // For tests and for machines without a desktop: the app in front is whatever was set last.

@@ -1,8 +1,10 @@
 // Test extension (GNOME Shell 43 and 44): lets a test bring a window to the front by its class,
-// as a user's click would, through me.orvella.FrontAppTest1.Activate on the Shell's connection.
+// as a user's click would, through me.orvella.FrontAppTest1.Activate on the Shell's connection;
+// and announce a flood of focus changes as Vantor's extension does (Flood), from the same
+// connection.
 'use strict';
 
-const {Gio} = imports.gi;
+const {Gio, GLib} = imports.gi;
 const Main = imports.ui.main;
 
 const TEST_INTERFACE = `
@@ -11,6 +13,10 @@ const TEST_INTERFACE = `
     <method name="Activate">
       <arg type="s" direction="in" name="windowClass"/>
       <arg type="b" direction="out" name="found"/>
+    </method>
+    <method name="Flood">
+      <arg type="i" direction="in" name="count"/>
+      <arg type="s" direction="in" name="lastAppID"/>
     </method>
   </interface>
 </node>`;
@@ -24,6 +30,16 @@ class FrontAppTest {
     disable() {
         this._object.unexport();
         this._object = null;
+    }
+
+    Flood(count, lastAppID) {
+        for (let i = 0; i < count; ++i) {
+            const appID = i === count - 1 ? lastAppID : `org.example.Flood${i}.desktop`;
+            const changed = {Focus: new GLib.Variant('(ssi)', [appID, '', 1000 + i])};
+            Gio.DBus.session.emit_signal(null, '/me/orvella/FrontApp',
+                'org.freedesktop.DBus.Properties', 'PropertiesChanged',
+                new GLib.Variant('(sa{sv}as)', ['me.orvella.FrontApp1', changed, []]));
+        }
     }
 
     Activate(windowClass) {
