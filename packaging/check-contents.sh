@@ -17,7 +17,7 @@ want=(
   ./usr/share/vantor/kwin/front-app.js
   ./usr/share/vantor/gnome-shell/extension-legacy.js
   ./usr/share/vantor/gnome-shell/extension-modules.js
-  ./usr/share/gnome-shell/extensions/front-app@vantor.orvella.me/metadata.json
+  ./usr/share/gnome-shell/extensions/vantor@orvella.me/metadata.json
 )
 for size in 16 22 24 32 48 64 128 256 512; do
   want+=("./usr/share/icons/hicolor/${size}x${size}/apps/me.orvella.Vantor.png")

@@ -40,7 +40,7 @@ else
   fi
 fi
 # The GNOME Shell extension's code is linked in the module style of the installed Shell.
-extension=/usr/share/gnome-shell/extensions/front-app@vantor.orvella.me/extension.js
+extension=/usr/share/gnome-shell/extensions/vantor@orvella.me/extension.js
 shell=$(dpkg-query -W -f='${Version}' gnome-shell 2>/dev/null | sed -e 's/^[0-9]*://' -e 's/[^0-9].*//')
 style=modules
 [ -n "$shell" ] && [ "$shell" -lt 45 ] && style=legacy

@@ -32,20 +32,21 @@ QDBusMessage shellCall(const QString& path, const QString& interface, const QStr
     return call;
 }
 
+// The command on a line of its own, indented, which the status dialog shows unwrapped.
 std::string enableCommand() {
-    return std::string("enable it with “gnome-extensions enable ") +
-           GnomeExtensionFrontApp::extensionUUID + "”, then log out and in";
+    return std::string("\n    gnome-extensions enable ") + GnomeExtensionFrontApp::extensionUUID;
 }
 
 } // namespace
 
 FrontAppStatus gnomeExtensionStatus(const QVariantMap& info, std::function<void()> enable) {
     const std::string lead = "GNOME Shell tells which app is in front only through Vantor's "
-                             "extension, which is not running: ";
+                             "extension, which ";
     if (info.isEmpty())
-        return FrontAppStatus::unavailable(lead + enableCommand() +
-                                           ". (GNOME Shell has not loaded the extension since it "
-                                           "was installed.)");
+        return FrontAppStatus::unavailable(
+            lead + "GNOME Shell has not loaded since it was installed. Enable it with this "
+                   "command, then log out and in:" +
+            enableCommand());
     int state = info.value(QStringLiteral("state")).toInt();
     if (state == errorState || state == outOfDateState) {
         std::string error = info.value(QStringLiteral("error")).toString().toStdString();
@@ -55,8 +56,11 @@ FrontAppStatus gnomeExtensionStatus(const QVariantMap& info, std::function<void(
             (error.empty() ? std::string() : " (" + error + ")") +
             ". Reinstalling Vantor may mend it; then log out and in.");
     }
-    return FrontAppStatus::unavailable(lead + enableCommand() + ".",
-                                       FrontAppAction{"Enable GNOME Shell Extension", enable});
+    return FrontAppStatus::unavailable(
+        lead + "is not enabled. Enable it with the button below, or with this command and then "
+               "log out and in:" +
+            enableCommand(),
+        FrontAppAction{"Enable GNOME Shell Extension", enable});
 }
 
 GnomeExtensionFrontApp::GnomeExtensionFrontApp(MainLoop& loop, FrontAppIdentityRef identity,
