@@ -45,7 +45,7 @@ void takeAndLeave(shelltest::Session& session, Desktop& desktop) {
   "reports": [{"at": 0.0, "every": 0.008, "count": 100000, "bytes": [1, 0, 0, 94, 1, 0, 0]},
               {"at": 0.004, "every": 0.008, "count": 100000, "bytes": [2, 0, 0, 0, 0, 0, 0]}]}]})");
     std::ofstream(home.path + "/config/me.orvella.Vantor.json")
-        << R"({"allowed_apps": "org.example.Editor", "welcomed": true})"; // no About window
+        << R"({"allowed_apps": "org.example.Editor"})";
     std::ofstream(home.path + "/config/kestrix.json") << R"({"showsMenuBarItem": false})";
     auto env = programEnvironment(session, desktop, home);
     proc::Broker broker(home, env);
@@ -58,7 +58,9 @@ void takeAndLeave(shelltest::Session& session, Desktop& desktop) {
     vantorEnv["XDG_CONFIG_HOME"] = home.path + "/config";
     std::string events = home.path + "/events.jsonl";
     vantorEnv["VANTOR_EVENTS"] = "record:" + events;
-    shelltest::Child vantor({VANTOR_EXECUTABLE}, vantorEnv, home.path + "/vantor-stderr.txt");
+    // Started as at login: no window of its own (these desktops show no tray) takes the front.
+    shelltest::Child vantor({VANTOR_EXECUTABLE, "--login-item"}, vantorEnv,
+                            home.path + "/vantor-stderr.txt");
     kestrix::VirtualMainLoop loop;
     auto client = proc::connect(loop, home);
     ASSERT_TRUE(client);

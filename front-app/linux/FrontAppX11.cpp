@@ -18,7 +18,7 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
         return nullptr;
     }
     auto front = std::unique_ptr<FrontAppX11>(
-        new FrontAppX11(loop, connection, screen, std::move(identity)));
+        new FrontAppX11(loop, connection, screen, std::move(identity), display ? display : ""));
     xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection, &front->ewmh_);
     if (!xcb_ewmh_init_atoms_replies(&front->ewmh_, cookies, nullptr) ||
         screen >= front->ewmh_.nb_screens) {
@@ -32,11 +32,12 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
 }
 
 FrontAppX11::FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
-                         FrontAppIdentityRef identity)
+                         FrontAppIdentityRef identity, std::string display)
     : loop_(loop)
     , connection_(connection)
     , screen_(screen)
-    , identity_(std::move(identity)) {}
+    , identity_(std::move(identity))
+    , display_(std::move(display)) {}
 
 void FrontAppX11::begin() {
     root_ = ewmh_.screens[screen_]->root;
@@ -141,6 +142,10 @@ void FrontAppX11::readEvents() {
             active_ = 0;
             onActivate();
         }
+        status_ = FrontAppStatus::unavailable("The X display " + display_ +
+                                              " went away. Start Vantor again in the new "
+                                              "desktop session.");
+        onStatusChange();
         return;
     }
     if (!changed) return;

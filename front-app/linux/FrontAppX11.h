@@ -27,10 +27,12 @@ public:
 
     std::optional<FrontmostApp> frontmost() override;
     std::optional<std::string> bundleID(std::int32_t processID) override;
+    // Unavailable once the display has gone away.
+    FrontAppStatus status() const override { return status_; }
 
 private:
     FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
-                FrontAppIdentityRef identity);
+                FrontAppIdentityRef identity, std::string display);
 
     void begin();
     xcb_window_t activeWindow();
@@ -47,6 +49,8 @@ private:
     int screen_ = 0;
     FrontAppIdentityRef identity_;
     xcb_window_t active_ = 0;
+    std::string display_;
+    FrontAppStatus status_;
     std::unique_ptr<Watch> watch_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

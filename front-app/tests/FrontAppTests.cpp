@@ -105,9 +105,41 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
     EXPECT_EQ(front->bundleID(4003), inUTF8);
     EXPECT_FALSE(front->bundleID(4999));
 
+    EXPECT_TRUE(front->status().working());
+
     std::string unreachable;
     EXPECT_FALSE(FrontAppX11::connect(
         loop, ":4097", std::make_shared<FrontAppIdentity>("/proc", std::vector<std::string>{}),
         unreachable));
     EXPECT_EQ(unreachable, "cannot reach the X display :4097");
+}
+
+// A display that goes away leaves no app in front, and the status says what happened.
+TEST(FrontAppX11, aDisplayThatGoesAwayLeavesNoAppInFrontAndSaysSo) {
+    auto server = std::make_unique<x11test::Xvfb>();
+    ASSERT_FALSE(server->display().empty()) << "Xvfb did not start";
+    const std::string display = server->display();
+    kestrix::VirtualMainLoop loop;
+    std::string why;
+    auto front = FrontAppX11::connect(
+        loop, display.c_str(),
+        std::make_shared<FrontAppIdentity>("/proc", std::vector<std::string>{}), why);
+    ASSERT_TRUE(front) << why;
+    {
+        x11test::FakeDesktop desktop(display);
+        int activations = 0;
+        front->onActivate = [&] { ++activations; };
+        desktop.activate(desktop.window(4001, "XTerm"));
+        ASSERT_TRUE(loop.runUntil([&] { return activations > 0; }));
+    }
+    EXPECT_TRUE(front->frontmost());
+    int statusChanges = 0;
+    front->onStatusChange = [&] { ++statusChanges; };
+    server.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return statusChanges > 0; }));
+    EXPECT_FALSE(front->frontmost());
+    EXPECT_EQ(front->status(),
+              FrontAppStatus::unavailable("The X display " + display +
+                                          " went away. Start Vantor again in the new desktop "
+                                          "session."));
 }

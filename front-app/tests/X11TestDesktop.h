@@ -16,10 +16,11 @@
 
 namespace x11test {
 
-// A private X server for one test; the display number is chosen by the server.
+// A private X server for one test; the display number is chosen by the server. `screen` is the
+// screen's width x height x depth.
 class Xvfb {
 public:
-    Xvfb() {
+    explicit Xvfb(const std::string& screen = "640x480x24") {
         int fds[2];
         if (::pipe(fds) != 0) return;
         pid_ = ::fork();
@@ -29,7 +30,7 @@ public:
             int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 2);
             ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp",
-                     "-screen", "0", "640x480x24", static_cast<char*>(nullptr));
+                     "-screen", "0", screen.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);

@@ -145,7 +145,7 @@ TEST(MainView, MovementPickersShowTheMappingAfterEachChange) {
     h.find<QComboBox>("movement.tiltForwardBack")->setCurrentIndex(4);
     shows({"Scroll horizontally", "Scroll horizontally", "Scroll vertically", "Nothing",
            "Scroll horizontally", "Zoom"});
-    // A mapping changed elsewhere (the menu bar menu) shows at once.
+    // A mapping changed elsewhere (the tray menu) shows at once.
     ScrollSettings changed = h.model->settings();
     changed.mapping.setTerms(Role::rotate, {AxisMapping::Term("x")});
     changed.mapping.setTerms(Role::horizontal, {});

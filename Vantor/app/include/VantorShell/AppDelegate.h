@@ -128,6 +128,11 @@ public:
 
     static constexpr const char* website = "https://orvella.me/vantor/";
 
+    // What the settings window says at a start without a tray: that the tray is missing, and
+    // how to get one (rich text, with the command that installs GNOME's extension).
+    static QString trayMissingText();
+    static QString trayHelpText();
+
 private:
     QAction* addItem(QMenu& menu, const QString& title, const char* name,
                      void (AppDelegate::*action)());
@@ -146,6 +151,8 @@ private:
     void startWindowShot();
     QWidget* openShotWindow(const QString& scene);
     void updateStatusIcon();
+    // Tells, over the settings window, that the desktop has no tray.
+    void tellTrayMissing();
 
     Services services_;
     const bool windowShot_;
