@@ -1,5 +1,8 @@
-// A Wayland window for the tests of the app in front: `front-app-test-window APP_ID` shows a
-// window whose app_id is APP_ID and prints "shown" once the compositor has put it on screen.
+// A plain window for tests of the app in front under a Wayland compositor. Its Wayland app_id is
+// the first argument: Qt sends the desktop-file name as the app_id. It prints "shown" once the
+// compositor has put it on screen, for tests that must wait for that.
+//
+// Usage: front-app-test-window APP_ID   (with QT_QPA_PLATFORM=wayland and WAYLAND_DISPLAY set)
 #include <QExposeEvent>
 #include <QGuiApplication>
 #include <QPainter>
@@ -10,6 +13,7 @@ namespace {
 
 class Window final : public QRasterWindow {
 protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkCyan); }
     void exposeEvent(QExposeEvent* event) override {
         QRasterWindow::exposeEvent(event);
         if (!told_ && isExposed()) {
@@ -18,7 +22,6 @@ protected:
             std::fflush(stdout);
         }
     }
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), Qt::gray); }
 
 private:
     bool told_ = false;
@@ -28,15 +31,14 @@ private:
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fputs("usage: front-app-test-window APP_ID\n", stderr);
+        std::fprintf(stderr, "usage: %s APP_ID\n", argv[0]);
         return 2;
     }
     QGuiApplication app(argc, argv);
-    // Qt's Wayland platform gives the desktop file name as the toplevel's app_id.
     QGuiApplication::setDesktopFileName(QString::fromLocal8Bit(argv[1]));
     Window window;
     window.setTitle(QString::fromLocal8Bit(argv[1]));
-    window.resize(320, 200);
+    window.resize(160, 120);
     window.show();
     return app.exec();
 }
