@@ -408,6 +408,20 @@ TEST_F(GnomeTest, readsTheExtensionsFocusAndFollowsItsChanges) {
     }
 }
 
+// A change announced without its value (the property only named as invalidated) is read.
+TEST_F(GnomeTest, aChangeAnnouncedWithoutItsValueIsRead) {
+    shell.focus.focus = {"org.example.Editor.desktop", "", 10};
+    shell.runExtension();
+    auto source = start();
+    ASSERT_TRUE(waitFor([&] { return frontID(*source) == "org.example.Editor"; }));
+    shell.focus.focus = {"org.example.Modeller.desktop", "", 12};
+    QDBusMessage signal = QDBusMessage::createSignal(
+        "/me/orvella/FrontApp", "org.freedesktop.DBus.Properties", "PropertiesChanged");
+    signal << QString("me.orvella.FrontApp1") << QVariantMap() << QStringList{"Focus"};
+    shell.connection.bus.send(signal);
+    ASSERT_TRUE(waitFor([&] { return frontID(*source) == "org.example.Modeller"; }));
+}
+
 TEST_F(GnomeTest, aPeerThatIsNotTheShellIsIgnoredAndAFloodEndsWithItsLastChange) {
     shell.focus.focus = {"org.example.Editor.desktop", "", 10};
     shell.runExtension();
