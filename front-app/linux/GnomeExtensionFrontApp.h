@@ -41,10 +41,9 @@ private:
 
     unsigned generation_ = 0;
     int asked_ = 0; // times the Shell was asked again since it started
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
 public:
-    ~GnomeExtensionFrontApp() override { *alive_ = false; }
+    ~GnomeExtensionFrontApp() override { stopReporting(); }
 };
 
 // What the status says while the extension does not run, from the Shell's GetExtensionInfo

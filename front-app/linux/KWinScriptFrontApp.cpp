@@ -56,6 +56,7 @@ KWinScriptFrontApp::KWinScriptFrontApp(MainLoop& loop, FrontAppIdentityRef ident
 }
 
 KWinScriptFrontApp::~KWinScriptFrontApp() {
+    stopReporting();
     checks_.reset();
     bus_.unregisterObject(QString::fromLatin1(objectPath));
     if (!shellOwner().isEmpty() && loaded_) unloadNow(QString::fromStdString(plugin_));
@@ -101,6 +102,8 @@ void KWinScriptFrontApp::removeStaleCopies() {
 void KWinScriptFrontApp::shellStarted() {
     ++generation_;
     loaded_ = false;
+    tries_ = 0;
+    gaveUp_ = false;
     removeStaleCopies();
     load();
 }
@@ -108,6 +111,7 @@ void KWinScriptFrontApp::shellStarted() {
 void KWinScriptFrontApp::shellStopped() {
     ++generation_;
     loaded_ = false;
+    gaveUp_ = false;
     setStatus(FrontAppStatus::unavailable(
         "KWin is not on the session bus, so the app in front is not known; it is followed again "
         "as soon as KWin is back."));
@@ -128,6 +132,18 @@ void KWinScriptFrontApp::load() {
                 if (generation != generation_) return;
                 QDBusPendingReply<int> reply = *call;
                 if (reply.isError() || reply.value() < 0) {
+                    // A KWin that has just taken its name may not serve /Scripting yet: a few
+                    // more tries, further apart each time, before the status says so.
+                    if (tries_ < 5) {
+                        double seconds = options_.retrySeconds * (1 << tries_++);
+                        std::weak_ptr<bool> alive = alive_;
+                        loop_.after(seconds, [this, alive, generation] {
+                            auto a = alive.lock();
+                            if (a && *a && generation == generation_) load();
+                        });
+                        return;
+                    }
+                    gaveUp_ = true;
                     std::string why = reply.isError() ? reply.error().message().toStdString()
                                                       : std::string("it refused the script");
                     setStatus(FrontAppStatus::unavailable(
@@ -137,12 +153,21 @@ void KWinScriptFrontApp::load() {
                 }
                 bus_.send(scripting(QStringLiteral("start")));
                 loaded_ = true;
+                tries_ = 0;
                 setStatus(FrontAppStatus{});
             });
 }
 
 void KWinScriptFrontApp::check() {
     if (shellOwner().isEmpty()) return;
+    // A script KWin would not load, even after the tries, is tried again now and then.
+    if (gaveUp_) {
+        ++generation_;
+        tries_ = 0;
+        gaveUp_ = false;
+        load();
+        return;
+    }
     auto* watcher = new QDBusPendingCallWatcher(
         bus_.asyncCall(scripting(QStringLiteral("isScriptLoaded"),
                                  {QString::fromStdString(plugin_)})),

@@ -28,6 +28,8 @@ public:
         std::string folder;  // where the program's copy is written (made 0700 when missing)
         std::string program; // the program's name, part of the plug-in's name
         double checkSeconds = 10.0;
+        // The first wait before a failed load is tried again (doubled for each of 5 tries).
+        double retrySeconds = 0.25;
     };
     static constexpr const char* objectPath = "/me/orvella/FrontApp";
 
@@ -61,6 +63,8 @@ private:
     std::string path_;
     unsigned generation_ = 0; // a new one with every start of KWin, so stale replies are dropped
     bool loaded_ = false;
+    int tries_ = 0;       // loads KWin failed since the last that worked
+    bool gaveUp_ = false; // the tries are spent: the next check starts them again
     std::unique_ptr<Watch> checks_;
 };
 

@@ -56,6 +56,8 @@ protected:
     MainLoop& loop_;
     QDBusConnection bus_;
     const QString shellName_;
+    // False once the source is going: delayed work checks it before it runs.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
 private:
     void ownerChanged(const QString& owner);
@@ -68,7 +70,6 @@ private:
     bool activatePending_ = false;
     FrontAppStatus status_;
     std::string lastSaid_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace kestrix::core

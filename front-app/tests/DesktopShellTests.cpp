@@ -57,6 +57,18 @@ TEST_F(RealShellTest, kwinsActiveWindowComesFromTheScript) {
         EXPECT_EQ(source->frontmost()->processID, window->pid());
     }
 
+    // KWin goes: no app in front, and the status says so. A new KWin gets the script again, which
+    // tells the window that comes to the front there.
+    kwin.stop();
+    ASSERT_TRUE(waitFor([&] { return !source->status().working(); }));
+    EXPECT_EQ(source->frontmost(), std::nullopt);
+    shelltest::KWin again(session);
+    ASSERT_TRUE(again.ready()) << testsupport::readFile(session.log);
+    ASSERT_TRUE(waitFor([&] { return source->status().working(); })) << source->status().reason;
+    shelltest::Window viewer(session, shelltest::KWin::display, "org.example.Viewer");
+    ASSERT_TRUE(viewer.shown()) << testsupport::readFile(session.log);
+    ASSERT_TRUE(waitFor([&] { return frontID(*source) == "org.example.Viewer"; }));
+
     // Leaving unloads the script: KWin no longer knows it.
     std::string plugin = source->pluginName();
     source.reset();

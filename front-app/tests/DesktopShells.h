@@ -254,7 +254,8 @@ public:
         // A copy without the file capability the package gives kwin_wayland: where the
         // capability bounding set lacks it (containers), the original cannot be started at all.
         std::string program = session.folder.path + "/kwin_wayland";
-        std::filesystem::copy_file("/usr/bin/kwin_wayland", program);
+        std::filesystem::copy_file("/usr/bin/kwin_wayland", program,
+                                   std::filesystem::copy_options::skip_existing);
         Environment env = session.environment();
         kwin_ = Child({program, "--virtual", "--no-lockscreen", "--no-global-shortcuts",
                        "--socket", display, "--width", "1024", "--height", "768"},
