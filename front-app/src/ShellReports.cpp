@@ -5,13 +5,14 @@
 namespace kestrix::core {
 
 std::optional<std::int32_t> processIDFromText(std::string_view text) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
+    if (text.empty()) return std::nullopt;
     std::int64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
     }
-    if (value < 1 || value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    if (value < 1) return std::nullopt;
     return static_cast<std::int32_t>(value);
 }
 

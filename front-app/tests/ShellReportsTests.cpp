@@ -13,7 +13,8 @@ TEST(ShellReports, processIDsAreDecimalNumbersOfAPositiveInt32) {
         {"2147483648", {}},     {"0", {}},          {"", {}},
         {"-5", {}},             {"+5", {}},         {" 5", {}},
         {"5 ", {}},             {"12a", {}},        {"99999999999", {}},
-        {"0x10", {}},           {"3.0", {}},
+        {"0x10", {}},           {"3.0", {}},        {"00042", 42},
+        {"123456789012345678901234567890", {}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(processIDFromText(row.text), row.id) << row.text;
