@@ -21,14 +21,7 @@ bool FrontAppSession::names(std::string_view desktop) const {
     std::string_view list = currentDesktop;
     while (!list.empty()) {
         auto colon = list.find(':');
-        std::string_view entry = list.substr(0, colon);
-        if (entry.size() == desktop.size()) {
-            bool same = true;
-            for (std::size_t i = 0; i < entry.size() && same; ++i)
-                same = std::tolower(static_cast<unsigned char>(entry[i])) ==
-                       std::tolower(static_cast<unsigned char>(desktop[i]));
-            if (same) return true;
-        }
+        if (equalWithoutCase(list.substr(0, colon), desktop)) return true;
         if (colon == std::string_view::npos) break;
         list.remove_prefix(colon + 1);
     }

@@ -56,15 +56,6 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(b, e - b + 1));
 }
 
-bool sameWithoutCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // The text as an id: valid UTF-8 (bad bytes become U+FFFD), absent when it cannot be one.
 std::optional<std::string> asID(std::string_view text) {
     std::string id = validUTF8(text);
@@ -79,13 +70,22 @@ std::string withoutDesktopSuffix(std::string id) {
 
 } // namespace
 
+bool equalWithoutCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
 std::optional<std::string> matchDesktopApp(const std::vector<DesktopApp>& apps,
                                            const FrontAppWindow& window) {
     const std::string_view names[] = {window.windowClass, window.instance};
     for (auto name : names) {
         if (name.empty()) continue;
         for (const auto& app : apps)
-            if (sameWithoutCase(app.startupWMClass, name)) return app.id;
+            if (equalWithoutCase(app.startupWMClass, name)) return app.id;
     }
     // The whole id first, then its last part ("org.gnome.Nautilus" for "nautilus").
     for (bool lastPart : {false, true})
@@ -94,7 +94,7 @@ std::optional<std::string> matchDesktopApp(const std::vector<DesktopApp>& apps,
             for (const auto& app : apps) {
                 std::string_view id = app.id;
                 if (lastPart) id = id.substr(id.rfind('.') + 1);
-                if (sameWithoutCase(id, name)) return app.id;
+                if (equalWithoutCase(id, name)) return app.id;
             }
         }
     return std::nullopt;

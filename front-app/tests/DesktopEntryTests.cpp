@@ -72,18 +72,27 @@ TEST_F(DesktopEntryFolders, hugeFilesAreCutAndPipesAreNotRead) {
     EXPECT_EQ(desktopEntryName("pipe", dirs()), std::nullopt);
 }
 
+// Only the keys of the [Desktop Entry] group count; keys before any group belong to none.
+TEST(DesktopEntryText, keysOutsideTheGroupAreNotTheEntrys) {
+    auto entry = DesktopEntry::parse("Name=Before\n[Desktop Entry]\nIcon=inside\n");
+    EXPECT_EQ(entry.value("Name"), std::nullopt);
+    EXPECT_EQ(entry.value("Icon"), "inside");
+}
+
 TEST(DesktopEntryText, keysValuesAndTheirEscapes) {
     auto entry = DesktopEntry::parse(
         "# comment\n[Desktop Entry]\r\n Name = A\\sB\\\\C\\n\\q \r\nno key here\n"
         "=nothing\nName=second\nNoDisplay=true\nHidden=True\nBad=\xff\xc3\x28!\n"
-        "[Other]\nIcon=other\n");
+        "Exec=ends\\\nComment=x\\s\\\n[Other]\nIcon=other\n");
     EXPECT_EQ(entry.value("Name"), "A B\\C\n\\q");
     EXPECT_TRUE(entry.flag("NoDisplay"));
     EXPECT_FALSE(entry.flag("Hidden"));
     EXPECT_FALSE(entry.flag("Missing"));
     EXPECT_EQ(entry.value("Bad"), "\xEF\xBF\xBD\xEF\xBF\xBD(!");
     EXPECT_EQ(entry.value("Icon"), std::nullopt);
-    EXPECT_EQ(entry.keys.size(), 4u);
+    EXPECT_EQ(entry.value("Exec"), "ends\\"); // a lone backslash at the end stays
+    EXPECT_EQ(entry.value("Comment"), "x \\");
+    EXPECT_EQ(entry.keys.size(), 6u);
 }
 
 TEST(DesktopEntryText, localizedValueFallsBackStepByStep) {

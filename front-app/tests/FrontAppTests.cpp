@@ -125,10 +125,10 @@ TEST(FrontAppX11, aDisplayThatGoesAwayLeavesNoAppInFrontAndSaysSo) {
         loop, display.c_str(),
         std::make_shared<FrontAppIdentity>("/proc", std::vector<std::string>{}), why);
     ASSERT_TRUE(front) << why;
+    int activations = 0;
+    front->onActivate = [&] { ++activations; };
     {
         x11test::FakeDesktop desktop(display);
-        int activations = 0;
-        front->onActivate = [&] { ++activations; };
         desktop.activate(desktop.window(4001, "XTerm"));
         ASSERT_TRUE(loop.runUntil([&] { return activations > 0; }));
     }

@@ -32,6 +32,9 @@ struct Machine {
         t.write("system/org.blender.Blender.desktop",
                 "[Desktop Entry]\nName=Blender\nStartupWMClass=Blender\n");
         t.write("system/kde/org.kde.kate.desktop", "[Desktop Entry]\nName=Kate\n");
+        t.write("system/az.desktop", "[Desktop Entry]\n");
+        t.write("system/x@y.desktop", "[Desktop Entry]\n");
+        t.write("system/x[y.desktop", "[Desktop Entry]\n");
         t.write("system/ghost.desktop", "[Desktop Entry]\nStartupWMClass=Phantom\n");
         t.write("home/ghost.desktop", "[Desktop Entry]\nHidden=true\n");
     }
@@ -64,6 +67,9 @@ TEST(IdentityRule, namesEveryWindowTheSameWay) {
         {{std::nullopt, "", "nautilus", "Nautilus"}, "org.gnome.Nautilus"}, // last part
         {{std::nullopt, "", "kate", "kate"}, "kde-org.kde.kate"},           // in a subfolder
         {{std::nullopt, "", "xterm", "XTerm"}, "XTerm"},
+        {{std::nullopt, "", "", "AZ"}, "az"},   // the letters' ends, without case
+        {{std::nullopt, "", "", "X`Y"}, "X`Y"}, // but not their neighbours
+        {{std::nullopt, "", "", "X{Y"}, "X{Y"},
         {{std::nullopt, "", "phantom", "Phantom"}, "Phantom"}, // a hidden entry is deleted
         {{13, "", "", "Thirteen"}, "Thirteen"},                // the unit's id is too long
         {{std::nullopt, longest, "", ""}, longest},

@@ -63,6 +63,8 @@ std::vector<ListedApp> ListedApp::installed() {
 std::vector<ListedApp> ListedApp::installed(const std::vector<std::string>& applicationDirs) {
     std::vector<ListedApp> apps;
     for (const auto& [id, path] : desktopEntryFiles(applicationDirs)) {
+        // The app in front is named only by ids (FrontAppIdentity::isID); others are not offered.
+        if (!kestrix::core::FrontAppIdentity::isID(id)) continue;
         auto entry = DesktopEntry::read(path);
         if (!entry || entry->flag("NoDisplay") || entry->flag("Hidden")) continue;
         if (auto type = entry->value("Type"); type && *type != "Application") continue;

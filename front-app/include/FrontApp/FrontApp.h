@@ -9,9 +9,9 @@
 // window, a Wayland compositor's activated toplevel, a desktop's script or extension). It runs on
 // the loop's thread and watches its connection with the loop (no threads of its own). It:
 //   - gathers the raw facts of the focused window in a FrontAppWindow (process id, Wayland
-//     app_id, WM_CLASS instance and class, the name when the desktop knows it) and names the app
-//     with the shared FrontAppIdentity's ofWindow(), never with rules of its own, so that every
-//     source names an app the same way;
+//     app_id, WM_CLASS instance and class) and names the app with the shared FrontAppIdentity's
+//     ofWindow(), never with rules of its own, so that every source names an app the same way;
+//     FrontmostApp::name carries the app's name when the desktop tells it;
 //   - calls onActivate whenever the app in front may have changed (also to none);
 //   - reports status(): working, or unavailable with a reason the user can act on (and, where the
 //     program itself can mend it, an action), and calls onStatusChange when that changes. While

@@ -23,6 +23,10 @@ struct FrontAppWindow {
     std::string windowClass; // WM_CLASS class
 };
 
+// Whether the texts are equal with ASCII letters compared without case, as desktop names and
+// WM_CLASS values are.
+bool equalWithoutCase(std::string_view a, std::string_view b);
+
 // An installed app as the identity rule sees it: its desktop-file id and its StartupWMClass.
 struct DesktopApp {
     std::string id;
