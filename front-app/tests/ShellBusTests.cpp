@@ -166,6 +166,28 @@ TEST_F(KWinTest, loadsItsOwnCopyOfTheScriptAndTakesWhatKWinReports) {
     }
 }
 
+// The app of a process: by the process itself (none here), else by the window in front when it is
+// that process's.
+TEST_F(KWinTest, theAppOfAProcessIsTheWindowInFrontsWhenItIsThatProcesss) {
+    auto source = start();
+    ASSERT_TRUE(waitFor([&] { return kwin.scripting.starts == 1; }));
+    EXPECT_EQ(source->bundleID(42), std::nullopt) << "no window in front yet";
+    activated(kwin.connection.bus, kwin.target(), "org.example.Editor", "editor", "42");
+    ASSERT_TRUE(waitFor([&] { return frontID(*source) == "org.example.Editor"; }));
+    EXPECT_EQ(source->bundleID(42), "org.example.Editor");
+    EXPECT_EQ(source->bundleID(43), std::nullopt);
+}
+
+TEST_F(KWinTest, aScriptThatCannotBeWrittenMakesTheStatusUnavailable) {
+    folder.write("run/vantor-front-app", "a file where the folder should be");
+    auto source = start();
+    EXPECT_FALSE(source->status().working());
+    EXPECT_NE(source->status().reason.find("the KWin script could not be written"),
+              std::string::npos)
+        << source->status().reason;
+    EXPECT_TRUE(kwin.scripting.loads.empty());
+}
+
 TEST_F(KWinTest, aPeerThatIsNotKWinIsIgnoredAndAFloodEndsWithItsLastReport) {
     auto source = start();
     int activations = 0;
