@@ -1,11 +1,14 @@
 #include "CanvasBox.h"
 
+#include "PaintBands.h"
 #include "VantorWindows/TextStyle.h"
 
 #include <QGridLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <cmath>
 
 namespace vantor {
 
@@ -33,7 +36,8 @@ void CaptionChip::paintEvent(QPaintEvent*) {
 }
 
 // Covers the canvas outside its rounded outline with the window colour and strokes the outline
-// just inside the edge; it lies over the canvas and lets the mouse through.
+// just inside the edge; it lies over the canvas and lets the mouse through. It is drawn once for
+// its size and colours; a repaint of the canvas beneath copies back only the corners and edges.
 class CanvasBox::Frame : public QWidget {
 public:
     explicit Frame(QWidget* parent)
@@ -42,21 +46,66 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        // Outside the ring the frame is clear: the canvas there is painted without it.
+        setMask(ring());
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        const QPixmap& picture = overlay();
+        const qreal ratio = picture.devicePixelRatio();
         QPainter painter(this);
+        for (const QRect& part : event->region() & ring())
+            inPaintBands(part, ratio, [&](const QRect& band) {
+                painter.drawPixmap(QRectF(band), picture,
+                                   QRectF(QPointF(band.topLeft()) * ratio,
+                                          QSizeF(band.size()) * ratio));
+            });
+    }
+
+private:
+    // The corners out to the end of their curve and the one-pixel edges.
+    QRegion ring() const {
+        const QRect box = rect();
+        const int corner = int(std::ceil(radius)) + 1;
+        QRegion region = QRegion(box).subtracted(box.adjusted(1, 1, -1, -1));
+        for (QPoint at : {box.topLeft(), QPoint(box.right() + 1 - corner, box.top()),
+                          QPoint(box.left(), box.bottom() + 1 - corner),
+                          QPoint(box.right() + 1 - corner, box.bottom() + 1 - corner)})
+            region += QRect(at, QSize(corner, corner));
+        return region;
+    }
+
+    const QPixmap& overlay() {
+        const qreal ratio = devicePixelRatioF();
+        const QColor window = palette().color(QPalette::Window);
+        QColor separator = palette().color(QPalette::WindowText);
+        separator.setAlphaF(0.18f);
+        if (overlay_.size() == size() * ratio && overlay_.devicePixelRatio() == ratio &&
+            window.rgba() == window_ && separator.rgba() == separator_)
+            return overlay_;
+        overlay_ = QPixmap(size() * ratio);
+        overlay_.setDevicePixelRatio(ratio);
+        overlay_.fill(Qt::transparent);
+        window_ = window.rgba();
+        separator_ = separator.rgba();
+        QPainter painter(&overlay_);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF box = QRectF(rect());
         QPainterPath outside;
         outside.addRect(box);
         QPainterPath inside;
         inside.addRoundedRect(box, radius, radius);
-        painter.fillPath(outside.subtracted(inside), palette().color(QPalette::Window));
-        QColor separator = palette().color(QPalette::WindowText);
-        separator.setAlphaF(0.18f);
+        painter.fillPath(outside.subtracted(inside), window);
         painter.setPen(QPen(separator, 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
+        return overlay_;
     }
+
+    QPixmap overlay_;
+    QRgb window_ = 0, separator_ = 0;
 };
 
 CanvasBox::CanvasBox(QWidget* canvas, QWidget* parent)
