@@ -202,15 +202,11 @@ void AppDelegate::createStatusItem() {
 
 void AppDelegate::updateStatusIcon() {
     if (!statusItem_) return;
-    // Trays do not tint icons: the figure is drawn in the palette's text colour, dimmed while
-    // Vantor does not take the device.
-    QColor color = QApplication::palette().color(QPalette::Active, QPalette::WindowText);
-    if (iconDimmed_) color.setAlphaF(color.alphaF() * 0.4);
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48})
-        for (qreal ratio : {1.0, 2.0})
-            icon.addPixmap(QPixmap::fromImage(MenuBarIcon::image(QSize(size, size), ratio, color)));
-    statusItem_->setIcon(icon);
+    // Trays do not tint icons: the figure is drawn in the palette's text colour on a halo that
+    // stands out from it, dimmed while Vantor does not take the device; drawn when the tray
+    // shows it, at the tray's size.
+    statusItem_->setIcon(MenuBarIcon::trayIcon(
+        QApplication::palette().color(QPalette::Active, QPalette::WindowText), iconDimmed_));
 }
 
 QAction* AppDelegate::addItem(QMenu& menu, const QString& title, const char* name,

@@ -1,10 +1,15 @@
 #include "VantorWindows/AppIcon.h"
 
+#include "VantorWindows/DrawnIcon.h"
 #include "VantorWindows/MenuBarIcon.h"
 
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
+#include <algorithm>
+#include <memory>
+#include <optional>
 
 namespace vantor::AppIcon {
 
@@ -77,10 +82,16 @@ QImage image(int pixels) {
 }
 
 QIcon icon() {
-    QIcon drawn;
-    for (int pixels : {16, 22, 24, 32, 48, 64, 128, 256, 512})
-        drawn.addPixmap(QPixmap::fromImage(image(pixels)));
-    return QIcon::fromTheme(themeName, drawn);
+    // Both the theme's lookup and the drawing wait until the icon first shows.
+    auto themed = std::make_shared<std::optional<QIcon>>();
+    return drawnIcon([themed](QSize pixels) {
+        if (!*themed) *themed = QIcon::fromTheme(QString::fromLatin1(themeName));
+        if (!(*themed)->isNull()) {
+            QPixmap picture = (*themed)->pixmap(pixels);
+            if (!picture.isNull()) return picture.toImage();
+        }
+        return image(std::min(pixels.width(), pixels.height()));
+    });
 }
 
 QString svg() {

@@ -22,7 +22,8 @@ void draw(QPainter& painter, const QRectF& rect);
 // The icon as a square image of `pixels` device pixels.
 QImage image(int pixels);
 
-// The installed theme icon when the desktop has one, else the drawn icon at the usual sizes.
+// The installed theme icon when the desktop has one, else the drawn icon; the theme is looked
+// up and the icon drawn when it first shows, at the sizes it shows at.
 QIcon icon();
 
 // The icon as SVG text, 512 units square, drawn as draw() draws it.
