@@ -124,6 +124,12 @@ struct StartupFigures {
 // second.
 std::optional<StartupFigures> startup(const char* program, const Folder& folder,
                                       const std::string& display) {
+    // The pages of a program just built are dirty in the page cache until written back, and
+    // count as the process's own dirty memory while it maps them alone: write them back first.
+    if (int fd = ::open(program, O_RDONLY | O_CLOEXEC); fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
     Child child([&] {
         folder.enter(display);
         quiet();

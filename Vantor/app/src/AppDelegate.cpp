@@ -121,7 +121,8 @@ void AppDelegate::launch() {
             if (*controller && (*controller)->window()) windows << (*controller)->window();
         return windows;
     };
-    mainMenu_ = std::make_unique<MainMenu>(std::move(handlers));
+    // The menu bar is made when a window first needs it: the tray alone has no use for it.
+    mainMenuHandlers_ = std::move(handlers);
 
     QPointer<AppDelegate> self(this);
     updates_->userDriver.onShowsWindow = [self] {
@@ -164,6 +165,11 @@ void AppDelegate::launch() {
         setActivationPolicy(ActivationPolicy::regular);
         releaseNotesWindow().show();
     }
+}
+
+MainMenu* AppDelegate::mainMenu() {
+    if (!mainMenu_ && mainMenuHandlers_) mainMenu_ = std::make_unique<MainMenu>(*mainMenuHandlers_);
+    return mainMenu_.get();
 }
 
 void AppDelegate::terminate() {
@@ -428,11 +434,11 @@ WindowController& AppDelegate::mainWindow() {
             tr("Vantor"), QSize(560, 820),
             [this] { return new MainView(model(), *updates_, *canvas_); },
             [this](QWidget& window) {
-                if (!mainMenu_) return;
+                MainMenu* menu = mainMenu();
+                if (!menu) return;
                 // The menu bar sits above the content, which keeps its size.
-                window.layout()->setMenuBar(mainMenu_->bar());
-                window.resize(window.width(),
-                              window.height() + mainMenu_->bar()->sizeHint().height());
+                window.layout()->setMenuBar(menu->bar());
+                window.resize(window.width(), window.height() + menu->bar()->sizeHint().height());
             });
     return *mainWindow_;
 }
@@ -453,7 +459,7 @@ WindowController& AppDelegate::aboutWindow() {
             },
             [this](QWidget& window) {
                 AboutView::configure(window);
-                if (mainMenu_) mainMenu_->addKeysTo(&window);
+                if (MainMenu* menu = mainMenu()) menu->addKeysTo(&window);
             });
     return *aboutWindow_;
 }
@@ -463,7 +469,7 @@ WindowController& AppDelegate::releaseNotesWindow() {
         releaseNotesWindow_ = window(
             tr("Release Notes"), QSize(520, 600), [] { return ReleaseNotesView::load(); },
             [this](QWidget& window) {
-                if (mainMenu_) mainMenu_->addKeysTo(&window);
+                if (MainMenu* menu = mainMenu()) menu->addKeysTo(&window);
             });
     return *releaseNotesWindow_;
 }

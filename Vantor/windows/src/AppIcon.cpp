@@ -3,10 +3,13 @@
 #include "VantorWindows/DrawnIcon.h"
 #include "VantorWindows/MenuBarIcon.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QWidget>
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -92,6 +95,37 @@ QIcon icon() {
         }
         return image(std::min(pixels.width(), pixels.height()));
     });
+}
+
+namespace {
+
+// Watches the application's events until a framed window shows.
+class FirstWindowWatch final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show || !watched->isWidgetType()) return false;
+        const auto* widget = static_cast<QWidget*>(watched);
+        const Qt::WindowFlags flags = widget->windowFlags();
+        const Qt::WindowType type = widget->windowType();
+        if (!widget->isWindow() || (type != Qt::Window && type != Qt::Dialog) ||
+            flags.testFlag(Qt::BypassWindowManagerHint))
+            return false;
+        // Windows that exist already (this one among them) take the icon up as it changes.
+        QApplication::setWindowIcon(icon());
+        qApp->removeEventFilter(this);
+        deleteLater();
+        return false;
+    }
+};
+
+} // namespace
+
+void becomeWindowIconWithFirstWindow() {
+    if (!qApp) return;
+    qApp->installEventFilter(new FirstWindowWatch(qApp));
 }
 
 QString svg() {

@@ -4,7 +4,9 @@
 #include "WindowTestApp.h"
 
 #include <QDir>
+#include <QApplication>
 #include <QPainter>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -193,4 +195,27 @@ TEST(DrawnIcon, drawsEachSizeWhenFirstAskedForAndKeepsIt) {
     icon.pixmap(QSize(22, 22), QIcon::Disabled);
     icon.pixmap(QSize(22, 22), QIcon::Disabled);
     EXPECT_EQ(drawn.size(), 3u);
+}
+
+TEST(AppIcon, becomesTheWindowIconWhenTheFirstManagedWindowShows) {
+    windowTestApp();
+    QApplication::setWindowIcon(QIcon());
+    AppIcon::becomeWindowIconWithFirstWindow();
+    // The tray's own window, a menu and a tooltip-like window show no window icon.
+    QWidget tray(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+    tray.show();
+    QWidget popup(nullptr, Qt::Popup);
+    popup.show();
+    QWidget tip(nullptr, Qt::ToolTip);
+    tip.show();
+    EXPECT_TRUE(QApplication::windowIcon().isNull());
+
+    QWidget window;
+    window.show();
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(window.windowIcon().isNull());
+    const QImage shown = window.windowIcon().pixmap(64, 64).toImage();
+    EXPECT_EQ(shown.size(), QSize(64, 64));
+    EXPECT_GT(qAlpha(shown.pixel(32, 32)), 0) << "the icon is drawn";
+    QApplication::setWindowIcon(QIcon());
 }

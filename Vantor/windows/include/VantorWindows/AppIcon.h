@@ -26,6 +26,11 @@ QImage image(int pixels);
 // up and the icon drawn when it first shows, at the sizes it shows at.
 QIcon icon();
 
+// Makes icon() the application's window icon when the first window the window manager handles
+// shows (not a menu, a tooltip or the tray's own window, which show no window icon): a run in
+// the tray alone looks up and draws no app icon.
+void becomeWindowIconWithFirstWindow();
+
 // The icon as SVG text, 512 units square, drawn as draw() draws it.
 QString svg();
 
