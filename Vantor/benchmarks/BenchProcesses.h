@@ -173,7 +173,8 @@ inline bool within(double seconds, const std::function<bool()>& condition, doubl
 
 inline std::optional<int> connectWithin(const std::string& socket, double seconds) {
     std::optional<int> fd;
-    within(seconds, [&] { return (fd = kestrix::UnixSocket::connect(socket)).has_value(); }, 0.01);
+    within(
+        seconds, [&] { return (fd = kestrix::UnixSocket::connect(socket)).has_value(); }, 0.01);
     return fd;
 }
 

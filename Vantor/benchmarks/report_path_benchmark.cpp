@@ -23,6 +23,7 @@
 // groups is a comma-separated choice of minimal, vantor, latency, simulated and rest.
 // With QT_NO_GLIB set but empty, the broker and vantor run glib's event dispatcher, as they did
 // before they chose Qt's own: the same binaries measure both.
+#include "BenchProcesses.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixCore/BrokerParts.h"
 #include "KestrixCore/Devices.h"
@@ -32,7 +33,6 @@
 #include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/UserDefaults.h"
-#include "BenchProcesses.h"
 #include "X11TestDesktop.h"
 
 #include <QCoreApplication>
@@ -71,8 +71,9 @@ constexpr double rate = 1000.0; // reports a second
 constexpr std::uint8_t report[13] = {1, 120, 0, 216, 255, 0, 0, 0, 0, 0, 0, 7, 0};
 
 void writeDevices(const Folder& folder, bool moving) {
-    bench::writeDevices(folder, moving ? std::vector<std::uint8_t>(std::begin(report), std::end(report))
-                                       : std::vector<std::uint8_t>());
+    bench::writeDevices(folder,
+                        moving ? std::vector<std::uint8_t>(std::begin(report), std::end(report))
+                               : std::vector<std::uint8_t>());
 }
 
 void writeLine(int fd, const ClientMessage& message) {
@@ -680,7 +681,8 @@ int main(int argc, char** argv) {
                 text(m("latency"), " us").c_str(), text(m("anchor latency"), " us").c_str(),
                 ratio(m("latency"), m("anchor latency")).c_str());
     std::printf("| the same, the broker's loop under Qt's (tray icon shown) | %s | %s | %s | |\n",
-                text(m("latency under Qt"), " us").c_str(), text(m("anchor latency"), " us").c_str(),
+                text(m("latency under Qt"), " us").c_str(),
+                text(m("anchor latency"), " us").c_str(),
                 ratio(m("latency under Qt"), m("anchor latency")).c_str());
     std::optional<double> added = m("listeners added");
     std::printf(

@@ -7,7 +7,8 @@
 //   canvas. The figure is the CPU of broker plus vantor a second, open over closed.
 // - startup: CPU from exec to idle (no CPU for half a second) and Private_Dirty at idle, of
 //   `vantor` (with a resting device and a tray to dock in) over the minimal Qt tray program
-//   `tray_reference` started the same way.
+//   `tray_reference` started the same way; each run starts both three times, alternating, and
+//   takes each one's least CPU.
 // Prints the median of each figure over the runs and the ratios to the references.
 //
 // Usage: window_cost_benchmark [runs (3)] [seconds per figure (4)] [groups (all)]
@@ -54,11 +55,11 @@ private:
 };
 
 struct PreviewFigures {
-    double closed = 0;          // ms of CPU a second, broker plus vantor, window closed
-    double closedVantor = 0;    // the same, vantor alone
-    double open = 0;            // window open, the cap scrolling the preview
+    double closed = 0;       // ms of CPU a second, broker plus vantor, window closed
+    double closedVantor = 0; // the same, vantor alone
+    double open = 0;         // window open, the cap scrolling the preview
     double openVantor = 0;
-    double openSwitches = 0;    // vantor's context switches a second, window open
+    double openSwitches = 0; // vantor's context switches a second, window open
     double closedSwitches = 0;
 };
 
@@ -111,8 +112,8 @@ std::optional<PreviewFigures> preview(double seconds) {
         std::fprintf(stderr, "the steps still went to the app in front, not the preview\n");
         return std::nullopt;
     }
-    return PreviewFigures{closed.total, closed.vantor, open.total, open.vantor, open.switches,
-                          closed.switches};
+    return PreviewFigures{closed.total, closed.vantor, open.total,
+                          open.vantor,  open.switches, closed.switches};
 }
 
 struct StartupFigures {
@@ -192,13 +193,24 @@ int main(int argc, char** argv) {
             FakeTray tray(server.display());
             Folder folder;
             writeDevices(folder, {});
-            std::ofstream(folder.path + "/config/me.orvella.Vantor.json")
-                << R"({"welcomed": "1"})";
+            std::ofstream(folder.path + "/config/me.orvella.Vantor.json") << R"({"welcomed": "1"})";
             auto broker = startBroker(folder, server.display());
             if (!connectWithin(folder.path + "/home/broker.sock", 10.0)) continue;
-            auto reference = startup(TRAY_REFERENCE_EXECUTABLE, folder, server.display());
-            auto ours = startup(VANTOR_EXECUTABLE, folder, server.display());
-            if (!reference || !ours) continue;
+            // Starts alternate, and each program's least CPU of three counts: what a start
+            // costs without the other engineers' load on the machine.
+            std::optional<StartupFigures> reference, ours;
+            bool failed = false;
+            auto least = [](std::optional<StartupFigures>& best,
+                            std::optional<StartupFigures> next) {
+                if (!next) return false;
+                if (!best || next->cpu < best->cpu) best = next;
+                return true;
+            };
+            for (int start = 0; start < 3 && !failed; ++start)
+                failed = !least(reference,
+                                startup(TRAY_REFERENCE_EXECUTABLE, folder, server.display())) ||
+                         !least(ours, startup(VANTOR_EXECUTABLE, folder, server.display()));
+            if (failed) continue;
             add("startup cpu", ours->cpu);
             add("reference startup cpu", reference->cpu);
             add("startup cpu ratio", ours->cpu / reference->cpu);

@@ -33,7 +33,9 @@ QLinearGradient tileGradient() {
     return gradient;
 }
 
-QString number(double value) { return QString::number(value, 'f', 2); }
+QString number(double value) {
+    return QString::number(value, 'f', 2);
+}
 
 QString svgPath(const QPainterPath& path) {
     QString d;

@@ -4,9 +4,9 @@
 #include "VantorWindows/TextStyle.h"
 
 #include <QGridLayout>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPaintEvent>
 #include <QPushButton>
 #include <cmath>
 
@@ -58,9 +58,9 @@ protected:
         QPainter painter(this);
         for (const QRect& part : event->region() & ring())
             inPaintBands(part, ratio, [&](const QRect& band) {
-                painter.drawPixmap(QRectF(band), picture,
-                                   QRectF(QPointF(band.topLeft()) * ratio,
-                                          QSizeF(band.size()) * ratio));
+                painter.drawPixmap(
+                    QRectF(band), picture,
+                    QRectF(QPointF(band.topLeft()) * ratio, QSizeF(band.size()) * ratio));
             });
     }
 

@@ -22,9 +22,9 @@ constexpr int pointCount = 24;
 // Four arrows, each the six points of the first rotated by a quarter turn more, counter-clockwise,
 // so the 24 points run round one simple polygon: shaft, barb, tip, barb, shaft.
 std::array<QPointF, pointCount> outline() {
-    static constexpr std::array<QPointF, 6> arm{
-        QPointF(0.15, -0.15), QPointF(0.52, -0.15), QPointF(0.52, -0.34),
-        QPointF(1.0, 0.0),    QPointF(0.52, 0.34),  QPointF(0.52, 0.15)};
+    static constexpr std::array<QPointF, 6> arm{QPointF(0.15, -0.15), QPointF(0.52, -0.15),
+                                                QPointF(0.52, -0.34), QPointF(1.0, 0.0),
+                                                QPointF(0.52, 0.34),  QPointF(0.52, 0.15)};
     // cos and sin of 0, 90, 180 and 270 degrees, exact.
     static constexpr int cosines[] = {1, 0, -1, 0};
     static constexpr int sines[] = {0, 1, 0, -1};

@@ -10,8 +10,8 @@ namespace {
 
 TEST(CanvasView, textureTilesArePowersOfTwoNeverReducedByHalf) {
     const std::pair<double, int> cases[] = {
-        {0, 4},    {1, 4},     {4, 4},     {4.5, 8},   {8, 8},     {24, 32},
-        {32, 32},  {40, 64},   {64, 64},   {64.5, 128}, {256, 256}, {2048, 256},
+        {0, 4},   {1, 4},   {4, 4},   {4.5, 8},    {8, 8},     {24, 32},
+        {32, 32}, {40, 64}, {64, 64}, {64.5, 128}, {256, 256}, {2048, 256},
     };
     for (const auto& [pixels, tile] : cases)
         EXPECT_EQ(CanvasView::textureTile(pixels), tile) << pixels;
@@ -46,7 +46,6 @@ TEST(CanvasView, drawsTheCheckerboardTurnedAndRepaintsOnChanges) {
     EXPECT_EQ(pixel(image, 80, 80), QColor(Qt::white));
     EXPECT_NEAR(pixel(image, 48, 80).red(), tile.red(), 1);
 }
-
 
 // A 128-pixel view of black tiles at 14 % on white.
 struct Board {

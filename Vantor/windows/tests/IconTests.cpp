@@ -3,14 +3,14 @@
 #include "VantorWindows/MenuBarIcon.h"
 #include "WindowTestApp.h"
 
-#include <QDir>
 #include <QApplication>
+#include <QDir>
 #include <QPainter>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace vantor;
 
@@ -90,7 +90,8 @@ TEST(MenuBarIcon, theTrayIconReadsOnLightAndDarkPanels) {
             const QImage icon =
                 MenuBarIcon::trayIcon(c.ink, c.dimmed).pixmap(QSize(pixels, pixels)).toImage();
             ASSERT_EQ(icon.size(), QSize(pixels, pixels));
-            EXPECT_GE(shareStandingOut(icon, c.panel, c.ratio), 1.0 / 3) << c.what << ", " << pixels;
+            EXPECT_GE(shareStandingOut(icon, c.panel, c.ratio), 1.0 / 3)
+                << c.what << ", " << pixels;
         }
 
     // With VANTOR_WINDOW_PICTURES naming a folder, the icons on both panels, as a 22-pixel tray
@@ -150,18 +151,18 @@ TEST(MenuBarIcon, halfToneBodyWithoutDarkOverlapsAClearedGapAndASolidTop) {
     windowTestApp();
     QImage image = MenuBarIcon::image(QSize(180, 180), 1.0, QColor(20, 40, 60));
     auto alpha = [&](int x, int y) { return qAlpha(image.pixel(x, y)); };
-    EXPECT_EQ(alpha(90, 75), 255);        // the middle of the top face
-    EXPECT_NEAR(alpha(115, 90), 128, 2);  // the right shaft's front wall over the bottom face
-    EXPECT_EQ(alpha(115, 85), 0);         // the gap just under the top face's edge
-    EXPECT_EQ(alpha(90, 5), 0);           // above the figure
+    EXPECT_EQ(alpha(90, 75), 255);       // the middle of the top face
+    EXPECT_NEAR(alpha(115, 90), 128, 2); // the right shaft's front wall over the bottom face
+    EXPECT_EQ(alpha(115, 85), 0);        // the gap just under the top face's edge
+    EXPECT_EQ(alpha(90, 5), 0);          // above the figure
     EXPECT_EQ(QColor(image.pixel(90, 75)).rgb(), QColor(20, 40, 60).rgb());
 }
 
 TEST(AppIcon, theSvgCarriesTheSameFigureAsTheDrawnIcon) {
     windowTestApp();
     QImage image = AppIcon::image(512);
-    EXPECT_EQ(qAlpha(image.pixel(4, 4)), 0);     // outside the tile
-    EXPECT_EQ(qAlpha(image.pixel(256, 40)), 255); // the tile
+    EXPECT_EQ(qAlpha(image.pixel(4, 4)), 0);                     // outside the tile
+    EXPECT_EQ(qAlpha(image.pixel(256, 40)), 255);                // the tile
     EXPECT_EQ(QColor(image.pixel(256, 256)), QColor(Qt::white)); // the top face's middle
     const QString svg = AppIcon::svg();
     EXPECT_TRUE(svg.startsWith("<?xml"));
