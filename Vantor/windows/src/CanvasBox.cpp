@@ -20,19 +20,37 @@ CaptionChip::CaptionChip(QWidget* parent)
 }
 
 void CaptionChip::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::Window);
-    fill.setAlphaF(0.82f);
-    const QRectF box = QRectF(rect());
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
-    painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
-    // A name too long for the box ends in an ellipsis rather than running under the button.
-    const QRect space = contentsRect();
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(space, Qt::AlignLeft | Qt::AlignVCenter,
-                     fontMetrics().elidedText(text(), Qt::ElideRight, space.width()));
+    // The chip lies over the canvas and is painted again with every frame of it: it is drawn
+    // once for its text, size and colours and copied after that.
+    const qreal ratio = devicePixelRatioF();
+    const QColor window = palette().color(QPalette::Window);
+    const QColor ink = palette().color(QPalette::WindowText);
+    if (drawn_.size() != size() * ratio || drawn_.devicePixelRatio() != ratio ||
+        drawnText_ != text() || drawnWindow_ != window.rgba() || drawnInk_ != ink.rgba() ||
+        drawnFont_ != font()) {
+        drawn_ = QPixmap(size() * ratio);
+        drawn_.setDevicePixelRatio(ratio);
+        drawn_.fill(Qt::transparent);
+        drawnText_ = text();
+        drawnWindow_ = window.rgba();
+        drawnInk_ = ink.rgba();
+        drawnFont_ = font();
+        QPainter painter(&drawn_);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = window;
+        fill.setAlphaF(0.82f);
+        const QRectF box = QRectF(rect());
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+        // A name too long for the box ends in an ellipsis rather than running under the button.
+        const QRect space = contentsRect();
+        painter.setFont(font());
+        painter.setPen(ink);
+        painter.drawText(space, Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, space.width()));
+    }
+    QPainter(this).drawPixmap(0, 0, drawn_);
 }
 
 // Covers the canvas outside its rounded outline with the window colour and strokes the outline

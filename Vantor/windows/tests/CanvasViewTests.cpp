@@ -1,3 +1,4 @@
+#include "CanvasBox.h"
 #include "VantorWindows/CanvasView.h"
 
 #include <QCoreApplication>
@@ -122,6 +123,24 @@ TEST(CanvasView, paintsOnceForAllChangesOfOnePass) {
     EXPECT_EQ(paints, 1);
     QCoreApplication::processEvents();
     EXPECT_EQ(paints, 1); // and not again without a change
+}
+
+TEST(CanvasBox, theCaptionDrawnOnceShowsEachNewTextAndColour) {
+    CaptionChip chip;
+    chip.resize(160, 24);
+    chip.setText("Default settings");
+    const QImage first = chip.grab().toImage();
+    chip.setText("Settings of Maps");
+    const QImage renamed = chip.grab().toImage();
+    EXPECT_NE(renamed, first);
+    QPalette palette = chip.palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    chip.setPalette(palette);
+    const QImage recoloured = chip.grab().toImage();
+    EXPECT_NE(recoloured, renamed);
+    chip.setPalette(QPalette());
+    chip.setText("Default settings");
+    EXPECT_EQ(chip.grab().toImage(), first);
 }
 
 } // namespace
