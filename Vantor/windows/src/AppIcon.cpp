@@ -101,7 +101,7 @@ QIcon icon() {
 
 namespace {
 
-// Watches the application's events until a framed window shows.
+// Watches the application's events until a window the window manager handles shows.
 class FirstWindowWatch final : public QObject {
 public:
     using QObject::QObject;

@@ -23,11 +23,20 @@ double withinRepeat(double value) {
 CanvasView::CanvasView(CanvasModel& model, QWidget* parent)
     : QWidget(parent)
     , model_(model) {
-    // Every pixel is painted: nothing beneath needs painting first.
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    paintsEveryPixel();
     for (auto signal :
          {&CanvasModel::centerChanged, &CanvasModel::scaleChanged, &CanvasModel::rotationChanged})
         connect(&model_, signal, this, qOverload<>(&QWidget::update));
+}
+
+void CanvasView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) paintsEveryPixel();
+}
+
+void CanvasView::paintsEveryPixel() {
+    // On an opaque base colour every pixel is painted: nothing beneath needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent, palette().color(QPalette::Base).alpha() == 255);
 }
 
 int CanvasView::textureTile(double pixels) {

@@ -125,6 +125,15 @@ TEST(CanvasView, paintsOnceForAllChangesOfOnePass) {
     EXPECT_EQ(paints, 1); // and not again without a change
 }
 
+TEST(CanvasView, isOpaqueExactlyWhenItsBaseColourIs) {
+    Board board;
+    EXPECT_TRUE(board.view.testAttribute(Qt::WA_OpaquePaintEvent));
+    QPalette palette = board.view.palette();
+    palette.setColor(QPalette::Base, QColor(255, 255, 255, 128));
+    board.view.setPalette(palette);
+    EXPECT_FALSE(board.view.testAttribute(Qt::WA_OpaquePaintEvent)) << "what lies beneath shows";
+}
+
 TEST(CanvasBox, theCaptionDrawnOnceShowsEachNewTextAndColour) {
     CaptionChip chip;
     chip.resize(160, 24);

@@ -31,9 +31,11 @@ public:
     static int textureTile(double pixels);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintsEveryPixel();
     const QBrush& texture(int tilePixels);
 
     CanvasModel& model_;
