@@ -134,6 +134,24 @@ TEST(CanvasView, isOpaqueExactlyWhenItsBaseColourIs) {
     EXPECT_FALSE(board.view.testAttribute(Qt::WA_OpaquePaintEvent)) << "what lies beneath shows";
 }
 
+TEST(CanvasBox, theFrameDrawnOnceTakesUpANewWindowColour) {
+    CanvasModel canvas;
+    CanvasBox box(new CanvasView(canvas));
+    box.resize(200, CanvasBox::height);
+    QPalette palette;
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    palette.setColor(QPalette::Base, Qt::white);
+    box.setPalette(palette);
+    EXPECT_EQ(box.grab().toImage().pixelColor(0, 0), QColor(Qt::white)) << "outside the corner";
+    // Only the window colour changes; the outline's colour stays.
+    palette.setColor(QPalette::Window, Qt::blue);
+    box.setPalette(palette);
+    const QImage image = box.grab().toImage();
+    EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::blue));
+    EXPECT_EQ(image.pixelColor(100, 100), QColor(Qt::white)) << "the canvas's own base colour";
+}
+
 TEST(CanvasBox, theCaptionDrawnOnceShowsEachNewTextAndColour) {
     CaptionChip chip;
     chip.resize(160, 24);
