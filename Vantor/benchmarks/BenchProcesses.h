@@ -24,6 +24,7 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace bench {
 
@@ -230,5 +231,32 @@ inline std::unique_ptr<Child> startVantor(const Folder& folder, const std::strin
 inline bool vantorHolds(const Folder& folder) {
     return readAll(folder.path + "/home/broker.log").find("holder: Vantor") != std::string::npos;
 }
+
+// An XEmbed system tray that takes the tray selection and docks nothing: enough for Qt to make
+// its tray icon window and draw the icon into it, as under a panel.
+class FakeTray {
+public:
+    explicit FakeTray(const std::string& display) {
+        connection_ = xcb_connect(display.c_str(), nullptr);
+        if (xcb_connection_has_error(connection_)) return;
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        xcb_window_t window = xcb_generate_id(connection_);
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        const char name[] = "_NET_SYSTEM_TRAY_S0";
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, sizeof name - 1, name), nullptr);
+        if (!atom) return;
+        xcb_set_selection_owner(connection_, window, atom->atom, XCB_CURRENT_TIME);
+        free(atom);
+        xcb_flush(connection_);
+    }
+    ~FakeTray() { xcb_disconnect(connection_); }
+    FakeTray(const FakeTray&) = delete;
+    FakeTray& operator=(const FakeTray&) = delete;
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+};
 
 } // namespace bench

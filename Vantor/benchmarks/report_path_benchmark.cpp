@@ -24,10 +24,10 @@
 // With QT_NO_GLIB set but empty, the broker and vantor run glib's event dispatcher, as they did
 // before they chose Qt's own: the same binaries measure both.
 #include "BenchProcesses.h"
+#include "FrontApp/FrontApp.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixCore/BrokerParts.h"
 #include "KestrixCore/Devices.h"
-#include "KestrixCore/FrontApp.h"
 #include "KestrixProtocol/LineCoding.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/QtMainLoop.h"
@@ -165,6 +165,7 @@ std::optional<VantorFigures> brokerWithVantor(double seconds, bool moving) {
     x11test::Xvfb server;
     if (server.display().empty()) return std::nullopt;
     x11test::FakeDesktop desktop(server.display());
+    FakeTray tray(server.display());
     desktop.activate(desktop.window(999999, "org.example.Editor"));
     Folder folder;
     writeDevices(folder, moving);
@@ -345,10 +346,12 @@ struct SocketFedFigures {
 std::optional<SocketFedFigures> socketFed(bool withVantor, int listenerCount, double seconds) {
     std::unique_ptr<x11test::Xvfb> server;
     std::unique_ptr<x11test::FakeDesktop> desktop;
+    std::unique_ptr<FakeTray> tray;
     if (withVantor) {
         server = std::make_unique<x11test::Xvfb>();
         if (server->display().empty()) return std::nullopt;
         desktop = std::make_unique<x11test::FakeDesktop>(server->display());
+        tray = std::make_unique<FakeTray>(server->display());
         desktop->activate(desktop->window(999999, "org.example.Editor"));
     }
     std::string display = server ? server->display() : std::string();

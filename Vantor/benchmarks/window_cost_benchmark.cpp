@@ -18,7 +18,6 @@
 
 #include <cstdio>
 #include <map>
-#include <xcb/xcb.h>
 
 using namespace bench;
 
@@ -26,33 +25,6 @@ namespace {
 
 // A translation report that carries all six axes: each one completes a sample.
 const std::vector<std::uint8_t> moving = {1, 120, 0, 216, 255, 0, 0, 0, 0, 0, 0, 7, 0};
-
-// An XEmbed system tray that takes the tray selection and docks nothing: enough for Qt to make
-// its tray icon window and draw the icon into it, as under a panel.
-class FakeTray {
-public:
-    explicit FakeTray(const std::string& display) {
-        connection_ = xcb_connect(display.c_str(), nullptr);
-        if (xcb_connection_has_error(connection_)) return;
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-        xcb_window_t window = xcb_generate_id(connection_);
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        const char name[] = "_NET_SYSTEM_TRAY_S0";
-        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, sizeof name - 1, name), nullptr);
-        if (!atom) return;
-        xcb_set_selection_owner(connection_, window, atom->atom, XCB_CURRENT_TIME);
-        free(atom);
-        xcb_flush(connection_);
-    }
-    ~FakeTray() { xcb_disconnect(connection_); }
-    FakeTray(const FakeTray&) = delete;
-    FakeTray& operator=(const FakeTray&) = delete;
-
-private:
-    xcb_connection_t* connection_ = nullptr;
-};
 
 struct PreviewFigures {
     double closed = 0;       // ms of CPU a second, broker plus vantor, window closed
@@ -67,6 +39,7 @@ std::optional<PreviewFigures> preview(double seconds) {
     x11test::Xvfb server;
     if (server.display().empty()) return std::nullopt;
     x11test::FakeDesktop desktop(server.display());
+    FakeTray tray(server.display());
     desktop.activate(desktop.window(999999, "org.example.Editor"));
     Folder folder;
     writeDevices(folder, moving);

@@ -1,4 +1,4 @@
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
 #include "VantorModels/LoginItem.h"
 
 #include <QCoreApplication>
@@ -9,6 +9,8 @@
 #include <cstdlib>
 
 namespace vantor {
+
+using kestrix::core::DesktopEntry;
 
 namespace {
 
