@@ -4,6 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <cstdlib>
 #include <fmt/format.h>
 #include <unistd.h>
@@ -27,6 +33,53 @@ constexpr double startDelay = 1.0;
 
 } // namespace
 
+// One thread that runs the library's controls in the order they were asked for.
+class DriverClient::Calls {
+public:
+    Calls()
+        : thread_([this] { run(); }) {}
+    // Runs what is queued, then ends the thread.
+    ~Calls() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    Calls(const Calls&) = delete;
+    Calls& operator=(const Calls&) = delete;
+
+    void add(std::function<void()> job) {
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_all();
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+                if (jobs_.empty()) return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 DriverClient::DriverClient(MainLoop& loop)
     : loop_(loop)
     , self_(std::make_shared<DriverClient*>(this)) {}
@@ -34,6 +87,7 @@ DriverClient::DriverClient(MainLoop& loop)
 DriverClient::~DriverClient() {
     // Quietly: the owner is going away too, so neither log nor onChange is called.
     if (api_) {
+        finishCalls();
         if (clientID_ != 0) api_->unregister(clientID_);
         clientID_ = 0;
         releaseLibrary();
@@ -57,7 +111,14 @@ void DriverClient::schedule(double delay) {
     });
 }
 
+void DriverClient::finishCalls() {
+    calls_.reset(); // waits for the call under way
+    ledUnderWay_ = false;
+    nextLED_.reset();
+}
+
 void DriverClient::releaseLibrary() {
+    finishCalls();
     api_->cleanup();
     api_.reset();
     if (current == this) {
@@ -81,6 +142,7 @@ void DriverClient::registerClient() {
     api_ = api;
     current = this;
     currentLoop = &loop_;
+    calls_ = std::make_unique<Calls>();
 
     const std::int16_t result =
         api.setHandlers(&DriverClient::messageHandler, &DriverClient::addedHandler,
@@ -141,11 +203,41 @@ void DriverClient::updateActivation() {
     log(active_ ? "driver: activated" : "driver: deactivated");
 }
 
-void DriverClient::control(std::uint32_t code) {
-    if (!api_) return;
-    std::int32_t resultWord = 0;
-    const std::int16_t result = api_->control(clientID_, code, 0, &resultWord);
+void DriverClient::control(std::uint32_t code, std::int32_t parameter) {
+    if (!api_ || !calls_ || !api_->control) return;
+    const std::uint64_t serial = ++sent_;
+    calls_->add([control = api_->control, id = clientID_, code, parameter, serial,
+                 loop = &loop_, weak = std::weak_ptr<DriverClient*>(self_)] {
+        std::int32_t resultWord = 0;
+        const std::int16_t result = control(id, code, parameter, &resultWord);
+        loop->post([weak, serial, code, result] {
+            if (const auto self = weak.lock()) (*self)->controlled(serial, code, result);
+        });
+    });
+    loop_.after(callTimeout, [weak = std::weak_ptr<DriverClient*>(self_), serial, code] {
+        const auto self = weak.lock();
+        if (!self || (*self)->answered_ >= serial) return;
+        (*self)->log(fmt::format("driver: control 0x{:08X} unanswered after {} s", code,
+                                 callTimeout));
+    });
+}
+
+void DriverClient::controlled(std::uint64_t serial, std::uint32_t code, std::int16_t result) {
+    answered_ = std::max(answered_, serial);
     if (result != 0) log(fmt::format("driver: control 0x{:08X} returned {}", code, result));
+    if (code != ConnexionAPI::statusLEDControl || !ledUnderWay_) return;
+    ledUnderWay_ = false;
+    if (const std::optional<bool> next = std::exchange(nextLED_, std::nullopt)) setLED(*next);
+}
+
+void DriverClient::setLED(bool on) {
+    if (!api_ || clientID_ == 0) return;
+    if (ledUnderWay_) {
+        nextLED_ = on;
+        return;
+    }
+    ledUnderWay_ = true;
+    control(ConnexionAPI::statusLEDControl, on ? 1 : 0);
 }
 
 void DriverClient::stop() {
@@ -156,6 +248,7 @@ void DriverClient::stop() {
         if (clientID_ != 0) {
             if (active_) control(ConnexionAPI::deactivateControl);
             active_ = false;
+            finishCalls(); // the deactivation goes out before the registration ends
             api_->unregister(clientID_);
             clientID_ = 0;
         }

@@ -2,6 +2,9 @@
 #include "KestrixProtocol/VirtualMainLoop.h"
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -24,6 +27,36 @@ struct FakeLibrary {
     ConnexionAPI::MessageHandler message = nullptr;
     ConnexionAPI::DeviceHandler added = nullptr, removed = nullptr;
 };
+
+// While held, the LED control waits, as it does on a daemon that does not answer.
+struct LEDGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    int waiting = 0;
+    void hold() {
+        std::lock_guard lock(mutex);
+        held = true;
+    }
+    void release() {
+        std::lock_guard lock(mutex);
+        held = false;
+        changed.notify_all();
+    }
+    void pass() {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait(lock, [this] { return !held; });
+        --waiting;
+    }
+    bool waitForWaiting() {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [this] { return waiting > 0; });
+    }
+};
+
+LEDGate ledGate;
 
 FakeLibrary fake;
 
@@ -58,6 +91,7 @@ ConnexionAPI fakeAPI() {
     };
     api.control = [](std::uint16_t id, std::uint32_t code, std::int32_t parameter,
                      std::int32_t* result) {
+        if (code == ConnexionAPI::statusLEDControl) ledGate.pass();
         called("control " + std::to_string(id) + " " + codeText(code), parameter);
         if (!result) fake.calls.back() += " no result word";
         return fake.controlResult;
@@ -117,7 +151,11 @@ protected:
         loop.advance(1.0);
         ASSERT_EQ(client.clientID(), 5);
         ASSERT_TRUE(client.active());
+        settle();
     }
+
+    // Serves the loop until the results of the controls handed to the client's thread are back.
+    void settle() { ASSERT_TRUE(loop.runUntil([&] { return client.pendingCalls() == 0; })); }
 
     VirtualMainLoop loop;
     DriverClient client{loop};
@@ -229,16 +267,19 @@ TEST_F(DriverClientTest, activationFollowsTheWantFailingControlsAreLoggedStopUnr
     EXPECT_EQ(fake.calls.back(), "control 5 3dac 0");
     EXPECT_EQ(lines.back(), "driver: activated");
     client.want(true); // no change: no call
+    EXPECT_EQ(client.pendingCalls(), 0);
     EXPECT_EQ(fake.calls.back(), "control 5 3dac 0");
     fake.controlResult = -3;
     client.want(false);
+    settle();
     EXPECT_EQ(fake.calls.back(), "control 5 3ddc 0");
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "driver: registered as manual client 5", "driver: activated",
-                         "driver: control 0x33646463 returned -3", "driver: deactivated"}));
+                         "driver: deactivated", "driver: control 0x33646463 returned -3"}));
     // Stopping deactivates, then unregisters.
     fake.controlResult = 0;
     client.want(true);
+    settle();
     fake.calls.clear();
     const int before = changes;
     client.stop();
@@ -358,4 +399,45 @@ TEST(ConnexionAPILoad, aMissingLibraryOrEntryPointIsNamed) {
     EXPECT_EQ(missing.rfind("driver library not loadable: ", 0), 0u) << missing;
     EXPECT_NE(missing.find("/nonexistent/libkestrix-driver.so"), std::string::npos);
     EXPECT_EQ(failure("libm.so.6"), "missing symbol SetConnexionHandlers");
+}
+
+TEST_F(DriverClientTest, anLEDRequestThatHangsHoldsUpNeitherTheLoopNorTheOthersAndOnlyTheLastWaits) {
+    registerActive();
+    fake.calls.clear();
+    ledGate.hold();
+    client.setLED(true);
+    ASSERT_TRUE(ledGate.waitForWaiting());
+    // The loop goes on while the request waits; requests meanwhile: only the last follows it.
+    client.setLED(false);
+    client.setLED(true);
+    client.setLED(false);
+    loop.advance(1.99);
+    EXPECT_EQ(lines.back(), "driver: activated");
+    loop.advance(0.01);
+    EXPECT_EQ(lines.back(), "driver: control 0x3364736C unanswered after 2 s");
+    loop.advance(10);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1);
+    ledGate.release();
+    settle();
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"control 5 3dsl 1", "control 5 3dsl 0"}));
+    // Answered: the next request goes out at once.
+    client.setLED(true);
+    settle();
+    EXPECT_EQ(fake.calls.back(), "control 5 3dsl 1");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("unanswered") != l.npos; }),
+              1);
+}
+
+TEST_F(DriverClientTest, stoppingWaitsForTheRequestUnderWayThenUnregisters) {
+    registerActive();
+    fake.calls.clear();
+    ledGate.hold();
+    client.setLED(true);
+    ASSERT_TRUE(ledGate.waitForWaiting());
+    std::thread releaser([] { ledGate.release(); });
+    client.stop();
+    releaser.join();
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"control 5 3dsl 1", "control 5 3ddc 0",
+                                                    "unregister 5", "cleanup"}));
 }

@@ -71,6 +71,17 @@ public:
     // Whether the broker wants the driver's events; a failed client whose last failure is at
     // least 10 s old tries again at once.
     void want(bool on);
+    // Switches the device's status LED through the driver, while registered. Of the requests
+    // made while one is under way only the last is sent after it.
+    void setLED(bool on);
+
+    // The driver's controls wait on its daemon (the LED's for an answer), so they run one after
+    // the other on a thread of the client's own, and their results come back through the loop:
+    // the loop never waits for the daemon. A call still unanswered after callTimeout seconds is
+    // logged once.
+    static constexpr double callTimeout = 2.0;
+    // Controls handed to that thread whose results have not come back yet.
+    int pendingCalls() const { return int(sent_ - answered_); }
 
     // $KESTRIX_DRIVER_LIBRARY when set and not empty, else libkestrix-driver.so in the folder of
     // the running executable.
@@ -81,7 +92,9 @@ private:
     void registerClient();
     void failed(const std::string& reason);
     void updateActivation();
-    void control(std::uint32_t code);
+    void control(std::uint32_t code, std::int32_t parameter = 0);
+    void controlled(std::uint64_t serial, std::uint32_t code, std::int16_t result);
+    void finishCalls();
     void received(const smk::ConnexionDeviceState& state);
     void releaseLibrary();
 
@@ -98,6 +111,12 @@ private:
     bool starting_ = false;
     std::uint64_t scheduled_ = 0;
     DriverRetry retry_;
+    class Calls;
+    std::unique_ptr<Calls> calls_; // present while the library is loaded
+    std::uint64_t sent_ = 0;       // controls handed to the calls' thread
+    std::uint64_t answered_ = 0;   // controls whose result came back (they come in order)
+    bool ledUnderWay_ = false;
+    std::optional<bool> nextLED_; // asked for while an LED request was under way
     // Scheduled attempts hold this weakly, so that one due after the client is gone does nothing.
     std::shared_ptr<DriverClient*> self_;
 };
