@@ -5,6 +5,7 @@ set -euo pipefail
 deb=$1
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
 missing=0
+# Every file the package must hold, one a line.
 want=(
   ./usr/bin/vantor
   ./usr/libexec/vantor/kestrix
@@ -14,6 +15,10 @@ want=(
   ./usr/share/applications/me.orvella.Vantor.desktop
   ./usr/share/metainfo/me.orvella.Vantor.metainfo.xml
   ./usr/share/icons/hicolor/scalable/apps/me.orvella.Vantor.svg
+  ./usr/share/man/man1/vantor.1.gz
+  ./usr/share/doc/vantor/copyright
+  ./usr/share/doc/vantor/changelog.gz
+  ./usr/share/lintian/overrides/vantor
 )
 for size in 16 22 24 32 48 64 128 256 512; do
   want+=("./usr/share/icons/hicolor/${size}x${size}/apps/me.orvella.Vantor.png")

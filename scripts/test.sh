@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the release build's tests, the Debian
-# package made from the release build (checked as a packager's tools check it, then installed,
-# started and removed again), the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and each libFuzzer target for a bounded time (FUZZ_SECONDS, default 20).
+# package made from the release build (checked as a packager's tools check it, lintian included,
+# then installed into a throwaway root, used and purged again), the same tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and each libFuzzer target for a bounded time
+# (FUZZ_SECONDS, default 20).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh || exit 1
@@ -68,7 +69,9 @@ check_package() {
   check "desktop entry" desktop-file-validate "$root/usr/share/applications/me.orvella.Vantor.desktop"
   check "metainfo" appstreamcli validate --no-net "$root/usr/share/metainfo/me.orvella.Vantor.metainfo.xml"
   check "file list" ./packaging/check-contents.sh "$deb"
-  check "install and start" ./packaging/check-install.sh "$deb"
+  check "lintian" lintian --fail-on error,warning "$deb"
+  check "hardening" ./packaging/check-hardening.sh "$deb"
+  check "install, use and purge" ./packaging/check-install.sh "$deb"
 }
 
 for preset in release asan-ubsan; do

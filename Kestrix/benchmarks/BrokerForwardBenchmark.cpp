@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -36,7 +37,10 @@ struct Folder {
         char pattern[] = "/tmp/kestrix-bench-XXXXXX";
         path = ::mkdtemp(pattern);
     }
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~Folder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
 };
 
 struct Client {

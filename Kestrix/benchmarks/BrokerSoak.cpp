@@ -20,6 +20,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <random>
@@ -224,6 +225,7 @@ int main(int argc, char** argv) {
     ::kill(broker, SIGKILL);
     while (::wait(nullptr) > 0) {
     }
-    std::system(("rm -rf '" + folder + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     return healthy ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 // The broker program. Runs the election first; the winner serves the broker socket until no
-// client has claimed the device for 10 s, a newer broker takes over, or it cannot listen.
+// client that claims the device has been connected for 10 s (after the last one has gone, or
+// since the start when none came), a newer broker takes over, or it cannot listen.
 //
 // Environment:
 //   KESTRIX_HOME          the broker folder (socket, lock, log, newest-broker record)
@@ -49,8 +50,8 @@ std::optional<int> answerCommandLine(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "The SpaceMouse broker of Vantor: owns the devices and hands them to one client at a "
-        "time. Vantor starts it when none answers; it leaves by itself when no client has "
-        "claimed the device for 10 s.");
+        "time. Vantor starts it when none answers; it leaves by itself once no client that asks "
+        "for the device (Vantor does, while it runs) has been connected for 10 s.");
     // Qt's options are single-dash words; so is everything here.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Not addHelpOption(): its --help-all lists Qt's options, which needs an application object.

@@ -108,9 +108,9 @@ TEST(Election, aFolderOrLockOfAnotherUserOrNoFolderIsRefusedAnOpenLockIsMadePriv
         std::optional<std::string> failure; // none: elected
     };
     for (const Case& c : std::vector<Case>{
-             {[](const BrokerPlace& p) { (void)::chown(p.directory().c_str(), 65534, 0); },
+             {[](const BrokerPlace& p) { ASSERT_EQ(::chown(p.directory().c_str(), 65534, 0), 0); },
               "belongs to user 65534"},
-             {[](const BrokerPlace& p) { (void)::chown(p.lock().c_str(), 65534, 0); },
+             {[](const BrokerPlace& p) { ASSERT_EQ(::chown(p.lock().c_str(), 65534, 0), 0); },
               "broker.lock belongs to user 65534"},
              {[](const BrokerPlace& p) {
                   std::filesystem::remove_all(p.directory());

@@ -286,13 +286,15 @@ TEST(BrokerPlaceTrust, foldersAndRecordsOfOtherUsersOrOpenToThemAreRefused) {
               [](const BrokerPlace& p) { fs::permissions(p.directory(), fs::perms(0777)); }, true,
               "was open to other users (mode 0777): made private (0700)"},
              {"record of another user",
-              [](const BrokerPlace& p) { (void)::chown(p.newest().c_str(), stranger, 0); }, false,
-              "belongs to user 65534"},
+              [](const BrokerPlace& p) { ASSERT_EQ(::chown(p.newest().c_str(), stranger, 0), 0); },
+              false, "belongs to user 65534"},
              {"record that others may write",
               [](const BrokerPlace& p) { fs::permissions(p.newest(), fs::perms(0666)); }, false,
               "can be written by other users (mode 0666)"},
              {"folder of another user",
-              [](const BrokerPlace& p) { (void)::chown(p.directory().c_str(), stranger, 0); },
+              [](const BrokerPlace& p) {
+                  ASSERT_EQ(::chown(p.directory().c_str(), stranger, 0), 0);
+              },
               false, nullptr},
          }) {
         TempFolder temporary;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -139,7 +140,8 @@ void reportToFirstStep(benchmark::State& state) {
         state.counters["median_us"] = firsts[firsts.size() / 2] * 1e6;
         state.counters["max_us"] = firsts.back() * 1e6;
     }
-    std::system(("rm -rf '" + folder + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     Log::setSink({});
 }
 BENCHMARK(reportToFirstStep)->Iterations(1)->Unit(benchmark::kSecond);

@@ -28,9 +28,10 @@ namespace kestrix::core {
 
 // The broker service: listens on the broker socket, keeps one record per connected client,
 // answers the protocol's messages, lets the arbiter choose the client that holds the SpaceMouse,
-// forwards axes, buttons and raw reports to that holder alone, and leaves by itself when no client
-// has claimed the device for `linger` seconds. While the system's device driver (spacenavd) runs it
-// releases the devices and reads them through the driver instead ("driver mode"). Main loop only.
+// forwards axes, buttons and raw reports to that holder alone, and leaves by itself once no client
+// that claims the device has been connected for `linger` seconds. While the system's device
+// driver (spacenavd) runs it releases the devices and reads them through the driver instead
+// ("driver mode"). Main loop only.
 class Broker {
 public:
     // The parts the broker owns. Each may be left null: the broker then uses a stand-in that has
