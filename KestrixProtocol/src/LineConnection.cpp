@@ -138,11 +138,11 @@ void LineChannel::flush() {
         if (count < 0 && errno == EINTR) continue;
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         // The peer is gone, but what it said before it went (why it went, say) still waits to
-        // be read: delivered first, then the connection closes.
+        // be read: delivered first (as much as readWaiting() takes), then the connection closes.
         if (started_ && !held_ && !reading_) {
             auto self = shared_from_this();
-            while (!closed_ && readAvailable()) {
-            }
+            for (std::size_t taken = 0; !closed_ && taken < waitingLimit && readAvailable();)
+                taken += readSize;
         }
         close();
         return;
