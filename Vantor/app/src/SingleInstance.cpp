@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -79,7 +80,9 @@ void SingleInstance::listen() {
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_.get(), &QLocalServer::newConnection, this, &SingleInstance::accept);
-    if (!server_->listen(socketPath()))
+    const bool failedBefore = std::exchange(listenFailed_, !server_->listen(socketPath()));
+    // Said once, not at every later check that tries again.
+    if (listenFailed_ && !failedBefore)
         Log::error("cannot listen on " + socketPath().toStdString() + ": " +
                    server_->errorString().toStdString() + "; a second start cannot reach this one");
 }
@@ -88,7 +91,7 @@ void SingleInstance::checkListening() {
     if (!server_) return;
     const QFileInfo socket(socketPath());
     if (server_->isListening() && socket.exists() && !socket.isFile() && !socket.isDir()) return;
-    Log::info("listening again on " + socketPath().toStdString());
+    if (!listenFailed_) Log::info("listening again on " + socketPath().toStdString());
     listen();
 }
 

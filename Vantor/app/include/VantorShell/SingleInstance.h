@@ -63,6 +63,7 @@ private:
     std::unique_ptr<QLocalServer> server_;
     std::deque<QLocalSocket*> open_; // oldest first
     QTimer* check_ = nullptr;
+    bool listenFailed_ = false; // the last listen() failed
 };
 
 } // namespace vantor
