@@ -337,6 +337,26 @@ TEST_F(ConnectLoop, aBrokerThatRefusesTheHelloIsReportedOnceAndTriedAtTheSlowPac
                                    "bytes")});
 }
 
+TEST_F(ConnectLoop, aRestartFromTheRefusalsHandlerRunsOneChainOfAttempts) {
+    FakeBroker broker(loop, place);
+    auto connection = make(Launcher::none());
+    connection->onEvent = [this, raw = connection.get()](const Event& event) {
+        recorder.events.push_back(event);
+        if (event.is<Event::Unavailable>()) {
+            raw->stop();
+            raw->start();
+        }
+    };
+    connection->start();
+    ASSERT_TRUE(broker.acceptHello());
+    broker.send(BrokerMessage{BrokerMessage::Refused{"a line longer than 1048576 bytes"}});
+    broker.dropPeer();
+    ASSERT_TRUE(loop.runUntil([&] { return recorder.count<Event::Unavailable>() == 1; }));
+    // The restart connected anew at once; the refused link schedules nothing of its own.
+    ASSERT_TRUE(loop.runUntil([&] { return broker.acceptHello(); }));
+    EXPECT_EQ(loop.pendingTimers(), 0u);
+}
+
 using smk::SpaceMouseAxes;
 using smk::SpaceMouseButtons;
 using B = BrokerMessage;
