@@ -87,8 +87,7 @@ DriverClient::DriverClient(MainLoop& loop)
 DriverClient::~DriverClient() {
     // Quietly: the owner is going away too, so neither log nor onChange is called.
     if (api_) {
-        finishCalls();
-        if (clientID_ != 0) api_->unregister(clientID_);
+        if (const std::uint16_t id = endCalls(); id != 0) api_->unregister(id);
         clientID_ = 0;
         releaseLibrary();
     }
@@ -115,6 +114,17 @@ void DriverClient::finishCalls() {
     calls_.reset(); // waits for the call under way
     ledUnderWay_ = false;
     nextLED_.reset();
+}
+
+std::uint16_t DriverClient::endCalls() {
+    finishCalls();
+    // A registration whose result is still on its way to the loop is ended here.
+    std::uint16_t id = clientID_;
+    if (registering_ && registeredID_) id = registeredID_->load();
+    registering_ = false;
+    registeredID_.reset();
+    ++registrations_;
+    return id;
 }
 
 void DriverClient::releaseLibrary() {
@@ -161,16 +171,35 @@ void DriverClient::registerClient() {
     name.push_back(std::uint8_t(length));
     name.insert(name.end(), appName.begin(), appName.begin() + std::ptrdiff_t(length));
 
-    const std::uint16_t id =
-        api.registerClient(ConnexionAPI::manualClientSignature, name.data(),
-                           ConnexionAPI::registrationMode, ConnexionAPI::registrationMask);
+    // Registering waits on the daemon (for its answer to the event mask): off the loop too.
+    registering_ = true;
+    const std::uint64_t registration = ++registrations_;
+    auto id = std::make_shared<std::atomic<std::uint16_t>>(0);
+    registeredID_ = id;
+    calls_->add([api, name = std::move(name), id, registration, loop = &loop_,
+                 weak = std::weak_ptr<DriverClient*>(self_)] {
+        const std::uint16_t got =
+            api.registerClient(ConnexionAPI::manualClientSignature, name.data(),
+                               ConnexionAPI::registrationMode, ConnexionAPI::registrationMask);
+        if (got != 0) api.setButtonMask(got, ConnexionAPI::allButtons);
+        id->store(got);
+        loop->post([weak, registration, got] {
+            if (const auto self = weak.lock()) (*self)->registered(registration, got);
+        });
+    });
+}
+
+void DriverClient::registered(std::uint64_t registration, std::uint16_t id) {
+    // A registration that stop() ended meanwhile was undone there.
+    if (!registering_ || registration != registrations_) return;
+    registering_ = false;
+    registeredID_.reset();
     clientID_ = id;
     if (id == 0) {
         releaseLibrary();
         failed("RegisterConnexionClient returned no client ID");
         return;
     }
-    api.setButtonMask(id, ConnexionAPI::allButtons);
 
     const std::int64_t failures = retry_.failures;
     retry_ = DriverRetry();
@@ -190,7 +219,7 @@ void DriverClient::failed(const std::string& reason) {
 
 void DriverClient::want(bool on) {
     wanted_ = on;
-    if (on && clientID_ == 0 && retry_.failures >= 1 && retry_.lastAttempt &&
+    if (on && !api_ && retry_.failures >= 1 && retry_.lastAttempt &&
         loop_.now() - *retry_.lastAttempt >= wantRetryAge)
         schedule(0);
     updateActivation();
@@ -245,13 +274,11 @@ void DriverClient::stop() {
     scheduled_ += 1;
     retry_ = DriverRetry();
     if (api_) {
-        if (clientID_ != 0) {
-            if (active_) control(ConnexionAPI::deactivateControl);
-            active_ = false;
-            finishCalls(); // the deactivation goes out before the registration ends
-            api_->unregister(clientID_);
-            clientID_ = 0;
-        }
+        if (clientID_ != 0 && active_) control(ConnexionAPI::deactivateControl);
+        active_ = false;
+        // The deactivation (or the registration) under way ends before the registration does.
+        if (const std::uint16_t id = endCalls(); id != 0) api_->unregister(id);
+        clientID_ = 0;
         releaseLibrary();
         log("driver: unregistered");
     }

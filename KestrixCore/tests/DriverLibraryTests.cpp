@@ -365,6 +365,7 @@ TEST(DriverClientWithDaemon, anLEDRequestToAHungDaemonWaitsOffTheLoopAndItsAnswe
         client.log = [&](const std::string& line) { lines.push_back(line); };
         client.start();
         loop.advance(1.0);
+        ASSERT_TRUE(loop.runUntil([&] { return !client.registering(); }));
         ASSERT_NE(client.clientID(), 0) << (lines.empty() ? "" : lines.back());
         lines.clear();
         std::size_t requests = 0;

@@ -6,6 +6,7 @@
 #include "SpaceMouseKit/ConnexionDeviceState.h"
 #include "SpaceMouseKit/SpaceMouseAxes.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -60,6 +61,9 @@ public:
     bool active() const { return active_; }
     // A registration attempt is scheduled.
     bool starting() const { return starting_; }
+    // The library is loaded and registering, on the client's thread; the result comes back
+    // through the loop.
+    bool registering() const { return registering_; }
     // Generation of scheduled attempts.
     std::uint64_t scheduled() const { return scheduled_; }
     const DriverRetry& retry() const { return retry_; }
@@ -95,6 +99,8 @@ private:
     void control(std::uint32_t code, std::int32_t parameter = 0);
     void controlled(std::uint64_t serial, std::uint32_t code, std::int16_t result);
     void finishCalls();
+    std::uint16_t endCalls();
+    void registered(std::uint64_t registration, std::uint16_t id);
     void received(const smk::ConnexionDeviceState& state);
     void releaseLibrary();
 
@@ -116,6 +122,10 @@ private:
     std::uint64_t sent_ = 0;       // controls handed to the calls' thread
     std::uint64_t answered_ = 0;   // controls whose result came back (they come in order)
     bool ledUnderWay_ = false;
+    bool registering_ = false;
+    std::uint64_t registrations_ = 0; // bumped by each registration and by its end
+    // The id the registration under way got, once it has one.
+    std::shared_ptr<std::atomic<std::uint16_t>> registeredID_;
     std::optional<bool> nextLED_; // asked for while an LED request was under way
     // Scheduled attempts hold this weakly, so that one due after the client is gone does nothing.
     std::shared_ptr<DriverClient*> self_;
