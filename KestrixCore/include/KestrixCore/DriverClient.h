@@ -23,6 +23,11 @@ namespace kestrix::core {
 // process-wide registration owner (`current`); there is at most one registration per process.
 // They come from the library's own thread and hop to the main loop with MainLoop::post.
 //
+// The library calls that wait on the daemon (registering, the controls) run on a thread of the
+// client's own, one after the other; their results hop to the loop the same way. Loading, the
+// handlers and unregistering stay on the loop, which waits only when a stop has to let a call
+// under way end first.
+//
 // Whether the driver runs at all is DriverWatch's business (KestrixCore/DriverWatch.h).
 class DriverClient {
 public:
@@ -79,10 +84,7 @@ public:
     // made while one is under way only the last is sent after it.
     void setLED(bool on);
 
-    // The driver's controls wait on its daemon (the LED's for an answer), so they run one after
-    // the other on a thread of the client's own, and their results come back through the loop:
-    // the loop never waits for the daemon. A call still unanswered after callTimeout seconds is
-    // logged once.
+    // A control still unanswered after callTimeout seconds is logged once.
     static constexpr double callTimeout = 2.0;
     // Controls handed to that thread whose results have not come back yet.
     int pendingCalls() const { return int(sent_ - answered_); }
