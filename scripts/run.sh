@@ -14,7 +14,8 @@ cmake --build build/release -j"$(nproc)" --target vantor kestrix kestrix-driver
 
 app=build/release/Vantor/app/vantor
 [ -x "$app" ] || app=build/release/Vantor/vantor
-broker_log="\${KESTRIX_HOME:-~/.local/share/kestrix}/broker.log"
+# The broker's folder as the broker finds it.
+broker_log="${KESTRIX_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/kestrix}/broker.log"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo

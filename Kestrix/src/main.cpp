@@ -13,8 +13,8 @@
 // option or argument is a usage error (status 2), except Qt's own options (-platform, -display,
 // ...), which the tray icon's QApplication takes as ever.
 #include "AppDelegate.h"
+#include "FrontApp/Display.h"
 #include "KestrixCore/BrokerParts.h"
-#include "KestrixCore/Display.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/UserDefaults.h"

@@ -24,6 +24,7 @@ std::vector<std::string> bundledCandidates(const std::string& executablePath) {
         (folder / ".." / "libexec" / "vantor" / "kestrix").lexically_normal().string(),
         (folder / "kestrix").lexically_normal().string(),
         (folder / ".." / "Kestrix" / "kestrix").lexically_normal().string(),
+        (folder / ".." / ".." / "Kestrix" / "kestrix").lexically_normal().string(),
     };
 }
 

@@ -5,6 +5,7 @@
 #include "SpaceMouseAttached.h"
 #include "TempFolder.h"
 
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -56,7 +57,12 @@ TEST(Launcher, spawnsTheProgramInASessionOfItsOwnWithOutputDiscardedAndNoSignalB
 TEST(Launcher, theBundledBrokerIsLookedForInstalledThenBesideThenInTheBuildTreeAndAnAppIsAnError) {
     EXPECT_EQ(detail::bundledCandidates("/usr/local/bin/vantor"),
               (std::vector<std::string>{"/usr/local/libexec/vantor/kestrix",
-                                        "/usr/local/bin/kestrix", "/usr/local/Kestrix/kestrix"}));
+                                        "/usr/local/bin/kestrix", "/usr/local/Kestrix/kestrix",
+                                        "/usr/Kestrix/kestrix"}));
+    // The app in the build tree, two folders below it.
+    const auto fromApp = detail::bundledCandidates("/src/build/release/Vantor/app/vantor");
+    EXPECT_NE(std::find(fromApp.begin(), fromApp.end(), "/src/build/release/Kestrix/kestrix"),
+              fromApp.end());
     // This test program lies in the build tree, beside the built broker.
     Launcher bundled = Launcher::bundled();
     EXPECT_EQ(bundled,

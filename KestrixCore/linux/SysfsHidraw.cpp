@@ -1,7 +1,7 @@
 #include "SysfsHidraw.h"
 
 #include "DescriptorFacts.h"
-#include "TextEncoding.h"
+#include "KestrixProtocol/TextEncoding.h"
 
 #include <algorithm>
 #include <charconv>

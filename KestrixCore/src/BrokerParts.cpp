@@ -120,6 +120,9 @@ Broker::Parts makeBrokerParts(MainLoop& loop, const char* kestrixDevicesEnv,
     parts.driver = std::make_unique<DriverClientAdapter>(std::make_unique<DriverClient>(loop));
     parts.driverWatch = std::make_unique<SpacenavdWatch>(loop, spacenavdPaths(), log);
     parts.frontApp = makeFrontApp(loop, log);
+    parts.frontApp->onStatusChange = [front = parts.frontApp.get(), log] {
+        if (log) log(front->status().logLine());
+    };
     return parts;
 }
 

@@ -82,6 +82,33 @@ TEST(HotLines, idsThatNeedEscapingGoThroughTheJSONCoder) {
     }
 }
 
+// Where the fixed form cannot serve, the JSON coder writes the axes in the same designed order.
+TEST(HotLines, theJSONCoderWritesTheAxesInTheDesignedOrderToo) {
+    EXPECT_EQ(LineEncoder::encode(BrokerMessage{M::Axes{"a\"b", {1, -2, 3, -4, 5, -6}}}),
+              R"({"axes":{"axes":{"x":1,"y":-2,"z":3,"rx":-4,"ry":5,"rz":-6},"device":"a\"b"}})"
+              "\n");
+    struct Case {
+        const char* json;
+        const char* written;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {R"({"rz":6,"ry":5,"rx":4,"z":3,"y":2,"x":1})",
+              R"({"x":1,"y":2,"z":3,"rx":4,"ry":5,"rz":6})"},
+             {R"([{"rz":0,"ry":0,"rx":0,"z":0,"y":0,"x":[]}])",
+              R"([{"x":[],"y":0,"z":0,"rx":0,"ry":0,"rz":0}])"},
+             // Not the six axes: members in name order, as ever.
+             {R"({"x":1,"y":2,"z":3,"rx":4,"ry":5,"rz":6,"t":7})",
+              R"({"rx":4,"ry":5,"rz":6,"t":7,"x":1,"y":2,"z":3})"},
+             {R"({"x":1,"y":2,"z":3,"rx":4,"ry":5,"rw":6})",
+              R"({"rw":6,"rx":4,"ry":5,"x":1,"y":2,"z":3})"},
+             {R"({"b":{"y":1,"x":2},"a":"caf\u00e9"})", R"({"a":"café","b":{"x":2,"y":1}})"},
+         }) {
+        EXPECT_EQ(writtenJSON(json::parse(c.json)), c.written) << c.json;
+    }
+    // A text that is not UTF-8 cannot be written: the line is empty.
+    EXPECT_EQ(LineEncoder::encode(BrokerMessage{M::Axes{"caf\xe9", {}}}), "\n");
+}
+
 // Lines the fixed-form reader leaves to the JSON reader; `same` when that reads the line as the
 // message of the first sample.
 TEST(HotLines, otherFormsAreLeftToTheJSONReader) {

@@ -4,8 +4,8 @@
 // Environment:
 //   VANTOR_EVENTS   "record:PATH" records the steps to PATH instead of posting them
 //   XDG_RUNTIME_DIR where the lock and socket live that keep Vantor to one instance per session
+#include "FrontApp/Display.h"
 #include "KestrixClient/KestrixConnection.h"
-#include "KestrixCore/Display.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/QtMainLoop.h"

@@ -23,10 +23,10 @@
 // groups is a comma-separated choice of minimal, vantor, latency, simulated and rest.
 // With QT_NO_GLIB set but empty, the broker and vantor run glib's event dispatcher, as they did
 // before they chose Qt's own: the same binaries measure both.
+#include "FrontApp/FrontApp.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixCore/BrokerParts.h"
 #include "KestrixCore/Devices.h"
-#include "KestrixCore/FrontApp.h"
 #include "KestrixProtocol/LineCoding.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/QtMainLoop.h"
@@ -824,7 +824,8 @@ int main(int argc, char** argv) {
                 text(m("latency"), " us").c_str(), text(m("anchor latency"), " us").c_str(),
                 ratio(m("latency"), m("anchor latency")).c_str());
     std::printf("| the same, the broker's loop under Qt's (tray icon shown) | %s | %s | %s | |\n",
-                text(m("latency under Qt"), " us").c_str(), text(m("anchor latency"), " us").c_str(),
+                text(m("latency under Qt"), " us").c_str(),
+                text(m("anchor latency"), " us").c_str(),
                 ratio(m("latency under Qt"), m("anchor latency")).c_str());
     std::optional<double> added = m("listeners added");
     std::printf(

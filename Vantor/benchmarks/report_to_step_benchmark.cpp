@@ -3,10 +3,10 @@
 // handling and its first tick, all on one real Qt event loop in real time. A simulated SpaceMouse
 // pushes the cap for 50 ms every 250 ms; with momentum off each push starts from rest, so its first
 // step is a "began".
+#include "FrontApp/FrontApp.h"
 #include "KestrixClient/KestrixConnection.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixCore/BrokerParts.h"
-#include "KestrixCore/FrontApp.h"
 #include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "Vantor/Log.h"

@@ -1,6 +1,6 @@
-#include "KestrixCore/FrontApp.h"
-#include "KestrixCore/FrontAppIdentity.h"
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
+#include "FrontApp/FrontApp.h"
+#include "FrontApp/FrontAppIdentity.h"
 #include "Vantor/Log.h"
 #include "Vantor/Workspace.h"
 
@@ -9,9 +9,11 @@
 
 namespace vantor {
 
+using kestrix::core::desktopEntryName;
+
 namespace {
 
-// The desktop's app in front, from the broker library's X11 watcher.
+// The desktop's app in front, from the front-app library's source for the session.
 class DesktopWorkspace final : public Workspace {
 public:
     explicit DesktopWorkspace(std::unique_ptr<kestrix::core::FrontApp> front)
@@ -19,13 +21,19 @@ public:
         front_->onActivate = [this] {
             if (onActivate) onActivate(frontmost());
         };
+        front_->onStatusChange = [this] {
+            Log::info(front_->status().logLine());
+            if (onStatusChange) onStatusChange();
+        };
     }
+
+    kestrix::core::FrontAppStatus status() const override { return front_->status(); }
 
     std::optional<RunningApp> frontmost() override {
         auto app = front_->frontmost();
         if (!app) return std::nullopt;
-        RunningApp running{app->bundleID, std::nullopt};
-        if (app->bundleID)
+        RunningApp running{app->bundleID, app->name};
+        if (app->bundleID && !running.name)
             running.name =
                 desktopEntryName(*app->bundleID,
                                  kestrix::core::FrontAppIdentity::standardApplicationDirs())

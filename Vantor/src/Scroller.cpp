@@ -44,7 +44,10 @@ Scroller::Scroller(ScrollerSystem system)
 
 Scroller::~Scroller() {
     *self_ = nullptr;
-    if (system_.workspace && observing_) system_.workspace->onActivate = nullptr;
+    if (system_.workspace && observing_) {
+        system_.workspace->onActivate = nullptr;
+        system_.workspace->onStatusChange = nullptr;
+    }
 }
 
 void Scroller::start() {
@@ -60,6 +63,9 @@ void Scroller::start() {
         std::weak_ptr<Scroller*> weak = self_;
         system_.workspace->onActivate = [weak](const std::optional<RunningApp>& app) {
             if (auto self = weak.lock(); self && *self) (*self)->frontmostChanged(app);
+        };
+        system_.workspace->onStatusChange = [weak] {
+            if (auto self = weak.lock(); self && *self) (*self)->changed();
         };
         observing_ = true;
     }
@@ -82,6 +88,7 @@ void Scroller::stop() {
     }
     if (observing_ && system_.workspace) {
         system_.workspace->onActivate = nullptr;
+        system_.workspace->onStatusChange = nullptr;
         observing_ = false;
     }
 }
@@ -285,6 +292,10 @@ bool Scroller::frontmostHasOwnClient() const {
     if (!frontmostBundleID_ || !kestrix_) return false;
     if (system_.ownBundleID && *frontmostBundleID_ == *system_.ownBundleID) return false;
     return kestrix_->appsWithOwnClient().contains(*frontmostBundleID_);
+}
+
+kestrix::core::FrontAppStatus Scroller::frontAppStatus() const {
+    return system_.workspace ? system_.workspace->status() : kestrix::core::FrontAppStatus{};
 }
 
 void Scroller::logOverrides(const std::string& app) {

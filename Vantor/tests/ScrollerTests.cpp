@@ -24,7 +24,8 @@ TEST_F(ScrollerTest, summaryLineWithDefaults) {
     EXPECT_TRUE(logged("settings: speed 1.0, scroll 3000.0 px/s, response balanced, tick 120.0 Hz, "
                        "zoom ×10.0/s, rotate 180.0°/s, momentum medium, diagonal true, "
                        "simultaneous zoom,rotate, own settings , on in , excluded "
-                       "com.autodesk.fusion360 com.cockos.reaper com.google.GoogleEarthPro "
+                       "blender cockos-reaper com.autodesk.fusion360 com.cockos.reaper "
+                       "com.google.GoogleEarthPro google-earth-pro org.blender.Blender "
                        "org.blenderfoundation.blender, new apps off"));
 }
 

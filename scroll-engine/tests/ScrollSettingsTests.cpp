@@ -114,5 +114,20 @@ TEST(ScrollSettings, deviceSwitchesAndNewApps) {
     EXPECT_EQ(s.deviceChoice("com.cockos.reaper"), AppChoice::on);
 }
 
+// The apps that drive the SpaceMouse themselves are off by default under their Linux desktop ids
+// too (Debian's Blender, the Flatpak, Google Earth Pro's and REAPER's packages), and new apps
+// switched on by default leave them alone.
+TEST(ScrollSettings, appsWithTheirOwnSpaceMouseHandlingAreOffUnderTheirLinuxIDs) {
+    using DevicePolicy::AppChoice;
+    ScrollSettings s;
+    s.newAppsOn = true;
+    for (const char* id : {"blender", "org.blender.Blender", "google-earth-pro", "cockos-reaper",
+                           "org.blenderfoundation.blender", "com.google.GoogleEarthPro"}) {
+        EXPECT_EQ(s.deviceChoice(id), AppChoice::off) << id;
+        EXPECT_FALSE(s.turnsOnInFront(id)) << id;
+    }
+    EXPECT_EQ(s.deviceChoice("Blender"), AppChoice::unconfigured); // ids keep their case
+}
+
 } // namespace
 } // namespace scroll

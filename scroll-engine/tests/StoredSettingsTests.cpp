@@ -29,8 +29,10 @@ TEST(ScrollSettingsEncoded, defaultsGiveTwentyOneKeys) {
     EXPECT_EQ(e.at("horizontal_axis"), "x,-ry");
     EXPECT_EQ(e.at("rotate_invert"), "0");
     EXPECT_EQ(e.at("allowed_apps"), "");
-    EXPECT_EQ(e.at("excluded_apps"), "com.autodesk.fusion360,com.cockos.reaper,"
-                                     "com.google.GoogleEarthPro,org.blenderfoundation.blender");
+    EXPECT_EQ(e.at("excluded_apps"),
+              "blender,cockos-reaper,com.autodesk.fusion360,com.cockos.reaper,"
+              "com.google.GoogleEarthPro,google-earth-pro,org.blender.Blender,"
+              "org.blenderfoundation.blender");
 }
 
 TEST(ScrollSettingsEncoded, roundTripsThroughTheDecoder) {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "FrontApp/FrontApp.h"
 #include "KestrixCore/Arbiter.h"
 #include "KestrixCore/BrokerSeams.h"
 #include "KestrixCore/DriverWatch.h"
-#include "KestrixCore/FrontApp.h"
 #include "KestrixProtocol/BrokerPlace.h"
 #include "KestrixProtocol/Messages.h"
 #include "KestrixProtocol/ProtocolRecords.h"

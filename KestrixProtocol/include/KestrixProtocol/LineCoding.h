@@ -30,6 +30,11 @@ concept HotLineCoded = requires(std::string& out, std::string_view line, const M
     { readHotLine(line, into) } -> std::same_as<bool>;
 };
 
+// The value as compact JSON, its texts strictly UTF-8 (throws otherwise). An object's members
+// come in name order, except the six of a SpaceMouseAxes, which come in their designed order
+// x, y, z, rx, ry, rz, as the fixed form of the axes line has them.
+std::string writtenJSON(const nlohmann::json& value);
+
 struct LineEncoder {
     // The message as compact JSON followed by one line feed; a message that cannot be encoded
     // (for instance a text that is not valid UTF-8) becomes the line feed alone, which the receiver
@@ -53,7 +58,7 @@ private:
     template <class M> static std::string encodeJSON(const M& message) {
         try {
             nlohmann::json json = message;
-            std::string line = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+            std::string line = writtenJSON(json);
             line.push_back('\n');
             return line;
         } catch (const std::exception&) {

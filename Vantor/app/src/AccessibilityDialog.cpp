@@ -28,19 +28,27 @@ QString installedRule(const QStringList& folders) {
     return {};
 }
 
-QString commands(const QString& installed) {
+QString commands(const QString& installed, bool uinputPresent) {
     QStringList lines;
-    if (installed.isEmpty())
+    if (installed.isEmpty()) {
+        // A source build: the rule comes from the source folder.
         lines << QStringLiteral("sudo install -m 644 packaging/udev/%1 /etc/udev/rules.d/")
-                     .arg(QString::fromLatin1(ruleName));
-    lines << QStringLiteral("sudo modprobe uinput")
-          << QStringLiteral("sudo udevadm control --reload")
-          << QStringLiteral("sudo udevadm trigger");
+                     .arg(QString::fromLatin1(ruleName))
+              << QStringLiteral("sudo modprobe uinput")
+              << QStringLiteral("sudo udevadm control --reload")
+              << QStringLiteral("sudo udevadm trigger");
+    } else if (!uinputPresent) {
+        // The module is loaded at boot from now on; this loads it today.
+        lines << QStringLiteral("sudo modprobe uinput");
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
 QMessageBox* make(QWidget* parent) {
-    QString installed = installedRule();
+    return make(parent, installedRule(), QFileInfo::exists(QStringLiteral("/dev/uinput")));
+}
+
+QMessageBox* make(QWidget* parent, const QString& installed, bool uinputPresent) {
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("accessibilityDialog"));
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -48,17 +56,29 @@ QMessageBox* make(QWidget* parent) {
     box->setWindowTitle(tr("Allow Accessibility"));
     box->setText(tr("Vantor scrolls and zooms through a virtual input device, so it needs write "
                     "access to /dev/uinput."));
-    QString where =
-        installed.isEmpty()
-            ? tr("The udev rule that comes with Vantor gives it to the user at the seat. From "
-                 "Vantor's source folder, install the rule, load the module and apply the rule:")
-            : tr("The udev rule that gives it to the user at the seat is installed (%1). Load "
-                 "the module and apply the rule:")
-                  .arg(installed.toHtmlEscaped());
-    box->setInformativeText(
-        QStringLiteral("<p>%1</p><pre>%2</pre><p>%3</p>")
-            .arg(where, commands(installed).toHtmlEscaped(),
-                 tr("Vantor notices the access by itself, without a new start.")));
+    QStringList paragraphs;
+    const QString shell = commands(installed, uinputPresent);
+    if (installed.isEmpty()) {
+        paragraphs << tr("The udev rule that comes with Vantor gives it to the user at the seat. "
+                         "From Vantor's source folder, install the rule, load the module and "
+                         "apply the rule:")
+                   << QStringLiteral("<pre>%1</pre>").arg(shell.toHtmlEscaped());
+    } else {
+        paragraphs << tr("The udev rule that gives it to the user at the seat is installed (%1).")
+                          .arg(installed.toHtmlEscaped());
+        if (!shell.isEmpty())
+            paragraphs << tr("The uinput module is not loaded yet. Load it:")
+                       << QStringLiteral("<pre>%1</pre>").arg(shell.toHtmlEscaped());
+        paragraphs << tr("Unplug the SpaceMouse and plug it in again. If Vantor still may not post "
+                         "events, log out and log in again: the desktop gives the user at the "
+                         "seat this access when the session starts.");
+    }
+    paragraphs << tr("Vantor notices the access by itself, without a new start.");
+    QString html;
+    for (const QString& paragraph : paragraphs)
+        html += paragraph.startsWith(QLatin1String("<pre>")) ? paragraph
+                                                              : QStringLiteral("<p>%1</p>").arg(paragraph);
+    box->setInformativeText(html);
     box->setTextInteractionFlags(Qt::TextSelectableByMouse);
     box->setStandardButtons(QMessageBox::Close);
     return box;

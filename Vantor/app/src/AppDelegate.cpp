@@ -6,6 +6,7 @@
 #include "VantorModels/SettingsModel.h"
 #include "VantorModels/Titles.h"
 #include "VantorShell/AccessibilityDialog.h"
+#include "VantorShell/FrontAppDialog.h"
 #include "VantorShell/MainMenu.h"
 #include "VantorShell/WindowShot.h"
 #include "VantorWindows/AboutView.h"
@@ -16,6 +17,7 @@
 #include "VantorWindows/UpdateWindow.h"
 #include "VantorWindows/WindowController.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
@@ -44,11 +46,21 @@ struct Choice {
     std::function<void()> choose;
 };
 
+// Whether a submenu's choices exclude each other (shown as radio items) or each is a switch of
+// its own (check boxes).
+enum class Choices { exclusive, independent };
+
 // A submenu of `parent` with one item per entry.
 QMenu* submenu(QMenu& parent, const QString& title, const char* name,
-               const std::vector<std::optional<Choice>>& entries) {
+               const std::vector<std::optional<Choice>>& entries,
+               Choices choices = Choices::independent) {
     auto* menu = new QMenu(title, &parent);
     menu->setObjectName(QString::fromLatin1(name));
+    QActionGroup* group = nullptr;
+    if (choices == Choices::exclusive) {
+        group = new QActionGroup(menu);
+        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    }
     for (const auto& entry : entries) {
         if (!entry) {
             menu->addSeparator();
@@ -56,6 +68,7 @@ QMenu* submenu(QMenu& parent, const QString& title, const char* name,
         }
         QAction* item = menu->addAction(entry->title);
         item->setCheckable(true);
+        if (group) group->addAction(item);
         item->setChecked(entry->on);
         QObject::connect(item, &QAction::triggered, item, [choose = entry->choose] { choose(); });
     }
@@ -115,12 +128,6 @@ void AppDelegate::launch() {
     handlers.quit = [this] { quit(); };
     handlers.openReleaseNotes = [this] { openReleaseNotes(); };
     handlers.openWebsite = [this] { openWebsite(); };
-    handlers.windows = [this] {
-        QList<QWidget*> windows;
-        for (const auto* controller : {&mainWindow_, &aboutWindow_, &releaseNotesWindow_})
-            if (*controller && (*controller)->window()) windows << (*controller)->window();
-        return windows;
-    };
     mainMenu_ = std::make_unique<MainMenu>(std::move(handlers));
 
     QPointer<AppDelegate> self(this);
@@ -164,6 +171,42 @@ void AppDelegate::launch() {
         setActivationPolicy(ActivationPolicy::regular);
         releaseNotesWindow().show();
     }
+
+    // Without a tray nothing of Vantor would show: a start by hand opens the settings window and
+    // says why, once. A start at login stays quiet.
+    if (services_.trayAvailable && !services_.trayAvailable() && !launchedAsLoginItem_) {
+        openMainWindow();
+        tellTrayMissing();
+    }
+}
+
+QString AppDelegate::trayMissingText() {
+    return tr("This desktop shows no tray icons, so Vantor's icon and its menu are missing. Vantor "
+              "runs all the same; start it again to open this window.");
+}
+
+QString AppDelegate::trayHelpText() {
+    return QStringLiteral("<p>%1</p><pre>%2</pre><p>%3</p>")
+        .arg(tr("On GNOME, install the AppIndicator extension:"),
+             QStringLiteral("sudo apt install gnome-shell-extension-appindicator"),
+             tr("then log out and in again, and switch on \"AppIndicator and KStatusNotifierItem "
+                "Support\" in the Extensions app. Other desktops show tray icons in their panel; "
+                "add a system tray to it if it has none."));
+}
+
+void AppDelegate::tellTrayMissing() {
+    QWidget* parent = mainWindow().window();
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("noTrayMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Information);
+    box->setWindowTitle(tr("No System Tray"));
+    box->setText(trayMissingText());
+    box->setInformativeText(trayHelpText());
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void AppDelegate::terminate() {
@@ -183,7 +226,8 @@ void AppDelegate::createStatusItem() {
     // Vantor at login, say).
     if (services_.trayAvailable && !services_.trayAvailable())
         Log::info("no system tray on this desktop: Vantor runs without its icon; start vantor "
-                  "again to open its settings");
+                  "again to open its settings (GNOME shows tray icons with the AppIndicator "
+                  "extension, package gnome-shell-extension-appindicator)");
     statusMenu_ = std::make_unique<QMenu>();
     statusMenu_->setObjectName(QStringLiteral("statusMenu"));
     statusMenu_->setToolTipsVisible(true);
@@ -250,6 +294,11 @@ void AppDelegate::menuNeedsUpdate() {
             appItem->setEnabled(on);
         menu.addSeparator();
     }
+    if (!s.frontAppStatus().working()) {
+        addItem(menu, tr("App in Front Unavailable…"), "status.frontAppUnavailable",
+                &AppDelegate::openFrontAppHelp);
+        menu.addSeparator();
+    }
     if (!services_.scroller.hasPermission || !services_.scroller.hasPermission()) {
         addItem(menu, tr("Allow Accessibility…"), "status.allowAccessibility",
                 &AppDelegate::openAccessibility);
@@ -303,7 +352,8 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
         responses.push_back(Choice{
             title(response), !followsResponse && applied.response == response,
             set(AppSetting::response, [response](ScrollSettings& v) { v.response = response; })});
-    items << submenu(menu, tr("Response"), "status.response", responses)->menuAction();
+    items << submenu(menu, tr("Response"), "status.response", responses, Choices::exclusive)
+                 ->menuAction();
 
     bool followsMomentum = defaults.follows(AppSetting::momentum, app);
     std::vector<std::optional<Choice>> momenta{
@@ -314,7 +364,8 @@ QList<QAction*> AppDelegate::frontmostAppMenus(QMenu& menu) {
         momenta.push_back(Choice{
             title(momentum), !followsMomentum && applied.momentum == momentum,
             set(AppSetting::momentum, [momentum](ScrollSettings& v) { v.momentum = momentum; })});
-    items << submenu(menu, tr("Momentum"), "status.momentum", momenta)->menuAction();
+    items << submenu(menu, tr("Momentum"), "status.momentum", momenta, Choices::exclusive)
+                 ->menuAction();
 
     // Each of the three negates the value in force, whether or not the app follows the default.
     bool diagonal = applied.diagonal, scrolls = applied.scrollsWhileZooming(),
@@ -512,6 +563,17 @@ void AppDelegate::openAccessibility() {
     dialog->show();
 }
 
+void AppDelegate::openFrontAppHelp() {
+    if (frontAppDialog_) {
+        frontAppDialog_->raise();
+        frontAppDialog_->activateWindow();
+        return;
+    }
+    QMessageBox* dialog = FrontAppDialog::make(scroller_->frontAppStatus());
+    frontAppDialog_ = dialog;
+    dialog->show();
+}
+
 void AppDelegate::openWebsite() {
     if (services_.openUrl) services_.openUrl(QUrl(QString::fromLatin1(website)));
 }
@@ -530,6 +592,10 @@ void AppDelegate::refreshModel() {
     m.setDeviceName(QString::fromStdString(device));
     m.setDriverName(driver ? std::optional<QString>(QString::fromStdString(*driver))
                            : std::nullopt);
+    auto front = scroller_->frontAppStatus();
+    m.setFrontAppProblem(front.working()
+                             ? std::nullopt
+                             : std::optional<QString>(QString::fromStdString(front.reason)));
     m.setSettings(scroller_->settings());
 }
 

@@ -26,8 +26,8 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments) {
     // The window-shot arguments are single-dash words, as Qt's own options are.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QCoreApplication::translate(
-        "CommandLine", "Scrolls, zooms and rotates with a 3Dconnexion SpaceMouse in the app in "
-                       "front. Runs in the tray; starting it again while it runs opens its "
+        "CommandLine", "Scrolls and zooms (as Ctrl + wheel) with a 3Dconnexion SpaceMouse in the "
+                       "app in front. Runs in the tray; starting it again while it runs opens its "
                        "settings window."));
     // Not addHelpOption(): its --help-all lists Qt's options, which needs an application object.
     QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},

@@ -2,6 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,6 +31,15 @@ void toFocusedWidget(const char* slot) {
     int index = focus->metaObject()->indexOfMethod(
         QMetaObject::normalizedSignature((std::string(slot) + "()").c_str()));
     if (index >= 0) focus->metaObject()->method(index).invoke(focus);
+}
+
+// A label has no copy slot: its selected text goes to the clipboard here.
+void copyFromFocusedWidget() {
+    if (const auto* label = qobject_cast<const QLabel*>(QApplication::focusWidget())) {
+        if (label->hasSelectedText()) QGuiApplication::clipboard()->setText(label->selectedText());
+        return;
+    }
+    toFocusedWidget("copy");
 }
 
 // Delete has no common slot: the focused widget gets the key itself.
@@ -52,7 +68,8 @@ template <class F> void toActiveWindow(F f) {
 
 MainMenu::MainMenu(Handlers handlers)
     : handlers_(std::move(handlers))
-    , bar_(new QMenuBar) {
+    , bar_(new QMenuBar)
+    , watch_(std::make_unique<QObject>()) {
     bar_->setObjectName(QStringLiteral("mainMenu"));
     auto menu = [this](const QString& title) {
         QMenu* m = bar_->addMenu(title);
@@ -73,7 +90,8 @@ MainMenu::MainMenu(Handlers handlers)
         return a;
     };
 
-    QMenu* app = menu(QStringLiteral("Vantor"));
+    // Titles carry Alt mnemonics, as desktop menu bars have.
+    QMenu* app = menu(QStringLiteral("&Vantor"));
     app->setObjectName(QStringLiteral("menu.app"));
     item(app, "menu.about", tr("About Vantor"), handlers_.openAbout);
     if (handlers_.checkForUpdates)
@@ -82,19 +100,16 @@ MainMenu::MainMenu(Handlers handlers)
     item(app, "menu.settings", tr("Settings…"), handlers_.openMainWindow,
          {QKeySequence(Qt::CTRL | Qt::Key_Comma)});
     app->addSeparator();
-    item(app, "menu.hide", tr("Hide Vantor"), [this] { hideAll(); },
-         {QKeySequence(Qt::CTRL | Qt::Key_H)});
-    item(app, "menu.showAll", tr("Show All"), [this] { showAll(); });
-    app->addSeparator();
     item(app, "menu.quit", tr("Quit Vantor"), handlers_.quit,
          keys(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
 
-    QMenu* file = menu(tr("File"));
+    QMenu* file = menu(tr("&File"));
     item(
         file, "menu.close", tr("Close"), [] { toActiveWindow([](QWidget& w) { w.close(); }); },
         keys(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
 
-    QMenu* edit = menu(tr("Edit"));
+    QMenu* edit = menu(tr("&Edit"));
+    edit->setObjectName(QStringLiteral("menu.edit"));
     item(
         edit, "menu.undo", tr("Undo"), [] { toFocusedWidget("undo"); },
         keys(QKeySequence::Undo, Qt::CTRL | Qt::Key_Z));
@@ -106,7 +121,7 @@ MainMenu::MainMenu(Handlers handlers)
         edit, "menu.cut", tr("Cut"), [] { toFocusedWidget("cut"); },
         keys(QKeySequence::Cut, Qt::CTRL | Qt::Key_X));
     item(
-        edit, "menu.copy", tr("Copy"), [] { toFocusedWidget("copy"); },
+        edit, "menu.copy", tr("Copy"), copyFromFocusedWidget,
         keys(QKeySequence::Copy, Qt::CTRL | Qt::Key_C));
     item(
         edit, "menu.paste", tr("Paste"), [] { toFocusedWidget("paste"); },
@@ -116,26 +131,23 @@ MainMenu::MainMenu(Handlers handlers)
         edit, "menu.selectAll", tr("Select All"), [] { toFocusedWidget("selectAll"); },
         keys(QKeySequence::SelectAll, Qt::CTRL | Qt::Key_A));
 
-    QMenu* view = menu(tr("View"));
-    item(
-        view, "menu.fullScreen", tr("Enter Full Screen"),
-        [] {
-            toActiveWindow(
-                [](QWidget& w) { w.setWindowState(w.windowState() ^ Qt::WindowFullScreen); });
-        },
-        keys(QKeySequence::FullScreen, Qt::CTRL | Qt::META | Qt::Key_F));
+    // Edit items are enabled for what the focused widget can do, checked as the menu opens and
+    // whenever the focus moves (so that their keys pass to a widget that cannot).
+    QObject::connect(edit, &QMenu::aboutToShow, watch_.get(),
+                     [this] { updateEditItems(QApplication::focusWidget()); });
+    QObject::connect(qApp, &QApplication::focusChanged, watch_.get(),
+                     [this](QWidget*, QWidget* now) { updateEditItems(now); });
+    updateEditItems(nullptr);
 
-    QMenu* window = menu(tr("Window"));
+    QMenu* window = menu(tr("&Window"));
     item(window, "menu.minimize", tr("Minimize"),
          [] { toActiveWindow([](QWidget& w) { w.showMinimized(); }); },
          {QKeySequence(Qt::CTRL | Qt::Key_M)});
-    item(window, "menu.zoom", tr("Zoom"), [] {
+    item(window, "menu.zoom", tr("Maximize"), [] {
         toActiveWindow([](QWidget& w) { w.setWindowState(w.windowState() ^ Qt::WindowMaximized); });
     });
-    window->addSeparator();
-    item(window, "menu.bringAllToFront", tr("Bring All to Front"), [this] { bringAllToFront(); });
 
-    QMenu* help = menu(tr("Help"));
+    QMenu* help = menu(tr("&Help"));
     item(help, "menu.releaseNotes", tr("Release Notes"), handlers_.openReleaseNotes);
     item(help, "menu.website", tr("Vantor Website"), handlers_.openWebsite);
 }
@@ -152,27 +164,60 @@ QAction* MainMenu::action(const QString& name) const {
     return bar_ ? bar_->findChild<QAction*>(name) : nullptr;
 }
 
-void MainMenu::hideAll() {
-    for (QWidget* window : handlers_.windows())
-        if (window->isVisible()) {
-            hidden_.push_back(window);
-            window->hide();
-        }
-}
-
-void MainMenu::showAll() {
-    for (const QPointer<QWidget>& window : std::exchange(hidden_, {}))
-        if (window) window->show();
-}
-
-void MainMenu::bringAllToFront() {
-    QWidget* active = QApplication::activeWindow();
-    for (QWidget* window : handlers_.windows())
-        if (window->isVisible()) window->raise();
-    if (active) {
-        active->raise();
-        active->activateWindow();
+MainMenu::EditAbilities MainMenu::editAbilities(const QWidget* focus) {
+    EditAbilities can;
+    if (!focus) return can;
+    const bool clipboardText =
+        QGuiApplication::clipboard() && !QGuiApplication::clipboard()->text().isEmpty();
+    if (const auto* combo = qobject_cast<const QComboBox*>(focus)) focus = combo->lineEdit();
+    if (const auto* line = qobject_cast<const QLineEdit*>(focus)) {
+        const bool editable = !line->isReadOnly();
+        const bool shown = line->echoMode() == QLineEdit::Normal; // no copying a password
+        can.undo = editable && line->isUndoAvailable();
+        can.redo = editable && line->isRedoAvailable();
+        can.cut = editable && shown && line->hasSelectedText();
+        can.copy = shown && line->hasSelectedText();
+        can.paste = editable && clipboardText;
+        can.remove = editable && line->hasSelectedText();
+        can.selectAll = !line->text().isEmpty();
+        return can;
     }
+    const QTextDocument* document = nullptr;
+    bool editable = false, selected = false;
+    if (const auto* text = qobject_cast<const QTextEdit*>(focus)) {
+        document = text->document();
+        editable = !text->isReadOnly();
+        selected = text->textCursor().hasSelection();
+    } else if (const auto* plain = qobject_cast<const QPlainTextEdit*>(focus)) {
+        document = plain->document();
+        editable = !plain->isReadOnly();
+        selected = plain->textCursor().hasSelection();
+    }
+    if (document) {
+        can.undo = editable && document->isUndoAvailable();
+        can.redo = editable && document->isRedoAvailable();
+        can.cut = editable && selected;
+        can.copy = selected;
+        can.paste = editable && clipboardText;
+        can.remove = editable && selected;
+        can.selectAll = !document->isEmpty();
+        return can;
+    }
+    // Selectable text of a label: copied, nothing else.
+    if (const auto* label = qobject_cast<const QLabel*>(focus))
+        can.copy = label->hasSelectedText();
+    return can;
+}
+
+void MainMenu::updateEditItems(const QWidget* focus) {
+    const EditAbilities can = editAbilities(focus);
+    const std::pair<const char*, bool> items[] = {
+        {"menu.undo", can.undo},   {"menu.redo", can.redo},     {"menu.cut", can.cut},
+        {"menu.copy", can.copy},   {"menu.paste", can.paste},   {"menu.delete", can.remove},
+        {"menu.selectAll", can.selectAll},
+    };
+    for (const auto& [name, enabled] : items)
+        if (QAction* a = action(QString::fromLatin1(name))) a->setEnabled(enabled);
 }
 
 } // namespace vantor

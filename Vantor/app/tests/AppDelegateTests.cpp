@@ -5,7 +5,14 @@
 #include "VantorWindows/WindowController.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 
 namespace vantor::testing {
@@ -139,14 +146,45 @@ TEST_F(AppTest, theTrayIconIsDimmedWhileVantorDoesNotTakeTheDevice) {
     EXPECT_TRUE(app.iconDimmed());
 }
 
-TEST_F(AppTest, withoutATrayTheAppRunsAndSaysSoOnce) {
-    tray = false;
-    AppDelegate& app = launched();
-    ASSERT_NE(app.statusItem(), nullptr) << "shown once a tray appears";
-    EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
-                            [](const std::string& l) { return l.find("no system tray") == 0; }),
-              1);
-    EXPECT_TRUE(input->started);
+TEST_F(AppTest, withoutATrayAStartByHandOpensTheSettingsWindowAndSaysWhyOnce) {
+    struct Case {
+        const char* name;
+        bool tray, loginItem;
+        bool opens; // the settings window, with the message over it
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"no tray", false, false, true},
+             {"no tray, at login", false, true, false},
+             {"a tray", true, false, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        delegate.reset();
+        logs.clear();
+        tray = c.tray;
+        defaults->set("welcomed", true);
+        LaunchOptions options;
+        options.loginItem = c.loginItem;
+        AppDelegate& app = make(options);
+        app.launch();
+        ASSERT_NE(app.statusItem(), nullptr) << "shown once a tray appears";
+        EXPECT_TRUE(input->started);
+        EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
+                                [](const std::string& l) { return l.find("no system tray") == 0; }),
+                  c.tray ? 0 : 1);
+        EXPECT_EQ(visible(app.mainWindow()), c.opens);
+        QList<QMessageBox*> messages =
+            app.mainWindow().loadWindow()->findChildren<QMessageBox*>("noTrayMessage");
+        ASSERT_EQ(messages.size(), c.opens ? 1 : 0);
+        if (!c.opens) continue;
+        EXPECT_TRUE(messages[0]->isVisible());
+        EXPECT_TRUE(messages[0]->informativeText().contains("gnome-shell-extension-appindicator"));
+        // Opening the window again says nothing more.
+        app.mainWindow().window()->close();
+        app.reopen();
+        EXPECT_EQ(app.mainWindow().window()->findChildren<QMessageBox*>("noTrayMessage").size(),
+                  1);
+        messages[0]->close();
+    }
 }
 
 TEST_F(AppTest, mainMenuKeysWorkInEveryWindowAndQuitEndsTheApp) {
@@ -164,14 +202,75 @@ TEST_F(AppTest, mainMenuKeysWorkInEveryWindowAndQuitEndsTheApp) {
     quit->trigger();
     EXPECT_EQ(exits, std::vector<int>{0});
 
-    for (const char* gone : {"menu.services", "menu.hideOthers"})
-        EXPECT_EQ(app.mainMenu()->action(gone), nullptr);
-    app.mainMenu()->action("menu.hide")->trigger();
-    EXPECT_FALSE(visible(app.mainWindow()));
-    EXPECT_FALSE(visible(app.aboutWindow()));
-    app.mainMenu()->action("menu.showAll")->trigger();
-    EXPECT_TRUE(visible(app.mainWindow()));
-    EXPECT_TRUE(visible(app.aboutWindow()));
+    // Nothing of the desktop's own: no services, no hiding, no app-wide raise, no full screen.
+    QStringList titles;
+    for (QAction* action : app.mainMenu()->bar()->findChildren<QAction*>())
+        titles << action->text();
+    for (const char* gone : {"Services", "Hide Vantor", "Hide Others", "Show All",
+                             "Bring All to Front", "Enter Full Screen", "&View", "Zoom"})
+        EXPECT_FALSE(titles.contains(QString::fromUtf8(gone))) << gone;
+    EXPECT_EQ(app.mainMenu()->action("menu.zoom")->text(), "Maximize");
+
+    // Each menu title has an Alt mnemonic of its own.
+    QSet<QChar> mnemonics;
+    QStringList menus;
+    for (QAction* menu : app.mainMenu()->bar()->actions()) {
+        menus << menu->text();
+        qsizetype at = menu->text().indexOf('&');
+        ASSERT_GE(at, 0) << menu->text().toStdString();
+        mnemonics.insert(menu->text().at(at + 1).toLower());
+    }
+    EXPECT_EQ(menus, (QStringList{"&Vantor", "&File", "&Edit", "&Window", "&Help"}));
+    EXPECT_EQ(mnemonics.size(), menus.size());
+}
+
+TEST_F(AppTest, editItemsAreEnabledForWhatTheFocusedWidgetCanDo) {
+    AppDelegate& app = launched();
+    MainMenu& menu = *app.mainMenu();
+    using Can = MainMenu::EditAbilities;
+    QApplication::clipboard()->setText("pasted");
+    QLineEdit empty, typed("some text"), selected("some text"), readOnly("fixed"),
+        password("secret");
+    selected.selectAll();
+    readOnly.setReadOnly(true);
+    readOnly.selectAll();
+    password.setEchoMode(QLineEdit::Password);
+    password.selectAll();
+    typed.end(false);
+    typed.insert(", changed"); // an edit to undo
+    QPushButton button("OK");
+    QLabel label("a selectable note");
+    label.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label.setSelection(0, 1);
+    QPlainTextEdit notes;
+    notes.setPlainText("line");
+    struct Case {
+        const char* name;
+        const QWidget* focus;
+        Can can;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"no focus", nullptr, {}},
+             {"a button", &button, {}},
+             {"an empty field", &empty, {.paste = true}},
+             {"a changed field", &typed, {.undo = true, .paste = true, .selectAll = true}},
+             {"a selection",
+              &selected,
+              {.cut = true, .copy = true, .paste = true, .remove = true, .selectAll = true}},
+             {"read only", &readOnly, {.copy = true, .selectAll = true}},
+             {"a password", &password, {.paste = true, .remove = true, .selectAll = true}},
+             {"a label's selection", &label, {.copy = true}},
+             {"a text editor", &notes, {.paste = true, .selectAll = true}},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(MainMenu::editAbilities(c.focus) == c.can);
+        menu.updateEditItems(c.focus);
+        EXPECT_EQ(menu.action("menu.copy")->isEnabled(), c.can.copy);
+        EXPECT_EQ(menu.action("menu.paste")->isEnabled(), c.can.paste);
+        EXPECT_EQ(menu.action("menu.selectAll")->isEnabled(), c.can.selectAll);
+    }
+    QApplication::clipboard()->clear();
+    EXPECT_FALSE(MainMenu::editAbilities(&empty).paste) << "nothing to paste";
 }
 
 TEST_F(AppTest, windowShotModeStartsNothingAndStoresNoEdits) {

@@ -1,30 +1,37 @@
 // The real vantor program: its command line, the window-shot mode on a machine without a display,
-// and a second start that reaches the running one.
+// the broker it starts from the build tree, and a second start that reaches the running one.
+#include "KestrixProtocol/Kestrix.h"
+#include "KestrixProtocol/LineCoding.h"
+#include "KestrixProtocol/Messages.h"
 #include "TempFolder.h"
 #include "VantorShell/SingleInstance.h"
 #include "X11TestDesktop.h"
 
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QImage>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QTimer>
-#include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
 #include <csignal>
-#include <fcntl.h>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
-#include <memory>
 #include <vector>
 
 namespace vantor {
@@ -312,6 +319,149 @@ TEST(VantorProcess, aPrimaryWhoseSocketWasRemovedListensAgain) {
         }, 10)) << what;
         EXPECT_TRUE(primary.secondStartReaches()) << what;
     }
+}
+
+// What the broker serving `folder` says of itself: asked as a listener over its socket. Empty when
+// no broker answers there within ten seconds.
+std::optional<kestrix::BrokerStatus> brokerStatus(const QString& folder) {
+    QLocalSocket socket;
+    socket.connectToServer(folder + "/broker.sock");
+    if (!socket.waitForConnected(10000)) return std::nullopt;
+    using kestrix::ClientMessage;
+    for (const ClientMessage& message :
+         {ClientMessage{kestrix::Hello{kestrix::Kestrix::protocolVersion, kestrix::Kestrix::version,
+                                       static_cast<std::int32_t>(::getpid()), "probe"}},
+          ClientMessage{ClientMessage::Status{}}})
+        socket.write(QByteArray::fromStdString(kestrix::LineEncoder::encode(message)));
+    socket.flush();
+    kestrix::LineDecoder<kestrix::BrokerMessage> decoder;
+    for (int i = 0; i < 100; ++i) {
+        socket.waitForReadyRead(100);
+        QByteArray bytes = socket.readAll();
+        for (const auto& message : decoder.feed(bytes.toStdString()))
+            if (const auto* status = message.as<kestrix::BrokerStatus>()) return *status;
+        if (socket.state() != QLocalSocket::ConnectedState) break;
+    }
+    return std::nullopt;
+}
+
+// Started from the build tree with no broker running, vantor starts the built broker itself and
+// is served by it.
+TEST(VantorProcess, startsTheBuiltBrokerWhenNoneRuns) {
+    testsupport::TempFolder home;
+    QString folder = QString::fromStdString(home.path) + "/kestrix";
+    VantorRun run(home, {}, {"QT_QPA_PLATFORM=offscreen"});
+    QString err;
+    for (int i = 0; i < 300 && !err.contains("connected to Kestrix"); ++i) {
+        run.process->waitForReadyRead(100);
+        err += QString::fromUtf8(run.process->readAllStandardError());
+    }
+    EXPECT_TRUE(err.contains("connected to Kestrix " + QString::number(kestrix::Kestrix::version)))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains("could not be reached")) << err.toStdString();
+
+    std::optional<kestrix::BrokerStatus> status = brokerStatus(folder);
+    ASSERT_TRUE(status) << "no broker serves " << folder.toStdString();
+    // The broker is the one built beside this vantor, and vantor is its client.
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(status->processID) + "/exe",
+                                            error),
+              std::filesystem::path(KESTRIX_EXECUTABLE));
+    bool served = false;
+    for (const auto& client : status->clients)
+        served |= client.name == "Vantor" && client.processID == run.process->processId();
+    EXPECT_TRUE(served);
+
+    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
+    run.finish(10);
+    EXPECT_EQ(run.status, 0);
+    // The broker would leave by itself once idle; the test does not wait for that.
+    ::kill(status->processID, SIGTERM);
+}
+
+// A window the X server shows: its title and where it lies (no window manager frames it).
+struct ShownWindow {
+    std::string title;
+    QRect geometry;
+};
+
+// The display's top-level windows that are mapped, from the server itself.
+std::vector<ShownWindow> shownWindows(const std::string& display) {
+    std::vector<ShownWindow> shown;
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return shown;
+    }
+    auto atom = [c](const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    const xcb_atom_t title = atom("_NET_WM_NAME"), utf8 = atom("UTF8_STRING");
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+    const xcb_window_t* children = tree ? xcb_query_tree_children(tree) : nullptr;
+    for (int i = 0; tree && i < xcb_query_tree_children_length(tree); ++i) {
+        xcb_window_t w = children[i];
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        if (!viewable) continue;
+        xcb_get_geometry_reply_t* geometry =
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
+        xcb_get_property_reply_t* name =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, w, title, utf8, 0, 256), nullptr);
+        if (geometry && name)
+            shown.push_back({std::string(static_cast<const char*>(xcb_get_property_value(name)),
+                                         std::size_t(xcb_get_property_value_length(name))),
+                             QRect(geometry->x, geometry->y, geometry->width, geometry->height)});
+        std::free(geometry);
+        std::free(name);
+    }
+    std::free(tree);
+    xcb_disconnect(c);
+    return shown;
+}
+
+// On a desktop without a tray, a start by hand opens the settings window, wholly on a short
+// screen, and says that the tray is missing.
+TEST(VantorProcess, withoutATrayAStartOpensTheSettingsWindowWhollyOnAShortScreen) {
+    x11test::Xvfb server("1366x768x24");
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    const QRect screen(0, 0, 1366, 768);
+    testsupport::TempFolder home;
+    home.write("config/me.orvella.Vantor.json", R"({"welcomed": true})");
+    VantorRun run(home, {}, {"DISPLAY=" + QString::fromStdString(server.display())});
+    std::vector<ShownWindow> windows;
+    auto shows = [&windows](const std::string& title) {
+        return std::find_if(windows.begin(), windows.end(),
+                            [&](const ShownWindow& w) { return w.title == title; });
+    };
+    QString err;
+    for (int i = 0; i < 200 && (shows("Vantor") == windows.end() ||
+                                shows("No System Tray") == windows.end());
+         ++i) {
+        run.process->waitForReadyRead(100);
+        err += QString::fromUtf8(run.process->readAllStandardError());
+        windows = shownWindows(server.display());
+    }
+    EXPECT_EQ(err.count("no system tray"), 1) << err.toStdString();
+    auto settings = shows("Vantor");
+    ASSERT_NE(settings, windows.end()) << err.toStdString();
+    EXPECT_TRUE(screen.contains(settings->geometry))
+        << settings->geometry.y() << " + " << settings->geometry.height();
+    EXPECT_GE(settings->geometry.height(), 640) << "as tall as the screen allows";
+    EXPECT_NE(shows("No System Tray"), windows.end());
+
+    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
+    run.finish(10);
+    EXPECT_EQ(run.status, 0);
+    if (auto status = brokerStatus(QString::fromStdString(home.path) + "/kestrix"))
+        ::kill(status->processID, SIGTERM);
 }
 
 // On a display, where Qt runs a thread of its own, SIGTERM still ends the app cleanly.

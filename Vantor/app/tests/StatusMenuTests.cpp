@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "VantorWindows/WindowController.h"
 
+#include <QActionGroup>
 #include <QGraphicsOpacityEffect>
 #include <QSlider>
 
@@ -25,6 +26,7 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
         std::set<std::string> ownClients; // apps with a broker client of their own
         bool permission;
         Lines menu;
+        bool frontAppSeen = true;
     };
     const Lines appOn{"[x] Use the SpaceMouse in Editor",
                       "Speed >",
@@ -36,6 +38,13 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
              {"no app in front", std::nullopt, "", {}, true, fixedItems},
              {"Vantor in front", std::string(own), "", {}, true, fixedItems},
              {"no permission", std::nullopt, "", {}, false, with({"Allow Accessibility…", "-"})},
+             {"no app in front can be seen",
+              std::nullopt,
+              "",
+              {},
+              false,
+              with({"App in Front Unavailable…", "-", "Allow Accessibility…", "-"}),
+              false},
              {"own client",
               std::string(editor),
               editor,
@@ -54,6 +63,9 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
         SCOPED_TRACE(c.name);
         delegate.reset();
         permission = c.permission;
+        workspace->setStatus(c.frontAppSeen
+                                 ? kestrix::core::FrontAppStatus{}
+                                 : kestrix::core::FrontAppStatus::unavailable("No source."));
         defaults->set("allowed_apps", c.allowed);
         workspace->activate(c.front ? std::optional(RunningApp{*c.front, "Editor"}) : std::nullopt);
         make().launch();
@@ -88,6 +100,50 @@ TEST_F(AppTest, appFollowingEveryDefaultShowsOnlyTheDefaultsMarked) {
     EXPECT_EQ(slider->geometry(), QRect(20, 4, 180, 22));
     EXPECT_DOUBLE_EQ(qobject_cast<QGraphicsOpacityEffect*>(slider->graphicsEffect())->opacity(),
                      0.5);
+}
+
+TEST_F(AppTest, choicesThatExcludeEachOtherAreRadioItemsTheOthersCheckBoxes) {
+    defaults->set("allowed_apps", editor);
+    AppDelegate& app = launched(std::string(editor));
+    struct Case {
+        const char* submenu;
+        bool exclusive;
+    };
+    for (bool own : {false, true}) {
+        if (own)
+            app.scroller().setForFrontmostApp(ScrollSettings::AppSetting::response,
+                                              [](ScrollSettings& s) {
+                                                  s.response = ScrollSettings::Response::direct;
+                                              });
+        for (const Case& c : std::initializer_list<Case>{{"Speed", false},
+                                                          {"Response", true},
+                                                          {"Momentum", true},
+                                                          {"At the Same Time", false}}) {
+            SCOPED_TRACE(std::string(c.submenu) + (own ? ", own response" : ""));
+            QMenu* submenu = item(openStatusMenu(), QString::fromUtf8(c.submenu))->menu();
+            ASSERT_NE(submenu, nullptr);
+            QActionGroup* group = nullptr;
+            int choices = 0, checked = 0;
+            for (QAction* choice : submenu->actions()) {
+                if (!choice->isCheckable()) continue;
+                ++choices;
+                checked += choice->isChecked();
+                if (!c.exclusive) {
+                    EXPECT_EQ(choice->actionGroup(), nullptr) << "a check box";
+                    continue;
+                }
+                ASSERT_NE(choice->actionGroup(), nullptr) << "a radio item";
+                EXPECT_EQ(choice->actionGroup()->exclusionPolicy(),
+                          QActionGroup::ExclusionPolicy::Exclusive);
+                if (!group) group = choice->actionGroup();
+                EXPECT_EQ(choice->actionGroup(), group) << "one group for all choices";
+            }
+            if (c.exclusive) {
+                EXPECT_EQ(choices, c.submenu == std::string("Response") ? 4 : 5);
+                EXPECT_EQ(checked, 1);
+            }
+        }
+    }
 }
 
 TEST_F(AppTest, choosingTrayItemsChangesTheAppInFront) {

@@ -62,6 +62,8 @@ public:
     // Device text and driver text (absent when there is none) for menus and the window.
     std::pair<std::string, std::optional<std::string>> connectionDescription() const;
     bool frontmostHasOwnClient() const;
+    // Whether the app in front can be seen (working without a workspace).
+    kestrix::core::FrontAppStatus frontAppStatus() const;
 
     // The status menu's operations for the app in front.
     void followDefaultInFrontmostApp(std::optional<scroll::ScrollSettings::AppSetting> setting);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FrontApp/FrontApp.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +28,10 @@ public:
     virtual std::optional<RunningApp> frontmost() = 0;
     // Another app came to the front (absent: none). Called on the main loop.
     std::function<void(const std::optional<RunningApp>&)> onActivate;
+    // Whether the app in front can be seen at all, and if not, why.
+    virtual kestrix::core::FrontAppStatus status() const { return {}; }
+    // status() changed. Called on the main loop.
+    std::function<void()> onStatusChange;
 };
 
 // For tests and for desktops without an app in front.
@@ -36,13 +42,20 @@ public:
         front_ = std::move(app);
         if (onActivate) onActivate(front_);
     }
+    kestrix::core::FrontAppStatus status() const override { return status_; }
+    void setStatus(kestrix::core::FrontAppStatus status) {
+        status_ = std::move(status);
+        if (onStatusChange) onStatusChange();
+    }
 
 private:
     std::optional<RunningApp> front_;
+    kestrix::core::FrontAppStatus status_;
 };
 
-// The desktop's app in front (the X11 active window), with the app's name read from its desktop
-// entry; without a reachable display, a workspace that never has an app in front.
+// The desktop's app in front (from the session's front-app source), with the app's name read from
+// its desktop entry when the source does not tell it; where no source serves, a workspace that
+// never has an app in front and whose status says why.
 std::unique_ptr<Workspace> makeDesktopWorkspace(kestrix::MainLoop& loop);
 
 } // namespace vantor

@@ -1,4 +1,4 @@
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
 #include "VantorModels/LoginItem.h"
 
 #include <QCoreApplication>
@@ -12,6 +12,8 @@
 #include <cstring>
 
 namespace vantor {
+
+using kestrix::core::DesktopEntry;
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "VantorModels/ListedApp.h"
 
-#include "KestrixCore/FrontAppIdentity.h"
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
+#include "FrontApp/FrontAppIdentity.h"
 
 #include <QCollator>
 #include <QFileInfo>
@@ -9,6 +9,10 @@
 #include <algorithm>
 
 namespace vantor {
+
+using kestrix::core::DesktopEntry;
+using kestrix::core::desktopEntryFiles;
+using kestrix::core::desktopEntryPath;
 
 namespace {
 
@@ -59,6 +63,8 @@ std::vector<ListedApp> ListedApp::installed() {
 std::vector<ListedApp> ListedApp::installed(const std::vector<std::string>& applicationDirs) {
     std::vector<ListedApp> apps;
     for (const auto& [id, path] : desktopEntryFiles(applicationDirs)) {
+        // The app in front is named only by ids (FrontAppIdentity::isID); others are not offered.
+        if (!kestrix::core::FrontAppIdentity::isID(id)) continue;
         auto entry = DesktopEntry::read(path);
         if (!entry || entry->flag("NoDisplay") || entry->flag("Hidden")) continue;
         if (auto type = entry->value("Type"); type && *type != "Application") continue;

@@ -36,6 +36,12 @@ void SettingsModel::setDriverName(const std::optional<QString>& name) {
     Q_EMIT driverNameChanged();
 }
 
+void SettingsModel::setFrontAppProblem(const std::optional<QString>& problem) {
+    if (problem == frontAppProblem_) return;
+    frontAppProblem_ = problem;
+    Q_EMIT frontAppProblemChanged();
+}
+
 void SettingsModel::setHasPermission(bool hasPermission) {
     if (hasPermission == hasPermission_) return;
     hasPermission_ = hasPermission;

@@ -63,6 +63,8 @@ TEST_F(ApplicationFolders, installedAppsAreTheShownEntriesByName) {
     entry("home/applications/org.masked.desktop", "Name=Masked\nHidden=true");
     root.write("b/applications/org.link.desktop", "[Desktop Entry]\nType=Link\nName=Link\n");
     root.write("b/applications/notes.txt", "[Desktop Entry]\nName=Notes\n");
+    // A file name that cannot be an app id is never the app in front: not offered either.
+    entry("b/applications/bad\nname.desktop", "Name=Bad");
 
     std::vector<std::string> ids;
     for (const auto& app : ListedApp::installed())

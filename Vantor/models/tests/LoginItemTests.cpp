@@ -1,5 +1,5 @@
+#include "FrontApp/DesktopEntry.h"
 #include "ModelsTestSupport.h"
-#include "Vantor/DesktopEntry.h"
 #include "Vantor/Log.h"
 #include "VantorModels/LoginItem.h"
 #include "VantorModels/SettingsModel.h"
@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 namespace vantor {
+
+using kestrix::core::DesktopEntry;
 namespace {
 
 using test::ScopedEnv;

@@ -68,14 +68,17 @@ TEST(SettingsModel, plainFieldsSignalOnlyChangesAndCallNoCallback) {
     SignalCount device(&m, &SettingsModel::deviceNameChanged);
     SignalCount driver(&m, &SettingsModel::driverNameChanged);
     SignalCount permission(&m, &SettingsModel::hasPermissionChanged);
+    SignalCount frontApp(&m, &SettingsModel::frontAppProblemChanged);
     SignalCount login(&m, &SettingsModel::loginItemStatusChanged);
     for (int round = 0; round < 2; ++round) {
         m.setSettings(ScrollSettings());
         m.setDeviceName("SpaceMouse Compact");
         m.setDriverName(QString("spacenavd"));
         m.setHasPermission(false);
+        m.setFrontAppProblem(QString("no source"));
         m.setLoginItemStatus(LoginItemStatus::enabled);
     }
+    m.setFrontAppProblem(std::nullopt);
     ScrollSettings faster;
     faster.speed = 2;
     m.setSettings(faster);
@@ -84,6 +87,7 @@ TEST(SettingsModel, plainFieldsSignalOnlyChangesAndCallNoCallback) {
     EXPECT_EQ(device.value, 1);
     EXPECT_EQ(driver.value, 2);
     EXPECT_EQ(permission.value, 1);
+    EXPECT_EQ(frontApp.value, 2);
     EXPECT_EQ(login.value, 1);
     EXPECT_TRUE(r.events.empty());
 }

@@ -1,7 +1,7 @@
 #include "VantorWindows/AboutView.h"
 
-#include "KestrixProtocol/Kestrix.h"
 #include "VantorModels/CanvasModel.h"
+#include "VantorModels/Updates.h"
 #include "VantorWindows/AppIcon.h"
 #include "VantorWindows/CanvasView.h"
 #include "VantorWindows/TextStyle.h"
@@ -17,10 +17,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWindow>
-
-#ifndef VANTOR_VERSION
-#define VANTOR_VERSION ""
-#endif
 
 namespace vantor {
 
@@ -62,7 +58,9 @@ protected:
 } // namespace
 
 AboutView::Info AboutView::Info::current() {
-    return {QString::fromUtf8(VANTOR_VERSION), QString::number(kestrix::Kestrix::version),
+    // The build number is the one the update check compares, not the broker's release number.
+    const BuildInfo running = BuildInfo::running();
+    return {QString::fromStdString(running.version), QString::fromStdString(running.buildText),
             QStringLiteral("© 2026 Orvella"), QUrl(QStringLiteral("https://orvella.me/vantor/"))};
 }
 
@@ -125,7 +123,7 @@ AboutView::AboutView(std::function<void()> onReleaseNotes, std::function<void()>
     column->addWidget(name);
     column->addSpacing(6);
     auto* tagline =
-        secondaryLabel(tr("Scroll, zoom and rotate with your SpaceMouse"), title3(), this);
+        secondaryLabel(tr("Scroll and zoom with your SpaceMouse"), title3(), this);
     tagline->setObjectName("aboutTagline");
     column->addWidget(tagline);
 
@@ -192,6 +190,10 @@ void AboutView::configure(QWidget& window) {
 void AboutView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         settings_->click();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        window()->close();
         return;
     }
     QWidget::keyPressEvent(event);

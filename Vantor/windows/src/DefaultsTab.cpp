@@ -72,8 +72,8 @@ DefaultsTab::DefaultsTab(SettingsModel& model, QWidget* parent)
         together->form()->addRow(box);
         bindings_.check(box, model.binding(*field));
     }
-    together->addFooter(tr("Every app starts with these settings. The menu bar menu gives the app "
-                           "in front its own, and so does the Apps tab."));
+    together->addFooter(tr("Every app starts with these settings. The tray menu gives the app in "
+                           "front its own, and so does the Apps tab."));
     finish();
 }
 
@@ -93,8 +93,9 @@ MovementsTab::MovementsTab(SettingsModel& model, QWidget* parent)
         movements->form()->addRow(title(movement), combo);
         bindings_.picker(combo, roles, roleTitles, model.assignment(movement));
     }
-    movements->addFooter(tr("Each movement of the cap does one thing. Zoom and rotate work like "
-                            "the trackpad's pinch and rotate, in apps that support them."));
+    movements->addFooter(tr("Each movement of the cap does one thing. Zoom works as Ctrl + wheel, "
+                            "in apps that zoom that way; rotate has no counterpart on Linux and "
+                            "reaches no app."));
 
     auto* restore = new QPushButton(tr("Restore Defaults"));
     restore->setObjectName("restoreDefaults");

@@ -83,8 +83,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     auto* allow = new QPushButton(tr("Allow Accessibility…"));
     allow->setObjectName("allowAccessibility");
     connect(allow, &QPushButton::clicked, this, [&model] {
-        if (model.onOpenAccessibility)
-            model.onOpenAccessibility();
+        if (model.onOpenAccessibility) model.onOpenAccessibility();
     });
     bannerRow->addWidget(warning);
     bannerRow->addWidget(bannerMessage_);
@@ -105,7 +104,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
 
     tabs_->setObjectName("tabs");
     const std::pair<MainTab, QWidget*> pages[] = {
-        {MainTab::defaults, defaults_}, {MainTab::movements, movements_},
+        {MainTab::defaults, defaults_},     {MainTab::movements, movements_},
         {MainTab::directions, directions_}, {MainTab::apps, apps_},
         {MainTab::settings, settings_},
     };
@@ -119,10 +118,11 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     });
     root->addWidget(padded(tabs_, sidePadding), 1);
 
-    for (auto signal : {&SettingsModel::settingsChanged, &SettingsModel::deviceNameChanged,
-                        &SettingsModel::driverNameChanged, &SettingsModel::hasPermissionChanged,
-                        &SettingsModel::loginItemStatusChanged, &SettingsModel::tabChanged,
-                        &SettingsModel::selectedAppChanged})
+    for (auto signal :
+         {&SettingsModel::settingsChanged, &SettingsModel::deviceNameChanged,
+          &SettingsModel::driverNameChanged, &SettingsModel::frontAppProblemChanged,
+          &SettingsModel::hasPermissionChanged, &SettingsModel::loginItemStatusChanged,
+          &SettingsModel::tabChanged, &SettingsModel::selectedAppChanged})
         connect(&model, signal, this, &MainView::refresh);
     connect(&updates, &Updates::checksAutomaticallyChanged, this, &MainView::refresh);
     connect(&updates, &Updates::includesBetasChanged, this, &MainView::refresh);
@@ -133,8 +133,7 @@ MainView::~MainView() = default;
 
 void MainView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange && bannerMessage_)
-        colourBanner();
+    if (event->type() == QEvent::PaletteChange && bannerMessage_) colourBanner();
 }
 
 void MainView::colourBanner() {

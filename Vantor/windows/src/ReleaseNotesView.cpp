@@ -3,9 +3,10 @@
 #include "VantorWindows/TextStyle.h"
 
 #include <QFile>
-#include <QHBoxLayout>
 #include <QIcon>
+#include <QEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QScrollArea>
 #include <QStyle>
 #include <QTextBlock>
@@ -17,8 +18,9 @@ namespace vantor {
 
 namespace {
 
-QLabel* textLabel(const QString& text, Qt::TextFormat format, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+QLabel* textLabel(const QString& text, Qt::TextFormat format, QWidget* parent,
+                  QLabel* label = nullptr) {
+    if (!label) label = new QLabel(text, parent);
     label->setTextFormat(format);
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextBrowserInteraction);
@@ -26,6 +28,36 @@ QLabel* textLabel(const QString& text, Qt::TextFormat format, QWidget* parent) {
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
+
+// A list item's text with its bullet drawn in front of the first line, in the secondary colour,
+// 8 pixels before the text. The bullet is painted, not a widget of its own: it is no object of
+// the accessibility tree, so a screen reader reads the item's text and nothing before it.
+class BulletedLabel final : public QLabel {
+public:
+    explicit BulletedLabel(const QString& html, QWidget* parent) : QLabel(html, parent) {
+        indentForBullet();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::FontChange) indentForBullet();
+    }
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        painter.drawText(QPointF(0, contentsRect().top() + fontMetrics().ascent()), bullet());
+    }
+
+private:
+    static QString bullet() { return QStringLiteral("\u2022"); }
+    void indentForBullet() {
+        const int indent = fontMetrics().horizontalAdvance(bullet()) + 8;
+        if (contentsMargins().left() != indent) setContentsMargins(indent, 0, 0, 0);
+    }
+};
 
 // Text that would open a block in Markdown ("# x", "> x", "- x", "* x", "1. x", "1) x", a code
 // fence) gets its first marker escaped, since the text is one paragraph of inline Markdown.
@@ -171,19 +203,11 @@ void ReleaseNotesView::buildNotes(
             title->setFont(style::headline());
             block->addWidget(title);
             for (const std::string& item : section.items) {
-                auto* row = new QHBoxLayout;
-                row->setSpacing(8);
-                auto* bullet = new QLabel(QStringLiteral("•"), content);
-                style::makeSecondary(bullet);
-                bullet->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                bullet->setAccessibleName(QString()); // decoration, not read out
-                bullet->setAccessibleDescription(QString());
-                QLabel* text =
-                    textLabel(inlineHtml(QString::fromStdString(item)), Qt::RichText, content);
+                const QString html = inlineHtml(QString::fromStdString(item));
+                auto* text = new BulletedLabel(html, content);
+                textLabel(html, Qt::RichText, content, text);
                 text->setObjectName(QStringLiteral("releaseNotesItem"));
-                row->addWidget(bullet, 0, Qt::AlignTop);
-                row->addWidget(text, 1);
-                block->addLayout(row);
+                block->addWidget(text);
             }
             entry->addLayout(block);
         }

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace vantor {
 
@@ -40,10 +41,33 @@ SettingsTab::SettingsTab(SettingsModel& model, Updates& updates, QWidget* parent
                                  "the SpaceMouse goes through spacenavd instead.");
     driver->setToolTip(driverTip);
     driverLabel->setToolTip(driverTip);
-    lines->form()->addRow(driverLabel, driver);
+    // Below the driver, why no app in front can be seen (the device then goes to no app).
+    auto* frontApp = new QLabel;
+    frontApp->setObjectName("frontAppProblem");
+    frontApp->setTextFormat(Qt::PlainText);
+    frontApp->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    frontApp->setWordWrap(true);
+    style::makeSecondary(frontApp);
+    auto* driverField = new QWidget;
+    driverField->setObjectName("driverRow");
+    auto* driverColumn = new QVBoxLayout(driverField);
+    driverColumn->setContentsMargins(0, 0, 0, 0);
+    driverColumn->addWidget(driver);
+    driverColumn->addWidget(frontApp);
+    lines->form()->addRow(driverLabel, driverField);
+    // The label stays on the driver's line when the reason below it takes more lines.
+    if (QLayoutItem* item =
+            lines->form()->itemAt(lines->form()->rowCount() - 1, QFormLayout::LabelRole))
+        item->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     bindings_.text(driver, [&model] { return model.driverName().value_or(QString()); });
-    bindings_.follow([form = lines->form(), driver, &model] {
-        form->setRowVisible(driver, model.driverName().has_value());
+    bindings_.text(frontApp, [&model] {
+        return model.frontAppProblem() ? tr("No app in front: %1").arg(*model.frontAppProblem())
+                                       : QString();
+    });
+    bindings_.follow([form = lines->form(), driverField, driver, frontApp, &model] {
+        driver->setVisible(model.driverName().has_value());
+        frontApp->setVisible(model.frontAppProblem().has_value());
+        form->setRowVisible(driverField, model.driverName() || model.frontAppProblem());
     });
 
     auto* newApps = addSection();
@@ -73,8 +97,7 @@ SettingsTab::SettingsTab(SettingsModel& model, Updates& updates, QWidget* parent
     approvalRow->addWidget(open);
     login->form()->addRow(approval);
     bindings_.follow([form = login->form(), approval, &model] {
-        form->setRowVisible(approval,
-                            model.loginItemStatus() == LoginItemStatus::requiresApproval);
+        form->setRowVisible(approval, model.loginItemStatus() == LoginItemStatus::requiresApproval);
     });
 
     auto* updating = addSection(tr("Updates"));

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 namespace vantor {
 
@@ -39,9 +40,36 @@ QWidget* WindowController::loadWindow() {
 void WindowController::show() {
     QWidget* window = loadWindow();
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    if (!window->isVisible()) fitToScreen(*window);
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+QRect WindowController::placement(QRect current, QRect available, QMargins frame) {
+    if (available.contains(current.marginsAdded(frame))) return current;
+    const QRect room = available.marginsRemoved(frame);
+    QRect placed(QPoint(0, 0), current.size().boundedTo(room.size()).expandedTo(QSize(1, 1)));
+    placed.moveCenter(room.center());
+    return placed;
+}
+
+void WindowController::fitToScreen(QWidget& window) {
+    QScreen* screen = window.screen();
+    if (!screen) return;
+    QMargins frame = window.windowHandle() ? window.windowHandle()->frameMargins() : QMargins();
+    if (frame.isNull()) frame = assumedFrame;
+    const QRect available = screen->availableGeometry();
+    const QRect placed = placement(window.geometry(), available, frame);
+    if (placed == window.geometry()) return;
+    // A minimum that does not fit gives way: the content is laid out smaller and scrolls.
+    const QSize excess = (window.minimumSize() - placed.size()).expandedTo(QSize(0, 0));
+    if (excess.width() > 0 || excess.height() > 0) {
+        if (content_)
+            content_->setMinimumSize((content_->minimumSize() - excess).expandedTo(QSize(0, 0)));
+        window.setMinimumSize(window.minimumSize().boundedTo(placed.size()));
+    }
+    window.setGeometry(placed);
 }
 
 QWidget* WindowController::makeWindow() {

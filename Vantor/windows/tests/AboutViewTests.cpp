@@ -1,4 +1,6 @@
+#include "VantorModels/Updates.h"
 #include "VantorWindows/AboutView.h"
+#include "VantorWindows/WindowController.h"
 #include "WindowTestApp.h"
 
 #include <QLabel>
@@ -54,4 +56,35 @@ TEST(AboutView, buttonsRunTheirActionsAndReturnOpensTheSettings) {
     press(view.findChild<QPushButton*>("aboutReleaseNotes"), Qt::Key_Enter);
     EXPECT_EQ(settings, 2);
     EXPECT_EQ(notes, 1);
+}
+
+TEST(AboutView, showsTheAppsOwnVersionAndTheBuildNumberTheUpdateCheckCompares) {
+    windowTestApp();
+    const BuildInfo running = BuildInfo::running();
+    const AboutView::Info info = AboutView::Info::current();
+    EXPECT_EQ(info.build, QString::fromStdString(running.buildText));
+    EXPECT_EQ(info.build.toLongLong(), running.build());
+    EXPECT_EQ(info.version, QString::fromStdString(running.version));
+    EXPECT_FALSE(info.version.isEmpty());
+    AboutView view({}, {});
+    EXPECT_EQ(view.findChild<QLabel*>("aboutVersion")->text(),
+              "Version " + info.version + " (" + info.build + ")");
+}
+
+TEST(AboutView, escapeClosesTheWindowWhereverTheFocusIs) {
+    windowTestApp();
+    for (const char* focus : {"", "aboutReleaseNotes", "aboutSettings"}) {
+        SCOPED_TRACE(focus);
+        int settings = 0;
+        WindowController controller(AboutView::title(), QSize(AboutView::width, AboutView::height),
+                                    [&] { return new AboutView({}, [&] { ++settings; }); });
+        controller.show();
+        QWidget* window = controller.window();
+        ASSERT_TRUE(window->isVisible());
+        QWidget* target = controller.content();
+        if (*focus) target = target->findChild<QPushButton*>(focus);
+        press(target, Qt::Key_Escape);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(settings, 0);
+    }
 }

@@ -1,7 +1,6 @@
-#include "MainViewHarness.h"
-
 #include "AppsTab.h"
 #include "CanvasBox.h"
+#include "MainViewHarness.h"
 #include "SpeedSlider.h"
 
 #include <QAccessible>
@@ -12,10 +11,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
-
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace vantor {
 namespace {
@@ -67,7 +64,8 @@ TEST(MainView, EachControlWritesOnceAndReportsOnce) {
          [](auto& s) { return s.simultaneous.contains(Activity::scroll); }},
         {{"rotatesWhileZooming", 0}, [](auto& s) { return s.simultaneous.empty(); }},
         {{"movement.push", 4}, [](auto& s) { return !s.mapping.role(Movement::push); }},
-        {{"movement.twist", 2}, [](auto& s) { return s.mapping.role(Movement::twist) == Role::zoom; }},
+        {{"movement.twist", 2},
+         [](auto& s) { return s.mapping.role(Movement::twist) == Role::zoom; }},
         {{"invert.zoom", 0}, [](auto& s) { return s.mapping.invertedRoles.contains(Role::zoom); }},
         {{"restoreDefaults", 0}, [](auto& s) { return s.mapping == AxisMapping(); }},
         {{"newAppsOn", 0}, [](auto& s) { return s.newAppsOn; }},
@@ -86,7 +84,8 @@ TEST(MainView, PerAppControlsWriteOnceAndShowTheirEffect) {
         std::function<bool(const ScrollSettings&)> expect;
     };
     const Case cases[] = {
-        {{"followsSpeed", 0}, [](auto& s) { return !s.follows(ScrollSettings::AppSetting::speed, maps); }},
+        {{"followsSpeed", 0},
+         [](auto& s) { return !s.follows(ScrollSettings::AppSetting::speed, maps); }},
         {{"appResponse", 3},
          [](auto& s) { return s.applied(maps).response == ScrollSettings::Response::precise; }},
         {{"appMomentum", 1},
@@ -146,7 +145,7 @@ TEST(MainView, MovementPickersShowTheMappingAfterEachChange) {
     h.find<QComboBox>("movement.tiltForwardBack")->setCurrentIndex(4);
     shows({"Scroll horizontally", "Scroll horizontally", "Scroll vertically", "Nothing",
            "Scroll horizontally", "Zoom"});
-    // A mapping changed elsewhere (the menu bar menu) shows at once.
+    // A mapping changed elsewhere (the tray menu) shows at once.
     ScrollSettings changed = h.model->settings();
     changed.mapping.setTerms(Role::rotate, {AxisMapping::Term("x")});
     changed.mapping.setTerms(Role::horizontal, {});
@@ -231,8 +230,7 @@ TEST(MainView, SizesAndPaddingsOfTheWindow) {
     // The note sits 6 under the box, and the tabs 14 under the note.
     auto* note = h.view->findChildren<QLabel*>().front();
     for (auto* label : h.view->findChildren<QLabel*>())
-        if (label->text().startsWith("Move the cap"))
-            note = label;
+        if (label->text().startsWith("Move the cap")) note = label;
     EXPECT_EQ(at(note).top() - box.bottom() - 1, 6);
     EXPECT_EQ(tabs.top() - at(note).bottom() - 1, 14);
 }
@@ -311,6 +309,35 @@ TEST(MainView, SettingsTabRowsFollowTheModel) {
     EXPECT_FALSE(h.find<QCheckBox>("checksAutomatically")->isChecked());
 }
 
+// The driver row also says why no app in front can be seen; it shows while either has a text.
+TEST(MainView, driverRowSaysWhyNoAppInFrontCanBeSeen) {
+    Harness h;
+    struct Row {
+        std::optional<QString> driver, problem;
+        bool rowShown, driverShown;
+        QString problemText; // empty: hidden
+    };
+    const QString why = "No compositor <b>source</b>.";
+    for (const auto& row : std::vector<Row>{
+             {std::nullopt, std::nullopt, false, false, {}},
+             {QString("spacenavd"), std::nullopt, true, true, {}},
+             {QString("spacenavd"), why, true, true, "No app in front: " + why},
+             {std::nullopt, why, true, false, "No app in front: " + why},
+         }) {
+        h.model->setDriverName(row.driver);
+        h.model->setFrontAppProblem(row.problem);
+        SCOPED_TRACE(row.problem.value_or("-").toStdString());
+        EXPECT_EQ(!h.find<QWidget>("driverRow")->isHidden(), row.rowShown);
+        EXPECT_EQ(!h.find<QLabel>("driverName")->isHidden(), row.driverShown);
+        auto* problem = h.find<QLabel>("frontAppProblem");
+        EXPECT_EQ(!problem->isHidden(), !row.problemText.isEmpty());
+        if (!row.problemText.isEmpty()) {
+            EXPECT_EQ(problem->text(), row.problemText);
+        }
+        EXPECT_EQ(problem->textFormat(), Qt::PlainText);
+    }
+}
+
 TEST(MainView, BannerAndResetButton) {
     Harness h;
     auto* banner = h.find<QWidget>("permissionBanner");
@@ -326,7 +353,8 @@ TEST(MainView, BannerAndResetButton) {
     EXPECT_EQ(opened, 1);
 
     h.canvas.post(scroll::ScrollStep{scroll::ScrollPhase::changed, 10, 20});
-    h.canvas.post(scroll::GestureStep{scroll::GesturePhase::changed, 0.5}, scroll::GestureKind::zoom);
+    h.canvas.post(scroll::GestureStep{scroll::GesturePhase::changed, 0.5},
+                  scroll::GestureKind::zoom);
     h.find<QPushButton>("resetCanvas")->click();
     EXPECT_EQ(h.canvas.center(), CanvasPoint{});
     EXPECT_EQ(h.canvas.scale(), 1.0);

@@ -1,6 +1,7 @@
 #include "UpdateTestSupport.h"
 #include "VantorWindows/ReleaseNotesView.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <gtest/gtest.h>
 
@@ -55,6 +56,32 @@ TEST(ReleaseNotesViewTest, ShowsReleasedVersionsAndSectionsWithItems) {
     EXPECT_EQ(texts(view, "releaseNotesSection"), (QStringList{"Added", "Fixed"}));
     EXPECT_EQ(texts(view, "releaseNotesItem"), (QStringList{"a", "b", "c"}));
     EXPECT_TRUE(texts(view, "noReleaseNotes").isEmpty());
+}
+
+// Every name a screen reader finds in the accessibility tree under `object`, in tree order.
+void accessibleNames(QAccessibleInterface* node, QStringList& names, int depth = 0) {
+    if (!node || depth > 50) return;
+    names << node->text(QAccessible::Name);
+    for (int i = 0; i < node->childCount(); ++i)
+        accessibleNames(node->child(i), names, depth + 1);
+}
+
+TEST(ReleaseNotesViewTest, BulletsAreNoPartOfTheAccessibilityTree) {
+    ensureApplication();
+    ReleaseNotesView view(ReleaseNotes::parse("## 1.0\n### Added\n- first\n- second *one*\n"));
+    view.resize(520, 600);
+    view.show();
+    QStringList names;
+    accessibleNames(QAccessible::queryAccessibleInterface(&view), names);
+    EXPECT_TRUE(names.contains("first")) << names.join('|').toStdString();
+    EXPECT_FALSE(names.contains(QStringLiteral("\u2022"))) << names.join('|').toStdString();
+    // The items read as their text alone, without a bullet before them.
+    const qsizetype first = names.indexOf("first");
+    ASSERT_GT(first, 0);
+    EXPECT_EQ(names[first - 1], "Added");
+    // The bullet is drawn all the same, in front of each item's text.
+    for (QLabel* item : view.findChildren<QLabel*>("releaseNotesItem"))
+        EXPECT_GT(item->contentsMargins().left(), item->fontMetrics().horizontalAdvance("\u2022"));
 }
 
 TEST(ReleaseNotesViewTest, NothingReleasedShowsNoReleaseNotes) {

@@ -11,10 +11,16 @@ namespace scroll::DevicePolicy {
 // Whether the device is taken for an app: switched on, switched off, or not decided yet.
 enum class AppChoice { on, off, unconfigured };
 
-// Apps that do their own SpaceMouse handling and are left alone unless the user switches them on.
-inline constexpr std::array<std::string_view, 4> defaultExcluded{
-    "com.cockos.reaper", "org.blenderfoundation.blender", "com.autodesk.fusion360",
-    "com.google.GoogleEarthPro"};
+// Apps that do their own SpaceMouse handling and are left alone unless the user switches them on;
+// the apps that exist on Linux also under their desktop-file ids there.
+inline constexpr std::array<std::string_view, 8> defaultExcluded{"com.cockos.reaper",
+                                                                 "org.blenderfoundation.blender",
+                                                                 "com.autodesk.fusion360",
+                                                                 "com.google.GoogleEarthPro",
+                                                                 "blender",
+                                                                 "org.blender.Blender",
+                                                                 "google-earth-pro",
+                                                                 "cockos-reaper"};
 
 // off when excluded (this wins), on when allowed, else unconfigured.
 AppChoice choice(const std::string& app, const std::set<std::string>& allowed,

@@ -88,6 +88,7 @@ public:
     void openReleaseNotes();
     void checkForUpdates();
     void openAccessibility();
+    void openFrontAppHelp();
     void openWebsite();
     void reloadSettings();
     void quit();
@@ -127,6 +128,11 @@ public:
 
     static constexpr const char* website = "https://orvella.me/vantor/";
 
+    // What the settings window says at a start without a tray: that the tray is missing, and
+    // how to get one (rich text, with the command that installs GNOME's extension).
+    static QString trayMissingText();
+    static QString trayHelpText();
+
 private:
     QAction* addItem(QMenu& menu, const QString& title, const char* name,
                      void (AppDelegate::*action)());
@@ -145,6 +151,8 @@ private:
     void startWindowShot();
     QWidget* openShotWindow(const QString& scene);
     void updateStatusIcon();
+    // Tells, over the settings window, that the desktop has no tray.
+    void tellTrayMissing();
 
     Services services_;
     const bool windowShot_;
@@ -164,6 +172,7 @@ private:
     bool iconDimmed_ = true;
     ActivationPolicy activationPolicy_ = ActivationPolicy::accessory;
     QPointer<QWidget> accessibilityDialog_;
+    QPointer<QWidget> frontAppDialog_;
 };
 
 } // namespace vantor

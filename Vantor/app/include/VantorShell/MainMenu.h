@@ -13,10 +13,13 @@ class QWidget;
 namespace vantor {
 
 // The application's main menu, built once at launch and shown as the main window's menu bar.
-// Its keys work in every Vantor window. Items without a handler of the app go, as on the
-// desktop, to the focused widget (editing), the active window (Close, Minimize, Zoom, Full
-// Screen) or all of Vantor's windows (Hide, Show All, Bring All to Front). There are no
-// "Services" and "Hide Others" items: Linux desktops have neither.
+// Its keys work in every Vantor window; its menu titles have Alt mnemonics. Items without a
+// handler of the app go, as on the desktop, to the focused widget (editing; enabled only for
+// what that widget can do) or the active window (Close, Minimize, Maximize). There are no
+// "Services", "Hide Vantor", "Hide Others", "Show All", "Bring All to Front" and "Enter Full
+// Screen" items: Linux desktops have no services menu, no hiding of an app's windows and no
+// app-wide raise (the window manager and the task bar do that), and a settings window gains
+// nothing from full screen.
 class MainMenu {
 public:
     struct Handlers {
@@ -26,9 +29,17 @@ public:
         std::function<void()> quit;
         std::function<void()> openReleaseNotes;
         std::function<void()> openWebsite;
-        // Vantor's windows that exist.
-        std::function<QList<QWidget*>()> windows;
     };
+
+    // What the focused widget can do of the Edit menu's commands.
+    struct EditAbilities {
+        bool undo = false, redo = false, cut = false, copy = false, paste = false,
+             remove = false, selectAll = false;
+        bool operator==(const EditAbilities&) const = default;
+    };
+    static EditAbilities editAbilities(const QWidget* focus);
+    // Enables the Edit items for what `focus` can do (none without a focused widget).
+    void updateEditItems(const QWidget* focus);
 
     explicit MainMenu(Handlers handlers);
     ~MainMenu();
@@ -43,13 +54,11 @@ public:
     QAction* action(const QString& name) const;
 
 private:
-    void hideAll();
-    void showAll();
-    void bringAllToFront();
-
     Handlers handlers_;
     QPointer<QMenuBar> bar_;
-    QList<QPointer<QWidget>> hidden_; // windows "Hide Vantor" hid
+    // The context of the connections that reach this object: they end with it, while the bar
+    // may live on in the main window.
+    std::unique_ptr<QObject> watch_;
     QList<QAction*> keyed_;
 };
 

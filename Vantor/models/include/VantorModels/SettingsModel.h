@@ -90,6 +90,9 @@ public:
     // Absent hides the driver line.
     const std::optional<QString>& driverName() const { return driverName_; }
     void setDriverName(const std::optional<QString>& name);
+    // Why no app in front can be seen, shown with the driver line; absent while it can.
+    const std::optional<QString>& frontAppProblem() const { return frontAppProblem_; }
+    void setFrontAppProblem(const std::optional<QString>& problem);
     bool hasPermission() const { return hasPermission_; }
     void setHasPermission(bool hasPermission);
     LoginItemStatus loginItemStatus() const { return loginItemStatus_; }
@@ -191,6 +194,7 @@ Q_SIGNALS:
     void settingsChanged();
     void deviceNameChanged();
     void driverNameChanged();
+    void frontAppProblemChanged();
     void hasPermissionChanged();
     void loginItemStatusChanged();
     void tabChanged();
@@ -202,6 +206,7 @@ private:
     scroll::ScrollSettings settings_;
     QString deviceName_;
     std::optional<QString> driverName_;
+    std::optional<QString> frontAppProblem_;
     bool hasPermission_ = true;
     LoginItemStatus loginItemStatus_ = LoginItemStatus::notFound;
     MainTab tab_ = MainTab::defaults;

@@ -15,7 +15,8 @@ class CanvasModel;
 
 // The About window's content: the app icon over a tilted, fading copy of the preview canvas,
 // the name and tagline, version, build and copyright, the web page, and the buttons that lead to
-// the release notes and to the settings window ("Settings…" is the default; Return presses it).
+// the release notes and to the settings window ("Settings…" is the default; Return presses it;
+// Escape closes the window).
 class AboutView final : public QWidget {
     Q_OBJECT
 
@@ -39,7 +40,7 @@ public:
               Info info = Info::current(), QWidget* parent = nullptr);
     ~AboutView() override;
 
-    // "Version 1.0.0 (15)", with "–" for a missing value.
+    // "Version 1.0.0 (1)", with "–" for a missing value.
     static QString versionLine(const Info& info);
 
     // The About window's own set-up, for its window controller: a fixed size, a close button

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMargins>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <functional>
@@ -22,7 +24,9 @@ public:
 };
 
 // Owns one window hosting one content widget. The window is made on first use: titled, with
-// the content filling it at the given size, centred on its screen. Closing only hides it; the
+// the content filling it at the given size, centred on its screen. Showing it keeps it, frame
+// and all, on its screen's available area: a window taller or wider than that is shrunk (below
+// its minimum if need be; the content scrolls) and centred there. Closing only hides it; the
 // next show() brings back the same window with its content, size and place.
 class WindowController : public ShownWindow {
 public:
@@ -44,12 +48,21 @@ public:
     // The content widget; null until the window is made.
     QWidget* content() const { return content_; }
 
+    // Where a window at `current` (without its frame) goes to lie wholly, frame included, on
+    // `available`: where it is when it does already, else shrunk to fit and centred there.
+    static QRect placement(QRect current, QRect available, QMargins frame);
+    // The frame assumed around a window whose frame the window manager has not told yet: the
+    // title bar of the common desktops and a thin border.
+    static constexpr QMargins assumedFrame{4, 40, 4, 4};
+
     // Called with the window when it is about to close.
     std::function<void(QWidget& window)> onClose;
 
 private:
     class Window;
     QWidget* makeWindow();
+    // Moves and shrinks the window onto its screen's available area, see placement().
+    void fitToScreen(QWidget& window);
 
     QString title_;
     QSize size_;

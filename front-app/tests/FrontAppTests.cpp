@@ -1,9 +1,8 @@
+#include "FrontApp/FrontApp.h"
+#include "FrontApp/FrontAppIdentity.h"
 #include "FrontAppX11.h"
-#include "KestrixCore/FrontApp.h"
-#include "KestrixCore/FrontAppIdentity.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "TempFolder.h"
-#include "TextEncoding.h"
 #include "X11TestDesktop.h"
 
 #include <gtest/gtest.h>
@@ -12,22 +11,6 @@
 
 using namespace kestrix::core;
 using testsupport::TempFolder;
-
-// Every byte that begins no well-formed sequence becomes U+FFFD; the limits of each lead byte.
-TEST(TextEncoding, validUTF8KeepsWellFormedSequencesOnly) {
-    const std::string bad = "\uFFFD";
-    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
-             {"\xC2\xA0\xDF\xBF", "\xC2\xA0\xDF\xBF"},
-             {"\xC1\xBF", bad + bad}, // overlong
-             {"\xEF\xBF\xBD\xE0\xA0\x80", "\xEF\xBF\xBD\xE0\xA0\x80"},
-             {"\xED\x9F\xBF\xEE\x80\x80", "\xED\x9F\xBF\xEE\x80\x80"}, // around the surrogates
-             {"\xED\xA0\x80", bad + bad + bad},
-             {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},    // U+10FFFF
-             {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above it
-             {"\x81\x80\x80\x80", bad + bad + bad + bad}, // no lead byte
-         })
-        EXPECT_EQ(validUTF8(in), out);
-}
 
 TEST(FrontAppIdentity, appUnitsInTheCgroupNameTheApp) {
     const std::vector<std::pair<const char*, std::optional<std::string>>> rows = {
@@ -70,11 +53,14 @@ TEST(FrontAppIdentity, processesByCgroupThenFlatpakWindowsByProcessThenDesktopFi
     EXPECT_FALSE(identity.ofProcess(12));
     EXPECT_FALSE(identity.ofProcess(13));
     EXPECT_FALSE(identity.ofProcess(0));
-    EXPECT_EQ(identity.ofWindow(10, "Blender"), "org.a.App");
-    EXPECT_EQ(identity.ofWindow(std::nullopt, "Blender"), "org.blender.Blender");
-    EXPECT_EQ(identity.ofWindow(std::nullopt, "Odd"), "app\uFFFD");
-    EXPECT_EQ(identity.ofWindow(55, "xterm"), "xterm");
-    EXPECT_FALSE(identity.ofWindow(std::nullopt, ""));
+    auto ofWindow = [&](std::optional<std::int32_t> processID, std::string windowClass) {
+        return identity.ofWindow({processID, {}, {}, std::move(windowClass)});
+    };
+    EXPECT_EQ(ofWindow(10, "Blender"), "org.a.App");
+    EXPECT_EQ(ofWindow(std::nullopt, "Blender"), "org.blender.Blender");
+    EXPECT_EQ(ofWindow(std::nullopt, "Odd"), "app\uFFFD");
+    EXPECT_EQ(ofWindow(55, "xterm"), "xterm");
+    EXPECT_FALSE(ofWindow(std::nullopt, ""));
 }
 
 // WM_CLASS is of type STRING, which is Latin-1; some toolkits put UTF-8 there all the same.
@@ -84,6 +70,7 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     TempFolder t;
     t.write("apps/org.blender.Blender.desktop", "[Desktop Entry]\nStartupWMClass=Blender\n");
+    t.write("apps/display-im6.q16.desktop", "[Desktop Entry]\nName=ImageMagick\n");
     x11test::FakeDesktop desktop(server.display());
     const std::string inUTF8 = "\xC3\x89"
                                "crivain";
@@ -94,12 +81,16 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
                               "crivain"),
          {inUTF8, 4003}}, // Latin-1
         {desktop.window(4004, "Caf\xC3\xA9"), {"Caf\xC3\xA9", 4004}},
+        {desktop.window(4005, "Display-im6.q16", "display-im6.q16"), {"display-im6.q16", 4005}},
     };
 
     kestrix::VirtualMainLoop loop;
     std::string why;
-    auto front = FrontAppX11::connect(loop, server.display().c_str(),
-                                      FrontAppIdentity(t.path + "/proc", {t.path + "/apps"}), why);
+    auto front =
+        FrontAppX11::connect(loop, server.display().c_str(),
+                             std::make_shared<FrontAppIdentity>(
+                                 t.path + "/proc", std::vector<std::string>{t.path + "/apps"}),
+                             why);
     ASSERT_TRUE(front) << why;
     int activations = 0;
     front->onActivate = [&] { ++activations; };
@@ -114,7 +105,41 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
     EXPECT_EQ(front->bundleID(4003), inUTF8);
     EXPECT_FALSE(front->bundleID(4999));
 
+    EXPECT_TRUE(front->status().working());
+
     std::string unreachable;
-    EXPECT_FALSE(FrontAppX11::connect(loop, ":4097", FrontAppIdentity("/proc", {}), unreachable));
+    EXPECT_FALSE(FrontAppX11::connect(
+        loop, ":4097", std::make_shared<FrontAppIdentity>("/proc", std::vector<std::string>{}),
+        unreachable));
     EXPECT_EQ(unreachable, "cannot reach the X display :4097");
+}
+
+// A display that goes away leaves no app in front, and the status says what happened.
+TEST(FrontAppX11, aDisplayThatGoesAwayLeavesNoAppInFrontAndSaysSo) {
+    auto server = std::make_unique<x11test::Xvfb>();
+    ASSERT_FALSE(server->display().empty()) << "Xvfb did not start";
+    const std::string display = server->display();
+    kestrix::VirtualMainLoop loop;
+    std::string why;
+    auto front = FrontAppX11::connect(
+        loop, display.c_str(),
+        std::make_shared<FrontAppIdentity>("/proc", std::vector<std::string>{}), why);
+    ASSERT_TRUE(front) << why;
+    int activations = 0;
+    front->onActivate = [&] { ++activations; };
+    {
+        x11test::FakeDesktop desktop(display);
+        desktop.activate(desktop.window(4001, "XTerm"));
+        ASSERT_TRUE(loop.runUntil([&] { return activations > 0; }));
+    }
+    EXPECT_TRUE(front->frontmost());
+    int statusChanges = 0;
+    front->onStatusChange = [&] { ++statusChanges; };
+    server.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return statusChanges > 0; }));
+    EXPECT_FALSE(front->frontmost());
+    EXPECT_EQ(front->status(),
+              FrontAppStatus::unavailable("The X display " + display +
+                                          " went away. Start Vantor again in the new desktop "
+                                          "session."));
 }

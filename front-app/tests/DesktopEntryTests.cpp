@@ -1,4 +1,4 @@
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vantor {
+namespace kestrix::core {
 namespace {
 
 class DesktopEntryFolders : public ::testing::Test {
@@ -64,7 +64,7 @@ TEST_F(DesktopEntryFolders, subfolderIdsAndTheListOfAllFiles) {
 TEST_F(DesktopEntryFolders, hugeFilesAreCutAndPipesAreNotRead) {
     write("system", "big.desktop",
           "[Desktop Entry]\nName=Big\n" + std::string(3 << 20, 'x') + "\nIcon=late\n");
-    auto big = vantor::DesktopEntry::read((root_ / "system" / "big.desktop").string());
+    auto big = DesktopEntry::read((root_ / "system" / "big.desktop").string());
     ASSERT_TRUE(big);
     EXPECT_EQ(big->value("Name"), "Big");
     EXPECT_EQ(big->value("Icon"), std::nullopt);
@@ -72,18 +72,27 @@ TEST_F(DesktopEntryFolders, hugeFilesAreCutAndPipesAreNotRead) {
     EXPECT_EQ(desktopEntryName("pipe", dirs()), std::nullopt);
 }
 
+// Only the keys of the [Desktop Entry] group count; keys before any group belong to none.
+TEST(DesktopEntryText, keysOutsideTheGroupAreNotTheEntrys) {
+    auto entry = DesktopEntry::parse("Name=Before\n[Desktop Entry]\nIcon=inside\n");
+    EXPECT_EQ(entry.value("Name"), std::nullopt);
+    EXPECT_EQ(entry.value("Icon"), "inside");
+}
+
 TEST(DesktopEntryText, keysValuesAndTheirEscapes) {
-    auto entry = vantor::DesktopEntry::parse(
+    auto entry = DesktopEntry::parse(
         "# comment\n[Desktop Entry]\r\n Name = A\\sB\\\\C\\n\\q \r\nno key here\n"
         "=nothing\nName=second\nNoDisplay=true\nHidden=True\nBad=\xff\xc3\x28!\n"
-        "[Other]\nIcon=other\n");
+        "Exec=ends\\\nComment=x\\s\\\n[Other]\nIcon=other\n");
     EXPECT_EQ(entry.value("Name"), "A B\\C\n\\q");
     EXPECT_TRUE(entry.flag("NoDisplay"));
     EXPECT_FALSE(entry.flag("Hidden"));
     EXPECT_FALSE(entry.flag("Missing"));
     EXPECT_EQ(entry.value("Bad"), "\xEF\xBF\xBD\xEF\xBF\xBD(!");
     EXPECT_EQ(entry.value("Icon"), std::nullopt);
-    EXPECT_EQ(entry.keys.size(), 4u);
+    EXPECT_EQ(entry.value("Exec"), "ends\\"); // a lone backslash at the end stays
+    EXPECT_EQ(entry.value("Comment"), "x \\");
+    EXPECT_EQ(entry.keys.size(), 6u);
 }
 
 TEST(DesktopEntryText, localizedValueFallsBackStepByStep) {
@@ -101,11 +110,11 @@ TEST(DesktopEntryText, localizedValueFallsBackStepByStep) {
         {"Name[de]=de", "C", "plain"},
     };
     for (const auto& c : cases) {
-        auto entry = vantor::DesktopEntry::parse(std::string("[Desktop Entry]\nName=plain\n") +
-                                                 c.keys + "\n");
+        auto entry =
+            DesktopEntry::parse(std::string("[Desktop Entry]\nName=plain\n") + c.keys + "\n");
         EXPECT_EQ(entry.localized("Name", c.locale), c.expected) << c.locale << " " << c.keys;
     }
 }
 
 } // namespace
-} // namespace vantor
+} // namespace kestrix::core

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vantor {
+namespace kestrix::core {
 
 // The [Desktop Entry] group of a desktop file: the keys that describe an application. Desktop
 // files are written by anyone, so reading never throws: lines that are not "key=value" are
@@ -47,4 +47,4 @@ std::map<std::string, std::string> desktopEntryFiles(const std::vector<std::stri
 std::optional<std::string> desktopEntryName(const std::string& id,
                                             const std::vector<std::string>& dirs);
 
-} // namespace vantor
+} // namespace kestrix::core

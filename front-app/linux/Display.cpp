@@ -1,4 +1,4 @@
-#include "KestrixCore/Display.h"
+#include "FrontApp/Display.h"
 
 #include <cstdlib>
 #include <string>

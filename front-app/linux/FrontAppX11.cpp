@@ -1,7 +1,7 @@
 #include "FrontAppX11.h"
 
 #include "KestrixProtocol/MainLoop.h"
-#include "TextEncoding.h"
+#include "KestrixProtocol/TextEncoding.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +9,7 @@
 namespace kestrix::core {
 
 std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* display,
-                                                  FrontAppIdentity identity, std::string& why) {
+                                                  FrontAppIdentityRef identity, std::string& why) {
     int screen = 0;
     xcb_connection_t* connection = xcb_connect(display, &screen);
     if (!connection || xcb_connection_has_error(connection)) {
@@ -18,7 +18,7 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
         return nullptr;
     }
     auto front = std::unique_ptr<FrontAppX11>(
-        new FrontAppX11(loop, connection, screen, std::move(identity)));
+        new FrontAppX11(loop, connection, screen, std::move(identity), display ? display : ""));
     xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection, &front->ewmh_);
     if (!xcb_ewmh_init_atoms_replies(&front->ewmh_, cookies, nullptr) ||
         screen >= front->ewmh_.nb_screens) {
@@ -32,11 +32,12 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
 }
 
 FrontAppX11::FrontAppX11(MainLoop& loop, xcb_connection_t* connection, int screen,
-                         FrontAppIdentity identity)
+                         FrontAppIdentityRef identity, std::string display)
     : loop_(loop)
     , connection_(connection)
     , screen_(screen)
-    , identity_(std::move(identity)) {}
+    , identity_(std::move(identity))
+    , display_(std::move(display)) {}
 
 void FrontAppX11::begin() {
     root_ = ewmh_.screens[screen_]->root;
@@ -70,37 +71,43 @@ std::optional<std::int32_t> FrontAppX11::processOf(xcb_window_t window) {
     return static_cast<std::int32_t>(pid);
 }
 
-// WM_CLASS holds two strings, the instance and the class; the class names the app.
-std::string FrontAppX11::classOf(xcb_window_t window) {
+// The window's process and its WM_CLASS, which holds two strings: the instance and the class.
+FrontAppWindow FrontAppX11::factsOf(xcb_window_t window) {
+    FrontAppWindow facts;
+    facts.processID = processOf(window);
+    // 128 words hold two ids of the longest length and their ends.
     auto cookie =
-        xcb_get_property(connection_, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+        xcb_get_property(connection_, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 128);
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
-    if (!reply) return {};
+    if (!reply) return facts;
     int length = xcb_get_property_value_length(reply);
     const char* value = static_cast<const char*>(xcb_get_property_value(reply));
     std::string all(value, static_cast<std::size_t>(length > 0 ? length : 0));
     free(reply);
     auto zero = all.find('\0');
-    if (zero == std::string::npos) return {};
+    if (zero == std::string::npos) return facts;
     std::string cls = all.substr(zero + 1);
     auto end = cls.find('\0');
     if (end != std::string::npos) cls.resize(end);
-    return fromX11String(cls);
+    facts.instance = fromX11String(all.substr(0, zero));
+    facts.windowClass = fromX11String(cls);
+    return facts;
 }
 
 std::optional<FrontmostApp> FrontAppX11::frontmost() {
     if (xcb_connection_has_error(connection_)) return std::nullopt;
     xcb_window_t window = active_;
     if (window == 0 || window == XCB_NONE) return std::nullopt;
+    FrontAppWindow facts = factsOf(window);
     FrontmostApp app;
-    app.processID = processOf(window);
-    app.bundleID = identity_.ofWindow(app.processID, classOf(window));
+    app.processID = facts.processID;
+    app.bundleID = identity_->ofWindow(facts);
     drainLater();
     return app;
 }
 
 std::optional<std::string> FrontAppX11::bundleID(std::int32_t processID) {
-    if (auto id = identity_.ofProcess(processID)) return id;
+    if (auto id = identity_->ofProcess(processID)) return id;
     if (xcb_connection_has_error(connection_)) return std::nullopt;
     // Otherwise the app is known by one of its windows.
     std::optional<std::string> found;
@@ -108,8 +115,11 @@ std::optional<std::string> FrontAppX11::bundleID(std::int32_t processID) {
     if (xcb_ewmh_get_client_list_reply(&ewmh_, xcb_ewmh_get_client_list(&ewmh_, screen_), &list,
                                        nullptr)) {
         for (uint32_t i = 0; i < list.windows_len && !found; ++i)
-            if (processOf(list.windows[i]) == processID)
-                found = identity_.ofWindow(std::nullopt, classOf(list.windows[i]));
+            if (processOf(list.windows[i]) == processID) {
+                FrontAppWindow facts = factsOf(list.windows[i]);
+                facts.processID.reset(); // already asked
+                found = identity_->ofWindow(facts);
+            }
         xcb_ewmh_get_windows_reply_wipe(&list);
     }
     drainLater();
@@ -132,6 +142,10 @@ void FrontAppX11::readEvents() {
             active_ = 0;
             onActivate();
         }
+        status_ = FrontAppStatus::unavailable("The X display " + display_ +
+                                              " went away. Start Vantor again in the new "
+                                              "desktop session.");
+        onStatusChange();
         return;
     }
     if (!changed) return;
@@ -151,20 +165,13 @@ void FrontAppX11::drainLater() {
     });
 }
 
-std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop,
-                                       std::function<void(const std::string&)> log) {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) {
-        log("no X display: no app in front");
-        return std::make_unique<SimulatedFrontApp>();
-    }
+FrontAppAttempt makeX11FrontApp(MainLoop& loop, const FrontAppSession& session,
+                                FrontAppIdentityRef identity) {
+    if (session.x11Display.empty()) return {nullptr, "There is no X display (DISPLAY is not set)."};
     std::string why;
-    auto x11 = FrontAppX11::connect(loop, display, FrontAppIdentity::standard(), why);
-    if (!x11) {
-        log(why + ": no app in front");
-        return std::make_unique<SimulatedFrontApp>();
-    }
-    return x11;
+    auto x11 = FrontAppX11::connect(loop, session.x11Display.c_str(), std::move(identity), why);
+    if (!x11) return {nullptr, why};
+    return {std::move(x11), {}};
 }
 
 } // namespace kestrix::core

@@ -1,9 +1,9 @@
-#include "TextEncoding.h"
+#include "KestrixProtocol/TextEncoding.h"
 
 #include <cstddef>
 #include <cstdint>
 
-namespace kestrix::core {
+namespace kestrix {
 
 namespace {
 
@@ -70,4 +70,4 @@ std::string fromX11String(std::string_view text) {
     return out;
 }
 
-} // namespace kestrix::core
+} // namespace kestrix

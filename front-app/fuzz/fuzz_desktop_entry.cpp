@@ -1,6 +1,6 @@
 // Desktop files are written by any package and any user: the reader must take every byte
 // sequence without crashing, hanging or growing without bound.
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    auto entry = vantor::DesktopEntry::parse(text);
+    auto entry = kestrix::core::DesktopEntry::parse(text);
     // The first line doubles as a locale, so odd locale texts get tried too.
     std::string_view locale = text.substr(0, std::min<std::size_t>(text.find('\n'), 40));
     (void)entry.localized("Name", locale);

@@ -1,46 +1,15 @@
-#include "Vantor/DesktopEntry.h"
+#include "FrontApp/DesktopEntry.h"
+
+#include "KestrixProtocol/TextEncoding.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-namespace vantor {
+namespace kestrix::core {
 
 namespace {
-
-// The bytes with every one that does not begin a well-formed UTF-8 sequence replaced by U+FFFD.
-std::string validUTF8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
-        std::uint8_t lead = byte(i);
-        std::size_t length = lead < 0x80                    ? 1
-                             : lead >= 0xC2 && lead <= 0xDF ? 2
-                             : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                            : 0;
-        bool ok = length > 0 && i + length <= text.size();
-        for (std::size_t k = 1; ok && k < length; ++k)
-            ok = (byte(i + k) & 0xC0) == 0x80;
-        if (ok && length >= 3) {
-            std::uint8_t second = byte(i + 1);
-            ok = !(lead == 0xE0 && second < 0xA0) && !(lead == 0xED && second > 0x9F) &&
-                 !(lead == 0xF0 && second < 0x90) && !(lead == 0xF4 && second > 0x8F);
-        }
-        if (ok) {
-            out.append(text.substr(i, length));
-            i += length;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            ++i;
-        }
-    }
-    return out;
-}
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -218,4 +187,4 @@ std::optional<std::string> desktopEntryName(const std::string& id,
     return entry->value("Name");
 }
 
-} // namespace vantor
+} // namespace kestrix::core

@@ -16,10 +16,11 @@
 
 namespace x11test {
 
-// A private X server for one test; the display number is chosen by the server.
+// A private X server for one test; the display number is chosen by the server. `screen` is the
+// screen's width x height x depth.
 class Xvfb {
 public:
-    Xvfb() {
+    explicit Xvfb(const std::string& screen = "640x480x24") {
         int fds[2];
         if (::pipe(fds) != 0) return;
         pid_ = ::fork();
@@ -29,7 +30,7 @@ public:
             int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 2);
             ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp",
-                     "-screen", "0", "640x480x24", static_cast<char*>(nullptr));
+                     "-screen", "0", screen.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -67,12 +68,13 @@ public:
         xcb_ewmh_connection_wipe(&ewmh_);
         xcb_disconnect(connection_);
     }
-    xcb_window_t window(uint32_t pid, const std::string& cls) {
+    xcb_window_t window(uint32_t pid, const std::string& cls,
+                        const std::string& instance = "instance") {
         xcb_window_t w = xcb_generate_id(connection_);
         xcb_create_window(connection_, XCB_COPY_FROM_PARENT, w, root_, 0, 0, 10, 10, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
         xcb_ewmh_set_wm_pid(&ewmh_, w, pid);
-        std::string value = "instance";
+        std::string value = instance;
         value.push_back('\0');
         value += cls;
         value.push_back('\0');

@@ -5,7 +5,7 @@
 
 // Texts from the platform (sysfs attributes, X11 properties, file names) are bytes in no checked
 // encoding; the protocol's JSON and the settings hold UTF-8 only.
-namespace kestrix::core {
+namespace kestrix {
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
 // U+10FFFF).
@@ -18,4 +18,4 @@ std::string validUTF8(std::string_view text);
 // is taken as it is, anything else as Latin-1.
 std::string fromX11String(std::string_view text);
 
-} // namespace kestrix::core
+} // namespace kestrix

@@ -1,9 +1,9 @@
-#include "KestrixCore/FrontAppIdentity.h"
+#include "FrontApp/FrontAppIdentity.h"
 
-#include "TextEncoding.h"
+#include "FrontApp/DesktopAppIndex.h"
+#include "KestrixProtocol/TextEncoding.h"
 
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 
@@ -56,14 +56,60 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(b, e - b + 1));
 }
 
+// The text as an id: valid UTF-8 (bad bytes become U+FFFD), absent when it cannot be one.
+std::optional<std::string> asID(std::string_view text) {
+    std::string id = validUTF8(text);
+    if (!FrontAppIdentity::isID(id)) return std::nullopt;
+    return id;
+}
+
+std::string withoutDesktopSuffix(std::string id) {
+    if (id.size() > 8 && id.substr(id.size() - 8) == ".desktop") id.resize(id.size() - 8);
+    return id;
+}
+
 } // namespace
 
-FrontAppIdentity::FrontAppIdentity(std::string procRoot, std::vector<std::string> applicationDirs)
-    : procRoot_(std::move(procRoot))
-    , applicationDirs_(std::move(applicationDirs)) {}
+bool equalWithoutCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
 
-FrontAppIdentity FrontAppIdentity::standard() {
-    return FrontAppIdentity("/proc", standardApplicationDirs());
+std::optional<std::string> matchDesktopApp(const std::vector<DesktopApp>& apps,
+                                           const FrontAppWindow& window) {
+    const std::string_view names[] = {window.windowClass, window.instance};
+    for (auto name : names) {
+        if (name.empty()) continue;
+        for (const auto& app : apps)
+            if (equalWithoutCase(app.startupWMClass, name)) return app.id;
+    }
+    // The whole id first, then its last part ("org.gnome.Nautilus" for "nautilus").
+    for (bool lastPart : {false, true})
+        for (auto name : {window.instance, window.windowClass}) {
+            if (name.empty()) continue;
+            for (const auto& app : apps) {
+                std::string_view id = app.id;
+                if (lastPart) id = id.substr(id.rfind('.') + 1);
+                if (equalWithoutCase(id, name)) return app.id;
+            }
+        }
+    return std::nullopt;
+}
+
+FrontAppIdentity::FrontAppIdentity(std::string procRoot, std::vector<std::string> applicationDirs)
+    : FrontAppIdentity(std::move(procRoot), DesktopAppIndex::fixed(std::move(applicationDirs))) {}
+
+FrontAppIdentity::FrontAppIdentity(std::string procRoot,
+                                   std::shared_ptr<DesktopAppIndex> installedApps)
+    : procRoot_(std::move(procRoot))
+    , installedApps_(std::move(installedApps)) {}
+
+FrontAppIdentity FrontAppIdentity::standard(MainLoop& loop) {
+    return FrontAppIdentity("/proc", DesktopAppIndex::watched(loop, standardApplicationDirs()));
 }
 
 std::vector<std::string> FrontAppIdentity::standardApplicationDirs() {
@@ -105,9 +151,7 @@ std::optional<std::string> FrontAppIdentity::fromCgroup(std::string_view cgroupF
         std::string id;
         for (std::size_t i = 0; i < parts.size(); ++i)
             id += (i ? "-" : "") + parts[i];
-        id = validUTF8(unescape(id));
-        if (id.size() > 8 && id.substr(id.size() - 8) == ".desktop") id.resize(id.size() - 8);
-        if (!id.empty()) return id;
+        if (auto valid = asID(withoutDesktopSuffix(unescape(id)))) return valid;
     }
     return std::nullopt;
 }
@@ -123,8 +167,7 @@ std::optional<std::string> FrontAppIdentity::fromFlatpakInfo(std::string_view in
         if (!inApplication) continue;
         auto eq = line.find('=');
         if (eq != std::string::npos && trim(line.substr(0, eq)) == "name") {
-            std::string name = trim(line.substr(eq + 1));
-            if (!name.empty()) return validUTF8(name);
+            if (auto name = asID(trim(line.substr(eq + 1)))) return name;
         }
     }
     return std::nullopt;
@@ -140,38 +183,23 @@ std::optional<std::string> FrontAppIdentity::ofProcess(std::int32_t processID) c
     return std::nullopt;
 }
 
-std::optional<std::string> FrontAppIdentity::desktopFileFor(const std::string& windowClass) const {
-    for (const auto& dir : applicationDirs_) {
-        DIR* d = ::opendir(dir.c_str());
-        if (!d) continue;
-        std::optional<std::string> found;
-        while (dirent* e = ::readdir(d)) {
-            std::string name = e->d_name;
-            if (name.size() <= 8 || name.substr(name.size() - 8) != ".desktop") continue;
-            auto text = readFile(dir + "/" + name);
-            if (!text) continue;
-            for (const auto& raw : split(*text, '\n')) {
-                std::string line = trim(raw);
-                if (line.rfind("StartupWMClass=", 0) == 0 && trim(line.substr(15)) == windowClass) {
-                    found = validUTF8(name.substr(0, name.size() - 8));
-                    break;
-                }
-            }
-            if (found) break;
-        }
-        ::closedir(d);
-        if (found) return found;
-    }
-    return std::nullopt;
+bool FrontAppIdentity::isID(std::string_view text) {
+    if (text.empty() || text.size() > maxIDLength) return false;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return true;
 }
 
-std::optional<std::string> FrontAppIdentity::ofWindow(std::optional<std::int32_t> processID,
-                                                      const std::string& windowClass) const {
-    if (processID)
-        if (auto id = ofProcess(*processID)) return id;
-    if (windowClass.empty()) return std::nullopt;
-    if (auto id = desktopFileFor(windowClass)) return id;
-    return windowClass;
+std::optional<std::string> FrontAppIdentity::desktopFileFor(const FrontAppWindow& window) const {
+    return matchDesktopApp(*installedApps_->apps(), window);
+}
+
+std::optional<std::string> FrontAppIdentity::ofWindow(const FrontAppWindow& window) const {
+    if (window.processID)
+        if (auto id = ofProcess(*window.processID)) return id;
+    if (auto id = asID(withoutDesktopSuffix(window.appID))) return id;
+    if (auto id = desktopFileFor(window)) return id;
+    return asID(window.windowClass);
 }
 
 } // namespace kestrix::core

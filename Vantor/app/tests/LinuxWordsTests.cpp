@@ -1,0 +1,85 @@
+// What Vantor's texts promise a Linux user: zoom as Ctrl + wheel, no rotate reaching an app, no
+// trackpad and no menu bar, and per app only the settings that exist per app.
+#include "AppTestSupport.h"
+#include "VantorShell/CommandLine.h"
+#include "VantorWindows/WindowController.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
+
+namespace vantor::testing {
+namespace {
+
+QString sourceFile(const char* path) {
+    QFile file(QStringLiteral(VANTOR_SOURCE_DIR "/") + QString::fromLatin1(path));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path;
+    return QString::fromUtf8(file.readAll());
+}
+
+// The text between <tag> and </tag>, white space made single blanks.
+QString element(const QString& xml, const QString& tag) {
+    QRegularExpression pattern("<" + tag + ">(.*)</" + tag + ">",
+                               QRegularExpression::DotMatchesEverythingOption);
+    QString text = pattern.match(xml).captured(1);
+    return text.remove(QRegularExpression("<[^>]*>")).simplified();
+}
+
+QString labelText(QWidget* window, const char* name) {
+    auto* label = window->findChild<QLabel*>(QString::fromLatin1(name));
+    return label ? label->text() : QString();
+}
+
+TEST_F(AppTest, textsSayWhatLinuxDoesWithZoomAndRotate) {
+    AppDelegate& app = make();
+    QWidget* main = app.mainWindow().loadWindow();
+    QWidget* about = app.aboutWindow().loadWindow();
+    QString footers;
+    for (QLabel* label : main->findChildren<QLabel*>())
+        footers += label->text() + "\n";
+    const QString desktop = sourceFile("packaging/me.orvella.Vantor.desktop");
+    const QString metainfo = sourceFile("packaging/me.orvella.Vantor.metainfo.xml");
+    const QString comment =
+        QRegularExpression("^Comment=(.*)$", QRegularExpression::MultilineOption)
+            .match(desktop)
+            .captured(1);
+    const QString help = CommandLine::parse({"vantor", "--help"}).output;
+
+    struct Case {
+        const char* where;
+        QString text;
+        bool explainsZoom; // says how zoom reaches apps
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"the window's notes", footers, true},
+             {"the About tagline", labelText(about, "aboutTagline"), false},
+             {"--help", help, true},
+             {"the desktop entry's Comment", comment, false},
+             {"the metainfo summary", element(metainfo, "summary"), false},
+             {"the metainfo description", element(metainfo, "description"), true},
+         }) {
+        SCOPED_TRACE(c.where);
+        ASSERT_FALSE(c.text.isEmpty());
+        for (const char* word : {"trackpad", "pinch", "menu bar", "rotates", "Dock"})
+            EXPECT_FALSE(c.text.contains(QLatin1String(word), Qt::CaseInsensitive)) << word;
+        EXPECT_EQ(c.text.contains(QLatin1String("Ctrl + wheel")), c.explainsZoom)
+            << c.text.toStdString();
+    }
+    EXPECT_TRUE(footers.contains("tray menu"));
+    EXPECT_TRUE(footers.contains("rotate has no counterpart on Linux"));
+    for (const QString& promise : {labelText(about, "aboutTagline"), comment,
+                                   element(metainfo, "summary"), element(metainfo, "description")})
+        EXPECT_FALSE(promise.contains("rotate", Qt::CaseInsensitive)) << promise.toStdString();
+
+    // An app's own settings are speed, response, momentum and what may run at the same time;
+    // directions and movements are the same for every app.
+    const QString perApp = element(metainfo, "description").section("each app can have", 1);
+    ASSERT_FALSE(perApp.isEmpty());
+    for (const char* own : {"speed", "response", "momentum", "at the same time"})
+        EXPECT_TRUE(perApp.section('.', 0, 0).contains(QLatin1String(own))) << own;
+    for (const char* shared : {"direction", "movement"})
+        EXPECT_FALSE(perApp.section('.', 0, 0).contains(QLatin1String(shared))) << shared;
+}
+
+} // namespace
+} // namespace vantor::testing
