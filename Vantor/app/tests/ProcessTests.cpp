@@ -7,7 +7,6 @@
 #include "VantorShell/SingleInstance.h"
 #include "X11TestDesktop.h"
 
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
