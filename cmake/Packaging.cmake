@@ -66,6 +66,16 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/me.orvella.Vantor.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 vantor_install_gzipped(${changelog} ${VANTOR_DOCDIR})
 
+# The app in front on KDE Plasma and GNOME: the KWin script the programs load, and the GNOME
+# Shell extension in both module styles; the package's postinst links the extension's
+# extension.js to the style of the installed Shell (and again whenever gnome-shell changes).
+install(FILES ${FRONT_APP_SHARE}/vantor/kwin/front-app.js DESTINATION ${CMAKE_INSTALL_DATADIR}/vantor/kwin)
+install(FILES ${FRONT_APP_SHARE}/vantor/gnome-shell/extension-legacy.js
+              ${FRONT_APP_SHARE}/vantor/gnome-shell/extension-modules.js
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/vantor/gnome-shell)
+install(FILES ${FRONT_APP_SHARE}/gnome-shell/extensions/${FRONT_APP_EXTENSION_UUID}/metadata.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions/${FRONT_APP_EXTENSION_UUID})
+
 # The icon theme entries, drawn by the same code as the About window's icon.
 if(TARGET VantorWindows AND NOT VANTOR_FUZZ)
   add_executable(vantor-icons packaging/icons/make-icons.cpp)
@@ -125,6 +135,7 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "udev, kmod, gnome-shell-extension-appindicator | plasma-workspace | xfce4-panel | mate-panel | lxqt-panel | cinnamon")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS spacenavd)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

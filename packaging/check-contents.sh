@@ -15,6 +15,10 @@ want=(
   ./usr/share/applications/me.orvella.Vantor.desktop
   ./usr/share/metainfo/me.orvella.Vantor.metainfo.xml
   ./usr/share/icons/hicolor/scalable/apps/me.orvella.Vantor.svg
+  ./usr/share/vantor/kwin/front-app.js
+  ./usr/share/vantor/gnome-shell/extension-legacy.js
+  ./usr/share/vantor/gnome-shell/extension-modules.js
+  ./usr/share/gnome-shell/extensions/vantor@orvella.me/metadata.json
   ./usr/share/man/man1/vantor.1.gz
   ./usr/share/doc/vantor/copyright
   ./usr/share/doc/vantor/changelog.gz
@@ -48,7 +52,7 @@ for library in libqt6widgets6 libspnav0 libudev1 libwayland-client0; do
   grep -q "$library" <<<"$depends" || { echo "no dependency on $library: $depends"; missing=1; }
 done
 control=$(dpkg-deb -I "$deb")
-for script in postinst postrm; do
+for script in postinst prerm postrm triggers; do
   grep -q " $script " <<<"$control" || { echo "no $script"; missing=1; }
 done
 exit "$missing"

@@ -78,6 +78,17 @@ grep -q 'vantor - ' "$work/manual.txt" || fail "the manual page has no name line
 timeout 10 "$kestrix" --version | grep -qF "kestrix $version" || fail "kestrix --version failed"
 timeout 10 "$kestrix" --help | grep -q '^Usage: kestrix' || fail "kestrix --help shows no usage"
 
+# The GNOME Shell extension's code is linked in the module style of the root's GNOME Shell (none
+# in the throwaway database: the ES modules of 45 and later).
+extension=$root/usr/share/gnome-shell/extensions/vantor@orvella.me/extension.js
+shell=$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Version}' gnome-shell 2>/dev/null |
+  sed -e 's/^[0-9]*://' -e 's/[^0-9].*//')
+style=modules
+[ -n "$shell" ] && [ "$shell" -lt 45 ] && style=legacy
+[ "$(readlink "$extension")" = "/usr/share/vantor/gnome-shell/extension-$style.js" ] ||
+  fail "$extension: '$(readlink "$extension")', not the $style style for GNOME Shell '$shell'"
+[ -f "$root/usr/share/vantor/gnome-shell/extension-$style.js" ] || fail "no extension-$style.js"
+
 # Started as at login (no window of its own), vantor finds no broker and starts the one
 # installed beside it, which names itself in its log.
 log=$KESTRIX_HOME/broker.log

@@ -14,6 +14,7 @@
 // ...), which the tray icon's QApplication takes as ever.
 #include "AppDelegate.h"
 #include "FrontApp/Display.h"
+#include "FrontApp/FrontApp.h"
 #include "KestrixCore/BrokerParts.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/QtMainLoop.h"
@@ -140,7 +141,18 @@ int main(int argc, char** argv) {
     options.version = versionToRun();
     options.executable = ownExecutable();
     options.hasDisplay = display;
-    options.parts = [log](kestrix::MainLoop& l) {
+    auto makeApplication = [&app, &loop, &argc, argv] {
+        if (app) return;
+        kestrix::QtDispatcherChoice qtDispatcher;
+        app = std::make_unique<QApplication>(argc, argv);
+        app->setQuitOnLastWindowClosed(false);
+        loop.handOverToQt();
+    };
+    options.parts = [log, display, makeApplication](kestrix::MainLoop& l) {
+        // On GNOME and KDE Plasma the app in front is asked over D-Bus, which runs on Qt's
+        // event loop: the loop is handed to Qt from the start there. Elsewhere it goes on
+        // waiting by itself.
+        if (display && kestrix::core::frontAppNeedsQtEventLoop()) makeApplication();
         return kestrix::core::makeBrokerParts(l, std::getenv("KESTRIX_DEVICES"), log);
     };
     if (mirror) options.mirror = toStderr;
@@ -148,13 +160,7 @@ int main(int argc, char** argv) {
         status = code;
         loop.quit(code);
     };
-    options.needsApplication = [&app, &loop, &argc, argv] {
-        if (app) return;
-        kestrix::QtDispatcherChoice qtDispatcher;
-        app = std::make_unique<QApplication>(argc, argv);
-        app->setQuitOnLastWindowClosed(false);
-        loop.handOverToQt();
-    };
+    options.needsApplication = makeApplication;
     AppDelegate delegate(loop, place, settings, std::move(options));
     if (!delegate.launch()) return status;
     // The loop runs on its own until the tray icon first needs the application object (also

@@ -4,7 +4,9 @@
 #include "KestrixProtocol/MainLoop.h"
 #include "KestrixProtocol/UnixSocket.h"
 
+#include <algorithm>
 #include <unistd.h>
+#include <utility>
 
 namespace kestrix::client {
 
@@ -54,6 +56,7 @@ void KestrixConnection::start() {
     running_ = true;
     ++generation_;
     attempt_ = 0;
+    refusalReported_ = false;
     connect();
 }
 
@@ -179,7 +182,10 @@ void KestrixConnection::dropConnecting() {
 }
 
 void KestrixConnection::linkUp(int fd) {
-    attempt_ = 0;
+    // The attempt counts as a success only with the broker's welcome: a socket that accepts and
+    // closes at once (a broker on its way out, or something else) must not be tried at full speed.
+    welcomed_ = false;
+    refusal_.reset();
     launchHeldBack_ = false;
     std::shared_ptr<Link> link = Link::create(loop_, fd);
     // Both handlers act only for the current link: a read may still deliver messages after its
@@ -278,6 +284,8 @@ void KestrixConnection::send(const ClientMessage& message) {
 
 void KestrixConnection::received(const BrokerMessage& message) {
     if (const auto* welcome = message.as<BrokerMessage::Welcome>()) {
+        welcomed_ = true;
+        attempt_ = 0;
         brokerVersion_ = welcome->version;
         brokerProtocolVersion_ = welcome->protocolVersion;
         emit(Event::connected(welcome->version));
@@ -320,6 +328,8 @@ void KestrixConnection::received(const BrokerMessage& message) {
         if (set == appsWithOwnClient_) return;
         appsWithOwnClient_ = std::move(set);
         if (onAppsWithOwnClient) onAppsWithOwnClient(appsWithOwnClient_);
+    } else if (const auto* refused = message.as<BrokerMessage::Refused>()) {
+        refusal_ = refused->reason; // the link closes next
     }
     // status and handingOver answer requests that this client never makes.
 }
@@ -342,6 +352,8 @@ void KestrixConnection::setHolds(bool flag) {
 
 void KestrixConnection::closed() {
     const int generation = generation_;
+    const bool welcomed = std::exchange(welcomed_, false);
+    const std::optional<std::string> refusal = std::exchange(refusal_, std::nullopt);
     connection_.reset();
     brokerVersion_.reset();
     brokerProtocolVersion_.reset();
@@ -357,12 +369,27 @@ void KestrixConnection::closed() {
         appsWithOwnClient_.clear();
         if (onAppsWithOwnClient) onAppsWithOwnClient(appsWithOwnClient_);
     }
-    emit(Event::disconnected());
+    // A link that never got its welcome was only an attempt: the owner heard of no connection,
+    // so it hears of no disconnection either (unless it closed the link itself).
+    if (welcomed || !running_) emit(Event::disconnected());
     // A restart from the owner's handlers has already connected or scheduled its next attempt.
-    if (running_ && generation == generation_) {
+    if (!running_ || generation != generation_) return;
+    if (welcomed) {
         attempt_ = 0;
         connect();
+        return;
     }
+    if (refusal) {
+        // The broker will answer the same hello the same way: said once, then tried only at the
+        // slow pace.
+        if (!refusalReported_) {
+            refusalReported_ = true;
+            emit(Event::unavailable("Kestrix refused the connection: " + *refusal));
+            if (!running_ || generation != generation_) return;
+        }
+        attempt_ = std::max(attempt_, slowAttempt);
+    }
+    failedAttempt();
 }
 
 } // namespace kestrix::client

@@ -209,6 +209,8 @@ TEST_F(ConnectLoop, aRestartFromInsideTheOwnersHandlerRunsOneChainOfAttempts) {
     FakeBroker broker(loop, place);
     loop.advance(0.1);
     ASSERT_TRUE(broker.acceptHello());
+    broker.send(BrokerMessage{BrokerMessage::Welcome{15, 2}});
+    ASSERT_TRUE(loop.runUntil([&] { return connection->brokerVersion().has_value(); }));
     broker.stopListening();
     broker.dropPeer();
     ASSERT_TRUE(loop.runUntil([&] { return recorder.count<Event::Disconnected>() == 1; }));
@@ -224,6 +226,8 @@ TEST_F(ConnectLoop, aBrokerThatDiesSoonAfterItsLaunchIsFollowedByAnotherLaunchWi
         FakeBroker launched(loop, place);
         loop.advance(0.1);
         ASSERT_TRUE(launched.acceptHello());
+        launched.send(BrokerMessage{BrokerMessage::Welcome{15, 2}});
+        ASSERT_TRUE(loop.runUntil([&] { return connection->brokerVersion().has_value(); }));
         launched.stopListening();
         launched.dropPeer(); // dead at 1.1 s
         ASSERT_TRUE(loop.runUntil([&] { return !connection->isLinked(); }));
@@ -262,6 +266,95 @@ TEST_F(ConnectLoop, aBrokerThatDoesNotAcceptNeverBlocksTheLoop) {
     for (int fd : queued)
         ::close(fd);
     ::close(listener);
+}
+
+// Something on the broker's socket that takes each connection and closes it without a word (a
+// broker on its way out, or not a broker at all). It stops listening after `most` of them, so
+// that a client that would spin cannot keep the test busy for good.
+struct Slammer {
+    VirtualMainLoop& loop;
+    std::string path;
+    int listenFD;
+    std::unique_ptr<Watch> watch;
+    std::vector<double> accepted; // when, in loop time
+
+    Slammer(VirtualMainLoop& l, const BrokerPlace& place, std::size_t most = 1000)
+        : loop(l)
+        , path(place.socket().string())
+        , listenFD(UnixSocket::listen(path)) {
+        ::fcntl(listenFD, F_SETFL, ::fcntl(listenFD, F_GETFL) | O_NONBLOCK);
+        watch = loop.watchReadable(listenFD, [this, most] {
+            for (int fd; (fd = ::accept4(listenFD, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                accepted.push_back(loop.now());
+                ::close(fd);
+            }
+            if (accepted.size() >= most) watch.reset();
+        });
+    }
+    ~Slammer() {
+        watch.reset();
+        ::close(listenFD);
+        ::unlink(path.c_str());
+    }
+};
+
+TEST_F(ConnectLoop, aSocketThatClosesBeforeTheWelcomeIsAFailedAttemptOnTheSameLadder) {
+    Slammer slammer(loop, place);
+    auto connection = make(Launcher::executable(program));
+    connection->start();
+    loop.advance(0.95);
+    EXPECT_EQ(slammer.accepted.size(), 10u); // at 0.0, 0.1, ... 0.9 s
+    loop.advance(8.0);
+    // Attempts 1 to 50 a tenth apart (the 50th at 4.9 s), then two seconds apart.
+    ASSERT_EQ(slammer.accepted.size(), 52u);
+    EXPECT_NEAR(slammer.accepted[49], 4.9, 1e-6);
+    EXPECT_NEAR(slammer.accepted[50], 6.9, 1e-6);
+    EXPECT_NEAR(slammer.accepted[51], 8.9, 1e-6);
+    // The owner heard of no connection, so of no disconnection, and once that Kestrix is not
+    // reached; a broker was launched at the fifth failure as for a socket that refuses.
+    EXPECT_EQ(recorder.take(), std::vector<Event>{Event::unavailable("Kestrix could not be reached")});
+    ASSERT_EQ(recorder.launches.size(), 1u);
+    EXPECT_NEAR(recorder.launches[0].first, 0.4, 1e-6);
+}
+
+TEST_F(ConnectLoop, aBrokerThatRefusesTheHelloIsReportedOnceAndTriedAtTheSlowPace) {
+    FakeBroker broker(loop, place);
+    auto connection = make(Launcher::none());
+    connection->start();
+    std::vector<double> refusedAt;
+    for (int i = 0; i < 3; ++i) {
+        for (int step = 0; step < 200 && !broker.acceptHello(); ++step)
+            loop.advance(0.05);
+        ASSERT_FALSE(broker.received.empty());
+        refusedAt.push_back(loop.now());
+        broker.send(BrokerMessage{BrokerMessage::Refused{"a line longer than 1048576 bytes"}});
+        broker.dropPeer();
+    }
+    EXPECT_NEAR(refusedAt[1] - refusedAt[0], 2.0, 0.051);
+    EXPECT_NEAR(refusedAt[2] - refusedAt[1], 2.0, 0.051);
+    EXPECT_EQ(recorder.take(), std::vector<Event>{Event::unavailable(
+                                   "Kestrix refused the connection: a line longer than 1048576 "
+                                   "bytes")});
+}
+
+TEST_F(ConnectLoop, aRestartFromTheRefusalsHandlerRunsOneChainOfAttempts) {
+    FakeBroker broker(loop, place);
+    auto connection = make(Launcher::none());
+    connection->onEvent = [this, raw = connection.get()](const Event& event) {
+        recorder.events.push_back(event);
+        if (event.is<Event::Unavailable>()) {
+            raw->stop();
+            raw->start();
+        }
+    };
+    connection->start();
+    ASSERT_TRUE(broker.acceptHello());
+    broker.send(BrokerMessage{BrokerMessage::Refused{"a line longer than 1048576 bytes"}});
+    broker.dropPeer();
+    ASSERT_TRUE(loop.runUntil([&] { return recorder.count<Event::Unavailable>() == 1; }));
+    // The restart connected anew at once; the refused link schedules nothing of its own.
+    ASSERT_TRUE(loop.runUntil([&] { return broker.acceptHello(); }));
+    EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
 using smk::SpaceMouseAxes;

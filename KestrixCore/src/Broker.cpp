@@ -297,6 +297,11 @@ void Broker::accept() {
             if (auto b = self.lock()) (*b)->closed(id);
         });
     };
+    // A line the broker will not read to its end: the client hears why before the link closes,
+    // so that it can tell this from a broker that went away.
+    connection->onOverlong = [self, id] {
+        if (auto b = self.lock()) (*b)->refuseOverlong(id);
+    };
     clients_[id] = Client{connection, std::nullopt, std::nullopt};
     connection->start();
 }
@@ -398,6 +403,15 @@ void Broker::received(const ClientMessage& message, int id) {
         send(id, BrokerMessage{BrokerMessage::HandingOver{leaves}});
         if (leaves) leave("handing over to v" + std::to_string(takeOver->version));
     }
+}
+
+void Broker::refuseOverlong(int id) {
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return;
+    const std::string reason =
+        "a line longer than " + std::to_string(Connection::lineLimit) + " bytes";
+    say(shown(nameOf(it->second)) + " sent " + reason + ": dropped");
+    it->second.connection->send(BrokerMessage{BrokerMessage::Refused{reason}});
 }
 
 void Broker::closed(int id) {

@@ -95,10 +95,7 @@ bool DriverClientAdapter::registered() const {
     return client_->api().has_value() && client_->clientID() != 0;
 }
 void DriverClientAdapter::setLED(bool on) {
-    if (!registered() || !client_->api()->control) return;
-    std::int32_t result = 0;
-    client_->api()->control(client_->clientID(), ConnexionAPI::statusLEDControl, on ? 1 : 0,
-                            &result);
+    client_->setLED(on);
 }
 
 SpacenavdWatch::Paths spacenavdPaths() {

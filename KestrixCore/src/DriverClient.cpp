@@ -4,6 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <cstdlib>
 #include <fmt/format.h>
 #include <unistd.h>
@@ -27,6 +33,53 @@ constexpr double startDelay = 1.0;
 
 } // namespace
 
+// One thread that runs the library's controls in the order they were asked for.
+class DriverClient::Calls {
+public:
+    Calls()
+        : thread_([this] { run(); }) {}
+    // Runs what is queued, then ends the thread.
+    ~Calls() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    Calls(const Calls&) = delete;
+    Calls& operator=(const Calls&) = delete;
+
+    void add(std::function<void()> job) {
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_all();
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+                if (jobs_.empty()) return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 DriverClient::DriverClient(MainLoop& loop)
     : loop_(loop)
     , self_(std::make_shared<DriverClient*>(this)) {}
@@ -34,7 +87,7 @@ DriverClient::DriverClient(MainLoop& loop)
 DriverClient::~DriverClient() {
     // Quietly: the owner is going away too, so neither log nor onChange is called.
     if (api_) {
-        if (clientID_ != 0) api_->unregister(clientID_);
+        if (const std::uint16_t id = endCalls(); id != 0) api_->unregister(id);
         clientID_ = 0;
         releaseLibrary();
     }
@@ -57,7 +110,25 @@ void DriverClient::schedule(double delay) {
     });
 }
 
+void DriverClient::finishCalls() {
+    calls_.reset(); // waits for the call under way
+    ledUnderWay_ = false;
+    nextLED_.reset();
+}
+
+std::uint16_t DriverClient::endCalls() {
+    finishCalls();
+    // A registration whose result is still on its way to the loop is ended here.
+    std::uint16_t id = clientID_;
+    if (registering_ && registeredID_) id = registeredID_->load();
+    registering_ = false;
+    registeredID_.reset();
+    ++registrations_;
+    return id;
+}
+
 void DriverClient::releaseLibrary() {
+    finishCalls();
     api_->cleanup();
     api_.reset();
     if (current == this) {
@@ -81,6 +152,7 @@ void DriverClient::registerClient() {
     api_ = api;
     current = this;
     currentLoop = &loop_;
+    calls_ = std::make_unique<Calls>();
 
     const std::int16_t result =
         api.setHandlers(&DriverClient::messageHandler, &DriverClient::addedHandler,
@@ -99,16 +171,35 @@ void DriverClient::registerClient() {
     name.push_back(std::uint8_t(length));
     name.insert(name.end(), appName.begin(), appName.begin() + std::ptrdiff_t(length));
 
-    const std::uint16_t id =
-        api.registerClient(ConnexionAPI::manualClientSignature, name.data(),
-                           ConnexionAPI::registrationMode, ConnexionAPI::registrationMask);
+    // Registering waits on the daemon (for its answer to the event mask): off the loop too.
+    registering_ = true;
+    const std::uint64_t registration = ++registrations_;
+    auto id = std::make_shared<std::atomic<std::uint16_t>>(0);
+    registeredID_ = id;
+    calls_->add([api, name = std::move(name), id, registration, loop = &loop_,
+                 weak = std::weak_ptr<DriverClient*>(self_)] {
+        const std::uint16_t got =
+            api.registerClient(ConnexionAPI::manualClientSignature, name.data(),
+                               ConnexionAPI::registrationMode, ConnexionAPI::registrationMask);
+        if (got != 0) api.setButtonMask(got, ConnexionAPI::allButtons);
+        id->store(got);
+        loop->post([weak, registration, got] {
+            if (const auto self = weak.lock()) (*self)->registered(registration, got);
+        });
+    });
+}
+
+void DriverClient::registered(std::uint64_t registration, std::uint16_t id) {
+    // A registration that stop() ended meanwhile was undone there.
+    if (!registering_ || registration != registrations_) return;
+    registering_ = false;
+    registeredID_.reset();
     clientID_ = id;
     if (id == 0) {
         releaseLibrary();
         failed("RegisterConnexionClient returned no client ID");
         return;
     }
-    api.setButtonMask(id, ConnexionAPI::allButtons);
 
     const std::int64_t failures = retry_.failures;
     retry_ = DriverRetry();
@@ -128,7 +219,7 @@ void DriverClient::failed(const std::string& reason) {
 
 void DriverClient::want(bool on) {
     wanted_ = on;
-    if (on && clientID_ == 0 && retry_.failures >= 1 && retry_.lastAttempt &&
+    if (on && !api_ && retry_.failures >= 1 && retry_.lastAttempt &&
         loop_.now() - *retry_.lastAttempt >= wantRetryAge)
         schedule(0);
     updateActivation();
@@ -141,11 +232,41 @@ void DriverClient::updateActivation() {
     log(active_ ? "driver: activated" : "driver: deactivated");
 }
 
-void DriverClient::control(std::uint32_t code) {
-    if (!api_) return;
-    std::int32_t resultWord = 0;
-    const std::int16_t result = api_->control(clientID_, code, 0, &resultWord);
+void DriverClient::control(std::uint32_t code, std::int32_t parameter) {
+    if (!api_ || !calls_ || !api_->control) return;
+    const std::uint64_t serial = ++sent_;
+    calls_->add([control = api_->control, id = clientID_, code, parameter, serial,
+                 loop = &loop_, weak = std::weak_ptr<DriverClient*>(self_)] {
+        std::int32_t resultWord = 0;
+        const std::int16_t result = control(id, code, parameter, &resultWord);
+        loop->post([weak, serial, code, result] {
+            if (const auto self = weak.lock()) (*self)->controlled(serial, code, result);
+        });
+    });
+    loop_.after(callTimeout, [weak = std::weak_ptr<DriverClient*>(self_), serial, code] {
+        const auto self = weak.lock();
+        if (!self || (*self)->answered_ >= serial) return;
+        (*self)->log(fmt::format("driver: control 0x{:08X} unanswered after {} s", code,
+                                 callTimeout));
+    });
+}
+
+void DriverClient::controlled(std::uint64_t serial, std::uint32_t code, std::int16_t result) {
+    answered_ = std::max(answered_, serial);
     if (result != 0) log(fmt::format("driver: control 0x{:08X} returned {}", code, result));
+    if (code != ConnexionAPI::statusLEDControl || !ledUnderWay_) return;
+    ledUnderWay_ = false;
+    if (const std::optional<bool> next = std::exchange(nextLED_, std::nullopt)) setLED(*next);
+}
+
+void DriverClient::setLED(bool on) {
+    if (!api_ || clientID_ == 0) return;
+    if (ledUnderWay_) {
+        nextLED_ = on;
+        return;
+    }
+    ledUnderWay_ = true;
+    control(ConnexionAPI::statusLEDControl, on ? 1 : 0);
 }
 
 void DriverClient::stop() {
@@ -153,12 +274,11 @@ void DriverClient::stop() {
     scheduled_ += 1;
     retry_ = DriverRetry();
     if (api_) {
-        if (clientID_ != 0) {
-            if (active_) control(ConnexionAPI::deactivateControl);
-            active_ = false;
-            api_->unregister(clientID_);
-            clientID_ = 0;
-        }
+        if (clientID_ != 0 && active_) control(ConnexionAPI::deactivateControl);
+        active_ = false;
+        // The deactivation (or the registration) under way ends before the registration does.
+        if (const std::uint16_t id = endCalls(); id != 0) api_->unregister(id);
+        clientID_ = 0;
         releaseLibrary();
         log("driver: unregistered");
     }

@@ -311,8 +311,18 @@ TEST_F(BrokerTest, garbageAndFloodsNeverDisturbOtherClients) {
             closed = true;
         loop.runPending();
     }
+    // The broker says why before it closes; a peer that could not finish sending may miss it.
     char byte;
-    ASSERT_TRUE(loop.runUntil([&] { return ::recv(*fd, &byte, 1, MSG_DONTWAIT) == 0 || closed; }));
+    std::string said;
+    ASSERT_TRUE(loop.runUntil([&] {
+        ssize_t n;
+        while ((n = ::recv(*fd, &byte, 1, MSG_DONTWAIT)) > 0)
+            said += byte;
+        return n == 0 || closed;
+    }));
+    if (!closed) {
+        EXPECT_EQ(said, "{\"refused\":{\"reason\":\"a line longer than 1048576 bytes\"}}\n");
+    }
     ::close(*fd);
     devices->onAxes("serial:A", smk::SpaceMouseAxes{1, 0, 0, 0, 0, 0});
     ASSERT_TRUE(waitFor<Axes>(*good));
@@ -334,4 +344,23 @@ TEST_F(BrokerTest, theDisabledListFollowsOutsideChangesWhetherOrNotTheSettingsAr
         EXPECT_TRUE(loop.runUntil([&] { return broker->isEnabled("serial:A"); }, 2.0)) << watched;
         broker.reset();
     }
+}
+
+TEST_F(BrokerTest, aHelloLongerThanALineIsRefusedWithAReasonAndALogLine) {
+    makeSettled();
+    auto listener = claimant("Listener", std::nullopt);
+    // 100,000 allowed apps: more than the broker reads as one line.
+    std::vector<std::string> apps;
+    for (int i = 0; i < 100'000; ++i)
+        apps.push_back("org.example.app" + std::to_string(i));
+    auto c = connect();
+    c->send(ClientMessage{hello("Vantor", front(apps))});
+    ASSERT_TRUE(loop.runUntil([&] { return c->closed; }, 30.0));
+    ASSERT_EQ(c->got.size(), 1u);
+    EXPECT_EQ(c->got[0], (BrokerMessage{BrokerMessage::Refused{"a line longer than 1048576 bytes"}}));
+    EXPECT_TRUE(logged("? sent a line longer than 1048576 bytes: dropped"));
+    // The broker goes on serving the others.
+    listener->send(ClientMessage{ClientMessage::Status{}});
+    ASSERT_TRUE(waitFor<BrokerStatus>(*listener));
+    EXPECT_FALSE(listener->closed);
 }

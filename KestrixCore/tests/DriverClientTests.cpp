@@ -2,6 +2,9 @@
 #include "KestrixProtocol/VirtualMainLoop.h"
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -25,6 +28,36 @@ struct FakeLibrary {
     ConnexionAPI::DeviceHandler added = nullptr, removed = nullptr;
 };
 
+// While held, the LED control waits, as it does on a daemon that does not answer.
+struct LEDGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    int waiting = 0;
+    void hold() {
+        std::lock_guard lock(mutex);
+        held = true;
+    }
+    void release() {
+        std::lock_guard lock(mutex);
+        held = false;
+        changed.notify_all();
+    }
+    void pass() {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait(lock, [this] { return !held; });
+        --waiting;
+    }
+    bool waitForWaiting() {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [this] { return waiting > 0; });
+    }
+};
+
+LEDGate ledGate, registerGate;
+
 FakeLibrary fake;
 
 std::string codeText(std::uint32_t code) {
@@ -46,6 +79,7 @@ ConnexionAPI fakeAPI() {
     };
     api.registerClient = [](std::uint32_t signature, const std::uint8_t* name, std::uint16_t mode,
                             std::uint32_t mask) {
+        registerGate.pass();
         called("register " + codeText(signature) + " " +
                    std::string(reinterpret_cast<const char*>(name) + 1, name[0]),
                mode, mask);
@@ -58,6 +92,7 @@ ConnexionAPI fakeAPI() {
     };
     api.control = [](std::uint16_t id, std::uint32_t code, std::int32_t parameter,
                      std::int32_t* result) {
+        if (code == ConnexionAPI::statusLEDControl) ledGate.pass();
         called("control " + std::to_string(id) + " " + codeText(code), parameter);
         if (!result) fake.calls.back() += " no result word";
         return fake.controlResult;
@@ -114,10 +149,22 @@ protected:
     void registerActive() {
         client.want(true);
         client.start();
-        loop.advance(1.0);
+        advance(1.0);
         ASSERT_EQ(client.clientID(), 5);
         ASSERT_TRUE(client.active());
+        settle();
     }
+
+    // Advances the loop, then serves it until what the client handed to its own thread (the
+    // registration, controls) has answered.
+    void advance(double seconds) { advance(seconds, client); }
+    void advance(double seconds, DriverClient& c) {
+        loop.advance(seconds);
+        ASSERT_TRUE(loop.runUntil([&] { return !c.registering() && c.pendingCalls() == 0; }));
+    }
+
+    // Serves the loop until the results of the controls handed to the client's thread are back.
+    void settle() { ASSERT_TRUE(loop.runUntil([&] { return client.pendingCalls() == 0; })); }
 
     VirtualMainLoop loop;
     DriverClient client{loop};
@@ -137,10 +184,10 @@ TEST_F(DriverClientTest, registersOneSecondAfterStartAsAManualClient) {
     client.want(false); // wanted and unwanted before registering: never activated
     client.start();
     client.start(); // already scheduled: no second attempt
-    loop.advance(0.999);
+    advance(0.999);
     EXPECT_TRUE(loads.empty());
     EXPECT_TRUE(client.starting());
-    loop.advance(0.001);
+    advance(0.001);
     ASSERT_EQ(loads, std::vector<std::string>{"/test/libkestrix-driver.so"});
     EXPECT_EQ(fake.calls,
               (std::vector<std::string>{"setHandlers 0", "register ++++ Kestrix 1 16383",
@@ -150,7 +197,7 @@ TEST_F(DriverClientTest, registersOneSecondAfterStartAsAManualClient) {
     EXPECT_FALSE(client.starting());
     EXPECT_FALSE(client.active()); // nobody wants it yet
     client.start();                // loaded: nothing
-    loop.advance(10);
+    advance(10);
     EXPECT_EQ(loads.size(), 1u);
 }
 
@@ -178,7 +225,7 @@ TEST_F(DriverClientTest, aFailedLoadInstallOrRegistrationIsRetried) {
         lines.clear();
         changes = 0;
         other.start();
-        loop.advance(1);
+        advance(1, other);
         EXPECT_EQ(fake.calls, calls);
         EXPECT_EQ(lines, Calls{"driver: " + reason + "; trying again in 2 s"});
         EXPECT_FALSE(other.api());
@@ -187,9 +234,9 @@ TEST_F(DriverClientTest, aFailedLoadInstallOrRegistrationIsRetried) {
         fake.setHandlersResult = 0;
         fake.registerResult = 9;
         loadError.reset();
-        loop.advance(1.999);
+        advance(1.999, other);
         EXPECT_EQ(other.clientID(), 0);
-        loop.advance(0.001);
+        advance(0.001, other);
         EXPECT_EQ(other.clientID(), 9);
         EXPECT_EQ(lines.back(), "driver: registered as manual client 9 after 1 failed attempts");
         EXPECT_EQ(other.retry(), kestrix::core::DriverRetry());
@@ -208,16 +255,16 @@ TEST_F(DriverClientTest, wantingTenSecondsOrMoreAfterAFailureRegistersAtOnce) {
         const double started = loop.now();
         loadError = "driver library not loadable: x";
         other.start();
-        loop.advance(18);
+        advance(18, other);
         ASSERT_EQ(other.retry().failures, 4);
         loadError.reset();
-        loop.advance(age);
+        advance(age, other);
         other.want(true);
-        loop.advance(0);
+        advance(0, other);
         EXPECT_EQ(loads.size(), atOnce ? 5u : 4u) << age;
         EXPECT_EQ(other.active(), atOnce) << age;
         // Either way one more attempt by 48 s: the back-off's finds itself replaced.
-        loop.advance(started + 50 - loop.now());
+        advance(started + 50 - loop.now(), other);
         EXPECT_EQ(loads.size(), 5u) << age;
         EXPECT_EQ(loadTimes.back() - started, atOnce ? 18 + age : 48) << age;
         EXPECT_TRUE(other.active()) << age;
@@ -229,16 +276,19 @@ TEST_F(DriverClientTest, activationFollowsTheWantFailingControlsAreLoggedStopUnr
     EXPECT_EQ(fake.calls.back(), "control 5 3dac 0");
     EXPECT_EQ(lines.back(), "driver: activated");
     client.want(true); // no change: no call
+    EXPECT_EQ(client.pendingCalls(), 0);
     EXPECT_EQ(fake.calls.back(), "control 5 3dac 0");
     fake.controlResult = -3;
     client.want(false);
+    settle();
     EXPECT_EQ(fake.calls.back(), "control 5 3ddc 0");
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "driver: registered as manual client 5", "driver: activated",
-                         "driver: control 0x33646463 returned -3", "driver: deactivated"}));
+                         "driver: deactivated", "driver: control 0x33646463 returned -3"}));
     // Stopping deactivates, then unregisters.
     fake.controlResult = 0;
     client.want(true);
+    settle();
     fake.calls.clear();
     const int before = changes;
     client.stop();
@@ -250,34 +300,34 @@ TEST_F(DriverClientTest, activationFollowsTheWantFailingControlsAreLoggedStopUnr
     EXPECT_EQ(changes, before + 1);
     // stop() then start() makes a new registration, activated as still wanted.
     client.start();
-    loop.advance(1);
+    advance(1);
     EXPECT_EQ(client.clientID(), 5);
     EXPECT_TRUE(client.active());
 }
 
 TEST_F(DriverClientTest, stopVoidsAScheduledAttemptAndTheRetryState) {
     client.start();
-    loop.advance(0.5);
+    advance(0.5);
     client.stop();
     EXPECT_FALSE(client.starting());
     EXPECT_EQ(changes, 1);
     EXPECT_TRUE(lines.empty()); // nothing was loaded
-    loop.advance(100);
+    advance(100);
     EXPECT_TRUE(loads.empty());
 
     loadError = "driver library not loadable: x";
     client.start();
-    loop.advance(3);
+    advance(3);
     ASSERT_EQ(client.retry().failures, 2);
     client.stop();
     EXPECT_EQ(client.retry(), kestrix::core::DriverRetry());
-    loop.advance(100);
+    advance(100);
     EXPECT_EQ(loads.size(), 2u);
 }
 
 TEST_F(DriverClientTest, activeStateRecordsOfThisClientOrClientZeroBecomeAxesButtonsOnTheLoop) {
     client.start();
-    loop.advance(1);
+    advance(1);
     deliver(record(5, 3, {1, 0, 0, 0, 0, 0})); // inactive: dropped
     client.want(true);
     deliver(record(5, 3, {10, -20, 30, -40, 50, -32768}));
@@ -318,7 +368,7 @@ TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistrationAndVoidsItsAtte
         DriverClient other(loop);
         attach(other);
         other.start();
-        loop.advance(1);
+        advance(1, other);
         ASSERT_EQ(other.clientID(), 5);
         fake.calls.clear();
     }
@@ -328,10 +378,10 @@ TEST_F(DriverClientTest, destroyingAClientReleasesItsRegistrationAndVoidsItsAtte
         attach(other);
         other.start();
     }
-    loop.advance(5);
+    advance(5);
     EXPECT_EQ(loads.size(), 1u);
     client.start();
-    loop.advance(1);
+    advance(1);
     EXPECT_EQ(client.clientID(), 5); // no "another client in this process"
 }
 
@@ -358,4 +408,87 @@ TEST(ConnexionAPILoad, aMissingLibraryOrEntryPointIsNamed) {
     EXPECT_EQ(missing.rfind("driver library not loadable: ", 0), 0u) << missing;
     EXPECT_NE(missing.find("/nonexistent/libkestrix-driver.so"), std::string::npos);
     EXPECT_EQ(failure("libm.so.6"), "missing symbol SetConnexionHandlers");
+}
+
+TEST_F(DriverClientTest, anLEDRequestThatHangsHoldsUpNeitherTheLoopNorTheOthersAndOnlyTheLastWaits) {
+    registerActive();
+    fake.calls.clear();
+    ledGate.hold();
+    client.setLED(true);
+    ASSERT_TRUE(ledGate.waitForWaiting());
+    // The loop goes on while the request waits; requests meanwhile: only the last follows it.
+    client.setLED(false);
+    client.setLED(true);
+    client.setLED(false);
+    loop.advance(1.99);
+    EXPECT_EQ(lines.back(), "driver: activated");
+    loop.advance(0.01);
+    EXPECT_EQ(lines.back(), "driver: control 0x3364736C unanswered after 2 s");
+    loop.advance(10);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1);
+    ledGate.release();
+    settle();
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"control 5 3dsl 1", "control 5 3dsl 0"}));
+    // Answered: the next request goes out at once.
+    client.setLED(true);
+    settle();
+    EXPECT_EQ(fake.calls.back(), "control 5 3dsl 1");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("unanswered") != l.npos; }),
+              1);
+}
+
+TEST_F(DriverClientTest, stoppingWaitsForTheRequestUnderWayThenUnregisters) {
+    registerActive();
+    fake.calls.clear();
+    ledGate.hold();
+    client.setLED(true);
+    ASSERT_TRUE(ledGate.waitForWaiting());
+    std::thread releaser([] { ledGate.release(); });
+    client.stop();
+    releaser.join();
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"control 5 3dsl 1", "control 5 3ddc 0",
+                                                    "unregister 5", "cleanup"}));
+}
+
+TEST_F(DriverClientTest, registeringWaitsOffTheLoopAndAStopMeanwhileUndoesIt) {
+    registerGate.hold();
+    client.start();
+    loop.advance(1.0);
+    ASSERT_TRUE(registerGate.waitForWaiting());
+    EXPECT_TRUE(client.registering());
+    EXPECT_TRUE(client.api());
+    client.want(true); // remembered for when the registration is done
+    client.start();    // under way: nothing
+    bool ran = false;
+    loop.post([&] { ran = true; });
+    loop.runPending();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(client.clientID(), 0);
+    registerGate.release();
+    settle();
+    ASSERT_TRUE(loop.runUntil([&] { return !client.registering() && client.pendingCalls() == 0; }));
+    EXPECT_EQ(client.clientID(), 5);
+    EXPECT_TRUE(client.active());
+    EXPECT_EQ(lines, (std::vector<std::string>{"driver: registered as manual client 5",
+                                               "driver: activated"}));
+
+    // Stopped while registering: the registration is undone once it is done.
+    client.stop();
+    fake.calls.clear();
+    lines.clear();
+    registerGate.hold();
+    client.start();
+    loop.advance(1.0);
+    ASSERT_TRUE(registerGate.waitForWaiting());
+    std::thread releaser([] { registerGate.release(); });
+    client.stop();
+    releaser.join();
+    loop.advance(10);
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"setHandlers 0", "register ++++ Kestrix 1 16383",
+                                                    "buttonMask 5 4294967295", "unregister 5",
+                                                    "cleanup"}));
+    EXPECT_EQ(lines, std::vector<std::string>{"driver: unregistered"});
+    EXPECT_EQ(client.clientID(), 0);
+    EXPECT_FALSE(client.registering());
 }

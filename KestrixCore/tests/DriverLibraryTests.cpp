@@ -1,6 +1,8 @@
 // The driver library end to end: loaded with dlopen like the broker loads it, talking to a daemon
 // of the test's own that speaks spacenavd's client protocol.
 #include "KestrixCore/ConnexionAPI.h"
+#include "KestrixCore/DriverClient.h"
+#include "KestrixProtocol/VirtualMainLoop.h"
 #include "KestrixProtocol/UnixSocket.h"
 #include "SpaceMouseKit/ConnexionDeviceState.h"
 #include "TempFolder.h"
@@ -43,15 +45,20 @@ public:
         std::vector<std::int32_t> led;
     };
 
-    explicit FakeDaemon(std::string path)
-        : path_(std::move(path))
+    // A daemon that hangs after the greeting answers no request, but for the LED requests that
+    // the test lets through one by one with answerLED().
+    explicit FakeDaemon(std::string path, bool hangs = false)
+        : hangs_(hangs)
+        , path_(std::move(path))
         , listen_(kestrix::UnixSocket::listen(path_))
         , thread_([this] { run(); }) {}
     ~FakeDaemon() {
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
+            ledAnswers_ += 1000;
         }
+        changed_.notify_all();
         hangUp();
         ::shutdown(listen_, SHUT_RDWR);
         thread_.join();
@@ -76,6 +83,11 @@ public:
     }
     void device(bool added, std::int32_t id) {
         send({deviceEvent, added ? 0 : 1, id, 0x20F, 0x46D, 0xC62B});
+    }
+    void answerLED() {
+        std::lock_guard lock(mutex_);
+        ++ledAnswers_;
+        changed_.notify_all();
     }
     // The daemon hangs up on its client, as when it quits.
     void hangUp() {
@@ -106,7 +118,17 @@ private:
                 changed_.notify_all();
             }
             while (greeted && ::recv(fd, words.data(), sizeof words, MSG_WAITALL) == sizeof words) {
-                std::lock_guard lock(mutex_);
+                std::unique_lock lock(mutex_);
+                if (hangs_) {
+                    if (words[0] != setLEDRequest) continue;
+                    seen_.led.push_back(words[1]);
+                    changed_.notify_all();
+                    const std::size_t wanted = seen_.led.size();
+                    changed_.wait(lock, [&] { return ledAnswers_ >= wanted; });
+                    words[7] = 0;
+                    ::send(fd, words.data(), sizeof words, MSG_NOSIGNAL);
+                    continue;
+                }
                 answer(words);
                 changed_.notify_all();
             }
@@ -134,6 +156,8 @@ private:
         ::send(client_, reply.data(), sizeof reply, MSG_NOSIGNAL);
     }
 
+    const bool hangs_;
+    std::size_t ledAnswers_ = 0;
     std::string path_;
     int listen_ = -1;
     std::mutex mutex_;
@@ -323,4 +347,43 @@ TEST_F(DriverLibraryTest, registrationTheLEDUnknownControlsAndADaemonThatGoesAwa
     ASSERT_TRUE(waitForRecords(2));
     EXPECT_EQ(records()[1].axes.x, 2);
     EXPECT_EQ(records()[1].client, again);
+}
+
+// A daemon that answers the greeting and then hangs: the broker's loop never waits for it. The
+// daemon answers the LED request only after the loop has moved on, which a call made on the loop
+// would have waited for in vain (libspnav gives up on an answer after a while).
+TEST(DriverClientWithDaemon, anLEDRequestToAHungDaemonWaitsOffTheLoopAndItsAnswerComesBack) {
+    testsupport::TempFolder temp;
+    const std::string socketPath = temp.path + "/spnav.sock";
+    ::setenv("SPNAV_SOCKET", socketPath.c_str(), 1);
+    FakeDaemon daemon(socketPath, true);
+    kestrix::VirtualMainLoop loop;
+    std::vector<std::string> lines;
+    {
+        kestrix::core::DriverClient client(loop);
+        client.libraryPath = KESTRIX_TEST_DRIVER_LIBRARY;
+        client.log = [&](const std::string& line) { lines.push_back(line); };
+        client.start();
+        loop.advance(1.0);
+        ASSERT_TRUE(loop.runUntil([&] { return !client.registering(); }));
+        ASSERT_NE(client.clientID(), 0) << (lines.empty() ? "" : lines.back());
+        lines.clear();
+        std::size_t requests = 0;
+        for (bool on : {true, false, true}) {
+            client.setLED(on);
+            ++requests;
+            // Only now may the daemon answer: the loop is already free again.
+            bool ran = false;
+            loop.post([&] { ran = true; });
+            loop.runPending();
+            EXPECT_TRUE(ran);
+            ASSERT_TRUE(daemon.waitFor([&](const auto& s) { return s.led.size() == requests; }));
+            daemon.answerLED();
+            ASSERT_TRUE(loop.runUntil([&] { return client.pendingCalls() == 0; }));
+        }
+        client.stop();
+    }
+    EXPECT_EQ(daemon.seen().led, (std::vector<std::int32_t>{1, 0, 1}));
+    EXPECT_EQ(lines, std::vector<std::string>{"driver: unregistered"});
+    ::unsetenv("SPNAV_SOCKET");
 }

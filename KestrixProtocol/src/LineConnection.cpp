@@ -71,9 +71,18 @@ bool LineChannel::readAvailable() {
         close(); // the peer is gone; an unterminated tail is lost
         return false;
     }
+    reading_ = true; // a handler's send that fails must not read from inside this read
     deliver(std::string_view(buffer, std::size_t(count)));
-    if (pendingInput() > lineLimit) close();
+    reading_ = false;
+    if (!closed_ && pendingInput() > lineLimit) cutOff();
     return std::size_t(count) == sizeof buffer;
+}
+
+void LineChannel::cutOff() {
+    auto self = shared_from_this(); // the handlers may drop the owner's reference
+    overlong_ = true;
+    if (auto handler = onOverlong) handler();
+    close();
 }
 
 void LineChannel::queue(std::string_view line) {
@@ -128,6 +137,13 @@ void LineChannel::flush() {
         }
         if (count < 0 && errno == EINTR) continue;
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        // The peer is gone, but what it said before it went (why it went, say) still waits to
+        // be read: delivered first (as much as readWaiting() takes), then the connection closes.
+        if (started_ && !held_ && !reading_) {
+            auto self = shared_from_this();
+            for (std::size_t taken = 0; !closed_ && taken < waitingLimit && readAvailable();)
+                taken += readSize;
+        }
         close();
         return;
     }

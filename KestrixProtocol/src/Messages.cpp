@@ -18,7 +18,7 @@ constexpr std::array<const char*, std::variant_size_v<ClientMessage::Case>> clie
     "hello", "claim", "setLED", "describe", "status", "takeOver"};
 constexpr std::array<const char*, std::variant_size_v<BrokerMessage::Case>> brokerCases = {
     "welcome",     "devices", "holding",           "axes",       "buttons", "report",
-    "description", "status",  "appsWithOwnClient", "handingOver"};
+    "description", "status",  "appsWithOwnClient", "handingOver", "refused"};
 
 // Finds the one member of a tagged message whose name is a case name. Members with other names
 // are ignored (a newer peer may add them), but two case members make the line ambiguous.
@@ -152,6 +152,7 @@ void to_json(json& out, const BrokerMessage& message) {
                 return json{{"apps", m.apps}};
             },
             [](const M::HandingOver& m) { return single(m.handingOver); },
+            [](const M::Refused& m) { return json{{"reason", m.reason}}; },
         },
         message.value);
     out = json::object();
@@ -212,6 +213,12 @@ void from_json(const json& in, BrokerMessage& message) {
     case 9:
         message.value = M::HandingOver{unlabelled<bool>(p)};
         return;
+    case 10: {
+        M::Refused m;
+        required(p, "reason", m.reason);
+        message.value = std::move(m);
+        return;
+    }
     }
     fail("unknown case");
 }

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <sys/inotify.h>
@@ -174,22 +176,53 @@ std::optional<std::string> UserDefaults::text(const nlohmann::json& value) {
 }
 
 bool UserDefaults::set(const std::string& key, nlohmann::json value) {
-    refreshIfChanged();
-    auto it = values_.find(key);
-    if (it != values_.end() && *it == value) return true;
-    values_[key] = std::move(value);
-    bool ok = write();
-    notify({key});
-    return ok;
+    return change({{key, std::move(value)}});
 }
 
 bool UserDefaults::remove(const std::string& key) {
+    return change({{key, std::nullopt}});
+}
+
+bool UserDefaults::change(std::vector<Change> changes) {
     refreshIfChanged();
-    if (!values_.contains(key)) return true;
-    values_.erase(key);
+    std::vector<std::string> changed;
+    for (auto& [key, value] : changes) {
+        auto it = values_.find(key);
+        if (value) {
+            if (it != values_.end() && *it == *value) continue;
+            values_[key] = std::move(*value);
+        } else {
+            if (it == values_.end()) continue;
+            values_.erase(it);
+        }
+        changed.push_back(key);
+    }
+    if (changed.empty()) return true;
     bool ok = write();
-    notify({key});
+    notify(changed);
     return ok;
+}
+
+// A writer killed between creating its temporary file and renaming it leaves the file behind;
+// the name carries the writer's process id, so one whose writer is gone can go.
+void UserDefaults::removeLeftOverTemps(const std::string& folder) {
+    tempsChecked_ = true;
+    const std::string prefix = nameOf(path_) + ".tmp.";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) continue;
+        std::string_view digits = name.substr(prefix.size());
+        if (digits.size() > 9 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+            continue;
+        const pid_t writer = static_cast<pid_t>(std::stol(std::string(digits)));
+        if (writer == ::getpid() || writer <= 0) continue;
+        if (::kill(writer, 0) == 0 || errno != ESRCH) continue; // still there
+        ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 bool UserDefaults::write() {
@@ -202,6 +235,7 @@ bool UserDefaults::write() {
             log(path_ + " could not be read and was moved to " + aside);
         unreadable_ = false;
     }
+    if (!tempsChecked_) removeLeftOverTemps(folder);
     std::string temp = path_ + ".tmp." + std::to_string(::getpid());
     // JSON holds UTF-8 only: bytes of a text that are not are written as U+FFFD rather than
     // losing the whole file.

@@ -139,8 +139,42 @@ TEST_F(LineConnectionTest, inputTailOfExactlyTheLineLimitIsKeptAndALineFeedReset
     peer.write("a");
     EXPECT_TRUE(connection->isClosed());
     EXPECT_FALSE(connection->stalled());
+    EXPECT_TRUE(connection->overlong());
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(received, (std::vector<Note>{{"before"}}));
+}
+
+TEST(LineConnectionOverlong, aPeerStillSendingAnOverlongLineHearsWhyBeforeItsLinkCloses) {
+    struct Case {
+        std::size_t size;
+        bool sendsBeforeReading; // its write watch then comes before its read watch
+    } cases[] = {{Connection::lineLimit + 2 * Connection::readSize, false},
+                 {3 * Connection::lineLimit, false},
+                 {3 * Connection::lineLimit, true}};
+    for (const auto& [size, sendsBeforeReading] : cases) {
+        SCOPED_TRACE(testing::Message() << size << (sendsBeforeReading ? " sent first" : ""));
+        VirtualMainLoop loop;
+        SocketPair pair;
+        auto reader = Connection::create(loop, pair.release(0));
+        auto sender = Connection::create(loop, pair.release(1));
+        int warnings = 0;
+        reader->onOverlong = [&] {
+            ++warnings;
+            reader->send(Note{"too long"});
+        };
+        reader->onClose = [&] { reader.reset(); }; // the owner drops it, as the broker does
+        std::vector<std::string> events;
+        sender->onMessage = [&](const Note& note) { events.push_back(note.text); };
+        sender->onClose = [&] { events.push_back("closed"); };
+        reader->start();
+        if (sendsBeforeReading) sender->send(noteOfLineSize(size));
+        sender->start();
+        if (!sendsBeforeReading) sender->send(noteOfLineSize(size));
+        ASSERT_TRUE(loop.runUntil([&] { return !events.empty() && events.back() == "closed"; }));
+        EXPECT_EQ(warnings, 1);
+        EXPECT_FALSE(reader);
+        EXPECT_EQ(events, (std::vector<std::string>{"too long", "closed"}));
+    }
 }
 
 TEST_F(LineConnectionTest, peerVanishingMidLineWithOutputWaitingClosesWithoutTheHalfLineOrASignal) {

@@ -79,6 +79,8 @@ std::vector<BrokerExample> brokerExamples() {
         {R"({"appsWithOwnClient":{"apps":["com.autodesk.fusion360"]}})",
          {M::AppsWithOwnClient{{"com.autodesk.fusion360"}}}},
         {R"({"handingOver":{"_0":true}})", {M::HandingOver{true}}},
+        {R"({"refused":{"reason":"line longer than 1048576 bytes"}})",
+         {M::Refused{"line longer than 1048576 bytes"}}},
     };
 }
 

@@ -1,6 +1,7 @@
 #include "KestrixProtocol/BoundedJson.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "FileReplacements.h"
 #include "TempFolder.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <vector>
 
 using kestrix::UserDefaults;
@@ -104,6 +106,51 @@ TEST(UserDefaults, removeDeletesTheKeyAndObserversHearOwnChangesButNotUnchangedV
     d.removeObserver(token);
     d.set("y", 2);
     EXPECT_EQ(told.size(), 3u);
+}
+
+TEST(UserDefaults, changeSetsAndRemovesKeysInOneReplacementOfTheFile) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    UserDefaults d(path);
+    d.set("old", json{{"a", 1}});
+    d.set("kept", 3);
+    std::vector<std::string> told;
+    d.addObserver([&](const std::string& key) { told.push_back(key); });
+    testsupport::FileReplacements replacements(t.path);
+    ASSERT_TRUE(replacements.ok());
+    EXPECT_TRUE(d.change({{"old", std::nullopt}, {"new", json{{"a", {{"b", 1}}}}}, {"kept", 3},
+                          {"missing", std::nullopt}}));
+    EXPECT_EQ(replacements.take("k.json"), 1u);
+    EXPECT_EQ(json::parse(readFile(path)), (json{{"kept", 3}, {"new", {{"a", {{"b", 1}}}}}}));
+    EXPECT_EQ(told, (std::vector<std::string>{"old", "new"}));
+    // Nothing that differs: no write at all.
+    EXPECT_TRUE(d.change({{"kept", 3}, {"old", std::nullopt}}));
+    EXPECT_EQ(replacements.take("k.json"), 0u);
+}
+
+TEST(UserDefaults, theFirstWriteRemovesTemporaryFilesOfWritersThatAreGone) {
+    TempFolder t;
+    std::string path = t.path + "/k.json";
+    pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    struct Case {
+        std::string name;
+        bool stays;
+    } cases[] = {
+        {"k.json.tmp." + std::to_string(gone), false}, // its writer was killed mid-write
+        {"k.json.tmp.1", true},                          // a writer that still runs
+        {"k.json.tmp.x" + std::to_string(gone), true},   // not one of ours
+        {"other.json.tmp." + std::to_string(gone), true},
+    };
+    for (const Case& c : cases)
+        t.write(c.name, "{\"half\":");
+    UserDefaults d(path);
+    EXPECT_TRUE(d.set("x", 1));
+    for (const Case& c : cases)
+        EXPECT_EQ(std::filesystem::exists(t.path + "/" + c.name), c.stays) << c.name;
+    EXPECT_EQ(json::parse(readFile(path)), (json{{"x", 1}}));
 }
 
 TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWriteAndAFileAsFolderFails) {

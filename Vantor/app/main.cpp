@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(bundleIdentifier));
-    QApplication::setWindowIcon(AppIcon::icon());
+    AppIcon::becomeWindowIconWithFirstWindow();
 
     // One Vantor per session: a second start opens the running one's window and ends.
     SingleInstance instance(windowShot ? QString() : SingleInstance::standardFolder());

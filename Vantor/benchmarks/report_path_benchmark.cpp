@@ -23,6 +23,7 @@
 // groups is a comma-separated choice of minimal, vantor, latency, simulated and rest.
 // With QT_NO_GLIB set but empty, the broker and vantor run glib's event dispatcher, as they did
 // before they chose Qt's own: the same binaries measure both.
+#include "BenchProcesses.h"
 #include "FrontApp/FrontApp.h"
 #include "KestrixCore/Broker.h"
 #include "KestrixCore/BrokerParts.h"
@@ -60,6 +61,7 @@
 #include <vector>
 
 using namespace kestrix;
+using namespace bench;
 namespace fs = std::filesystem;
 
 namespace {
@@ -68,128 +70,10 @@ constexpr double rate = 1000.0; // reports a second
 // A translation report that carries all six axes: each one completes a sample.
 constexpr std::uint8_t report[13] = {1, 120, 0, 216, 255, 0, 0, 0, 0, 0, 0, 7, 0};
 
-double monotonic() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-void sleepFor(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-// CPU time of all threads of a process, in seconds, from the scheduler's own account.
-double cpuSeconds(pid_t pid) {
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0;
-    if (DIR* dir = ::opendir(tasks.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
-            double nanoseconds = 0;
-            if (in >> nanoseconds) total += nanoseconds / 1e9;
-        }
-        ::closedir(dir);
-    }
-    return total;
-}
-
-// Context switches of all threads of a process: each is a wake-up (or a preemption).
-long switches(pid_t pid) {
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    long total = 0;
-    if (DIR* dir = ::opendir(tasks.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream in(tasks + "/" + entry->d_name + "/status");
-            std::string line;
-            while (std::getline(in, line))
-                if (line.find("ctxt_switches:") != std::string::npos)
-                    total += std::strtol(line.c_str() + line.find(':') + 1, nullptr, 10);
-        }
-        ::closedir(dir);
-    }
-    return total;
-}
-
-struct Folder {
-    std::string path;
-    Folder() {
-        char pattern[] = "/tmp/kestrix-path-bench-XXXXXX";
-        path = ::mkdtemp(pattern);
-        for (const char* sub : {"/home", "/config", "/data", "/run"})
-            ::mkdir((path + sub).c_str(), 0700);
-    }
-    ~Folder() { fs::remove_all(path); }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-};
-
 void writeDevices(const Folder& folder, bool moving) {
-    std::string bytes;
-    for (std::uint8_t b : report)
-        bytes += (bytes.empty() ? "" : ", ") + std::to_string(b);
-    std::string reports =
-        moving ? R"([{"at": 0.5, "every": 0.001, "count": 100000000, "bytes": [)" + bytes + "]}]"
-               : "[]";
-    std::ofstream(folder.path + "/devices.json")
-        << R"({"devices": [{"vendorID": 9583, "productID": 50741, "product": "SpaceMouse Compact",
-  "transport": "USB", "serialNumber": "BENCH", "locationID": 1, "interface": 0, "reports": )"
-        << reports << "}]}";
-}
-
-void quiet() {
-    int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-}
-
-// A child process, killed and reaped with the object.
-struct Child {
-    pid_t pid = -1;
-    explicit Child(const std::function<void()>& body) {
-        pid = ::fork();
-        if (pid == 0) {
-            body();
-            ::_exit(127);
-        }
-    }
-    ~Child() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-};
-
-std::unique_ptr<Child> startBroker(const Folder& folder, const std::string& display = {}) {
-    return std::make_unique<Child>([&] {
-        ::unsetenv("WAYLAND_DISPLAY");
-        ::unsetenv("QT_QPA_PLATFORM");
-        if (display.empty())
-            ::unsetenv("DISPLAY");
-        else
-            ::setenv("DISPLAY", display.c_str(), 1);
-        ::setenv("KESTRIX_HOME", (folder.path + "/home").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (folder.path + "/config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (folder.path + "/data").c_str(), 1);
-        ::setenv("KESTRIX_DEVICES", ("sim:" + folder.path + "/devices.json").c_str(), 1);
-        ::setenv("SPNAV_SOCKET", (folder.path + "/run/spnav.sock").c_str(), 1);
-        quiet();
-        ::execl(KESTRIX_EXECUTABLE, KESTRIX_EXECUTABLE, static_cast<char*>(nullptr));
-    });
-}
-
-std::optional<int> connectWithin(const std::string& socket, double seconds) {
-    double until = monotonic() + seconds;
-    while (monotonic() < until) {
-        if (auto fd = UnixSocket::connect(socket)) return fd;
-        sleepFor(0.01);
-    }
-    return std::nullopt;
+    bench::writeDevices(folder,
+                        moving ? std::vector<std::uint8_t>(std::begin(report), std::end(report))
+                               : std::vector<std::uint8_t>());
 }
 
 void writeLine(int fd, const ClientMessage& message) {
@@ -276,25 +160,12 @@ struct VantorFigures {
     double vantorWakeups = 0;
 };
 
-std::unique_ptr<Child> startVantor(const Folder& folder, const std::string& display) {
-    return std::make_unique<Child>([&] {
-        ::setenv("DISPLAY", display.c_str(), 1);
-        ::unsetenv("WAYLAND_DISPLAY");
-        ::unsetenv("QT_QPA_PLATFORM");
-        ::setenv("KESTRIX_HOME", (folder.path + "/home").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (folder.path + "/config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (folder.path + "/data").c_str(), 1);
-        ::setenv("VANTOR_EVENTS", ("record:" + folder.path + "/events.jsonl").c_str(), 1);
-        quiet();
-        ::execl(VANTOR_EXECUTABLE, VANTOR_EXECUTABLE, static_cast<char*>(nullptr));
-    });
-}
-
 // Broker and vantor scrolling the app in front (moving), or with a resting cap (wake-ups).
 std::optional<VantorFigures> brokerWithVantor(double seconds, bool moving) {
     x11test::Xvfb server;
     if (server.display().empty()) return std::nullopt;
     x11test::FakeDesktop desktop(server.display());
+    FakeTray tray(server.display());
     desktop.activate(desktop.window(999999, "org.example.Editor"));
     Folder folder;
     writeDevices(folder, moving);
@@ -304,20 +175,13 @@ std::optional<VantorFigures> brokerWithVantor(double seconds, bool moving) {
     if (!connectWithin(folder.path + "/home/broker.sock", 10.0)) return std::nullopt;
     auto vantor = startVantor(folder, server.display());
     std::string events = folder.path + "/events.jsonl";
-    std::string log = folder.path + "/home/broker.log";
-    auto holds = [&] {
-        std::ifstream in(log);
-        std::string text((std::istreambuf_iterator<char>(in)), {});
-        return text.find("holder: Vantor") != std::string::npos;
-    };
-    double until = monotonic() + 15.0;
-    while (!holds() && monotonic() < until)
-        sleepFor(0.05);
-    if (!holds()) return std::nullopt;
+    if (!within(15.0, [&] { return !vantor->alive() || vantorHolds(folder); }) ||
+        !vantor->alive()) {
+        std::fprintf(stderr, "vantor did not take the device\n");
+        return std::nullopt;
+    }
     if (moving) {
-        until = monotonic() + 10.0;
-        while ((!fs::exists(events) || fs::file_size(events) < 4096) && monotonic() < until)
-            sleepFor(0.05);
+        within(10.0, [&] { return sizeOf(events) >= 4096; });
         double b0 = cpuSeconds(broker->pid), v0 = cpuSeconds(vantor->pid);
         double t0 = monotonic();
         sleepFor(seconds);
@@ -423,10 +287,7 @@ private:
 [[noreturn]] void socketBroker(const Folder& folder, int device, const std::string& display,
                                bool underQt = false) {
     quiet();
-    if (display.empty())
-        ::unsetenv("DISPLAY");
-    else
-        ::setenv("DISPLAY", display.c_str(), 1);
+    folder.enter(display);
     int argc = 1;
     char name[] = "kestrix";
     char* argv[] = {name, nullptr};
@@ -454,8 +315,10 @@ private:
     ::_exit(0);
 }
 
-// Writes `count` reports at 1 kHz on an absolute grid, as the anchor's device does.
-void pace(int device, long count) {
+// Writes `count` reports at 1 kHz on an absolute grid, as the anchor's device does. False when a
+// report could not be written within a second (nobody reads the device any more, the broker
+// stalls) or the socket failed: the caller gives up on the figure instead of waiting for ever.
+bool pace(int device, long count) {
     timespec next{};
     ::clock_gettime(CLOCK_MONOTONIC, &next);
     for (long i = 0; i < count; ++i) {
@@ -465,8 +328,11 @@ void pace(int device, long count) {
             next.tv_sec += 1;
         }
         ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-        if (::write(device, report, sizeof report) != sizeof report) return;
+        pollfd writable{device, POLLOUT, 0};
+        if (::poll(&writable, 1, 1000) != 1 || !(writable.revents & POLLOUT)) return false;
+        if (::send(device, report, sizeof report, MSG_DONTWAIT) != sizeof report) return false;
     }
+    return true;
 }
 
 struct SocketFedFigures {
@@ -480,10 +346,12 @@ struct SocketFedFigures {
 std::optional<SocketFedFigures> socketFed(bool withVantor, int listenerCount, double seconds) {
     std::unique_ptr<x11test::Xvfb> server;
     std::unique_ptr<x11test::FakeDesktop> desktop;
+    std::unique_ptr<FakeTray> tray;
     if (withVantor) {
         server = std::make_unique<x11test::Xvfb>();
         if (server->display().empty()) return std::nullopt;
         desktop = std::make_unique<x11test::FakeDesktop>(server->display());
+        tray = std::make_unique<FakeTray>(server->display());
         desktop->activate(desktop->window(999999, "org.example.Editor"));
     }
     std::string display = server ? server->display() : std::string();
@@ -513,25 +381,23 @@ std::optional<SocketFedFigures> socketFed(bool withVantor, int listenerCount, do
         client = std::make_unique<Child>([&] { minimalClient(*fd, axes); });
         ::close(*fd);
     }
-    // Until the client holds the device and the reports flow.
-    std::string log = folder.path + "/home/broker.log";
+    // Until the client holds the device and the reports flow; a client that ended (a vantor
+    // that found another one running, say) or a device nobody reads ends the wait.
     auto ready = [&] {
         if (!withVantor) return axes->load() >= 200;
-        std::ifstream in(log);
-        std::string text((std::istreambuf_iterator<char>(in)), {});
-        std::string events = folder.path + "/events.jsonl";
-        return text.find("holder: Vantor") != std::string::npos && fs::exists(events) &&
-               fs::file_size(events) >= 4096;
+        return vantorHolds(folder) && sizeOf(folder.path + "/events.jsonl") >= 4096;
     };
     double until = monotonic() + 15.0;
-    while (!ready() && monotonic() < until)
-        pace(device[0], 50);
+    bool flowing = true;
+    while (!ready() && monotonic() < until && (flowing = client->alive() && broker.alive()))
+        flowing = pace(device[0], 50);
+    if (!flowing) std::fprintf(stderr, "the client or the broker ended, or stopped reading\n");
     std::optional<SocketFedFigures> figures;
     // CPU per report of broker and client over one paced window.
     auto window = [&](long count) {
         long a0 = axes->load();
         double b0 = cpuSeconds(broker.pid), c0 = cpuSeconds(client->pid);
-        pace(device[0], count);
+        if (!pace(device[0], count)) flowing = false;
         double until = monotonic() + 1.0;
         while (!withVantor && axes->load() - a0 < count && monotonic() < until)
             sleepFor(0.001);
@@ -539,7 +405,7 @@ std::optional<SocketFedFigures> socketFed(bool withVantor, int listenerCount, do
         double b1 = cpuSeconds(broker.pid), c1 = cpuSeconds(client->pid);
         return std::pair((b1 - b0) * 1e6 / double(count), (c1 - c0) * 1e6 / double(count));
     };
-    if (ready()) {
+    if (flowing && ready()) {
         long count = long(seconds * rate);
         auto [broker1, client1] = window(count);
         figures = SocketFedFigures{broker1 + client1, broker1, 0};
@@ -554,6 +420,7 @@ std::optional<SocketFedFigures> socketFed(bool withVantor, int listenerCount, do
             double without = window(count).first;
             figures->listenersAdded = with - (broker1 + without) / 2;
         }
+        if (!flowing) figures.reset();
     }
     client.reset();
     for (int l : idle)
@@ -589,13 +456,6 @@ double timerWake(double seconds) {
     return cpu * 1e6 / double(count);
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // Paces `count` reports at 1 kHz: write one to `device`, wait until `received` says the client
 // has it; the p50 of the spans.
 double pacedLatency(int device, int count, const std::function<void()>& received) {
@@ -604,7 +464,7 @@ double pacedLatency(int device, int count, const std::function<void()>& received
     for (int i = 0; i < count; ++i) {
         next += 1.0 / rate;
         double t0 = monotonic();
-        if (::write(device, report, sizeof report) != sizeof report) break;
+        if (::send(device, report, sizeof report, MSG_DONTWAIT) != sizeof report) break;
         received();
         spans.push_back((monotonic() - t0) * 1e6);
         double wait = next - monotonic();
@@ -650,7 +510,7 @@ std::optional<double> brokerLatency(int count, bool underQt) {
         double until = monotonic() + 10.0;
         bool flowing = false;
         while (!flowing && monotonic() < until) {
-            [[maybe_unused]] auto w = ::write(device[0], report, sizeof report);
+            [[maybe_unused]] auto w = ::send(device[0], report, sizeof report, MSG_DONTWAIT);
             flowing = readAxes(0.05) && holding;
         }
         if (flowing) p50 = pacedLatency(device[0], count, [&] { readAxes(1.0); });

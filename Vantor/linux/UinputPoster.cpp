@@ -254,9 +254,13 @@ WheelHandlingFound detectWheelHandling(const std::string& root) {
         folders.push_back(root + folder);
     for (const auto& folder : folders) {
         fs::path library = folder / "libinput.so.10";
-        std::ifstream in(library, std::ios::binary);
+        std::ifstream in(library, std::ios::binary | std::ios::ate);
         if (!in) continue;
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Read in one go: a character at a time the read costs as much as the rest of start-up.
+        std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+        in.seekg(0);
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
         auto version = libinputVersion(bytes);
         WheelHandling handling = handlingOf(version);
         std::string named = version ? "libinput " + std::to_string(version->first) + "." +

@@ -128,8 +128,9 @@ void Scroller::reloadSettings() {
     if (momentumApps) {
         json migrated = json(settings_.appSettings);
         if (dropsEntries(*momentumApps, stored, migrated)) keepCopy(defaults.path());
-        defaults.remove("momentum_apps");
-        defaults.set("app_settings", std::move(migrated));
+        // One write: a file with the new key but still the old one, or with neither, never
+        // exists, whenever the program is stopped.
+        defaults.change({{"momentum_apps", std::nullopt}, {"app_settings", std::move(migrated)}});
         Log::info("moved momentum_apps into app_settings");
     }
 

@@ -1,4 +1,5 @@
 #include "ScrollerTestSupport.h"
+#include "FileReplacements.h"
 #include "TempFolder.h"
 
 namespace vantor::testing {
@@ -27,7 +28,17 @@ TEST_F(ScrollerTest, retiredKeysAreRemovedEachWithItsLine) {
 TEST_F(ScrollerTest, legacyMomentumAppsMoveIntoAppSettingsOnce) {
     defaults->set("momentum_apps", json{{"org.a", "long"}, {"org.b", "fast"}, {"org.c", 3}});
     defaults->set("app_settings", json{{"org.d", {{"speed", "2.0"}}}, {"org.e", {{"speed", 2}}}});
+    const std::filesystem::path file = defaults->path();
+    testsupport::FileReplacements replacements(file.parent_path().string());
+    ASSERT_TRUE(replacements.ok());
     make().start();
+    // The file was replaced once, and that one file already holds both changes: no stop of the
+    // program can leave the key moved halfway.
+    EXPECT_EQ(replacements.take(file.filename().string()), 1u);
+    const json onDisk = json::parse(testsupport::readFile(file.string()));
+    EXPECT_FALSE(onDisk.contains("momentum_apps"));
+    EXPECT_EQ(onDisk["app_settings"],
+              (json{{"org.a", {{"momentum_preset", "long"}}}, {"org.d", {{"speed", "2.0"}}}}));
     EXPECT_FALSE(defaults->value("momentum_apps"));
     EXPECT_EQ(*defaults->value("app_settings"),
               (json{{"org.a", {{"momentum_preset", "long"}}}, {"org.d", {{"speed", "2.0"}}}}));

@@ -38,6 +38,7 @@ std::unique_ptr<FrontApp> chooseFrontApp(MainLoop& loop, const FrontAppSession& 
         auto tried = make(loop, session, identity);
         if (tried.source) {
             log("the app in front comes from " + what);
+            if (log) tried.source->log = log;
             return std::move(tried.source);
         }
         log("the app in front cannot come from " + what + ": " + tried.reason);

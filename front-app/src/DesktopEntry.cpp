@@ -51,6 +51,26 @@ std::string unescaped(std::string_view value) {
     return out;
 }
 
+// Names show in menus and lists: a longer one keeps its first characters and an ellipsis. The
+// text is valid UTF-8, so every byte that is not a continuation byte starts a character.
+std::string cutName(std::string name) {
+    std::size_t characters = 0;
+    std::size_t ellipsisAt = 0; // where the last character kept would start
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if ((static_cast<std::uint8_t>(name[i]) & 0xC0) == 0x80) continue;
+        if (characters == DesktopEntry::maximumNameLength - 1) ellipsisAt = i;
+        if (characters++ == DesktopEntry::maximumNameLength) {
+            name.replace(ellipsisAt, std::string::npos, "\xE2\x80\xA6");
+            break;
+        }
+    }
+    return name;
+}
+
+bool isName(std::string_view key) {
+    return key == "Name" || (key.size() > 6 && key.substr(0, 5) == "Name[" && key.back() == ']');
+}
+
 bool isRegularFile(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
@@ -75,7 +95,9 @@ DesktopEntry DesktopEntry::parse(std::string_view text) {
         if (equals == std::string_view::npos) continue;
         std::string_view key = trimmed(line.substr(0, equals));
         if (key.empty()) continue;
-        entry.keys.emplace(validUTF8(key), validUTF8(unescaped(trimmed(line.substr(equals + 1)))));
+        std::string value = validUTF8(unescaped(trimmed(line.substr(equals + 1))));
+        if (isName(key)) value = cutName(std::move(value));
+        entry.keys.emplace(validUTF8(key), std::move(value));
     }
     return entry;
 }

@@ -95,6 +95,36 @@ TEST(DesktopEntryText, keysValuesAndTheirEscapes) {
     EXPECT_EQ(entry.keys.size(), 6u);
 }
 
+TEST(DesktopEntryText, longNamesAreCutToWholeCharactersAndAnEllipsis) {
+    const std::string e = "\xC3\xA9"; // é, two bytes
+    auto times = [](std::size_t n, const std::string& piece) {
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) out += piece;
+        return out;
+    };
+    const std::string ellipsis = "\xE2\x80\xA6";
+    struct Case {
+        std::string line;
+        std::string key;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"Name=" + times(80, "x"), "Name", times(80, "x")},
+        {"Name=" + times(81, "x"), "Name", times(79, "x") + ellipsis},
+        {"Name=" + times(1 << 20, "x"), "Name", times(79, "x") + ellipsis},
+        {"Name=" + times(80, e), "Name", times(80, e)},
+        {"Name=" + times(300, e), "Name", times(79, e) + ellipsis},
+        {"Name[de]=" + times(200, "y"), "Name[de]", times(79, "y") + ellipsis},
+        {"Name=" + times(79, "x") + "\\s" + times(5, "z"), "Name", times(79, "x") + ellipsis},
+        {"Exec=" + times(300, "x"), "Exec", times(300, "x")},
+        {"NameX=" + times(300, "x"), "NameX", times(300, "x")},
+    };
+    for (const Case& c : cases) {
+        auto entry = DesktopEntry::parse("[Desktop Entry]\n" + c.line + "\n");
+        EXPECT_EQ(entry.value(c.key), c.expected) << c.line.substr(0, 20);
+    }
+}
+
 TEST(DesktopEntryText, localizedValueFallsBackStepByStep) {
     struct Case {
         const char* keys;

@@ -155,7 +155,11 @@ private:
     // Bumped by every start() and stop(): an attempt or a close that called out to the owner
     // goes on only when the owner did not stop or restart the connection meanwhile.
     int generation_ = 0;
+    // Failed attempts since the last welcome or start; a link closed before its welcome is one.
     int attempt_ = 0;
+    bool welcomed_ = false;                // the current link got the broker's welcome
+    std::optional<std::string> refusal_;   // why the broker refused the current link
+    bool refusalReported_ = false;         // a refusal was reported since start()
     std::optional<double> lastLaunch_;
     bool launchHeldBack_ = false; // a launch was skipped for the guard and is still wanted
     std::map<std::string, smk::SpaceMouseButtons> held_;

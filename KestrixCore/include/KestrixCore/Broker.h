@@ -101,6 +101,7 @@ private:
     void accept();
     void received(const ClientMessage& message, int id);
     void closed(int id);
+    void refuseOverlong(int id);
     void send(int id, const BrokerMessage& message);
     void toHolder(const BrokerMessage& message);
     void toIntroduced(const BrokerMessage& message);

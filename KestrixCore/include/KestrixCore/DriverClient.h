@@ -6,6 +6,7 @@
 #include "SpaceMouseKit/ConnexionDeviceState.h"
 #include "SpaceMouseKit/SpaceMouseAxes.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,11 @@ namespace kestrix::core {
 // The library's plain-function callbacks carry no context, so they reach the client through the
 // process-wide registration owner (`current`); there is at most one registration per process.
 // They come from the library's own thread and hop to the main loop with MainLoop::post.
+//
+// The library calls that wait on the daemon (registering, the controls) run on a thread of the
+// client's own, one after the other; their results hop to the loop the same way. Loading, the
+// handlers and unregistering stay on the loop, which waits only when a stop has to let a call
+// under way end first.
 //
 // Whether the driver runs at all is DriverWatch's business (KestrixCore/DriverWatch.h).
 class DriverClient {
@@ -60,6 +66,9 @@ public:
     bool active() const { return active_; }
     // A registration attempt is scheduled.
     bool starting() const { return starting_; }
+    // The library is loaded and registering, on the client's thread; the result comes back
+    // through the loop.
+    bool registering() const { return registering_; }
     // Generation of scheduled attempts.
     std::uint64_t scheduled() const { return scheduled_; }
     const DriverRetry& retry() const { return retry_; }
@@ -71,6 +80,14 @@ public:
     // Whether the broker wants the driver's events; a failed client whose last failure is at
     // least 10 s old tries again at once.
     void want(bool on);
+    // Switches the device's status LED through the driver, while registered. Of the requests
+    // made while one is under way only the last is sent after it.
+    void setLED(bool on);
+
+    // A control still unanswered after callTimeout seconds is logged once.
+    static constexpr double callTimeout = 2.0;
+    // Controls handed to that thread whose results have not come back yet.
+    int pendingCalls() const { return int(sent_ - answered_); }
 
     // $KESTRIX_DRIVER_LIBRARY when set and not empty, else libkestrix-driver.so in the folder of
     // the running executable.
@@ -81,7 +98,11 @@ private:
     void registerClient();
     void failed(const std::string& reason);
     void updateActivation();
-    void control(std::uint32_t code);
+    void control(std::uint32_t code, std::int32_t parameter = 0);
+    void controlled(std::uint64_t serial, std::uint32_t code, std::int16_t result);
+    void finishCalls();
+    std::uint16_t endCalls();
+    void registered(std::uint64_t registration, std::uint16_t id);
     void received(const smk::ConnexionDeviceState& state);
     void releaseLibrary();
 
@@ -98,6 +119,16 @@ private:
     bool starting_ = false;
     std::uint64_t scheduled_ = 0;
     DriverRetry retry_;
+    class Calls;
+    std::unique_ptr<Calls> calls_; // present while the library is loaded
+    std::uint64_t sent_ = 0;       // controls handed to the calls' thread
+    std::uint64_t answered_ = 0;   // controls whose result came back (they come in order)
+    bool ledUnderWay_ = false;
+    bool registering_ = false;
+    std::uint64_t registrations_ = 0; // bumped by each registration and by its end
+    // The id the registration under way got, once it has one.
+    std::shared_ptr<std::atomic<std::uint16_t>> registeredID_;
+    std::optional<bool> nextLED_; // asked for while an LED request was under way
     // Scheduled attempts hold this weakly, so that one due after the client is gone does nothing.
     std::shared_ptr<DriverClient*> self_;
 };

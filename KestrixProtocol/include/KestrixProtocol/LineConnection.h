@@ -80,8 +80,14 @@ public:
     // backlogCeiling bytes pile up).
     bool stalled() const { return stalled_; }
 
+    // True when the connection was closed because the peer sent a line longer than lineLimit.
+    bool overlong() const { return overlong_; }
+
     // Called once, by the first close(), whatever its cause.
     std::function<void()> onClose;
+    // Called when the peer has sent more than lineLimit bytes without a line feed, just before
+    // the connection closes: the owner's last chance to send the peer why.
+    std::function<void()> onOverlong;
 
 protected:
     // Adopts the connected socket fd: makes it non-blocking and close-on-exec.
@@ -104,6 +110,7 @@ private:
     // Reads once and delivers; true when the read filled its buffer, so that more may wait.
     bool readAvailable();
     void flush();
+    void cutOff();
     void armProgressCheck();
     void checkProgress();
 
@@ -116,6 +123,8 @@ private:
     bool held_ = false;
     bool closed_ = false;
     bool stalled_ = false;
+    bool overlong_ = false;
+    bool reading_ = false; // delivering the lines of one read
     bool progressCheckArmed_ = false; // a check of the backlog's draining is scheduled
     bool progressed_ = false;         // bytes went out since that check was armed
 };

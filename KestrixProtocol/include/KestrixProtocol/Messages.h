@@ -104,6 +104,13 @@ struct HandingOver {
     bool operator==(const HandingOver&) const = default;
 };
 
+// refused: the broker drops this client, for the reason given (a line longer than it reads,
+// say); the link closes right after it.
+struct Refused {
+    std::string reason;
+    bool operator==(const Refused&) const = default;
+};
+
 } // namespace brokercases
 
 // Client to broker. Cases in declaration order: hello, claim, setLED, describe, status, takeOver.
@@ -125,7 +132,7 @@ struct ClientMessage {
 };
 
 // Broker to client. Cases in declaration order: welcome, devices, holding, axes, buttons, report,
-// description, status, appsWithOwnClient, handingOver.
+// description, status, appsWithOwnClient, handingOver, refused.
 struct BrokerMessage {
     using Welcome = brokercases::Welcome;
     using Devices = brokercases::Devices;
@@ -135,10 +142,11 @@ struct BrokerMessage {
     using Report = brokercases::Report;
     using AppsWithOwnClient = brokercases::AppsWithOwnClient;
     using HandingOver = brokercases::HandingOver;
+    using Refused = brokercases::Refused;
 
     // description and status carry their record unlabelled.
     using Case = std::variant<Welcome, Devices, Holding, Axes, Buttons, Report, DeviceDescription,
-                              BrokerStatus, AppsWithOwnClient, HandingOver>;
+                              BrokerStatus, AppsWithOwnClient, HandingOver, Refused>;
 
     Case value;
 

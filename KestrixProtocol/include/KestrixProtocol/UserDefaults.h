@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrix {
@@ -65,6 +66,10 @@ public:
     // written, in which case the value is still kept in memory for this process.
     bool set(const std::string& key, nlohmann::json value);
     bool remove(const std::string& key);
+    // Sets (a value) or removes (none) several keys with one write of the file, so that neither
+    // another reader nor an interruption ever finds some of the changes without the others.
+    using Change = std::pair<std::string, std::optional<nlohmann::json>>;
+    bool change(std::vector<Change> changes);
 
     // Reads the file again now and tells the observers about every key whose value changed.
     void reload();
@@ -105,6 +110,7 @@ private:
     void refreshIfChanged();
     void load(const Stamp& stamp);
     bool write();
+    void removeLeftOverTemps(const std::string& folder);
     void notify(const std::vector<std::string>& keys);
     void folderChanged();
 
@@ -113,6 +119,7 @@ private:
     Stamp stamp_;
     bool loaded_ = false;
     bool unreadable_ = false; // the file exists but is not a JSON object
+    bool tempsChecked_ = false; // temporary files of writers that died were looked for
     std::map<int, Observer> observers_;
     int nextToken_ = 1;
     int inotify_ = -1;

@@ -14,6 +14,7 @@
 #include "VantorWindows/MainView.h"
 #include "VantorWindows/MenuBarIcon.h"
 #include "VantorWindows/ReleaseNotesView.h"
+#include "VantorWindows/TextStyle.h"
 #include "VantorWindows/UpdateWindow.h"
 #include "VantorWindows/WindowController.h"
 
@@ -128,7 +129,8 @@ void AppDelegate::launch() {
     handlers.quit = [this] { quit(); };
     handlers.openReleaseNotes = [this] { openReleaseNotes(); };
     handlers.openWebsite = [this] { openWebsite(); };
-    mainMenu_ = std::make_unique<MainMenu>(std::move(handlers));
+    // The menu bar is made when a window first needs it: the tray alone has no use for it.
+    mainMenuHandlers_ = std::move(handlers);
 
     QPointer<AppDelegate> self(this);
     updates_->userDriver.onShowsWindow = [self] {
@@ -209,6 +211,11 @@ void AppDelegate::tellTrayMissing() {
     box->show();
 }
 
+MainMenu* AppDelegate::mainMenu() {
+    if (!mainMenu_ && mainMenuHandlers_) mainMenu_ = std::make_unique<MainMenu>(*mainMenuHandlers_);
+    return mainMenu_.get();
+}
+
 void AppDelegate::terminate() {
     scroller_->stop();
 }
@@ -246,15 +253,11 @@ void AppDelegate::createStatusItem() {
 
 void AppDelegate::updateStatusIcon() {
     if (!statusItem_) return;
-    // Trays do not tint icons: the figure is drawn in the palette's text colour, dimmed while
-    // Vantor does not take the device.
-    QColor color = QApplication::palette().color(QPalette::Active, QPalette::WindowText);
-    if (iconDimmed_) color.setAlphaF(color.alphaF() * 0.4);
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48})
-        for (qreal ratio : {1.0, 2.0})
-            icon.addPixmap(QPixmap::fromImage(MenuBarIcon::image(QSize(size, size), ratio, color)));
-    statusItem_->setIcon(icon);
+    // Trays do not tint icons: the figure is drawn in the palette's text colour on a halo that
+    // stands out from it, dimmed while Vantor does not take the device; drawn when the tray
+    // shows it, at the tray's size.
+    statusItem_->setIcon(MenuBarIcon::trayIcon(
+        QApplication::palette().color(QPalette::Active, QPalette::WindowText), iconDimmed_));
 }
 
 QAction* AppDelegate::addItem(QMenu& menu, const QString& title, const char* name,
@@ -275,19 +278,21 @@ void AppDelegate::menuNeedsUpdate() {
     const Scroller& s = *scroller_;
     QString name = QString::fromStdString(
         s.frontmostName().value_or(s.frontmostBundleID().value_or(std::string())));
+    // The name as it is written: an "&" in a menu item would mark a mnemonic.
+    const QString itemName = QString(name).replace(QLatin1Char('&'), QLatin1String("&&"));
     if (s.frontmostHasOwnClient()) {
-        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name), "status.useInFront",
-                                &AppDelegate::toggleFrontmostApp);
+        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(itemName),
+                                "status.useInFront", &AppDelegate::toggleFrontmostApp);
         item->setCheckable(true);
         item->setChecked(false);
         item->setEnabled(false);
-        item->setToolTip(tr("%1 uses the SpaceMouse itself").arg(name));
+        item->setToolTip(style::plainToolTip(tr("%1 uses the SpaceMouse itself").arg(name)));
         menu.addSeparator();
     } else if (s.frontmostBundleID() && s.frontmostBundleID() != services_.scroller.ownBundleID) {
         bool on = s.settings().deviceChoice(*s.frontmostBundleID()) ==
                   scroll::DevicePolicy::AppChoice::on;
-        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(name), "status.useInFront",
-                                &AppDelegate::toggleFrontmostApp);
+        QAction* item = addItem(menu, tr("Use the SpaceMouse in %1").arg(itemName),
+                                "status.useInFront", &AppDelegate::toggleFrontmostApp);
         item->setCheckable(true);
         item->setChecked(on);
         for (QAction* appItem : frontmostAppMenus(menu))
@@ -442,7 +447,8 @@ SettingsModel& AppDelegate::model() {
     std::shared_ptr<AppChooser> chooser = services_.appChooser;
     if (!chooser)
         chooser = std::make_shared<DialogAppChooser>(
-            [this]() -> QWidget* { return mainWindow_ ? mainWindow_->window() : nullptr; });
+            [this]() -> QWidget* { return mainWindow_ ? mainWindow_->window() : nullptr; },
+            services_.scroller.ownBundleID);
     model_ = std::make_unique<SettingsModel>(windowShot_ ? demoSettings() : scroller_->settings(),
                                              services_.loginItem, chooser);
     QPointer<AppDelegate> self(this);
@@ -483,11 +489,11 @@ WindowController& AppDelegate::mainWindow() {
             tr("Vantor"), QSize(560, 820),
             [this] { return new MainView(model(), *updates_, *canvas_); },
             [this](QWidget& window) {
-                if (!mainMenu_) return;
+                MainMenu* menu = mainMenu();
+                if (!menu) return;
                 // The menu bar sits above the content, which keeps its size.
-                window.layout()->setMenuBar(mainMenu_->bar());
-                window.resize(window.width(),
-                              window.height() + mainMenu_->bar()->sizeHint().height());
+                window.layout()->setMenuBar(menu->bar());
+                window.resize(window.width(), window.height() + menu->bar()->sizeHint().height());
             });
     return *mainWindow_;
 }
@@ -508,7 +514,7 @@ WindowController& AppDelegate::aboutWindow() {
             },
             [this](QWidget& window) {
                 AboutView::configure(window);
-                if (mainMenu_) mainMenu_->addKeysTo(&window);
+                if (MainMenu* menu = mainMenu()) menu->addKeysTo(&window);
             });
     return *aboutWindow_;
 }
@@ -518,7 +524,7 @@ WindowController& AppDelegate::releaseNotesWindow() {
         releaseNotesWindow_ = window(
             tr("Release Notes"), QSize(520, 600), [] { return ReleaseNotesView::load(); },
             [this](QWidget& window) {
-                if (mainMenu_) mainMenu_->addKeysTo(&window);
+                if (MainMenu* menu = mainMenu()) menu->addKeysTo(&window);
             });
     return *releaseNotesWindow_;
 }

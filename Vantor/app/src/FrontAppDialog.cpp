@@ -22,9 +22,18 @@ QMessageBox* make(const kestrix::core::FrontAppStatus& status, QWidget* parent) 
     box->setWindowTitle(tr("App in Front"));
     box->setText(tr("Vantor cannot see which app is in front on this desktop, so it gives the "
                     "SpaceMouse to no app."));
-    // The reason may quote what the desktop reported: it is shown as text, never as markup.
-    box->setInformativeText(
-        QStringLiteral("<p>%1</p>").arg(QString::fromStdString(status.reason).toHtmlEscaped()));
+    // The reason may quote what the desktop reported: it is shown as text, never as markup. Each
+    // of its lines is a paragraph; a line indented by four spaces is a command to type, shown
+    // unwrapped so that it reads as it is typed.
+    QString html;
+    for (const QString& line : QString::fromStdString(status.reason).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("    ")))
+            html += QStringLiteral("<p style=\"white-space:pre\">%1</p>")
+                        .arg(line.mid(4).toHtmlEscaped());
+        else
+            html += QStringLiteral("<p>%1</p>").arg(line.toHtmlEscaped());
+    }
+    box->setInformativeText(html);
     box->setTextInteractionFlags(Qt::TextSelectableByMouse);
     if (status.action) {
         QPushButton* act =

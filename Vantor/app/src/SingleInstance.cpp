@@ -4,10 +4,14 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -30,6 +34,7 @@ SingleInstance::SingleInstance(QString folder)
 
 SingleInstance::~SingleInstance() {
     if (server_) server_->close();
+    server_.reset(); // its sockets go with it, while open_ still exists
     if (lock_ >= 0) ::close(lock_);
 }
 
@@ -59,23 +64,63 @@ SingleInstance::Role SingleInstance::claim() {
                    "; not checking for another Vantor");
         return Role::alone;
     }
-    // Holding the lock, any socket left here belongs to a Vantor that is gone.
+    listen();
+    // Qt's server closes itself (and removes its socket) when accepting fails, and a cleaner of
+    // the runtime folder may remove the socket: either way the primary listens again.
+    check_ = new QTimer(this);
+    connect(check_, &QTimer::timeout, this, &SingleInstance::checkListening);
+    check_->start(checkIntervalMs);
+    return Role::primary;
+}
+
+void SingleInstance::listen() {
+    // Holding the lock, any socket left here belongs to this process or to a Vantor that is gone.
+    if (server_) server_->close();
     QLocalServer::removeServer(socketPath());
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_.get(), &QLocalServer::newConnection, this, &SingleInstance::accept);
-    if (!server_->listen(socketPath()))
+    const bool failedBefore = std::exchange(listenFailed_, !server_->listen(socketPath()));
+    // Said once, not at every later check that tries again.
+    if (listenFailed_ && !failedBefore)
         Log::error("cannot listen on " + socketPath().toStdString() + ": " +
                    server_->errorString().toStdString() + "; a second start cannot reach this one");
-    return Role::primary;
+}
+
+void SingleInstance::checkListening() {
+    if (!server_) return;
+    const QFileInfo socket(socketPath());
+    if (server_->isListening() && socket.exists() && !socket.isFile() && !socket.isDir()) return;
+    if (!listenFailed_) Log::info("listening again on " + socketPath().toStdString());
+    listen();
 }
 
 void SingleInstance::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        if (static_cast<int>(open_.size()) >= maxOpen) {
+            // The newest connection is served: a second start asks at once and is done in
+            // moments, while a connection that has waited longest is the likeliest to be idle.
+            QLocalSocket* oldest = open_.front();
+            open_.pop_front();
+            oldest->abort();
+            oldest->deleteLater();
+        }
+        open_.push_back(socket);
+        connect(socket, &QObject::destroyed, this, [this, socket] {
+            auto it = std::find(open_.begin(), open_.end(), socket);
+            if (it != open_.end()) open_.erase(it);
+        });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(requestDeadlineMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > longestRequest) socket->abort();
+                if (socket->bytesAvailable() > longestRequest) {
+                    socket->abort();
+                    socket->deleteLater();
+                }
                 return;
             }
             QByteArray line = socket->readLine(longestRequest + 1);
@@ -87,26 +132,29 @@ void SingleInstance::accept() {
             socket->disconnectFromServer();
         });
     }
+    if (!server_->isListening()) checkListening();
 }
 
 bool SingleInstance::askToReopen(int timeoutMilliseconds) {
     QElapsedTimer clock;
     clock.start();
-    // The running Vantor may be between taking the lock and listening: try again for a while.
+    auto left = [&] { return std::max(timeoutMilliseconds - static_cast<int>(clock.elapsed()), 0); };
+    // The running Vantor may be between taking the lock and listening, or may have closed this
+    // connection to make room for others: try again for a while.
     for (;;) {
         QLocalSocket socket;
         socket.connectToServer(socketPath());
-        int left = timeoutMilliseconds - static_cast<int>(clock.elapsed());
-        if (socket.waitForConnected(std::max(left, 0))) {
+        if (socket.waitForConnected(left())) {
             socket.write(reopenRequest);
-            if (!socket.waitForBytesWritten(std::max(left, 0))) return false;
-            while (!socket.canReadLine()) {
-                left = timeoutMilliseconds - static_cast<int>(clock.elapsed());
-                if (left <= 0 || !socket.waitForReadyRead(left)) return false;
+            if (socket.waitForBytesWritten(left())) {
+                while (!socket.canReadLine() && left() > 0 && socket.waitForReadyRead(left())) {
+                }
+                if (socket.canReadLine()) return socket.readLine(longestRequest) == answer;
             }
-            return socket.readLine(longestRequest) == answer;
+            // Closed without an answer: another try, unless the time is up.
+            if (socket.state() == QLocalSocket::ConnectedState) return false;
         }
-        if (clock.elapsed() >= timeoutMilliseconds) return false;
+        if (left() <= 0) return false;
         QThread::msleep(50);
     }
 }

@@ -51,5 +51,16 @@ TEST_F(AppTest, frontAppDialogOffersTheStatusAction) {
     EXPECT_EQ(performed, 1);
 }
 
+// A command in the reason (a line indented by four spaces) stands unwrapped in a paragraph of its
+// own, as text.
+TEST_F(AppTest, frontAppDialogShowsACommandOfTheReasonOnItsOwnLine) {
+    std::unique_ptr<QMessageBox> box(FrontAppDialog::make(FrontAppStatus::unavailable(
+        "Enable it with this command:\n    gnome-extensions enable <x>@y\nThen log out.")));
+    EXPECT_EQ(box->informativeText(),
+              "<p>Enable it with this command:</p>"
+              "<p style=\"white-space:pre\">gnome-extensions enable &lt;x&gt;@y</p>"
+              "<p>Then log out.</p>");
+}
+
 } // namespace
 } // namespace vantor::testing

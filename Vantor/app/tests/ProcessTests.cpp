@@ -8,19 +8,28 @@
 #include "X11TestDesktop.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QImage>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -191,6 +200,124 @@ TEST(VantorProcess, aSecondStartOpensTheRunningOnesWindow) {
     loop.exec();
     EXPECT_EQ(stranger.state(), QLocalSocket::UnconnectedState);
     EXPECT_EQ(reopened, 1);
+}
+
+// Runs the Qt event loop until `done` holds, at most `seconds`; answers `done`.
+bool loopUntil(const std::function<bool()>& done, int seconds) {
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
+int openDescriptors() {
+    return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+struct Primary {
+    std::unique_ptr<QCoreApplication> app;
+    testsupport::TempFolder home;
+    QString run = QString::fromStdString(home.path) + "/run";
+    std::unique_ptr<SingleInstance> instance;
+    int reopened = 0;
+
+    explicit Primary(int requestDeadlineMs = 2000, int checkIntervalMs = 5000) {
+        static int argc = 1;
+        static char name[] = "VantorShellTests";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
+        QDir().mkpath(run);
+        instance = std::make_unique<SingleInstance>(run);
+        instance->requestDeadlineMs = requestDeadlineMs;
+        instance->checkIntervalMs = checkIntervalMs;
+        EXPECT_EQ(instance->claim(), SingleInstance::Role::primary);
+        instance->onReopen = [this] { ++reopened; };
+    }
+    // A second start of the real program; true when it reached this one.
+    bool secondStartReaches() {
+        const int before = reopened;
+        VantorRun second(home, {});
+        waitWithLoop(*second.process, 20);
+        second.finish(1);
+        return second.status == 0 && reopened == before + 1;
+    }
+};
+
+TEST(VantorProcess, idleConnectionsBeyondWhatTheDescriptorsHoldLeaveTheSecondStartItsWay) {
+    Primary primary;
+    // Few descriptors to spare, as in a process that has many open: without a bound on the
+    // connections the flood below would use them up and Qt's server would give up its socket.
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    rlimit low = original;
+    low.rlim_cur = rlim_t(openDescriptors() + 60);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    // Another process opens 300 connections and leaves them idle until told to end.
+    int connected[2], release[2];
+    ASSERT_EQ(::pipe2(connected, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
+    const QByteArray path = QFile::encodeName(primary.instance->socketPath());
+    pid_t flood = ::fork();
+    if (flood == 0) {
+        ::close(connected[0]);
+        ::close(release[1]);
+        ::setrlimit(RLIMIT_NOFILE, &original);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        for (int i = 0; i < 300; ++i) {
+            int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        char byte = 1;
+        (void)!::write(connected[1], &byte, 1);
+        (void)!::read(release[0], &byte, 1);
+        ::_exit(0);
+    }
+    ASSERT_GT(flood, 0);
+    ::close(connected[1]);
+    ::close(release[0]);
+    QSocketNotifier done(connected[0], QSocketNotifier::Read);
+    bool allConnected = false;
+    QObject::connect(&done, &QSocketNotifier::activated, [&] { allConnected = true; });
+    EXPECT_TRUE(loopUntil([&] { return allConnected; }, 20));
+    // Whatever arrived meanwhile is taken in.
+    loopUntil([] { return false; }, 0);
+    EXPECT_LE(primary.instance->openConnections(), SingleInstance::maxOpen);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
+
+    EXPECT_TRUE(QFileInfo::exists(primary.instance->socketPath()));
+    EXPECT_TRUE(primary.secondStartReaches());
+    // Ended either way: a flood that could not finish still waits in connect().
+    ::kill(flood, SIGKILL);
+    ::close(release[1]);
+    ::close(connected[0]);
+    EXPECT_EQ(::waitpid(flood, nullptr, 0), flood);
+}
+
+TEST(VantorProcess, aConnectionThatSaysNothingIsClosedAfterItsDeadline) {
+    Primary primary(200);
+    QLocalSocket idle;
+    idle.connectToServer(primary.instance->socketPath());
+    ASSERT_TRUE(idle.waitForConnected(1000));
+    EXPECT_TRUE(loopUntil([&] { return primary.instance->openConnections() == 1; }, 5));
+    EXPECT_TRUE(loopUntil([&] { return idle.state() == QLocalSocket::UnconnectedState; }, 10));
+    EXPECT_TRUE(loopUntil([&] { return primary.instance->openConnections() == 0; }, 5));
+}
+
+TEST(VantorProcess, aPrimaryWhoseSocketWasRemovedListensAgain) {
+    Primary primary(2000, 100);
+    const QString socket = primary.instance->socketPath();
+    for (const char* what : {"removed", "replaced by a file"}) {
+        ASSERT_TRUE(QFile::remove(socket)) << what;
+        if (std::string(what) == "replaced by a file") QFile(socket).open(QIODevice::WriteOnly);
+        EXPECT_TRUE(loopUntil([&] {
+            const QFileInfo info(socket);
+            return info.exists() && !info.isFile();
+        }, 10)) << what;
+        EXPECT_TRUE(primary.secondStartReaches()) << what;
+    }
 }
 
 // What the broker serving `folder` says of itself: asked as a listener over its socket. Empty when

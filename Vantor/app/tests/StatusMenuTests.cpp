@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QGraphicsOpacityEffect>
 #include <QSlider>
+#include <QTextDocument>
 
 namespace vantor::testing {
 namespace {
@@ -76,6 +77,37 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
             EXPECT_EQ(item(menu, "Use the SpaceMouse in Editor")->toolTip(),
                       QStringLiteral("Editor uses the SpaceMouse itself"));
             EXPECT_TRUE(menu.toolTipsVisible());
+        }
+    }
+}
+
+TEST_F(AppTest, trayMenuShowsTheAppsNameAsItIsWritten) {
+    // What a tooltip shows: Qt takes text that looks like markup for markup.
+    auto shownTip = [](const QString& tip) {
+        QTextDocument shown;
+        if (Qt::mightBeRichText(tip))
+            shown.setHtml(tip);
+        else
+            shown.setPlainText(tip);
+        return shown.toPlainText();
+    };
+    const QString odd = R"(<img src="x.png"> & Co)";
+    for (const bool ownClient : {false, true}) {
+        SCOPED_TRACE(ownClient ? "own client" : "switchable");
+        delegate.reset();
+        defaults->set("welcomed", true);
+        defaults->set("allowed_apps", editor);
+        workspace->activate(RunningApp{std::string(editor), odd.toStdString()});
+        make().launch();
+        input->setAppsWithOwnClient(ownClient ? std::set<std::string>{editor}
+                                              : std::set<std::string>{});
+        QMenu& menu = openStatusMenu();
+        QAction* use = menu.findChild<QAction*>("status.useInFront");
+        ASSERT_NE(use, nullptr);
+        // The text a menu shows: "&&" is one "&", a single "&" marks the next letter.
+        EXPECT_EQ(use->iconText(), "Use the SpaceMouse in " + odd);
+        if (ownClient) {
+            EXPECT_EQ(shownTip(use->toolTip()), odd + " uses the SpaceMouse itself");
         }
     }
 }

@@ -5,8 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace vantor {
 
@@ -92,12 +95,19 @@ std::optional<std::string> AutostartLoginItem::registerItem() {
                        "\n"
                        "Terminal=false\n"
                        "X-GNOME-Autostart-enabled=true\n";
-    QSaveFile file(QString::fromStdString(entryPath()));
-    if (!file.open(QIODevice::WriteOnly) ||
+    // A new file renamed over the entry: the entry itself is replaced, also when it is a link
+    // (QSaveFile would write the link's target, wherever that is).
+    QTemporaryFile file(QString::fromStdString(folder_ + "/.me.orvella.Vantor.XXXXXX"));
+    if (!file.open() ||
         file.write(text.data(), static_cast<qint64>(text.size())) !=
             static_cast<qint64>(text.size()) ||
-        !file.commit())
+        !file.flush())
         return file.errorString().toStdString();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                        QFile::ReadOther);
+    if (::rename(QFile::encodeName(file.fileName()).constData(), entryPath().c_str()) != 0)
+        return "cannot write " + entryPath() + ": " + std::strerror(errno);
+    file.setAutoRemove(false);
     return std::nullopt;
 }
 

@@ -4,7 +4,9 @@
 #include "FrontApp/FrontAppIdentity.h"
 
 #include <QCollator>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
 #include <algorithm>
 
@@ -16,13 +18,26 @@ using kestrix::core::desktopEntryPath;
 
 namespace {
 
+// One icon per name (and per version of an icon file): the apps that share an icon share its
+// decoded pictures too.
 QIcon iconOf(const DesktopEntry& entry) {
     auto icon = entry.value("Icon");
     if (!icon || icon->empty()) return ListedApp::genericIcon();
     auto name = QString::fromStdString(*icon);
-    if (name.startsWith('/'))
-        return QFileInfo(name).isFile() ? QIcon(name) : ListedApp::genericIcon();
-    return QIcon::fromTheme(name, ListedApp::genericIcon());
+    QString key = name;
+    if (name.startsWith('/')) {
+        const QFileInfo file(name);
+        if (!file.isFile()) return ListedApp::genericIcon();
+        key += QLatin1Char('\n') + QString::number(file.lastModified().toMSecsSinceEpoch()) +
+               QLatin1Char(' ') + QString::number(file.size());
+    }
+    // Kept to the end (never destroyed: icons outliving the application object must not be).
+    static auto& known = *new QHash<QString, QIcon>;
+    if (auto found = known.constFind(key); found != known.constEnd()) return *found;
+    const QIcon made =
+        name.startsWith('/') ? QIcon(name) : QIcon::fromTheme(name, ListedApp::genericIcon());
+    known.insert(key, made);
+    return made;
 }
 
 QString nameOf(const DesktopEntry& entry, const std::string& bundleID) {
@@ -82,9 +97,19 @@ void ListedApp::sortByName(std::vector<ListedApp>& apps) {
     QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(apps.begin(), apps.end(), [&](const ListedApp& a, const ListedApp& b) {
-        return collator.compare(a.name, b.name) < 0;
+    // Each name's key is made once; comparing keys is much cheaper than comparing names.
+    std::vector<std::pair<QCollatorSortKey, std::size_t>> keys;
+    keys.reserve(apps.size());
+    for (std::size_t i = 0; i < apps.size(); ++i)
+        keys.emplace_back(collator.sortKey(apps[i].name), i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+        return a.first.compare(b.first) < 0;
     });
+    std::vector<ListedApp> sorted;
+    sorted.reserve(apps.size());
+    for (const auto& key : keys)
+        sorted.push_back(std::move(apps[key.second]));
+    apps = std::move(sorted);
 }
 
 std::vector<std::string> ListedApp::applicationDirs() {

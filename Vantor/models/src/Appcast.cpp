@@ -31,11 +31,12 @@ std::optional<AppcastItem> finish(const ItemText& text) {
     QUrl download = webAddress(text.enclosureURL);
     if (!build || download.isEmpty()) return std::nullopt;
     AppcastItem item;
-    item.title = text.title.trimmed();
+    item.title = text.title.trimmed().left(Appcast::maxLabelChars);
     item.build = *build;
     item.shortVersion = (text.shortVersion.trimmed().isEmpty() ? text.enclosureShortVersion : text.shortVersion)
-                            .trimmed();
-    item.description = text.description.trimmed();
+                            .trimmed()
+                            .left(Appcast::maxLabelChars);
+    item.description = text.description.trimmed().left(Appcast::maxNotesChars);
     item.descriptionFormat = text.descriptionFormat.trimmed().toLower();
     if (item.descriptionFormat.isEmpty()) item.descriptionFormat = QStringLiteral("html");
     item.releaseNotesLink = webAddress(text.notesLink);

@@ -1,5 +1,7 @@
 #include "VantorModels/FeedFetcher.h"
 
+#include "VantorModels/BoundedInflate.h"
+
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,6 +14,29 @@ namespace vantor {
 namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("vantor::FeedFetcher", text); }
+
+QString tooLarge() { return tr("The update feed is larger than 1 MiB."); }
+
+// The feed from a body as sent with its Content-Encoding.
+void unpack(const QByteArray& encodingHeader, QByteArray body, qsizetype max, FetchResult& result) {
+    const QByteArray encoding = encodingHeader.trimmed().toLower();
+    if (encoding.isEmpty() || encoding == "identity") {
+        result.body = std::move(body);
+        return;
+    }
+    if (encoding != "gzip" && encoding != "x-gzip" && encoding != "deflate") {
+        result.error = tr("The update server sent the feed packed as “%1”, which Vantor cannot read.")
+                           .arg(QString::fromLatin1(encoding.left(40)));
+        return;
+    }
+    Inflated inflated = inflateBounded(body, max);
+    if (inflated.status == Inflated::Status::ok)
+        result.body = std::move(inflated.bytes);
+    else if (inflated.status == Inflated::Status::tooLarge)
+        result.error = tooLarge();
+    else
+        result.error = tr("The update feed could not be unpacked.");
+}
 
 } // namespace
 
@@ -26,6 +51,9 @@ void NetworkFeedFetcher::fetch(const QUrl& url, Done done) {
     request.setMaximumRedirectsAllowed(5);
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("Vantor/%1").arg(QCoreApplication::applicationVersion()));
+    // Asked for by name, a compressed body comes as it was sent, and is unpacked here only up to
+    // the size limit: Qt's own unpacking would let a small body grow far past it first.
+    request.setRawHeader("Accept-Encoding", "gzip, deflate");
     QNetworkReply* reply = network_->get(request);
 
     // The state of this one fetch, owned by the reply: it goes when the reply does, so a fetcher
@@ -50,7 +78,7 @@ void NetworkFeedFetcher::fetch(const QUrl& url, Done done) {
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state, stop, max = maxBytes_] {
         const QByteArray chunk = reply->read(max + 1 - state->body.size());
         state->body += chunk;
-        if (state->body.size() > max) stop(tr("The update feed is larger than 1 MiB."));
+        if (state->body.size() > max) stop(tooLarge());
     });
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, state, done = std::move(done), max = maxBytes_] {
         if (state->finished) return;
@@ -60,16 +88,19 @@ void NetworkFeedFetcher::fetch(const QUrl& url, Done done) {
             result.error = state->error;
         } else if (reply->error() != QNetworkReply::NoError) {
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            result.error = status > 0 ? tr("The update server answered %1 %2.")
-                                            .arg(status)
-                                            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
-                                      : tr("The update server could not be reached: %1.").arg(reply->errorString());
+            // A server that answered 200 and then failed (cut the body short, say) is not
+            // reported as having answered "200 OK".
+            result.error = status > 0 && (status < 200 || status > 299)
+                               ? tr("The update server answered %1 %2.")
+                                     .arg(status)
+                                     .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().left(200))
+                               : tr("The update server could not be reached: %1.").arg(reply->errorString());
         } else {
             state->body += reply->read(max + 1 - state->body.size());
             if (state->body.size() > max)
-                result.error = tr("The update feed is larger than 1 MiB.");
+                result.error = tooLarge();
             else
-                result.body = std::move(state->body);
+                unpack(reply->rawHeader("Content-Encoding"), std::move(state->body), max, result);
         }
         reply->deleteLater();
         done(std::move(result));

@@ -112,3 +112,16 @@ TEST(AppcastTest, BadFeedsGiveAnErrorAndNoItem) {
         EXPECT_TRUE(read.error.contains(QLatin1String(c.error))) << c.name << ": " << read.error.toStdString();
     }
 }
+
+TEST(AppcastTest, NotesTitlesAndVersionsAreCutToTheirBounds) {
+    const QByteArray notes(200'000, 'n'), label(5'000, 'v');
+    const AppcastRead read = Appcast::read(
+        rss("<item><title>" + label + "</title><sparkle:version>12</sparkle:version>"
+            "<sparkle:shortVersionString>" + label + "</sparkle:shortVersionString>"
+            "<description>" + notes + "</description>"
+            "<enclosure url=\"https://example.org/v\"/></item>"));
+    ASSERT_TRUE(read.newest) << read.error.toStdString();
+    EXPECT_EQ(read.newest->description, QString(64 * 1024, 'n'));
+    EXPECT_EQ(read.newest->title, QString(200, 'v'));
+    EXPECT_EQ(read.newest->shortVersion, QString(200, 'v'));
+}

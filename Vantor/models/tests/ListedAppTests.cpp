@@ -4,6 +4,8 @@
 
 #include <QImage>
 #include <QLocale>
+#include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace vantor {
@@ -70,6 +72,20 @@ TEST_F(ApplicationFolders, installedAppsAreTheShownEntriesByName) {
     for (const auto& app : ListedApp::installed())
         ids.push_back(app.bundleID);
     EXPECT_EQ(ids, (std::vector<std::string>{"org.nine", "org.ten", "vendor-tool"}));
+}
+
+TEST_F(ApplicationFolders, appsSharingAnIconFileShareOneIconUntilTheFileChanges) {
+    const std::string file = root.path + "/icon.png";
+    QImage picture(8, 8, QImage::Format_ARGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(QString::fromStdString(file)));
+    entry("a/applications/org.one.desktop", "Name=One\nIcon=" + file);
+    entry("a/applications/org.two.desktop", "Name=Two\nIcon=" + file);
+    const qint64 first = ListedApp("org.one").icon.cacheKey();
+    EXPECT_EQ(ListedApp("org.two").icon.cacheKey(), first);
+    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) -
+                                               std::chrono::hours(1));
+    EXPECT_NE(ListedApp("org.one").icon.cacheKey(), first);
 }
 
 TEST_F(ApplicationFolders, theModelLooksAnAppUpOnceUntilItsCacheIsEmptied) {

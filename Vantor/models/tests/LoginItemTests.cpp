@@ -43,6 +43,25 @@ TEST_F(Autostart, registeringWritesAnEntryThatStartsVantorAsALoginItem) {
     EXPECT_EQ(item.unregisterItem(), std::nullopt);
 }
 
+TEST_F(Autostart, anEntryThatIsALinkIsReplacedItselfAndItsTargetKept) {
+    // Entries kept elsewhere (a dotfiles folder, say) and linked into the autostart folder.
+    for (const char* target : {"dotfiles/vantor.desktop", "dotfiles/missing.desktop"}) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        std::filesystem::remove_all(root.path + "/dotfiles");
+        root.write("dotfiles/vantor.desktop", "[Desktop Entry]\nType=Application\nHidden=true\n");
+        std::filesystem::create_symlink(root.path + "/" + target, item.entryPath());
+        EXPECT_EQ(item.registerItem(), std::nullopt);
+        EXPECT_FALSE(std::filesystem::is_symlink(item.entryPath()));
+        EXPECT_EQ(item.status(), LoginItemStatus::enabled);
+        EXPECT_EQ(testsupport::readFile(root.path + "/dotfiles/vantor.desktop"),
+                  "[Desktop Entry]\nType=Application\nHidden=true\n");
+        EXPECT_FALSE(std::filesystem::exists(root.path + "/dotfiles/missing.desktop"));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    }
+}
+
 TEST_F(Autostart, anEntrySwitchedOffOrAMissingProgramIsNotEnabled) {
     struct Case {
         const char* keys;

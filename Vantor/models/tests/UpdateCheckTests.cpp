@@ -40,6 +40,14 @@ public:
     }
     QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()); }
 
+    // A body sent compressed ("deflate" is the zlib stream), as the server chooses.
+    static QByteArray deflated(const QByteArray& plain) {
+        const QByteArray body = qCompress(plain, 9).mid(4); // without Qt's length prefix
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Encoding: "
+               "deflate\r\nContent-Length: " +
+               QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+
     static QByteArray ok(const QByteArray& body) {
         return "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
                QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
@@ -93,6 +101,13 @@ TEST(UpdateCheckTest, ChecksTheStableOrBetaFeedOfALocalServer) {
         {"missing", "41", false, {{stable, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}},
          "failed: The update server answered 404 Not Found."},
         {"oversized", "41", false, {{stable, huge}}, "failed: The update feed is larger than 1 MiB."},
+        {"compressed", "41", false, {{stable, FeedServer::deflated(feed(42))}}, "found 42"},
+        {"compressed, oversized", "41", false,
+         {{stable, FeedServer::deflated(QByteArray(Appcast::maxBytes + 10, ' '))}},
+         "failed: The update feed is larger than 1 MiB."},
+        {"compressed bomb", "41", false,
+         {{stable, FeedServer::deflated(QByteArray(256 * 1024 * 1024, ' '))}},
+         "failed: The update feed is larger than 1 MiB."},
         {"slow", "41", false, {}, "failed: The update server did not answer within 0.2 seconds."},
     };
     for (const auto& c : cases) {

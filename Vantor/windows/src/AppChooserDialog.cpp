@@ -1,41 +1,49 @@
 #include "VantorWindows/AppChooserDialog.h"
 
+#include "VantorWindows/TextStyle.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QListWidget>
-#include <QPainter>
+#include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace vantor {
 
 namespace {
 
 constexpr int iconEdge = 24;
+constexpr int idRole = Qt::UserRole + 1;
 
-// The icon centred on a square of the list's icon size, so that small icons do not pull their
-// names to the left.
-QIcon framed(const QIcon& icon) {
-    QIcon square;
-    for (int scale : {1, 2}) {
-        QPixmap pixmap(iconEdge * scale, iconEdge * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        icon.paint(&painter, QRect(0, 0, iconEdge, iconEdge));
-        painter.end();
-        square.addPixmap(pixmap);
+// Every icon takes the whole icon square, so that small icons do not pull their names to the
+// left; a smaller picture sits in its middle.
+class SquareIcons final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (option->features & QStyleOptionViewItem::HasDecoration)
+            option->decorationSize = QSize(iconEdge, iconEdge);
     }
-    return square;
-}
+};
 
 } // namespace
 
 AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<ListedApp>& apps,
                                    QWidget* parent)
     : QDialog(parent)
-    , list_(new QListWidget(this)) {
+    , filter_(new QLineEdit(this))
+    , list_(new QListView(this))
+    , apps_(new QStandardItemModel(this))
+    , shown_(new QSortFilterProxyModel(this)) {
     setWindowTitle(tr("Add Apps"));
     auto* layout = new QVBoxLayout(this);
     auto* label = new QLabel(message, this);
@@ -43,20 +51,33 @@ AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<Lis
     label->setWordWrap(true);
     layout->addWidget(label);
 
+    filter_->setObjectName("filter");
+    filter_->setPlaceholderText(tr("Search"));
+    filter_->setClearButtonEnabled(true);
+    layout->addWidget(filter_);
+
+    // Without an icon theme even the generic icon is empty; the rows still line up.
+    const QIcon fallback = style()->standardIcon(QStyle::SP_FileIcon);
+    for (const auto& app : apps) {
+        auto* item = new QStandardItem(app.icon.isNull() ? fallback : app.icon, app.name);
+        item->setEditable(false);
+        item->setToolTip(
+            style::plainToolTip(app.name + "\n" + QString::fromStdString(app.bundleID)));
+        item->setData(QString::fromStdString(app.bundleID), idRole);
+        apps_->appendRow(item);
+    }
+    shown_->setSourceModel(apps_);
+    shown_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+
     list_->setObjectName("apps");
+    list_->setModel(shown_);
+    list_->setItemDelegate(new SquareIcons(list_));
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setIconSize(QSize(iconEdge, iconEdge));
     list_->setUniformItemSizes(true);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setTextElideMode(Qt::ElideRight);
-    // Without an icon theme even the generic icon is empty; the rows still line up.
-    QIcon fallback = style()->standardIcon(QStyle::SP_FileIcon);
-    for (const auto& app : apps) {
-        auto* item =
-            new QListWidgetItem(framed(app.icon.isNull() ? fallback : app.icon), app.name, list_);
-        item->setToolTip(app.name + "\n" + QString::fromStdString(app.bundleID));
-        ids_.push_back(app.bundleID);
-    }
     layout->addWidget(list_, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
@@ -65,27 +86,43 @@ AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<Lis
     add->setDefault(true);
     add->setEnabled(false);
     buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
-    connect(list_, &QListWidget::itemSelectionChanged, add,
-            [this, add] { add->setEnabled(!list_->selectedItems().isEmpty()); });
-    connect(list_, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+    auto enableAdd = [this, add] { add->setEnabled(list_->selectionModel()->hasSelection()); };
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, add, enableAdd);
+    // Rows the search hides are no longer chosen.
+    connect(filter_, &QLineEdit::textChanged, this, [this, enableAdd](const QString& text) {
+        shown_->setFilterFixedString(text);
+        enableAdd();
+    });
+    connect(list_, &QListView::doubleClicked, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    filter_->setFocus();
     resize(420, 480);
 }
 
 std::vector<std::string> AppChooserDialog::chosenApps() const {
+    QModelIndexList selected = list_->selectionModel()->selectedIndexes();
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     std::vector<std::string> chosen;
-    for (int row = 0; row < list_->count(); ++row)
-        if (list_->item(row)->isSelected()) chosen.push_back(ids_[static_cast<std::size_t>(row)]);
+    for (const QModelIndex& index : selected)
+        chosen.push_back(index.data(idRole).toString().toStdString());
     return chosen;
 }
 
-DialogAppChooser::DialogAppChooser(std::function<QWidget*()> parent)
-    : parent_(std::move(parent)) {}
+DialogAppChooser::DialogAppChooser(std::function<QWidget*()> parent,
+                                   std::optional<std::string> ownBundleID)
+    : parent_(std::move(parent))
+    , ownBundleID_(std::move(ownBundleID)) {}
 
 std::optional<std::vector<std::string>> DialogAppChooser::chooseApps(const QString& message) {
-    AppChooserDialog dialog(message, ListedApp::installed(), parent_ ? parent_() : nullptr);
+    std::vector<ListedApp> apps = ListedApp::installed();
+    if (ownBundleID_)
+        apps.erase(std::remove_if(apps.begin(), apps.end(),
+                                  [&](const ListedApp& app) { return app.bundleID == *ownBundleID_; }),
+                   apps.end());
+    AppChooserDialog dialog(message, apps, parent_ ? parent_() : nullptr);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.chosenApps();
 }

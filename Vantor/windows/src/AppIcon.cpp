@@ -1,10 +1,18 @@
 #include "VantorWindows/AppIcon.h"
 
+#include "VantorWindows/DrawnIcon.h"
 #include "VantorWindows/MenuBarIcon.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
+#include <QWidget>
+#include <algorithm>
+#include <memory>
+#include <optional>
 
 namespace vantor::AppIcon {
 
@@ -25,7 +33,9 @@ QLinearGradient tileGradient() {
     return gradient;
 }
 
-QString number(double value) { return QString::number(value, 'f', 2); }
+QString number(double value) {
+    return QString::number(value, 'f', 2);
+}
 
 QString svgPath(const QPainterPath& path) {
     QString d;
@@ -77,10 +87,47 @@ QImage image(int pixels) {
 }
 
 QIcon icon() {
-    QIcon drawn;
-    for (int pixels : {16, 22, 24, 32, 48, 64, 128, 256, 512})
-        drawn.addPixmap(QPixmap::fromImage(image(pixels)));
-    return QIcon::fromTheme(themeName, drawn);
+    // Both the theme's lookup and the drawing wait until the icon first shows.
+    auto themed = std::make_shared<std::optional<QIcon>>();
+    return drawnIcon([themed](QSize pixels) {
+        if (!*themed) *themed = QIcon::fromTheme(QString::fromLatin1(themeName));
+        if (!(*themed)->isNull()) {
+            QPixmap picture = (*themed)->pixmap(pixels);
+            if (!picture.isNull()) return picture.toImage();
+        }
+        return image(std::min(pixels.width(), pixels.height()));
+    });
+}
+
+namespace {
+
+// Watches the application's events until a window the window manager handles shows.
+class FirstWindowWatch final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show || !watched->isWidgetType()) return false;
+        const auto* widget = static_cast<QWidget*>(watched);
+        const Qt::WindowFlags flags = widget->windowFlags();
+        const Qt::WindowType type = widget->windowType();
+        if (!widget->isWindow() || (type != Qt::Window && type != Qt::Dialog) ||
+            flags.testFlag(Qt::BypassWindowManagerHint))
+            return false;
+        // Windows that exist already (this one among them) take the icon up as it changes.
+        QApplication::setWindowIcon(icon());
+        qApp->removeEventFilter(this);
+        deleteLater();
+        return false;
+    }
+};
+
+} // namespace
+
+void becomeWindowIconWithFirstWindow() {
+    if (!qApp) return;
+    qApp->installEventFilter(new FirstWindowWatch(qApp));
 }
 
 QString svg() {

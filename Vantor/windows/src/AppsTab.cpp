@@ -1,26 +1,30 @@
 #include "AppsTab.h"
 
 #include "DefaultsTab.h"
-#include "IconView.h"
 #include "SpeedSlider.h"
+#include "VantorModels/AppList.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorModels/Titles.h"
 #include "VantorWindows/TextStyle.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
 
 namespace vantor {
 
@@ -31,28 +35,112 @@ using AppSetting = ScrollSettings::AppSetting;
 namespace {
 
 constexpr int rowPadding = 8;
+constexpr int rowSpacing = 10;
+constexpr int iconEdge = 20;
 constexpr double highlightRadius = 6;
 
-// Tells assistive technology which row is selected.
-class AppRowAccessible : public QAccessibleWidget {
-public:
-    explicit AppRowAccessible(AppRow* row)
-        : QAccessibleWidget(row, QAccessible::ListItem) {}
-
-    QAccessible::State state() const override {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.selectable = true;
-        state.selected = static_cast<AppRow*>(widget())->isSelected();
-        return state;
-    }
-};
-
-QAccessibleInterface* accessibleRow(const QString& className, QObject* object) {
-    if (className == QLatin1String(AppRow::staticMetaObject.className()))
-        if (auto* row = qobject_cast<AppRow*>(object))
-            return new AppRowAccessible(row);
-    return nullptr;
+QStyle* styleOf(const QStyleOptionViewItem& option) {
+    return option.widget ? option.widget->style() : QApplication::style();
 }
+
+// One app's row: icon and name, a caption and the app's switch, drawn (no widgets per row).
+class AppRowDelegate final : public QStyledItemDelegate {
+public:
+    explicit AppRowDelegate(QObject* parent)
+        : QStyledItemDelegate(parent)
+        // One picture for every app without an icon of its own.
+        , fallback_(style::symbol("application-x-executable", QStyle::SP_FileIcon)) {}
+
+    struct Layout {
+        QRect icon, name, caption, check;
+    };
+
+    static Layout layout(const QStyleOptionViewItem& option, const QString& caption) {
+        const QRect content = option.rect.adjusted(rowPadding, 4, -rowPadding, -4);
+        const int middle = content.center().y();
+        QStyle* style = styleOf(option);
+        const int checkWidth = style->pixelMetric(QStyle::PM_IndicatorWidth, &option, option.widget);
+        const int checkHeight =
+            style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget);
+        Layout at;
+        at.check = QRect(content.right() + 1 - checkWidth, middle - checkHeight / 2, checkWidth,
+                         checkHeight);
+        at.icon = QRect(content.left(), middle - iconEdge / 2, iconEdge, iconEdge);
+        int end = at.check.left() - rowSpacing;
+        if (!caption.isEmpty()) {
+            const int width = QFontMetrics(style::callout()).horizontalAdvance(caption);
+            at.caption = QRect(end - width, content.top(), width, content.height());
+            end = at.caption.left() - rowSpacing;
+        }
+        const int start = at.icon.right() + 1 + 8;
+        at.name = QRect(start, content.top(), qMax(0, end - start), content.height());
+        for (QRect* rect : {&at.icon, &at.name, &at.caption, &at.check})
+            *rect = QStyle::visualRect(option.direction, option.rect, *rect);
+        return at;
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        QStyle* style = styleOf(option);
+        const int tallest = std::max(
+            {iconEdge, option.fontMetrics.height(), QFontMetrics(style::callout()).height(),
+             style->pixelMetric(QStyle::PM_IndicatorHeight, &option, option.widget)});
+        return {iconEdge + 2 * rowPadding, tallest + 8};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QString caption = index.data(AppList::CaptionRole).toString();
+        const Layout at = layout(option, caption);
+        const QPalette& palette = option.palette;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        if (option.state & QStyle::State_Selected) {
+            QColor fill = palette.color(QPalette::Highlight);
+            fill.setAlphaF(0.18f);
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(fill);
+            painter->drawRoundedRect(QRectF(option.rect), highlightRadius, highlightRadius);
+        }
+        QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+        (icon.isNull() ? fallback_ : icon).paint(painter, at.icon);
+
+        // Names are plain text on one line, cut with an ellipsis where the row ends.
+        const int flags = Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine;
+        painter->setFont(option.font);
+        painter->setPen(palette.color(QPalette::WindowText));
+        const QString name = index.data(Qt::DisplayRole).toString();
+        painter->drawText(at.name, flags,
+                          option.fontMetrics.elidedText(name, Qt::ElideRight, at.name.width()));
+        if (!caption.isEmpty()) {
+            painter->setFont(style::callout());
+            painter->setPen(palette.color(QPalette::PlaceholderText));
+            painter->drawText(at.caption, flags, caption);
+        }
+
+        QStyleOptionButton check;
+        check.rect = at.check;
+        check.palette = palette;
+        check.direction = option.direction;
+        check.state = QStyle::State_Enabled |
+                      (index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked
+                           ? QStyle::State_On
+                           : QStyle::State_Off);
+        styleOf(option)->drawPrimitive(QStyle::PE_IndicatorCheckBox, &check, painter,
+                                       option.widget);
+        if (option.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.rect = option.rect;
+            focus.palette = palette;
+            focus.state = QStyle::State_KeyboardFocusChange;
+            styleOf(option)->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter,
+                                           option.widget);
+        }
+        painter->restore();
+    }
+
+private:
+    QIcon fallback_;
+};
 
 // A binding of the app selected now; it writes nothing while no app is selected.
 template <class T, class Make> Binding<T> forSelected(SettingsModel& model, Make make) {
@@ -76,110 +164,136 @@ template <class E> std::vector<std::optional<E>> optionalCases() {
 
 } // namespace
 
-AppRow::AppRow(SettingsModel& model, const ListedApp& app, QWidget* parent)
-    : QWidget(parent)
-    , model_(model)
-    , bundleID_(app.bundleID)
-    , caption_(new QLabel(this)) {
-    static const bool accessible = (QAccessible::installFactory(accessibleRow), true);
-    Q_UNUSED(accessible);
-    setObjectName(QString::fromStdString("app:" + app.bundleID));
-    setAccessibleName(app.name);
+// The list of apps. Its selection is the model's selected app, never changed by the list
+// itself: a click on a row or Return asks for the row's selection to flip, a click on a row's
+// switch or Space asks for the switch to flip.
+class AppListView final : public QListView {
+    Q_OBJECT
 
-    auto* label = new QWidget(this);
-    label->setToolTip(QString::fromStdString(app.bundleID));
-    auto* labelRow = new QHBoxLayout(label);
-    labelRow->setContentsMargins(0, 0, 0, 0);
-    labelRow->setSpacing(8);
-    const QIcon icon = app.icon.isNull()
-                           ? style::symbol("application-x-executable", QStyle::SP_FileIcon)
-                           : app.icon;
-    labelRow->addWidget(new IconView(icon, QSize(20, 20), {}, label));
-    labelRow->addWidget(new QLabel(app.name, label), 1);
 
-    caption_->setObjectName("caption");
-    caption_->setFont(style::callout());
-    style::makeSecondary(caption_);
-    auto* toggle = new QCheckBox(this);
-    toggle->setObjectName("switch");
-    toggle->setAccessibleName(tr("Use the SpaceMouse in %1").arg(app.name));
+public:
+    std::function<void(const QModelIndex&)> onFlipSelection;
+    std::function<void(const QModelIndex&)> onFlipSwitch;
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(rowPadding, 4, rowPadding, 4);
-    row->setSpacing(10);
-    row->addWidget(label, 1);
-    row->addWidget(caption_);
-    row->addWidget(toggle);
+    explicit AppListView(QWidget* parent = nullptr)
+        : QListView(parent) {}
 
-    auto* remove = new QAction(tr("Remove from List"), this);
-    remove->setObjectName("remove");
-    connect(remove, &QAction::triggered, this, [this] { model_.remove(bundleID_); });
-    addAction(remove);
-    setContextMenuPolicy(Qt::ActionsContextMenu);
+    QRect switchRect(const QModelIndex& index) const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        return AppRowDelegate::layout(option, index.data(AppList::CaptionRole).toString())
+            .check;
+    }
 
-    bindings_.check(toggle, model.isOn(bundleID_));
-    bindings_.follow([this] {
-        const ScrollSettings& settings = model_.settings();
-        QString caption;
-        if (settings.deviceChoice(bundleID_) != AppChoice::on)
-            caption = tr("Keeps the SpaceMouse");
-        else if (settings.hasOwnSettings(bundleID_))
-            caption = tr("Own settings");
-        caption_->setText(caption);
-        caption_->setVisible(!caption.isEmpty());
-        const bool selected = model_.selectedApp() == bundleID_;
-        if (selected != selected_) {
-            selected_ = selected;
-            update();
-            QAccessible::State changed;
-            changed.selected = true;
-            QAccessibleStateChangeEvent event(this, changed);
-            QAccessible::updateAccessibility(&event);
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex&,
+                                                         const QEvent*) const override {
+        return QItemSelectionModel::NoUpdate;
+    }
+
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton) return QListView::mousePressEvent(event);
+        pressed_ = indexAt(event->position().toPoint());
+        if (pressed_.isValid()) setCurrentIndex(pressed_);
+        event->accept();
+    }
+
+    // The second press of a double click is a press like the first.
+    void mouseDoubleClickEvent(QMouseEvent* event) override { mousePressEvent(event); }
+
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton) return QListView::mouseReleaseEvent(event);
+        const QPoint at = event->position().toPoint();
+        const QPersistentModelIndex index = indexAt(at);
+        const bool click = index.isValid() && index == pressed_;
+        pressed_ = QPersistentModelIndex();
+        event->accept();
+        if (!click) return;
+        if (switchRect(index).contains(at)) {
+            if (onFlipSwitch) onFlipSwitch(index);
+        } else if (onFlipSelection) {
+            onFlipSelection(index);
         }
-    });
-}
+    }
 
-void AppRow::refresh() { bindings_.refresh(); }
+    void keyPressEvent(QKeyEvent* event) override {
+        const QModelIndex current = currentIndex();
+        if (!current.isValid() || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return QListView::keyPressEvent(event);
+        switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Select:
+            if (onFlipSwitch) onFlipSwitch(current);
+            return event->accept();
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (onFlipSelection) onFlipSelection(current);
+            return event->accept();
+        default:
+            return QListView::keyPressEvent(event);
+        }
+    }
 
-void AppRow::paintEvent(QPaintEvent*) {
-    if (!selected_)
-        return;
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::Highlight);
-    fill.setAlphaF(0.18f);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
-    painter.drawRoundedRect(QRectF(rect()), highlightRadius, highlightRadius);
-}
-
-void AppRow::mousePressEvent(QMouseEvent* event) {
-    // Taking the press makes this row the receiver of the release that completes the click.
-    if (event->button() != Qt::LeftButton)
-        return QWidget::mousePressEvent(event);
-    event->accept();
-}
-
-void AppRow::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint()))
-        return QWidget::mouseReleaseEvent(event);
-    if (selected_)
-        model_.setSelectedApp(std::nullopt);
-    else
-        model_.setSelectedApp(bundleID_);
-}
+private:
+    QPersistentModelIndex pressed_;
+};
 
 AppsTab::AppsTab(SettingsModel& model, QWidget* parent)
     : FormPage(parent)
     , model_(model)
     , list_(addSection())
-    , rowColumn_(new QVBoxLayout)
+    , apps_(new AppList(model, this))
+    , view_(new AppListView)
+    , remove_(new QAction(tr("Remove from List"), view_))
     , noneYet_(new QLabel(tr("None yet"))) {
     // The rows' highlight reaches past their content; the box's own margin makes up the rest.
     list_->form()->setContentsMargins(12 - rowPadding, 10, 12 - rowPadding, 10);
-    rowColumn_->setContentsMargins(0, 0, 0, 0);
-    rowColumn_->setSpacing(2);
-    list_->form()->addRow(rowColumn_);
+
+    view_->setObjectName("appList");
+    view_->setAccessibleName(tr("Apps"));
+    view_->setModel(apps_);
+    view_->setItemDelegate(new AppRowDelegate(view_));
+    view_->setUniformItemSizes(true);
+    view_->setSpacing(1);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view_->setFrameShape(QFrame::NoFrame);
+    view_->viewport()->setAutoFillBackground(false);
+    view_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    view_->onFlipSelection = [this](const QModelIndex& index) {
+        const std::string app = apps_->app(index.row()).bundleID;
+        if (model_.selectedApp() == app)
+            model_.setSelectedApp(std::nullopt);
+        else
+            model_.setSelectedApp(app);
+    };
+    view_->onFlipSwitch = [this](const QModelIndex& index) {
+        const bool on = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+        apps_->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+    };
+    list_->form()->addRow(view_);
+
+    remove_->setObjectName("remove");
+    connect(remove_, &QAction::triggered, this, [this] {
+        const QModelIndex current = view_->currentIndex();
+        if (!current.isValid()) return;
+        // Copied: the removal takes the row away.
+        const std::string app = apps_->app(current.row()).bundleID;
+        model_.remove(app);
+    });
+    view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QModelIndex index = view_->indexAt(at);
+        if (!index.isValid()) return;
+        view_->setCurrentIndex(index);
+        QMenu menu(view_);
+        menu.addAction(remove_);
+        menu.exec(view_->viewport()->mapToGlobal(at));
+    });
+
     noneYet_->setObjectName("noneYet");
     noneYet_->setContentsMargins(rowPadding, 0, rowPadding, 0);
     style::makeSecondary(noneYet_);
@@ -195,6 +309,10 @@ AppsTab::AppsTab(SettingsModel& model, QWidget* parent)
     makeOwnSettings();
     finish();
     refresh();
+}
+
+QRect AppsTab::switchRect(const QModelIndex& index) const {
+    return view_->switchRect(index);
 }
 
 void AppsTab::makeOwnSettings() {
@@ -289,29 +407,12 @@ void AppsTab::makeOwnSettings() {
 }
 
 void AppsTab::refresh() {
-    const std::vector<ListedApp> listed = model_.listedApps();
-    std::vector<std::pair<std::string, QString>> shown;
-    for (const ListedApp& app : listed)
-        shown.emplace_back(app.bundleID, app.name);
-    if (shown != shown_) {
-        // A row may be the sender of the change that brought us here, so it goes later.
-        for (AppRow* row : rows_) {
-            row->hide();
-            rowColumn_->removeWidget(row);
-            row->deleteLater();
-        }
-        rows_.clear();
-        for (const ListedApp& app : listed) {
-            auto* row = new AppRow(model_, app, list_->box());
-            rowColumn_->addWidget(row);
-            rows_.push_back(row);
-        }
-        shown_ = std::move(shown);
-    } else {
-        for (AppRow* row : rows_)
-            row->refresh();
-    }
-    noneYet_->setVisible(rows_.empty());
+    apps_->refresh();
+    const int rows = apps_->rowCount();
+    view_->setVisible(rows > 0);
+    noneYet_->setVisible(rows == 0);
+    fitList();
+    showSelection();
 
     const auto selected = model_.selectedApp();
     const bool showsOwn =
@@ -323,4 +424,29 @@ void AppsTab::refresh() {
     own_->setVisible(showsOwn);
 }
 
+// As tall as its rows, up to visibleRows of them; a longer list scrolls by itself.
+void AppsTab::fitList() {
+    const int rows = std::min(apps_->rowCount(), visibleRows);
+    if (rows == 0) return;
+    // The list's spacing lies around every row, above and below it.
+    view_->setFixedHeight(rows * (view_->sizeHintForRow(0) + 2 * view_->spacing()) +
+                          2 * view_->frameWidth());
+}
+
+// The list's selection, which assistive technology reads, is the model's selected app.
+void AppsTab::showSelection() {
+    const auto selected = model_.selectedApp();
+    const int row = selected ? apps_->rowOf(*selected) : -1;
+    QItemSelectionModel* selection = view_->selectionModel();
+    if (row < 0) {
+        selection->clearSelection();
+        return;
+    }
+    const QModelIndex index = apps_->index(row);
+    if (!selection->isSelected(index))
+        selection->select(index, QItemSelectionModel::ClearAndSelect);
+}
+
 } // namespace vantor
+
+#include "AppsTab.moc"

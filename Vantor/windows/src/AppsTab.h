@@ -3,64 +3,50 @@
 #include "Bindings.h"
 #include "FormPage.h"
 
-#include <string>
-#include <vector>
+#include <QRect>
 
-class QCheckBox;
+class QAction;
 class QLabel;
-class QPushButton;
-class QVBoxLayout;
+class QModelIndex;
 
 namespace vantor {
 
+class AppList;
+class AppListView;
 class SettingsModel;
-struct ListedApp;
-
-// One app of the Apps tab: icon and name, a caption, and the app's switch. Clicking the row
-// selects it (or deselects it when selected); its context menu removes the app from the list.
-class AppRow : public QWidget {
-    Q_OBJECT
-
-public:
-    AppRow(SettingsModel& model, const ListedApp& app, QWidget* parent = nullptr);
-
-    const std::string& bundleID() const { return bundleID_; }
-    bool isSelected() const { return selected_; }
-    void refresh();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    SettingsModel& model_;
-    std::string bundleID_;
-    bool selected_ = false;
-    QLabel* caption_;
-    Bindings bindings_;
-};
 
 // The apps Vantor knows a choice or settings for, and the own settings of the selected app.
+//
+// The apps are one list view ("appList") over an AppList: each row draws the app's icon and
+// name, a caption and the app's switch, so a long list costs only the rows on screen. Clicking
+// a row selects it (or deselects it when selected), clicking its switch switches the app, and
+// the context menu's "Remove from List" ("remove") removes the app of the row it was opened on
+// (the list's current row).
 class AppsTab : public FormPage {
     Q_OBJECT
 
 public:
+    // Rows shown before the list scrolls by itself.
+    static constexpr int visibleRows = 10;
+
     explicit AppsTab(SettingsModel& model, QWidget* parent = nullptr);
     void refresh();
 
-    std::vector<AppRow*> rows() const { return rows_; }
+    AppList* apps() const { return apps_; }
+    // Where the switch of a row sits, in the list's viewport.
+    QRect switchRect(const QModelIndex& index) const;
 
 private:
     void makeOwnSettings();
+    void fitList();
+    void showSelection();
 
     SettingsModel& model_;
     FormSection* list_;
-    QVBoxLayout* rowColumn_;
+    AppList* apps_;
+    AppListView* view_;
+    QAction* remove_;
     QLabel* noneYet_;
-    std::vector<AppRow*> rows_;
-    // Id and name of each row, to see when the list must be made again.
-    std::vector<std::pair<std::string, QString>> shown_;
     FormSection* own_ = nullptr;
     Bindings ownBindings_;
 };

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFont>
 #include <QLabel>
+#include <QPixmap>
 #include <QWidget>
 
 class QPushButton;
@@ -16,6 +18,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPixmap drawn_;
+    QString drawnText_;
+    QRgb drawnWindow_ = 0, drawnInk_ = 0;
+    QFont drawnFont_;
 };
 
 // The preview canvas in a box with rounded corners and a hairline border, with a caption chip

@@ -6,15 +6,34 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QStyle>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace vantor {
 
+ElidingLabel::ElidingLabel(const QString& text, QWidget* parent)
+    : QLabel(text, parent) {
+    setTextFormat(Qt::PlainText);
+}
+
+QSize ElidingLabel::minimumSizeHint() const {
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+void ElidingLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QRect space = contentsRect();
+    const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, space.width());
+    style()->drawItemText(&painter, space, int(alignment()) | Qt::TextSingleLine, palette(),
+                          isEnabled(), shown, foregroundRole());
+}
+
 FormSection::FormSection(const QString& header, QWidget* parent)
     : QWidget(parent)
     , column_(new QVBoxLayout(this))
-    , header_(new QLabel(header, this))
+    , header_(new ElidingLabel(header, this))
     , box_(new QGroupBox(this))
     , form_(new QFormLayout(box_)) {
     column_->setContentsMargins(0, 0, 0, 0);

@@ -1,17 +1,30 @@
 #pragma once
 
+#include <QLabel>
 #include <QString>
 #include <QWidget>
 
 class QFormLayout;
 class QGroupBox;
-class QLabel;
 class QPushButton;
 class QVBoxLayout;
 
 namespace vantor {
 
-// One section of a form: an optional header, a framed box holding the rows, and an optional
+// A one-line label that gives way: narrower than its text, it ends the text in an ellipsis
+// instead of widening the form. Its text is plain, never markup.
+class ElidingLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit ElidingLabel(const QString& text = {}, QWidget* parent = nullptr);
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// One section of a form: an optional header (an ElidingLabel), a framed box holding the rows, and an optional
 // footer under the box (a note or a button at the trailing edge).
 class FormSection : public QWidget {
     Q_OBJECT

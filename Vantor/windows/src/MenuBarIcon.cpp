@@ -1,6 +1,9 @@
 #include "VantorWindows/MenuBarIcon.h"
 
+#include "VantorWindows/DrawnIcon.h"
+
 #include <QPainter>
+#include <QPen>
 #include <QTransform>
 #include <algorithm>
 #include <array>
@@ -19,9 +22,9 @@ constexpr int pointCount = 24;
 // Four arrows, each the six points of the first rotated by a quarter turn more, counter-clockwise,
 // so the 24 points run round one simple polygon: shaft, barb, tip, barb, shaft.
 std::array<QPointF, pointCount> outline() {
-    static constexpr std::array<QPointF, 6> arm{
-        QPointF(0.15, -0.15), QPointF(0.52, -0.15), QPointF(0.52, -0.34),
-        QPointF(1.0, 0.0),    QPointF(0.52, 0.34),  QPointF(0.52, 0.15)};
+    static constexpr std::array<QPointF, 6> arm{QPointF(0.15, -0.15), QPointF(0.52, -0.15),
+                                                QPointF(0.52, -0.34), QPointF(1.0, 0.0),
+                                                QPointF(0.52, 0.34),  QPointF(0.52, 0.15)};
     // cos and sin of 0, 90, 180 and 270 degrees, exact.
     static constexpr int cosines[] = {1, 0, -1, 0};
     static constexpr int sines[] = {0, 1, 0, -1};
@@ -116,6 +119,56 @@ QImage image(QSize size, qreal devicePixelRatio, const QColor& color) {
     QPainter painter(&picture);
     draw(painter, QRectF(QPointF(0, 0), QSizeF(size)), color);
     return picture;
+}
+
+QColor haloFor(const QColor& ink) {
+    return ink.lightnessF() < 0.5 ? QColor(Qt::white) : QColor(0x14, 0x14, 0x14);
+}
+
+QImage trayImage(QSize size, qreal devicePixelRatio, const QColor& ink, bool dimmed) {
+    QImage picture(size * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(devicePixelRatio);
+    picture.fill(Qt::transparent);
+    {
+        const QRectF rect(QPointF(0, 0), QSizeF(size));
+        const Figure figure = fit(rect);
+        const QColor halo = haloFor(ink);
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        // The silhouette: body and top face, widened by the halo inside the figure's margin.
+        QPainterPath silhouette = figure.body;
+        silhouette.addPolygon(counterClockwise(figure.top));
+        silhouette.closeSubpath();
+        const double haloWidth = std::min(size.width(), size.height()) / 28.0;
+        painter.setPen(QPen(halo, 2 * haloWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(halo);
+        painter.drawPath(silhouette);
+
+        painter.setPen(Qt::NoPen);
+        QColor half = ink;
+        half.setAlphaF(ink.alphaF() * 0.5f);
+        painter.fillPath(figure.body, half);
+        // The gap round the top face shows the halo, as the app icon's shows its tile.
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(halo, figure.gapWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPolygon(figure.top);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ink);
+        painter.drawPolygon(figure.top, Qt::WindingFill);
+    }
+    if (!dimmed) return picture;
+    // Faded as one layer, so that the figure does not show through its halo.
+    QImage faded(picture.size(), QImage::Format_ARGB32_Premultiplied);
+    faded.setDevicePixelRatio(devicePixelRatio);
+    faded.fill(Qt::transparent);
+    QPainter painter(&faded);
+    painter.setOpacity(dimmedOpacity);
+    painter.drawImage(QPointF(0, 0), picture);
+    return faded;
+}
+
+QIcon trayIcon(const QColor& ink, bool dimmed) {
+    return drawnIcon([ink, dimmed](QSize pixels) { return trayImage(pixels, 1.0, ink, dimmed); });
 }
 
 } // namespace vantor::MenuBarIcon

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QTextDocument>
 
 namespace vantor::style {
 
@@ -35,6 +36,10 @@ QLabel* note(const QString& text, QWidget* parent) {
     label->setWordWrap(true);
     makeSecondary(label);
     return label;
+}
+
+QString plainToolTip(const QString& text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpacePre) : text;
 }
 
 QIcon symbol(const char* themeName, QStyle::StandardPixmap fallback) {

@@ -13,6 +13,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QAbstractTextDocumentLayout>
+#include <QTextDocument>
+#include <QTextObjectInterface>
 #include <QVBoxLayout>
 
 namespace vantor {
@@ -24,13 +27,46 @@ bool isWebAddress(const QUrl& url) {
     return url.isValid() && (scheme == u"https" || scheme == u"http");
 }
 
-// Release notes from a feed: shown as they are, but nothing they name (images, style sheets) is
-// ever loaded.
-class NotesBrowser final : public QTextBrowser {
+// Stands in for Qt's image handler in the notes, which loads a picture straight from the file its
+// name gives when no resource answers: an image of the notes takes no room and shows nothing.
+class NoImages final : public QObject, public QTextObjectInterface {
+    Q_OBJECT
+    Q_INTERFACES(QTextObjectInterface)
 public:
-    using QTextBrowser::QTextBrowser;
+    using QObject::QObject;
+    QSizeF intrinsicSize(QTextDocument*, int, const QTextFormat&) override { return {}; }
+    void drawObject(QPainter*, const QRectF&, QTextDocument*, int, const QTextFormat&) override {}
+};
+
+// The document of a feed's release notes. Qt's own loader falls back to reading local files for
+// anything its widget does not load ("<img src=/dev/zero>" would read without end), so the
+// document itself answers every resource with nothing, and draws no images: what the notes name
+// is never loaded.
+class NotesDocument final : public QTextDocument {
+public:
+    explicit NotesDocument(QObject* parent)
+        : QTextDocument(parent) {
+        documentLayout()->registerHandler(QTextFormat::ImageObject, new NoImages(this));
+    }
+
+protected:
     QVariant loadResource(int, const QUrl&) override { return {}; }
 };
+
+class NotesBrowser final : public QTextBrowser {
+public:
+    explicit NotesBrowser(QWidget* parent)
+        : QTextBrowser(parent) {
+        setDocument(new NotesDocument(this));
+    }
+    QVariant loadResource(int, const QUrl&) override { return {}; }
+};
+
+// A label for text from outside (a version, a server's reason phrase): never read as markup.
+void showPlain(QLabel* label) {
+    label->setTextFormat(Qt::PlainText);
+    label->setOpenExternalLinks(false);
+}
 
 } // namespace
 
@@ -64,6 +100,7 @@ UpdateWindow::UpdateWindow(QWidget* parent)
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("updateSummary"));
     summary_->setWordWrap(true);
+    showPlain(summary_);
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(summary_);
 
@@ -194,7 +231,11 @@ void UpdatePrompt::showMessage(bool failed, const QString& text, const QString& 
     auto* box = new QMessageBox(failed ? QMessageBox::Warning : QMessageBox::Information,
                                 tr("Software Update"), text, QMessageBox::Ok);
     box->setObjectName(failed ? QStringLiteral("updateFailed") : QStringLiteral("updateUpToDate"));
+    box->setTextFormat(Qt::PlainText);
     box->setInformativeText(detail);
+    // The detail may be a server's reason phrase: plain text, and no link in it opens anything.
+    for (QLabel* label : box->findChildren<QLabel*>())
+        if (label->objectName() == u"qt_msgbox_informativelabel") showPlain(label);
     // Message boxes size themselves to their shortest line; a reason of a sentence or two reads
     // better on wider lines.
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
@@ -211,4 +252,5 @@ void UpdatePrompt::showMessage(bool failed, const QString& text, const QString& 
 
 } // namespace vantor
 
+#include "UpdateWindow.moc"
 #include "VantorWindows/moc_UpdateWindow.cpp"

@@ -1,9 +1,16 @@
 #include "VantorWindows/AppIcon.h"
+#include "VantorWindows/DrawnIcon.h"
 #include "VantorWindows/MenuBarIcon.h"
 #include "WindowTestApp.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QPainter>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace vantor;
 
@@ -18,7 +25,99 @@ QRect inkBox(const QImage& image) {
     return box;
 }
 
+// Relative luminance of a colour on screen, from its sRGB channels (WCAG 2).
+double luminance(QRgb rgb) {
+    auto linear = [](int channel) {
+        const double c = channel / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb)) + 0.0722 * linear(qBlue(rgb));
+}
+
+double contrast(double a, double b) {
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+// The share of the pixels the icon covers (at least half as opaque as its most opaque pixel, so
+// that a dimmed icon counts the same pixels) that, laid on `panel`, stand out from it by at
+// least `ratio`.
+double shareStandingOut(const QImage& icon, QColor panel, double ratio) {
+    const QImage pixels = icon.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const double background = luminance(panel.rgb());
+    int opaque = 0;
+    for (int y = 0; y < pixels.height(); ++y)
+        for (int x = 0; x < pixels.width(); ++x)
+            opaque = std::max(opaque, qAlpha(pixels.pixel(x, y)));
+    int covered = 0, standing = 0;
+    for (int y = 0; y < pixels.height(); ++y)
+        for (int x = 0; x < pixels.width(); ++x) {
+            const QRgb p = pixels.pixel(x, y);
+            const int a = qAlpha(p);
+            if (a == 0 || 2 * a < opaque) continue;
+            ++covered;
+            auto over = [&](int channel, int under) { return channel + under * (255 - a) / 255; };
+            const QRgb shown = qRgb(over(qRed(p), panel.red()), over(qGreen(p), panel.green()),
+                                    over(qBlue(p), panel.blue()));
+            if (contrast(luminance(shown), background) >= ratio) ++standing;
+        }
+    return covered ? double(standing) / covered : 0.0;
+}
+
 } // namespace
+
+TEST(MenuBarIcon, theTrayIconReadsOnLightAndDarkPanels) {
+    windowTestApp();
+    const QColor lightPanel(0xF0, 0xF0, 0xF0), darkPanel(0x2A, 0x2A, 0x2A);
+    const QColor darkText(0x14, 0x14, 0x14), lightText(0xE8, 0xE8, 0xE8);
+    const struct {
+        const char* what;
+        QColor ink;
+        bool dimmed;
+        QColor panel;
+        double ratio; // the contrast that at least a third of the icon's pixels reach
+    } cases[] = {
+        {"dark text, light panel", darkText, false, lightPanel, 3.0},
+        {"dark text, dark panel", darkText, false, darkPanel, 3.0},
+        {"light text, light panel", lightText, false, lightPanel, 3.0},
+        {"light text, dark panel", lightText, false, darkPanel, 3.0},
+        {"dimmed, dark text, light panel", darkText, true, lightPanel, 1.5},
+        {"dimmed, dark text, dark panel", darkText, true, darkPanel, 1.5},
+        {"dimmed, light text, light panel", lightText, true, lightPanel, 1.5},
+        {"dimmed, light text, dark panel", lightText, true, darkPanel, 1.5},
+    };
+    for (const auto& c : cases)
+        for (int pixels : {16, 22, 36, 44}) {
+            const QImage icon =
+                MenuBarIcon::trayIcon(c.ink, c.dimmed).pixmap(QSize(pixels, pixels)).toImage();
+            ASSERT_EQ(icon.size(), QSize(pixels, pixels));
+            EXPECT_GE(shareStandingOut(icon, c.panel, c.ratio), 1.0 / 3)
+                << c.what << ", " << pixels;
+        }
+
+    // With VANTOR_WINDOW_PICTURES naming a folder, the icons on both panels, as a 22-pixel tray
+    // shows them at 1x and 2x, are written there for looking at (and eight times larger).
+    const QString folder = qEnvironmentVariable("VANTOR_WINDOW_PICTURES");
+    if (folder.isEmpty()) return;
+    QDir().mkpath(folder);
+    for (int ratio : {1, 2}) {
+        const int cell = 30 * ratio, icon = 22 * ratio;
+        QImage sheet(4 * cell, 2 * cell, QImage::Format_RGB32);
+        QPainter painter(&sheet);
+        for (int row = 0; row < 2; ++row) {
+            painter.fillRect(0, row * cell, 4 * cell, cell, row ? darkPanel : lightPanel);
+            int column = 0;
+            for (const QColor& ink : {darkText, lightText})
+                for (bool dimmed : {false, true})
+                    painter.drawPixmap((column++) * cell + (cell - icon) / 2,
+                                       row * cell + (cell - icon) / 2,
+                                       MenuBarIcon::trayIcon(ink, dimmed).pixmap(icon, icon));
+        }
+        painter.end();
+        const QString name = folder + QStringLiteral("/tray-icons-%1x").arg(ratio);
+        sheet.save(name + ".png");
+        sheet.scaled(sheet.size() * 8 / ratio).save(name + "-enlarged.png");
+    }
+}
 
 // The figure spans 0.625 x 0.541 projected units, so it is limited by its width: in 180 x 180 the
 // margin is 7 % of 180 = 12.6 pixels left and right, and (180 - 134.1) / 2 = 23 above and below.
@@ -52,21 +151,72 @@ TEST(MenuBarIcon, halfToneBodyWithoutDarkOverlapsAClearedGapAndASolidTop) {
     windowTestApp();
     QImage image = MenuBarIcon::image(QSize(180, 180), 1.0, QColor(20, 40, 60));
     auto alpha = [&](int x, int y) { return qAlpha(image.pixel(x, y)); };
-    EXPECT_EQ(alpha(90, 75), 255);        // the middle of the top face
-    EXPECT_NEAR(alpha(115, 90), 128, 2);  // the right shaft's front wall over the bottom face
-    EXPECT_EQ(alpha(115, 85), 0);         // the gap just under the top face's edge
-    EXPECT_EQ(alpha(90, 5), 0);           // above the figure
+    EXPECT_EQ(alpha(90, 75), 255);       // the middle of the top face
+    EXPECT_NEAR(alpha(115, 90), 128, 2); // the right shaft's front wall over the bottom face
+    EXPECT_EQ(alpha(115, 85), 0);        // the gap just under the top face's edge
+    EXPECT_EQ(alpha(90, 5), 0);          // above the figure
     EXPECT_EQ(QColor(image.pixel(90, 75)).rgb(), QColor(20, 40, 60).rgb());
 }
 
 TEST(AppIcon, theSvgCarriesTheSameFigureAsTheDrawnIcon) {
     windowTestApp();
     QImage image = AppIcon::image(512);
-    EXPECT_EQ(qAlpha(image.pixel(4, 4)), 0);     // outside the tile
-    EXPECT_EQ(qAlpha(image.pixel(256, 40)), 255); // the tile
+    EXPECT_EQ(qAlpha(image.pixel(4, 4)), 0);                     // outside the tile
+    EXPECT_EQ(qAlpha(image.pixel(256, 40)), 255);                // the tile
     EXPECT_EQ(QColor(image.pixel(256, 256)), QColor(Qt::white)); // the top face's middle
     const QString svg = AppIcon::svg();
     EXPECT_TRUE(svg.startsWith("<?xml"));
     EXPECT_EQ(svg.count("<path"), 3);
     EXPECT_FALSE(svg.contains("nan"));
+}
+
+TEST(DrawnIcon, drawsEachSizeWhenFirstAskedForAndKeepsIt) {
+    windowTestApp();
+    std::vector<QSize> drawn;
+    QIcon icon = drawnIcon([&drawn](QSize pixels) {
+        drawn.push_back(pixels);
+        QImage picture(pixels, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::red);
+        return picture;
+    });
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_TRUE(icon.availableSizes().isEmpty()) << "Qt asks for the sizes it shows";
+    EXPECT_TRUE(drawn.empty()) << "nothing is drawn before the icon shows";
+
+    EXPECT_EQ(icon.pixmap(22, 22).size(), QSize(22, 22));
+    EXPECT_EQ(icon.pixmap(22, 22).toImage().pixelColor(11, 11), QColor(Qt::red));
+    const QIcon copy = icon;
+    EXPECT_EQ(copy.pixmap(22, 22).size(), QSize(22, 22));
+    const QPixmap sharp = icon.pixmap(QSize(22, 22), 2.0);
+    EXPECT_EQ(sharp.size(), QSize(44, 44));
+    EXPECT_EQ(sharp.devicePixelRatio(), 2.0);
+    EXPECT_EQ(drawn, (std::vector<QSize>{QSize(22, 22), QSize(44, 44)}));
+
+    // The disabled look is made from the same drawing, once.
+    icon.pixmap(QSize(22, 22), QIcon::Disabled);
+    icon.pixmap(QSize(22, 22), QIcon::Disabled);
+    EXPECT_EQ(drawn.size(), 3u);
+}
+
+TEST(AppIcon, becomesTheWindowIconWhenTheFirstManagedWindowShows) {
+    windowTestApp();
+    QApplication::setWindowIcon(QIcon());
+    AppIcon::becomeWindowIconWithFirstWindow();
+    // The tray's own window, a menu and a tooltip-like window show no window icon.
+    QWidget tray(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+    tray.show();
+    QWidget popup(nullptr, Qt::Popup);
+    popup.show();
+    QWidget tip(nullptr, Qt::ToolTip);
+    tip.show();
+    EXPECT_TRUE(QApplication::windowIcon().isNull());
+
+    QWidget window;
+    window.show();
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(window.windowIcon().isNull());
+    const QImage shown = window.windowIcon().pixmap(64, 64).toImage();
+    EXPECT_EQ(shown.size(), QSize(64, 64));
+    EXPECT_GT(qAlpha(shown.pixel(32, 32)), 0) << "the icon is drawn";
+    QApplication::setWindowIcon(QIcon());
 }

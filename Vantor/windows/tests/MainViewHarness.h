@@ -12,6 +12,7 @@
 #include <QPalette>
 
 #include <memory>
+#include <optional>
 
 namespace vantor::testing {
 
@@ -60,9 +61,9 @@ struct Harness {
     int changes = 0;
 };
 
-// A left click in the middle of the widget.
-inline void click(QWidget* widget) {
-    const QPointF at = QRectF(widget->rect()).center();
+// A left click on the widget, in its middle unless told where.
+inline void click(QWidget* widget, std::optional<QPoint> where = std::nullopt) {
+    const QPointF at = where ? QPointF(*where) : QRectF(widget->rect()).center();
     const QPointF global = widget->mapToGlobal(at);
     for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
         QMouseEvent event(type, at, global, Qt::LeftButton,

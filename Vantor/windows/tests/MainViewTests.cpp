@@ -1,16 +1,25 @@
 #include "AppsTab.h"
 #include "CanvasBox.h"
+#include "FormPage.h"
 #include "MainViewHarness.h"
 #include "SpeedSlider.h"
+#include "TempFolder.h"
+#include "VantorModels/AppList.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
+#include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTimer>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -25,6 +34,45 @@ using Role = AxisMapping::Role;
 using Movement = AxisMapping::Movement;
 
 const std::string maps = "org.example.Maps";
+
+// The Apps tab's list and what one of its rows shows.
+QListView* appList(Harness& h) { return h.find<QListView>("appList"); }
+
+QModelIndex rowOf(Harness& h, const std::string& app) {
+    auto* tab = h.find<AppsTab>("apps");
+    return tab->apps()->index(tab->apps()->rowOf(app));
+}
+
+QString captionOf(Harness& h, const std::string& app) {
+    return rowOf(h, app).data(AppList::CaptionRole).toString();
+}
+
+// A click on a row away from its switch, or on its switch.
+void clickRow(Harness& h, const std::string& app) {
+    const QRect row = appList(h)->visualRect(rowOf(h, app));
+    testing::click(appList(h)->viewport(), QPoint(row.left() + 40, row.center().y()));
+}
+
+void clickSwitch(Harness& h, const std::string& app) {
+    auto* tab = h.find<AppsTab>("apps");
+    testing::click(appList(h)->viewport(), tab->switchRect(rowOf(h, app)).center());
+}
+
+// Maps listed under this name and selected on the Apps tab, the window shown at `size`.
+void showMapsNamed(Harness& h, const QString& name, QSize size = MainView::idealSize) {
+    h.model->apps.insert_or_assign(maps, ListedApp(maps, name, QIcon(), true));
+    h.model->setTab(MainTab::apps);
+    h.model->setSelectedApp(maps);
+    h.view->resize(size);
+    h.view->show();
+    QApplication::processEvents();
+}
+
+// What assistive technology reads of a row.
+QAccessibleInterface* rowAccessible(Harness& h, const std::string& app) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(appList(h));
+    return list ? list->child(rowOf(h, app).row()) : nullptr;
+}
 
 ScrollSettings withMapsOn() {
     ScrollSettings s;
@@ -97,15 +145,14 @@ TEST(MainView, PerAppControlsWriteOnceAndShowTheirEffect) {
         Harness h(withMapsOn());
         h.model->setTab(MainTab::apps);
         h.model->setSelectedApp(maps);
-        auto* caption = h.find<QLabel>("caption");
-        EXPECT_TRUE(caption->text().isEmpty());
+        EXPECT_EQ(captionOf(h, maps), "");
         perform(h, c.action);
         EXPECT_EQ(h.changes, 1) << c.action.control;
         EXPECT_TRUE(c.expect(h.model->settings())) << c.action.control;
-        EXPECT_EQ(caption->text(), "Own settings");
+        EXPECT_EQ(captionOf(h, maps), "Own settings");
         h.find<QPushButton>("useDefaults")->click();
         EXPECT_FALSE(h.model->settings().hasOwnSettings(maps));
-        EXPECT_FALSE(caption->isVisibleTo(h.view.get()));
+        EXPECT_EQ(captionOf(h, maps), "");
         EXPECT_FALSE(h.find<QPushButton>("useDefaults")->isEnabled());
     }
 }
@@ -171,35 +218,60 @@ TEST(MainView, DefaultsFooterAndPerAppDefaultOptionFollowTheResponse) {
 
 TEST(MainView, PerAppSectionFollowsSelectionAndSwitch) {
     Harness h(withMapsOn());
+    h.view->show();
     h.find<QTabWidget>("tabs")->setCurrentIndex(3);
     ASSERT_EQ(h.model->tab(), MainTab::apps);
-    auto* row = h.find<AppRow>("app:org.example.Maps");
+    QApplication::processEvents();
     auto* own = h.find<QWidget>("ownSettings");
     auto* caption = h.find<CanvasBox>({})->caption();
     auto shown = [&] { return own->isVisibleTo(h.view.get()); };
-    auto selected = [&] { return QAccessible::queryAccessibleInterface(row)->state().selected; };
+    auto selected = [&] { return rowAccessible(h, maps)->state().selected; };
     EXPECT_FALSE(shown());
     EXPECT_EQ(caption->text(), "Default settings");
 
-    testing::click(row);
+    clickRow(h, maps);
     EXPECT_EQ(h.model->selectedApp(), maps);
     EXPECT_TRUE(shown());
     EXPECT_TRUE(selected());
     EXPECT_EQ(caption->text(), "Settings of Maps");
+    EXPECT_EQ(h.changes, 0) << "selecting edits nothing";
 
-    row->findChild<QCheckBox*>("switch")->click();
+    clickSwitch(h, maps);
+    EXPECT_EQ(h.changes, 1);
+    EXPECT_FALSE(h.model->settings().allowedApps.count(maps));
+    EXPECT_EQ(captionOf(h, maps), "Keeps the SpaceMouse");
     EXPECT_FALSE(shown());
-    EXPECT_TRUE(row->isSelected());
-    row->findChild<QCheckBox*>("switch")->click();
+    EXPECT_EQ(h.model->selectedApp(), maps) << "the switch does not touch the selection";
+    EXPECT_TRUE(selected());
+    clickSwitch(h, maps);
     EXPECT_TRUE(shown());
+    EXPECT_EQ(rowOf(h, maps).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
 
     h.find<QTabWidget>("tabs")->setCurrentIndex(0);
     EXPECT_EQ(caption->text(), "Default settings");
     h.find<QTabWidget>("tabs")->setCurrentIndex(3);
-    testing::click(row);
+    clickRow(h, maps);
     EXPECT_EQ(h.model->selectedApp(), std::nullopt);
     EXPECT_FALSE(shown());
     EXPECT_FALSE(selected());
+}
+
+TEST(MainView, KeysFlipTheCurrentRowsSwitchAndSelection) {
+    Harness h(withMapsOn());
+    h.model->setTab(MainTab::apps);
+    auto* list = appList(h);
+    list->setCurrentIndex(rowOf(h, maps));
+    auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &event);
+    };
+    press(Qt::Key_Return);
+    EXPECT_EQ(h.model->selectedApp(), maps);
+    press(Qt::Key_Space);
+    EXPECT_EQ(h.model->settings().deviceChoice(maps), scroll::DevicePolicy::AppChoice::off);
+    press(Qt::Key_Return);
+    EXPECT_EQ(h.model->selectedApp(), std::nullopt);
+    EXPECT_EQ(h.changes, 1);
 }
 
 TEST(MainView, SizesAndPaddingsOfTheWindow) {
@@ -237,15 +309,65 @@ TEST(MainView, SizesAndPaddingsOfTheWindow) {
 
 TEST(MainView, ALongAppNameStaysClearOfTheResetButton) {
     Harness h(withMapsOn());
-    h.model->apps.erase(maps);
-    h.model->apps.emplace(maps, ListedApp(maps, QString(200, 'M'), QIcon(), true));
-    h.model->setTab(MainTab::apps);
-    h.model->setSelectedApp(maps);
-    h.view->resize(MainView::minimumSize);
-    h.view->show();
-    QApplication::processEvents();
+    showMapsNamed(h, QString(200, 'M'), MainView::minimumSize);
     auto* box = h.find<CanvasBox>({});
     EXPECT_LT(box->caption()->geometry().right(), box->resetButton()->geometry().left());
+}
+
+TEST(MainView, ALongAppNameKeepsTheAppsTabWithinTheWindow) {
+    Harness h(withMapsOn());
+    showMapsNamed(h, QString(80, 'M'), MainView::minimumSize);
+    auto* page = h.find<QWidget>("apps");
+    auto* tabs = h.find<QTabWidget>("tabs");
+    EXPECT_LE(page->width(), tabs->width());
+    auto* header = h.find<FormSection>("ownSettings")->header();
+    EXPECT_LE(header->mapTo(page, QPoint(header->width(), 0)).x(), page->width());
+    EXPECT_LE(appList(h)->width(), page->width());
+}
+
+TEST(MainView, AppNamesAreShownAsTheyAreWrittenNeverAsMarkup) {
+    // Taken as markup, the name would load this picture and stand 300 pixels tall.
+    testsupport::TempFolder folder;
+    const QString picture = QString::fromStdString(folder.path + "/big.png");
+    QImage big(300, 300, QImage::Format_ARGB32);
+    big.fill(Qt::red);
+    ASSERT_TRUE(big.save(picture));
+    const QString odd = "<img src=\"" + picture + "\"> & Co";
+
+    Harness h(withMapsOn());
+    showMapsNamed(h, odd);
+
+    auto* header = h.find<FormSection>("ownSettings")->header();
+    auto* caption = h.find<CanvasBox>({})->caption();
+    const std::pair<QLabel*, QString> labels[] = {
+        {header, "Settings for " + odd},
+        {caption, "Settings of " + odd},
+    };
+    for (const auto& [label, text] : labels) {
+        EXPECT_EQ(label->text(), text);
+        EXPECT_LT(label->sizeHint().height(), 100) << text.toStdString();
+    }
+    EXPECT_EQ(rowOf(h, maps).data().toString(), odd);
+    const QRect row = appList(h)->visualRect(rowOf(h, maps));
+    EXPECT_LT(row.height(), 100);
+}
+
+TEST(MainView, TheAppListIsAsTallAsItsRowsUpToTenThenScrolls) {
+    for (const int count : {1, 2, 10, 11, 1000}) {
+        ScrollSettings settings;
+        for (int i = 0; i < count; ++i)
+            settings.allowedApps.insert("org.example.App" + std::to_string(i));
+        Harness h(settings);
+        h.model->setTab(MainTab::apps);
+        h.view->show();
+        QApplication::processEvents();
+        auto* list = appList(h);
+        const int shown = std::min(count, 10);
+        const QRect last = list->visualRect(list->model()->index(shown - 1, 0));
+        EXPECT_LE(last.bottom(), list->viewport()->height()) << count;
+        EXPECT_GT(last.bottom() + last.height(), list->viewport()->height()) << count;
+        EXPECT_EQ(list->verticalScrollBar()->isVisible(), count > 10) << count;
+    }
 }
 
 TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
@@ -257,22 +379,51 @@ TEST(MainView, AppRowsListRemoveAndShowNoneYet) {
                           ListedApp("com.example.Gone", "com.example.Gone", QIcon(), false));
     h.model->setSettings(settings); // the list reads the names now known
     h.model->setTab(MainTab::apps);
-    auto* apps = h.find<AppsTab>("apps");
-    QStringList names;
-    for (AppRow* row : apps->rows())
-        names << row->accessibleName() + "/" + row->findChild<QLabel*>("caption")->text();
-    EXPECT_EQ(names, (QStringList{"com.example.Gone/", "Maps/", "Notes/Keeps the SpaceMouse"}));
+    auto* list = appList(h);
+    auto shownRows = [&] {
+        QStringList names;
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            const QModelIndex index = list->model()->index(row, 0);
+            names << index.data().toString() + "/" + index.data(AppList::CaptionRole).toString();
+        }
+        return names;
+    };
+    EXPECT_EQ(shownRows(),
+              (QStringList{"com.example.Gone/", "Maps/", "Notes/Keeps the SpaceMouse"}));
     EXPECT_FALSE(h.find<QLabel>("noneYet")->isVisibleTo(h.view.get()));
+    EXPECT_TRUE(list->isVisibleTo(h.view.get()));
 
     h.model->setSelectedApp("com.example.Gone");
     EXPECT_EQ(h.find<CanvasBox>({})->caption()->text(), "Settings of com.example.Gone");
-    for (AppRow* row : apps->rows())
-        row->findChild<QAction*>("remove")->trigger();
+    // The context menu of a row offers to remove that row's app.
+    QStringList offered;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions())
+            offered << action->text();
+        menu->actions().front()->trigger();
+        menu->close();
+    });
+    const QRect notes = list->visualRect(rowOf(h, "org.example.Notes"));
+    Q_EMIT list->customContextMenuRequested(notes.center());
+    EXPECT_EQ(offered, QStringList{"Remove from List"});
+    EXPECT_EQ(shownRows(), (QStringList{"com.example.Gone/", "Maps/"}));
+    // The removal acts on the row the menu was opened on, the list's current row.
+    auto* remove = h.find<QAction>("remove");
+    EXPECT_EQ(h.model->selectedApp(), "com.example.Gone") << "another app stays selected";
+    for (const char* app : {"com.example.Gone", "org.example.Maps"}) {
+        list->setCurrentIndex(rowOf(h, app));
+        remove->trigger();
+    }
     EXPECT_EQ(h.changes, 3);
-    EXPECT_TRUE(apps->rows().empty());
+    EXPECT_TRUE(shownRows().isEmpty());
     EXPECT_EQ(h.model->selectedApp(), std::nullopt);
     EXPECT_TRUE(h.find<QLabel>("noneYet")->isVisibleTo(h.view.get()));
+    EXPECT_FALSE(list->isVisibleTo(h.view.get()));
     EXPECT_FALSE(h.find<QWidget>("ownSettings")->isVisibleTo(h.view.get()));
+    remove->trigger();
+    EXPECT_EQ(h.changes, 3) << "nothing left to remove";
 }
 
 TEST(MainView, SettingsTabRowsFollowTheModel) {
@@ -373,3 +524,4 @@ TEST(SpeedSlider, EveryTwoDecimalSpeedSurvivesTheSlider) {
 
 } // namespace
 } // namespace vantor
+

@@ -1,6 +1,9 @@
 #include "UpdateTestSupport.h"
 
+#include <QImage>
 #include <QLabel>
+#include <QTemporaryDir>
+#include <QTextDocument>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -88,4 +91,86 @@ TEST(UpdateWindowTest, UserStartedChecksSayWhenNothingIsNewOrTheCheckFailed) {
     ASSERT_TRUE(h.prompt->message());
     EXPECT_EQ(h.prompt->message()->text(), "Vantor could not check for updates.");
     EXPECT_EQ(h.prompt->message()->informativeText(), "The update server answered 404 Not Found.");
+}
+
+namespace {
+
+// A picture on disk that feed text names: were it ever loaded, what shows it grows past its
+// 1,000 pixels.
+struct LocalPicture {
+    QTemporaryDir folder;
+    QString path = folder.filePath("big.png");
+    LocalPicture() {
+        QImage image(1000, 1000, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        image.save(path);
+    }
+    QString img() const { return "<img src=\"" + path + "\">"; }
+};
+
+} // namespace
+
+TEST(UpdateWindowTest, NotesOfEveryFormatNeverLoadWhatTheyName) {
+    LocalPicture picture;
+    ASSERT_FALSE(QImage(picture.path).isNull());
+    struct Case {
+        const char* format;
+        QString notes;
+    } cases[] = {
+        {"html", "<p>Faster</p>" + picture.img()},
+        {"html", "<img src=\"file://" + picture.path + "\">"},
+        {"html", "<link rel=\"stylesheet\" href=\"" + picture.path + "\">" + picture.img()},
+        {"markdown", "Faster ![shot](" + picture.path + ")"},
+        {"markdown", "Faster " + picture.img()},
+    };
+    Harness h;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.notes.toStdString());
+        AppcastItem offered = item("1.1.0", 2);
+        offered.description = c.notes;
+        offered.descriptionFormat = c.format;
+        QTextDocument* notes =
+            h.found(offered).findChild<QTextBrowser*>("updateNotes")->document();
+        notes->setTextWidth(400);
+        EXPECT_LT(notes->size().height(), 1000);
+        for (const QUrl& url : {QUrl::fromLocalFile(picture.path), QUrl(picture.path)})
+            EXPECT_FALSE(notes->resource(QTextDocument::ImageResource, url).isValid());
+    }
+}
+
+TEST(UpdateWindowTest, VersionsAndReasonPhrasesAreShownAsPlainText) {
+    LocalPicture picture;
+    Harness h;
+    const QString version = picture.img() + "<a href=\"file:///etc/passwd\">1.1</a> & co";
+    QLabel* label = h.found(item(version, 2)).findChild<QLabel*>("updateSummary");
+    EXPECT_EQ(label->text(), "Vantor " + version + " is available. You have 1.0.0.");
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_LT(label->sizeHint().height(), 1000);
+
+    const QString reason = "The update server answered 500 " + picture.img() +
+                           "<a href=\"file:///etc/passwd\">Error</a>.";
+    Q_EMIT h.updates->checkFailed(reason);
+    ASSERT_TRUE(h.prompt->message());
+    EXPECT_EQ(h.prompt->message()->informativeText(), reason);
+    int informative = 0;
+    for (QLabel* shown : h.prompt->message()->findChildren<QLabel*>()) {
+        if (!shown->text().contains("answered")) continue;
+        ++informative;
+        EXPECT_EQ(shown->textFormat(), Qt::PlainText);
+        EXPECT_FALSE(shown->openExternalLinks());
+        EXPECT_LT(shown->sizeHint().height(), 1000);
+    }
+    EXPECT_EQ(informative, 1);
+}
+
+TEST(UpdateWindowTest, OnlyWebLinksInTheNotesAreOpened) {
+    Harness h;
+    AppcastItem offered = item("1.1.0", 2);
+    UpdateWindow& window = h.found(offered);
+    auto* notes = window.findChild<QTextBrowser*>("updateNotes");
+    for (const char* link : {"file:///etc/passwd", "https://orvella.me/vantor/", "smb://host/x",
+                             "/etc/passwd", "HTTP://orvella.me/notes", "javascript:alert(1)"})
+        Q_EMIT notes->anchorClicked(QUrl(link));
+    EXPECT_EQ(h.opened, (std::vector<QUrl>{QUrl("https://orvella.me/vantor/"),
+                                           QUrl("HTTP://orvella.me/notes")}));
 }

@@ -11,11 +11,13 @@ namespace kestrix::core {
 
 // The [Desktop Entry] group of a desktop file: the keys that describe an application. Desktop
 // files are written by anyone, so reading never throws: lines that are not "key=value" are
-// skipped, texts that are not UTF-8 get U+FFFD for their bad bytes, and only the first
-// `maximumFileSize` bytes of a file are read.
+// skipped, texts that are not UTF-8 get U+FFFD for their bad bytes, only the first
+// `maximumFileSize` bytes of a file are read, and a name (Name, or Name in any language) longer
+// than `maximumNameLength` characters is cut to that length, its last character an ellipsis.
 class DesktopEntry {
 public:
     static constexpr std::size_t maximumFileSize = 1 << 20;
+    static constexpr std::size_t maximumNameLength = 80;
 
     // Keys as written, including a locale suffix ("Name[de]"); values unescaped ("\s", "\n",
     // "\t", "\r", "\\"). A key given twice keeps its first value.

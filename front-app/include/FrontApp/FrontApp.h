@@ -92,6 +92,9 @@ public:
     std::function<void()> onActivate = [] {};
     // status() changed. Called on the loop.
     std::function<void()> onStatusChange = [] {};
+    // Where the source's own lines go (what it ignored, what it does to recover); chooseFrontApp
+    // points it at the program's log.
+    std::function<void(const std::string&)> log = [](const std::string&) {};
 };
 
 // For tests and for machines without a desktop: the app in front is whatever was set last.
@@ -138,5 +141,9 @@ private:
 // When none serves, a source that never has an app in front and whose status says why. `log`
 // hears which source was chosen, or why none was.
 std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop, std::function<void(const std::string&)> log);
+
+// Whether the session's source is asked over D-Bus (GNOME Shell and KDE Plasma on Wayland): it
+// then needs the application object and a loop that Qt drives before makeFrontApp.
+bool frontAppNeedsQtEventLoop();
 
 } // namespace kestrix::core

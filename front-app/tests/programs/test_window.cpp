@@ -1,7 +1,9 @@
 // A plain window for tests of the app in front under a Wayland compositor. Its Wayland app_id is
-// the first argument: Qt sends the desktop-file name as the app_id.
+// the first argument: Qt sends the desktop-file name as the app_id. It prints "shown" once the
+// compositor has put it on screen, for tests that must wait for that.
 //
 // Usage: front-app-test-window APP_ID   (with QT_QPA_PLATFORM=wayland and WAYLAND_DISPLAY set)
+#include <QExposeEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QRasterWindow>
@@ -12,6 +14,17 @@ namespace {
 class Window final : public QRasterWindow {
 protected:
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkCyan); }
+    void exposeEvent(QExposeEvent* event) override {
+        QRasterWindow::exposeEvent(event);
+        if (!told_ && isExposed()) {
+            told_ = true;
+            std::puts("shown");
+            std::fflush(stdout);
+        }
+    }
+
+private:
+    bool told_ = false;
 };
 
 } // namespace

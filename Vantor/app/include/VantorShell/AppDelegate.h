@@ -6,6 +6,7 @@
 #include "VantorModels/LoginItem.h"
 #include "VantorModels/Updates.h"
 #include "VantorShell/CommandLine.h"
+#include "VantorShell/MainMenu.h"
 
 #include <QObject>
 #include <QPointer>
@@ -29,7 +30,6 @@ class UserDefaults;
 namespace vantor {
 
 class CanvasModel;
-class MainMenu;
 class SettingsModel;
 class UpdatePrompt;
 class WindowController;
@@ -120,7 +120,8 @@ public:
     bool windowShot() const { return windowShot_; }
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
     QMenu* statusMenu() const { return statusMenu_.get(); }
-    MainMenu* mainMenu() const { return mainMenu_.get(); }
+    // Made with the first window that shows it (none in the window-shot mode).
+    MainMenu* mainMenu();
     ActivationPolicy activationPolicy() const { return activationPolicy_; }
     bool updateSessionShowing() const { return updateSessionShowing_; }
     bool launchedAsLoginItem() const { return launchedAsLoginItem_; }
@@ -166,6 +167,7 @@ private:
     std::unique_ptr<UpdatePrompt> updatePrompt_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> statusMenu_;
+    std::optional<MainMenu::Handlers> mainMenuHandlers_;
     std::unique_ptr<MainMenu> mainMenu_;
     bool updateSessionShowing_ = false;
     bool launchedAsLoginItem_ = false;

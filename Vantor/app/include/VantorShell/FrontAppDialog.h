@@ -12,7 +12,8 @@ namespace vantor {
 // to do), and when the source offers an action that mends it, a button for that action.
 namespace FrontAppDialog {
 
-// A new dialog (deleted when closed). The action's button runs it and closes the dialog.
+// A new dialog (deleted when closed). The action's button runs it and closes the dialog. The
+// reason's lines are paragraphs; a line indented by four spaces is a command, shown unwrapped.
 QMessageBox* make(const kestrix::core::FrontAppStatus& status, QWidget* parent = nullptr);
 
 } // namespace FrontAppDialog

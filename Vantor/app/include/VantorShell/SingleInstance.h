@@ -2,10 +2,13 @@
 
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
 
 class QLocalServer;
+class QLocalSocket;
+class QTimer;
 
 namespace vantor {
 
@@ -39,12 +42,28 @@ public:
     // The primary's handler of a reopen request from another start.
     std::function<void()> onReopen;
 
+    // What one connection may cost the primary: it is closed when its request has not come
+    // within requestDeadlineMs, and of more than maxOpen at once the oldest is closed, so that
+    // no number of idle connections uses up the process's descriptors.
+    static constexpr int maxOpen = 16;
+    int requestDeadlineMs = 2000;
+    // How often the primary makes sure that it still listens and its socket is still there.
+    int checkIntervalMs = 5000;
+
+    // Connections being served now.
+    int openConnections() const { return static_cast<int>(open_.size()); }
+
 private:
+    void listen();
     void accept();
+    void checkListening();
 
     QString folder_;
     int lock_ = -1;
     std::unique_ptr<QLocalServer> server_;
+    std::deque<QLocalSocket*> open_; // oldest first
+    QTimer* check_ = nullptr;
+    bool listenFailed_ = false; // the last listen() failed
 };
 
 } // namespace vantor

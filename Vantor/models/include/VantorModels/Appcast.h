@@ -37,6 +37,10 @@ namespace Appcast {
 
 inline constexpr qsizetype maxBytes = 1024 * 1024;
 inline constexpr int maxDepth = 32;
+// An item's release notes are cut to this many characters, its title and versions to
+// maxLabelChars: what the update window shows stays quick to lay out whatever the feed holds.
+inline constexpr qsizetype maxNotesChars = 64 * 1024;
+inline constexpr qsizetype maxLabelChars = 200;
 
 AppcastRead read(const QByteArray& feed);
 

@@ -5,38 +5,49 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
-class QListWidget;
+class QLineEdit;
+class QListView;
+class QSortFilterProxyModel;
+class QStandardItemModel;
 
 namespace vantor {
 
-// The list of installed applications (name and icon, several selectable) with a message above
-// it and Cancel / Add buttons.
+// The list of installed applications ("apps": name and icon, several selectable) with a message
+// above it, a search field ("filter") that narrows the list to the names holding what is typed,
+// and Cancel / Add buttons.
 class AppChooserDialog final : public QDialog {
     Q_OBJECT
 
 public:
     AppChooserDialog(const QString& message, const std::vector<ListedApp>& apps,
                      QWidget* parent = nullptr);
-    // The ids of the selected rows, in list order.
+    // The ids of the selected rows the list shows, in list order.
     std::vector<std::string> chosenApps() const;
 
 private:
-    QListWidget* list_;
-    std::vector<std::string> ids_;
+    QLineEdit* filter_;
+    QListView* list_;
+    QStandardItemModel* apps_;
+    QSortFilterProxyModel* shown_;
 };
 
 // The AppChooser of the windows: shows an AppChooserDialog over `parent` with the installed
-// applications (ListedApp::installed()) and waits for the user.
+// applications (ListedApp::installed()) other than Vantor itself, and waits for the user.
 class DialogAppChooser final : public AppChooser {
 public:
-    // `parent` returns the window to centre on; may return nothing.
-    explicit DialogAppChooser(std::function<QWidget*()> parent = {});
+    // `parent` returns the window to centre on; may return nothing. `ownBundleID` is Vantor's
+    // own id, never offered.
+    explicit DialogAppChooser(std::function<QWidget*()> parent = {},
+                              std::optional<std::string> ownBundleID = std::nullopt);
     std::optional<std::vector<std::string>> chooseApps(const QString& message) override;
 
 private:
     std::function<QWidget*()> parent_;
+    std::optional<std::string> ownBundleID_;
 };
 
 } // namespace vantor

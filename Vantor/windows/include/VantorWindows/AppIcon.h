@@ -22,8 +22,14 @@ void draw(QPainter& painter, const QRectF& rect);
 // The icon as a square image of `pixels` device pixels.
 QImage image(int pixels);
 
-// The installed theme icon when the desktop has one, else the drawn icon at the usual sizes.
+// The installed theme icon when the desktop has one, else the drawn icon; the theme is looked
+// up and the icon drawn when it first shows, at the sizes it shows at.
 QIcon icon();
+
+// Makes icon() the application's window icon when the first window the window manager handles
+// shows (not a menu, a tooltip or the tray's own window, which show no window icon): a run in
+// the tray alone looks up and draws no app icon.
+void becomeWindowIconWithFirstWindow();
 
 // The icon as SVG text, 512 units square, drawn as draw() draws it.
 QString svg();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QImage>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -34,6 +35,22 @@ void draw(QPainter& painter, const QRectF& rect, const QColor& color);
 
 // The icon as an image of `size` device-independent pixels at the given pixel ratio.
 QImage image(QSize size, qreal devicePixelRatio = 1.0, const QColor& color = Qt::black);
+
+// The colour of the tray icon's halo around a figure in `ink`: white round a dark figure, near
+// black round a light one.
+QColor haloFor(const QColor& ink);
+
+// Opacity of the tray icon while Vantor does not take the device.
+inline constexpr double dimmedOpacity = 0.4;
+
+// The tray icon: the figure in `ink` on a silhouette in the halo colour a little larger than the
+// figure, which also fills the gap round the top face. The tray shows the panel's background,
+// not the app's: the figure reads on a panel like its halo, the halo on a panel like the figure.
+// Dimmed, the whole icon is drawn at dimmedOpacity.
+QImage trayImage(QSize size, qreal devicePixelRatio, const QColor& ink, bool dimmed);
+
+// The tray icon (trayImage) drawn when it first shows, at the sizes it shows at.
+QIcon trayIcon(const QColor& ink, bool dimmed);
 
 } // namespace MenuBarIcon
 } // namespace vantor

@@ -25,6 +25,10 @@ void makeSecondary(QWidget* widget);
 // An explanatory line under a form section: callout font, secondary colour, wrapped.
 QLabel* note(const QString& text, QWidget* parent = nullptr);
 
+// A tooltip showing `text` as it is written: tooltips take text that looks like markup as
+// markup, so such text is turned into markup that shows it.
+QString plainToolTip(const QString& text);
+
 // An icon of the desktop's theme, or the style's own picture when the theme lacks it.
 QIcon symbol(const char* themeName, QStyle::StandardPixmap fallback);
 

@@ -1,0 +1,219 @@
+#include "GnomeExtensionFrontApp.h"
+
+#include "FrontApp/ShellReports.h"
+#include "KestrixProtocol/MainLoop.h"
+
+#include <QDBusArgument>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+namespace kestrix::core {
+
+namespace {
+
+const QString shellService = QStringLiteral("org.gnome.Shell");
+const QString shellPath = QStringLiteral("/org/gnome/Shell");
+const QString extensionsInterface = QStringLiteral("org.gnome.Shell.Extensions");
+const QString focusPath = QStringLiteral("/me/orvella/FrontApp");
+const QString focusInterface = QStringLiteral("me.orvella.FrontApp1");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+// The extension states of the Shell's extension system.
+constexpr int enabledState = 1;
+constexpr int errorState = 3;
+constexpr int outOfDateState = 4;
+
+QDBusMessage shellCall(const QString& path, const QString& interface, const QString& method,
+                       const QVariantList& arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(shellService, path, interface, method);
+    call.setArguments(arguments);
+    call.setAutoStartService(false);
+    return call;
+}
+
+// The command on a line of its own, indented, which the status dialog shows unwrapped.
+std::string enableCommand() {
+    return std::string("\n    gnome-extensions enable ") + GnomeExtensionFrontApp::extensionUUID;
+}
+
+} // namespace
+
+FrontAppStatus gnomeExtensionStatus(const QVariantMap& info, std::function<void()> enable) {
+    const std::string lead = "GNOME Shell tells which app is in front only through Vantor's "
+                             "extension, which ";
+    if (info.isEmpty())
+        return FrontAppStatus::unavailable(
+            lead + "GNOME Shell has not loaded since it was installed. Enable it with this "
+                   "command, then log out and in:" +
+            enableCommand());
+    int state = info.value(QStringLiteral("state")).toInt();
+    if (state == errorState || state == outOfDateState) {
+        std::string error = info.value(QStringLiteral("error")).toString().toStdString();
+        if (error.size() > 200) error.resize(200);
+        return FrontAppStatus::unavailable(
+            "GNOME Shell could not run Vantor's extension, so no app is in front" +
+            (error.empty() ? std::string() : " (" + error + ")") +
+            ". Reinstalling Vantor may mend it; then log out and in.");
+    }
+    return FrontAppStatus::unavailable(
+        lead + "is not enabled. Enable it with the button below, or with this command and then "
+               "log out and in:" +
+            enableCommand(),
+        FrontAppAction{"Enable GNOME Shell Extension", enable});
+}
+
+GnomeExtensionFrontApp::GnomeExtensionFrontApp(MainLoop& loop, FrontAppIdentityRef identity,
+                                               QDBusConnection bus,
+                                               std::function<void(const std::string&)> logTo)
+    : ShellBusFrontApp(loop, std::move(identity), std::move(bus), shellService) {
+    if (logTo) log = std::move(logTo);
+    // QtDBus passes on only the signals whose sender owns the Shell's name; focusChanged checks
+    // again against the owner this source follows.
+    bus_.connect(shellService, focusPath, propertiesInterface, QStringLiteral("PropertiesChanged"),
+                 this, SLOT(focusChanged(QDBusMessage)));
+    bus_.connect(shellService, shellPath, extensionsInterface,
+                 QStringLiteral("ExtensionStateChanged"), this,
+                 SLOT(extensionStateChanged(QDBusMessage)));
+    followShell();
+}
+
+void GnomeExtensionFrontApp::shellStarted() {
+    ++generation_;
+    asked_ = 0;
+    read();
+}
+
+void GnomeExtensionFrontApp::shellStopped() {
+    ++generation_;
+    setStatus(FrontAppStatus::unavailable(
+        "GNOME Shell is not on the session bus, so the app in front is not known; it is "
+        "followed again as soon as the Shell is back."));
+}
+
+void GnomeExtensionFrontApp::read() {
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus_.asyncCall(shellCall(focusPath, propertiesInterface, QStringLiteral("Get"),
+                                 {focusInterface, QStringLiteral("Focus")})),
+        this);
+    unsigned generation = generation_;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, generation](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (generation != generation_) return;
+                QDBusPendingReply<QDBusVariant> reply = *call;
+                if (reply.isError() || !takeFocus(reply.value().variant())) {
+                    askShell();
+                    return;
+                }
+                setStatus(FrontAppStatus{});
+            });
+}
+
+// The extension does not answer: the Shell says why.
+void GnomeExtensionFrontApp::askShell() {
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus_.asyncCall(shellCall(shellPath, extensionsInterface,
+                                 QStringLiteral("GetExtensionInfo"),
+                                 {QString::fromLatin1(extensionUUID)})),
+        this);
+    unsigned generation = generation_;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, generation](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (generation != generation_) return;
+                QDBusPendingReply<QVariantMap> reply = *call;
+                QVariantMap info = reply.isError() ? QVariantMap() : reply.value();
+                setWindow(std::nullopt);
+                setStatus(gnomeExtensionStatus(info, [this] { enableExtension(); }));
+                if (info.isEmpty()) askAgainLater();
+            });
+}
+
+// The Shell takes its name on the bus before it loads its extensions, and says nothing over
+// D-Bus when it loads one that is not enabled: a program started with the session asks again a
+// few times, further apart each time.
+void GnomeExtensionFrontApp::askAgainLater() {
+    if (asked_ >= 5) return;
+    double seconds = 2.0 * (1 << asked_++);
+    unsigned generation = generation_;
+    std::weak_ptr<bool> alive = alive_;
+    loop_.after(seconds, [this, alive, generation] {
+        auto a = alive.lock();
+        if (a && *a && generation == generation_) askShell();
+    });
+}
+
+void GnomeExtensionFrontApp::enableExtension() {
+    say("asking GNOME Shell to enable the extension " + std::string(extensionUUID));
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus_.asyncCall(shellCall(shellPath, extensionsInterface, QStringLiteral("EnableExtension"),
+                                 {QString::fromLatin1(extensionUUID)})),
+        this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                QDBusPendingReply<bool> reply = *call;
+                if (reply.isError() || !reply.value())
+                    say("GNOME Shell did not enable the extension" +
+                        (reply.isError() ? " (" + reply.error().message().toStdString() + ")"
+                                         : std::string()));
+                // Once it runs, ExtensionStateChanged brings the focus in.
+                ++generation_;
+                read();
+            });
+}
+
+bool GnomeExtensionFrontApp::takeFocus(const QVariant& value) {
+    if (!value.canConvert<QDBusArgument>()) return false;
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    if (argument.currentSignature() != QLatin1String("(ssi)")) return false;
+    QString appID, windowClass;
+    int processID = 0;
+    argument.beginStructure();
+    argument >> appID >> windowClass >> processID;
+    argument.endStructure();
+    if (appID.isEmpty() && windowClass.isEmpty() && processID <= 0)
+        setWindow(std::nullopt);
+    else
+        setWindow(windowFromGnomeShell(appID.toStdString(), windowClass.toStdString(), processID));
+    return true;
+}
+
+void GnomeExtensionFrontApp::focusChanged(const QDBusMessage& message) {
+    if (!fromShell(message)) {
+        say("ignored a change of the app in front from " + message.service().toStdString() +
+            ", which is not GNOME Shell");
+        return;
+    }
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 2 || arguments[0].toString() != focusInterface) return;
+    QVariantMap changed = qdbus_cast<QVariantMap>(arguments[1]);
+    auto focus = changed.find(QStringLiteral("Focus"));
+    if (focus != changed.end() && takeFocus(focus.value())) {
+        setStatus(FrontAppStatus{});
+        return;
+    }
+    // Announced without the value: read it.
+    if (arguments.size() >= 3 &&
+        qdbus_cast<QStringList>(arguments[2]).contains(QStringLiteral("Focus"))) {
+        ++generation_;
+        read();
+    }
+}
+
+void GnomeExtensionFrontApp::extensionStateChanged(const QDBusMessage& message) {
+    if (!fromShell(message)) return;
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 2 || arguments[0].toString() != QLatin1String(extensionUUID)) return;
+    int state = qdbus_cast<QVariantMap>(arguments[1]).value(QStringLiteral("state")).toInt();
+    say("GNOME Shell's extension " + std::string(extensionUUID) + " is now in state " +
+        std::to_string(state));
+    ++generation_;
+    if (state == enabledState)
+        read();
+    else
+        askShell();
+}
+
+} // namespace kestrix::core

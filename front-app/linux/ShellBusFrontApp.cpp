@@ -1,0 +1,101 @@
+#include "ShellBusFrontApp.h"
+
+#include "KestrixProtocol/MainLoop.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
+
+namespace kestrix::core {
+
+ShellBusFrontApp::ShellBusFrontApp(MainLoop& loop, FrontAppIdentityRef identity,
+                                   QDBusConnection bus, QString shellName)
+    : loop_(loop), bus_(std::move(bus)), shellName_(std::move(shellName)),
+      identity_(std::move(identity)) {}
+
+ShellBusFrontApp::~ShellBusFrontApp() {
+    *alive_ = false;
+}
+
+void ShellBusFrontApp::followShell() {
+    watcher_ = new QDBusServiceWatcher(shellName_, bus_, QDBusServiceWatcher::WatchForOwnerChange,
+                                       this);
+    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& owner) { ownerChanged(owner); });
+    // Asked after the watch is in place, so that no change falls between the two.
+    QDBusReply<QString> owner = bus_.interface()->serviceOwner(shellName_);
+    if (owner.isValid()) ownerChanged(owner.value());
+}
+
+void ShellBusFrontApp::ownerChanged(const QString& owner) {
+    if (owner == owner_) return;
+    bool had = !owner_.isEmpty();
+    owner_ = owner;
+    if (had) {
+        setWindow(std::nullopt);
+        shellStopped();
+    }
+    if (!owner_.isEmpty()) shellStarted();
+}
+
+bool ShellBusFrontApp::fromShell(const QDBusMessage& message) const {
+    return !owner_.isEmpty() && message.service() == owner_;
+}
+
+void ShellBusFrontApp::setWindow(std::optional<FrontAppWindow> window) {
+    window_ = std::move(window);
+    named_.reset();
+    if (activatePending_ || !*alive_) return;
+    activatePending_ = true;
+    std::weak_ptr<bool> alive = alive_;
+    loop_.post([this, alive] {
+        auto a = alive.lock();
+        if (!a || !*a) return;
+        activatePending_ = false;
+        onActivate();
+    });
+}
+
+std::optional<FrontmostApp> ShellBusFrontApp::frontmost() {
+    if (!status_.working() || !window_) return std::nullopt;
+    if (!named_) {
+        FrontmostApp app;
+        app.processID = window_->processID;
+        app.bundleID = identity_->ofWindow(*window_);
+        named_ = app;
+    }
+    return *named_;
+}
+
+std::optional<std::string> ShellBusFrontApp::bundleID(std::int32_t processID) {
+    if (auto id = identity_->ofProcess(processID)) return id;
+    // Otherwise the app is known by its window, when it is the one in front.
+    if (window_ && window_->processID == processID) {
+        FrontAppWindow facts = *window_;
+        facts.processID.reset(); // already asked
+        return identity_->ofWindow(facts);
+    }
+    return std::nullopt;
+}
+
+void ShellBusFrontApp::setStatus(FrontAppStatus status) {
+    if (status == status_ || !*alive_) return;
+    status_ = std::move(status);
+    say(status_.working() ? "the app in front comes from " + shellName_.toStdString() + " again"
+                          : status_.reason);
+    onStatusChange();
+    onActivate();
+}
+
+void ShellBusFrontApp::say(const std::string& line) {
+    if (line == lastSaid_) return;
+    lastSaid_ = line;
+    log(line);
+}
+
+bool frontAppNeedsQtEventLoop() {
+    FrontAppSession session = FrontAppSession::fromEnvironment();
+    return !session.waylandDisplay.empty() && (session.names("GNOME") || session.names("KDE"));
+}
+
+} // namespace kestrix::core
