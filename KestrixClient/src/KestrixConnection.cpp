@@ -56,6 +56,7 @@ void KestrixConnection::start() {
     running_ = true;
     ++generation_;
     attempt_ = 0;
+    shortLinks_ = 0;
     refusalReported_ = false;
     connect();
 }
@@ -285,6 +286,7 @@ void KestrixConnection::send(const ClientMessage& message) {
 void KestrixConnection::received(const BrokerMessage& message) {
     if (const auto* welcome = message.as<BrokerMessage::Welcome>()) {
         welcomed_ = true;
+        welcomedAt_ = loop_.now();
         attempt_ = 0;
         brokerVersion_ = welcome->version;
         brokerProtocolVersion_ = welcome->protocolVersion;
@@ -375,9 +377,15 @@ void KestrixConnection::closed() {
     // A restart from the owner's handlers has already connected or scheduled its next attempt.
     if (!running_ || generation != generation_) return;
     if (welcomed) {
-        attempt_ = 0;
-        connect();
-        return;
+        // A broker that welcomes and closes at once, again and again, is not followed at full
+        // speed: from the second such link in a row, each counts as a failed attempt.
+        shortLinks_ = loop_.now() - welcomedAt_ < shortLink ? shortLinks_ + 1 : 0;
+        if (shortLinks_ <= 1) {
+            attempt_ = 0;
+            connect();
+            return;
+        }
+        attempt_ = shortLinks_ - 2;
     }
     if (refusal) {
         // The broker will answer the same hello the same way: said once, then tried only at the

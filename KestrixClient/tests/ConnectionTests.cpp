@@ -337,6 +337,33 @@ TEST_F(ConnectLoop, aBrokerThatRefusesTheHelloIsReportedOnceAndTriedAtTheSlowPac
                                    "bytes")});
 }
 
+TEST_F(ConnectLoop, aBrokerThatWelcomesAndClosesAtOnceIsFollowedAtTheAttemptsPace) {
+    FakeBroker broker(loop, place);
+    auto connection = make(Launcher::none());
+    connection->start();
+    // Each link is welcomed; `lives` says how long it stays before the broker closes it.
+    auto serve = [&](double lives) {
+        for (int step = 0; step < 400 && !broker.acceptHello(); ++step)
+            loop.advance(0.01);
+        EXPECT_FALSE(broker.received.empty());
+        double at = loop.now();
+        broker.send(BrokerMessage{BrokerMessage::Welcome{15, 2}});
+        loop.advance(lives);
+        broker.dropPeer();
+        return at;
+    };
+    std::vector<double> at;
+    for (double lives : {0.0, 0.0, 0.0, 0.0, 1.5, 0.0}) at.push_back(serve(lives));
+    // The first short link is followed at once (a hand-over looks like that), the next ones a
+    // tenth of a second apart and more; a link that lived is again followed at once.
+    EXPECT_NEAR(at[1] - at[0], 0.0, 0.021);
+    EXPECT_NEAR(at[2] - at[1], 0.1, 0.021);
+    EXPECT_NEAR(at[3] - at[2], 0.1, 0.021);
+    EXPECT_NEAR(at[5] - at[4], 1.5, 0.021);
+    at.push_back(serve(0.0));
+    EXPECT_NEAR(at[6] - at[5], 0.0, 0.021);
+}
+
 TEST_F(ConnectLoop, aRestartFromTheRefusalsHandlerRunsOneChainOfAttempts) {
     FakeBroker broker(loop, place);
     auto connection = make(Launcher::none());

@@ -50,6 +50,9 @@ public:
     static constexpr double launchGuard = 3.0;
     // How long a describe request waits for the broker's answer.
     static constexpr double describeTimeout = 5.0;
+    // A welcomed link that closes sooner than this after its welcome was short-lived: the first
+    // one is followed at once (a broker handing over), the next ones follow the attempts' pace.
+    static constexpr double shortLink = 1.0;
 
     static std::shared_ptr<KestrixConnection> create(MainLoop& loop, std::string name, Claim claim,
                                                      Launcher launcher, BrokerPlace place,
@@ -158,6 +161,8 @@ private:
     // Failed attempts since the last welcome or start; a link closed before its welcome is one.
     int attempt_ = 0;
     bool welcomed_ = false;                // the current link got the broker's welcome
+    double welcomedAt_ = 0;                // when it did
+    int shortLinks_ = 0;                   // welcomed links in a row that closed soon after
     std::optional<std::string> refusal_;   // why the broker refused the current link
     bool refusalReported_ = false;         // a refusal was reported since start()
     std::optional<double> lastLaunch_;
