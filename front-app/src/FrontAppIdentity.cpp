@@ -197,7 +197,17 @@ std::optional<std::string> FrontAppIdentity::desktopFileFor(const FrontAppWindow
 std::optional<std::string> FrontAppIdentity::ofWindow(const FrontAppWindow& window) const {
     if (window.processID)
         if (auto id = ofProcess(*window.processID)) return id;
-    if (auto id = asID(withoutDesktopSuffix(window.appID))) return id;
+    if (auto id = asID(withoutDesktopSuffix(window.appID))) {
+        // A native app's app_id is its desktop-file id. Some compositors put an XWayland
+        // window's WM_CLASS there instead: an app_id that no installed file has is matched as a
+        // class would be, so that the app is named as the chooser names it.
+        const std::vector<DesktopApp>& apps = *installedApps_->apps();
+        for (const DesktopApp& app : apps)
+            if (app.id == *id) return id;
+        if (auto match = matchDesktopApp(apps, FrontAppWindow{std::nullopt, {}, *id, *id}))
+            return match;
+        return id;
+    }
     if (auto id = desktopFileFor(window)) return id;
     return asID(window.windowClass);
 }

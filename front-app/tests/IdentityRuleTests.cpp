@@ -58,6 +58,11 @@ TEST(IdentityRule, namesEveryWindowTheSameWay) {
         {{11, "org.x.Wayland", "", ""}, "org.b.App"},
         {{12, "org.gnome.Nautilus", "", ""}, "org.gnome.Nautilus"},
         {{999, "firefox.desktop", "", ""}, "firefox"},
+        {{std::nullopt, "org.x.Wayland", "", ""}, "org.x.Wayland"}, // installed or not
+        // An XWayland window whose class the compositor gives as its app_id.
+        {{std::nullopt, "Display-im6.q16", "", ""}, "display-im6.q16"},
+        {{std::nullopt, "Code-OSS", "", ""}, "code"},
+        {{std::nullopt, "code-oss", "", ""}, "code-oss"}, // an installed id stands as it is
         {{std::nullopt, "", "blender", "BLENDER"}, "org.blender.Blender"},
         {{std::nullopt, "", "code-oss", "Code-OSS"}, "code"}, // StartupWMClass before the id
         {{std::nullopt, "", "Code-OSS", "Editor"}, "code"},   // or the instance
