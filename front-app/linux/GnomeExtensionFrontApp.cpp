@@ -4,7 +4,6 @@
 #include "KestrixProtocol/MainLoop.h"
 
 #include <QDBusArgument>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
@@ -23,14 +22,6 @@ const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Propert
 constexpr int enabledState = 1;
 constexpr int errorState = 3;
 constexpr int outOfDateState = 4;
-
-QDBusMessage shellCall(const QString& path, const QString& interface, const QString& method,
-                       const QVariantList& arguments) {
-    QDBusMessage call = QDBusMessage::createMethodCall(shellService, path, interface, method);
-    call.setArguments(arguments);
-    call.setAutoStartService(false);
-    return call;
-}
 
 // The command on a line of its own, indented, which the status dialog shows unwrapped.
 std::string enableCommand() {
@@ -92,42 +83,29 @@ void GnomeExtensionFrontApp::shellStopped() {
 }
 
 void GnomeExtensionFrontApp::read() {
-    auto* watcher = new QDBusPendingCallWatcher(
-        bus_.asyncCall(shellCall(focusPath, propertiesInterface, QStringLiteral("Get"),
-                                 {focusInterface, QStringLiteral("Focus")})),
-        this);
-    unsigned generation = generation_;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, generation](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                if (generation != generation_) return;
-                QDBusPendingReply<QDBusVariant> reply = *call;
-                if (reply.isError() || !takeFocus(reply.value().variant())) {
-                    askShell();
-                    return;
-                }
-                setStatus(FrontAppStatus{});
-            });
+    callShell(shellCall(focusPath, propertiesInterface, QStringLiteral("Get"),
+                        {focusInterface, QStringLiteral("Focus")}),
+              [this](const QDBusPendingCall& call) {
+                  QDBusPendingReply<QDBusVariant> reply = call;
+                  if (reply.isError() || !takeFocus(reply.value().variant())) {
+                      askShell();
+                      return;
+                  }
+                  setStatus(FrontAppStatus{});
+              });
 }
 
 // The extension does not answer: the Shell says why.
 void GnomeExtensionFrontApp::askShell() {
-    auto* watcher = new QDBusPendingCallWatcher(
-        bus_.asyncCall(shellCall(shellPath, extensionsInterface,
-                                 QStringLiteral("GetExtensionInfo"),
-                                 {QString::fromLatin1(extensionUUID)})),
-        this);
-    unsigned generation = generation_;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, generation](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                if (generation != generation_) return;
-                QDBusPendingReply<QVariantMap> reply = *call;
-                QVariantMap info = reply.isError() ? QVariantMap() : reply.value();
-                setWindow(std::nullopt);
-                setStatus(gnomeExtensionStatus(info, [this] { enableExtension(); }));
-                if (info.isEmpty()) askAgainLater();
-            });
+    callShell(shellCall(shellPath, extensionsInterface, QStringLiteral("GetExtensionInfo"),
+                        {QString::fromLatin1(extensionUUID)}),
+              [this](const QDBusPendingCall& call) {
+                  QDBusPendingReply<QVariantMap> reply = call;
+                  QVariantMap info = reply.isError() ? QVariantMap() : reply.value();
+                  setWindow(std::nullopt);
+                  setStatus(gnomeExtensionStatus(info, [this] { enableExtension(); }));
+                  if (info.isEmpty()) askAgainLater();
+              });
 }
 
 // The Shell takes its name on the bus before it loads its extensions, and says nothing over
@@ -135,33 +113,25 @@ void GnomeExtensionFrontApp::askShell() {
 // few times, further apart each time.
 void GnomeExtensionFrontApp::askAgainLater() {
     if (asked_ >= 5) return;
-    double seconds = 2.0 * (1 << asked_++);
-    unsigned generation = generation_;
-    std::weak_ptr<bool> alive = alive_;
-    loop_.after(seconds, [this, alive, generation] {
-        auto a = alive.lock();
-        if (a && *a && generation == generation_) askShell();
-    });
+    later(2.0 * (1 << asked_++), [this] { askShell(); });
 }
 
 void GnomeExtensionFrontApp::enableExtension() {
     say("asking GNOME Shell to enable the extension " + std::string(extensionUUID));
-    auto* watcher = new QDBusPendingCallWatcher(
-        bus_.asyncCall(shellCall(shellPath, extensionsInterface, QStringLiteral("EnableExtension"),
-                                 {QString::fromLatin1(extensionUUID)})),
-        this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                QDBusPendingReply<bool> reply = *call;
-                if (reply.isError() || !reply.value())
-                    say("GNOME Shell did not enable the extension" +
-                        (reply.isError() ? " (" + reply.error().message().toStdString() + ")"
-                                         : std::string()));
-                // Once it runs, ExtensionStateChanged brings the focus in.
-                ++generation_;
-                read();
-            });
+    callShell(
+        shellCall(shellPath, extensionsInterface, QStringLiteral("EnableExtension"),
+                  {QString::fromLatin1(extensionUUID)}),
+        [this](const QDBusPendingCall& call) {
+            QDBusPendingReply<bool> reply = call;
+            if (reply.isError() || !reply.value())
+                say("GNOME Shell did not enable the extension" +
+                    (reply.isError() ? " (" + reply.error().message().toStdString() + ")"
+                                     : std::string()));
+            // Once it runs, ExtensionStateChanged brings the focus in.
+            ++generation_;
+            read();
+        },
+        /*evenStale=*/true);
 }
 
 bool GnomeExtensionFrontApp::takeFocus(const QVariant& value) {

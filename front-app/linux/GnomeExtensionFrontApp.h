@@ -39,7 +39,6 @@ private:
     void askAgainLater();
     bool takeFocus(const QVariant& value);
 
-    unsigned generation_ = 0;
     int asked_ = 0; // times the Shell was asked again since it started
 
 public:

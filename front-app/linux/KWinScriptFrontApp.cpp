@@ -3,7 +3,6 @@
 #include "FrontApp/ShellReports.h"
 #include "KestrixProtocol/MainLoop.h"
 
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDir>
 #include <QFile>
@@ -19,14 +18,6 @@ namespace {
 const QString kwinService = QStringLiteral("org.kde.KWin");
 const QString scriptingPath = QStringLiteral("/Scripting");
 const QString scriptingInterface = QStringLiteral("org.kde.kwin.Scripting");
-
-QDBusMessage scripting(const QString& method, const QVariantList& arguments = {}) {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(kwinService, scriptingPath, scriptingInterface, method);
-    call.setArguments(arguments);
-    call.setAutoStartService(false);
-    return call;
-}
 
 QString pluginFor(const QString& copyName) {
     return QStringLiteral("vantor-front-app-") + copyName;
@@ -53,6 +44,11 @@ KWinScriptFrontApp::KWinScriptFrontApp(MainLoop& loop, FrontAppIdentityRef ident
     if (!writeScript()) return;
     followShell();
     checks_ = loop_.repeat(options_.checkSeconds, 1.0, [this] { check(); });
+}
+
+QDBusMessage KWinScriptFrontApp::scripting(const QString& method,
+                                           const QVariantList& arguments) const {
+    return shellCall(scriptingPath, scriptingInterface, method, arguments);
 }
 
 KWinScriptFrontApp::~KWinScriptFrontApp() {
@@ -121,41 +117,30 @@ void KWinScriptFrontApp::load() {
     QString plugin = QString::fromStdString(plugin_);
     // A script of this name that is still loaded (KWin keeps a stopped one) would refuse the new.
     bus_.send(scripting(QStringLiteral("unloadScript"), {plugin}));
-    auto* watcher = new QDBusPendingCallWatcher(
-        bus_.asyncCall(scripting(QStringLiteral("loadScript"),
-                                 {QString::fromStdString(path_), plugin})),
-        this);
-    unsigned generation = generation_;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, generation](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                if (generation != generation_) return;
-                QDBusPendingReply<int> reply = *call;
-                if (reply.isError() || reply.value() < 0) {
-                    // A KWin that has just taken its name may not serve /Scripting yet: a few
-                    // more tries, further apart each time, before the status says so.
-                    if (tries_ < 5) {
-                        double seconds = options_.retrySeconds * (1 << tries_++);
-                        std::weak_ptr<bool> alive = alive_;
-                        loop_.after(seconds, [this, alive, generation] {
-                            auto a = alive.lock();
-                            if (a && *a && generation == generation_) load();
-                        });
-                        return;
-                    }
-                    gaveUp_ = true;
-                    std::string why = reply.isError() ? reply.error().message().toStdString()
-                                                      : std::string("it refused the script");
-                    setStatus(FrontAppStatus::unavailable(
-                        "KWin did not load the script that tells which app is in front (" + why +
-                        "), so no app is in front."));
+    callShell(
+        scripting(QStringLiteral("loadScript"), {QString::fromStdString(path_), plugin}),
+        [this](const QDBusPendingCall& call) {
+            QDBusPendingReply<int> reply = call;
+            if (reply.isError() || reply.value() < 0) {
+                // A KWin that has just taken its name may not serve /Scripting yet: a few more
+                // tries, further apart each time, before the status says so.
+                if (tries_ < 5) {
+                    later(options_.retrySeconds * (1 << tries_++), [this] { load(); });
                     return;
                 }
-                bus_.send(scripting(QStringLiteral("start")));
-                loaded_ = true;
-                tries_ = 0;
-                setStatus(FrontAppStatus{});
-            });
+                gaveUp_ = true;
+                std::string why = reply.isError() ? reply.error().message().toStdString()
+                                                  : std::string("it refused the script");
+                setStatus(FrontAppStatus::unavailable(
+                    "KWin did not load the script that tells which app is in front (" + why +
+                    "), so no app is in front."));
+                return;
+            }
+            bus_.send(scripting(QStringLiteral("start")));
+            loaded_ = true;
+            tries_ = 0;
+            setStatus(FrontAppStatus{});
+        });
 }
 
 void KWinScriptFrontApp::check() {
@@ -168,22 +153,16 @@ void KWinScriptFrontApp::check() {
         load();
         return;
     }
-    auto* watcher = new QDBusPendingCallWatcher(
-        bus_.asyncCall(scripting(QStringLiteral("isScriptLoaded"),
-                                 {QString::fromStdString(plugin_)})),
-        this);
-    unsigned generation = generation_;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, generation](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                QDBusPendingReply<bool> reply = *call;
-                if (generation != generation_ || reply.isError() || reply.value()) return;
-                say("the KWin script that tells which app is in front was unloaded; loading it "
-                    "again");
-                ++generation_;
-                loaded_ = false;
-                load();
-            });
+    callShell(scripting(QStringLiteral("isScriptLoaded"), {QString::fromStdString(plugin_)}),
+              [this](const QDBusPendingCall& call) {
+                  QDBusPendingReply<bool> reply = call;
+                  if (reply.isError() || reply.value()) return;
+                  say("the KWin script that tells which app is in front was unloaded; loading "
+                      "it again");
+                  ++generation_;
+                  loaded_ = false;
+                  load();
+              });
 }
 
 // Waits for KWin's answer, so that the call is out before the program ends; events go on being

@@ -52,6 +52,8 @@ public Q_SLOTS:
 private:
     void shellStarted() override;
     void shellStopped() override;
+    // A call to KWin's scripting interface.
+    QDBusMessage scripting(const QString& method, const QVariantList& arguments = {}) const;
     bool writeScript();
     void removeStaleCopies();
     void load();
@@ -61,7 +63,6 @@ private:
     Options options_;
     std::string plugin_;
     std::string path_;
-    unsigned generation_ = 0; // a new one with every start of KWin, so stale replies are dropped
     bool loaded_ = false;
     int tries_ = 0;       // loads KWin failed since the last that worked
     bool gaveUp_ = false; // the tries are spent: the next check starts them again

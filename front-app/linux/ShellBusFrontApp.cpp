@@ -3,6 +3,7 @@
 #include "KestrixProtocol/MainLoop.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 
@@ -91,6 +92,37 @@ void ShellBusFrontApp::say(const std::string& line) {
     if (line == lastSaid_) return;
     lastSaid_ = line;
     log(line);
+}
+
+QDBusMessage ShellBusFrontApp::shellCall(const QString& path, const QString& interface,
+                                         const QString& method,
+                                         const QVariantList& arguments) const {
+    QDBusMessage call = QDBusMessage::createMethodCall(shellName_, path, interface, method);
+    call.setArguments(arguments);
+    call.setAutoStartService(false);
+    return call;
+}
+
+void ShellBusFrontApp::callShell(const QDBusMessage& call,
+                                 std::function<void(const QDBusPendingCall& reply)> answered,
+                                 bool evenStale) {
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    unsigned generation = generation_;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, generation, evenStale, answered = std::move(answered)](
+                QDBusPendingCallWatcher* reply) {
+                reply->deleteLater();
+                if (evenStale || generation == generation_) answered(*reply);
+            });
+}
+
+void ShellBusFrontApp::later(double seconds, std::function<void()> work) {
+    unsigned generation = generation_;
+    std::weak_ptr<bool> alive = alive_;
+    loop_.after(seconds, [this, alive, generation, work = std::move(work)] {
+        auto a = alive.lock();
+        if (a && *a && generation == generation_) work();
+    });
 }
 
 bool frontAppNeedsQtEventLoop() {

@@ -5,8 +5,10 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -53,11 +55,25 @@ protected:
     // Logs a line, at most once in a row for the same text.
     void say(const std::string& line);
 
+    // A method call to the shell; a shell that is not running is not started by it.
+    QDBusMessage shellCall(const QString& path, const QString& interface, const QString& method,
+                           const QVariantList& arguments = {}) const;
+    // Sends the call without waiting; `answered` gets the reply once it comes. A reply to a call
+    // made before generation_ moved on is dropped, unless `evenStale`.
+    void callShell(const QDBusMessage& call,
+                   std::function<void(const QDBusPendingCall& reply)> answered,
+                   bool evenStale = false);
+    // Runs `work` after `seconds`, unless by then the source is going or generation_ moved on.
+    void later(double seconds, std::function<void()> work);
+
     MainLoop& loop_;
     QDBusConnection bus_;
     const QString shellName_;
     // False once the source is going: delayed work checks it before it runs.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // A new one with every start of the shell (and whenever the subclass asks anew), so that
+    // stale replies and delayed work are dropped.
+    unsigned generation_ = 0;
 
 private:
     void ownerChanged(const QString& owner);
