@@ -31,6 +31,29 @@ std::map<std::string, std::string> programEnvironment(const shelltest::Session& 
             {"QT_QPA_PLATFORM", "wayland"}};
 }
 
+// Says hello as `name`, claiming `appID`; true once the broker welcomed it.
+bool claim(kestrix::VirtualMainLoop& loop, proc::Client& client, const std::string& name,
+           const std::string& appID) {
+    client.send(kestrix::ClientMessage{proc::hello(name, kestrix::Claim{{appID}, false, {}, {}})});
+    return loop.runUntil([&] { return client.count<kestrix::BrokerMessage::Welcome>() == 1; });
+}
+
+// Whether the broker's last word to the client was that it holds the device.
+bool holds(const proc::Client& client) {
+    auto all = client.all<kestrix::BrokerMessage::Holding>();
+    return !all.empty() && all.back().holding;
+}
+
+// The broker's status, asked now; none when it does not answer.
+std::optional<kestrix::BrokerStatus> askStatus(kestrix::VirtualMainLoop& loop,
+                                               proc::Client& client) {
+    std::size_t before = client.all<kestrix::BrokerStatus>().size();
+    client.send(kestrix::ClientMessage{kestrix::ClientMessage::Status{}});
+    if (!loop.runUntil([&] { return client.all<kestrix::BrokerStatus>().size() > before; }))
+        return std::nullopt;
+    return client.all<kestrix::BrokerStatus>().back();
+}
+
 bool recordedScroll(const std::string& events) {
     return testsupport::readFile(events).find("\"scroll\"") != std::string::npos;
 }
@@ -64,19 +87,11 @@ void takeAndLeave(shelltest::Session& session, Desktop& desktop) {
     kestrix::VirtualMainLoop loop;
     auto client = proc::connect(loop, home);
     ASSERT_TRUE(client);
-    client->send(kestrix::ClientMessage{
-        proc::hello("Modeller plug-in", kestrix::Claim{{"org.example.Modeller"}, false, {}, {}})});
-    ASSERT_TRUE(loop.runUntil(
-        [&] { return client->count<kestrix::BrokerMessage::Welcome>() == 1; }));
-    auto holding = [&] {
-        auto all = client->all<kestrix::BrokerMessage::Holding>();
-        return !all.empty() && all.back().holding;
-    };
+    ASSERT_TRUE(claim(loop, *client, "Modeller plug-in", "org.example.Modeller"));
+    auto holding = [&] { return holds(*client); };
     // What the broker thinks, and what both programs said, for a failure's message.
     auto why = [&] {
-        std::size_t before = client->all<kestrix::BrokerStatus>().size();
-        client->send(kestrix::ClientMessage{kestrix::ClientMessage::Status{}});
-        loop.runUntil([&] { return client->all<kestrix::BrokerStatus>().size() > before; });
+        askStatus(loop, *client);
         std::string text = "in front for the broker: ";
         for (const auto& status : client->all<kestrix::BrokerStatus>()) {
             text += status.frontmostApp.value_or("none") + ";";
@@ -101,13 +116,10 @@ void takeAndLeave(shelltest::Session& session, Desktop& desktop) {
     // A shell may report no window between two windows, which also ends the claimant's hold:
     // the broker is asked until the switch has settled on the editor, held by vantor alone.
     auto settledOnEditor = [&] {
-        std::size_t before = client->all<kestrix::BrokerStatus>().size();
-        client->send(kestrix::ClientMessage{kestrix::ClientMessage::Status{}});
-        if (!loop.runUntil([&] { return client->all<kestrix::BrokerStatus>().size() > before; }))
-            return false;
-        auto status = client->all<kestrix::BrokerStatus>().back();
-        if (status.frontmostApp != "org.example.Editor") return false;
-        for (const auto& c : status.clients)
+        auto status = askStatus(loop, *client);
+        if (!status) return false;
+        if (status->frontmostApp != "org.example.Editor") return false;
+        for (const auto& c : status->clients)
             if (c.holds != (c.name == "Vantor")) return false;
         return true;
     };
@@ -117,6 +129,21 @@ void takeAndLeave(shelltest::Session& session, Desktop& desktop) {
     ASSERT_TRUE(settled) << why();
     EXPECT_TRUE(proc::contains(home.log(), "the app in front comes from")) << home.log();
 }
+
+// KWin on a session of its own.
+struct KWinSession {
+    shelltest::Session session;
+    shelltest::KWin kwin{session};
+};
+
+// GNOME Shell on a session of its own, with Vantor's extension and the tests' own enabled.
+struct GnomeSession {
+    shelltest::Session session;
+    shelltest::GnomeShell shell{
+        session,
+        shelltest::extensionsFolder(session, FRONT_APP_SHARE, FRONT_APP_TESTS "/gnome-shell"),
+        {"front-app-test@vantor.orvella.me", FRONT_APP_EXTENSION_UUID}};
+};
 
 struct KWinDesktop final : Desktop {
     shelltest::KWin& kwin;
@@ -138,8 +165,9 @@ struct GnomeDesktop final : Desktop {
 
 TEST(DesktopShellEndToEnd, underKWinTheDeviceGoesToTheClaimantOfTheAppInFrontAndBack) {
     ASSERT_TRUE(shelltest::installed("/usr/bin/kwin_wayland")) << "kwin-wayland is not installed";
-    shelltest::Session session;
-    shelltest::KWin kwin(session);
+    KWinSession desk;
+    auto& session = desk.session;
+    auto& kwin = desk.kwin;
     ASSERT_TRUE(kwin.ready()) << testsupport::readFile(session.log);
     shelltest::Window modeller(session, shelltest::KWin::display, "org.example.Modeller");
     shelltest::Window editor(session, shelltest::KWin::display, "org.example.Editor");
@@ -150,11 +178,9 @@ TEST(DesktopShellEndToEnd, underKWinTheDeviceGoesToTheClaimantOfTheAppInFrontAnd
 
 TEST(DesktopShellEndToEnd, underGnomeShellWithTheExtensionTheDeviceGoesToTheClaimantAndBack) {
     ASSERT_TRUE(shelltest::installed("/usr/bin/gnome-shell")) << "gnome-shell is not installed";
-    shelltest::Session session;
-    std::string share = shelltest::extensionsFolder(session, FRONT_APP_SHARE,
-                                                    FRONT_APP_TESTS "/gnome-shell");
-    shelltest::GnomeShell shell(session, share,
-                                {"front-app-test@vantor.orvella.me", FRONT_APP_EXTENSION_UUID});
+    GnomeSession desk;
+    auto& session = desk.session;
+    auto& shell = desk.shell;
     ASSERT_TRUE(shell.ready()) << testsupport::readFile(session.log);
     shelltest::Window modeller(session, shelltest::GnomeShell::display, "org.example.Modeller");
     shelltest::Window editor(session, shelltest::GnomeShell::display, "org.example.Editor");
@@ -182,38 +208,27 @@ struct HostileBus {
         if (!broker->waitListening()) return;
         intruder = proc::connect(loop, home);
         modeller = proc::connect(loop, home);
-        intruder->send(kestrix::ClientMessage{
-            proc::hello("Intruder", kestrix::Claim{{"org.example.Intruder"}, false, {}, {}})});
-        modeller->send(kestrix::ClientMessage{
-            proc::hello("Modeller", kestrix::Claim{{"org.example.Modeller"}, false, {}, {}})});
-        loop.runUntil([&] {
-            return intruder->count<kestrix::BrokerMessage::Welcome>() == 1 &&
-                   modeller->count<kestrix::BrokerMessage::Welcome>() == 1;
-        });
+        claim(loop, *intruder, "Intruder", "org.example.Intruder");
+        claim(loop, *modeller, "Modeller", "org.example.Modeller");
     }
     static bool everHeld(const proc::Client& client) {
         for (const auto& h : client.all<kestrix::BrokerMessage::Holding>())
             if (h.holding) return true;
         return false;
     }
-    static bool holds(const proc::Client& client) {
-        auto all = client.all<kestrix::BrokerMessage::Holding>();
-        return !all.empty() && all.back().holding;
-    }
     // The broker's app in front, asked now (so also: it answers).
     std::optional<std::string> front() {
-        std::size_t before = modeller->all<kestrix::BrokerStatus>().size();
-        modeller->send(kestrix::ClientMessage{kestrix::ClientMessage::Status{}});
-        if (!loop.runUntil([&] { return modeller->all<kestrix::BrokerStatus>().size() > before; }))
-            return "no answer";
-        return modeller->all<kestrix::BrokerStatus>().back().frontmostApp;
+        auto status = askStatus(loop, *modeller);
+        if (!status) return "no answer";
+        return status->frontmostApp;
     }
 };
 
 TEST(DesktopShellEndToEnd, underKWinAStrangerIsIgnoredAndAFloodFromKWinEndsWithItsLastReport) {
     ASSERT_TRUE(shelltest::installed("/usr/bin/kwin_wayland")) << "kwin-wayland is not installed";
-    shelltest::Session session;
-    shelltest::KWin kwin(session);
+    KWinSession desk;
+    auto& session = desk.session;
+    auto& kwin = desk.kwin;
     ASSERT_TRUE(kwin.ready()) << testsupport::readFile(session.log);
     shelltest::Window editor(session, shelltest::KWin::display, "org.example.Editor");
     ASSERT_TRUE(editor.shown()) << testsupport::readFile(session.log);
@@ -240,7 +255,7 @@ TEST(DesktopShellEndToEnd, underKWinAStrangerIsIgnoredAndAFloodFromKWinEndsWithI
         "    callDBus(\"" + service + "\", \"/me/orvella/FrontApp\", \"me.orvella.FrontApp1\",\n"
         "             \"Activated\", i == 999 ? \"org.example.Modeller\" : \"org.example.Flood\" + i,\n"
         "             \"flood\", String(1000 + i));\n"));
-    ASSERT_TRUE(bus.loop.runUntil([&] { return HostileBus::holds(*bus.modeller); }, 30))
+    ASSERT_TRUE(bus.loop.runUntil([&] { return holds(*bus.modeller); }, 30))
         << bus.broker->stderrText();
     EXPECT_EQ(bus.front(), "org.example.Modeller");
     EXPECT_FALSE(HostileBus::everHeld(*bus.intruder));
@@ -249,11 +264,9 @@ TEST(DesktopShellEndToEnd, underKWinAStrangerIsIgnoredAndAFloodFromKWinEndsWithI
 
 TEST(DesktopShellEndToEnd, underGnomeShellAStrangerIsIgnoredAndAFloodFromTheShellEndsWithItsLast) {
     ASSERT_TRUE(shelltest::installed("/usr/bin/gnome-shell")) << "gnome-shell is not installed";
-    shelltest::Session session;
-    std::string share = shelltest::extensionsFolder(session, FRONT_APP_SHARE,
-                                                    FRONT_APP_TESTS "/gnome-shell");
-    shelltest::GnomeShell shell(session, share,
-                                {"front-app-test@vantor.orvella.me", FRONT_APP_EXTENSION_UUID});
+    GnomeSession desk;
+    auto& session = desk.session;
+    auto& shell = desk.shell;
     ASSERT_TRUE(shell.ready()) << testsupport::readFile(session.log);
     shelltest::Window editor(session, shelltest::GnomeShell::display, "org.example.Editor");
     ASSERT_TRUE(editor.shown()) << testsupport::readFile(session.log);
@@ -277,7 +290,7 @@ TEST(DesktopShellEndToEnd, underGnomeShellAStrangerIsIgnoredAndAFloodFromTheShel
     EXPECT_EQ(bus.front(), "org.example.Editor");
 
     ASSERT_TRUE(shelltest::floodFromGnomeShell(session, 1000, "org.example.Modeller.desktop"));
-    ASSERT_TRUE(bus.loop.runUntil([&] { return HostileBus::holds(*bus.modeller); }, 30))
+    ASSERT_TRUE(bus.loop.runUntil([&] { return holds(*bus.modeller); }, 30))
         << bus.broker->stderrText();
     EXPECT_EQ(bus.front(), "org.example.Modeller");
     EXPECT_FALSE(HostileBus::everHeld(*bus.intruder));
