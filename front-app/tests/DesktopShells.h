@@ -20,7 +20,6 @@
 #include <optional>
 #include <poll.h>
 #include <string>
-#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -225,20 +224,8 @@ struct Session {
 
 // Waits until the file exists: woken by each change in its folder.
 inline bool waitForFile(const std::string& path, double seconds = 30) {
-    std::string folder = std::filesystem::path(path).parent_path().string();
-    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    bool there;
-    while (!(there = std::filesystem::exists(path)) && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, 200);
-        char buffer[4096];
-        while (::read(fd, buffer, sizeof buffer) > 0) {
-        }
-    }
-    ::close(fd);
-    return there;
+    return testsupport::waitInFolder(std::filesystem::path(path).parent_path().string(),
+                                     [&] { return std::filesystem::exists(path); }, seconds);
 }
 
 inline bool installed(const std::string& program) {
