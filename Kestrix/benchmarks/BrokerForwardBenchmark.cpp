@@ -14,11 +14,11 @@
 #include "KestrixProtocol/UnixSocket.h"
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
+#include "ProcessAccount.h"
 
 #include <benchmark/benchmark.h>
 #include <csignal>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -63,23 +63,6 @@ std::unique_ptr<Client> connectTo(VirtualMainLoop& loop, const std::string& sock
     };
     c->connection->start();
     return c;
-}
-
-// CPU time of all threads of a process, in seconds, with nanosecond resolution (the scheduler's
-// own account in /proc/PID/task/TID/schedstat).
-double cpuSeconds(pid_t pid) {
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0;
-    if (DIR* dir = ::opendir(tasks.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
-            double nanoseconds = 0;
-            if (in >> nanoseconds) total += nanoseconds / 1e9;
-        }
-        ::closedir(dir);
-    }
-    return total;
 }
 
 long rssKilobytes(pid_t pid) {
@@ -148,10 +131,10 @@ void BM_brokerProcess(benchmark::State& state) {
         if (listeners.size() < 16 || !listeners.back()) break;
         holder->connection->send(ClientMessage{hello("Holder", Claim{{}, true, {}, {}})});
         loop.runUntil([&] { return holder->axes > 100; }, 10.0);
-        double cpu0 = cpuSeconds(pid);
+        double cpu0 = bench::cpuSeconds(pid);
         long axes0 = holder->axes;
         loop.runUntil([] { return false; }, seconds);
-        double cpu1 = cpuSeconds(pid);
+        double cpu1 = bench::cpuSeconds(pid);
         long axes1 = holder->axes;
         long listenerAxes = 0;
         for (auto& l : listeners)

@@ -1,16 +1,17 @@
 #pragma once
 
 // What the benchmarks that run the real `kestrix` and `vantor` share: clocks, the scheduler's
-// account of a process's CPU, private folders for every run, and child processes.
+// account of a process (ProcessAccount.h, with the broker's benchmarks), private folders for every
+// run, and child processes.
 
 #include "KestrixProtocol/UnixSocket.h"
+#include "ProcessAccount.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -36,40 +37,6 @@ inline double monotonic() {
 
 inline void sleepFor(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-// CPU time of all threads of a process, in seconds, from the scheduler's own account.
-inline double cpuSeconds(pid_t pid) {
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0;
-    if (DIR* dir = ::opendir(tasks.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
-            double nanoseconds = 0;
-            if (in >> nanoseconds) total += nanoseconds / 1e9;
-        }
-        ::closedir(dir);
-    }
-    return total;
-}
-
-// Context switches of all threads of a process: each is a wake-up (or a preemption).
-inline long switches(pid_t pid) {
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    long total = 0;
-    if (DIR* dir = ::opendir(tasks.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream in(tasks + "/" + entry->d_name + "/status");
-            std::string line;
-            while (std::getline(in, line))
-                if (line.find("ctxt_switches:") != std::string::npos)
-                    total += std::strtol(line.c_str() + line.find(':') + 1, nullptr, 10);
-        }
-        ::closedir(dir);
-    }
-    return total;
 }
 
 // A kB field of /proc/PID/smaps_rollup ("Private_Dirty", "Rss"), in bytes.
