@@ -11,11 +11,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <signal.h>
 #include <string>
@@ -55,6 +57,42 @@ inline double median(std::vector<double> values) {
     std::size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
+
+// The command line of a benchmark that runs the programs:
+// [runs (3)] [seconds per figure (4)] [groups (all)], groups being a comma-separated choice.
+struct BenchOptions {
+    int runs = 3;
+    double seconds = 4.0;
+    std::string groups; // ",a,b," or empty for all
+
+    BenchOptions(int argc, char** argv) {
+        if (argc > 1) runs = std::max(1, std::atoi(argv[1]));
+        if (argc > 2) seconds = std::max(0.5, std::atof(argv[2]));
+        if (argc > 3) groups = "," + std::string(argv[3]) + ",";
+    }
+    bool chosen(const char* group) const {
+        return groups.empty() || groups.find("," + std::string(group) + ",") != std::string::npos;
+    }
+};
+
+// The figures of all runs by name, each one said on stderr as it comes.
+class Figures {
+public:
+    void add(const std::string& name, std::optional<double> value) {
+        if (!value) return;
+        all_[name].push_back(*value);
+        std::fprintf(stderr, "  %s: %.2f\n", name.c_str(), *value);
+    }
+    const std::vector<double>& values(const std::string& name) { return all_[name]; }
+    std::optional<double> median(const std::string& name) const {
+        auto it = all_.find(name);
+        if (it == all_.end() || it->second.empty()) return std::nullopt;
+        return bench::median(it->second);
+    }
+
+private:
+    std::map<std::string, std::vector<double>> all_;
+};
 
 // Private folders for one run: the broker's home, config, data and the session's runtime folder,
 // so that no run meets another's broker socket or another vantor's single-instance lock.

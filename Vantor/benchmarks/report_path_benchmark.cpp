@@ -593,12 +593,10 @@ struct Run {
 } // namespace
 
 int main(int argc, char** argv) {
-    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    double seconds = argc > 2 ? std::max(0.5, std::atof(argv[2])) : 4.0;
-    std::string groups = argc > 3 ? "," + std::string(argv[3]) + "," : std::string();
-    auto chosen = [&](const char* group) {
-        return groups.empty() || groups.find("," + std::string(group) + ",") != std::string::npos;
-    };
+    const BenchOptions options(argc, argv);
+    const int runs = options.runs;
+    const double seconds = options.seconds;
+    auto chosen = [&](const char* group) { return options.chosen(group); };
     std::signal(SIGPIPE, SIG_IGN);
 
     auto source = binaryPipeSource();
@@ -609,11 +607,9 @@ int main(int argc, char** argv) {
     else if (!(pipe = buildBinaryPipe(*source, tools.path)))
         std::printf("binary_pipe.c did not compile: the anchor is skipped\n");
 
-    std::map<std::string, std::vector<double>> all;
+    Figures figures;
     auto add = [&](const std::string& name, std::optional<double> value) {
-        if (!value) return;
-        all[name].push_back(*value);
-        std::fprintf(stderr, "  %s: %.2f\n", name.c_str(), *value);
+        figures.add(name, value);
     };
     const int samples = int(seconds * rate);
     for (int run = 1; run <= runs; ++run) {
@@ -653,11 +649,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    auto m = [&](const std::string& name) -> std::optional<double> {
-        auto it = all.find(name);
-        if (it == all.end() || it->second.empty()) return std::nullopt;
-        return median(it->second);
-    };
+    auto m = [&](const std::string& name) { return figures.median(name); };
     auto text = [](std::optional<double> v, const char* unit) {
         char buffer[64];
         if (!v) return std::string("-");

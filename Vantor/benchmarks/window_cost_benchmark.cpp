@@ -135,19 +135,14 @@ std::optional<StartupFigures> startup(const char* program, const Folder& folder,
 } // namespace
 
 int main(int argc, char** argv) {
-    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    double seconds = argc > 2 ? std::max(0.5, std::atof(argv[2])) : 4.0;
-    std::string groups = argc > 3 ? "," + std::string(argv[3]) + "," : std::string();
-    auto chosen = [&](const char* group) {
-        return groups.empty() || groups.find("," + std::string(group) + ",") != std::string::npos;
-    };
+    const BenchOptions options(argc, argv);
+    const int runs = options.runs;
+    const double seconds = options.seconds;
+    auto chosen = [&](const char* group) { return options.chosen(group); };
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::map<std::string, std::vector<double>> all;
-    auto add = [&](const std::string& name, double value) {
-        all[name].push_back(value);
-        std::fprintf(stderr, "  %s: %.2f\n", name.c_str(), value);
-    };
+    Figures figures;
+    auto add = [&](const std::string& name, double value) { figures.add(name, value); };
     for (int run = 1; run <= runs; ++run) {
         std::fprintf(stderr, "run %d of %d\n", run, runs);
         if (chosen("preview"))
@@ -194,15 +189,15 @@ int main(int argc, char** argv) {
     }
 
     auto m = [&](const std::string& name) -> std::string {
-        auto it = all.find(name);
-        if (it == all.end() || it->second.empty()) return "-";
+        auto median = figures.median(name);
+        if (!median) return "-";
         char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%.2f", median(it->second));
+        std::snprintf(buffer, sizeof buffer, "%.2f", *median);
         return buffer;
     };
     auto each = [&](const std::string& name) {
         std::string text;
-        for (double v : all[name]) {
+        for (double v : figures.values(name)) {
             char buffer[32];
             std::snprintf(buffer, sizeof buffer, "%s%.2f", text.empty() ? "" : ", ", v);
             text += buffer;
