@@ -117,30 +117,29 @@ void KWinScriptFrontApp::load() {
     QString plugin = QString::fromStdString(plugin_);
     // A script of this name that is still loaded (KWin keeps a stopped one) would refuse the new.
     bus_.send(scripting(QStringLiteral("unloadScript"), {plugin}));
-    callShell(
-        scripting(QStringLiteral("loadScript"), {QString::fromStdString(path_), plugin}),
-        [this](const QDBusPendingCall& call) {
-            QDBusPendingReply<int> reply = call;
-            if (reply.isError() || reply.value() < 0) {
-                // A KWin that has just taken its name may not serve /Scripting yet: a few more
-                // tries, further apart each time, before the status says so.
-                if (tries_ < 5) {
-                    later(options_.retrySeconds * (1 << tries_++), [this] { load(); });
-                    return;
-                }
-                gaveUp_ = true;
-                std::string why = reply.isError() ? reply.error().message().toStdString()
-                                                  : std::string("it refused the script");
-                setStatus(FrontAppStatus::unavailable(
-                    "KWin did not load the script that tells which app is in front (" + why +
-                    "), so no app is in front."));
-                return;
-            }
-            bus_.send(scripting(QStringLiteral("start")));
-            loaded_ = true;
-            tries_ = 0;
-            setStatus(FrontAppStatus{});
-        });
+    callShell(scripting(QStringLiteral("loadScript"), {QString::fromStdString(path_), plugin}),
+              [this](const QDBusPendingCall& call) {
+                  QDBusPendingReply<int> reply = call;
+                  if (reply.isError() || reply.value() < 0) {
+                      // A KWin that has just taken its name may not serve /Scripting yet: a few
+                      // more tries, further apart each time, before the status says so.
+                      if (tries_ < 5) {
+                          later(options_.retrySeconds * (1 << tries_++), [this] { load(); });
+                          return;
+                      }
+                      gaveUp_ = true;
+                      std::string why = reply.isError() ? reply.error().message().toStdString()
+                                                        : std::string("it refused the script");
+                      setStatus(FrontAppStatus::unavailable(
+                          "KWin did not load the script that tells which app is in front (" + why +
+                          "), so no app is in front."));
+                      return;
+                  }
+                  bus_.send(scripting(QStringLiteral("start")));
+                  loaded_ = true;
+                  tries_ = 0;
+                  setStatus(FrontAppStatus{});
+              });
 }
 
 void KWinScriptFrontApp::check() {

@@ -109,8 +109,8 @@ void ShellBusFrontApp::callShell(const QDBusMessage& call,
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     unsigned generation = generation_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, generation, evenStale, answered = std::move(answered)](
-                QDBusPendingCallWatcher* reply) {
+            [this, generation, evenStale,
+             answered = std::move(answered)](QDBusPendingCallWatcher* reply) {
                 reply->deleteLater();
                 if (evenStale || generation == generation_) answered(*reply);
             });

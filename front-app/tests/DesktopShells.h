@@ -224,8 +224,9 @@ struct Session {
 
 // Waits until the file exists: woken by each change in its folder.
 inline bool waitForFile(const std::string& path, double seconds = 30) {
-    return testsupport::waitInFolder(std::filesystem::path(path).parent_path().string(),
-                                     [&] { return std::filesystem::exists(path); }, seconds);
+    return testsupport::waitInFolder(
+        std::filesystem::path(path).parent_path().string(),
+        [&] { return std::filesystem::exists(path); }, seconds);
 }
 
 inline bool installed(const std::string& program) {
