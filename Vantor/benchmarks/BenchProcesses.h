@@ -2,16 +2,17 @@
 
 // What the benchmarks that run the real `kestrix` and `vantor` share: clocks, the scheduler's
 // account of a process (ProcessAccount.h, with the broker's benchmarks), private folders for every
-// run, and child processes.
+// run, child processes, and both programs under a private X server.
 
 #include "KestrixProtocol/UnixSocket.h"
 #include "ProcessAccount.h"
+#include "X11TestDesktop.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -262,6 +263,36 @@ public:
 
 private:
     xcb_connection_t* connection_ = nullptr;
+};
+
+// The real broker and vantor under a private X server with a desktop and a tray to dock in, the
+// app org.example.Editor in front. The broker starts with the object, with the simulated device
+// sending `report` (none: resting) and vantor's settings `settings`; `up` says it listens.
+struct EditorInFront {
+    x11test::Xvfb server;
+    std::unique_ptr<x11test::FakeDesktop> desktop;
+    std::unique_ptr<FakeTray> tray;
+    Folder folder;
+    std::unique_ptr<Child> broker, vantor;
+    bool up = false;
+
+    EditorInFront(const std::vector<std::uint8_t>& report, const std::string& settings) {
+        if (server.display().empty()) return;
+        desktop = std::make_unique<x11test::FakeDesktop>(server.display());
+        tray = std::make_unique<FakeTray>(server.display());
+        desktop->activate(desktop->window(999999, "org.example.Editor"));
+        writeDevices(folder, report);
+        std::ofstream(folder.path + "/config/me.orvella.Vantor.json") << settings;
+        broker = startBroker(folder, server.display());
+        up = connectWithin(folder.path + "/home/broker.sock", 10.0).has_value();
+    }
+    // Starts vantor; true once it holds the device (false when it ended first).
+    bool vantorTakesTheDevice() {
+        vantor = startVantor(folder, server.display());
+        return within(15.0, [&] { return !vantor->alive() || vantorHolds(folder); }) &&
+               vantor->alive();
+    }
+    std::string events() const { return folder.path + "/events.jsonl"; }
 };
 
 } // namespace bench

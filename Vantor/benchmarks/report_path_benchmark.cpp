@@ -70,10 +70,14 @@ constexpr double rate = 1000.0; // reports a second
 // A translation report that carries all six axes: each one completes a sample.
 constexpr std::uint8_t report[13] = {1, 120, 0, 216, 255, 0, 0, 0, 0, 0, 0, 7, 0};
 
+// What the simulated device sends: the report, or nothing (a resting cap).
+std::vector<std::uint8_t> deviceReport(bool moving) {
+    return moving ? std::vector<std::uint8_t>(std::begin(report), std::end(report))
+                  : std::vector<std::uint8_t>();
+}
+
 void writeDevices(const Folder& folder, bool moving) {
-    bench::writeDevices(folder,
-                        moving ? std::vector<std::uint8_t>(std::begin(report), std::end(report))
-                               : std::vector<std::uint8_t>());
+    bench::writeDevices(folder, deviceReport(moving));
 }
 
 void writeLine(int fd, const ClientMessage& message) {
@@ -162,24 +166,15 @@ struct VantorFigures {
 
 // Broker and vantor scrolling the app in front (moving), or with a resting cap (wake-ups).
 std::optional<VantorFigures> brokerWithVantor(double seconds, bool moving) {
-    x11test::Xvfb server;
-    if (server.display().empty()) return std::nullopt;
-    x11test::FakeDesktop desktop(server.display());
-    FakeTray tray(server.display());
-    desktop.activate(desktop.window(999999, "org.example.Editor"));
-    Folder folder;
-    writeDevices(folder, moving);
-    std::ofstream(folder.path + "/config/me.orvella.Vantor.json")
-        << R"({"allowed_apps": "org.example.Editor"})";
-    auto broker = startBroker(folder, server.display());
-    if (!connectWithin(folder.path + "/home/broker.sock", 10.0)) return std::nullopt;
-    auto vantor = startVantor(folder, server.display());
-    std::string events = folder.path + "/events.jsonl";
-    if (!within(15.0, [&] { return !vantor->alive() || vantorHolds(folder); }) ||
-        !vantor->alive()) {
+    EditorInFront scene(deviceReport(moving), R"({"allowed_apps": "org.example.Editor"})");
+    if (!scene.up) return std::nullopt;
+    if (!scene.vantorTakesTheDevice()) {
         std::fprintf(stderr, "vantor did not take the device\n");
         return std::nullopt;
     }
+    const auto& broker = scene.broker;
+    const auto& vantor = scene.vantor;
+    std::string events = scene.events();
     if (moving) {
         within(10.0, [&] { return sizeOf(events) >= 4096; });
         double b0 = cpuSeconds(broker->pid), v0 = cpuSeconds(vantor->pid);

@@ -36,21 +36,12 @@ struct PreviewFigures {
 };
 
 std::optional<PreviewFigures> preview(double seconds) {
-    x11test::Xvfb server;
-    if (server.display().empty()) return std::nullopt;
-    x11test::FakeDesktop desktop(server.display());
-    FakeTray tray(server.display());
-    desktop.activate(desktop.window(999999, "org.example.Editor"));
-    Folder folder;
-    writeDevices(folder, moving);
-    std::ofstream(folder.path + "/config/me.orvella.Vantor.json")
-        << R"({"allowed_apps": "org.example.Editor", "welcomed": "1"})";
-    auto broker = startBroker(folder, server.display());
-    if (!connectWithin(folder.path + "/home/broker.sock", 10.0)) return std::nullopt;
-    auto vantor = startVantor(folder, server.display());
-    std::string events = folder.path + "/events.jsonl";
-    if (!within(15.0, [&] { return !vantor->alive() || vantorHolds(folder); }) ||
-        !vantor->alive() || !within(10.0, [&] { return sizeOf(events) >= 4096; })) {
+    EditorInFront scene(moving, R"({"allowed_apps": "org.example.Editor", "welcomed": "1"})");
+    if (!scene.up) return std::nullopt;
+    const auto& broker = scene.broker;
+    const auto& vantor = scene.vantor;
+    std::string events = scene.events();
+    if (!scene.vantorTakesTheDevice() || !within(10.0, [&] { return sizeOf(events) >= 4096; })) {
         std::fprintf(stderr, "vantor did not scroll the app in front\n");
         return std::nullopt;
     }
@@ -71,12 +62,12 @@ std::optional<PreviewFigures> preview(double seconds) {
     Span closed = measure();
 
     // A second start asks the running vantor to open its settings window and ends.
-    auto second = startVantor(folder, server.display());
+    auto second = startVantor(scene.folder, scene.server.display());
     if (!second->endsWithin(10.0)) {
         std::fprintf(stderr, "the second vantor did not hand over\n");
         return std::nullopt;
     }
-    desktop.activate(desktop.window(std::uint32_t(vantor->pid), "me.orvella.Vantor"));
+    scene.desktop->activate(scene.desktop->window(std::uint32_t(vantor->pid), "me.orvella.Vantor"));
     sleepFor(1.0);
     std::uintmax_t before = sizeOf(events);
     Span open = measure();
