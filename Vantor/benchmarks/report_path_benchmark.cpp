@@ -589,9 +589,6 @@ struct Run {
 
 int main(int argc, char** argv) {
     const BenchOptions options(argc, argv);
-    const int runs = options.runs;
-    const double seconds = options.seconds;
-    auto chosen = [&](const char* group) { return options.chosen(group); };
     std::signal(SIGPIPE, SIG_IGN);
 
     auto source = binaryPipeSource();
@@ -606,38 +603,39 @@ int main(int argc, char** argv) {
     auto add = [&](const std::string& name, std::optional<double> value) {
         figures.add(name, value);
     };
-    const int samples = int(seconds * rate);
-    for (int run = 1; run <= runs; ++run) {
-        std::fprintf(stderr, "run %d of %d\n", run, runs);
-        if (chosen("minimal")) {
-            if (pipe) add("anchor minimal", binaryPipe(*pipe, seconds));
-            if (auto f = socketFed(false, 1, seconds)) {
+    const int samples = int(options.seconds * rate);
+    for (int run = 1; run <= options.runs; ++run) {
+        std::fprintf(stderr, "run %d of %d\n", run, options.runs);
+        if (options.chosen("minimal")) {
+            if (pipe) add("anchor minimal", binaryPipe(*pipe, options.seconds));
+            if (auto f = socketFed(false, 1, options.seconds)) {
                 add("minimal", f->perReport);
                 add("minimal broker", f->brokerPerReport);
                 add("listeners added", f->listenersAdded);
             }
         }
-        if (chosen("vantor")) {
-            if (pipe) add("anchor vantor", binaryPipe(*pipe, seconds));
-            if (auto f = socketFed(true, 0, seconds)) add("vantor", f->perReport);
+        if (options.chosen("vantor")) {
+            if (pipe) add("anchor vantor", binaryPipe(*pipe, options.seconds));
+            if (auto f = socketFed(true, 0, options.seconds)) add("vantor", f->perReport);
         }
-        if (chosen("latency")) {
+        if (options.chosen("latency")) {
             add("latency", brokerLatency(samples, false));
             add("anchor latency", binaryLatency(samples));
             add("latency under Qt", brokerLatency(samples, true));
         }
-        if (chosen("simulated")) {
-            if (auto f = brokerWithMinimalClient(1, seconds)) {
+        if (options.chosen("simulated")) {
+            if (auto f = brokerWithMinimalClient(1, options.seconds)) {
                 add("simulated minimal", f->brokerPerReport + f->clientPerReport);
                 add("simulated minimal broker", f->brokerPerReport);
                 add("simulated minimal client", f->clientPerReport);
                 add("forwarded per s", f->forwardedPerSecond);
             }
-            if (auto f = brokerWithVantor(seconds, true)) add("simulated vantor", f->perReport);
-            add("timer wake", timerWake(seconds));
+            if (auto f = brokerWithVantor(options.seconds, true))
+                add("simulated vantor", f->perReport);
+            add("timer wake", timerWake(options.seconds));
         }
-        if (chosen("rest")) {
-            if (auto f = brokerWithVantor(seconds, false)) {
+        if (options.chosen("rest")) {
+            if (auto f = brokerWithVantor(options.seconds, false)) {
                 add("broker wakeups", f->brokerWakeups);
                 add("vantor wakeups", f->vantorWakeups);
             }
@@ -657,8 +655,8 @@ int main(int argc, char** argv) {
         std::snprintf(buffer, sizeof buffer, "%.2f", *a / *b);
         return std::string(buffer);
     };
-    std::printf("\nmedians of %d runs, %.1f s a figure, simulated SpaceMouse at %.0f Hz\n", runs,
-                seconds, rate);
+    std::printf("\nmedians of %d runs, %.1f s a figure, simulated SpaceMouse at %.0f Hz\n",
+                options.runs, options.seconds, rate);
     std::printf("| figure | ours | anchor | ratio | goal |\n|---|---|---|---|---|\n");
     std::printf(
         "| broker + a minimal line-protocol client, CPU per report | %s | %s | %s | <= 1.3 |\n",

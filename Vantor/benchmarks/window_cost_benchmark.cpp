@@ -127,17 +127,14 @@ std::optional<StartupFigures> startup(const char* program, const Folder& folder,
 
 int main(int argc, char** argv) {
     const BenchOptions options(argc, argv);
-    const int runs = options.runs;
-    const double seconds = options.seconds;
-    auto chosen = [&](const char* group) { return options.chosen(group); };
     std::signal(SIGPIPE, SIG_IGN);
 
     Figures figures;
     auto add = [&](const std::string& name, double value) { figures.add(name, value); };
-    for (int run = 1; run <= runs; ++run) {
-        std::fprintf(stderr, "run %d of %d\n", run, runs);
-        if (chosen("preview"))
-            if (auto f = preview(seconds)) {
+    for (int run = 1; run <= options.runs; ++run) {
+        std::fprintf(stderr, "run %d of %d\n", run, options.runs);
+        if (options.chosen("preview"))
+            if (auto f = preview(options.seconds)) {
                 add("closed", f->closed);
                 add("closed vantor", f->closedVantor);
                 add("open", f->open);
@@ -146,7 +143,7 @@ int main(int argc, char** argv) {
                 add("closed switches", f->closedSwitches);
                 add("preview ratio", f->open / f->closed);
             }
-        if (chosen("startup")) {
+        if (options.chosen("startup")) {
             x11test::Xvfb server;
             if (server.display().empty()) continue;
             FakeTray tray(server.display());
@@ -195,8 +192,8 @@ int main(int argc, char** argv) {
         }
         return text.empty() ? std::string("-") : text;
     };
-    std::printf("\nmedians of %d runs, %.1f s a figure (ratios of each run in brackets)\n", runs,
-                seconds);
+    std::printf("\nmedians of %d runs, %.1f s a figure (ratios of each run in brackets)\n",
+                options.runs, options.seconds);
     std::printf("| figure | ours | reference | ratio | goal |\n|---|---|---|---|---|\n");
     std::printf("| 1 kHz streaming, broker + vantor CPU, settings window in front (preview "
                 "scrolling) over window closed | %s ms/s (vantor %s) | %s ms/s (vantor %s) | %s "
