@@ -21,7 +21,8 @@ class SettingsTab;
 // The content of the main (settings) window: the permission banner while Vantor may not post
 // events, the preview canvas with its caption and reset button, and the five tabs. It keeps no
 // state of its own: every control reads and writes the model, and everything follows the
-// model's and the updates' change signals.
+// model's and the updates' change signals. Ctrl+Tab and Ctrl+Page Down (Ctrl+Shift+Tab and
+// Ctrl+Page Up) open the next (previous) tab from anywhere in the window.
 class MainView : public QWidget {
     Q_OBJECT
 
@@ -42,6 +43,7 @@ protected:
 private:
     void refresh();
     void colourBanner();
+    void addTabKeys();
 
     SettingsModel& model_;
     QWidget* banner_;
