@@ -80,6 +80,8 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     auto* warning = new IconView(style::symbol("dialog-warning", QStyle::SP_MessageBoxWarning),
                                  QSize(iconSize, iconSize), warningRed);
     bannerMessage_ = new QLabel(tr("Vantor may not post scroll events yet."));
+    // In a narrow window the message wraps; the button stays whole.
+    bannerMessage_->setWordWrap(true);
     colourBanner();
     auto* allow = new QPushButton(tr("Allow Accessibility…"));
     allow->setObjectName("allowAccessibility");
@@ -87,8 +89,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
         if (model.onOpenAccessibility) model.onOpenAccessibility();
     });
     bannerRow->addWidget(warning);
-    bannerRow->addWidget(bannerMessage_);
-    bannerRow->addStretch(1);
+    bannerRow->addWidget(bannerMessage_, 1);
     bannerRow->addWidget(allow);
     root->addWidget(padded(banner_, 0));
 

@@ -28,7 +28,9 @@ class MainView : public QWidget {
 
 public:
     static constexpr QSize idealSize{560, 820};
-    static constexpr QSize minimumSize{520, 640};
+    // Narrow enough for a third of a 1366-pixel screen, as a tiling desktop gives it: below
+    // its minimum a window is cut off there, not shrunk. Rows that do not fit wrap.
+    static constexpr QSize minimumSize{440, 640};
 
     MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas,
              QWidget* parent = nullptr);
