@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "KeysTestSupport.h"
 #include "VantorModels/CanvasModel.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorShell/MainMenu.h"
@@ -222,6 +223,23 @@ TEST_F(AppTest, mainMenuKeysWorkInEveryWindowAndQuitEndsTheApp) {
     }
     EXPECT_EQ(menus, (QStringList{"&Vantor", "&File", "&Edit", "&Window", "&Help"}));
     EXPECT_EQ(mnemonics.size(), menus.size());
+}
+
+// The settings window's buttons and tabs and its menu bar share one set of Alt keys; so do the
+// About window's buttons.
+TEST_F(AppTest, mnemonicsOfEachWindowDoNotClashWithItsMenus) {
+    AppDelegate& app = launched();
+    app.openMainWindow();
+    app.openAbout();
+    for (WindowController* controller : {&app.mainWindow(), &app.aboutWindow()}) {
+        const auto keys = testsupport::mnemonics(controller->window());
+        SCOPED_TRACE(controller->window()->windowTitle().toStdString());
+        EXPECT_GE(keys.size(), 2u);
+        EXPECT_EQ(testsupport::clashes(keys), QStringList{});
+    }
+    const auto keys = testsupport::mnemonics(app.mainWindow().window());
+    for (const char* control : {"menu Vantor", "menu Help", "tab Apps", "addApp"})
+        EXPECT_EQ(keys.count(control), 1u) << control;
 }
 
 TEST_F(AppTest, editItemsAreEnabledForWhatTheFocusedWidgetCanDo) {

@@ -24,8 +24,10 @@ QVariant AppList::data(const QModelIndex& index, int role) const {
     const ListedApp& app = rows_[std::size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::AccessibleTextRole:
         return app.name;
+    case Qt::AccessibleTextRole:
+        // What a screen reader says of the row, whose one control is the app's switch.
+        return tr("Use the SpaceMouse in %1").arg(app.name);
     case Qt::DecorationRole:
         return app.icon;
     case Qt::ToolTipRole:

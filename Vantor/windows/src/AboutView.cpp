@@ -155,9 +155,9 @@ AboutView::AboutView(std::function<void()> onReleaseNotes, std::function<void()>
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(12);
     buttons->addStretch();
-    auto* notes = new QPushButton(tr("Release Notes…"), this);
+    auto* notes = new QPushButton(tr("&Release Notes…"), this);
     notes->setObjectName("aboutReleaseNotes");
-    auto* settings = new QPushButton(tr("Settings…"), this);
+    auto* settings = new QPushButton(tr("&Settings…"), this);
     settings->setObjectName("aboutSettings");
     settings->setDefault(true);
     settings_ = settings;

@@ -3,6 +3,7 @@
 #include "VantorWindows/TextStyle.h"
 
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -81,11 +82,13 @@ AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<Lis
     layout->addWidget(list_, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
-    auto* add = buttons->addButton(tr("Add"), QDialogButtonBox::AcceptRole);
+    auto* add = buttons->addButton(tr("&Add"), QDialogButtonBox::AcceptRole);
     add->setObjectName("add");
     add->setDefault(true);
     add->setEnabled(false);
+    // The desktop's own text for Cancel may come without a mnemonic.
     buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
+    buttons->button(QDialogButtonBox::Cancel)->setText(tr("&Cancel"));
     auto enableAdd = [this, add] { add->setEnabled(list_->selectionModel()->hasSelection()); };
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, add, enableAdd);
     // Rows the search hides are no longer chosen.
@@ -97,8 +100,35 @@ AppChooserDialog::AppChooserDialog(const QString& message, const std::vector<Lis
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    filter_->installEventFilter(this);
     filter_->setFocus();
     resize(420, 480);
+}
+
+bool AppChooserDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != filter_ || event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || shown_->rowCount() == 0)
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Down: {
+        const QModelIndex current = list_->currentIndex();
+        list_->setFocus(Qt::TabFocusReason);
+        if (!current.isValid())
+            list_->selectionModel()->setCurrentIndex(shown_->index(0, 0),
+                                                     QItemSelectionModel::ClearAndSelect);
+        return true;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (shown_->rowCount() != 1) return false;
+        list_->selectionModel()->select(shown_->index(0, 0), QItemSelectionModel::ClearAndSelect);
+        accept();
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::vector<std::string> AppChooserDialog::chosenApps() const {

@@ -298,7 +298,7 @@ AppsTab::AppsTab(SettingsModel& model, QWidget* parent)
     noneYet_->setContentsMargins(rowPadding, 0, rowPadding, 0);
     style::makeSecondary(noneYet_);
     list_->form()->addRow(noneYet_);
-    auto* add = new QPushButton(tr("Add App…"));
+    auto* add = new QPushButton(tr("Add A&pp…"));
     add->setObjectName("addApp");
     connect(add, &QPushButton::clicked, this, [this] { model_.addApps(); });
     auto* addRow = FormSection::trailing(add);
@@ -394,7 +394,7 @@ void AppsTab::makeOwnSettings() {
         return !model.settings().follows(AppSetting::together, model.selectedApp().value_or(""));
     });
 
-    auto* useDefaults = new QPushButton(tr("Use the Defaults"));
+    auto* useDefaults = new QPushButton(tr("&Use the Defaults"));
     useDefaults->setObjectName("useDefaults");
     connect(useDefaults, &QPushButton::clicked, this, [&model] {
         if (const auto app = model.selectedApp())

@@ -97,7 +97,7 @@ MovementsTab::MovementsTab(SettingsModel& model, QWidget* parent)
                             "in apps that zoom that way; rotate has no counterpart on Linux and "
                             "reaches no app."));
 
-    auto* restore = new QPushButton(tr("Restore Defaults"));
+    auto* restore = new QPushButton(tr("&Restore Defaults"));
     restore->setObjectName("restoreDefaults");
     connect(restore, &QPushButton::clicked, this, [&model] { model.resetMovements(); });
     addSection()->form()->addRow(FormSection::trailing(restore));

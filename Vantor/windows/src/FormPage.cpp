@@ -44,7 +44,8 @@ FormSection::FormSection(const QString& header, QWidget* parent)
     column_->addWidget(header_);
     column_->addWidget(box_);
     form_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    form_->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    // A field too wide for its row goes under its label.
+    form_->setRowWrapPolicy(QFormLayout::WrapLongRows);
     form_->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     form_->setFormAlignment(Qt::AlignLeft | Qt::AlignTop);
     form_->setHorizontalSpacing(12);

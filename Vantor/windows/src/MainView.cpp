@@ -12,6 +12,7 @@
 #include "VantorWindows/CanvasView.h"
 #include "VantorWindows/TextStyle.h"
 
+#include <QAction>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -79,6 +80,8 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     auto* warning = new IconView(style::symbol("dialog-warning", QStyle::SP_MessageBoxWarning),
                                  QSize(iconSize, iconSize), warningRed);
     bannerMessage_ = new QLabel(tr("Vantor may not post scroll events yet."));
+    // In a narrow window the message wraps; the button stays whole.
+    bannerMessage_->setWordWrap(true);
     colourBanner();
     auto* allow = new QPushButton(tr("Allow Accessibility…"));
     allow->setObjectName("allowAccessibility");
@@ -86,8 +89,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
         if (model.onOpenAccessibility) model.onOpenAccessibility();
     });
     bannerRow->addWidget(warning);
-    bannerRow->addWidget(bannerMessage_);
-    bannerRow->addStretch(1);
+    bannerRow->addWidget(bannerMessage_, 1);
     bannerRow->addWidget(allow);
     root->addWidget(padded(banner_, 0));
 
@@ -103,19 +105,23 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     root->addWidget(canvasArea);
 
     tabs_->setObjectName("tabs");
-    const std::pair<MainTab, QWidget*> pages[] = {
-        {MainTab::defaults, defaults_},     {MainTab::movements, movements_},
-        {MainTab::directions, directions_}, {MainTab::apps, apps_},
-        {MainTab::settings, settings_},
+    // The titles carry Alt mnemonics of their own, clear of the menu bar's and the buttons'.
+    const std::tuple<MainTab, QWidget*, QString> pages[] = {
+        {MainTab::defaults, defaults_, tr("&Defaults")},
+        {MainTab::movements, movements_, tr("&Movements")},
+        {MainTab::directions, directions_, tr("D&irections")},
+        {MainTab::apps, apps_, tr("&Apps")},
+        {MainTab::settings, settings_, tr("&Settings")},
     };
-    for (const auto& [tab, page] : pages) {
+    for (const auto& [tab, page, title] : pages) {
         page->setObjectName(QString::fromLatin1(tab.rawValue()));
-        tabs_->addTab(scrolling(page), tab.title());
+        tabs_->addTab(scrolling(page), title);
     }
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
         if (index >= 0 && index < int(MainTab::allCases().size()))
             model_.setTab(MainTab::allCases()[std::size_t(index)]);
     });
+    addTabKeys();
     root->addWidget(padded(tabs_, sidePadding), 1);
 
     for (auto signal :
@@ -130,6 +136,29 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
 }
 
 MainView::~MainView() = default;
+
+// Ctrl+Tab and Ctrl+Page Down open the next tab, Ctrl+Shift+Tab and Ctrl+Page Up the one before,
+// round the end, wherever the focus is in the window: the tab widget hears these keys only from
+// controls that pass them on (a combo box or a slider keeps Page Up and Down) and not at all
+// before anything in it has the focus.
+void MainView::addTabKeys() {
+    const std::pair<QList<QKeySequence>, int> steps[] = {
+        {{Qt::CTRL | Qt::Key_Tab, Qt::CTRL | Qt::Key_PageDown}, 1},
+        {{Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, Qt::CTRL | Qt::SHIFT | Qt::Key_Tab,
+          Qt::CTRL | Qt::Key_PageUp},
+         -1},
+    };
+    for (const auto& [keys, step] : steps) {
+        auto* action = new QAction(this);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, step = step] {
+            const int count = tabs_->count();
+            if (count > 0) tabs_->setCurrentIndex((tabs_->currentIndex() + step + count) % count);
+        });
+        addAction(action);
+    }
+}
 
 void MainView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);

@@ -3,8 +3,9 @@
 #include "VantorWindows/TextStyle.h"
 
 #include <QFile>
-#include <QIcon>
 #include <QEvent>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
@@ -141,6 +142,14 @@ QString ReleaseNotesView::inlineHtml(const QString& markdown) {
     // Text the Markdown reader could not make anything of is shown as written.
     if (html.isEmpty() && !markdown.trimmed().isEmpty()) return markdown.toHtmlEscaped();
     return html;
+}
+
+void ReleaseNotesView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        window()->close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ReleaseNotesView::buildEmpty() {

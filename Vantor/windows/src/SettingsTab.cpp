@@ -88,8 +88,9 @@ SettingsTab::SettingsTab(SettingsModel& model, Updates& updates, QWidget* parent
     auto* approvalRow = new QHBoxLayout(approval);
     approvalRow->setContentsMargins(0, 0, 0, 0);
     auto* waiting = new QLabel(tr("Waiting for approval of the autostart entry."));
+    waiting->setWordWrap(true);
     style::makeSecondary(waiting);
-    auto* open = new QPushButton(tr("Open Autostart Settings…"));
+    auto* open = new QPushButton(tr("&Open Autostart Settings…"));
     open->setObjectName("openLoginItems");
     connect(open, &QPushButton::clicked, this, [&model] { model.openLoginItemSettings(); });
     approvalRow->addWidget(waiting);

@@ -127,10 +127,10 @@ UpdateWindow::UpdateWindow(QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    auto* later = new QPushButton(tr("Later"), this);
+    auto* later = new QPushButton(tr("&Later"), this);
     later->setObjectName(QStringLiteral("updateLater"));
     connect(later, &QPushButton::clicked, this, &QWidget::close);
-    auto* download = new QPushButton(tr("Download"), this);
+    auto* download = new QPushButton(tr("&Download"), this);
     download->setObjectName(QStringLiteral("updateDownload"));
     download->setDefault(true);
     download->setAutoDefault(true);

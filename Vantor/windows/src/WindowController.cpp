@@ -3,18 +3,45 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
 
 namespace vantor {
 
-// The top-level widget: reports an accepted close to its controller.
+// The top-level widget: reports an accepted close to its controller, and has it fitted to its
+// screen again once the window manager has framed it.
 class WindowController::Window : public QWidget {
 public:
     explicit Window(WindowController& owner) : QWidget(nullptr, Qt::Window), owner_(owner) {}
 
 protected:
+    // The window manager frames a shown window before it draws it, and frames are not always
+    // told by a move: the frame is looked at again, once the event in hand is done, at each
+    // show, move, resize, paint and activation until it is known.
+    bool event(QEvent* event) override {
+        const bool handled = QWidget::event(event);
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Paint:
+        case QEvent::ActivationChange:
+            if (owner_.awaitsFrame_ && !frameCheckQueued_) {
+                frameCheckQueued_ = true;
+                QTimer::singleShot(0, this, [this] {
+                    frameCheckQueued_ = false;
+                    owner_.fitToFrame(*this);
+                });
+            }
+            break;
+        default:
+            break;
+        }
+        return handled;
+    }
+
     void closeEvent(QCloseEvent* event) override {
         QWidget::closeEvent(event);
         if (event->isAccepted() && owner_.onClose) owner_.onClose(*this);
@@ -22,6 +49,7 @@ protected:
 
 private:
     WindowController& owner_;
+    bool frameCheckQueued_ = false;
 };
 
 WindowController::WindowController(QString title, QSize size, Content content, Configure configure)
@@ -40,7 +68,10 @@ QWidget* WindowController::loadWindow() {
 void WindowController::show() {
     QWidget* window = loadWindow();
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    if (!window->isVisible()) fitToScreen(*window);
+    if (!window->isVisible()) {
+        fitToScreen(*window);
+        awaitsFrame_ = true;
+    }
     window->show();
     window->raise();
     window->activateWindow();
@@ -52,6 +83,15 @@ QRect WindowController::placement(QRect current, QRect available, QMargins frame
     QRect placed(QPoint(0, 0), current.size().boundedTo(room.size()).expandedTo(QSize(1, 1)));
     placed.moveCenter(room.center());
     return placed;
+}
+
+void WindowController::fitToFrame(QWidget& window) {
+    if (!awaitsFrame_ || !window.isVisible()) return;
+    const QMargins frame =
+        window.windowHandle() ? window.windowHandle()->frameMargins() : QMargins();
+    if (frame.isNull()) return;
+    awaitsFrame_ = false;
+    fitToScreen(window);
 }
 
 void WindowController::fitToScreen(QWidget& window) {

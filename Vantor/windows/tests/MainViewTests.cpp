@@ -256,6 +256,37 @@ TEST(MainView, PerAppSectionFollowsSelectionAndSwitch) {
     EXPECT_FALSE(selected());
 }
 
+// A screen reader hears each row as the app's switch, with the caption as its description.
+TEST(MainView, AScreenReaderHearsEachRowAsTheSwitchOfItsApp) {
+    ScrollSettings settings = withMapsOn();
+    settings.excludedApps = {"org.example.Notes"};
+    settings.setOwn(ScrollSettings::AppSetting::speed, maps, [](ScrollSettings& s) { s.speed = 2; });
+    Harness h(settings);
+    h.model->setTab(MainTab::apps);
+    h.view->show();
+    QApplication::processEvents();
+    struct Row {
+        std::string app;
+        QString name, description;
+        bool checked;
+    };
+    auto expectRows = [&](const std::vector<Row>& rows) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.app);
+            QAccessibleInterface* cell = rowAccessible(h, row.app);
+            ASSERT_NE(cell, nullptr);
+            EXPECT_EQ(cell->text(QAccessible::Name), row.name);
+            EXPECT_EQ(cell->text(QAccessible::Description), row.description);
+            EXPECT_TRUE(cell->state().checkable);
+            EXPECT_EQ(bool(cell->state().checked), row.checked);
+        }
+    };
+    expectRows({{maps, "Use the SpaceMouse in Maps", "Own settings", true},
+                {"org.example.Notes", "Use the SpaceMouse in Notes", "Keeps the SpaceMouse", false}});
+    clickSwitch(h, "org.example.Notes");
+    expectRows({{"org.example.Notes", "Use the SpaceMouse in Notes", "", true}});
+}
+
 TEST(MainView, KeysFlipTheCurrentRowsSwitchAndSelection) {
     Harness h(withMapsOn());
     h.model->setTab(MainTab::apps);

@@ -13,7 +13,9 @@ class SettingsModel;
 // The rows of the Apps tab as an item model: one row per entry of SettingsModel::listedApps,
 // in that order. The name is plain text (Qt::DisplayRole), the check state is the app's switch
 // (writing it switches the app on or off through the model's edit path), and the caption says
-// "Keeps the SpaceMouse" or "Own settings".
+// "Keeps the SpaceMouse" or "Own settings". Assistive technology reads a row as its switch:
+// "Use the SpaceMouse in <name>" (Qt::AccessibleTextRole), checked or not, with the caption as
+// its description (Qt::AccessibleDescriptionRole).
 //
 // The list is empty until the first refresh(), which brings the rows in step with the settings
 // (and is called again after every change of them): apps that left the list take only their own

@@ -18,7 +18,8 @@ namespace vantor {
 
 // The list of installed applications ("apps": name and icon, several selectable) with a message
 // above it, a search field ("filter") that narrows the list to the names holding what is typed,
-// and Cancel / Add buttons.
+// and Cancel / Add buttons. In the search field Down goes to the list (its first row chosen when
+// none is current), and Return adds the app when the search leaves exactly one.
 class AppChooserDialog final : public QDialog {
     Q_OBJECT
 
@@ -27,6 +28,9 @@ public:
                      QWidget* parent = nullptr);
     // The ids of the selected rows the list shows, in list order.
     std::vector<std::string> chosenApps() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QLineEdit* filter_;

@@ -21,13 +21,16 @@ class SettingsTab;
 // The content of the main (settings) window: the permission banner while Vantor may not post
 // events, the preview canvas with its caption and reset button, and the five tabs. It keeps no
 // state of its own: every control reads and writes the model, and everything follows the
-// model's and the updates' change signals.
+// model's and the updates' change signals. Ctrl+Tab and Ctrl+Page Down (Ctrl+Shift+Tab and
+// Ctrl+Page Up) open the next (previous) tab from anywhere in the window.
 class MainView : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr QSize idealSize{560, 820};
-    static constexpr QSize minimumSize{520, 640};
+    // Narrow enough for a third of a 1366-pixel screen, as a tiling desktop gives it: below
+    // its minimum a window is cut off there, not shrunk. Rows that do not fit wrap.
+    static constexpr QSize minimumSize{440, 640};
 
     MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas,
              QWidget* parent = nullptr);
@@ -42,6 +45,7 @@ protected:
 private:
     void refresh();
     void colourBanner();
+    void addTabKeys();
 
     SettingsModel& model_;
     QWidget* banner_;

@@ -10,6 +10,7 @@ namespace vantor {
 
 // The release-notes window's content: every released version with its heading, introduction and
 // bulleted sections, in a scrolling column; "No Release Notes" when there is nothing to show.
+// Escape closes the window.
 class ReleaseNotesView final : public QWidget {
     Q_OBJECT
 public:
@@ -29,6 +30,9 @@ public:
 
     const std::optional<releasenotes::ReleaseNotes>& notes() const { return notes_; }
     QSize sizeHint() const override { return {520, 600}; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildEmpty();

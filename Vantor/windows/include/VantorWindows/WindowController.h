@@ -26,7 +26,9 @@ public:
 // Owns one window hosting one content widget. The window is made on first use: titled, with
 // the content filling it at the given size, centred on its screen. Showing it keeps it, frame
 // and all, on its screen's available area: a window taller or wider than that is shrunk (below
-// its minimum if need be; the content scrolls) and centred there. Closing only hides it; the
+// its minimum if need be; the content scrolls) and centred there, first with the frame the
+// window had or a common one assumed, and again once the window manager has framed it, should
+// the real frame not fit. Closing only hides it; the
 // next show() brings back the same window with its content, size and place.
 class WindowController : public ShownWindow {
 public:
@@ -63,6 +65,8 @@ private:
     QWidget* makeWindow();
     // Moves and shrinks the window onto its screen's available area, see placement().
     void fitToScreen(QWidget& window);
+    // Once the window has a frame, after it was shown: fits it again with that frame.
+    void fitToFrame(QWidget& window);
 
     QString title_;
     QSize size_;
@@ -70,6 +74,8 @@ private:
     Configure configure_;
     std::unique_ptr<QWidget> window_;
     QWidget* content_ = nullptr;
+    // Shown, and not yet fitted with the frame the window manager gave it.
+    bool awaitsFrame_ = false;
 };
 
 } // namespace vantor
