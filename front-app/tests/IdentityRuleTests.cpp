@@ -5,9 +5,14 @@
 #include "TempFolder.h"
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace kestrix::core;
@@ -88,6 +93,56 @@ TEST(IdentityRule, namesEveryWindowTheSameWay) {
     for (const auto& [window, app] : rows)
         EXPECT_EQ(identity.ofWindow(window), app)
             << window.appID << "|" << window.instance << "|" << window.windowClass;
+}
+
+// A process with a root folder of its own puts what it likes at .flatpak-info: only a small
+// regular file names an app, and nothing there makes the lookup wait or take memory.
+TEST(IdentityRule, aFlatpakInfoThatIsNoSmallRegularFileNamesNoAppAndNeverWaits) {
+    const std::string header = "[Application]\nname=org.b.App\n";
+    const std::size_t bound = 64 * 1024;
+    struct Row {
+        const char* name;
+        std::function<void(const std::string& path)> make;
+        std::optional<std::string> app;
+    };
+    const std::vector<Row> rows = {
+        {"a small file", [&](auto& p) { std::ofstream(p) << header; }, "org.b.App"},
+        {"exactly the bound",
+         [&](auto& p) { std::ofstream(p) << header << std::string(bound - header.size(), '#'); },
+         "org.b.App"},
+        {"one byte over the bound",
+         [&](auto& p) { std::ofstream(p) << header << std::string(bound + 1 - header.size(), '#'); },
+         std::nullopt},
+        {"a FIFO", [](auto& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, std::nullopt},
+        {"an 8 GiB sparse file",
+         [&](auto& p) {
+             std::ofstream(p) << header;
+             ASSERT_EQ(::truncate(p.c_str(), off_t(8) << 30), 0);
+         },
+         std::nullopt},
+        {"a folder", [](auto& p) { std::filesystem::create_directory(p); }, std::nullopt},
+        {"a link to a file of the reader",
+         [&](auto& p) {
+             std::ofstream(p + ".target") << header;
+             std::filesystem::create_symlink(p + ".target", p);
+         },
+         std::nullopt},
+    };
+    for (const Row& row : rows) {
+        TempFolder t;
+        t.write("proc/11/cgroup", "0::/user.slice/session-1.scope\n");
+        const std::string info = t.path + "/proc/11/root/.flatpak-info";
+        std::filesystem::create_directories(t.path + "/proc/11/root");
+        row.make(info);
+        FrontAppIdentity identity(t.path + "/proc", std::vector<std::string>{});
+        auto lookup = std::async(std::launch::async, [&] { return identity.ofProcess(11); });
+        if (lookup.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << row.name << ": the lookup waits";
+            // Lets a lookup stuck opening the FIFO go on, so that the test can end.
+            ::close(::open(info.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_EQ(lookup.get(), row.app) << row.name;
+    }
 }
 
 // The Apps tab lists the desktop files by the same ids that name the app in front, so an app
