@@ -188,3 +188,52 @@ TEST(DesktopAppIndex, followsTheApplicationFolders) {
     EXPECT_TRUE(changesTo({"org.a.App=Mine", "org.b.App="}));
     EXPECT_GT(updates, 0);
 }
+
+// On a new account the personal data folder may not exist yet, nor the folders above it: the
+// index follows each level as it appears, however it is made, and then sees the desktop file.
+TEST(DesktopAppIndex, seesAPersonalFolderWhoseLevelsAppearAfterTheStart) {
+    namespace fs = std::filesystem;
+    using Make = std::function<void(const TempFolder& t, const std::string& account)>;
+    const std::string desktopFile = "[Desktop Entry]\nStartupWMClass=Editor\n";
+    const struct {
+        const char* name;
+        Make make;
+    } rows[] = {
+        {"all at once",
+         [&](const TempFolder& t, const std::string&) {
+             t.write("home/new/.local/share/applications/org.x.Editor.desktop", desktopFile);
+         }},
+        {"level by level",
+         [&](const TempFolder&, const std::string& account) {
+             for (const char* level : {"", "/.local", "/.local/share", "/.local/share/applications"})
+                 fs::create_directory(account + level);
+             std::ofstream(account + "/.local/share/applications/org.x.Editor.desktop")
+                 << desktopFile;
+         }},
+        {"moved in whole",
+         [&](const TempFolder& t, const std::string& account) {
+             t.write("home/new.made/.local/share/applications/org.x.Editor.desktop", desktopFile);
+             fs::rename(account + ".made", account);
+         }},
+    };
+    for (const auto& row : rows) {
+        TempFolder t;
+        t.write("system/org.a.App.desktop", "[Desktop Entry]\n");
+        const std::string account = t.path + "/home/new";
+        fs::create_directory(t.path + "/home");
+        kestrix::VirtualMainLoop loop;
+        auto index = DesktopAppIndex::watched(
+            loop, {account + "/.local/share/applications", t.path + "/system"});
+        auto ids = [&] {
+            std::vector<std::string> out;
+            for (const auto& app : *index->apps())
+                out.push_back(app.id + "=" + app.startupWMClass);
+            return out;
+        };
+        EXPECT_EQ(ids(), std::vector<std::string>{"org.a.App="}) << row.name;
+        row.make(t, account);
+        EXPECT_TRUE(loop.runUntil([&] {
+            return ids() == std::vector<std::string>{"org.a.App=", "org.x.Editor=Editor"};
+        })) << row.name;
+    }
+}
