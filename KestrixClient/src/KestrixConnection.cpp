@@ -393,9 +393,8 @@ void KestrixConnection::closed() {
         if (!refusalReported_) {
             refusalReported_ = true;
             // The broker's words, on one line and cut short as the broker logs a client's.
-            emit(Event::unavailable(
-                "Kestrix refused the connection: " +
-                BrokerPlace::loggable(*refusal, BrokerPlace::peerTextLimit)));
+            emit(Event::unavailable("Kestrix refused the connection: " +
+                                    BrokerPlace::loggable(*refusal, BrokerPlace::peerTextLimit)));
             if (!running_ || generation != generation_) return;
         }
         attempt_ = std::max(attempt_, slowAttempt);

@@ -35,8 +35,8 @@ SmallFile readSmallFile(const std::string& path, std::size_t maxBytes, LastLink 
     // Looked at before it is opened, so that a device is not even opened; checked again on the
     // open file, which is what is read.
     struct stat info {};
-    int looked = link == LastLink::follow ? ::stat(path.c_str(), &info)
-                                          : ::lstat(path.c_str(), &info);
+    int looked =
+        link == LastLink::follow ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
     if (looked != 0) return failed(whyNotOpened(errno), errno);
     if (!S_ISREG(info.st_mode)) return failed(SmallFile::Status::notRegular);
 

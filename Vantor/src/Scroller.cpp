@@ -220,8 +220,7 @@ void Scroller::handle(const SpaceMouseInput::Event& event) {
         std::vector<std::string> entries;
         for (const auto& device : devices->list)
             entries.push_back(fromBroker(device.name) + " " + fromBroker(device.id) + " (" +
-                              fromBroker(device.state) +
-                              ", full scale " +
+                              fromBroker(device.state) + ", full scale " +
                               (device.axisFullScale ? std::to_string(*device.axisFullScale)
                                                     : std::string("unknown")) +
                               ")");

@@ -33,8 +33,9 @@ TEST(VantorBrokerText, aRefusalIsLoggedOnOneLineAndCutShort) {
         hello.append(buffer, std::size_t(count));
     }
     ASSERT_NE(hello.find("\"hello\""), std::string::npos) << hello;
-    const std::string reason = "\x1B[2J\a\r\nscroll: taking the SpaceMouse (frontmost org.forged.App)\n" +
-                               std::string(900000, 'r');
+    const std::string reason =
+        "\x1B[2J\a\r\nscroll: taking the SpaceMouse (frontmost org.forged.App)\n" +
+        std::string(900000, 'r');
     std::string line = kestrix::LineEncoder::encode(
         kestrix::BrokerMessage{kestrix::BrokerMessage::Refused{reason}});
     for (std::string_view rest = line; !rest.empty();) {

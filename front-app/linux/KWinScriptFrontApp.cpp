@@ -8,8 +8,8 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,8 +60,8 @@ int openCopiesFolder(const std::string& path, std::string& why) {
 // removed first (a link, not what it points to). Returns the error, empty on success.
 std::string writeNewFile(int folder, const std::string& name, std::string_view text) {
     if (::unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT) return std::strerror(errno);
-    int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0600);
+    int fd =
+        ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return std::strerror(errno);
     std::string error;
     while (!text.empty() && error.empty()) {
@@ -129,7 +129,8 @@ bool KWinScriptFrontApp::writeScript() {
     if (!why.empty()) {
         setStatus(FrontAppStatus::unavailable(
             "The app in front cannot be followed on KDE Plasma: the KWin script could not be "
-            "written to " + path_ + " (" + why + ")."));
+            "written to " +
+            path_ + " (" + why + ")."));
         return false;
     }
     return true;
