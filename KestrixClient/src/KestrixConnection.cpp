@@ -392,7 +392,9 @@ void KestrixConnection::closed() {
         // slow pace.
         if (!refusalReported_) {
             refusalReported_ = true;
-            emit(Event::unavailable("Kestrix refused the connection: " + *refusal));
+            // The broker's words, on one line and cut short as the broker logs a client's.
+            emit(Event::unavailable("Kestrix refused the connection: " +
+                                    BrokerPlace::loggable(*refusal, BrokerPlace::peerTextLimit)));
             if (!running_ || generation != generation_) return;
         }
         attempt_ = std::max(attempt_, slowAttempt);

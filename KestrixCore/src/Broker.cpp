@@ -70,9 +70,8 @@ constexpr double socketCheckInterval = 2.0;
 
 // A text that a client chose (its name, an app, a device id) as a log line shows it: on one
 // line and cut short, so that no client writes lines of its own or fills the disk.
-constexpr std::size_t clientTextLimit = 200;
 std::string shown(std::string_view text) {
-    return BrokerPlace::loggable(text, clientTextLimit);
+    return BrokerPlace::loggable(text, BrokerPlace::peerTextLimit);
 }
 
 // The apps of a claim as the log shows them.

@@ -1,5 +1,6 @@
 #include "Vantor/Scroller.h"
 
+#include "KestrixProtocol/BrokerPlace.h"
 #include "SpaceMouseKit/SpaceMouseModel.h"
 #include "Vantor/Log.h"
 
@@ -18,6 +19,12 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
         out += item;
     }
     return out;
+}
+
+// A text the broker chose (a device's name, an app) as the log shows it: on one line and cut
+// short, as the broker logs what its clients send.
+std::string fromBroker(std::string_view text) {
+    return kestrix::BrokerPlace::loggable(text, kestrix::BrokerPlace::peerTextLimit);
 }
 
 // A dictionary in its standard textual form: ["key": "value", ...], or [:] when empty.
@@ -108,7 +115,9 @@ void Scroller::startInput() {
     kestrix_->setOnAppsWithOwnClient([weak, input](const std::set<std::string>& apps) {
         auto self = weak.lock();
         if (!self || !*self || (*self)->kestrix_.get() != input) return;
-        std::vector<std::string> sorted(apps.begin(), apps.end());
+        std::vector<std::string> sorted;
+        for (const auto& app : apps)
+            sorted.push_back(fromBroker(app));
         Log::info("apps with their own client: " + (sorted.empty() ? "none" : joined(sorted, " ")));
         (*self)->changed();
     });
@@ -210,8 +219,8 @@ void Scroller::handle(const SpaceMouseInput::Event& event) {
                                             : Connection{Connection::connected, devices->list};
         std::vector<std::string> entries;
         for (const auto& device : devices->list)
-            entries.push_back(device.name + " " + device.id + " (" + device.state +
-                              ", full scale " +
+            entries.push_back(fromBroker(device.name) + " " + fromBroker(device.id) + " (" +
+                              fromBroker(device.state) + ", full scale " +
                               (device.axisFullScale ? std::to_string(*device.axisFullScale)
                                                     : std::string("unknown")) +
                               ")");

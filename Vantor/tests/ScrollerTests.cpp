@@ -42,6 +42,28 @@ TEST_F(ScrollerTest, deviceListSetsConnectionAndLogsEachDevice) {
     EXPECT_EQ(scroller->connectionDescription().second, "Vantor (direct)");
 }
 
+// The broker's texts (a device's name and id, an app) are logged on one line and cut short.
+TEST_F(ScrollerTest, theBrokersTextsAreLoggedOnOneLineAndCutShort) {
+    make().start();
+    kestrix::SpaceMouseDevice forged = device("serial:\x1B[2J");
+    forged.name = "Mouse\nscroll: taking the SpaceMouse (frontmost org.forged)" +
+                  std::string(1000, 'm');
+    input->deliver(Event::devices({forged}));
+    input->setAppsWithOwnClient({"org.a\rorg.b"});
+    auto mentioned = [&](const std::string& part) {
+        return std::count_if(logs.begin(), logs.end(), [&](const std::string& line) {
+            return line.find(part) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(mentioned("devices: Mouse\\nscroll: taking the SpaceMouse (frontmost org.forged)"
+                        "mmm"),
+              1);
+    EXPECT_EQ(mentioned(" serial:\\x1B[2J (open, full scale 350)"), 1);
+    EXPECT_TRUE(logged("apps with their own client: org.a\\rorg.b"));
+    EXPECT_EQ(mentioned("\n") + mentioned("\r") + mentioned("\x1B"), 0);
+    EXPECT_EQ(mentioned(std::string(300, 'm')), 0);
+}
+
 TEST_F(ScrollerTest, connectionDescriptionTexts) {
     make().start();
     EXPECT_EQ(scroller->connectionDescription().first, "Looking for the SpaceMouse…");

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
@@ -46,10 +47,12 @@ public:
 };
 
 // The folders to watch: each application folder and its subfolders (as deep as desktop files are
-// looked for), and for a folder that does not exist yet, its parent, where it would appear.
+// looked for), and for a folder that does not exist yet, its nearest folder that does, with the
+// name of the next level on the way, where the missing one would begin to appear (a new account
+// may lack ~/.local/share and more).
 struct Folders {
     std::vector<std::string> folders;
-    std::map<std::string, std::string> parents; // parent -> the missing folder's name
+    std::map<std::string, std::set<std::string>> awaited; // existing folder -> names on the way
 };
 
 Folders foldersOf(const std::vector<std::string>& dirs) {
@@ -58,9 +61,16 @@ Folders foldersOf(const std::vector<std::string>& dirs) {
     for (const auto& dir : dirs) {
         std::error_code error;
         if (!fs::is_directory(dir, error)) {
-            fs::path path(dir);
-            if (fs::is_directory(path.parent_path(), error))
-                out.parents[path.parent_path().string()] = path.filename().string();
+            fs::path missing = fs::path(dir).lexically_normal();
+            if (!missing.has_filename()) missing = missing.parent_path();
+            for (fs::path up = missing.parent_path(); !up.empty(); up = up.parent_path()) {
+                if (fs::is_directory(up, error)) {
+                    out.awaited[up.string()].insert(missing.filename().string());
+                    break;
+                }
+                if (up == up.parent_path()) break;
+                missing = up;
+            }
             continue;
         }
         out.folders.push_back(dir);
@@ -130,26 +140,44 @@ private:
         }
     }
 
+    // Watches what foldersOf names and drops the watches no longer needed. A level that appears
+    // between looking and watching is not missed: the folders are looked at again until they
+    // stay the same.
     void watchFolders() {
         if (inotify_ < 0) return;
-        Folders folders = foldersOf(dirs_);
         constexpr std::uint32_t changes = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE |
                                           IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF |
                                           IN_MOVE_SELF;
-        std::map<int, std::string> parents;
-        for (const auto& folder : folders.folders)
-            ::inotify_add_watch(inotify_, folder.c_str(), changes);
-        for (const auto& [parent, name] : folders.parents) {
-            int wd = ::inotify_add_watch(inotify_, parent.c_str(),
-                                         IN_CREATE | IN_MOVED_TO | IN_MASK_ADD);
-            if (wd >= 0) parents[wd] = name;
+        constexpr std::uint32_t arrivals = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+        Folders folders = foldersOf(dirs_);
+        std::set<int> watched;
+        std::map<int, std::set<std::string>> awaited;
+        // Each round finds at least one more level, and a path has only so many.
+        for (int round = 0; round < 64; ++round) {
+            watched.clear();
+            awaited.clear();
+            for (const auto& folder : folders.folders) {
+                int wd = ::inotify_add_watch(inotify_, folder.c_str(), changes);
+                if (wd >= 0) watched.insert(wd);
+            }
+            for (const auto& [folder, names] : folders.awaited) {
+                int wd = ::inotify_add_watch(inotify_, folder.c_str(), arrivals | IN_MASK_ADD);
+                if (wd >= 0) awaited[wd].insert(names.begin(), names.end());
+            }
+            Folders now = foldersOf(dirs_);
+            if (now.folders == folders.folders && now.awaited == folders.awaited) break;
+            folders = std::move(now);
         }
         std::lock_guard lock(mutex_);
-        parents_ = std::move(parents);
+        for (const auto& [wd, names] : watches_.awaited)
+            if (!watched.count(wd) && !awaited.count(wd)) ::inotify_rm_watch(inotify_, wd);
+        for (int wd : watches_.folders)
+            if (!watched.count(wd) && !awaited.count(wd)) ::inotify_rm_watch(inotify_, wd);
+        watches_ = {std::move(watched), std::move(awaited)};
     }
 
-    // On the loop: any change in an application folder, or the arrival of a missing one, asks
-    // for a new reading. Changes that come together make one.
+    // On the loop: any change in an application folder, or the arrival of a level on the way to
+    // a missing one, asks for a new reading. Changes that come together make one.
     void readEvents() {
         alignas(inotify_event) char buffer[16384];
         bool changed = false;
@@ -160,10 +188,15 @@ private:
             for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= length;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                auto parent = parents_.find(event->wd);
-                if (parent == parents_.end())
+                if (watches_.folders.count(event->wd)) {
                     changed = true;
-                else if (event->len > 0 && parent->second == event->name)
+                    continue;
+                }
+                auto awaited = watches_.awaited.find(event->wd);
+                if (awaited == watches_.awaited.end()) continue;
+                if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF))
+                    changed = true;
+                else if (event->len > 0 && awaited->second.count(event->name))
                     changed = true;
             }
         }
@@ -181,7 +214,12 @@ private:
     std::condition_variable wake_;
     bool requested_ = false;
     bool stopping_ = false;
-    std::map<int, std::string> parents_; // watches of parents of missing folders
+    // The watches: of the application folders, and of the nearest existing folders on the way
+    // to missing ones, with the names awaited there.
+    struct Watches {
+        std::set<int> folders;
+        std::map<int, std::set<std::string>> awaited;
+    } watches_;
     std::thread worker_;
 };
 

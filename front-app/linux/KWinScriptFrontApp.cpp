@@ -4,11 +4,13 @@
 #include "KestrixProtocol/MainLoop.h"
 
 #include <QDBusPendingReply>
-#include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrix::core {
@@ -23,6 +25,57 @@ QString pluginFor(const QString& copyName) {
     return QStringLiteral("vantor-front-app-") + copyName;
 }
 
+// Opens the folder of the copies, made when missing, without following a link: only a real folder
+// of this user is taken (made 0700 when it is not), so that no copy is written, and no file
+// removed, in a folder that someone else chose. Returns the descriptor, or -1 with `why`.
+int openCopiesFolder(const std::string& path, std::string& why) {
+    std::error_code ignored; // the runtime folder is normally there; if not, mkdir says why
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = path + " cannot be made: " + std::strerror(errno);
+        return -1;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        why = errno == ELOOP || errno == ENOTDIR
+                  ? path + " is not a folder (a link or a file is there)"
+                  : path + " cannot be opened: " + std::strerror(errno);
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode))
+        why = path + " is not a folder";
+    else if (info.st_uid != ::getuid())
+        why = path + " belongs to user " + std::to_string(info.st_uid);
+    else if ((info.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0)
+        why = path + " cannot be made private: " + std::strerror(errno);
+    if (!why.empty()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Writes the whole text to a new file of the folder; a file or link already at that name is
+// removed first (a link, not what it points to). Returns the error, empty on success.
+std::string writeNewFile(int folder, const std::string& name, std::string_view text) {
+    if (::unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT) return std::strerror(errno);
+    int fd =
+        ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return std::strerror(errno);
+    std::string error;
+    while (!text.empty() && error.empty()) {
+        ssize_t written = ::write(fd, text.data(), text.size());
+        if (written > 0)
+            text.remove_prefix(std::size_t(written));
+        else if (written < 0 && errno != EINTR)
+            error = std::strerror(errno);
+    }
+    if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
+    if (!error.empty()) ::unlinkat(folder, name.c_str(), 0);
+    return error;
+}
+
 } // namespace
 
 KWinScriptFrontApp::KWinScriptFrontApp(MainLoop& loop, FrontAppIdentityRef identity,
@@ -33,7 +86,8 @@ KWinScriptFrontApp::KWinScriptFrontApp(MainLoop& loop, FrontAppIdentityRef ident
     if (logTo) log = std::move(logTo);
     std::string copy = options_.program + "-" + std::to_string(::getpid());
     plugin_ = pluginFor(QString::fromStdString(copy)).toStdString();
-    path_ = options_.folder + "/" + copy + ".js";
+    copyName_ = copy + ".js";
+    path_ = options_.folder + "/" + copyName_;
     if (!bus_.registerObject(QString::fromLatin1(objectPath), this,
                              QDBusConnection::ExportScriptableSlots)) {
         setStatus(FrontAppStatus::unavailable(
@@ -56,42 +110,65 @@ KWinScriptFrontApp::~KWinScriptFrontApp() {
     checks_.reset();
     bus_.unregisterObject(QString::fromLatin1(objectPath));
     if (!shellOwner().isEmpty() && loaded_) unloadNow(QString::fromStdString(plugin_));
-    QFile::remove(QString::fromStdString(path_));
+    if (folder_ >= 0) {
+        ::unlinkat(folder_, copyName_.c_str(), 0);
+        ::close(folder_);
+    }
 }
 
 bool KWinScriptFrontApp::writeScript() {
-    QDir().mkpath(QString::fromStdString(options_.folder));
-    QFile::setPermissions(QString::fromStdString(options_.folder),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QSaveFile file(QString::fromStdString(path_));
     std::string head = "const frontAppTarget = { service: \"" + bus_.baseService().toStdString() +
                        "\", path: \"" + objectPath + "\" };\n";
-    bool written = file.open(QIODevice::WriteOnly) &&
-                   file.write(head.data(), qint64(head.size())) == qint64(head.size()) &&
-                   file.write(options_.script.data(), qint64(options_.script.size())) ==
-                       qint64(options_.script.size()) &&
-                   file.commit();
-    if (!written) {
+    std::string why;
+    folder_ = openCopiesFolder(options_.folder, why);
+    if (folder_ >= 0) {
+        why = writeNewFile(folder_, copyName_, head + options_.script);
+    } else {
+        say("the KWin script is not written: " + why);
+    }
+    if (!why.empty()) {
         setStatus(FrontAppStatus::unavailable(
             "The app in front cannot be followed on KDE Plasma: the KWin script could not be "
-            "written to " + path_ + " (" + file.errorString().toStdString() + ")."));
+            "written to " +
+            path_ + " (" + why + ")."));
         return false;
     }
     return true;
 }
 
 // Copies of programs that are gone (ended without unloading their script) are unloaded from
-// KWin and removed.
+// KWin and removed: only regular files of the folder, named <program>-<pid>.js.
 void KWinScriptFrontApp::removeStaleCopies() {
-    QDir folder(QString::fromStdString(options_.folder));
-    for (const QFileInfo& entry : folder.entryInfoList({QStringLiteral("*-*.js")}, QDir::Files)) {
-        QString stem = entry.completeBaseName();
+    if (folder_ < 0) return;
+    int listing = ::dup(folder_);
+    DIR* folder = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!folder) {
+        if (listing >= 0) ::close(listing);
+        return;
+    }
+    ::rewinddir(folder);
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(folder)) {
+        std::string_view name = entry->d_name;
+        if (!name.ends_with(".js")) continue;
+        std::string_view stem = name.substr(0, name.size() - 3);
+        auto dash = stem.rfind('-');
+        if (dash == std::string_view::npos) continue;
         bool number = false;
-        long pid = stem.section('-', -1).toLong(&number);
+        long pid = QString::fromUtf8(stem.substr(dash + 1)).toLong(&number);
         if (!number || pid <= 0 || pid == ::getpid()) continue;
+        struct stat info {};
+        if (::fstatat(folder_, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        stale.emplace_back(name);
+    }
+    ::closedir(folder);
+    for (const std::string& name : stale) {
+        QString stem = QString::fromStdString(name.substr(0, name.size() - 3));
         bus_.send(scripting(QStringLiteral("unloadScript"), {pluginFor(stem)}));
-        QFile::remove(entry.absoluteFilePath());
+        ::unlinkat(folder_, name.c_str(), 0);
     }
 }
 

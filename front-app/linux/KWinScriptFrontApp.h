@@ -25,7 +25,9 @@ class KWinScriptFrontApp final : public ShellBusFrontApp, protected QDBusContext
 public:
     struct Options {
         std::string script;  // the shipped script's text
-        std::string folder;  // where the program's copy is written (made 0700 when missing)
+        // Where the program's copy is written: a folder of this user, made 0700 (when missing or
+        // open to others); a link or another's folder is refused.
+        std::string folder;
         std::string program; // the program's name, part of the plug-in's name
         double checkSeconds = 10.0;
         // The first wait before a failed load is tried again (doubled for each of 5 tries).
@@ -62,7 +64,9 @@ private:
 
     Options options_;
     std::string plugin_;
+    std::string copyName_; // <program>-<pid>.js
     std::string path_;
+    int folder_ = -1; // the copies' folder, as checked when the copy was written
     bool loaded_ = false;
     int tries_ = 0;       // loads KWin failed since the last that worked
     bool gaveUp_ = false; // the tries are spent: the next check starts them again

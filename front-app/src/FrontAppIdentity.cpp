@@ -1,22 +1,25 @@
 #include "FrontApp/FrontAppIdentity.h"
 
 #include "FrontApp/DesktopAppIndex.h"
+#include "KestrixProtocol/SmallFile.h"
 #include "KestrixProtocol/TextEncoding.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace kestrix::core {
 
 namespace {
 
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return std::nullopt;
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+// A file of a process is read on the loop whenever a client or a window names the process, and
+// a process with a root folder of its own (an unprivileged user namespace) chooses what lies in
+// it: only a regular file is read, without waiting on it, and only when it is small. The files
+// that name an app are a few hundred bytes.
+constexpr std::size_t maxProcessFileBytes = 64 * 1024;
+
+std::optional<std::string> readProcessFile(const std::string& path) {
+    SmallFile file = readSmallFile(path, maxProcessFileBytes, LastLink::refuse);
+    if (file.status != SmallFile::Status::ok) return std::nullopt;
+    return std::move(file.bytes);
 }
 
 std::vector<std::string> split(std::string_view text, char separator) {
@@ -176,9 +179,12 @@ std::optional<std::string> FrontAppIdentity::fromFlatpakInfo(std::string_view in
 std::optional<std::string> FrontAppIdentity::ofProcess(std::int32_t processID) const {
     if (processID <= 0) return std::nullopt;
     std::string base = procRoot_ + "/" + std::to_string(processID);
-    if (auto cgroup = readFile(base + "/cgroup"))
+    if (auto cgroup = readProcessFile(base + "/cgroup"))
         if (auto id = fromCgroup(*cgroup)) return id;
-    if (auto info = readFile(base + "/root/.flatpak-info"))
+    // The Flatpak id is what the sandbox's .flatpak-info says. A process that makes a root folder
+    // of its own can put any .flatpak-info there and so claim any app id; nothing here tells a
+    // real sandbox from one that looks like it, and that is left as it is.
+    if (auto info = readProcessFile(base + "/root/.flatpak-info"))
         if (auto id = fromFlatpakInfo(*info)) return id;
     return std::nullopt;
 }

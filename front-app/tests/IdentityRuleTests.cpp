@@ -5,9 +5,14 @@
 #include "TempFolder.h"
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace kestrix::core;
@@ -90,6 +95,56 @@ TEST(IdentityRule, namesEveryWindowTheSameWay) {
             << window.appID << "|" << window.instance << "|" << window.windowClass;
 }
 
+// A process with a root folder of its own puts what it likes at .flatpak-info: only a small
+// regular file names an app, and nothing there makes the lookup wait or take memory.
+TEST(IdentityRule, aFlatpakInfoThatIsNoSmallRegularFileNamesNoAppAndNeverWaits) {
+    const std::string header = "[Application]\nname=org.b.App\n";
+    const std::size_t bound = 64 * 1024;
+    struct Row {
+        const char* name;
+        std::function<void(const std::string& path)> make;
+        std::optional<std::string> app;
+    };
+    const std::vector<Row> rows = {
+        {"a small file", [&](auto& p) { std::ofstream(p) << header; }, "org.b.App"},
+        {"exactly the bound",
+         [&](auto& p) { std::ofstream(p) << header << std::string(bound - header.size(), '#'); },
+         "org.b.App"},
+        {"one byte over the bound",
+         [&](auto& p) { std::ofstream(p) << header << std::string(bound + 1 - header.size(), '#'); },
+         std::nullopt},
+        {"a FIFO", [](auto& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, std::nullopt},
+        {"an 8 GiB sparse file",
+         [&](auto& p) {
+             std::ofstream(p) << header;
+             ASSERT_EQ(::truncate(p.c_str(), off_t(8) << 30), 0);
+         },
+         std::nullopt},
+        {"a folder", [](auto& p) { std::filesystem::create_directory(p); }, std::nullopt},
+        {"a link to a file of the reader",
+         [&](auto& p) {
+             std::ofstream(p + ".target") << header;
+             std::filesystem::create_symlink(p + ".target", p);
+         },
+         std::nullopt},
+    };
+    for (const Row& row : rows) {
+        TempFolder t;
+        t.write("proc/11/cgroup", "0::/user.slice/session-1.scope\n");
+        const std::string info = t.path + "/proc/11/root/.flatpak-info";
+        std::filesystem::create_directories(t.path + "/proc/11/root");
+        row.make(info);
+        FrontAppIdentity identity(t.path + "/proc", std::vector<std::string>{});
+        auto lookup = std::async(std::launch::async, [&] { return identity.ofProcess(11); });
+        if (lookup.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << row.name << ": the lookup waits";
+            // Lets a lookup stuck opening the FIFO go on, so that the test can end.
+            ::close(::open(info.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_EQ(lookup.get(), row.app) << row.name;
+    }
+}
+
 // The Apps tab lists the desktop files by the same ids that name the app in front, so an app
 // added from the chooser is the app found in front (and is listed once).
 TEST(IdentityRule, theIndexUsesTheChoosersIds) {
@@ -132,4 +187,53 @@ TEST(DesktopAppIndex, followsTheApplicationFolders) {
     std::filesystem::remove(t.path + "/system/sub/c.desktop");
     EXPECT_TRUE(changesTo({"org.a.App=Mine", "org.b.App="}));
     EXPECT_GT(updates, 0);
+}
+
+// On a new account the personal data folder may not exist yet, nor the folders above it: the
+// index follows each level as it appears, however it is made, and then sees the desktop file.
+TEST(DesktopAppIndex, seesAPersonalFolderWhoseLevelsAppearAfterTheStart) {
+    namespace fs = std::filesystem;
+    using Make = std::function<void(const TempFolder& t, const std::string& account)>;
+    const std::string desktopFile = "[Desktop Entry]\nStartupWMClass=Editor\n";
+    const struct {
+        const char* name;
+        Make make;
+    } rows[] = {
+        {"all at once",
+         [&](const TempFolder& t, const std::string&) {
+             t.write("home/new/.local/share/applications/org.x.Editor.desktop", desktopFile);
+         }},
+        {"level by level",
+         [&](const TempFolder&, const std::string& account) {
+             for (const char* level : {"", "/.local", "/.local/share", "/.local/share/applications"})
+                 fs::create_directory(account + level);
+             std::ofstream(account + "/.local/share/applications/org.x.Editor.desktop")
+                 << desktopFile;
+         }},
+        {"moved in whole",
+         [&](const TempFolder& t, const std::string& account) {
+             t.write("home/new.made/.local/share/applications/org.x.Editor.desktop", desktopFile);
+             fs::rename(account + ".made", account);
+         }},
+    };
+    for (const auto& row : rows) {
+        TempFolder t;
+        t.write("system/org.a.App.desktop", "[Desktop Entry]\n");
+        const std::string account = t.path + "/home/new";
+        fs::create_directory(t.path + "/home");
+        kestrix::VirtualMainLoop loop;
+        auto index = DesktopAppIndex::watched(
+            loop, {account + "/.local/share/applications", t.path + "/system"});
+        auto ids = [&] {
+            std::vector<std::string> out;
+            for (const auto& app : *index->apps())
+                out.push_back(app.id + "=" + app.startupWMClass);
+            return out;
+        };
+        EXPECT_EQ(ids(), std::vector<std::string>{"org.a.App="}) << row.name;
+        row.make(t, account);
+        EXPECT_TRUE(loop.runUntil([&] {
+            return ids() == std::vector<std::string>{"org.a.App=", "org.x.Editor=Editor"};
+        })) << row.name;
+    }
 }

@@ -53,6 +53,9 @@ public:
     static constexpr std::uintmax_t logRotationSize = 524288;
     // The longest message of one log line, in bytes; a longer one is cut.
     static constexpr std::size_t logMessageLimit = 4096;
+    // The longest text of one peer (a client's name or app, the broker's reason) within a log
+    // line, so that no peer writes lines of its own or fills the log.
+    static constexpr std::size_t peerTextLimit = 200;
 
     explicit BrokerPlace(std::filesystem::path directory);
 

@@ -45,6 +45,15 @@ TEST(BoundedInflate, unpacksEachFormUpToTheLimitAndNoFurther) {
         {"cut short", packed(feed, 31).chopped(6), Status::broken, {}},
         {"not packed", feed, Status::broken, {}},
         {"empty", {}, Status::broken, {}},
+        // gzip members one after the other, as `cat a.gz b.gz` makes them.
+        {"two gzip members", packed(feed.left(20), 31) + packed(feed.mid(20), 31), Status::ok,
+         feed},
+        {"many empty members", packed({}, 31).repeated(50) + packed(feed, 31), Status::ok, feed},
+        {"members past the limit", packed(exactly, 31) + packed("x", 31), Status::tooLarge, {}},
+        {"second member cut short", packed(feed, 31) + packed(feed, 31).chopped(6),
+         Status::broken, {}},
+        {"bytes after the last member", packed(feed, 31) + "trailing", Status::broken, {}},
+        {"a zlib stream after a member", packed(feed, 31) + packed(feed, 15), Status::broken, {}},
     };
     for (const auto& c : cases) {
         const Inflated inflated = inflateBounded(c.packed, 1000);

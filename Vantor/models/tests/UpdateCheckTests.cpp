@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <zlib.h>
 
 using namespace vantor;
 
@@ -45,6 +46,28 @@ public:
         const QByteArray body = qCompress(plain, 9).mid(4); // without Qt's length prefix
         return "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Encoding: "
                "deflate\r\nContent-Length: " +
+               QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+
+    // A body sent as gzip in as many members as there are parts, each packed on its own, less
+    // `cut` bytes at its end.
+    static QByteArray gzipped(const QList<QByteArray>& parts, qsizetype cut = 0) {
+        QByteArray body;
+        for (const QByteArray& part : parts) {
+            z_stream stream{};
+            deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+            QByteArray member(qsizetype(deflateBound(&stream, uLong(part.size()))), '\0');
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(part.data()));
+            stream.avail_in = uInt(part.size());
+            stream.next_out = reinterpret_cast<Bytef*>(member.data());
+            stream.avail_out = uInt(member.size());
+            deflate(&stream, Z_FINISH);
+            body += member.left(qsizetype(stream.total_out));
+            deflateEnd(&stream);
+        }
+        body.chop(cut);
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Encoding: "
+               "gzip\r\nContent-Length: " +
                QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     }
 
@@ -108,6 +131,14 @@ TEST(UpdateCheckTest, ChecksTheStableOrBetaFeedOfALocalServer) {
         {"compressed bomb", "41", false,
          {{stable, FeedServer::deflated(QByteArray(256 * 1024 * 1024, ' '))}},
          "failed: The update feed is larger than 1 MiB."},
+        {"gzip in two members", "41", false,
+         {{stable, FeedServer::gzipped({feed(42).left(60), feed(42).mid(60)})}}, "found 42"},
+        {"gzip members past 1 MiB", "41", false,
+         {{stable, FeedServer::gzipped({feed(42), QByteArray(Appcast::maxBytes, ' ')})}},
+         "failed: The update feed is larger than 1 MiB."},
+        {"gzip with a broken second member", "41", false,
+         {{stable, FeedServer::gzipped({feed(42), feed(42)}, 8)}},
+         "failed: The update feed could not be unpacked."},
         {"slow", "41", false, {}, "failed: The update server did not answer within 0.2 seconds."},
     };
     for (const auto& c : cases) {
