@@ -2,6 +2,8 @@
 // available, each only while there is something to say.
 #include "MainViewHarness.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <functional>
 #include <gtest/gtest.h>
@@ -38,6 +40,15 @@ TEST(MainView, settingsTabSaysWhyTheSettingsFileOrTheSpaceMouseIsNotInUse) {
         EXPECT_TRUE(label->wordWrap());
         row.set(std::nullopt);
         EXPECT_FALSE(label->isVisibleTo(h.view.get()));
+    }
+    // Both at once, as a picture to look at when asked for.
+    if (const QString folder = qEnvironmentVariable("VANTOR_WINDOW_PICTURES"); !folder.isEmpty()) {
+        for (const Row& row : rows)
+            row.set(row.text);
+        h.model->setDeviceName("SpaceMouse not available");
+        QDir().mkpath(folder);
+        QApplication::processEvents(); // the layout takes the longer texts
+        EXPECT_TRUE(h.view->grab().save(QDir(folder).filePath("main-settings-problems.png")));
     }
 }
 
