@@ -5,6 +5,9 @@
 #include "X11TestDesktop.h"
 
 #include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 
 using namespace proc;
@@ -200,5 +203,65 @@ TEST(KestrixReliability, onAFullDiskFailuresToWriteTheLogAndTheRecordAreToldOnce
         auto first = told.find(part);
         EXPECT_NE(first, std::string::npos) << told;
         EXPECT_EQ(told.find(part, first + 1), std::string::npos) << told;
+    }
+}
+
+// A kestrix.json that cannot be read (root's, as "sudo kestrix" leaves it, with the broker run
+// as another user), a FIFO in its place or a file with a syntax error: the broker still listens,
+// says once what is wrong and how to fix it, and leaves the file (a broken one is copied aside).
+TEST(KestrixProcess, aSettingsFileThatCannotBeReadIsToldAndKeptAndTheBrokerListens) {
+    constexpr uid_t stranger = 65534;
+    const std::string stored = "{\"disabledDevices\": [\"serial:A\"],\n  oops}";
+    struct Case {
+        const char* what;
+        bool asStranger;
+        std::function<void(const std::string&)> make;
+        std::string says; // after the path
+    } cases[] = {
+        {"root's file", true,
+         [&](const std::string& p) {
+             std::ofstream(p) << stored;
+             ::chmod(p.c_str(), 0600);
+         },
+         ": Permission denied (it belongs to root); running on default settings, which are not "
+         "saved, and the file is left as it is; give it back with \"sudo chown nobody: "},
+        {"FIFO", false, [](const std::string& p) { ::mkfifo(p.c_str(), 0600); },
+         " is a FIFO, not a regular file; running on default settings"},
+        {"syntax error", false, [&](const std::string& p) { std::ofstream(p) << stored; },
+         " is not valid JSON (line 2, column 3); its settings are ignored, and a copy of it is "
+         "kept in "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Home home;
+        home.devices(R"({"devices": []})");
+        const std::string path = home.path + "/config/kestrix.json";
+        c.make(path);
+        std::function<void()> become;
+        if (c.asStranger) {
+            for (const std::string& folder : {home.path + "/home", home.path + "/config"})
+                ASSERT_EQ(::chown(folder.c_str(), stranger, stranger), 0);
+            ASSERT_EQ(::chmod(home.path.c_str(), 0755), 0);
+            become = [] {
+                if (::setgroups(0, nullptr) != 0 || ::setresgid(stranger, stranger, stranger) != 0 ||
+                    ::setresuid(stranger, stranger, stranger) != 0)
+                    ::_exit(126);
+            };
+        }
+        proc::Broker broker(home, {}, become);
+        ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
+        const std::string log = home.log();
+        EXPECT_TRUE(contains(log, (c.asStranger ? "cannot read " : "") + path + c.says)) << log;
+        const std::size_t told = log.find(path);
+        EXPECT_EQ(log.find(path, log.find('\n', told)), std::string::npos) << "told once: " << log;
+        if (std::string(c.what) == "FIFO") {
+            struct stat info {};
+            EXPECT_TRUE(::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
+        } else {
+            EXPECT_EQ(readFile(path), stored);
+        }
+        if (std::string(c.what) == "syntax error") {
+            EXPECT_EQ(readFile(path + ".bad"), stored);
+        }
     }
 }

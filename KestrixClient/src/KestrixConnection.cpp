@@ -225,7 +225,11 @@ void KestrixConnection::failedAttempt() {
     const int generation = generation_;
     attempt_ += 1;
     if (attempt_ == firstLaunchAttempt) launch();
-    if (attempt_ == slowAttempt) emit(Event::unavailable("Kestrix could not be reached"));
+    if (attempt_ == slowAttempt) {
+        // A broker refuses a folder of another user: the owner hears why, and what to do.
+        std::optional<std::string> refusal = place_.refusal();
+        emit(Event::unavailable("Kestrix could not be reached" + (refusal ? ": " + *refusal : "")));
+    }
     // The owner stopped or restarted the connection from the event: a restart runs attempts of
     // its own, and a second chain of them would double their pace.
     if (generation != generation_) return;

@@ -1,11 +1,13 @@
 // The user-defaults files are written by the user and by other programs: any bytes must read as
 // values or as a file whose settings are ignored, and every value read must copy, compare and
-// print without running out of stack.
+// print without running out of stack. A file that does not read is told with a problem and
+// copied aside, and reading never throws.
 
 #include "KestrixProtocol/UserDefaults.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -42,5 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)defaults.get<bool>(key);
     }
     defaults.reload();
+    if (auto problem = defaults.problem(); problem && problem->empty()) __builtin_trap();
+    // Copies of broken files: one run's are gone before the next.
+    for (const char* copy : {".bad", ".bad.2"})
+        std::remove((path() + copy).c_str());
     return 0;
 }

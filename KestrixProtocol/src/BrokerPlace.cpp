@@ -2,6 +2,7 @@
 
 #include "JsonFields.h"
 #include "KestrixProtocol/BoundedJson.h"
+#include "SettingsFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -180,6 +181,19 @@ std::optional<std::string> BrokerPlace::distrust() const {
     if (::chmod(directory_.c_str(), 0700) != 0) return foreignOwner(info, what, false);
     appendLog(what + fmt::format(" was open to other users (mode {:04o}): made private (0700)",
                                  info.st_mode & 07777));
+    return std::nullopt;
+}
+
+std::optional<std::string> BrokerPlace::refusal() const {
+    struct stat info {};
+    const std::pair<fs::path, std::string> files[] = {
+        {directory_, "the broker folder " + directory_.string()}, {lock(), lock().string()}};
+    for (const auto& [path, what] : files) {
+        if (::lstat(path.c_str(), &info) != 0 || info.st_uid == ::getuid()) continue;
+        return what + " belongs to user " + std::to_string(info.st_uid) +
+               ", so Kestrix does not start; give it back with \"" +
+               settingsfile::giveBackCommand(path.string(), path == directory_) + "\"";
+    }
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include "KestrixProtocol/BoundedJson.h"
 
 #include "KestrixProtocol/MainLoop.h"
+#include "SettingsFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -48,25 +49,6 @@ void makeFolders(const std::string& folder) {
     }
 }
 
-bool readWhole(const std::string& path, std::string& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    out.clear();
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return true;
-}
-
 } // namespace
 
 UserDefaults::UserDefaults(std::string path)
@@ -99,38 +81,70 @@ UserDefaults::Stamp UserDefaults::stampNow() const {
     s.size = static_cast<std::uint64_t>(st.st_size);
     s.seconds = st.st_mtim.tv_sec;
     s.nanoseconds = st.st_mtim.tv_nsec;
+    // A new owner or mode changes only this time.
+    s.changeSeconds = st.st_ctim.tv_sec;
+    s.changeNanoseconds = st.st_ctim.tv_nsec;
     return s;
 }
 
 void UserDefaults::load(const Stamp& stamp) {
+    using settingsfile::Read;
     stamp_ = stamp;
     loaded_ = true;
-    unreadable_ = false;
-    if (!stamp.exists) {
-        values_ = nlohmann::json::object();
+    held_ = false;
+    values_ = nlohmann::json::object();
+    if (!stamp.exists) return tell(std::nullopt);
+    Read read = settingsfile::readRegular(path_, maximumFileSize);
+    if (read.outcome == Read::Outcome::missing) return tell(std::nullopt);
+    if (read.outcome != Read::Outcome::read) {
+        // Whatever the file holds is unknown: it must not be replaced by what this process has.
+        held_ = true;
+        settingsfile::Problem problem = settingsfile::whatWentWrong(path_, read, maximumFileSize);
+        return tell(problem.what +
+                    "; running on default settings, which are not saved, and the file is left "
+                    "as it is" +
+                    (problem.fix.empty() ? "" : "; " + problem.fix));
+    }
+    if (read.text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return tell(std::nullopt); // an empty file holds no settings
+    std::string what;
+    nlohmann::json parsed;
+    if (nestsDeeperThan(read.text, maximumFileNesting)) {
+        what = path_ + " nests more than " + std::to_string(maximumFileNesting) + " levels deep";
+    } else if (auto place = settingsfile::parse(read.text, parsed)) {
+        what = path_ + " is not valid JSON (line " + std::to_string(place->line) + ", column " +
+               std::to_string(place->column) + ")";
+    } else if (!parsed.is_object()) {
+        what = path_ + " is not a JSON object";
+    } else {
+        values_ = std::move(parsed);
+        return tell(std::nullopt);
+    }
+    // The next write replaces the file: what the user wrote is kept beside it first.
+    std::string error;
+    if (auto copy = settingsfile::keepCopy(path_, read.text, error)) {
+        tell(what + "; its settings are ignored, and a copy of it is kept in " + *copy);
+        copied_ = true;
         return;
     }
-    std::string text;
-    if (!readWhole(path_, text)) {
-        log("cannot read " + path_ + ": " + errorText(errno));
-        values_ = nlohmann::json::object();
-        return;
-    }
-    if (nestsDeeperThan(text, maximumFileNesting)) {
-        log(path_ + " nests more than " + std::to_string(maximumFileNesting) +
-            " levels deep; its settings are ignored");
-        unreadable_ = true;
-        values_ = nlohmann::json::object();
-        return;
-    }
-    nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
-        log(path_ + " is not a JSON object; its settings are ignored");
-        unreadable_ = true;
-        values_ = nlohmann::json::object();
-        return;
-    }
-    values_ = std::move(parsed);
+    held_ = true;
+    tell(what + "; its settings are ignored, and as no copy of it could be kept (" + error +
+         "), it is left as it is and settings are not saved");
+}
+
+void UserDefaults::tell(std::optional<std::string> problem) {
+    // Where the broken file's copy is stays to be seen once this process has replaced the file.
+    if (!problem && copyReplaced_) return;
+    copied_ = false;
+    copyReplaced_ = false;
+    if (problem == problem_) return;
+    problem_ = std::move(problem);
+    if (problem_) log(*problem_);
+}
+
+std::optional<std::string> UserDefaults::problem() {
+    if (!watch_ || !loaded_) refreshIfChanged();
+    return problem_;
 }
 
 void UserDefaults::refreshIfChanged() {
@@ -226,15 +240,9 @@ void UserDefaults::removeLeftOverTemps(const std::string& folder) {
 }
 
 bool UserDefaults::write() {
+    if (held_) return false; // said once, when the file was read
     std::string folder = folderOf(path_);
     makeFolders(folder);
-    if (unreadable_) {
-        // Keep what could not be read for the user to look at, instead of replacing it.
-        std::string aside = path_ + ".bad";
-        if (::rename(path_.c_str(), aside.c_str()) == 0)
-            log(path_ + " could not be read and was moved to " + aside);
-        unreadable_ = false;
-    }
     if (!tempsChecked_) removeLeftOverTemps(folder);
     std::string temp = path_ + ".tmp." + std::to_string(::getpid());
     // JSON holds UTF-8 only: bytes of a text that are not are written as U+FFFD rather than
@@ -268,6 +276,7 @@ bool UserDefaults::write() {
     }
     stamp_ = stampNow();
     loaded_ = true;
+    copyReplaced_ = copied_;
     return true;
 }
 
@@ -301,7 +310,7 @@ bool UserDefaults::watch(MainLoop& loop) {
     }
     // Atomic writers rename a new file over the old one, so the folder is watched, not the file.
     if (::inotify_add_watch(fd, folder.c_str(),
-                            IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_CREATE) < 0) {
+                            IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_CREATE | IN_ATTRIB) < 0) {
         log("cannot watch " + folder + ": " + errorText(errno));
         ::close(fd);
         return false;

@@ -8,10 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using kestrix::UserDefaults;
@@ -233,4 +237,171 @@ TEST(UserDefaults, aFileNestedTooDeeplyIsRefusedAtStartAndWhenRewrittenWhileWatc
     writeFile(path, deep);
     ASSERT_TRUE(loop.runUntil([&] { return !told.empty(); }));
     EXPECT_FALSE(d.value("allowed_apps"));
+}
+
+namespace {
+
+// What a store says of its file, and whether a write went through.
+struct Outcome {
+    std::vector<std::string> lines;
+    std::optional<std::string> problem;
+    bool wrote = false;
+};
+
+Outcome useAndWrite(const std::string& path) {
+    Outcome outcome;
+    UserDefaults d(path);
+    d.log = [&](const std::string& line) { outcome.lines.push_back(line); };
+    (void)d.value("allowed_apps");
+    outcome.wrote = d.set("welcomed", true);
+    EXPECT_EQ(d.get<bool>("welcomed"), true); // kept in memory all the same
+    d.reload();                               // the same problem is not told again
+    outcome.problem = d.problem();
+    return outcome;
+}
+
+} // namespace
+
+TEST(UserDefaults, aPathThatIsNoRegularFileOrTooLargeIsNeverWaitedOnNorWrittenOver) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        std::string says, fix;
+    } cases[] = {
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+         " is a FIFO, not a regular file; running on default settings, which are",
+         "; remove it, or put a settings file in its place"},
+        {"folder", [](const std::string& p) { std::filesystem::create_directory(p); },
+         " is a folder, not a regular file; running on default settings, which are",
+         "; remove it, or put a settings file in its place"},
+        {"device", [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); },
+         " is a character device, not a regular file; running on default settings, which are",
+         "; remove it, or put a settings file in its place"},
+        {"huge",
+         [](const std::string& p) {
+             std::ofstream(p) << "{}";
+             std::filesystem::resize_file(p, UserDefaults::maximumFileSize + 1);
+         },
+         " holds 1048577 bytes, more than the 1048576 a settings file may hold; running on "
+         "default settings, which are",
+         ""},
+    };
+    for (const Case& c : cases) {
+        TempFolder t;
+        std::string path = t.path + "/v.json";
+        c.make(path);
+        struct stat before {};
+        ASSERT_EQ(::stat(path.c_str(), &before), 0) << c.what;
+        Outcome outcome = useAndWrite(path);
+        EXPECT_FALSE(outcome.wrote) << c.what;
+        ASSERT_EQ(outcome.lines.size(), 1u) << c.what;
+        EXPECT_EQ(outcome.lines[0], path + c.says + " not saved, and the file is left as it is" +
+                                        c.fix);
+        EXPECT_EQ(outcome.problem, outcome.lines[0]) << c.what;
+        struct stat after {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0) << c.what;
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.what << " was replaced";
+        EXPECT_EQ(after.st_size, before.st_size) << c.what;
+    }
+}
+
+TEST(UserDefaults, aFileOfAnotherUserThatCannotBeReadIsKeptAndTheLineSaysHowToGiveItBack) {
+    // Root reads every file: the store runs in a child that has become another user. The file
+    // is what "sudo vantor" leaves: root's, 0600, in a folder of the user.
+    constexpr uid_t stranger = 65534;
+    TempFolder t;
+    ASSERT_EQ(::chmod(t.path.c_str(), 0755), 0);
+    std::string folder = t.path + "/config", path = folder + "/v.json";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::chown(folder.c_str(), stranger, stranger), 0);
+    const std::string stored = R"({"allowed_apps": ["org.gimp.GIMP"]})";
+    std::ofstream(path) << stored;
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(stranger, stranger, stranger) != 0 ||
+            ::setresuid(stranger, stranger, stranger) != 0)
+            ::_exit(2);
+        Outcome outcome = useAndWrite(path);
+        std::string report = std::to_string(outcome.lines.size()) + "\n" +
+                             (outcome.wrote ? "wrote" : "kept") + "\n" +
+                             outcome.problem.value_or("none") + "\n";
+        (void)!::write(pipe[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ::close(pipe[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, std::size_t(n));
+    ::close(pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(report, "1\nkept\ncannot read " + path +
+                          ": Permission denied (it belongs to root); running on default "
+                          "settings, which are not saved, and the file is left as it is; give it "
+                          "back with \"sudo chown nobody: " +
+                          path + "\"\n");
+    EXPECT_EQ(readFile(path), stored);
+}
+
+TEST(UserDefaults, aSyntaxErrorIsToldWithItsPlaceAndTheFileIsCopiedAsideBeforeItIsReplaced) {
+    struct Case {
+        std::string text, says;
+    } cases[] = {
+        {"{\n  \"a\": 1,\n  \"b\" 2\n}\n", " is not valid JSON (line 3, column 7)"},
+        {"[1, 2", " is not valid JSON (line 1, column 6)"},
+        {"{\"caf\u00e9\": nope}", " is not valid JSON (line 1, column 11)"}, // characters, not bytes
+        {"[1, 2]", " is not a JSON object"},
+        {std::string(70, '[') + std::string(70, ']'), " nests more than 64 levels deep"},
+    };
+    for (const Case& c : cases) {
+        TempFolder t;
+        std::string path = t.path + "/v.json";
+        writeFile(path, c.text);
+        Outcome outcome = useAndWrite(path);
+        ASSERT_EQ(outcome.lines.size(), 1u) << c.says;
+        EXPECT_EQ(outcome.lines[0],
+                  path + c.says + "; its settings are ignored, and a copy of it is kept in " +
+                      path + ".bad");
+        EXPECT_EQ(outcome.problem, outcome.lines[0]);
+        EXPECT_TRUE(outcome.wrote) << c.says;
+        EXPECT_EQ(readFile(path + ".bad"), c.text);
+        EXPECT_EQ(json::parse(readFile(path)), (json{{"welcomed", true}}));
+    }
+    // Each broken text once, beside the earlier ones; an empty file is no settings, not broken.
+    TempFolder t;
+    std::string path = t.path + "/v.json";
+    for (const char* text : {"{", "{", "}", "", " \n"}) {
+        writeFile(path, text);
+        Outcome outcome = useAndWrite(path);
+        EXPECT_EQ(outcome.problem.has_value(), std::string_view(text).find_first_of("{}") == 0)
+            << text;
+    }
+    EXPECT_EQ(readFile(path + ".bad"), "{");
+    EXPECT_EQ(readFile(path + ".bad.2"), "}");
+    EXPECT_FALSE(std::filesystem::exists(path + ".bad.3"));
+}
+
+TEST(UserDefaults, aFileThatBecomesReadableAgainIsReadWhileWatched) {
+    TempFolder t;
+    std::string path = t.path + "/v.json";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    kestrix::VirtualMainLoop loop;
+    UserDefaults d(path);
+    ASSERT_TRUE(d.watch(loop));
+    EXPECT_TRUE(d.problem());
+    std::vector<std::string> told;
+    d.addObserver([&](const std::string& key) { told.push_back(key); });
+    std::filesystem::remove(path);
+    writeFile(path, R"({"speed": "2.0"})");
+    ASSERT_TRUE(loop.runUntil([&] { return !told.empty(); }));
+    EXPECT_EQ(d.get<std::string>("speed"), "2.0");
+    EXPECT_FALSE(d.problem());
+    EXPECT_TRUE(d.set("speed", "3.0"));
 }

@@ -103,7 +103,7 @@ void Scroller::stop() {
 void Scroller::startInput() {
     sentClaim_ = claim();
     kestrix_ = system_.connect(*sentClaim_);
-    connection_ = {Connection::starting, {}};
+    connection_ = {Connection::starting, {}, {}};
     Log::info("using Kestrix");
 
     std::weak_ptr<Scroller*> weak = self_;
@@ -207,7 +207,7 @@ void Scroller::changed() {
 void Scroller::handle(const SpaceMouseInput::Event& event) {
     using E = SpaceMouseInput::Event;
     if (auto connected = event.as<E::Connected>()) {
-        connection_ = {Connection::starting, {}};
+        connection_ = {Connection::starting, {}, {}};
         Log::info("connected to Kestrix " + std::to_string(connected->version));
         changed();
     } else if (auto holding = event.as<E::Holding>()) {
@@ -215,8 +215,8 @@ void Scroller::handle(const SpaceMouseInput::Event& event) {
                                  : "Kestrix takes the SpaceMouse back");
         updateDevice();
     } else if (auto devices = event.as<E::Devices>()) {
-        connection_ = devices->list.empty() ? Connection{Connection::disconnected, {}}
-                                            : Connection{Connection::connected, devices->list};
+        connection_ = devices->list.empty() ? Connection{Connection::disconnected, {}, {}}
+                                            : Connection{Connection::connected, devices->list, {}};
         std::vector<std::string> entries;
         for (const auto& device : devices->list)
             entries.push_back(fromBroker(device.name) + " " + fromBroker(device.id) + " (" +
@@ -235,11 +235,11 @@ void Scroller::handle(const SpaceMouseInput::Event& event) {
     } else if (event.is<E::Buttons>()) {
         // The scrolling app has no use for the buttons.
     } else if (auto unavailable = event.as<E::Unavailable>()) {
-        connection_ = {Connection::failed, {}};
+        connection_ = {Connection::failed, {}, unavailable->reason};
         Log::error(unavailable->reason);
         changed();
     } else if (event.is<E::Disconnected>()) {
-        connection_ = {Connection::starting, {}};
+        connection_ = {Connection::starting, {}, {}};
         axes_ = {};
         endGesture();
         Log::info("Kestrix gone; reconnecting");
@@ -295,6 +295,11 @@ std::pair<std::string, std::optional<std::string>> Scroller::connectionDescripti
     // The system driver on this platform is spacenavd.
     std::string driver = anyDriver ? "spacenavd" : allDirect ? "Vantor (direct)" : "Not available";
     return {joined(names, ", "), driver};
+}
+
+std::optional<std::string> Scroller::connectionProblem() const {
+    if (connection_.kind != Connection::failed) return std::nullopt;
+    return connection_.reason;
 }
 
 bool Scroller::frontmostHasOwnClient() const {

@@ -70,10 +70,12 @@ TEST_F(ScrollerTest, connectionDescriptionTexts) {
     input->deliver(Event::unavailable("Kestrix could not be reached"));
     EXPECT_EQ(scroller->connectionDescription().first, "SpaceMouse not available");
     EXPECT_TRUE(logged("E Kestrix could not be reached"));
+    EXPECT_EQ(scroller->connectionProblem(), "Kestrix could not be reached");
     auto d = device();
     d.state = "busy";
     input->deliver(Event::devices({d}));
     EXPECT_EQ(scroller->connectionDescription().second, "Not available");
+    EXPECT_EQ(scroller->connectionProblem(), std::nullopt);
     d.state = "driver";
     input->deliver(Event::devices({d, device()}));
     EXPECT_EQ(scroller->connectionDescription().second, "spacenavd");

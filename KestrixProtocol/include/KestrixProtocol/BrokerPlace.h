@@ -82,6 +82,11 @@ public:
     // private (0700) here, with a log line.
     std::optional<std::string> distrust() const;
 
+    // Why no broker starts here, as a client tells its user, with what to do: the folder or the
+    // lock belongs to another user (a broker once started with sudo, say). Absent otherwise.
+    // Changes nothing.
+    std::optional<std::string> refusal() const;
+
     // The stored newest-broker record; absent when it is missing, unreadable, does not decode, or
     // cannot be trusted (the folder cannot, or the record belongs to another user or others may
     // write it; the refusal is logged). Whether it is usable is left to the caller.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -23,8 +24,11 @@ class Watch;
 // inotify watch on the folder, the loop picks the change up as it happens and tells the observers
 // (reads then cost no file-system call).
 //
-// A file that is not a JSON object is never overwritten silently: the first write moves it aside
-// to "<file>.bad" and says so through `log`.
+// A file that cannot be read (another user's, a FIFO or a device in its place, larger than
+// maximumFileSize) is never written over: the settings are the defaults, changes stay in this
+// process, and `log` hears once why and how to put it right. A file that is not a JSON object
+// (not JSON at all, with the line and column where it fails) is copied to "<file>.bad" (or
+// "<file>.bad.2" ...) before anything replaces it, and `log` hears once where the copy is.
 class UserDefaults {
 public:
     // Called with the key whose value changed (through this object or from outside).
@@ -62,8 +66,16 @@ public:
     // written by hand say for flags) as "1" and "0"; absent for anything else.
     static std::optional<std::string> text(const nlohmann::json& value);
 
-    // Stores the value and writes the file; false (with a log line) when the file could not be
-    // written, in which case the value is still kept in memory for this process.
+    // The longest settings file that is read.
+    static constexpr std::size_t maximumFileSize = std::size_t(1) << 20;
+
+    // Why the file's settings are not in use (what `log` heard of it), for the user to see;
+    // absent when the file was read or is missing.
+    std::optional<std::string> problem();
+
+    // Stores the value and writes the file; false when the file could not be written (with a
+    // log line) or is not to be written over (said once already), in which case the value is
+    // still kept in memory for this process.
     bool set(const std::string& key, nlohmann::json value);
     bool remove(const std::string& key);
     // Sets (a value) or removes (none) several keys with one write of the file, so that neither
@@ -92,6 +104,7 @@ private:
         bool exists = false;
         std::uint64_t device = 0, inode = 0, size = 0;
         std::int64_t seconds = 0, nanoseconds = 0;
+        std::int64_t changeSeconds = 0, changeNanoseconds = 0;
         bool operator==(const Stamp&) const = default;
     };
 
@@ -109,6 +122,8 @@ private:
     Stamp stampNow() const;
     void refreshIfChanged();
     void load(const Stamp& stamp);
+    // Keeps the file's problem (or that there is none) and logs a new one.
+    void tell(std::optional<std::string> problem);
     bool write();
     void removeLeftOverTemps(const std::string& folder);
     void notify(const std::vector<std::string>& keys);
@@ -118,7 +133,10 @@ private:
     nlohmann::json values_ = nlohmann::json::object();
     Stamp stamp_;
     bool loaded_ = false;
-    bool unreadable_ = false; // the file exists but is not a JSON object
+    bool held_ = false; // the file could not be read: never written over
+    std::optional<std::string> problem_;
+    bool copied_ = false;       // problem_ says where a copy of the broken file is kept
+    bool copyReplaced_ = false; // ... and this process has replaced that file since
     bool tempsChecked_ = false; // temporary files of writers that died were looked for
     std::map<int, Observer> observers_;
     int nextToken_ = 1;

@@ -602,6 +602,12 @@ void AppDelegate::refreshModel() {
     m.setFrontAppProblem(front.working()
                              ? std::nullopt
                              : std::optional<QString>(QString::fromStdString(front.reason)));
+    auto text = [](const std::optional<std::string>& problem) {
+        return problem ? std::optional<QString>(QString::fromStdString(*problem)) : std::nullopt;
+    };
+    m.setDeviceProblem(text(scroller_->connectionProblem()));
+    if (kestrix::UserDefaults* defaults = services_.scroller.defaults)
+        m.setSettingsFileProblem(text(defaults->problem()));
     m.setSettings(scroller_->settings());
 }
 

@@ -136,6 +136,23 @@ TEST_F(AppTest, theViewModelFollowsTheScrollerAndTheSystem) {
     EXPECT_EQ(opened[0], QUrl("https://orvella.me/vantor/"));
 }
 
+// A broken settings file and a broker that cannot be reached reach the window with what to do.
+TEST_F(AppTest, theViewModelSaysWhyTheSettingsFileAndTheSpaceMouseAreNotInUse) {
+    folder.write("vantor.json", "{\"allowed_apps\": [}");
+    AppDelegate& app = launched(std::string(editor));
+    const std::string path = folder.path + "/vantor.json";
+    EXPECT_EQ(app.model().settingsFileProblem(),
+              QString::fromStdString(path + " is not valid JSON (line 1, column 19); its settings "
+                                            "are ignored, and a copy of it is kept in " +
+                                     path + ".bad"));
+    EXPECT_EQ(app.model().deviceProblem(), std::nullopt);
+    const std::string why = "Kestrix could not be reached: the broker folder /k belongs to user 0";
+    input->deliver(SpaceMouseInput::Event::unavailable(why));
+    EXPECT_EQ(app.model().deviceProblem(), QString::fromStdString(why));
+    input->deliver(SpaceMouseInput::Event::devices({device()}));
+    EXPECT_EQ(app.model().deviceProblem(), std::nullopt);
+}
+
 TEST_F(AppTest, theTrayIconIsDimmedWhileVantorDoesNotTakeTheDevice) {
     defaults->set("allowed_apps", editor);
     AppDelegate& app = launched(std::string(editor));

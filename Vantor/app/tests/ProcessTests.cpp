@@ -6,6 +6,7 @@
 #include "ProcessTestSupport.h"
 #include "TempFolder.h"
 #include "VantorShell/SingleInstance.h"
+#include "VantorRun.h"
 #include "X11TestDesktop.h"
 
 #include <QCoreApplication>
@@ -279,30 +280,6 @@ TEST(VantorProcess, aPrimaryWhoseSocketWasRemovedListensAgain) {
         }, 10)) << what;
         EXPECT_TRUE(primary.secondStartReaches()) << what;
     }
-}
-
-// What the broker serving `folder` says of itself: asked as a listener over its socket. Empty when
-// no broker answers there within ten seconds.
-std::optional<kestrix::BrokerStatus> brokerStatus(const QString& folder) {
-    QLocalSocket socket;
-    socket.connectToServer(folder + "/broker.sock");
-    if (!socket.waitForConnected(10000)) return std::nullopt;
-    using kestrix::ClientMessage;
-    for (const ClientMessage& message :
-         {ClientMessage{kestrix::Hello{kestrix::Kestrix::protocolVersion, kestrix::Kestrix::version,
-                                       static_cast<std::int32_t>(::getpid()), "probe"}},
-          ClientMessage{ClientMessage::Status{}}})
-        socket.write(QByteArray::fromStdString(kestrix::LineEncoder::encode(message)));
-    socket.flush();
-    kestrix::LineDecoder<kestrix::BrokerMessage> decoder;
-    for (int i = 0; i < 100; ++i) {
-        socket.waitForReadyRead(100);
-        QByteArray bytes = socket.readAll();
-        for (const auto& message : decoder.feed(bytes.toStdString()))
-            if (const auto* status = message.as<kestrix::BrokerStatus>()) return *status;
-        if (socket.state() != QLocalSocket::ConnectedState) break;
-    }
-    return std::nullopt;
 }
 
 // Started from the build tree with no broker running, vantor starts the built broker itself and

@@ -31,6 +31,7 @@ public:
         enum Kind { connected, starting, disconnected, failed };
         Kind kind = starting;
         std::vector<kestrix::SpaceMouseDevice> devices; // for `connected`
+        std::string reason;                             // for `failed`: why, and what to do
         bool operator==(const Connection&) const = default;
     };
 
@@ -61,6 +62,8 @@ public:
 
     // Device text and driver text (absent when there is none) for menus and the window.
     std::pair<std::string, std::optional<std::string>> connectionDescription() const;
+    // Why the SpaceMouse is not available, as the broker connection said; absent unless it failed.
+    std::optional<std::string> connectionProblem() const;
     bool frontmostHasOwnClient() const;
     // Whether the app in front can be seen (working without a workspace).
     kestrix::core::FrontAppStatus frontAppStatus() const;

@@ -36,6 +36,18 @@ void SettingsModel::setDriverName(const std::optional<QString>& name) {
     Q_EMIT driverNameChanged();
 }
 
+void SettingsModel::setDeviceProblem(const std::optional<QString>& problem) {
+    if (problem == deviceProblem_) return;
+    deviceProblem_ = problem;
+    Q_EMIT deviceProblemChanged();
+}
+
+void SettingsModel::setSettingsFileProblem(const std::optional<QString>& problem) {
+    if (problem == settingsFileProblem_) return;
+    settingsFileProblem_ = problem;
+    Q_EMIT settingsFileProblemChanged();
+}
+
 void SettingsModel::setFrontAppProblem(const std::optional<QString>& problem) {
     if (problem == frontAppProblem_) return;
     frontAppProblem_ = problem;

@@ -127,6 +127,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     for (auto signal :
          {&SettingsModel::settingsChanged, &SettingsModel::deviceNameChanged,
           &SettingsModel::driverNameChanged, &SettingsModel::frontAppProblemChanged,
+          &SettingsModel::deviceProblemChanged, &SettingsModel::settingsFileProblemChanged,
           &SettingsModel::hasPermissionChanged, &SettingsModel::loginItemStatusChanged,
           &SettingsModel::tabChanged, &SettingsModel::selectedAppChanged})
         connect(&model, signal, this, &MainView::refresh);

@@ -21,17 +21,62 @@ QCheckBox* toggle(const QString& title, const char* name) {
     return box;
 }
 
+// A wrapped, selectable line in the secondary style that says what is wrong.
+QLabel* problemLabel(const char* name) {
+    auto* label = new QLabel;
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    style::makeSecondary(label);
+    return label;
+}
+
+// A field of a form row: `main` with `below` under it.
+QWidget* stacked(const char* name, QWidget* main, QWidget* below) {
+    auto* field = new QWidget;
+    field->setObjectName(QString::fromLatin1(name));
+    auto* column = new QVBoxLayout(field);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(main);
+    column->addWidget(below);
+    return field;
+}
+
+// Keeps the label of the form's last row on its first line when the field takes more lines.
+void labelOnTop(QFormLayout* form) {
+    if (QLayoutItem* item = form->itemAt(form->rowCount() - 1, QFormLayout::LabelRole))
+        item->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
 } // namespace
 
 SettingsTab::SettingsTab(SettingsModel& model, Updates& updates, QWidget* parent)
     : FormPage(parent) {
+    // Stored settings that are not in use: why, and what became of the file.
+    auto* stored = addSection();
+    auto* settingsFile = problemLabel("settingsFileProblem");
+    stored->form()->addRow(tr("Settings file"), settingsFile);
+    labelOnTop(stored->form());
+    bindings_.text(settingsFile,
+                   [&model] { return model.settingsFileProblem().value_or(QString()); });
+    bindings_.follow([stored, &model] {
+        stored->setVisible(model.settingsFileProblem().has_value());
+    });
+
     auto* lines = addSection();
     auto* device = new QLabel;
     device->setObjectName("deviceName");
     device->setTextFormat(Qt::PlainText);
     device->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lines->form()->addRow(tr("SpaceMouse"), device);
+    // Below the device, why it is not available and what to do.
+    auto* deviceProblem = problemLabel("deviceProblem");
+    lines->form()->addRow(tr("SpaceMouse"), stacked("deviceRow", device, deviceProblem));
+    labelOnTop(lines->form());
     bindings_.text(device, [&model] { return model.deviceName(); });
+    bindings_.text(deviceProblem, [&model] { return model.deviceProblem().value_or(QString()); });
+    bindings_.follow(
+        [deviceProblem, &model] { deviceProblem->setVisible(model.deviceProblem().has_value()); });
     auto* driver = new QLabel;
     driver->setObjectName("driverName");
     driver->setTextFormat(Qt::PlainText);
@@ -42,23 +87,10 @@ SettingsTab::SettingsTab(SettingsModel& model, Updates& updates, QWidget* parent
     driver->setToolTip(driverTip);
     driverLabel->setToolTip(driverTip);
     // Below the driver, why no app in front can be seen (the device then goes to no app).
-    auto* frontApp = new QLabel;
-    frontApp->setObjectName("frontAppProblem");
-    frontApp->setTextFormat(Qt::PlainText);
-    frontApp->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    frontApp->setWordWrap(true);
-    style::makeSecondary(frontApp);
-    auto* driverField = new QWidget;
-    driverField->setObjectName("driverRow");
-    auto* driverColumn = new QVBoxLayout(driverField);
-    driverColumn->setContentsMargins(0, 0, 0, 0);
-    driverColumn->addWidget(driver);
-    driverColumn->addWidget(frontApp);
+    auto* frontApp = problemLabel("frontAppProblem");
+    auto* driverField = stacked("driverRow", driver, frontApp);
     lines->form()->addRow(driverLabel, driverField);
-    // The label stays on the driver's line when the reason below it takes more lines.
-    if (QLayoutItem* item =
-            lines->form()->itemAt(lines->form()->rowCount() - 1, QFormLayout::LabelRole))
-        item->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    labelOnTop(lines->form());
     bindings_.text(driver, [&model] { return model.driverName().value_or(QString()); });
     bindings_.text(frontApp, [&model] {
         return model.frontAppProblem() ? tr("No app in front: %1").arg(*model.frontAppProblem())

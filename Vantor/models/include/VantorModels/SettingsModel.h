@@ -93,6 +93,13 @@ public:
     // Why no app in front can be seen, shown with the driver line; absent while it can.
     const std::optional<QString>& frontAppProblem() const { return frontAppProblem_; }
     void setFrontAppProblem(const std::optional<QString>& problem);
+    // Why the SpaceMouse is not available (what to do about it), shown with the device line.
+    const std::optional<QString>& deviceProblem() const { return deviceProblem_; }
+    void setDeviceProblem(const std::optional<QString>& problem);
+    // Why the stored settings are not in use (and where a broken file's copy is); absent while
+    // they are.
+    const std::optional<QString>& settingsFileProblem() const { return settingsFileProblem_; }
+    void setSettingsFileProblem(const std::optional<QString>& problem);
     bool hasPermission() const { return hasPermission_; }
     void setHasPermission(bool hasPermission);
     LoginItemStatus loginItemStatus() const { return loginItemStatus_; }
@@ -195,6 +202,8 @@ Q_SIGNALS:
     void deviceNameChanged();
     void driverNameChanged();
     void frontAppProblemChanged();
+    void deviceProblemChanged();
+    void settingsFileProblemChanged();
     void hasPermissionChanged();
     void loginItemStatusChanged();
     void tabChanged();
@@ -207,6 +216,8 @@ private:
     QString deviceName_;
     std::optional<QString> driverName_;
     std::optional<QString> frontAppProblem_;
+    std::optional<QString> deviceProblem_;
+    std::optional<QString> settingsFileProblem_;
     bool hasPermission_ = true;
     LoginItemStatus loginItemStatus_ = LoginItemStatus::notFound;
     MainTab tab_ = MainTab::defaults;

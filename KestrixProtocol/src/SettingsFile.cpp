@@ -1,0 +1,184 @@
+#include "SettingsFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kestrix::settingsfile {
+
+namespace {
+
+// The account name of a user, or "user N" when there is none.
+std::string userName(uid_t uid) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? std::size_t(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_name && *found->pw_name)
+        return found->pw_name;
+    return "user " + std::to_string(uid);
+}
+
+// A path as a shell command line takes it: quoted when it holds anything but plain characters.
+std::string shellWord(const std::string& path) {
+    if (path.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                               "/._-+@") == std::string::npos)
+        return path;
+    std::string quoted = "'";
+    for (char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+Read readRegular(const std::string& path, std::size_t limit) {
+    Read result;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        result.error = errno;
+        result.haveInfo = ::stat(path.c_str(), &result.info) == 0;
+        if (result.error == ENOENT && !result.haveInfo)
+            result.outcome = Read::Outcome::missing;
+        else if (result.haveInfo && !S_ISREG(result.info.st_mode))
+            result.outcome = Read::Outcome::notRegular; // a socket, say, which cannot be opened
+        else
+            result.outcome = Read::Outcome::unreadable;
+        return result;
+    }
+    result.haveInfo = ::fstat(fd, &result.info) == 0;
+    if (!result.haveInfo || !S_ISREG(result.info.st_mode)) {
+        result.outcome = result.haveInfo ? Read::Outcome::notRegular : Read::Outcome::unreadable;
+        result.error = result.haveInfo ? 0 : errno;
+        ::close(fd);
+        return result;
+    }
+    result.outcome = Read::Outcome::read;
+    if (std::size_t(result.info.st_size) > limit) result.outcome = Read::Outcome::tooLarge;
+    char buffer[8192];
+    while (result.outcome == Read::Outcome::read) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result.error = errno;
+            result.outcome = Read::Outcome::unreadable;
+        } else if (n == 0) {
+            break;
+        } else if (result.text.size() + std::size_t(n) > limit) {
+            result.outcome = Read::Outcome::tooLarge; // it grew while being read
+        } else {
+            result.text.append(buffer, std::size_t(n));
+        }
+    }
+    ::close(fd);
+    if (result.outcome != Read::Outcome::read) result.text.clear();
+    return result;
+}
+
+std::optional<Place> parse(const std::string& text, nlohmann::json& value) {
+    try {
+        value = nlohmann::json::parse(text);
+        return std::nullopt;
+    } catch (const nlohmann::json::parse_error& error) {
+        // The parser counts bytes, from 1, up to and including the one it stopped at.
+        std::size_t end = std::min(error.byte > 0 ? error.byte - 1 : 0, text.size());
+        Place place;
+        for (std::size_t i = 0; i < end; ++i) {
+            auto c = static_cast<unsigned char>(text[i]);
+            if (c == '\n') {
+                place.line += 1;
+                place.column = 1;
+            } else if ((c & 0xC0) != 0x80) { // not the continuation of a UTF-8 character
+                place.column += 1;
+            }
+        }
+        return place;
+    } catch (const std::exception&) {
+        return Place{};
+    }
+}
+
+std::string kindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISLNK(mode)) return "a symbolic link";
+    return "not a regular file";
+}
+
+Problem whatWentWrong(const std::string& path, const Read& read, std::size_t limit) {
+    switch (read.outcome) {
+    case Read::Outcome::read:
+    case Read::Outcome::missing:
+        return {};
+    case Read::Outcome::notRegular:
+        return {path + " is " + kindOf(read.info.st_mode) + ", not a regular file",
+                "remove it, or put a settings file in its place"};
+    case Read::Outcome::tooLarge:
+        return {path + " holds " + std::to_string(read.info.st_size) + " bytes, more than the " +
+                    std::to_string(limit) + " a settings file may hold",
+                {}};
+    case Read::Outcome::unreadable:
+        break;
+    }
+    Problem problem{"cannot read " + path + ": " + std::strerror(read.error), {}};
+    if (read.error != EACCES && read.error != EPERM) return problem;
+    if (read.haveInfo && read.info.st_uid != ::getuid()) {
+        problem.what += " (it belongs to " + userName(read.info.st_uid) + ")";
+        problem.fix = "give it back with \"" + giveBackCommand(path, false) + "\"";
+    } else {
+        problem.fix = "make it readable with \"chmod u+rw " + shellWord(path) + "\"";
+    }
+    return problem;
+}
+
+std::string giveBackCommand(const std::string& path, bool folder) {
+    return std::string("sudo chown ") + (folder ? "-R " : "") + userName(::getuid()) + ": " +
+           shellWord(path);
+}
+
+std::optional<std::string> keepCopy(const std::string& path, const std::string& text,
+                                    std::string& error) {
+    constexpr int copies = 9;
+    for (int n = 1; n <= copies; ++n) {
+        std::string copy = path + ".bad" + (n == 1 ? std::string() : "." + std::to_string(n));
+        int fd = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+            int failure = errno;
+            ::close(fd);
+            if (written) return copy;
+            ::unlink(copy.c_str());
+            error = std::strerror(failure);
+            return std::nullopt;
+        }
+        if (errno != EEXIST) {
+            error = std::strerror(errno);
+            return std::nullopt;
+        }
+        // An earlier copy: the same text needs no second one.
+        Read earlier = readRegular(copy, text.size());
+        if (earlier.outcome == Read::Outcome::read && earlier.text == text) return copy;
+    }
+    error = "there are " + std::to_string(copies) + " earlier copies already";
+    return std::nullopt;
+}
+
+} // namespace kestrix::settingsfile

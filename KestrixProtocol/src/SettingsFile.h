@@ -1,0 +1,56 @@
+#pragma once
+
+// Reading a settings file that the user or another program may have replaced by anything: a file
+// of another owner, a FIFO, a device, a huge file or text that is not JSON. Used by UserDefaults.
+
+#include <cstddef>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+
+namespace kestrix::settingsfile {
+
+struct Read {
+    enum class Outcome { read, missing, unreadable, notRegular, tooLarge };
+    Outcome outcome = Outcome::missing;
+    std::string text;      // what the file holds, when read
+    int error = 0;         // errno, when unreadable
+    struct stat info {};   // the file's status, when it could be had
+    bool haveInfo = false;
+};
+
+// Reads a regular file of at most `limit` bytes. The open never blocks (a FIFO or a device in the
+// file's place is refused, not waited on) and nothing beyond `limit` bytes is read.
+Read readRegular(const std::string& path, std::size_t limit);
+
+// Parses the text into `value`; answers where it fails to parse as JSON, counted from 1 (columns
+// in characters), absent when it parses. The text must already be known to nest no deeper than
+// maximumFileNesting.
+struct Place {
+    std::size_t line = 1, column = 1;
+};
+std::optional<Place> parse(const std::string& text, nlohmann::json& value);
+
+// "a FIFO", "a folder", ...: what a file of this mode is, for a message.
+std::string kindOf(mode_t mode);
+
+// Why a read went wrong ("cannot read P: Permission denied (it belongs to root)") and how to put
+// it right ("give it back with \"sudo chown alice: P\"", empty when there is nothing to say).
+// Both empty for a read that went well or a missing file.
+struct Problem {
+    std::string what, fix;
+};
+Problem whatWentWrong(const std::string& path, const Read& read, std::size_t limit);
+
+// The command that gives a file (or a folder with everything in it) of another user back to this
+// one: "sudo chown alice: P".
+std::string giveBackCommand(const std::string& path, bool folder);
+
+// Keeps `text` in a new file beside `path` ("<path>.bad", or "<path>.bad.2" ... when those hold
+// other text; a copy that holds the same text already is used as it is). Answers the copy's path,
+// or absent with `error` set when no copy could be made.
+std::optional<std::string> keepCopy(const std::string& path, const std::string& text,
+                                    std::string& error);
+
+} // namespace kestrix::settingsfile
