@@ -12,6 +12,7 @@
 #include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QTimer>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace kestrix::core;
@@ -80,8 +81,8 @@ TEST_F(RealShellTest, kwinsActiveWindowComesFromTheScript) {
 
 TEST_F(RealShellTest, gnomeShellsFocusComesFromTheExtensionOnceTheUserEnablesIt) {
     ASSERT_TRUE(shelltest::installed("/usr/bin/gnome-shell")) << "gnome-shell is not installed";
-    std::string share = shelltest::extensionsFolder(session, FRONT_APP_SHARE,
-                                                    FRONT_APP_TESTS "/gnome-shell");
+    std::string share =
+        shelltest::extensionsFolder(session, FRONT_APP_SHARE, FRONT_APP_TEST_EXTENSION);
     shelltest::GnomeShell shell(session, share, {"front-app-test@vantor.orvella.me"});
     ASSERT_TRUE(shell.ready()) << testsupport::readFile(session.log);
 
@@ -101,6 +102,36 @@ TEST_F(RealShellTest, gnomeShellsFocusComesFromTheExtensionOnceTheUserEnablesIt)
         ASSERT_TRUE(waitFor([&] { return frontID(*source) == id; })) << id;
         EXPECT_EQ(source->frontmost()->processID, window->pid());
     }
+}
+
+// An extension made for other releases only: the real Shell holds it out of date, the status says
+// so with its own advice, and the command it gives makes the Shell run the extension.
+TEST_F(RealShellTest, gnomeShellsOutOfDateExtensionGetsAdviceThatWorks) {
+    ASSERT_TRUE(shelltest::installed("/usr/bin/gnome-shell")) << "gnome-shell is not installed";
+    std::string share =
+        shelltest::extensionsFolder(session, FRONT_APP_SHARE, FRONT_APP_TEST_EXTENSION);
+    std::string metadataPath =
+        share + "/gnome-shell/extensions/" FRONT_APP_EXTENSION_UUID "/metadata.json";
+    std::string metadata = testsupport::readFile(metadataPath);
+    auto list = metadata.find("\"shell-version\": [");
+    ASSERT_NE(list, std::string::npos) << metadata;
+    auto end = metadata.find(']', list);
+    metadata.replace(list, end + 1 - list, "\"shell-version\": [\"3.38\"]");
+    std::ofstream(metadataPath) << metadata;
+    shelltest::GnomeShell shell(session, share, {FRONT_APP_EXTENSION_UUID});
+    ASSERT_TRUE(shell.ready()) << testsupport::readFile(session.log);
+
+    auto source = std::make_unique<GnomeExtensionFrontApp>(loop, identity, bus, nullptr);
+    ASSERT_TRUE(waitFor([&] {
+        return source->status().reason.find("newer than this Vantor knows") != std::string::npos;
+    })) << source->status().reason;
+    const std::string command =
+        "gsettings set org.gnome.shell disable-extension-version-validation true";
+    ASSERT_NE(source->status().reason.find("\n    " + command), std::string::npos);
+
+    ASSERT_EQ(shelltest::run({"/bin/sh", "-c", command}, shell.environment(share), session.log), 0)
+        << testsupport::readFile(session.log);
+    ASSERT_TRUE(waitFor([&] { return source->status().working(); })) << source->status().reason;
 }
 
 } // namespace

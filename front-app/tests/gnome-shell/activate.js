@@ -1,12 +1,7 @@
-// Test extension (GNOME Shell 43 and 44): lets a test bring a window to the front by its class,
-// as a user's click would, through me.orvella.FrontAppTest1.Activate on the Shell's connection;
-// and announce a flood of focus changes as Vantor's extension does (Flood), from the same
-// connection.
-'use strict';
-
-const {Gio, GLib} = imports.gi;
-const Main = imports.ui.main;
-
+// The part of the tests' extension that both module styles share (the build puts it inside each):
+// it lets a test bring a window to the front by its class, as a user's click would, through
+// me.orvella.FrontAppTest1.Activate on the Shell's connection; and announce a flood of focus
+// changes as Vantor's extension does (Flood), from the same connection.
 const TEST_INTERFACE = `
 <node>
   <interface name="me.orvella.FrontAppTest1">
@@ -53,9 +48,4 @@ class FrontAppTest {
         }
         return false;
     }
-}
-
-/* exported init */
-function init() {
-    return new FrontAppTest();
 }
