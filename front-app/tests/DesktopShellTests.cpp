@@ -99,7 +99,9 @@ TEST_F(RealShellTest, gnomeShellsFocusComesFromTheExtensionOnceTheUserEnablesIt)
     for (auto* window : {&modeller, &editor, &modeller}) {
         std::string id = window == &modeller ? "org.example.Modeller" : "org.example.Editor";
         ASSERT_TRUE(shelltest::activateInGnomeShell(session, id));
-        ASSERT_TRUE(waitFor([&] { return frontID(*source) == id; })) << id;
+        ASSERT_TRUE(waitFor([&] { return frontID(*source) == id; }))
+            << id << " in front, not " << frontID(*source).value_or("none") << "\n"
+            << testsupport::readFile(session.log);
         EXPECT_EQ(source->frontmost()->processID, window->pid());
     }
 }

@@ -37,15 +37,32 @@ class FrontAppTest {
         }
     }
 
+    // Activates the window once the Shell has settled: a Shell still starting up opens its
+    // overview when it is done, and an overview on its way out gives the focus back to the window
+    // it had, so an activation before either would be undone.
     Activate(windowClass) {
-        Main.overview.hide();
-        for (const actor of global.get_window_actors()) {
-            const window = actor.get_meta_window();
-            if (window.get_wm_class() === windowClass) {
-                Main.activateWindow(window);
-                return true;
-            }
+        const actor = global.get_window_actors().find(
+            a => a.get_meta_window().get_wm_class() === windowClass);
+        if (!actor)
+            return false;
+        this._whenSettled(() => Main.activateWindow(actor.get_meta_window()));
+        return true;
+    }
+
+    _whenSettled(action) {
+        if (Main.layoutManager._startingUp) {
+            const id = Main.layoutManager.connect('startup-complete', () => {
+                Main.layoutManager.disconnect(id);
+                this._whenSettled(action);
+            });
+        } else if (Main.overview.visible) {
+            const id = Main.overview.connect('hidden', () => {
+                Main.overview.disconnect(id);
+                action();
+            });
+            Main.overview.hide();
+        } else {
+            action();
         }
-        return false;
     }
 }
