@@ -98,10 +98,16 @@ TEST_F(RealShellTest, gnomeShellsFocusComesFromTheExtensionOnceTheUserEnablesIt)
     ASSERT_TRUE(modeller.shown() && editor.shown()) << testsupport::readFile(session.log);
     for (auto* window : {&modeller, &editor, &modeller}) {
         std::string id = window == &modeller ? "org.example.Modeller" : "org.example.Editor";
-        ASSERT_TRUE(shelltest::activateInGnomeShell(session, id));
-        ASSERT_TRUE(waitFor([&] { return frontID(*source) == id; }))
-            << id << " in front, not " << frontID(*source).value_or("none") << "\n"
-            << testsupport::readFile(session.log);
+        // A Shell just started may still move the focus by itself (its overview coming and
+        // going), undoing an activation: activate again, a few times at most.
+        bool inFront = false;
+        for (int attempt = 0; attempt < 3 && !inFront; ++attempt) {
+            ASSERT_TRUE(shelltest::activateInGnomeShell(session, id));
+            inFront = waitFor([&] { return frontID(*source) == id; }, 4);
+        }
+        ASSERT_TRUE(inFront) << id << " in front, not " << frontID(*source).value_or("none")
+                             << "\n"
+                             << testsupport::readFile(session.log);
         EXPECT_EQ(source->frontmost()->processID, window->pid());
     }
 }

@@ -45,7 +45,10 @@ class FrontAppTest {
             a => a.get_meta_window().get_wm_class() === windowClass);
         if (!actor)
             return false;
-        this._whenSettled(() => Main.activateWindow(actor.get_meta_window()));
+        // With a time taken now, as a click's would be: an activation older than the focused
+        // window's last user time is refused.
+        this._whenSettled(() => Main.activateWindow(actor.get_meta_window(),
+            global.display.get_current_time_roundtrip()));
         return true;
     }
 
