@@ -141,7 +141,7 @@ struct GnomeSession {
     shelltest::Session session;
     shelltest::GnomeShell shell{
         session,
-        shelltest::extensionsFolder(session, FRONT_APP_SHARE, FRONT_APP_TESTS "/gnome-shell"),
+        shelltest::extensionsFolder(session, FRONT_APP_SHARE, FRONT_APP_TEST_EXTENSION),
         {"front-app-test@vantor.orvella.me", FRONT_APP_EXTENSION_UUID}};
 };
 

@@ -7,6 +7,7 @@
 #include "Vantor/Log.h"
 #include "Vantor/UinputPoster.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>

@@ -39,7 +39,14 @@ FrontAppStatus gnomeExtensionStatus(const QVariantMap& info, std::function<void(
                    "command, then log out and in:" +
             enableCommand());
     int state = info.value(QStringLiteral("state")).toInt();
-    if (state == errorState || state == outOfDateState) {
+    if (state == outOfDateState)
+        return FrontAppStatus::unavailable(
+            "This GNOME Shell is newer than this Vantor knows, so it does not run Vantor's "
+            "extension and no app is in front. Update Vantor to a version made for this GNOME "
+            "Shell. Until then, this command lets GNOME Shell run the extension anyway, though "
+            "it was not tried with this Shell:"
+            "\n    gsettings set org.gnome.shell disable-extension-version-validation true");
+    if (state == errorState) {
         std::string error = info.value(QStringLiteral("error")).toString().toStdString();
         if (error.size() > 200) error.resize(200);
         return FrontAppStatus::unavailable(

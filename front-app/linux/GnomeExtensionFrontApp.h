@@ -6,16 +6,16 @@
 
 namespace kestrix::core {
 
-// The app in front on GNOME Shell (43 to 47). The Shell tells no other program which window has
+// The app in front on GNOME Shell (43 to 49). The Shell tells no other program which window has
 // the focus; the package's Shell extension (front-app/gnome-shell/) publishes it on the Shell's
 // own connection: the property Focus (ssi) of me.orvella.FrontApp1 at /me/orvella/FrontApp, with
 // PropertiesChanged on each change. This source reads it and follows the changes, believing only
 // the owner of org.gnome.Shell.
 //
-// Without the extension running (not installed, not enabled, or installed after the Shell
-// started) the status is unavailable and says what to do; where the Shell knows the extension,
-// the status offers to enable it with the Shell's own EnableExtension call. Nothing is enabled
-// unless the user asks.
+// Without the extension running (not installed, not enabled, installed after the Shell started, or
+// made for older Shells than the running one) the status is unavailable and says what to do;
+// where the Shell knows the extension, the status offers to enable it with the Shell's own
+// EnableExtension call. Nothing is enabled unless the user asks.
 class GnomeExtensionFrontApp final : public ShellBusFrontApp {
     Q_OBJECT
 public:

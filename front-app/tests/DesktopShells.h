@@ -364,7 +364,7 @@ inline int gnomeShellMajor(const Session& session) {
 
 // A data folder with the GNOME Shell extension from the build tree, in the module style of the
 // installed Shell (as the package's script chooses it), and the tests' own extension that brings
-// windows to the front.
+// windows to the front, in the same style; `testExtension` is the folder of its built variants.
 inline std::string extensionsFolder(const Session& session, const std::string& builtShare,
                                     const std::string& testExtension) {
     namespace fs = std::filesystem;
@@ -378,7 +378,7 @@ inline std::string extensionsFolder(const Session& session, const std::string& b
                   ours + "/extension.js");
     std::string test = share + "/gnome-shell/extensions/front-app-test@vantor.orvella.me";
     fs::create_directories(test);
-    fs::copy_file(testExtension + "/activate-extension.js", test + "/extension.js");
+    fs::copy_file(testExtension + "/activate-" + style + ".js", test + "/extension.js");
     fs::copy_file(testExtension + "/activate-metadata.json", test + "/metadata.json");
     return share;
 }

@@ -516,12 +516,32 @@ TEST_F(GnomeTest, withoutTheExtensionTheStatusSaysWhatToDoAndEnablesItOnlyWhenAs
     EXPECT_EQ(source->frontmost(), std::nullopt);
 }
 
-TEST_F(GnomeTest, anExtensionInErrorIsReportedWithTheShellsReason) {
-    shell.extensions.info = {{"state", 3.0}, {"error", "TypeError: x is undefined"}};
-    auto source = start();
-    ASSERT_TRUE(waitFor([&] { return !source->status().working(); }));
-    EXPECT_NE(source->status().reason.find("(TypeError: x is undefined)"), std::string::npos);
-    EXPECT_FALSE(source->status().action.has_value());
+// An extension in error gives the Shell's reason; one that the Shell holds out of date says that
+// Vantor wants updating and how to run the extension meanwhile.
+TEST_F(GnomeTest, anExtensionThatTheShellDoesNotRunIsReportedWithItsOwnAdvice) {
+    struct Row {
+        QVariantMap info;
+        std::vector<const char*> says;
+        const char* never;
+    };
+    for (const Row& row : std::initializer_list<Row>{
+             {{{"state", 3.0}, {"error", "TypeError: x is undefined"}},
+              {"(TypeError: x is undefined)", "Reinstalling Vantor"},
+              "newer"},
+             {{{"state", 4.0}, {"error", "Not compatible"}},
+              {"newer than this Vantor knows", "Update Vantor",
+               "\n    gsettings set org.gnome.shell disable-extension-version-validation true"},
+              "Reinstalling"},
+         }) {
+        shell.extensions.info = row.info;
+        auto source = start();
+        ASSERT_TRUE(waitFor([&] { return !source->status().working(); }));
+        const std::string reason = source->status().reason;
+        for (const char* part : row.says)
+            EXPECT_NE(reason.find(part), std::string::npos) << part << " in " << reason;
+        EXPECT_EQ(reason.find(row.never), std::string::npos) << reason;
+        EXPECT_FALSE(source->status().action.has_value());
+    }
 }
 
 TEST_F(GnomeTest, aRestartedShellIsReadAgain) {

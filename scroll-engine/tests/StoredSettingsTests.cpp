@@ -1,5 +1,6 @@
 #include "ScrollCore/ScrollSettings.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace scroll {

@@ -20,16 +20,39 @@
 
 namespace vantor::testing {
 
+// The tests' application, made by the first test that needs it. It is deleted after the last
+// test, before exit(): left to exit(), the deletions still pending in it would run after Qt's
+// thread data is gone.
+inline QApplication*& testAppSlot() {
+    static QApplication* app = nullptr;
+    return app;
+}
+
+// Deletes what the tests left for deferred deletion, then the application itself.
+class TestAppEnvironment final : public ::testing::Environment {
+public:
+    void TearDown() override {
+        QApplication*& app = testAppSlot();
+        if (!app) return;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete app;
+        app = nullptr;
+    }
+};
+
+inline ::testing::Environment* const testAppEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TestAppEnvironment);
+
 inline QApplication& testApp() {
     static int argc = 1;
     static char name[] = "VantorShellTests";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
+    QApplication*& app = testAppSlot();
+    if (!app) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        auto* made = new QApplication(argc, argv);
+        app = new QApplication(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
-        return made;
-    }();
+    }
     return *app;
 }
 
@@ -59,8 +82,15 @@ protected:
         Log::setSink([this](Log::Level, std::string_view line) { logs.emplace_back(line); });
     }
     ~AppTest() override {
-        delegate.reset();
+        finish();
         Log::setSink({});
+    }
+
+    // Deletes the delegate and then whatever the test closed (dialogs delete themselves on
+    // close, later), so that no window outlives its test.
+    void finish() {
+        delegate.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     // The delegate on these services, not launched; `build` is the running build number.

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 namespace vantor::testing {
@@ -36,6 +37,19 @@ TEST_F(AppTest, appInFrontUnavailableOpensTheReasonAndFollowsTheStatus) {
     workspace->setStatus({});
     EXPECT_EQ(app.model().frontAppProblem(), std::nullopt);
     EXPECT_EQ(describe(openStatusMenu()).front(), "Settings…");
+}
+
+// A closed dialog is deleted with the test that opened it, not left pending to the program's exit.
+TEST_F(AppTest, aClosedFrontAppDialogIsGoneWhenTheTestFinishes) {
+    workspace->setStatus(FrontAppStatus::unavailable("The compositor offers no list."));
+    launched();
+    item(openStatusMenu(), "App in Front Unavailable…")->trigger();
+    QPointer<QMessageBox> box = openDialog();
+    ASSERT_TRUE(box);
+    box->close();
+    finish();
+    EXPECT_TRUE(box.isNull());
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
 }
 
 // A status that the program can mend offers its action as a button of the dialog.

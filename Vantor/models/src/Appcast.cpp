@@ -98,10 +98,11 @@ AppcastRead Appcast::read(const QByteArray& feed) {
     ItemText item;
     QString* field = nullptr; // the item field whose text is being gathered
 
-    auto fail = [&result](QString message) {
-        result.newest.reset();
-        result.error = std::move(message);
-        return result;
+    // A feed that fails yields nothing from it, only the reason.
+    auto fail = [](QString message) {
+        AppcastRead failed;
+        failed.error = std::move(message);
+        return failed;
     };
 
     while (!xml.atEnd()) {
