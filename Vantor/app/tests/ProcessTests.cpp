@@ -3,7 +3,6 @@
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/LineCoding.h"
 #include "KestrixProtocol/Messages.h"
-#include "ProcessTestSupport.h"
 #include "TempFolder.h"
 #include "VantorShell/SingleInstance.h"
 #include "VantorRun.h"

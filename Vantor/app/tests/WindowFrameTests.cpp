@@ -1,6 +1,6 @@
 // The real vantor under a real X11 window manager (openbox) on a 1366 x 768 screen: the settings
 // window, frame and all, lies on the screen.
-#include "ProcessTestSupport.h"
+#include "VantorRun.h"
 #include "X11TestDesktop.h"
 
 #include <QProcess>
