@@ -80,7 +80,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
                                  QSize(iconSize, iconSize), warningRed);
     bannerMessage_ = new QLabel(tr("Vantor may not post scroll events yet."));
     colourBanner();
-    auto* allow = new QPushButton(tr("Allow Accessibility…"));
+    auto* allow = new QPushButton(tr("Allow Device Access…"));
     allow->setObjectName("allowAccessibility");
     connect(allow, &QPushButton::clicked, this, [&model] {
         if (model.onOpenAccessibility) model.onOpenAccessibility();
