@@ -87,9 +87,10 @@ if ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
 fi
 # The run command installs only what building and running the programs need: nothing of the test
 # tools or a desktop, not even through their dependencies (installed without recommendations).
+mapfile -t run_packages < <(./scripts/install-deps.sh --list run)
 check "the run command installs no test tools" brings_none \
   "$(./scripts/install-deps.sh --list tests | paste -sd '|')|spacenavd|$desktop" false \
-  $(./scripts/install-deps.sh --list run)
+  "${run_packages[@]}"
 # What the tests installed left the services as they were: no daemon enabled or started by it.
 check "the services are as they were" diff <(echo "$services_before") <(services)
 
