@@ -70,9 +70,14 @@ $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 
 comm -13 <(echo "$enabled_before") <(enabled | sort -u) | while read -r kind unit; do
+  [ "$unit" != null ] || continue # a mask, which keeps a unit off
   echo "dependencies: leaving $unit disabled, as it was"
   if [ "$kind" = systemd ]; then
-    $sudo systemctl --quiet disable "$unit" 2>/dev/null
+    if command -v systemctl >/dev/null; then
+      $sudo systemctl --quiet disable "$unit" 2>/dev/null
+    else
+      $sudo find /etc/systemd/system -type l -lname "*/$unit" -delete
+    fi
     if [ -d /run/systemd/system ] && ! grep -qxF "$unit" <<<"$running_before" &&
       systemctl is-active --quiet "$unit"; then
       $sudo systemctl stop "$unit"
