@@ -381,12 +381,8 @@ TEST(VantorProcess, startsTheBuiltBrokerWhenNoneRuns) {
     // lines start with its name (Qt's own warnings are not among them).
     err += run.err;
     EXPECT_FALSE(err.contains("Kestrix gone")) << err.toStdString();
-    const QStringList lines = err.split('\n', Qt::SkipEmptyParts);
-    for (const char* line : {"vantor: using Kestrix", "vantor: connected to Kestrix "})
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                                [&](const QString& l) { return l.startsWith(line); }))
-            << line << "\n"
-            << err.toStdString();
+    EXPECT_TRUE(err.contains(QRegularExpression("(^|\n)vantor: connected to Kestrix ")))
+        << err.toStdString();
     EXPECT_FALSE(err.contains(QRegularExpression("(^|\n)scroll: "))) << err.toStdString();
     // The broker would leave by itself once idle; the test does not wait for that.
     ::kill(status->processID, SIGTERM);
