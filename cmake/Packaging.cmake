@@ -129,11 +129,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The scripts reload udev and load uinput when they can. GNOME shows tray icons only with the
-# AppIndicator extension; the other desktops' panels have a tray of their own, and on them the
-# extension (and GNOME Shell with it) would be installed for nothing.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "udev, kmod, gnome-shell-extension-appindicator | plasma-workspace | xfce4-panel | mate-panel | lxqt-panel | cinnamon")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS spacenavd)
+# AppIndicator extension, but as a recommendation it would bring GNOME Shell (and a display
+# manager) to machines with another desktop or none: it is a suggestion, and GNOME users install
+# it themselves.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, kmod")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator, spacenavd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
     ${PROJECT_SOURCE_DIR}/packaging/debian/postrm ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)

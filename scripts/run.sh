@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds what the app needs and nothing more (vantor, the kestrix broker
-# and its driver library, in the release configuration), and starts `vantor` in the foreground
-# with its log on standard error. It starts the broker from the build tree when none answers.
+# Installs what building and running the programs need if it is missing (no test tools), builds
+# what the app needs and nothing more (vantor, the kestrix broker and its driver library, in the
+# release configuration without the tests), and starts `vantor` in the foreground with its log on
+# standard error. It starts the broker from the build tree when none answers.
 # Ctrl-C stops it.
 #
 # Without a display there is no tray and no app in front to scroll: the script then writes a
@@ -9,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake --preset release >/dev/null
+cmake --preset release -DVANTOR_TESTS=OFF -DVANTOR_BENCHMARKS=OFF >/dev/null
 cmake --build build/release -j"$(nproc)" --target vantor kestrix kestrix-driver
 
 app=build/release/Vantor/app/vantor
@@ -20,20 +21,15 @@ broker_log="${KESTRIX_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/kestrix}/broker
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo
   echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set)."
-  if QT_QPA_PLATFORM=offscreen timeout 10 "$app" --help 2>/dev/null | grep -q -- '-snapshot'; then
-    mkdir -p build/shots
-    for scene in main defaults movements directions apps settings about releaseNotes; do
-      QT_QPA_PLATFORM=offscreen "$app" -snapshot "build/shots/$scene.png" -snapshotWindow "$scene" \
-        || echo "no window shot of $scene"
-    done
-    echo
-    echo "Window shots of every window are in $(pwd)/build/shots/."
-    echo "Scrolling with the SpaceMouse needs a desktop session: run ./scripts/run.sh there."
-    exit 0
-  fi
-  echo "This vantor has no window-shot mode yet, so it starts without windows: it connects to the"
-  echo "broker and waits for the device, but there is no app in front to scroll."
+  mkdir -p build/shots
+  for scene in main defaults movements directions apps settings about releaseNotes; do
+    QT_QPA_PLATFORM=offscreen "$app" -snapshot "build/shots/$scene.png" -snapshotWindow "$scene" \
+      || echo "no window shot of $scene"
+  done
+  echo
+  echo "Window shots of every window are in $(pwd)/build/shots/."
   echo "Scrolling with the SpaceMouse needs a desktop session: run ./scripts/run.sh there."
+  exit 0
 fi
 
 echo

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: the release build's tests, the Debian
-# package made from the release build (checked as a packager's tools check it, lintian included,
-# then installed into a throwaway root, used and purged again), the same tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and each libFuzzer target for a bounded time
-# (FUZZ_SECONDS, default 20).
+# Installs what is missing (the test tools as well), then builds and runs every test: the release
+# build's tests, the Debian package made from the release build (checked as a packager's tools
+# check it, lintian included, then installed into a throwaway root, used and purged again), the
+# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and each libFuzzer target for a
+# bounded time (FUZZ_SECONDS, default 20).
 set -uo pipefail
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh || exit 1
+
+# The services' state: the units enabled (the links in systemd's and the init scripts' start
+# folders) and, where systemd runs, whether spacenavd does (it would own the SpaceMouse).
+services() {
+  find /etc/systemd/system /etc/rc[0-6S].d -type l 2>/dev/null | sort
+  [ ! -d /run/systemd/system ] || echo "spacenavd: $(systemctl is-active spacenavd)"
+}
+services_before=$(services)
+./scripts/install-deps.sh --tests || exit 1
 
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-20}
 passed=0
 failed=0
+group=set-up
 
 build() {
   cmake --preset "$1" >/dev/null || return 1
@@ -41,19 +50,54 @@ check() {
   shift
   log=$(mktemp)
   if "$@" >"$log" 2>&1; then
-    echo "package: $name passed"
+    echo "$group: $name passed"
     passed=$((passed + 1))
   else
-    echo "package: $name FAILED"
+    echo "$group: $name FAILED"
     tail -n 40 "$log"
     failed=$((failed + 1))
   fi
   rm -f "$log"
 }
 
+# brings_none PATTERN RECOMMENDS WHAT...: whether apt, installing WHAT (package names or ./*.deb)
+# with or without recommendations (true, false) on a machine with no package installed (an empty
+# dpkg status), would install no package whose whole name matches PATTERN.
+brings_none() {
+  local pattern=$1 recommends=$2 status list found
+  shift 2
+  status=$(mktemp)
+  list=$(apt-get -s -o Dir::State::status="$status" -o APT::Install-Recommends="$recommends" \
+    install "$@" | awk '/^Inst / { print $2 }')
+  rm -f "$status"
+  [ -n "$list" ] || return 1
+  found=$(grep -xE "$pattern" <<<"$list")
+  echo "apt would install $(wc -l <<<"$list") packages${found:+, among them: $found}"
+  [ -z "$found" ]
+}
+# What a machine without a desktop must not get from a package that only needs a tray.
+desktop='gnome-shell.*|gdm3|mutter.*|gnome-session.*|plasma-.*|kwin-.*|xfce4-.*|mate-panel|lxqt-.*|cinnamon.*|sddm|lightdm.*'
+
+echo "== set-up"
+# The checks below ask apt what it would install: it needs its package lists.
+if ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+fi
+# The run command installs only what building and running the programs need: nothing of the test
+# tools or a desktop, not even through their dependencies (installed without recommendations).
+mapfile -t run_packages < <(./scripts/install-deps.sh --list run)
+check "the run command installs no test tools" brings_none \
+  "$(./scripts/install-deps.sh --list tests | paste -sd '|')|spacenavd|$desktop" false \
+  "${run_packages[@]}"
+# What the tests installed left the services as they were: no daemon enabled or started by it.
+check "the services are as they were" diff <(echo "$services_before") <(services)
+
 # The Debian package of the release build, as a packager's tools see it.
 check_package() {
   echo "== package"
+  group=package
   local deb
   rm -f build/release/vantor_*.deb
   if ! (cd build/release && cpack -G DEB >cpack.log 2>&1); then
@@ -72,6 +116,9 @@ check_package() {
   check "lintian" lintian --fail-on error,warning "$deb"
   check "hardening" ./packaging/check-hardening.sh "$deb"
   check "install, use and purge" ./packaging/check-install.sh "$deb"
+  # Installing the package on a machine without a desktop (apt's default: with recommendations)
+  # brings no desktop shell.
+  check "no desktop comes with it" brings_none "$desktop" true "./$deb"
 }
 
 for preset in release asan-ubsan; do

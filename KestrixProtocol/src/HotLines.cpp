@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::string_view axesHead = R"({"axes":{"device":")";
 constexpr std::string_view buttonsHead = R"({"buttons":{"device":")";
-// What follows the id, and each axis value, in the designed member order.
+// What follows the id, and each axis value, in the order x, y, z, rx, ry, rz.
 constexpr std::array<std::string_view, 6> axesMembers = {
     R"(","axes":{"x":)", R"(,"y":)", R"(,"z":)", R"(,"rx":)", R"(,"ry":)", R"(,"rz":)"};
 constexpr std::string_view axesTail = "}}}";

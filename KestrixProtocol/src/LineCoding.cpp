@@ -13,13 +13,13 @@ bool isAxes(const nlohmann::json& value) {
     return true;
 }
 
-// The same value with its axes objects' members in the designed order. Messages nest a few
+// The same value with its axes objects' members in the order x, y, z, rx, ry, rz. Messages nest a few
 // levels at most (the tree is built here from records, not read from a peer).
-nlohmann::ordered_json inDesignedOrder(const nlohmann::json& value) {
+nlohmann::ordered_json inAxesOrder(const nlohmann::json& value) {
     if (value.is_array()) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const auto& element : value)
-            list.push_back(inDesignedOrder(element));
+            list.push_back(inAxesOrder(element));
         return list;
     }
     if (!value.is_object()) return nlohmann::ordered_json(value);
@@ -30,14 +30,14 @@ nlohmann::ordered_json inDesignedOrder(const nlohmann::json& value) {
         return object;
     }
     for (const auto& [name, member] : value.items())
-        object[name] = inDesignedOrder(member);
+        object[name] = inAxesOrder(member);
     return object;
 }
 
 } // namespace
 
 std::string writtenJSON(const nlohmann::json& value) {
-    return inDesignedOrder(value).dump(-1, ' ', false,
+    return inAxesOrder(value).dump(-1, ' ', false,
                                        nlohmann::ordered_json::error_handler_t::strict);
 }
 

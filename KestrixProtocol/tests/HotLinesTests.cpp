@@ -39,7 +39,7 @@ std::vector<BrokerMessage> samples() {
 
 } // namespace
 
-TEST(HotLines, axesLineHasTheDesignedBytes) {
+TEST(HotLines, axesLineHasTheAxesInTheOrderXYZRxRyRz) {
     std::string line;
     ASSERT_TRUE(hotlines::writeAxes(line, "serial:ABC123", {12, -3, 0, 0, 5, -40}));
     EXPECT_EQ(line, R"({"axes":{"device":"serial:ABC123","axes":{"x":12,"y":-3,"z":0,"rx":0,)"
@@ -82,8 +82,8 @@ TEST(HotLines, idsThatNeedEscapingGoThroughTheJSONCoder) {
     }
 }
 
-// Where the fixed form cannot serve, the JSON coder writes the axes in the same designed order.
-TEST(HotLines, theJSONCoderWritesTheAxesInTheDesignedOrderToo) {
+// Where the fixed form cannot serve, the JSON coder writes the axes in the same order.
+TEST(HotLines, theJSONCoderWritesTheAxesInTheSameOrderToo) {
     EXPECT_EQ(LineEncoder::encode(BrokerMessage{M::Axes{"a\"b", {1, -2, 3, -4, 5, -6}}}),
               R"({"axes":{"axes":{"x":1,"y":-2,"z":3,"rx":-4,"ry":5,"rz":-6},"device":"a\"b"}})"
               "\n");

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
         return RecordingPoster::recordingPath(std::getenv("VANTOR_EVENTS")).has_value() ||
                SystemEventPoster::hasPermission();
     };
+    system.permissionAdvice = [] { return SystemEventPoster::permissionAdvice(); };
     if (!windowShot) system.workspace = makeDesktopWorkspace(loop);
     services.options = options;
     services.updates.defaults = &defaults;

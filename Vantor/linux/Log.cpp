@@ -1,5 +1,6 @@
 #include "Vantor/Log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <syslog.h>
@@ -27,7 +28,9 @@ void writeSystem(Log::Level level, std::string_view message) {
     (void)opened;
     std::string line = category() + ": " + std::string(message);
     syslog(level == Log::Level::error ? LOG_ERR : LOG_INFO, "%s", line.c_str());
-    std::fprintf(stderr, "%s\n", line.c_str());
+    // On standard error the line starts with the program's name, as other programs' lines do.
+    std::fprintf(stderr, "%s: %.*s\n", program_invocation_short_name,
+                 static_cast<int>(message.size()), message.data());
 }
 
 } // namespace

@@ -292,6 +292,13 @@ bool SystemEventPoster::hasPermission(const std::string& path) {
     return ::access(path.c_str(), W_OK) == 0;
 }
 
+std::string SystemEventPoster::permissionAdvice(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error) && !error)
+        return path + " is missing: load the uinput module (sudo modprobe uinput)";
+    return "install the udev rule that lets you write " + path;
+}
+
 UinputPoster* SystemEventPoster::device() {
     if (poster_) return &*poster_;
     double now = now_();

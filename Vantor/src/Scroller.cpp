@@ -78,10 +78,13 @@ void Scroller::start() {
     }
 
     // Posting needs write access to the uinput node; there is nothing to ask the user for at run
-    // time, only the udev rule to point to.
-    if (!system_.hasPermission())
-        Log::info("no permission to post events yet; install the udev rule that lets you write "
-                  "/dev/uinput");
+    // time, only the udev rule (or the missing module) to point to.
+    if (!system_.hasPermission()) Log::info("no permission to post events yet; " + permissionAdvice());
+}
+
+std::string Scroller::permissionAdvice() const {
+    if (system_.permissionAdvice) return system_.permissionAdvice();
+    return "install the udev rule that lets you write /dev/uinput";
 }
 
 void Scroller::stop() {
@@ -89,10 +92,9 @@ void Scroller::stop() {
     ticker_->stop();
     ticking_ = false;
     lastTick_.reset();
-    if (kestrix_) {
-        kestrix_->stop();
-        kestrix_.reset();
-    }
+    // The link is let go before it is stopped: the disconnection that its stop reports is this
+    // stop, not the broker going away.
+    if (auto link = std::move(kestrix_)) link->stop();
     if (observing_ && system_.workspace) {
         system_.workspace->onActivate = nullptr;
         system_.workspace->onStatusChange = nullptr;

@@ -27,8 +27,7 @@ void Scroller::startTicking() {
     if (ticking_) return;
     if (!warnedPermission_ && !system_.hasPermission()) {
         warnedPermission_ = true;
-        Log::error("no permission to post events: allow Vantor to write /dev/uinput with the "
-                   "udev rule");
+        Log::error("no permission to post events: " + permissionAdvice());
     }
     ticking_ = true;
     lastTick_.reset();

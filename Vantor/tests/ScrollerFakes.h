@@ -27,7 +27,11 @@ public:
     bool holds() const override { return holds_; }
     const std::set<std::string>& appsWithOwnClient() const override { return apps_; }
     void start() override { started = true; }
-    void stop() override { *stopped = true; }
+    // As the broker connection does, a stop reports the disconnection at once.
+    void stop() override {
+        *stopped = true;
+        if (onEvent) onEvent(Event::disconnected());
+    }
     void setClaim(const kestrix::Claim& claim) override { claims.push_back(claim); }
     void holdReading(bool hold) override { held = hold; }
     void readWaiting() override { ++waitingReads; }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <variant>
@@ -60,6 +61,7 @@ protected:
         system.poster = poster;
         system.ownBundleID = own;
         system.hasPermission = [this] { return permission; };
+        if (permissionAdvice) system.permissionAdvice = [this] { return *permissionAdvice; };
         system.workspace = workspace;
         scroller = std::make_unique<Scroller>(system);
         return *scroller;
@@ -110,6 +112,7 @@ protected:
     std::vector<kestrix::Claim> connectClaims;
     std::vector<std::string> logs;
     bool permission = true;
+    std::optional<std::string> permissionAdvice; // unset: the Scroller's own
     bool manualTicks = false; // make() uses a ManualTicker instead of the loop's timer
     ManualTicker* manual = nullptr;
 

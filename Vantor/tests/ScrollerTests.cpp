@@ -188,6 +188,13 @@ TEST_F(ScrollerTest, disconnectedZeroesAxesAndEndsMotion) {
     EXPECT_TRUE(logged("Kestrix gone; reconnecting"));
 }
 
+TEST_F(ScrollerTest, aStopSaysNothingOfKestrixGoingAway) {
+    running();
+    logs.clear();
+    scroller->stop();
+    EXPECT_FALSE(logged("Kestrix gone; reconnecting"));
+}
+
 TEST_F(ScrollerTest, perAppOperationsLogTheOverrides) {
     workspace->activate(RunningApp{"org.example.Editor", "Editor"});
     make().start();

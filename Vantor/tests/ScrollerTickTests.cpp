@@ -129,6 +129,30 @@ TEST_F(ScrollerTest, missingPermissionIsLoggedOnceAndPostingGoesOn) {
     EXPECT_FALSE(poster->steps.empty());
 }
 
+// The log says what would let Vantor post: the system knows whether the module or the rule is
+// missing.
+TEST_F(ScrollerTest, missingPermissionLogsWhatLetsVantorPost) {
+    const std::string rule = "install the udev rule that lets you write /dev/uinput";
+    const std::string module = "/dev/uinput is missing: load the uinput module (sudo modprobe uinput)";
+    struct Case {
+        std::optional<std::string> advice;
+        std::string says;
+    };
+    for (const Case& c : std::initializer_list<Case>{{std::nullopt, rule}, {rule, rule},
+                                                     {module, module}}) {
+        SCOPED_TRACE(c.says);
+        scroller.reset();
+        logs.clear();
+        permission = false;
+        permissionAdvice = c.advice;
+        running();
+        sendAxes(0, 350);
+        loop.advance(0.1);
+        EXPECT_TRUE(logged("no permission to post events yet; " + c.says));
+        EXPECT_TRUE(logged("E no permission to post events: " + c.says));
+    }
+}
+
 TEST_F(ScrollerTest, diagnosticsLogPhasesAndFlushOnRest) {
     defaults->set("diagnostics", "1");
     defaults->set("momentum_preset", "off");

@@ -188,6 +188,22 @@ TEST(WheelHandling, detectedFromTheLibraryInTheSystemFolders) {
     std::filesystem::remove_all(root);
 }
 
+TEST(SystemEventPoster, permissionAdviceLoadsTheModuleWhereTheNodeIsMissing) {
+    const std::string present = std::filesystem::temp_directory_path() /
+                                ("vantor-uinput-" + std::to_string(::getpid()));
+    std::ofstream(present) << "";
+    struct Case {
+        std::string path, advice;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/nonexistent-dir/uinput",
+              "/nonexistent-dir/uinput is missing: load the uinput module (sudo modprobe uinput)"},
+             {present, "install the udev rule that lets you write " + present},
+         })
+        EXPECT_EQ(SystemEventPoster::permissionAdvice(c.path), c.advice);
+    std::filesystem::remove(present);
+}
+
 TEST(SystemEventPoster, missingDeviceNodeMeansNoPermissionAndNoCrash) {
     std::vector<std::string> logs;
     Log::setSink([&](Log::Level, std::string_view m) { logs.emplace_back(m); });

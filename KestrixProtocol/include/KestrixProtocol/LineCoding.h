@@ -31,8 +31,8 @@ concept HotLineCoded = requires(std::string& out, std::string_view line, const M
 };
 
 // The value as compact JSON, its texts strictly UTF-8 (throws otherwise). An object's members
-// come in name order, except the six of a SpaceMouseAxes, which come in their designed order
-// x, y, z, rx, ry, rz, as the fixed form of the axes line has them.
+// come in name order, except the six of a SpaceMouseAxes, which come in the order x, y, z, rx,
+// ry, rz, as the fixed form of the axes line has them.
 std::string writtenJSON(const nlohmann::json& value);
 
 struct LineEncoder {

@@ -53,7 +53,7 @@ QMessageBox* make(QWidget* parent, const QString& installed, bool uinputPresent)
     box->setObjectName(QStringLiteral("accessibilityDialog"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Information);
-    box->setWindowTitle(tr("Allow Accessibility"));
+    box->setWindowTitle(tr("Allow Device Access"));
     box->setText(tr("Vantor scrolls and zooms through a virtual input device, so it needs write "
                     "access to /dev/uinput."));
     QStringList paragraphs;

@@ -305,7 +305,7 @@ void AppDelegate::menuNeedsUpdate() {
         menu.addSeparator();
     }
     if (!services_.scroller.hasPermission || !services_.scroller.hasPermission()) {
-        addItem(menu, tr("Allow Accessibility…"), "status.allowAccessibility",
+        addItem(menu, tr("Allow Device Access…"), "status.allowAccessibility",
                 &AppDelegate::openAccessibility);
         menu.addSeparator();
     }

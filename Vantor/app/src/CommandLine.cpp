@@ -19,6 +19,18 @@ QString loginItemName() {
     return mark;
 }
 
+// The argument as typed (with its dashes, without a value after '=') that named the option `name`.
+QString typedOption(const QStringList& arguments, const QString& name) {
+    for (const QString& argument : arguments.mid(1)) {
+        QString typed = argument.section(QLatin1Char('='), 0, 0);
+        QString bare = typed;
+        while (bare.startsWith(QLatin1Char('-')))
+            bare.remove(0, 1);
+        if (typed.startsWith(QLatin1Char('-')) && bare == name) return typed;
+    }
+    return QStringLiteral("--") + name;
+}
+
 } // namespace
 
 CommandLine::Result CommandLine::parse(const QStringList& arguments) {
@@ -44,7 +56,7 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments) {
         QStringLiteral("snapshot"),
         QCoreApplication::translate("CommandLine",
                                     "Window-shot mode: writes a PNG of one window to <path> and "
-                                    "quits (with -snapshotWindow)."),
+                                    "quits (with --snapshotWindow)."),
         QStringLiteral("path"));
     QCommandLineOption snapshotWindow(
         QStringLiteral("snapshotWindow"),
@@ -82,13 +94,20 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments) {
                                          QStringLiteral("Usage: vantor"));
     };
     Result result;
+    // A mistake is named with a pointer to the help, not answered with the whole usage.
     auto fail = [&](const QString& error) {
         result.exitStatus = 2;
         result.toStandardError = true;
-        result.output = QStringLiteral("vantor: ") + error + QStringLiteral("\n\n") + usage();
+        result.output = QStringLiteral("vantor: ") + error + QStringLiteral("\n") +
+                        QCoreApplication::translate("CommandLine", "Try 'vantor --help'.") +
+                        QStringLiteral("\n");
         return result;
     };
-    if (!parser.parse(arguments)) return fail(parser.errorText());
+    if (!parser.parse(arguments)) {
+        if (parser.unknownOptionNames().isEmpty()) return fail(parser.errorText());
+        return fail(QCoreApplication::translate("CommandLine", "unknown option: %1")
+                        .arg(typedOption(arguments, parser.unknownOptionNames().first())));
+    }
     if (parser.isSet(help)) {
         result.exitStatus = 0;
         result.output = usage();

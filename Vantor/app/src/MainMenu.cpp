@@ -52,11 +52,11 @@ void deleteInFocusedWidget() {
     QApplication::sendEvent(focus, &release);
 }
 
-// The desktop's keys for a standard command, with the key of the design (Command as Ctrl) as well
-// where the desktop's keyboard scheme lacks it.
-QList<QKeySequence> keys(QKeySequence::StandardKey command, QKeySequence designed = {}) {
+// The desktop's keys for a standard command, with the Ctrl key of the command (Ctrl where a Mac
+// has Command) as well where the desktop's keyboard scheme lacks it.
+QList<QKeySequence> keys(QKeySequence::StandardKey command, QKeySequence ctrlKey = {}) {
     QList<QKeySequence> list = QKeySequence::keyBindings(command);
-    if (!designed.isEmpty() && !list.contains(designed)) list.append(designed);
+    if (!ctrlKey.isEmpty() && !list.contains(ctrlKey)) list.append(ctrlKey);
     return list;
 }
 

@@ -18,6 +18,7 @@ TEST_F(AppTest, accessibilityDialogGivesTheCommandsForTheUdevRule) {
               "sudo modprobe uinput\nsudo udevadm control --reload\nsudo udevadm trigger");
 
     std::unique_ptr<QMessageBox> box(AccessibilityDialog::make());
+    EXPECT_EQ(box->windowTitle(), "Allow Device Access");
     EXPECT_TRUE(box->text().contains("/dev/uinput"));
 }
 

@@ -1,6 +1,7 @@
 #include "VantorShell/CommandLine.h"
 #include "VantorShell/WindowShot.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace vantor {
@@ -28,6 +29,31 @@ TEST(CommandLine, windowShotArgumentsLoginMarkAndQtsOwnOptions) {
     EXPECT_FALSE(plain.options.snapshotDark);
     EXPECT_FALSE(WindowShot::scene(plain.options)) << "a scene needs a path too";
     EXPECT_FALSE(WindowShot::scene(parse({"-snapshot", "x.png"}).options));
+}
+
+TEST(CommandLine, aMistakeIsNamedWithAPointerToTheHelp) {
+    struct Case {
+        QStringList words;
+        const char* said;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {{"--bogus"}, "vantor: unknown option: --bogus\n"},
+             {{"-bogus"}, "vantor: unknown option: -bogus\n"},
+             {{"--bogus=3", "-snapshotDark"}, "vantor: unknown option: --bogus\n"},
+             {{"-snapshotDark", "stray"}, "vantor: Unexpected argument 'stray'.\n"},
+         }) {
+        auto result = parse(c.words);
+        EXPECT_EQ(result.exitStatus, 2) << c.said;
+        EXPECT_TRUE(result.toStandardError);
+        EXPECT_EQ(result.output, QString::fromUtf8(c.said) + "Try 'vantor --help'.\n");
+    }
+}
+
+TEST(CommandLine, theHelpNamesTheOptionsAsItListsThem) {
+    const QString help = parse({"--help"}).output;
+    EXPECT_TRUE(help.contains("--snapshotWindow <name>"));
+    // Every mention of an option has the two dashes of the list.
+    EXPECT_FALSE(help.contains(QRegularExpression("(^|[^-])-snapshot"))) << help.toStdString();
 }
 
 TEST(WindowShot, sizeNeedsExactlyTwoNumbersSeparatedByBlanks) {

@@ -1,11 +1,14 @@
 // What Vantor's texts promise a Linux user: zoom as Ctrl + wheel, no rotate reaching an app, no
 // trackpad and no menu bar, and per app only the settings that exist per app.
 #include "AppTestSupport.h"
+#include "VantorShell/AccessibilityDialog.h"
 #include "VantorShell/CommandLine.h"
 #include "VantorWindows/WindowController.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 
 namespace vantor::testing {
@@ -79,6 +82,26 @@ TEST_F(AppTest, textsSayWhatLinuxDoesWithZoomAndRotate) {
         EXPECT_TRUE(perApp.section('.', 0, 0).contains(QLatin1String(own))) << own;
     for (const char* shared : {"direction", "movement"})
         EXPECT_FALSE(perApp.section('.', 0, 0).contains(QLatin1String(shared))) << shared;
+}
+
+// The texts that name how Vantor gets its grants and the app in front name what Linux has.
+TEST_F(AppTest, textsNameTheLinuxWaysOfTheAppInFrontAndTheDeviceAccess) {
+    const QString notes = sourceFile("Vantor/windows/resources/ReleaseNotes.md");
+    const QString requirements = notes.section("### Requirements", 1);
+    ASSERT_FALSE(requirements.isEmpty());
+    for (const char* desktop : {"X11", "wlroots", "KDE Plasma", "GNOME Shell", "XWayland"})
+        EXPECT_TRUE(requirements.contains(QLatin1String(desktop))) << desktop;
+    EXPECT_FALSE(requirements.contains("An X11 session")) << "X11 is one way among several";
+
+    AppDelegate& app = make();
+    QWidget* main = app.mainWindow().loadWindow();
+    auto* allow = main->findChild<QPushButton*>("allowAccessibility");
+    ASSERT_TRUE(allow);
+    std::unique_ptr<QMessageBox> dialog(AccessibilityDialog::make(nullptr, QString(), false));
+    for (const QString& text : {allow->text(), dialog->windowTitle()}) {
+        EXPECT_TRUE(text.startsWith("Allow Device Access")) << text.toStdString();
+        EXPECT_FALSE(text.contains("Accessibility")) << text.toStdString();
+    }
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -48,8 +49,9 @@ TEST(VantorProcess, helpVersionAndBadOptionsAnswerWithoutStartingAnything) {
              {{"--help"}, 0, "-snapshotWindow", false},
              {{"--version"}, 0, "vantor 1.", false},
              {{"-h"}, 0, "--login-item", false},
-             {{"--bogus-flag"}, 2, "Unknown option 'bogus-flag'", true},
-             {{"--bogus-flag"}, 2, "Usage: vantor", true},
+             {{"--bogus-flag"}, 2, "vantor: unknown option: --bogus-flag\nTry 'vantor --help'.\n",
+              true},
+             {{"-bogus=1"}, 2, "vantor: unknown option: -bogus\n", true},
              {{"stray"}, 2, "Unexpected argument 'stray'", true},
              {{"-snapshotWindow"}, 2, "Missing value", true},
          }) {
@@ -59,6 +61,7 @@ TEST(VantorProcess, helpVersionAndBadOptionsAnswerWithoutStartingAnything) {
         EXPECT_EQ(run.status, c.status) << c.says;
         EXPECT_TRUE((c.onStandardError ? run.err : run.out).contains(c.says))
             << run.out.toStdString() << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains("Usage:")) << "a mistake is answered without the usage";
         EXPECT_FALSE(QDir(QString::fromStdString(home.path) + "/kestrix").exists())
             << "no broker was started";
     }
@@ -311,6 +314,13 @@ TEST(VantorProcess, startsTheBuiltBrokerWhenNoneRuns) {
     ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
     run.finish(10);
     EXPECT_EQ(run.status, 0);
+    // A quit while the broker is still there says nothing of it going away, and vantor's log
+    // lines start with its name (Qt's own warnings are not among them).
+    err += run.err;
+    EXPECT_FALSE(err.contains("Kestrix gone")) << err.toStdString();
+    EXPECT_TRUE(err.contains(QRegularExpression("(^|\n)vantor: connected to Kestrix ")))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains(QRegularExpression("(^|\n)scroll: "))) << err.toStdString();
     // The broker would leave by itself once idle; the test does not wait for that.
     ::kill(status->processID, SIGTERM);
 }

@@ -38,13 +38,13 @@ TEST_F(AppTest, trayMenuForEachStateOfTheAppInFront) {
     for (const Case& c : std::initializer_list<Case>{
              {"no app in front", std::nullopt, "", {}, true, fixedItems},
              {"Vantor in front", std::string(own), "", {}, true, fixedItems},
-             {"no permission", std::nullopt, "", {}, false, with({"Allow Accessibility…", "-"})},
+             {"no permission", std::nullopt, "", {}, false, with({"Allow Device Access…", "-"})},
              {"no app in front can be seen",
               std::nullopt,
               "",
               {},
               false,
-              with({"App in Front Unavailable…", "-", "Allow Accessibility…", "-"}),
+              with({"App in Front Unavailable…", "-", "Allow Device Access…", "-"}),
               false},
              {"own client",
               std::string(editor),
@@ -237,7 +237,7 @@ TEST_F(AppTest, altHeldOffersReloadAndARunningCheckDisablesTheUpdateItem) {
               with({}, {"Settings…", "Check for Updates… (off)", "-", "Quit Vantor"}));
 
     permission = false;
-    item(openStatusMenu(), "Allow Accessibility…")->trigger();
+    item(openStatusMenu(), "Allow Device Access…")->trigger();
     EXPECT_EQ(accessibilityHelps, 1);
     item(openStatusMenu(), "Settings…")->trigger();
     EXPECT_TRUE(app.mainWindow().window()->isVisible());

@@ -6,7 +6,8 @@
 namespace vantor {
 
 // The app's log front: each message goes to syslog, with the app's bundle identifier as ident and
-// the category in front of the text, and is mirrored to standard error. Tests replace the sink.
+// the category in front of the text, and is mirrored to standard error with the program's name in
+// front. Tests replace the sink.
 class Log {
 public:
     enum class Level { info, error };

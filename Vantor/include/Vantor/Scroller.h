@@ -93,6 +93,8 @@ public:
 private:
     using GestureKind = scroll::GestureKind;
 
+    // What lets the user post events, for the log lines that say posting is not allowed.
+    std::string permissionAdvice() const;
     // The broker link and the target.
     void startInput();
     kestrix::Claim claim() const;

@@ -33,6 +33,9 @@ struct ScrollerSystem {
     std::optional<std::string> ownBundleID;
     // Whether posting events is allowed now.
     std::function<bool()> hasPermission;
+    // What lets the user post events while that is not allowed, for the log (when unset: the udev
+    // rule).
+    std::function<std::string()> permissionAdvice;
     // The app in front and its changes.
     std::shared_ptr<Workspace> workspace;
 };

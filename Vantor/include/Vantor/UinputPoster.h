@@ -92,6 +92,9 @@ public:
 
     // Whether the uinput node may be opened for writing (the udev rule is installed).
     static bool hasPermission(const std::string& path = "/dev/uinput");
+    // What makes the node writable where it is not: loading the module where the node is
+    // missing, else the udev rule.
+    static std::string permissionAdvice(const std::string& path = "/dev/uinput");
 
 private:
     UinputPoster* device();

@@ -83,7 +83,7 @@ MainView::MainView(SettingsModel& model, Updates& updates, CanvasModel& canvas, 
     // In a narrow window the message wraps; the button stays whole.
     bannerMessage_->setWordWrap(true);
     colourBanner();
-    auto* allow = new QPushButton(tr("Allow Accessibility…"));
+    auto* allow = new QPushButton(tr("Allow Device Access…"));
     allow->setObjectName("allowAccessibility");
     connect(allow, &QPushButton::clicked, this, [&model] {
         if (model.onOpenAccessibility) model.onOpenAccessibility();

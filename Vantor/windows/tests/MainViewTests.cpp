@@ -531,6 +531,7 @@ TEST(MainView, BannerAndResetButton) {
     ASSERT_TRUE(banner->isVisible());
     EXPECT_LT(banner->mapTo(h.view.get(), QPoint()).y(),
               h.find<CanvasBox>({})->mapTo(h.view.get(), QPoint()).y());
+    EXPECT_EQ(h.find<QPushButton>("allowAccessibility")->text(), "Allow Device Access…");
     h.find<QPushButton>("allowAccessibility")->click();
     EXPECT_EQ(opened, 1);
 

@@ -8,7 +8,7 @@ class QWidget;
 
 namespace vantor {
 
-// "Allow Accessibility…": Linux has no permission prompt. Vantor posts its events through a
+// "Allow Device Access…": Linux has no permission prompt. Vantor posts its events through a
 // virtual input device, so it needs write access to /dev/uinput, which the udev rule shipped with
 // Vantor gives to the user at the seat. Where the rule is installed (by the package), the dialog
 // says so and what renews the access: replugging the device, logging in again, and loading the

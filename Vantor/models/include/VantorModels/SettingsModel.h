@@ -77,7 +77,7 @@ public:
 
     // Called with the new settings after every edit made in the window.
     std::function<void(const scroll::ScrollSettings&)> onChange;
-    // The permission banner's "Allow Accessibility…" action.
+    // The permission banner's "Allow Device Access…" action.
     std::function<void()> onOpenAccessibility;
     // Called with previewApp() after every assignment of the tab or the selected app.
     std::function<void(const std::optional<std::string>&)> onPreviewChange;
