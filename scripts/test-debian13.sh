@@ -2,7 +2,7 @@
 # Builds this checkout with the release preset and runs its tests (the real KWin 6 and GNOME Shell
 # tests among them) inside a Debian 13 (trixie) root, as root on a Debian machine.
 #
-# The root is made once with mmdebstrap, with the packages of scripts/packages*.txt, and kept in
+# The root is made once with mmdebstrap, with the packages of scripts/packages.txt, and kept in
 # DEBIAN13_ROOT (default /var/cache/vantor-debian13/root); later runs only add packages that a
 # list has gained. The checkout's files (tracked and untracked, not ignored) are copied to /src/vantor
 # in the root, whose build/ stays between runs. /proc, /sys, /dev, /dev/pts and /dev/shm are bound
@@ -42,7 +42,8 @@ mirror() {
 # Plasma's Qt platform theme when KDE's session variables are set, Xvfb's wrapper wants xauth.
 wanted_packages() {
   {
-    cat "$here"/scripts/packages*.txt | grep -v '^#' | sed '/^$/d'
+    "$here"/scripts/install-deps.sh --list run
+    "$here"/scripts/install-deps.sh --list tests
     printf '%s\n' plasma-integration xauth fonts-dejavu-core procps
   } | sort -u
 }
