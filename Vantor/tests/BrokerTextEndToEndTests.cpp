@@ -34,7 +34,7 @@ TEST(VantorBrokerText, aRefusalIsLoggedOnOneLineAndCutShort) {
     }
     ASSERT_NE(hello.find("\"hello\""), std::string::npos) << hello;
     const std::string reason =
-        "\x1B[2J\a\r\nscroll: taking the SpaceMouse (frontmost org.forged.App)\n" +
+        "\x1B[2J\a\r\nvantor: taking the SpaceMouse (frontmost org.forged.App)\n" +
         std::string(900000, 'r');
     std::string line = kestrix::LineEncoder::encode(
         kestrix::BrokerMessage{kestrix::BrokerMessage::Refused{reason}});
@@ -49,11 +49,11 @@ TEST(VantorBrokerText, aRefusalIsLoggedOnOneLineAndCutShort) {
         return proc::contains(vantor.stderrText(), "Kestrix refused the connection");
     })) << vantor.stderrText();
     std::string err = vantor.stderrText();
-    EXPECT_TRUE(proc::contains(err, "scroll: Kestrix refused the connection: \\x1B[2J\\x07\\r\\n"
-                                    "scroll: taking the SpaceMouse (frontmost org.forged.App)\\n"
+    EXPECT_TRUE(proc::contains(err, "vantor: Kestrix refused the connection: \\x1B[2J\\x07\\r\\n"
+                                    "vantor: taking the SpaceMouse (frontmost org.forged.App)\\n"
                                     "rrr"))
         << err.substr(0, 2000);
-    EXPECT_FALSE(proc::contains(err, "\nscroll: taking the SpaceMouse (frontmost org.forged"));
+    EXPECT_FALSE(proc::contains(err, "\nvantor: taking the SpaceMouse (frontmost org.forged"));
     EXPECT_EQ(err.find_first_of("\x1B\a\r"), std::string::npos);
     EXPECT_LT(err.size(), 20000u);
     ::close(listener);

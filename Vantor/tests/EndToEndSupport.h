@@ -9,6 +9,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace e2e {
@@ -50,6 +51,12 @@ public:
         if (pid_ == 0) {
             for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP"})
                 ::unsetenv(name);
+            // A runtime folder of its own (unless the desktop names one): vantor's single-instance
+            // lock lives there, and a vantor of another test running at the same time must not
+            // take this start for a second one of its own.
+            std::string runtime = home.path + "/run";
+            ::mkdir(runtime.c_str(), 0700);
+            ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
             for (const auto& [name, value] : desktop)
                 value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
             ::setenv("KESTRIX_HOME", (home.path + "/home").c_str(), 1);
