@@ -154,10 +154,12 @@ TEST(KestrixReliability, clientTextIsLoggedOnOneLineAndCutShortAndARemovedSocket
 
     std::string socket = home.place().socket().string();
     ASSERT_EQ(::unlink(socket.c_str()), 0);
-    ASSERT_TRUE(
-        waitInFolder(home.path + "/home", [&] { return ::access(socket.c_str(), F_OK) == 0; }));
-    auto late = connect(loop, home);
-    ASSERT_TRUE(late);
+    // The new socket is there once bound, and takes connections once the broker listens on it.
+    std::unique_ptr<Client> late;
+    ASSERT_TRUE(waitInFolder(home.path + "/home", [&] {
+        if (::access(socket.c_str(), F_OK) == 0) late = connect(loop, home);
+        return late != nullptr;
+    }));
     late->send(ClientMessage{hello("Later", std::nullopt)});
     ASSERT_TRUE(loop.runUntil([&] { return late->count<BrokerMessage::Welcome>() == 1; }));
     EXPECT_TRUE(contains(home.log(), "was gone or replaced: listening again"));
