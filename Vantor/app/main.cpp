@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
     sigset_t ending = endingSignals();
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     if (!kestrix::hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The X11 window class is the application's name: the id makes Vantor's windows Vantor to the
+    // broker too when no desktop entry of it is installed (the instance stays "vantor", which the
+    // entry's StartupWMClass names).
+    QCoreApplication::setApplicationName(QString::fromLatin1(bundleIdentifier));
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(bundleIdentifier));
@@ -143,7 +147,7 @@ int main(int argc, char** argv) {
         return RecordingPoster::recordingPath(std::getenv("VANTOR_EVENTS")).has_value() ||
                SystemEventPoster::hasPermission();
     };
-    if (!windowShot) system.workspace = makeDesktopWorkspace(loop);
+    if (!windowShot) system.workspace = makeDesktopWorkspace(loop, bundleIdentifier);
     services.options = options;
     services.updates.defaults = &defaults;
     services.updates.loop = &loop;
