@@ -18,8 +18,8 @@ TEST(OwnWindowEndToEnd, theSettingsWindowInFrontIsVantorWithoutADesktopEntry) {
     home.write("data/applications/.keep", "");
     home.write("share/applications/.keep", "");
     std::ofstream(home.path + "/config/me.orvella.Vantor.json") << R"({"welcomed": true})";
-    const std::map<std::string, std::string> session = {
-        {"DISPLAY", server.display()}, {"XDG_DATA_DIRS", home.path + "/share"}};
+    const std::map<std::string, std::string> session = {{"DISPLAY", server.display()},
+                                                        {"XDG_DATA_DIRS", home.path + "/share"}};
 
     proc::Broker broker(home, session);
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
@@ -42,8 +42,7 @@ TEST(OwnWindowEndToEnd, theSettingsWindowInFrontIsVantorWithoutADesktopEntry) {
     EXPECT_TRUE(proc::waitInFolder(home.path, taken, 30.0)) << "vantor:\n"
                                                             << vantor.stderrText() << "\nbroker:\n"
                                                             << broker.stderrText();
-    EXPECT_NE(broker.stderrText().find("holder: Vantor"), std::string::npos)
-        << broker.stderrText();
+    EXPECT_NE(broker.stderrText().find("holder: Vantor"), std::string::npos) << broker.stderrText();
 }
 
 } // namespace

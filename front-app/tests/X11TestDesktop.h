@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <poll.h>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,8 +129,9 @@ private:
             bool mapped = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
             std::free(attributes);
             uint32_t owner = 0;
-            if (mapped && xcb_ewmh_get_wm_pid_reply(
-                              &ewmh_, xcb_ewmh_get_wm_pid(&ewmh_, children[i]), &owner, nullptr) &&
+            if (mapped &&
+                xcb_ewmh_get_wm_pid_reply(&ewmh_, xcb_ewmh_get_wm_pid(&ewmh_, children[i]), &owner,
+                                          nullptr) &&
                 owner == pid)
                 found = children[i];
         }
