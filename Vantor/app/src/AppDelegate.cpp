@@ -21,6 +21,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDesktopServices>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -89,6 +91,12 @@ AppDelegate::Services AppDelegate::standardServices() {
     Services services;
     services.modifiers = [] { return QGuiApplication::queryKeyboardModifiers(); };
     services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // Qt hands the icon and its menu to a StatusNotifier host whenever one watches the session bus.
+    services.trayHostDrawsMenu = [] {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.isConnected() && bus.interface()->isServiceRegistered(
+                                        QStringLiteral("org.kde.StatusNotifierWatcher"));
+    };
     services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     services.exit = [](int status) { QCoreApplication::exit(status); };
     return services;
@@ -242,10 +250,17 @@ void AppDelegate::createStatusItem() {
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setToolTip(QStringLiteral("Vantor"));
     statusItem_->setContextMenu(statusMenu_.get());
-    // A click on the icon opens the menu, as a right click does.
+    // A click on the icon opens the menu, as a right click does. A StatusNotifier host shows the
+    // menu itself where it can and asks for the item's activation where it cannot (a left click
+    // on a bar that draws no menus): the settings window opens then, since a menu shown by the
+    // app would not be a menu there but a window of its own.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) statusMenu_->popup(QCursor::pos());
+                if (reason != QSystemTrayIcon::Trigger) return;
+                if (services_.trayHostDrawsMenu && services_.trayHostDrawsMenu())
+                    openMainWindow();
+                else
+                    statusMenu_->popup(QCursor::pos());
             });
     updateStatusIcon();
     statusItem_->show();

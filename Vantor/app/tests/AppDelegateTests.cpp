@@ -9,10 +9,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSet>
-#include <QMessageBox>
 #include <QSystemTrayIcon>
 
 namespace vantor::testing {
@@ -181,8 +181,7 @@ TEST_F(AppTest, withoutATrayAStartByHandOpensTheSettingsWindowAndSaysWhyOnce) {
         // Opening the window again says nothing more.
         app.mainWindow().window()->close();
         app.reopen();
-        EXPECT_EQ(app.mainWindow().window()->findChildren<QMessageBox*>("noTrayMessage").size(),
-                  1);
+        EXPECT_EQ(app.mainWindow().window()->findChildren<QMessageBox*>("noTrayMessage").size(), 1);
         messages[0]->close();
     }
 }
@@ -299,6 +298,34 @@ TEST(AppDelegateDemo, demoSettingsSwitchOnTwoAppsAndGiveMapsItsOwnSettings) {
     EXPECT_TRUE(maps.scrollsWhileZooming());
     EXPECT_FALSE(demo.hasOwnSettings("org.mozilla.firefox"));
     EXPECT_FALSE(demo.scrollsWhileZooming()) << "the defaults stay as they are";
+}
+
+// A click on the icon: under an XEmbed tray the app shows the menu; a StatusNotifier host draws
+// the menu itself, and where it asks for the item's activation instead, the settings window opens
+// and no menu of the app's own appears (on Wayland it would be a window of its own).
+TEST_F(AppTest, aClickOnTheIconOpensTheMenuOrUnderAStatusNotifierHostTheSettings) {
+    struct Case {
+        bool host;
+        QSystemTrayIcon::ActivationReason reason;
+        bool menu;
+        bool settings;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {false, QSystemTrayIcon::Trigger, true, false},
+             {true, QSystemTrayIcon::Trigger, false, true},
+             {true, QSystemTrayIcon::Context, false, false},
+         }) {
+        trayHost = c.host;
+        AppDelegate& app = launched();
+        ASSERT_NE(app.statusItem(), nullptr);
+        QMenu* menu = app.statusMenu();
+        ASSERT_NE(menu, nullptr);
+        Q_EMIT app.statusItem()->activated(c.reason);
+        EXPECT_EQ(menu->isVisible(), c.menu) << c.host << " " << c.reason;
+        EXPECT_EQ(visible(app.mainWindow()), c.settings) << c.host << " " << c.reason;
+        menu->hide();
+        delegate.reset();
+    }
 }
 
 } // namespace

@@ -54,6 +54,9 @@ public:
         std::function<Qt::KeyboardModifiers()> modifiers;
         // Whether the desktop shows tray icons.
         std::function<bool()> trayAvailable;
+        // Whether the tray is a StatusNotifier host: it is given the menu and draws it itself where
+        // it can; a menu the app showed would be a window of its own there (on Wayland).
+        std::function<bool()> trayHostDrawsMenu;
         // Opens a web page in the desktop's browser.
         std::function<void(const QUrl&)> openUrl;
         // Ends the application's event loop with this status.
