@@ -18,8 +18,12 @@ TEST(OwnWindowEndToEnd, theSettingsWindowInFrontIsVantorWithoutADesktopEntry) {
     home.write("data/applications/.keep", "");
     home.write("share/applications/.keep", "");
     std::ofstream(home.path + "/config/me.orvella.Vantor.json") << R"({"welcomed": true})";
-    const std::map<std::string, std::string> session = {{"DISPLAY", server.display()},
-                                                        {"XDG_DATA_DIRS", home.path + "/share"}};
+    // A runtime folder of its own: the second start must reach this test's vantor, not another's.
+    ::mkdir((home.path + "/runtime").c_str(), 0700);
+    const std::map<std::string, std::string> session = {
+        {"DISPLAY", server.display()},
+        {"XDG_DATA_DIRS", home.path + "/share"},
+        {"XDG_RUNTIME_DIR", home.path + "/runtime"}};
 
     proc::Broker broker(home, session);
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
