@@ -9,6 +9,7 @@
 #include "VantorShell/FrontAppDialog.h"
 #include "VantorShell/MainMenu.h"
 #include "VantorShell/WindowShot.h"
+#include "StatusNotifierItem.h"
 #include "VantorWindows/AboutView.h"
 #include "VantorWindows/AppChooserDialog.h"
 #include "VantorWindows/MainView.h"
@@ -91,11 +92,10 @@ AppDelegate::Services AppDelegate::standardServices() {
     Services services;
     services.modifiers = [] { return QGuiApplication::queryKeyboardModifiers(); };
     services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    // Qt hands the icon and its menu to a StatusNotifier host whenever one watches the session bus.
-    services.trayHostDrawsMenu = [] {
+    services.statusNotifierHost = [] {
         QDBusConnection bus = QDBusConnection::sessionBus();
         return bus.isConnected() && bus.interface()->isServiceRegistered(
-                                        QStringLiteral("org.kde.StatusNotifierWatcher"));
+                                        QString::fromLatin1(StatusNotifierItem::watcherService));
     };
     services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     services.exit = [](int status) { QCoreApplication::exit(status); };
@@ -247,32 +247,37 @@ void AppDelegate::createStatusItem() {
     statusMenu_->setObjectName(QStringLiteral("statusMenu"));
     statusMenu_->setToolTipsVisible(true);
     connect(statusMenu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
+    if (services_.statusNotifierHost && services_.statusNotifierHost()) {
+        // The host draws the exported menu itself, so it must hold the items before it first
+        // asks; it asks again before each opening, and the menu is rebuilt then.
+        menuNeedsUpdate();
+        notifierItem_ = std::make_unique<StatusNotifierItem>(
+            *statusMenu_, QDBusConnection::sessionBus(), QStringLiteral("vantor"),
+            QStringLiteral("Vantor"));
+        notifierItem_->onActivate = [this] { openMainWindow(); };
+        updateStatusIcon();
+        return;
+    }
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setToolTip(QStringLiteral("Vantor"));
     statusItem_->setContextMenu(statusMenu_.get());
-    // A click on the icon opens the menu, as a right click does. A StatusNotifier host shows the
-    // menu itself where it can and asks for the item's activation where it cannot (a left click
-    // on a bar that draws no menus): the settings window opens then, since a menu shown by the
-    // app would not be a menu there but a window of its own.
+    // Under an XEmbed tray a click on the icon opens the menu, as a right click does.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason != QSystemTrayIcon::Trigger) return;
-                if (services_.trayHostDrawsMenu && services_.trayHostDrawsMenu())
-                    openMainWindow();
-                else
-                    statusMenu_->popup(QCursor::pos());
+                if (reason == QSystemTrayIcon::Trigger) statusMenu_->popup(QCursor::pos());
             });
     updateStatusIcon();
     statusItem_->show();
 }
 
 void AppDelegate::updateStatusIcon() {
-    if (!statusItem_) return;
     // Trays do not tint icons: the figure is drawn in the palette's text colour on a halo that
     // stands out from it, dimmed while Vantor does not take the device; drawn when the tray
     // shows it, at the tray's size.
-    statusItem_->setIcon(MenuBarIcon::trayIcon(
-        QApplication::palette().color(QPalette::Active, QPalette::WindowText), iconDimmed_));
+    QIcon icon = MenuBarIcon::trayIcon(
+        QApplication::palette().color(QPalette::Active, QPalette::WindowText), iconDimmed_);
+    if (statusItem_) statusItem_->setIcon(icon);
+    if (notifierItem_) notifierItem_->setIcon(icon);
 }
 
 QAction* AppDelegate::addItem(QMenu& menu, const QString& title, const char* name,

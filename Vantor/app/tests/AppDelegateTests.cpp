@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "StatusNotifierItem.h"
 #include "VantorModels/CanvasModel.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorShell/MainMenu.h"
@@ -300,29 +301,51 @@ TEST(AppDelegateDemo, demoSettingsSwitchOnTwoAppsAndGiveMapsItsOwnSettings) {
     EXPECT_FALSE(demo.scrollsWhileZooming()) << "the defaults stay as they are";
 }
 
-// A click on the icon: under an XEmbed tray the app shows the menu; a StatusNotifier host draws
-// the menu itself, and where it asks for the item's activation instead, the settings window opens
-// and no menu of the app's own appears (on Wayland it would be a window of its own).
+// A click on the icon: under an XEmbed tray the app shows the menu. Under a StatusNotifier host
+// the icon is an item of Vantor's own whose menu the host draws; where the host asks the item to
+// act instead (Activate, or ContextMenu, which swaybar sends for either click), the settings
+// window opens and no menu of the app's own appears (on Wayland it would be a window of its own).
 TEST_F(AppTest, aClickOnTheIconOpensTheMenuOrUnderAStatusNotifierHostTheSettings) {
+    enum class Click { trigger, context, activate, contextMenu, secondary };
     struct Case {
         bool host;
-        QSystemTrayIcon::ActivationReason reason;
+        Click click;
         bool menu;
         bool settings;
     };
-    for (const Case& c : std::initializer_list<Case>{
-             {false, QSystemTrayIcon::Trigger, true, false},
-             {true, QSystemTrayIcon::Trigger, false, true},
-             {true, QSystemTrayIcon::Context, false, false},
-         }) {
+    const std::vector<Case> cases{
+             {false, Click::trigger, true, false},
+             {false, Click::context, false, false},
+             {true, Click::activate, false, true},
+             {true, Click::contextMenu, false, true},
+             {true, Click::secondary, false, false},
+    };
+    for (std::size_t row = 0; row < cases.size(); ++row) {
+        const Case& c = cases[row];
         trayHost = c.host;
         AppDelegate& app = launched();
-        ASSERT_NE(app.statusItem(), nullptr);
         QMenu* menu = app.statusMenu();
         ASSERT_NE(menu, nullptr);
-        Q_EMIT app.statusItem()->activated(c.reason);
-        EXPECT_EQ(menu->isVisible(), c.menu) << c.host << " " << c.reason;
-        EXPECT_EQ(visible(app.mainWindow()), c.settings) << c.host << " " << c.reason;
+        if (c.host) {
+            ASSERT_EQ(app.statusItem(), nullptr) << row;
+            StatusNotifierItem* item = app.notifierItem();
+            ASSERT_NE(item, nullptr) << row;
+            EXPECT_TRUE(item->itemIsMenu());
+            // The host is handed the menu's items before it first asks.
+            EXPECT_FALSE(menu->actions().isEmpty()) << row;
+            if (c.click == Click::activate) item->Activate(10, 10);
+            if (c.click == Click::contextMenu) item->ContextMenu(10, 10);
+            if (c.click == Click::secondary) item->SecondaryActivate(10, 10);
+            QCoreApplication::processEvents();
+        } else {
+            ASSERT_NE(app.statusItem(), nullptr);
+            EXPECT_EQ(app.notifierItem(), nullptr);
+            Q_EMIT app.statusItem()->activated(c.click == Click::trigger
+                                                   ? QSystemTrayIcon::Trigger
+                                                   : QSystemTrayIcon::Context);
+        }
+        EXPECT_EQ(menu->isVisible(), c.menu) << row;
+        EXPECT_EQ(visible(app.mainWindow()), c.settings) << row;
         menu->hide();
         delegate.reset();
     }
