@@ -151,8 +151,8 @@ uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QString
     return revision_;
 }
 
-DBusMenuItemPropertiesList DBusMenuExporter::GetGroupProperties(const QList<int>& ids,
-                                                                const QStringList& propertyNames) {
+QList<DBusMenuItemProperties> DBusMenuExporter::GetGroupProperties(
+    const QList<int>& ids, const QStringList& propertyNames) {
     DBusMenuItemPropertiesList list;
     for (int id : ids)
         if (known(id)) list.push_back({id, properties(id, propertyNames)});
@@ -180,7 +180,7 @@ void DBusMenuExporter::Event(int id, const QString& eventId, const QDBusVariant&
     clicked(id, eventId);
 }
 
-QList<int> DBusMenuExporter::EventGroup(const DBusMenuEventList& events) {
+QList<int> DBusMenuExporter::EventGroup(const QList<DBusMenuEvent>& events) {
     QList<int> errors;
     for (const DBusMenuEvent& event : events)
         if (!clicked(event.id, event.eventId)) errors.push_back(event.id);

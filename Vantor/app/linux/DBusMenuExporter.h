@@ -49,17 +49,18 @@ public:
 public Q_SLOTS:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    vantor::DBusMenuLayoutItem& layout);
-    vantor::DBusMenuItemPropertiesList GetGroupProperties(const QList<int>& ids,
-                                                          const QStringList& propertyNames);
+    // The bus knows the types by their own names, not by the aliases.
+    QList<vantor::DBusMenuItemProperties> GetGroupProperties(const QList<int>& ids,
+                                                             const QStringList& propertyNames);
     QDBusVariant GetProperty(int id, const QString& name);
     void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
-    QList<int> EventGroup(const vantor::DBusMenuEventList& events);
+    QList<int> EventGroup(const QList<vantor::DBusMenuEvent>& events);
     bool AboutToShow(int id);
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
 
 Q_SIGNALS:
-    void ItemsPropertiesUpdated(const vantor::DBusMenuItemPropertiesList& updatedProps,
-                                const vantor::DBusMenuItemKeysList& removedProps);
+    void ItemsPropertiesUpdated(const QList<vantor::DBusMenuItemProperties>& updatedProps,
+                                const QList<vantor::DBusMenuItemKeys>& removedProps);
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
 
