@@ -2,13 +2,12 @@
 // calls them: the item's properties, its registration with the watcher (again when a watcher
 // comes back), the menu's layout, clicks on its items, and the signals that tell of changes.
 #include "AppTestSupport.h"
+#include "PrivateBus.h"
 #include "StatusNotifierItem.h"
 
 #include <QActionGroup>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
-#include <QProcess>
 #include <QSlider>
 #include <QWidgetAction>
 
@@ -36,33 +35,6 @@ public Q_SLOTS:
     void itemsPropertiesUpdated(const QDBusMessage&) { ++propertyChanges; }
 };
 
-// A session bus of the test's own.
-class PrivateBus {
-public:
-    PrivateBus() {
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        QDeadlineTimer deadline(10000);
-        while (!daemon_.canReadLine() && !deadline.hasExpired() && daemon_.state() != QProcess::NotRunning)
-            daemon_.waitForReadyRead(100);
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        daemon_.kill();
-        daemon_.waitForFinished();
-    }
-    const QString& address() const { return address_; }
-
-private:
-    QProcess daemon_;
-    QString address_;
-};
-
-bool waitFor(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(10000);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return done();
-}
 
 class StatusNotifierTest : public ::testing::Test {
 protected:
