@@ -19,11 +19,10 @@ DBusMenuExporter::DBusMenuExporter(QMenu& menu, QDBusConnection bus, const QStri
     updates_.setSingleShot(true);
     updates_.setInterval(0);
     connect(&updates_, &QTimer::timeout, this, &DBusMenuExporter::sendUpdates);
-    exported_ = bus_.isConnected() &&
-                bus_.registerObject(path_, this,
-                                    QDBusConnection::ExportAllSlots |
-                                        QDBusConnection::ExportAllSignals |
-                                        QDBusConnection::ExportAllProperties);
+    exported_ = bus_.isConnected() && bus_.registerObject(path_, this,
+                                                          QDBusConnection::ExportAllSlots |
+                                                              QDBusConnection::ExportAllSignals |
+                                                              QDBusConnection::ExportAllProperties);
 }
 
 DBusMenuExporter::~DBusMenuExporter() {
@@ -113,8 +112,8 @@ QVariantMap DBusMenuExporter::properties(int id, const QStringList& names) const
                 all.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
             if (action->isCheckable()) {
                 QActionGroup* group = action->actionGroup();
-                bool radio = group &&
-                             group->exclusionPolicy() != QActionGroup::ExclusionPolicy::None;
+                bool radio =
+                    group && group->exclusionPolicy() != QActionGroup::ExclusionPolicy::None;
                 all.insert(QStringLiteral("toggle-type"),
                            radio ? QStringLiteral("radio") : QStringLiteral("checkmark"));
                 all.insert(QStringLiteral("toggle-state"), action->isChecked() ? 1 : 0);
@@ -151,8 +150,8 @@ uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QString
     return revision_;
 }
 
-QList<DBusMenuItemProperties> DBusMenuExporter::GetGroupProperties(
-    const QList<int>& ids, const QStringList& propertyNames) {
+QList<DBusMenuItemProperties>
+DBusMenuExporter::GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames) {
     DBusMenuItemPropertiesList list;
     for (int id : ids)
         if (known(id)) list.push_back({id, properties(id, propertyNames)});

@@ -65,13 +65,13 @@ StatusNotifierItem::StatusNotifierItem(QMenu& menu, QDBusConnection bus, const Q
     registerTypes();
     exporter_ = std::make_unique<DBusMenuExporter>(menu, bus_, QString::fromLatin1(menuPath));
     if (!bus_.isConnected()) return;
-    exported_ = bus_.registerObject(QString::fromLatin1(itemPath), this,
-                                    QDBusConnection::ExportAllSlots |
-                                        QDBusConnection::ExportAllSignals |
-                                        QDBusConnection::ExportAllProperties);
+    exported_ =
+        bus_.registerObject(QString::fromLatin1(itemPath), this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                QDBusConnection::ExportAllProperties);
     // The name hosts know items by: one per process and item.
-    QString name = QStringLiteral("org.kde.StatusNotifierItem-%1-1")
-                       .arg(QCoreApplication::applicationPid());
+    QString name =
+        QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
     serviceName_ = bus_.registerService(name) ? name : bus_.baseService();
     // A host that starts (or starts again) after Vantor gets the item too.
     watcher_ = std::make_unique<QDBusServiceWatcher>(QString::fromLatin1(watcherService), bus_,
@@ -98,8 +98,7 @@ void StatusNotifierItem::registerWithWatcher() {
             [this](QDBusPendingCallWatcher* done) {
                 done->deleteLater();
                 registered_ = !done->isError();
-                if (done->isError() &&
-                    done->error().type() != QDBusError::ServiceUnknown)
+                if (done->isError() && done->error().type() != QDBusError::ServiceUnknown)
                     Log::info("the tray did not take Vantor's icon: " +
                               done->error().message().toStdString());
             });

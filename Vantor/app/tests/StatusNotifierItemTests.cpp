@@ -35,7 +35,6 @@ public Q_SLOTS:
     void itemsPropertiesUpdated(const QDBusMessage&) { ++propertyChanges; }
 };
 
-
 class StatusNotifierTest : public ::testing::Test {
 protected:
     StatusNotifierTest() { registerDBusMenuTypes(); }
@@ -49,7 +48,8 @@ protected:
         const QString& address = bus.address();
         host = QDBusConnection::connectToBus(address, QStringLiteral("tray-host"));
         QDBusConnection app = QDBusConnection::connectToBus(address, QStringLiteral("vantor-app"));
-        if (!host.registerObject("/StatusNotifierWatcher", &watcher, QDBusConnection::ExportAllSlots) ||
+        if (!host.registerObject("/StatusNotifierWatcher", &watcher,
+                                 QDBusConnection::ExportAllSlots) ||
             !host.registerService(StatusNotifierItem::watcherService))
             return false;
         item = std::make_unique<StatusNotifierItem>(menu, app, "vantor", "Vantor");
@@ -162,7 +162,8 @@ TEST_F(StatusNotifierTest, aHostThatCannotDrawTheMenuAsksTheItemAndTheAppActs) {
         const char* method;
         int activations;
     };
-    for (const Case& c : {Case{"Activate", 1}, Case{"ContextMenu", 2}, Case{"SecondaryActivate", 2}}) {
+    for (const Case& c :
+         {Case{"Activate", 1}, Case{"ContextMenu", 2}, Case{"SecondaryActivate", 2}}) {
         QString error;
         call(StatusNotifierItem::itemPath, "org.kde.StatusNotifierItem", c.method, {3, 4}, &error);
         EXPECT_TRUE(error.isEmpty()) << c.method << ": " << error.toStdString();
@@ -194,11 +195,11 @@ TEST_F(StatusNotifierTest, theHostGetsTheMenusLayoutWithoutItsWidgets) {
     menu.addSeparator();
     menu.addAction("Quit Vantor");
     ASSERT_TRUE(start());
-    EXPECT_EQ(layout(), (std::vector<std::string>{"_Settings…", "Check for Updates… disabled",
-                                                   "Use the SpaceMouse in Tom__&__Jerry checkmark=1",
-                                                   "Response >", "  Direct radio=0",
-                                                   "  Balanced radio=1", "Speed >", "  Default", "-",
-                                                   "Quit Vantor"}));
+    EXPECT_EQ(layout(),
+              (std::vector<std::string>{"_Settings…", "Check for Updates… disabled",
+                                        "Use the SpaceMouse in Tom__&__Jerry checkmark=1",
+                                        "Response >", "  Direct radio=0", "  Balanced radio=1",
+                                        "Speed >", "  Default", "-", "Quit Vantor"}));
 }
 
 TEST_F(StatusNotifierTest, aClickOnAnItemTriggersItsActionAndChangesAreSignalled) {
@@ -230,15 +231,17 @@ TEST_F(StatusNotifierTest, aClickOnAnItemTriggersItsActionAndChangesAreSignalled
         EXPECT_EQ(opened, c.opened) << c.label.toStdString();
         EXPECT_EQ(checks, c.checks) << c.label.toStdString();
     }
-    auto group = menuCall("GetGroupProperties", {QVariant::fromValue(QList<int>{idOf("Settings…"), 4711}),
-                                                 QStringList{"label"}});
+    auto group =
+        menuCall("GetGroupProperties",
+                 {QVariant::fromValue(QList<int>{idOf("Settings…"), 4711}), QStringList{"label"}});
     ASSERT_EQ(group.size(), 1);
     auto items = qdbus_cast<QList<DBusMenuItemProperties>>(group[0]);
     ASSERT_EQ(items.size(), 1) << "the stale id is left out";
     EXPECT_EQ(items[0].properties, (QVariantMap{{"label", "Settings…"}}));
     // A stale id is an error of the group, not a crash.
-    auto errors = menuCall("EventGroup", {QVariant::fromValue(DBusMenuEventList{
-                                             {4711, "clicked", QDBusVariant(0), 0}})});
+    auto errors =
+        menuCall("EventGroup",
+                 {QVariant::fromValue(DBusMenuEventList{{4711, "clicked", QDBusVariant(0), 0}})});
     ASSERT_EQ(errors.size(), 1);
     EXPECT_EQ(qdbus_cast<QList<int>>(errors[0]), QList<int>{4711});
 

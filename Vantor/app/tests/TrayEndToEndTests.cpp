@@ -77,9 +77,12 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
                          {"DBUS_SESSION_BUS_ADDRESS", bus.address().toStdString()},
                          {"SWAYSOCK", sway.ipc()}},
                         log);
-    ASSERT_TRUE(waitFor([&] {
-        return host.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
-    }, 30000)) << wltest::readFile(log);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return host.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
+        },
+        30000))
+        << wltest::readFile(log);
 
     testsupport::TempFolder home;
     QString root = QString::fromStdString(home.path);
@@ -99,16 +102,20 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
     // Started as at login: no About window of its own comes up.
     vantor.start(VANTOR_EXECUTABLE, {"--login-item"});
     ASSERT_TRUE(vantor.waitForStarted());
-    auto output = [&] { return (QString::fromUtf8(vantor.readAll()) + "\nbar:\n" +
-                                QString::fromStdString(wltest::readFile(log))).toStdString(); };
+    auto output = [&] {
+        return (QString::fromUtf8(vantor.readAll()) + "\nbar:\n" +
+                QString::fromStdString(wltest::readFile(log)))
+            .toStdString();
+    };
 
     // The bar's watcher lists the item.
     QString service;
     auto registered = [&] {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-            "org.freedesktop.DBus.Properties", "Get");
-        get << "org.kde.StatusNotifierWatcher" << "RegisteredStatusNotifierItems";
+        QDBusMessage get = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher",
+                                                          "/StatusNotifierWatcher",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get << "org.kde.StatusNotifierWatcher"
+            << "RegisteredStatusNotifierItems";
         QDBusMessage reply = host.call(get, QDBus::BlockWithGui, 5000);
         if (reply.arguments().isEmpty()) return false;
         QStringList items = reply.arguments()[0].value<QDBusVariant>().variant().toStringList();
@@ -119,8 +126,8 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
     ASSERT_TRUE(waitFor(registered, 30000)) << output();
 
     // The menu as a host fetches it.
-    QDBusMessage layout = QDBusMessage::createMethodCall(service, "/MenuBar",
-                                                         "com.canonical.dbusmenu", "GetLayout");
+    QDBusMessage layout =
+        QDBusMessage::createMethodCall(service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout");
     layout << 0 << -1 << QStringList{};
     QDBusMessage menu = host.call(layout, QDBus::BlockWithGui, 5000);
     ASSERT_EQ(menu.type(), QDBusMessage::ReplyMessage) << menu.errorMessage().toStdString();
@@ -143,7 +150,8 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
         // Whatever else was to come has come by the time a second look at the tree is answered.
         QDBusMessage ping = QDBusMessage::createMethodCall(
             service, "/MenuBar", "org.freedesktop.DBus.Properties", "Get");
-        ping << "com.canonical.dbusmenu" << "Version";
+        ping << "com.canonical.dbusmenu"
+             << "Version";
         host.call(ping, QDBus::BlockWithGui, 5000);
         EXPECT_EQ(vantorWindows(sway), click.windows) << bar.name << " " << click.method << "\n"
                                                       << output();
@@ -156,10 +164,10 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
 INSTANTIATE_TEST_SUITE_P(
     Bars, TrayEndToEnd,
     ::testing::Values(
-        Bar{"waybar", "",
-            {"waybar", "-c", "{folder}/waybar.json", "-s", "{folder}/waybar.css"}},
+        Bar{"waybar", "", {"waybar", "-c", "{folder}/waybar.json", "-s", "{folder}/waybar.css"}},
         // sway starts no bar of its own here: the test starts swaybar as root, with the bus.
-        Bar{"swaybar", "bar {\n  id tray\n  swaybar_command true\n}\n",
+        Bar{"swaybar",
+            "bar {\n  id tray\n  swaybar_command true\n}\n",
             {"swaybar", "-s", "{ipc}", "-b", "tray"}}),
     [](const ::testing::TestParamInfo<Bar>& info) { return std::string(info.param.name); });
 
