@@ -10,7 +10,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
-#include <QPainter>
+#include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -137,15 +137,14 @@ void AppDelegate::updateIcon() {
             holds = holds || client.holds;
     dimmed_ = !holds;
     if (!statusItem_) return;
-    // Trays do not tint icons: draw in the desktop's text colour, faded while nobody holds.
+    // Trays do not tint icons: draw in the desktop's text colour with a halo that reads on a
+    // panel of either kind, faded while nobody holds, at the sizes trays ask for.
     QColor color = QGuiApplication::palette().color(QPalette::WindowText);
-    QImage image = MenuBarIcon::image(QSize(36, 36), color);
-    if (dimmed_) {
-        QPainter painter(&image);
-        painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-        painter.fillRect(image.rect(), QColor(0, 0, 0, 110));
-    }
-    statusItem_->setIcon(QIcon(QPixmap::fromImage(image)));
+    QIcon icon;
+    for (int pixels : {16, 22, 24, 32, 36, 44, 48, 64})
+        icon.addPixmap(
+            QPixmap::fromImage(MenuBarIcon::trayImage(QSize(pixels, pixels), color, dimmed_)));
+    statusItem_->setIcon(icon);
 }
 
 void AppDelegate::menuNeedsUpdate() {
@@ -166,5 +165,16 @@ void AppDelegate::toggleDevice(const QString& device) {
 }
 
 void AppDelegate::showLog() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(place_.log().string())));
+    const QString path = QString::fromStdString(place_.log().string());
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+    // Nothing opens files here (no xdg-open, no desktop's handler): the user can still open it
+    // by its path.
+    say("cannot open the log: no program here opens it; it is " + path.toStdString());
+    auto* box = new QMessageBox(QMessageBox::Information, tr("Kestrix Log"),
+                                tr("No program here opens the log. It is at:"), QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("kestrix.logUnopened"));
+    box->setInformativeText(path);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
 }

@@ -25,8 +25,7 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "KestrixTests", *argv[] = {name, nullptr};
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static auto* app = new QApplication(argc, argv); // kept to the end of the process
-    (void)app;
+    if (!QApplication::instance()) new QApplication(argc, argv); // kept to the end of the process
 }
 
 SpaceMouseDevice device(std::string id, std::optional<smk::SpaceMouseModel::Knowledge> knowledge) {

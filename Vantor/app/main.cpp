@@ -97,7 +97,21 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t ending = endingSignals();
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    if (!kestrix::hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!kestrix::hasDisplay()) {
+        // A display that was named but cannot be reached (a closed session, a stale DISPLAY)
+        // ends the start: running on without windows would look to the user like nothing at all.
+        // Without any display the app runs offscreen (window shots, a machine without a desktop).
+        std::string unreachable = kestrix::unreachableDisplay();
+        if (!unreachable.empty() && !windowShot) {
+            Log::error(unreachable);
+            return 1;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // The X11 window class is the application's name: the id makes Vantor's windows Vantor to the
+    // broker too when no desktop entry of it is installed (the instance stays "vantor", which the
+    // entry's StartupWMClass names).
+    QCoreApplication::setApplicationName(QString::fromLatin1(bundleIdentifier));
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(bundleIdentifier));
@@ -144,7 +158,7 @@ int main(int argc, char** argv) {
                SystemEventPoster::hasPermission();
     };
     system.permissionAdvice = [] { return SystemEventPoster::permissionAdvice(); };
-    if (!windowShot) system.workspace = makeDesktopWorkspace(loop);
+    if (!windowShot) system.workspace = makeDesktopWorkspace(loop, bundleIdentifier);
     services.options = options;
     services.updates.defaults = &defaults;
     services.updates.loop = &loop;

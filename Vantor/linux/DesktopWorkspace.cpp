@@ -47,9 +47,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<Workspace> makeDesktopWorkspace(kestrix::MainLoop& loop) {
-    return std::make_unique<DesktopWorkspace>(
-        kestrix::core::makeFrontApp(loop, [](const std::string& line) { Log::info(line); }));
+std::unique_ptr<Workspace> makeDesktopWorkspace(kestrix::MainLoop& loop,
+                                                std::optional<std::string> ownApp) {
+    return std::make_unique<DesktopWorkspace>(kestrix::core::makeFrontApp(
+        loop, [](const std::string& line) { Log::info(line); }, std::move(ownApp)));
 }
 
 } // namespace vantor

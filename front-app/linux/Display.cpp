@@ -1,7 +1,6 @@
 #include "FrontApp/Display.h"
 
 #include <cstdlib>
-#include <string>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -14,23 +13,43 @@ const char* variable(const char* name) {
     return value && *value ? value : nullptr;
 }
 
-} // namespace
+struct DisplayCheck {
+    bool reached = false;
+    std::string why; // what was named and could not be reached
+};
 
-bool hasDisplay() {
-    if (variable("QT_QPA_PLATFORM")) return true;
+DisplayCheck checkDisplay() {
+    if (variable("QT_QPA_PLATFORM")) return {true, {}};
+    DisplayCheck check;
     if (const char* wayland = variable("WAYLAND_DISPLAY")) {
         std::string path = wayland;
         if (path.front() != '/' && variable("XDG_RUNTIME_DIR"))
             path = std::string(variable("XDG_RUNTIME_DIR")) + "/" + path;
-        if (::access(path.c_str(), F_OK) == 0) return true;
+        if (::access(path.c_str(), F_OK) == 0) return {true, {}};
+        check.why = "cannot reach the Wayland display " + path;
     }
     if (const char* x11 = variable("DISPLAY")) {
         xcb_connection_t* connection = xcb_connect(x11, nullptr);
         bool reached = connection && !xcb_connection_has_error(connection);
         if (connection) xcb_disconnect(connection);
-        return reached;
+        if (reached) return {true, {}};
+        check.why += (check.why.empty() ? "" : "; ") + cannotReachX11(x11);
     }
-    return false;
+    return check;
+}
+
+} // namespace
+
+std::string cannotReachX11(const std::string& display) {
+    return "cannot reach the X display " + display;
+}
+
+bool hasDisplay() {
+    return checkDisplay().reached;
+}
+
+std::string unreachableDisplay() {
+    return checkDisplay().why;
 }
 
 } // namespace kestrix

@@ -1,6 +1,7 @@
 #include "Sources.h"
 
 #include <cstdlib>
+#include <unistd.h>
 
 namespace kestrix::core {
 
@@ -64,11 +65,12 @@ std::unique_ptr<FrontApp> chooseFrontApp(MainLoop& loop, const FrontAppSession& 
     return std::make_unique<SimulatedFrontApp>(std::move(status));
 }
 
-std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop,
-                                       std::function<void(const std::string&)> log) {
+std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop, std::function<void(const std::string&)> log,
+                                       std::optional<std::string> ownApp) {
     if (!log) log = [](const std::string&) {};
-    return chooseFrontApp(loop, FrontAppSession::fromEnvironment(), FrontAppSources{},
-                          std::make_shared<FrontAppIdentity>(FrontAppIdentity::standard(loop)),
+    auto identity = std::make_shared<FrontAppIdentity>(FrontAppIdentity::standard(loop));
+    if (ownApp) identity->nameProcess(static_cast<std::int32_t>(::getpid()), std::move(*ownApp));
+    return chooseFrontApp(loop, FrontAppSession::fromEnvironment(), FrontAppSources{}, identity,
                           log);
 }
 

@@ -1,5 +1,6 @@
 #include "FrontAppX11.h"
 
+#include "FrontApp/Display.h"
 #include "KestrixProtocol/MainLoop.h"
 #include "KestrixProtocol/TextEncoding.h"
 
@@ -13,7 +14,7 @@ std::unique_ptr<FrontAppX11> FrontAppX11::connect(MainLoop& loop, const char* di
     int screen = 0;
     xcb_connection_t* connection = xcb_connect(display, &screen);
     if (!connection || xcb_connection_has_error(connection)) {
-        why = std::string("cannot reach the X display ") + (display ? display : "");
+        why = cannotReachX11(display ? display : "");
         if (connection) xcb_disconnect(connection);
         return nullptr;
     }

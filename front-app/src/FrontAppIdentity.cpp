@@ -176,8 +176,13 @@ std::optional<std::string> FrontAppIdentity::fromFlatpakInfo(std::string_view in
     return std::nullopt;
 }
 
+void FrontAppIdentity::nameProcess(std::int32_t processID, std::string id) {
+    namedProcess_.emplace(processID, std::move(id));
+}
+
 std::optional<std::string> FrontAppIdentity::ofProcess(std::int32_t processID) const {
     if (processID <= 0) return std::nullopt;
+    if (namedProcess_ && namedProcess_->first == processID) return namedProcess_->second;
     std::string base = procRoot_ + "/" + std::to_string(processID);
     if (auto cgroup = readProcessFile(base + "/cgroup"))
         if (auto id = fromCgroup(*cgroup)) return id;

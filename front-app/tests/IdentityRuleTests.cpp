@@ -145,6 +145,31 @@ TEST(IdentityRule, aFlatpakInfoThatIsNoSmallRegularFileNamesNoAppAndNeverWaits) 
     }
 }
 
+// A process the program named is that app before its unit, its Flatpak or its windows say
+// otherwise: the program's own windows from a build tree (class "vantor", no desktop entry) or
+// started from a terminal's unit. Other processes keep the rule.
+TEST(IdentityRule, aNamedProcessIsItsAppWhateverElseItsWindowsSay) {
+    Machine m;
+    FrontAppIdentity identity(m.t.path + "/proc", m.dirs());
+    identity.nameProcess(10, "me.orvella.Vantor");
+    struct Row {
+        FrontAppWindow window;
+        std::optional<std::string> app;
+    };
+    const std::vector<Row> rows = {
+        {{10, "", "vantor", "vantor"}, "me.orvella.Vantor"}, // its unit is org.a.App
+        {{10, "vantor", "", ""}, "me.orvella.Vantor"},
+        {{10, "", "", ""}, "me.orvella.Vantor"},
+        {{11, "", "vantor", "vantor"}, "org.b.App"},
+        {{999, "", "vantor", "vantor"}, "vantor"},
+        {{std::nullopt, "", "vantor", "vantor"}, "vantor"},
+    };
+    for (const auto& [window, app] : rows)
+        EXPECT_EQ(identity.ofWindow(window), app) << window.processID.value_or(-1);
+    EXPECT_EQ(identity.ofProcess(10), "me.orvella.Vantor");
+    EXPECT_EQ(identity.ofProcess(12), std::nullopt);
+}
+
 // The Apps tab lists the desktop files by the same ids that name the app in front, so an app
 // added from the chooser is the app found in front (and is listed once).
 TEST(IdentityRule, theIndexUsesTheChoosersIds) {

@@ -111,15 +111,15 @@ inline std::string privateFolder(const std::string& parent, const std::string& n
     return path;
 }
 
-// Headless sway with no bar; new windows take the focus.
+// Headless sway with no bar (unless `extraConfig` adds one); new windows take the focus.
 class Sway {
 public:
-    Sway() {
+    explicit Sway(const std::string& extraConfig = {}) {
         bool root = ::geteuid() == 0;
         ::chmod(folder_.path.c_str(), 0755);
         runtime_ = privateFolder(folder_.path, "sway-runtime", root ? 65534 : ::geteuid());
         std::string config = folder_.path + "/sway-config";
-        std::ofstream(config) << "# no bar, no background\nfocus_follows_mouse no\n";
+        std::ofstream(config) << "# no bar, no background\nfocus_follows_mouse no\n" << extraConfig;
         ::chmod(config.c_str(), 0644); // sway reads it as nobody
         log_ = folder_.path + "/sway.log";
         process_ = Child({"sway", "--config", config},
@@ -193,7 +193,9 @@ private:
     Child process_;
 };
 
-// A Qt window whose app_id is `appID`, on the compositor at `socket`.
+#ifdef FRONT_APP_TEST_WINDOW
+// A Qt window whose app_id is `appID`, on the compositor at `socket` (in tests built with the
+// test window).
 inline Child testWindow(const std::string& socket, const std::string& runtime,
                         const std::string& appID, const std::string& log) {
     return Child({FRONT_APP_TEST_WINDOW, appID},
@@ -204,5 +206,6 @@ inline Child testWindow(const std::string& socket, const std::string& runtime,
                   {"DISPLAY", ""}},
                  log);
 }
+#endif
 
 } // namespace wltest

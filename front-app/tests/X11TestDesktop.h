@@ -4,9 +4,12 @@
 // makes windows with a process id and a class and sets the root window's active-window property.
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,12 +94,51 @@ public:
         windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
         xcb_flush(connection_);
     }
+    // The first window of the process that is or becomes mapped within `seconds`; 0 when none.
+    // Tests use it to bring a real program's own window to the front.
+    xcb_window_t waitMappedWindowOf(uint32_t pid, double seconds) {
+        uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection_);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        for (;;) {
+            if (xcb_window_t w = mappedWindowOf(pid)) return w;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return 0;
+            pollfd p{xcb_get_file_descriptor(connection_), POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(left.count()));
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_))
+                std::free(event);
+        }
+    }
     void activate(xcb_window_t w) {
         xcb_ewmh_set_active_window(&ewmh_, 0, w);
         xcb_flush(connection_);
     }
 
 private:
+    xcb_window_t mappedWindowOf(uint32_t pid) {
+        auto tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
+        if (!tree) return 0;
+        xcb_window_t found = 0;
+        xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+            auto attributes = xcb_get_window_attributes_reply(
+                connection_, xcb_get_window_attributes(connection_, children[i]), nullptr);
+            bool mapped = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(attributes);
+            uint32_t owner = 0;
+            if (mapped &&
+                xcb_ewmh_get_wm_pid_reply(&ewmh_, xcb_ewmh_get_wm_pid(&ewmh_, children[i]), &owner,
+                                          nullptr) &&
+                owner == pid)
+                found = children[i];
+        }
+        std::free(tree);
+        return found;
+    }
+
     xcb_connection_t* connection_;
     xcb_ewmh_connection_t ewmh_{};
     xcb_window_t root_;

@@ -9,6 +9,7 @@
 #include "VantorShell/FrontAppDialog.h"
 #include "VantorShell/MainMenu.h"
 #include "VantorShell/WindowShot.h"
+#include "StatusNotifierItem.h"
 #include "VantorWindows/AboutView.h"
 #include "VantorWindows/AppChooserDialog.h"
 #include "VantorWindows/MainView.h"
@@ -21,6 +22,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDesktopServices>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -89,6 +92,11 @@ AppDelegate::Services AppDelegate::standardServices() {
     Services services;
     services.modifiers = [] { return QGuiApplication::queryKeyboardModifiers(); };
     services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    services.statusNotifierHost = [] {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.isConnected() && bus.interface()->isServiceRegistered(
+                                        QString::fromLatin1(StatusNotifierItem::watcherService));
+    };
     services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     services.exit = [](int status) { QCoreApplication::exit(status); };
     return services;
@@ -239,10 +247,21 @@ void AppDelegate::createStatusItem() {
     statusMenu_->setObjectName(QStringLiteral("statusMenu"));
     statusMenu_->setToolTipsVisible(true);
     connect(statusMenu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
+    if (services_.statusNotifierHost && services_.statusNotifierHost()) {
+        // The host draws the exported menu itself, so it must hold the items before it first
+        // asks; it asks again before each opening, and the menu is rebuilt then.
+        menuNeedsUpdate();
+        notifierItem_ = std::make_unique<StatusNotifierItem>(
+            *statusMenu_, QDBusConnection::sessionBus(), QStringLiteral("vantor"),
+            QStringLiteral("Vantor"));
+        notifierItem_->onActivate = [this] { openMainWindow(); };
+        updateStatusIcon();
+        return;
+    }
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setToolTip(QStringLiteral("Vantor"));
     statusItem_->setContextMenu(statusMenu_.get());
-    // A click on the icon opens the menu, as a right click does.
+    // Under an XEmbed tray a click on the icon opens the menu, as a right click does.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger) statusMenu_->popup(QCursor::pos());
@@ -252,12 +271,13 @@ void AppDelegate::createStatusItem() {
 }
 
 void AppDelegate::updateStatusIcon() {
-    if (!statusItem_) return;
     // Trays do not tint icons: the figure is drawn in the palette's text colour on a halo that
     // stands out from it, dimmed while Vantor does not take the device; drawn when the tray
     // shows it, at the tray's size.
-    statusItem_->setIcon(MenuBarIcon::trayIcon(
-        QApplication::palette().color(QPalette::Active, QPalette::WindowText), iconDimmed_));
+    QIcon icon = MenuBarIcon::trayIcon(
+        QApplication::palette().color(QPalette::Active, QPalette::WindowText), iconDimmed_);
+    if (statusItem_) statusItem_->setIcon(icon);
+    if (notifierItem_) notifierItem_->setIcon(icon);
 }
 
 QAction* AppDelegate::addItem(QMenu& menu, const QString& title, const char* name,

@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "KeysTestSupport.h"
+#include "StatusNotifierItem.h"
 #include "VantorModels/CanvasModel.h"
 #include "VantorModels/SettingsModel.h"
 #include "VantorShell/MainMenu.h"
@@ -10,10 +11,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSet>
-#include <QMessageBox>
 #include <QSystemTrayIcon>
 
 namespace vantor::testing {
@@ -199,8 +200,7 @@ TEST_F(AppTest, withoutATrayAStartByHandOpensTheSettingsWindowAndSaysWhyOnce) {
         // Opening the window again says nothing more.
         app.mainWindow().window()->close();
         app.reopen();
-        EXPECT_EQ(app.mainWindow().window()->findChildren<QMessageBox*>("noTrayMessage").size(),
-                  1);
+        EXPECT_EQ(app.mainWindow().window()->findChildren<QMessageBox*>("noTrayMessage").size(), 1);
         messages[0]->close();
     }
 }
@@ -334,6 +334,56 @@ TEST(AppDelegateDemo, demoSettingsSwitchOnTwoAppsAndGiveMapsItsOwnSettings) {
     EXPECT_TRUE(maps.scrollsWhileZooming());
     EXPECT_FALSE(demo.hasOwnSettings("org.mozilla.firefox"));
     EXPECT_FALSE(demo.scrollsWhileZooming()) << "the defaults stay as they are";
+}
+
+// A click on the icon: under an XEmbed tray the app shows the menu. Under a StatusNotifier host
+// the icon is an item of Vantor's own whose menu the host draws; where the host asks the item to
+// act instead (Activate, or ContextMenu, which swaybar sends for either click), the settings
+// window opens and no menu of the app's own appears (on Wayland it would be a window of its own).
+TEST_F(AppTest, aClickOnTheIconOpensTheMenuOrUnderAStatusNotifierHostTheSettings) {
+    enum class Click { trigger, context, activate, contextMenu, secondary };
+    struct Case {
+        bool host;
+        Click click;
+        bool menu;
+        bool settings;
+    };
+    const std::vector<Case> cases{
+             {false, Click::trigger, true, false},
+             {false, Click::context, false, false},
+             {true, Click::activate, false, true},
+             {true, Click::contextMenu, false, true},
+             {true, Click::secondary, false, false},
+    };
+    for (std::size_t row = 0; row < cases.size(); ++row) {
+        const Case& c = cases[row];
+        trayHost = c.host;
+        AppDelegate& app = launched();
+        QMenu* menu = app.statusMenu();
+        ASSERT_NE(menu, nullptr);
+        if (c.host) {
+            ASSERT_EQ(app.statusItem(), nullptr) << row;
+            StatusNotifierItem* item = app.notifierItem();
+            ASSERT_NE(item, nullptr) << row;
+            EXPECT_TRUE(item->itemIsMenu());
+            // The host is handed the menu's items before it first asks.
+            EXPECT_FALSE(menu->actions().isEmpty()) << row;
+            if (c.click == Click::activate) item->Activate(10, 10);
+            if (c.click == Click::contextMenu) item->ContextMenu(10, 10);
+            if (c.click == Click::secondary) item->SecondaryActivate(10, 10);
+            QCoreApplication::processEvents();
+        } else {
+            ASSERT_NE(app.statusItem(), nullptr);
+            EXPECT_EQ(app.notifierItem(), nullptr);
+            Q_EMIT app.statusItem()->activated(c.click == Click::trigger
+                                                   ? QSystemTrayIcon::Trigger
+                                                   : QSystemTrayIcon::Context);
+        }
+        EXPECT_EQ(menu->isVisible(), c.menu) << row;
+        EXPECT_EQ(visible(app.mainWindow()), c.settings) << row;
+        menu->hide();
+        delegate.reset();
+    }
 }
 
 } // namespace

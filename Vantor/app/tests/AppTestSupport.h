@@ -112,6 +112,7 @@ protected:
         services.options = std::move(options);
         services.modifiers = [this] { return modifiers; };
         services.trayAvailable = [this] { return tray; };
+        services.statusNotifierHost = [this] { return trayHost; };
         services.openUrl = [this](const QUrl& url) { opened.push_back(url); };
         services.exit = [this](int status) { exits.push_back(status); };
         services.showAccessibilityHelp = [this] { ++accessibilityHelps; };
@@ -193,6 +194,7 @@ protected:
     SilentFetcher* fetches = nullptr;
     bool permission = true;
     bool tray = true;
+    bool trayHost = false; // the tray is a StatusNotifier host
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
     std::vector<QUrl> opened;
     std::vector<int> exits;

@@ -67,6 +67,34 @@ TEST(VantorProcess, helpVersionAndBadOptionsAnswerWithoutStartingAnything) {
     }
 }
 
+// A display the session names but that cannot be reached ends the start at once with the reason,
+// instead of an app that runs on without any window.
+TEST(VantorProcess, aDisplayThatCannotBeReachedEndsTheStartWithTheReason) {
+    struct Case {
+        QStringList session;
+        std::string says;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {{"DISPLAY=:4097"}, "cannot reach the X display :4097"},
+             {{"WAYLAND_DISPLAY=wayland-none"},
+              "cannot reach the Wayland display /run/wayland-none"},
+             {{"WAYLAND_DISPLAY=wayland-none", "DISPLAY=:4097"},
+              "cannot reach the Wayland display /run/wayland-none; cannot reach the X display "
+              ":4097"},
+         }) {
+        testsupport::TempFolder home;
+        VantorRun run(home, {}, c.session);
+        run.finish(10);
+        EXPECT_EQ(run.status, 1) << c.says;
+        std::string expected = c.says;
+        if (auto at = expected.find("/run/"); at != std::string::npos)
+            expected.replace(at, 0, home.path);
+        EXPECT_TRUE(run.err.contains(QString::fromStdString(expected))) << run.err.toStdString();
+        EXPECT_FALSE(QDir(QString::fromStdString(home.path) + "/kestrix").exists())
+            << "no broker was started";
+    }
+}
+
 TEST(VantorProcess, windowShotsOfEverySceneWithoutADisplay) {
     struct Case {
         QString scene;
@@ -175,7 +203,8 @@ bool loopUntil(const std::function<bool()>& done, int seconds) {
 }
 
 int openDescriptors() {
-    return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
+    return static_cast<int>(
+        QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
 }
 
 struct Primary {
@@ -276,10 +305,13 @@ TEST(VantorProcess, aPrimaryWhoseSocketWasRemovedListensAgain) {
     for (const char* what : {"removed", "replaced by a file"}) {
         ASSERT_TRUE(QFile::remove(socket)) << what;
         if (std::string(what) == "replaced by a file") QFile(socket).open(QIODevice::WriteOnly);
-        EXPECT_TRUE(loopUntil([&] {
-            const QFileInfo info(socket);
-            return info.exists() && !info.isFile();
-        }, 10)) << what;
+        EXPECT_TRUE(loopUntil(
+            [&] {
+                const QFileInfo info(socket);
+                return info.exists() && !info.isFile();
+            },
+            10))
+            << what;
         EXPECT_TRUE(primary.secondStartReaches()) << what;
     }
 }
@@ -303,9 +335,9 @@ TEST(VantorProcess, startsTheBuiltBrokerWhenNoneRuns) {
     ASSERT_TRUE(status) << "no broker serves " << folder.toStdString();
     // The broker is the one built beside this vantor, and vantor is its client.
     std::error_code error;
-    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(status->processID) + "/exe",
-                                            error),
-              std::filesystem::path(KESTRIX_EXECUTABLE));
+    EXPECT_EQ(
+        std::filesystem::read_symlink("/proc/" + std::to_string(status->processID) + "/exe", error),
+        std::filesystem::path(KESTRIX_EXECUTABLE));
     bool served = false;
     for (const auto& client : status->clients)
         served |= client.name == "Vantor" && client.processID == run.process->processId();
@@ -388,8 +420,8 @@ TEST(VantorProcess, withoutATrayAStartOpensTheSettingsWindowWhollyOnAShortScreen
                             [&](const ShownWindow& w) { return w.title == title; });
     };
     QString err;
-    for (int i = 0; i < 200 && (shows("Vantor") == windows.end() ||
-                                shows("No System Tray") == windows.end());
+    for (int i = 0;
+         i < 200 && (shows("Vantor") == windows.end() || shows("No System Tray") == windows.end());
          ++i) {
         run.process->waitForReadyRead(100);
         err += QString::fromUtf8(run.process->readAllStandardError());

@@ -55,7 +55,9 @@ private:
 
 // The desktop's app in front (from the session's front-app source), with the app's name read from
 // its desktop entry when the source does not tell it; where no source serves, a workspace that
-// never has an app in front and whose status says why.
-std::unique_ptr<Workspace> makeDesktopWorkspace(kestrix::MainLoop& loop);
+// never has an app in front and whose status says why. Every window of this process is `ownApp`
+// (the program's own id), installed or not.
+std::unique_ptr<Workspace> makeDesktopWorkspace(kestrix::MainLoop& loop,
+                                                std::optional<std::string> ownApp = std::nullopt);
 
 } // namespace vantor

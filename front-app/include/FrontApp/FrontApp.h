@@ -139,8 +139,10 @@ private:
 // or KDE source when XDG_CURRENT_DESKTOP names them, else the wlroots source when the compositor
 // offers it, else X11 (the active window of the window manager) when a display can be reached.
 // When none serves, a source that never has an app in front and whose status says why. `log`
-// hears which source was chosen, or why none was.
-std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop, std::function<void(const std::string&)> log);
+// hears which source was chosen, or why none was. With `ownApp`, every window of this process is
+// that app, installed or not, whatever the desktop says of it.
+std::unique_ptr<FrontApp> makeFrontApp(MainLoop& loop, std::function<void(const std::string&)> log,
+                                       std::optional<std::string> ownApp = std::nullopt);
 
 // Whether the session's source is asked over D-Bus (GNOME Shell and KDE Plasma on Wayland): it
 // then needs the application object and a loop that Qt drives before makeFrontApp.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrix {
@@ -44,7 +45,9 @@ std::optional<std::string> matchDesktopApp(const std::vector<DesktopApp>& apps,
 // systemd scope or service that desktops start apps in, the Flatpak id, the Wayland app_id, the
 // desktop file whose StartupWMClass is the WM_CLASS class or instance (without case), the desktop
 // file whose id or its last dot-separated part is the instance or class (without case), else the
-// class itself. Every source names apps with this one rule. An id is at most maxIDLength bytes of
+// class itself. Every source names apps with this one rule. Before all of these, a process the
+// program named with nameProcess() is that app, whatever its unit or windows say (the program's
+// own process, run from a build tree without a desktop entry, or from a terminal's unit). An id is at most maxIDLength bytes of
 // UTF-8 without control characters; anything else names no app.
 class FrontAppIdentity {
 public:
@@ -59,7 +62,11 @@ public:
     // ~/.local/share/applications), then each $XDG_DATA_DIRS entry + "/applications".
     static std::vector<std::string> standardApplicationDirs();
 
-    // From the process alone (cgroup, then Flatpak); absent when neither names an app.
+    // Every window of the process is the app `id` (normally the program's own process and id).
+    void nameProcess(std::int32_t processID, std::string id);
+
+    // From the process alone (a named process, cgroup, then Flatpak); absent when none names an
+    // app.
     std::optional<std::string> ofProcess(std::int32_t processID) const;
 
     // The app of a window, by the rule above; absent when nothing names one.
@@ -82,6 +89,7 @@ private:
 
     std::string procRoot_;
     std::shared_ptr<DesktopAppIndex> installedApps_;
+    std::optional<std::pair<std::int32_t, std::string>> namedProcess_;
 };
 
 } // namespace kestrix::core

@@ -31,6 +31,7 @@ namespace vantor {
 
 class CanvasModel;
 class SettingsModel;
+class StatusNotifierItem;
 class UpdatePrompt;
 class WindowController;
 
@@ -54,6 +55,10 @@ public:
         std::function<Qt::KeyboardModifiers()> modifiers;
         // Whether the desktop shows tray icons.
         std::function<bool()> trayAvailable;
+        // Whether the tray is a StatusNotifier host: the icon is then an item of Vantor's own
+        // whose menu the host draws (a menu the app showed would be a window of its own on
+        // Wayland); otherwise Qt's tray icon (XEmbed trays).
+        std::function<bool()> statusNotifierHost;
         // Opens a web page in the desktop's browser.
         std::function<void(const QUrl&)> openUrl;
         // Ends the application's event loop with this status.
@@ -118,7 +123,9 @@ public:
     WindowController& releaseNotesWindow();
     // Whether the window-shot mode runs instead of the app.
     bool windowShot() const { return windowShot_; }
+    // The tray icon: Qt's under an XEmbed tray, or the StatusNotifier item; the other is null.
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+    StatusNotifierItem* notifierItem() const { return notifierItem_.get(); }
     QMenu* statusMenu() const { return statusMenu_.get(); }
     // Made with the first window that shows it (none in the window-shot mode).
     MainMenu* mainMenu();
@@ -165,8 +172,9 @@ private:
     std::unique_ptr<WindowController> aboutWindow_;
     std::unique_ptr<WindowController> releaseNotesWindow_;
     std::unique_ptr<UpdatePrompt> updatePrompt_;
-    std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> statusMenu_;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<StatusNotifierItem> notifierItem_;
     std::optional<MainMenu::Handlers> mainMenuHandlers_;
     std::unique_ptr<MainMenu> mainMenu_;
     bool updateSessionShowing_ = false;
