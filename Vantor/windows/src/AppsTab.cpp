@@ -385,8 +385,8 @@ void AppsTab::makeOwnSettings() {
         auto* box = new QCheckBox(text, group);
         box->setObjectName(name);
         groupColumn->addWidget(box);
-        b.check(box, forSelected<bool>(model, [&model, field](const std::string& app) {
-                    return model.own(AppSetting::together, app, *field);
+        b.check(box, forSelected<bool>(model, [&model, setting = field](const std::string& app) {
+                    return model.own(AppSetting::together, app, *setting);
                 }));
     }
     own_->form()->addRow(group);
