@@ -53,6 +53,6 @@ for library in libqt6widgets6 libspnav0 libudev1 libwayland-client0; do
 done
 control=$(dpkg-deb -I "$deb")
 for script in postinst prerm postrm triggers; do
-  grep -q " $script " <<<"$control" || { echo "no $script"; missing=1; }
+  grep -qE " $script( |$)" <<<"$control" || { echo "no $script"; missing=1; }
 done
 exit "$missing"
