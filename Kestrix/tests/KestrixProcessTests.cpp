@@ -189,11 +189,13 @@ TEST(KestrixReliability, onAFullDiskFailuresToWriteTheLogAndTheRecordAreToldOnce
     });
     ::close(err[1]);
     std::string socket = home.place().socket().string();
-    ASSERT_TRUE(
-        waitInFolder(home.path + "/home", [&] { return ::access(socket.c_str(), F_OK) == 0; }));
     VirtualMainLoop loop;
-    auto client = connect(loop, home);
-    ASSERT_TRUE(client);
+    // The socket is there once bound, and takes connections once the broker listens on it.
+    std::unique_ptr<Client> client;
+    ASSERT_TRUE(waitInFolder(home.path + "/home", [&] {
+        if (::access(socket.c_str(), F_OK) == 0) client = connect(loop, home);
+        return client != nullptr;
+    }));
     client->send(ClientMessage{hello("Vantor", background())});
     ASSERT_TRUE(loop.runUntil([&] { return client->count<BrokerMessage::Holding>() == 1; }));
     broker.kill();

@@ -34,6 +34,8 @@ std::string shellWord(const std::string& path) {
     return quoted + "'";
 }
 
+} // namespace
+
 bool writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -44,8 +46,6 @@ bool writeAll(int fd, const std::string& text) {
     }
     return true;
 }
-
-} // namespace
 
 Read readRegular(const std::string& path, std::size_t limit) {
     Read result;

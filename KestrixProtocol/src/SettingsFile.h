@@ -24,6 +24,10 @@ struct Read {
 // file's place is refused, not waited on) and nothing beyond `limit` bytes is read.
 Read readRegular(const std::string& path, std::size_t limit);
 
+// Writes all of `text` to `fd`, going on after interrupted and partial writes; false (with errno
+// set) when a write fails.
+bool writeAll(int fd, const std::string& text);
+
 // Parses the text into `value`; answers where it fails to parse as JSON, counted from 1 (columns
 // in characters), absent when it parses. The text must already be known to nest no deeper than
 // maximumFileNesting.

@@ -253,18 +253,12 @@ bool UserDefaults::write() {
         log("cannot write " + path_ + ": " + errorText(errno));
         return false;
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int error = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            log("cannot write " + path_ + ": " + errorText(error));
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (!settingsfile::writeAll(fd, text)) {
+        int error = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        log("cannot write " + path_ + ": " + errorText(error));
+        return false;
     }
     ::fsync(fd);
     ::close(fd);

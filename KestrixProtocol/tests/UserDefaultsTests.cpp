@@ -12,6 +12,8 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -260,6 +262,36 @@ Outcome useAndWrite(const std::string& path) {
     return outcome;
 }
 
+// useAndWrite in a child process that `become` has made what the test needs (another user, a
+// full disk), as the report line "<lines>\n<wrote|kept>\n<problem>\n"; empty when the child
+// could not become it.
+std::string useAndWriteInChild(const std::string& path, const std::function<bool()>& become) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) return {};
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (!become()) ::_exit(2);
+        Outcome outcome = useAndWrite(path);
+        std::string report = std::to_string(outcome.lines.size()) + "\n" +
+                             (outcome.wrote ? "wrote" : "kept") + "\n" +
+                             outcome.problem.value_or("none") + "\n";
+        (void)!::write(pipe[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, std::size_t(n));
+    ::close(pipe[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return {};
+    return report;
+}
+
 } // namespace
 
 TEST(UserDefaults, aPathThatIsNoRegularFileOrTooLargeIsNeverWaitedOnNorWrittenOver) {
@@ -317,31 +349,10 @@ TEST(UserDefaults, aFileOfAnotherUserThatCannotBeReadIsKeptAndTheLineSaysHowToGi
     const std::string stored = R"({"allowed_apps": ["org.gimp.GIMP"]})";
     std::ofstream(path) << stored;
     ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-    int pipe[2];
-    ASSERT_EQ(::pipe(pipe), 0);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe[0]);
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(stranger, stranger, stranger) != 0 ||
-            ::setresuid(stranger, stranger, stranger) != 0)
-            ::_exit(2);
-        Outcome outcome = useAndWrite(path);
-        std::string report = std::to_string(outcome.lines.size()) + "\n" +
-                             (outcome.wrote ? "wrote" : "kept") + "\n" +
-                             outcome.problem.value_or("none") + "\n";
-        (void)!::write(pipe[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ASSERT_GT(child, 0);
-    ::close(pipe[1]);
-    std::string report;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, std::size_t(n));
-    ::close(pipe[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string report = useAndWriteInChild(path, [] {
+        return ::setgroups(0, nullptr) == 0 && ::setresgid(stranger, stranger, stranger) == 0 &&
+               ::setresuid(stranger, stranger, stranger) == 0;
+    });
     EXPECT_EQ(report, "1\nkept\ncannot read " + path +
                           ": Permission denied (it belongs to root); running on default "
                           "settings, which are not saved, and the file is left as it is; give it "
@@ -404,4 +415,22 @@ TEST(UserDefaults, aFileThatBecomesReadableAgainIsReadWhileWatched) {
     EXPECT_EQ(d.get<std::string>("speed"), "2.0");
     EXPECT_FALSE(d.problem());
     EXPECT_TRUE(d.set("speed", "3.0"));
+}
+
+// On a full disk the broken file cannot be copied aside: then it is kept as it is and nothing is
+// written over it, as for a file that cannot be read.
+TEST(UserDefaults, aBrokenFileThatCannotBeCopiedAsideIsNeverWrittenOver) {
+    TempFolder t;
+    const std::string path = t.path + "/v.json", broken = "{\"allowed_apps\": [\"org.gimp.GIMP\"]";
+    writeFile(path, broken);
+    std::string report = useAndWriteInChild(path, [] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit none{0, 0};
+        return ::setrlimit(RLIMIT_FSIZE, &none) == 0;
+    });
+    EXPECT_EQ(report.substr(0, 7), "1\nkept\n") << report;
+    EXPECT_NE(report.find(" is not valid JSON (line 1, column "), std::string::npos) << report;
+    EXPECT_NE(report.find("File too large"), std::string::npos) << report;
+    EXPECT_EQ(readFile(path), broken);
+    EXPECT_FALSE(std::filesystem::exists(path + ".bad"));
 }
