@@ -79,9 +79,7 @@ TEST(KestrixPeers, aClientsOwnFlatpakInfoNeverStopsTheBroker) {
         row.make(home.path + "/root/.flatpak-info");
         RootedProcess plugIn(home.path + "/root");
         ASSERT_TRUE(plugIn.rooted()) << row.name;
-        proc::Broker broker(home, {{"DISPLAY", server.display()},
-                                   {"XDG_DATA_HOME", home.path + "/data"},
-                                   {"XDG_DATA_DIRS", home.path + "/data"}});
+        proc::Broker broker(home, proc::onDisplay(home, server.display()));
         ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
 
         VirtualMainLoop loop;

@@ -85,9 +85,7 @@ TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {
     // Process ids that no process has: the apps are known by their window class.
     xcb_window_t modeller = desktop.window(2000000001, "Modeller");
     xcb_window_t editor = desktop.window(2000000002, "Editor");
-    proc::Broker broker(home, {{"DISPLAY", server.display()},
-                               {"XDG_DATA_HOME", home.path + "/data"},
-                               {"XDG_DATA_DIRS", home.path + "/data"}});
+    proc::Broker broker(home, proc::onDisplay(home, server.display()));
     ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
 
     VirtualMainLoop loop;

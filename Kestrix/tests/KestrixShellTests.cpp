@@ -6,6 +6,7 @@
 #include "MenuBarIcon.h"
 #include "Permission.h"
 #include "StatusMenu.h"
+#include "ShellTestApp.h"
 #include "TempFolder.h"
 
 #include <QAction>
@@ -20,13 +21,6 @@ using testsupport::readFile;
 using testsupport::TempFolder;
 
 namespace {
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "KestrixTests", *argv[] = {name, nullptr};
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (!QApplication::instance()) new QApplication(argc, argv); // kept to the end of the process
-}
 
 SpaceMouseDevice device(std::string id, std::optional<smk::SpaceMouseModel::Knowledge> knowledge) {
     SpaceMouseDevice d;

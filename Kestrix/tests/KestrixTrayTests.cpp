@@ -3,83 +3,28 @@
 #include "IconContrast.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "MenuBarIcon.h"
+#include "ShellTestApp.h"
 #include "TempFolder.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMessageBox>
-#include <QPainter>
 #include <gtest/gtest.h>
 
 using namespace kestrix;
 using testsupport::readFile;
-using testsupport::shareStandingOut;
 using testsupport::TempFolder;
-
-namespace {
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "KestrixTrayTests", *argv[] = {name, nullptr};
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (!QApplication::instance()) new QApplication(argc, argv); // kept to the end of the process
-}
-
-} // namespace
 
 // The icon is drawn in the desktop's text colour, dark or light, and the panel may be either:
 // each way enough of it stands out (3:1 lit, half that dimmed, as Vantor's icon).
 TEST(KestrixTrayIcon, readsOnLightAndDarkPanels) {
     ensureApplication();
-    const QColor lightPanel(0xF0, 0xF0, 0xF0), darkPanel(0x2A, 0x2A, 0x2A);
-    const QColor darkText(0x14, 0x14, 0x14), lightText(0xE8, 0xE8, 0xE8);
-    const struct {
-        const char* what;
-        QColor ink;
-        bool dimmed;
-        QColor panel;
-        double ratio; // the contrast that at least a third of the icon's pixels reach
-    } cases[] = {
-        {"dark text, light panel", darkText, false, lightPanel, 3.0},
-        {"dark text, dark panel", darkText, false, darkPanel, 3.0},
-        {"light text, light panel", lightText, false, lightPanel, 3.0},
-        {"light text, dark panel", lightText, false, darkPanel, 3.0},
-        {"black text, dark panel", Qt::black, false, darkPanel, 3.0},
-        {"dimmed, dark text, light panel", darkText, true, lightPanel, 1.5},
-        {"dimmed, dark text, dark panel", darkText, true, darkPanel, 1.5},
-        {"dimmed, light text, light panel", lightText, true, lightPanel, 1.5},
-        {"dimmed, light text, dark panel", lightText, true, darkPanel, 1.5},
+    const testsupport::TrayIconDrawing draw = [](int pixels, const QColor& ink, bool dimmed) {
+        return MenuBarIcon::trayImage(QSize(pixels, pixels), ink, dimmed);
     };
-    for (const auto& c : cases)
-        for (int pixels : {16, 22, 36, 44}) {
-            const QImage icon = MenuBarIcon::trayImage(QSize(pixels, pixels), c.ink, c.dimmed);
-            EXPECT_GE(shareStandingOut(icon, c.panel, c.ratio), 1.0 / 3)
-                << c.what << ", " << pixels;
-        }
-
-    // With VANTOR_WINDOW_PICTURES naming a folder, the icons on both panels, as a 22-pixel tray
-    // shows them at 1x and 2x, are written there for looking at (and eight times larger).
-    const QString folder = qEnvironmentVariable("VANTOR_WINDOW_PICTURES");
-    if (folder.isEmpty()) return;
-    QDir().mkpath(folder);
-    for (int ratio : {1, 2}) {
-        const int cell = 30 * ratio, icon = 22 * ratio;
-        QImage sheet(4 * cell, 2 * cell, QImage::Format_RGB32);
-        QPainter painter(&sheet);
-        for (int row = 0; row < 2; ++row) {
-            painter.fillRect(0, row * cell, 4 * cell, cell, row ? darkPanel : lightPanel);
-            int column = 0;
-            for (const QColor& ink : {darkText, lightText})
-                for (bool dimmed : {false, true})
-                    painter.drawImage((column++) * cell + (cell - icon) / 2,
-                                      row * cell + (cell - icon) / 2,
-                                      MenuBarIcon::trayImage(QSize(icon, icon), ink, dimmed));
-        }
-        painter.end();
-        const QString name = folder + QStringLiteral("/kestrix-tray-icons-%1x").arg(ratio);
-        sheet.save(name + ".png");
-        sheet.scaled(sheet.size() * 8 / ratio).save(name + "-enlarged.png");
-    }
+    std::vector<testsupport::PanelCase> cases = testsupport::panelCases();
+    cases.push_back({"black text, dark panel", Qt::black, false, testsupport::darkPanel, 3.0});
+    testsupport::expectStandsOut(draw, cases);
+    testsupport::writeIconSheets(draw, QStringLiteral("kestrix-tray-icons"));
 }
 
 // Offscreen nothing opens files, as on a machine without xdg-open: "Show Log" says so in the

@@ -38,6 +38,13 @@ struct Home : testsupport::TempFolder {
     void devices(const std::string& json) const { write("devices.json", json); }
 };
 
+// The broker's environment on the X display `display`, with the home's own desktop files only.
+inline std::map<std::string, std::string> onDisplay(const Home& home, const std::string& display) {
+    return {{"DISPLAY", display},
+            {"XDG_DATA_HOME", home.path + "/data"},
+            {"XDG_DATA_DIRS", home.path + "/data"}};
+}
+
 class Broker {
 public:
     // `inChild` runs in the new process just before it becomes the broker.

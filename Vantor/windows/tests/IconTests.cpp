@@ -5,8 +5,6 @@
 #include "WindowTestApp.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QPainter>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -14,7 +12,6 @@
 #include <vector>
 
 using namespace vantor;
-using testsupport::shareStandingOut;
 
 namespace {
 
@@ -31,56 +28,11 @@ QRect inkBox(const QImage& image) {
 
 TEST(MenuBarIcon, theTrayIconReadsOnLightAndDarkPanels) {
     windowTestApp();
-    const QColor lightPanel(0xF0, 0xF0, 0xF0), darkPanel(0x2A, 0x2A, 0x2A);
-    const QColor darkText(0x14, 0x14, 0x14), lightText(0xE8, 0xE8, 0xE8);
-    const struct {
-        const char* what;
-        QColor ink;
-        bool dimmed;
-        QColor panel;
-        double ratio; // the contrast that at least a third of the icon's pixels reach
-    } cases[] = {
-        {"dark text, light panel", darkText, false, lightPanel, 3.0},
-        {"dark text, dark panel", darkText, false, darkPanel, 3.0},
-        {"light text, light panel", lightText, false, lightPanel, 3.0},
-        {"light text, dark panel", lightText, false, darkPanel, 3.0},
-        {"dimmed, dark text, light panel", darkText, true, lightPanel, 1.5},
-        {"dimmed, dark text, dark panel", darkText, true, darkPanel, 1.5},
-        {"dimmed, light text, light panel", lightText, true, lightPanel, 1.5},
-        {"dimmed, light text, dark panel", lightText, true, darkPanel, 1.5},
+    const testsupport::TrayIconDrawing draw = [](int pixels, const QColor& ink, bool dimmed) {
+        return MenuBarIcon::trayIcon(ink, dimmed).pixmap(QSize(pixels, pixels)).toImage();
     };
-    for (const auto& c : cases)
-        for (int pixels : {16, 22, 36, 44}) {
-            const QImage icon =
-                MenuBarIcon::trayIcon(c.ink, c.dimmed).pixmap(QSize(pixels, pixels)).toImage();
-            ASSERT_EQ(icon.size(), QSize(pixels, pixels));
-            EXPECT_GE(shareStandingOut(icon, c.panel, c.ratio), 1.0 / 3)
-                << c.what << ", " << pixels;
-        }
-
-    // With VANTOR_WINDOW_PICTURES naming a folder, the icons on both panels, as a 22-pixel tray
-    // shows them at 1x and 2x, are written there for looking at (and eight times larger).
-    const QString folder = qEnvironmentVariable("VANTOR_WINDOW_PICTURES");
-    if (folder.isEmpty()) return;
-    QDir().mkpath(folder);
-    for (int ratio : {1, 2}) {
-        const int cell = 30 * ratio, icon = 22 * ratio;
-        QImage sheet(4 * cell, 2 * cell, QImage::Format_RGB32);
-        QPainter painter(&sheet);
-        for (int row = 0; row < 2; ++row) {
-            painter.fillRect(0, row * cell, 4 * cell, cell, row ? darkPanel : lightPanel);
-            int column = 0;
-            for (const QColor& ink : {darkText, lightText})
-                for (bool dimmed : {false, true})
-                    painter.drawPixmap((column++) * cell + (cell - icon) / 2,
-                                       row * cell + (cell - icon) / 2,
-                                       MenuBarIcon::trayIcon(ink, dimmed).pixmap(icon, icon));
-        }
-        painter.end();
-        const QString name = folder + QStringLiteral("/tray-icons-%1x").arg(ratio);
-        sheet.save(name + ".png");
-        sheet.scaled(sheet.size() * 8 / ratio).save(name + "-enlarged.png");
-    }
+    testsupport::expectStandsOut(draw, testsupport::panelCases());
+    testsupport::writeIconSheets(draw, QStringLiteral("tray-icons"));
 }
 
 // The figure spans 0.625 x 0.541 projected units, so it is limited by its width: in 180 x 180 the
