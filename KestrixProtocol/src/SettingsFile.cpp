@@ -1,5 +1,7 @@
 #include "SettingsFile.h"
 
+#include "KestrixProtocol/SmallFile.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -48,45 +50,31 @@ bool writeAll(int fd, const std::string& text) {
 }
 
 Read readRegular(const std::string& path, std::size_t limit) {
+    SmallFile file = readSmallFile(path, limit);
     Read result;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        result.error = errno;
-        result.haveInfo = ::stat(path.c_str(), &result.info) == 0;
-        if (result.error == ENOENT && !result.haveInfo)
-            result.outcome = Read::Outcome::missing;
-        else if (result.haveInfo && !S_ISREG(result.info.st_mode))
-            result.outcome = Read::Outcome::notRegular; // a socket, say, which cannot be opened
-        else
-            result.outcome = Read::Outcome::unreadable;
-        return result;
+    result.error = file.error;
+    // The file's owner, kind and size, for what a message says of it.
+    result.haveInfo = ::stat(path.c_str(), &result.info) == 0;
+    switch (file.status) {
+    case SmallFile::Status::ok:
+        result.outcome = Read::Outcome::read;
+        result.text = std::move(file.bytes);
+        break;
+    case SmallFile::Status::missing:
+        // Only a file that is not there is missing; a path through a file is an error.
+        result.outcome = result.error == ENOENT && !result.haveInfo ? Read::Outcome::missing
+                                                                    : Read::Outcome::unreadable;
+        break;
+    case SmallFile::Status::notRegular:
+        result.outcome = Read::Outcome::notRegular;
+        break;
+    case SmallFile::Status::tooLarge:
+        result.outcome = Read::Outcome::tooLarge;
+        break;
+    case SmallFile::Status::unreadable:
+        result.outcome = Read::Outcome::unreadable;
+        break;
     }
-    result.haveInfo = ::fstat(fd, &result.info) == 0;
-    if (!result.haveInfo || !S_ISREG(result.info.st_mode)) {
-        result.outcome = result.haveInfo ? Read::Outcome::notRegular : Read::Outcome::unreadable;
-        result.error = result.haveInfo ? 0 : errno;
-        ::close(fd);
-        return result;
-    }
-    result.outcome = Read::Outcome::read;
-    if (std::size_t(result.info.st_size) > limit) result.outcome = Read::Outcome::tooLarge;
-    char buffer[8192];
-    while (result.outcome == Read::Outcome::read) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            result.error = errno;
-            result.outcome = Read::Outcome::unreadable;
-        } else if (n == 0) {
-            break;
-        } else if (result.text.size() + std::size_t(n) > limit) {
-            result.outcome = Read::Outcome::tooLarge; // it grew while being read
-        } else {
-            result.text.append(buffer, std::size_t(n));
-        }
-    }
-    ::close(fd);
-    if (result.outcome != Read::Outcome::read) result.text.clear();
     return result;
 }
 

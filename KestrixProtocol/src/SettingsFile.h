@@ -20,8 +20,8 @@ struct Read {
     bool haveInfo = false;
 };
 
-// Reads a regular file of at most `limit` bytes. The open never blocks (a FIFO or a device in the
-// file's place is refused, not waited on) and nothing beyond `limit` bytes is read.
+// Reads a regular file of at most `limit` bytes as readSmallFile does (a FIFO or a device in the
+// file's place is refused, not waited on), with the status of what is at the path for messages.
 Read readRegular(const std::string& path, std::size_t limit);
 
 // Writes all of `text` to `fd`, going on after interrupted and partial writes; false (with errno

@@ -1,5 +1,6 @@
 #include "KestrixProtocol/SmallFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,14 +53,15 @@ SmallFile readSmallFile(const std::string& path, std::size_t maxBytes, LastLink 
     } else if (info.st_size > 0 && std::size_t(info.st_size) > maxBytes) {
         file = failed(SmallFile::Status::tooLarge);
     } else {
-        // Files of /proc and the like tell no size: read up to one byte past the bound.
+        // Files of /proc and the like tell no size: read up to one byte past the bound, a chunk
+        // at a time, so that a small file costs no buffer of the bound's size.
         file.status = SmallFile::Status::ok;
-        file.bytes.resize(maxBytes + 1);
-        std::size_t have = 0;
-        while (have < file.bytes.size()) {
-            ssize_t count = ::read(fd, file.bytes.data() + have, file.bytes.size() - have);
+        char chunk[8192];
+        while (file.bytes.size() <= maxBytes) {
+            std::size_t want = std::min(sizeof chunk, maxBytes + 1 - file.bytes.size());
+            ssize_t count = ::read(fd, chunk, want);
             if (count > 0) {
-                have += std::size_t(count);
+                file.bytes.append(chunk, std::size_t(count));
             } else if (count == 0) {
                 break;
             } else if (errno != EINTR) {
@@ -67,12 +69,8 @@ SmallFile readSmallFile(const std::string& path, std::size_t maxBytes, LastLink 
                 break;
             }
         }
-        if (file.status == SmallFile::Status::ok) {
-            if (have > maxBytes)
-                file = failed(SmallFile::Status::tooLarge);
-            else
-                file.bytes.resize(have);
-        }
+        if (file.status == SmallFile::Status::ok && file.bytes.size() > maxBytes)
+            file = failed(SmallFile::Status::tooLarge);
     }
     ::close(fd);
     return file;
