@@ -67,8 +67,13 @@ running_before=$(running | sort -u)
 # Written to stdout, and lost quietly once nobody reads it any more.
 note() { echo "dependencies: $*" 2>/dev/null; }
 
-# Disables again what the install enabled, and stops it should it run.
-disable_new() {
+policy=/usr/sbin/policy-rc.d
+own_policy=""
+# On every way out, a failed or interrupted install too, and whatever signal comes meanwhile: what
+# the install enabled is disabled again (and stopped, should it run), and our policy goes.
+finish() {
+  trap '' INT TERM HUP PIPE
+  set +e
   comm -13 <(echo "$enabled_before") <(enabled) | while read -r kind unit; do
     [ "$unit" != null ] || continue # a mask, which keeps a unit off
     note "leaving $unit disabled, as it was"
@@ -86,15 +91,6 @@ disable_new() {
       $sudo update-rc.d "$unit" disable >/dev/null
     fi
   done
-}
-
-policy=/usr/sbin/policy-rc.d
-own_policy=""
-# On every way out, a failed or interrupted install too, and whatever signal comes meanwhile.
-finish() {
-  trap '' INT TERM HUP PIPE
-  set +e
-  disable_new
   [ -z "$own_policy" ] || $sudo rm -f "$policy"
 }
 trap finish EXIT
