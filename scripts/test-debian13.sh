@@ -61,7 +61,8 @@ mkdir -p "$(dirname "$root")"
 exec {lock}>"$root.lock"
 flock -n "$lock" || refuse "another run uses $root"
 foreign=$(in_root_pids foreign)
-[ -z "$foreign" ] || refuse "processes that this script did not start run in $root: ${foreign//$'\n'/ }"
+[ -z "$foreign" ] ||
+  refuse "processes that this script did not start run in $root: ${foreign//$'\n'/ }"
 
 # The Debian mirror this machine's apt uses, in either sources format.
 mirror() {
@@ -93,7 +94,7 @@ end_processes() {
     [ -n "$pids" ] || return 0
     warn "ending $(wc -l <<<"$pids") process(es) left in the root with SIG$signal"
     # shellcheck disable=SC2086
-    kill -s "$signal" $pids 2>/dev/null
+    kill -s "$signal" $pids 2>/dev/null || true
     for _ in 1 2 3 4 5 6 7 8 9 10; do
       [ -n "$(in_root_pids)" ] || return 0
       sleep 0.5
@@ -138,8 +139,8 @@ mount_all() {
 }
 
 in_root() {
-  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" VANTOR_DEBIAN13_RUN=1 \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@" {lock}>&-
+  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+    VANTOR_DEBIAN13_RUN=1 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@" {lock}>&-
 }
 
 # A long step in the root, waited for so that Ctrl-C or a TERM reaches the trap at once (bash runs

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Ends test-debian13.sh and install-deps.sh each way they can end; they leave the machine as it was.
 # Each case runs in a private mount and PID namespace, with private folders and stand-in tools.
-# shellcheck disable=SC2015,SC2016,SC2086 # the stand-ins and the commands in the root expand their own $
+# shellcheck disable=SC2015,SC2016,SC2086 # stand-ins and commands in the root expand their own $
 set -uo pipefail
 s=$(cd "$(dirname "$0")/.." && pwd) failed=0
 [ $# -gt 0 ] || for c in refused foreign link signals reader-gone leftovers "apt-fails none fail" \
@@ -13,7 +13,8 @@ done
 set -x # shown when a case fails
 # A private /run to work in, which also tells install-deps.sh that no systemd runs.
 mount -t tmpfs run /run && mkdir /run/bin && cd /run && for d in /etc /usr/sbin; do
-  mkdir -p /run$d.{u,w} && mount -t overlay o -o "lowerdir=$d,upperdir=/run$d.u,workdir=/run$d.w" $d || exit 1
+  mkdir -p /run$d.{u,w} &&
+    mount -t overlay o -o "lowerdir=$d,upperdir=/run$d.u,workdir=/run$d.w" $d || exit 1
 done
 stub() { printf '#!/bin/sh\n%s\n' "$2" >/run/bin/$1 && chmod +x /run/bin/$1; }
 stub dpkg-query 'exit 1' && stub systemctl 'find /etc/systemd/system -lname "*/$3" -delete'
@@ -32,6 +33,7 @@ procs() { for p in /proc/[0-9]*; do [ $p/root -ef $1 ] && echo ${p#/proc/}; done
 clean() { [ -z "$(binds $r)$(procs $r)" ]; }
 policy() { ls -l $p 2>&1; cat $p 2>&1; }
 r=/run/root p=/usr/sbin/policy-rc.d
+# The root that the cases of test-debian13.sh but the first run in, made as a first run makes it.
 [ $1 = refused ] || [ $# -gt 1 ] || { d13 $r true && mkfifo $r/ready; } || exit 1
 case $1 in
   refused) # nothing mounted, nothing signalled
