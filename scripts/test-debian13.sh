@@ -8,8 +8,8 @@
 # in the root, whose build/ stays between runs. /proc, /sys, /dev, /dev/pts and /dev/shm are bound
 # into the root while it runs; on every way out, whatever signal comes meanwhile, they are unmounted
 # and any process left in the root is ended, and a run first clears what an earlier one left.
-# DEBIAN13_ROOT must be a folder of its own: an absolute path, not /, one this script made, and not
-# the root of processes that a run of it did not start.
+# DEBIAN13_ROOT must be a folder of its own: an absolute path other than /, missing or made by this
+# script, and not the root of processes that a run of it did not start.
 #
 #   scripts/test-debian13.sh                 release build and ctest
 #   scripts/test-debian13.sh COMMAND...      run COMMAND in the copied checkout instead, e.g.
