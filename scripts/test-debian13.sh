@@ -6,8 +6,10 @@
 # DEBIAN13_ROOT (default /var/cache/vantor-debian13/root); later runs only add packages that a
 # list has gained. The checkout's files (tracked and untracked, not ignored) are copied to /src/vantor
 # in the root, whose build/ stays between runs. /proc, /sys, /dev, /dev/pts and /dev/shm are bound
-# into the root while it runs; on every way out they are unmounted and any process left in the root
-# is ended.
+# into the root while it runs; on every way out, whatever signal comes meanwhile, they are unmounted
+# and any process left in the root is ended, and a run first clears what an earlier one left.
+# DEBIAN13_ROOT must be a folder of its own: an absolute path other than /, missing or made by this
+# script, and not the root of processes that a run of it did not start.
 #
 #   scripts/test-debian13.sh                 release build and ctest
 #   scripts/test-debian13.sh COMMAND...      run COMMAND in the copied checkout instead, e.g.
@@ -17,7 +19,7 @@
 # DEBIAN13_JOBS the parallel build and test jobs (default 4).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-root=${DEBIAN13_ROOT:-/var/cache/vantor-debian13/root}
+given=${DEBIAN13_ROOT:-/var/cache/vantor-debian13/root}
 jobs=${DEBIAN13_JOBS:-4}
 started=$SECONDS
 
@@ -27,6 +29,40 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 say() { echo "test-debian13: $* ($((SECONDS - started)) s)"; }
+# On standard error, and lost quietly once nobody reads it any more.
+warn() { echo "test-debian13: $*" >&2 2>/dev/null || true; }
+refuse() {
+  warn "$*; nothing done"
+  exit 2
+}
+
+# The processes whose root is the Debian 13 root (the folder itself, however it is named); with an
+# argument, only those that no run of this script started (a run marks them in their environment).
+in_root_pids() {
+  local pid
+  for pid in /proc/[0-9]*; do
+    [ "$pid/root" -ef "$root" ] || continue
+    [ -z "${1:-}" ] || ! grep -qzx VANTOR_DEBIAN13_RUN=1 "$pid/environ" 2>/dev/null || continue
+    echo "${pid#/proc/}"
+  done
+}
+
+# Folders are bound into the root and the processes in it are found by their root: it must be a
+# folder of its own, made by this script and used by one run at a time.
+case $given in
+  /*) ;;
+  *) refuse "DEBIAN13_ROOT must be an absolute path, not $given" ;;
+esac
+root=$(realpath -m -- "$given")
+[ "$root" != / ] || refuse "DEBIAN13_ROOT must not be /"
+[ ! -e "$root" ] || [ -f "$root/.vantor-packages" ] ||
+  refuse "$root was not made by this script (it has no .vantor-packages)"
+mkdir -p "$(dirname "$root")"
+exec {lock}>"$root.lock"
+flock -n "$lock" || refuse "another run uses $root"
+foreign=$(in_root_pids foreign)
+[ -z "$foreign" ] ||
+  refuse "processes that this script did not start run in $root: ${foreign//$'\n'/ }"
 
 # The Debian mirror this machine's apt uses, in either sources format.
 mirror() {
@@ -49,39 +85,49 @@ wanted_packages() {
 }
 
 mounts=(proc sys dev dev/pts dev/shm)
-mounted=()
 
-# Ends every process whose root is the Debian 13 root, politely first.
+# Ends every process in the root, politely first.
 end_processes() {
-  local signal pid pids
+  local signal pids
   for signal in TERM KILL; do
-    pids=()
-    for pid in /proc/[0-9]*; do
-      [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] && pids+=("${pid#/proc/}")
-    done
-    [ ${#pids[@]} -eq 0 ] && return 0
-    say "ending ${#pids[@]} process(es) left in the root with SIG$signal"
-    kill -s "$signal" "${pids[@]}" 2>/dev/null || true
+    pids=$(in_root_pids)
+    [ -n "$pids" ] || return 0
+    warn "ending $(wc -l <<<"$pids") process(es) left in the root with SIG$signal"
+    # shellcheck disable=SC2086
+    kill -s "$signal" $pids 2>/dev/null || true
     for _ in 1 2 3 4 5 6 7 8 9 10; do
-      local alive=0
-      for pid in "${pids[@]}"; do [ -d "/proc/$pid" ] && alive=1; done
-      [ "$alive" -eq 0 ] && break
+      [ -n "$(in_root_pids)" ] || return 0
       sleep 0.5
     done
   done
 }
 
-cleanup() {
-  local i
+# Ends the processes in the root and unmounts what is bound into it, the deepest first.
+clear_root() {
+  local i m
   end_processes
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-    umount "${mounted[$i]}" 2>/dev/null || umount -l "${mounted[$i]}" ||
-      echo "test-debian13: could not unmount ${mounted[$i]}" >&2
+  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+    m=$root/${mounts[$i]}
+    while mountpoint -q "$m"; do
+      umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || {
+        warn "could not unmount $m"
+        break
+      }
+    done
   done
-  mounted=()
+}
+
+# Runs to its end whatever signal comes meanwhile: a second Ctrl-C, a closed terminal, or a reader
+# of the output that went away.
+cleanup() {
+  trap '' INT TERM HUP PIPE
+  set +e
+  clear_root
 }
 trap cleanup EXIT
+trap 'exit 129' HUP
 trap 'exit 130' INT
+trap 'exit 141' PIPE
 trap 'exit 143' TERM
 
 mount_all() {
@@ -89,19 +135,22 @@ mount_all() {
   for m in "${mounts[@]}"; do
     mkdir -p "$root/$m"
     mount --bind "/$m" "$root/$m"
-    mounted+=("$root/$m")
   done
 }
 
 in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+    VANTOR_DEBIAN13_RUN=1 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@" {lock}>&-
 }
 
 # A long step in the root, waited for so that Ctrl-C or a TERM reaches the trap at once (bash runs
-# traps only between commands).
+# traps only between commands). What runs there does not hold the run's lock, which ends with the
+# script, however it ends.
 step() {
-  "$@" &
+  (
+    exec {lock}>&-
+    "$@"
+  ) &
   wait $!
 }
 
@@ -109,8 +158,7 @@ make_root() {
   local url tmp
   url=$(mirror)
   tmp="$root.new"
-  rm -rf "$tmp"
-  mkdir -p "$(dirname "$root")"
+  rm -rf --one-file-system "$tmp"
   say "making the Debian 13 root from $url (once; several minutes)"
   if ! command -v mmdebstrap >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mmdebstrap >/dev/null
@@ -150,6 +198,7 @@ copy_checkout() {
 }
 
 [ -d "$root" ] || make_root
+clear_root
 mount_all
 update_root
 copy_checkout

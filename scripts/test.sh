@@ -6,11 +6,13 @@
 # bounded time (FUZZ_SECONDS, default 20).
 set -uo pipefail
 cd "$(dirname "$0")/.."
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-# The services' state: the units enabled (the links in systemd's and the init scripts' start
-# folders) and, where systemd runs, whether spacenavd does (it would own the SpaceMouse).
+# The services' state: the units enabled, as install-deps.sh sees them, and, where systemd runs,
+# whether spacenavd does (it would own the SpaceMouse).
 services() {
-  find /etc/systemd/system /etc/rc[0-6S].d -type l 2>/dev/null | sort
+  ./scripts/install-deps.sh --enabled
   [ ! -d /run/systemd/system ] || echo "spacenavd: $(systemctl is-active spacenavd)"
 }
 services_before=$(services)
@@ -81,8 +83,6 @@ desktop='gnome-shell.*|gdm3|mutter.*|gnome-session.*|plasma-.*|kwin-.*|xfce4-.*|
 echo "== set-up"
 # The checks below ask apt what it would install: it needs its package lists.
 if ! ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
 fi
 # The run command installs only what building and running the programs need: nothing of the test
@@ -93,6 +93,8 @@ check "the run command installs no test tools" brings_none \
   "${run_packages[@]}"
 # What the tests installed left the services as they were: no daemon enabled or started by it.
 check "the services are as they were" diff <(echo "$services_before") <(services)
+# The set-up scripts, ended every way they can end, leave the machine as it was.
+check "the set-up scripts leave the machine as it was" $sudo ./scripts/tests/set-up-scripts.sh
 
 # The Debian package of the release build, as a packager's tools see it.
 check_package() {
