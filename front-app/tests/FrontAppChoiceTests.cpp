@@ -14,23 +14,18 @@ using namespace kestrix::core;
 
 namespace {
 
-// Sources that serve when their name is in `serving`, and record that they were tried. Those in
-// `waiting` too are made, but say while they start why they cannot serve yet.
+// Sources that serve when their name is in `serving`, and record that they were tried.
 struct FakeSources {
-    std::set<std::string> serving, waiting;
+    std::set<std::string> serving;
     std::vector<std::string> tried;
     std::map<const FrontApp*, std::string> made;
 
     FrontAppSources::Maker maker(const std::string& name) {
         return [this, name](kestrix::MainLoop&, const FrontAppSession&, FrontAppIdentityRef,
-                            const FrontAppLog& log) {
+                            const FrontAppLog&) {
             tried.push_back(name);
             if (!serving.count(name)) return FrontAppAttempt{nullptr, name + " cannot serve."};
             auto source = std::make_unique<SimulatedFrontApp>();
-            if (waiting.count(name)) {
-                log(name + " refuses its folder");
-                source->setStatus(FrontAppStatus::unavailable(name + " waits."));
-            }
             made[source.get()] = name;
             return FrontAppAttempt{std::move(source), {}};
         };
@@ -50,14 +45,11 @@ TEST(FrontAppChoice, triesTheSessionsSourcesInOrderAndTellsWhyNoneServes) {
         std::set<std::string> serving;
         std::vector<std::string> tried;
         std::string chosen; // empty: none serves
-        std::set<std::string> waiting = {};
     };
     const std::vector<Row> rows = {
         {{"wayland-0", "ubuntu:GNOME", ":0"}, {"gnome", "x11"}, {"gnome"}, "gnome"},
         {{"wayland-0", "gnome-classic:gnome", ""}, {"kwin"}, {"gnome", "wlroots", "x11"}, ""},
         {{"wayland-0", "KDE", ":1"}, {"kwin", "wlroots"}, {"kwin"}, "kwin"},
-        {{"wayland-0", "KDE", ":1"}, {"kwin", "wlroots"}, {"kwin"}, "kwin", {"kwin"}},
-        {{"", "", ":0"}, {"x11"}, {"x11"}, "x11", {"x11"}},
         {{"wayland-0", "KDE", ":1"}, {"wlroots", "x11"}, {"kwin", "wlroots"}, "wlroots"},
         {{"wayland-1", "sway", ""}, {"gnome", "kwin", "wlroots"}, {"wlroots"}, "wlroots"},
         {{"wayland-1", "", ":0"}, {"x11"}, {"wlroots", "x11"}, "x11"},
@@ -73,7 +65,6 @@ TEST(FrontAppChoice, triesTheSessionsSourcesInOrderAndTellsWhyNoneServes) {
         kestrix::VirtualMainLoop loop;
         FakeSources fakes;
         fakes.serving = row.serving;
-        fakes.waiting = row.waiting;
         std::vector<std::string> log;
         auto front = chooseFrontApp(loop, row.session, fakes.sources(), nullptr,
                                     [&](const std::string& line) { log.push_back(line); });
@@ -86,12 +77,6 @@ TEST(FrontAppChoice, triesTheSessionsSourcesInOrderAndTellsWhyNoneServes) {
             for (const auto& name : row.tried)
                 EXPECT_NE(front->status().reason.find(name + " cannot serve."), std::string::npos);
             EXPECT_EQ(log.back(), "no app in front: " + front->status().reason);
-        } else if (row.waiting.count(row.chosen)) {
-            // What it said while it started, then why it does not serve, never that it does.
-            EXPECT_EQ(fakes.made[front.get()], row.chosen);
-            EXPECT_EQ(log,
-                      (std::vector<std::string>{row.chosen + " refuses its folder",
-                                                "no app in front: " + row.chosen + " waits."}));
         } else {
             EXPECT_EQ(fakes.made[front.get()], row.chosen);
             EXPECT_TRUE(front->status().working());
