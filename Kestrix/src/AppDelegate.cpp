@@ -82,8 +82,10 @@ bool AppDelegate::launch() {
     });
     loop_.post(update);
 
-    broker_->start(outcome.lockFile);
-    if (broker_->leaving()) return false;
+    if (!broker_->start(outcome.lockFile)) {
+        options_.terminate(1);
+        return false;
+    }
     say("permission to listen (hidraw access): " + hidrawAccess() + " \u2014 " +
         options_.executable);
     return true;

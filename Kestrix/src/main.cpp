@@ -1,6 +1,7 @@
 // The broker program. Runs the election first; the winner serves the broker socket until no
 // client that claims the device has been connected for 10 s (after the last one has gone, or
-// since the start when none came), a newer broker takes over, or it cannot listen.
+// since the start when none came), a newer broker takes over, or SIGTERM, SIGINT or SIGHUP comes;
+// a start that fails (it cannot listen, the election failed) ends with status 1.
 //
 // Environment:
 //   KESTRIX_HOME          the broker folder (socket, lock, log, newest-broker record)
@@ -16,6 +17,7 @@
 #include "FrontApp/Display.h"
 #include "FrontApp/FrontApp.h"
 #include "KestrixCore/BrokerParts.h"
+#include "KestrixProtocol/EndingSignals.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/UserDefaults.h"
@@ -114,6 +116,9 @@ int main(int argc, char** argv) {
     if (auto status = answerCommandLine(argc, argv)) return *status;
     // A client that vanished must not end the broker through a write.
     std::signal(SIGPIPE, SIG_IGN);
+    // kill, a service manager or a closed terminal end the broker as an idle exit does; the
+    // signals wait for the loop, blocked before any thread starts.
+    kestrix::EndingSignals ending;
     bool display = kestrix::hasDisplay();
     // Made when the tray icon is first shown; declared first so that it outlives the loop, whose
     // notifiers it serves.
@@ -163,6 +168,10 @@ int main(int argc, char** argv) {
     options.needsApplication = makeApplication;
     AppDelegate delegate(loop, place, settings, std::move(options));
     if (!delegate.launch()) return status;
+    std::unique_ptr<kestrix::Watch> signals = ending.follow(loop, [&delegate](int signal) {
+        delegate.broker()->quit(std::string(kestrix::EndingSignals::name(signal)) +
+                                " received, leaving");
+    });
     // The loop runs on its own until the tray icon first needs the application object (also
     // made during the launch, should it come that early), then Qt's event loop takes over.
     if (!app)

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
 
@@ -72,6 +73,49 @@ TEST(KestrixProcess, theElectionBetweenBrokerPrograms) {
     again->send(ClientMessage{ClientMessage::Status{}});
     ASSERT_TRUE(loop.runUntil([&] { return again->count<BrokerStatus>() == 1; }));
     EXPECT_EQ(again->all<BrokerStatus>()[0].version, 16);
+}
+
+// How a broker ends, told in its log: a start that cannot listen fails with status 1; kill, a
+// closed terminal and Ctrl-C end it as an idle exit does, its socket file gone, its lock free and
+// its holder's link closed.
+TEST(KestrixProcess, eachEndIsLoggedAndOnlyAFailedStartEndsWithAFailure) {
+    struct Row {
+        int signal; // 0: the broker folder's socket path is too long to listen at
+        const char* says;
+        int status;
+    } rows[] = {{0, "] cannot listen: path too long", 1},
+                {SIGTERM, "] SIGTERM received, leaving", 0},
+                {SIGHUP, "] SIGHUP received, leaving", 0},
+                {SIGINT, "] SIGINT received, leaving", 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.says);
+        Home home;
+        home.devices(R"({"devices": []})");
+        if (!row.signal) {
+            const std::string folder = home.path + "/" + std::string(120, 'k');
+            proc::Broker broker(home, {{"KESTRIX_HOME", folder}});
+            EXPECT_EQ(broker.waitExit(10), row.status);
+            EXPECT_TRUE(contains(readFile(folder + "/broker.log"), row.says))
+                << broker.stderrText();
+            continue;
+        }
+        proc::Broker broker(home);
+        ASSERT_TRUE(broker.waitListening()) << broker.stderrText();
+        VirtualMainLoop loop;
+        auto holder = connect(loop, home);
+        ASSERT_TRUE(holder);
+        holder->send(ClientMessage{hello("Vantor", background())});
+        ASSERT_TRUE(loop.runUntil([&] { return holder->count<BrokerMessage::Holding>() == 1; }));
+        broker.signal(row.signal);
+        EXPECT_EQ(broker.waitExit(10), row.status);
+        EXPECT_TRUE(contains(home.log(), "[" + std::to_string(broker.pid()) + row.says))
+            << home.log();
+        EXPECT_FALSE(std::filesystem::exists(home.place().socket()));
+        int lock = ::open(home.place().lock().c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+        ::close(lock);
+        EXPECT_TRUE(loop.runUntil([&] { return holder->closed; }));
+    }
 }
 
 TEST(KestrixDesktop, theClaimantOfTheAppInFrontHoldsTheDevice) {

@@ -100,8 +100,14 @@ public:
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return status_;
     }
+    // Signals go through the process's descriptor, so they reach this broker or nothing, even
+    // once it has ended. One that finds it gone fails the test and says so.
+    void signal(int number) {
+        if (waitExit(0) || ::syscall(SYS_pidfd_send_signal, pidfd_, number, nullptr, 0) != 0)
+            ADD_FAILURE() << "kestrix had ended before it could be signalled:\n" << stderrText();
+    }
     void kill() {
-        if (!exited_) ::kill(pid_, SIGKILL);
+        if (!exited_) ::syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0);
         waitExit(10);
     }
     bool waitListening(double seconds = 10.0) {

@@ -71,9 +71,9 @@ void spawn(const Launcher::Executable& executable) {
         posix_spawnattr_destroy(&attributes);
         return;
     }
-    // Signal mask and ignored signals survive exec: the app blocks SIGINT and SIGTERM (it reads
-    // them from a descriptor) and ignores SIGPIPE, and a broker inheriting that could not be
-    // ended by a plain kill. It starts with nothing blocked and every signal at its default.
+    // Signal mask and ignored signals survive exec: the app blocks SIGINT, SIGTERM and SIGHUP (it
+    // reads them from a descriptor) and ignores SIGPIPE, and a broker inheriting that could not
+    // be ended by a plain kill. It starts with nothing blocked and every signal at its default.
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);

@@ -136,7 +136,7 @@ std::string Broker::nameOf(const Client& client) const {
     return client.hello ? client.hello->name : "?";
 }
 
-void Broker::start(int lockFile) {
+bool Broker::start(int lockFile) {
     lockFile_ = lockFile;
     startedAt_ = loop_.now();
     place_.rotateLog();
@@ -146,8 +146,7 @@ void Broker::start(int lockFile) {
     } catch (const UnixSocket::Failure& failure) {
         say("cannot listen: " + failure.description());
         leaving_ = true;
-        onLeave();
-        return;
+        return false;
     }
     // Accepting must never block the loop, also when a waiting peer gave up meanwhile.
     ::fcntl(listenFD_, F_SETFL, ::fcntl(listenFD_, F_GETFL) | O_NONBLOCK);
@@ -199,6 +198,7 @@ void Broker::start(int lockFile) {
     parts_.frontApp->onActivate = [this] { arbitrate(); };
     if (usesDevices_) parts_.driverWatch->onChange = [this] { updateDriverMode(); };
     scheduleLingerIfIdle();
+    return true;
 }
 
 void Broker::watchListener() {
@@ -524,16 +524,22 @@ void Broker::scheduleLingerIfIdle() {
         Broker& broker = **b;
         if (generation != broker.lingerGeneration_) return;
         broker.lingerPending_ = false;
-        if (broker.leaving_ || broker.anyClaimant()) return;
-        ::unlink(broker.place_.socket().c_str());
-        broker.leave("no clients for " + std::to_string(static_cast<long long>(broker.linger_)) +
-                     " s, leaving");
+        if (broker.anyClaimant()) return;
+        broker.quit("no clients for " + std::to_string(static_cast<long long>(broker.linger_)) +
+                    " s, leaving");
     });
 }
 
 void Broker::cancelLinger() {
     ++lingerGeneration_;
     lingerPending_ = false;
+}
+
+void Broker::quit(const std::string& reason) {
+    if (leaving_) return;
+    // This broker holds the lock: the file at the socket's path is its own.
+    ::unlink(place_.socket().c_str());
+    leave(reason);
 }
 
 void Broker::leave(const std::string& reason) {

@@ -7,6 +7,7 @@
 #include "FrontApp/Display.h"
 #include "KestrixClient/KestrixConnection.h"
 #include "KestrixProtocol/BrokerPlace.h"
+#include "KestrixProtocol/EndingSignals.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/QtMainLoop.h"
 #include "KestrixProtocol/UserDefaults.h"
@@ -26,8 +27,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <pthread.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 using namespace vantor;
@@ -55,29 +54,6 @@ public:
     void post(const scroll::GestureStep&, scroll::GestureKind) override {}
 };
 
-sigset_t endingSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
-}
-
-// SIGINT and SIGTERM end the event loop, so the Scroller stops cleanly. They are blocked before
-// Qt starts any thread (the display connection has one), so every thread leaves them to the loop.
-int quitOnSignals(kestrix::MainLoop& loop, std::unique_ptr<kestrix::Watch>& watch) {
-    sigset_t signals = endingSignals();
-    int fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd >= 0)
-        watch = loop.watchReadable(fd, [fd] {
-            signalfd_siginfo info{};
-            while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            }
-            QCoreApplication::quit();
-        });
-    return fd;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,8 +71,10 @@ int main(int argc, char** argv) {
     if (windowShot) Log::setCategory("snapshot");
 
     std::signal(SIGPIPE, SIG_IGN);
-    sigset_t ending = endingSignals();
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    // SIGINT, SIGTERM and SIGHUP end the event loop, so the Scroller stops cleanly. They are
+    // blocked before Qt starts any thread (the display connection has one), so every thread
+    // leaves them to the loop.
+    kestrix::EndingSignals ending;
     if (!kestrix::hasDisplay()) {
         // A display that was named but cannot be reached (a closed session, a stale DISPLAY)
         // ends the start: running on without windows would look to the user like nothing at all.
@@ -131,8 +109,8 @@ int main(int argc, char** argv) {
     }
 
     kestrix::QtMainLoop loop;
-    std::unique_ptr<kestrix::Watch> signalWatch;
-    int signalFd = quitOnSignals(loop, signalWatch);
+    std::unique_ptr<kestrix::Watch> signalWatch =
+        ending.follow(loop, [](int) { QCoreApplication::quit(); });
 
     kestrix::UserDefaults defaults(kestrix::UserDefaults::standardPath(bundleIdentifier));
     defaults.log = [](const std::string& line) { Log::error(line); };
@@ -174,6 +152,5 @@ int main(int argc, char** argv) {
         delegate.terminate();
     }
     signalWatch.reset();
-    if (signalFd >= 0) close(signalFd);
     return status;
 }

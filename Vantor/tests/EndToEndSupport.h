@@ -40,8 +40,9 @@ inline std::string pushAndReleaseScript() {
 }
 
 // A running vantor with its environment: `desktop` sets the variables that name the desktop
-// (DISPLAY, WAYLAND_DISPLAY, ...; an empty value unsets), which are unset otherwise. `argument`,
-// when not empty, is passed on its command line.
+// (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM, ...; an empty value unsets), which are unset
+// otherwise, whatever the test's own environment holds: on an X display Qt then takes xcb.
+// `argument`, when not empty, is passed on its command line.
 class Vantor {
 public:
     Vantor(const proc::Home& home, const std::map<std::string, std::string>& desktop,
@@ -49,7 +50,8 @@ public:
         std::string errPath = home.path + "/vantor-stderr.txt";
         pid_ = ::fork();
         if (pid_ == 0) {
-            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP"})
+            for (const char* name :
+                 {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORM"})
                 ::unsetenv(name);
             // A runtime folder of its own (unless the desktop names one): vantor's single-instance
             // lock lives there, and a vantor of another test running at the same time must not
@@ -76,27 +78,33 @@ public:
             ::_exit(127);
         }
         errPath_ = errPath;
+        if (pid_ > 0) pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
     }
     // Asks vantor to quit, as the session does at logout; one that does not within 10 s is
-    // killed, and the test fails.
+    // killed, and the test fails. Signals go through the process's descriptor: they reach this
+    // vantor or nothing, also when it has ended by itself (as a second start does).
     ~Vantor() {
-        int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-        ::kill(pid_, SIGTERM);
-        pollfd p{pidfd, POLLIN, 0};
-        if (pidfd >= 0 && ::poll(&p, 1, 10000) <= 0) {
+        if (pidfd_ < 0) return;
+        ::syscall(SYS_pidfd_send_signal, pidfd_, SIGTERM, nullptr, 0);
+        pollfd p{pidfd_, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) {
             ADD_FAILURE() << "vantor did not quit on SIGTERM:\n" << stderrText();
-            ::kill(pid_, SIGKILL);
+            ::syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0);
         }
-        if (pidfd >= 0) ::close(pidfd);
+        ::close(pidfd_);
         ::waitpid(pid_, nullptr, 0);
     }
     std::string stderrText() const { return proc::readFile(errPath_); }
     pid_t pid() const { return pid_; }
-    // Still running (not ended, not a zombie).
-    bool running() const { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+    // Still running (not ended); it is left unreaped, so its pid stays its own.
+    bool running() const {
+        pollfd p{pidfd_, POLLIN, 0};
+        return pidfd_ >= 0 && ::poll(&p, 1, 0) == 0;
+    }
 
 private:
     pid_t pid_ = -1;
+    int pidfd_ = -1;
     std::string errPath_;
 };
 

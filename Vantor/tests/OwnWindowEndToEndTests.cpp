@@ -20,8 +20,10 @@ TEST(OwnWindowEndToEnd, theSettingsWindowInFrontIsVantorWithoutADesktopEntry) {
     std::ofstream(home.path + "/config/me.orvella.Vantor.json") << R"({"welcomed": true})";
     // A runtime folder of its own: the second start must reach this test's vantor, not another's.
     ::mkdir((home.path + "/runtime").c_str(), 0700);
+    // The settings window must be a window of the X server.
     const std::map<std::string, std::string> session = {
         {"DISPLAY", server.display()},
+        {"QT_QPA_PLATFORM", "xcb"},
         {"XDG_DATA_DIRS", home.path + "/share"},
         {"XDG_RUNTIME_DIR", home.path + "/runtime"}};
 

@@ -31,15 +31,15 @@ bool FrontAppSession::names(std::string_view desktop) const {
 
 std::unique_ptr<FrontApp> chooseFrontApp(MainLoop& loop, const FrontAppSession& session,
                                          const FrontAppSources& sources,
-                                         FrontAppIdentityRef identity,
-                                         const std::function<void(const std::string&)>& log) {
+                                         FrontAppIdentityRef identity, const FrontAppLog& log) {
     std::string reasons;
     auto attempt = [&](const FrontAppSources::Maker& make,
                        const std::string& what) -> std::unique_ptr<FrontApp> {
-        auto tried = make(loop, session, identity);
+        auto tried = make(loop, session, identity, log);
         if (tried.source) {
-            log("the app in front comes from " + what);
-            if (log) tried.source->log = log;
+            // A source that cannot serve yet says why, not that the app in front comes from it.
+            FrontAppStatus status = tried.source->status();
+            log(status.working() ? "the app in front comes from " + what : status.logLine());
             return std::move(tried.source);
         }
         log("the app in front cannot come from " + what + ": " + tried.reason);

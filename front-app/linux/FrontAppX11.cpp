@@ -45,6 +45,7 @@ void FrontAppX11::begin() {
     uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection_);
+    checkPublished();
     active_ = activeWindow();
     watch_ = loop_.watchReadable(xcb_get_file_descriptor(connection_), [this] { readEvents(); });
 }
@@ -62,6 +63,33 @@ xcb_window_t FrontAppX11::activeWindow() {
                                           &window, nullptr))
         return 0;
     return window;
+}
+
+// Whether a window manager tells the active window: it lists _NET_ACTIVE_WINDOW among what it
+// supports, or has set it. Without one, no window is ever active; the status says why, and turns
+// working when one comes (PropertyNotify of either on the root).
+bool FrontAppX11::checkPublished() {
+    bool published = false;
+    xcb_ewmh_get_atoms_reply_t supported{};
+    if (xcb_ewmh_get_supported_reply(&ewmh_, xcb_ewmh_get_supported(&ewmh_, screen_), &supported,
+                                     nullptr)) {
+        for (uint32_t i = 0; i < supported.atoms_len && !published; ++i)
+            published = supported.atoms[i] == ewmh_._NET_ACTIVE_WINDOW;
+        xcb_ewmh_get_atoms_reply_wipe(&supported);
+    }
+    xcb_window_t window = 0;
+    published =
+        published || xcb_ewmh_get_active_window_reply(
+                         &ewmh_, xcb_ewmh_get_active_window(&ewmh_, screen_), &window, nullptr);
+    FrontAppStatus status =
+        published ? FrontAppStatus{}
+                  : FrontAppStatus::unavailable(
+                        "The window manager of the X display " + display_ +
+                        " does not tell which window is active (_NET_ACTIVE_WINDOW), so the app "
+                        "in front is not known; it is followed as soon as one that does runs.");
+    if (status == status_) return false;
+    status_ = std::move(status);
+    return true;
 }
 
 std::optional<std::int32_t> FrontAppX11::processOf(xcb_window_t window) {
@@ -96,7 +124,7 @@ FrontAppWindow FrontAppX11::factsOf(xcb_window_t window) {
 }
 
 std::optional<FrontmostApp> FrontAppX11::frontmost() {
-    if (xcb_connection_has_error(connection_)) return std::nullopt;
+    if (!status_.working() || xcb_connection_has_error(connection_)) return std::nullopt;
     xcb_window_t window = active_;
     if (window == 0 || window == XCB_NONE) return std::nullopt;
     FrontAppWindow facts = factsOf(window);
@@ -128,11 +156,13 @@ std::optional<std::string> FrontAppX11::bundleID(std::int32_t processID) {
 }
 
 void FrontAppX11::readEvents() {
-    bool changed = false;
+    bool changed = false, supportChanged = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
             auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
             if (notify->window == root_ && notify->atom == ewmh_._NET_ACTIVE_WINDOW) changed = true;
+            if (notify->window == root_ && notify->atom == ewmh_._NET_SUPPORTED)
+                supportChanged = true;
         }
         free(event);
     }
@@ -148,6 +178,12 @@ void FrontAppX11::readEvents() {
                                               "desktop session.");
         onStatusChange();
         return;
+    }
+    if ((changed || supportChanged) && !status_.working() && checkPublished()) {
+        onStatusChange();
+        // frontmost() was absent until now: whichever window is active is news.
+        active_ = 0;
+        changed = true;
     }
     if (!changed) return;
     xcb_window_t now = activeWindow();
@@ -167,11 +203,12 @@ void FrontAppX11::drainLater() {
 }
 
 FrontAppAttempt makeX11FrontApp(MainLoop& loop, const FrontAppSession& session,
-                                FrontAppIdentityRef identity) {
+                                FrontAppIdentityRef identity, const FrontAppLog& log) {
     if (session.x11Display.empty()) return {nullptr, "There is no X display (DISPLAY is not set)."};
     std::string why;
     auto x11 = FrontAppX11::connect(loop, session.x11Display.c_str(), std::move(identity), why);
     if (!x11) return {nullptr, why};
+    if (log) x11->log = log;
     return {std::move(x11), {}};
 }
 

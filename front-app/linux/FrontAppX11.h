@@ -27,7 +27,8 @@ public:
 
     std::optional<FrontmostApp> frontmost() override;
     std::optional<std::string> bundleID(std::int32_t processID) override;
-    // Unavailable once the display has gone away.
+    // Unavailable while no window manager tells the active window, and once the display has gone
+    // away.
     FrontAppStatus status() const override { return status_; }
 
 private:
@@ -35,6 +36,8 @@ private:
                 FrontAppIdentityRef identity, std::string display);
 
     void begin();
+    // Sets the status from whether the active window is told; true when that changed it.
+    bool checkPublished();
     xcb_window_t activeWindow();
     std::optional<std::int32_t> processOf(xcb_window_t window);
     FrontAppWindow factsOf(xcb_window_t window);

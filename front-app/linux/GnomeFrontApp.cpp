@@ -9,7 +9,7 @@
 namespace kestrix::core {
 
 FrontAppAttempt makeGnomeFrontApp(MainLoop& loop, const FrontAppSession&,
-                                  FrontAppIdentityRef identity) {
+                                  FrontAppIdentityRef identity, const FrontAppLog& log) {
     if (!QCoreApplication::instance())
         return {nullptr, "GNOME Shell is asked over D-Bus, which needs Qt's event loop."};
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -17,7 +17,7 @@ FrontAppAttempt makeGnomeFrontApp(MainLoop& loop, const FrontAppSession&,
         return {nullptr, "GNOME Shell is asked over D-Bus, and there is no session bus."};
     if (!bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Shell")))
         return {nullptr, "GNOME Shell is not on the session bus."};
-    return {std::make_unique<GnomeExtensionFrontApp>(loop, std::move(identity), bus, nullptr), {}};
+    return {std::make_unique<GnomeExtensionFrontApp>(loop, std::move(identity), bus, log), {}};
 }
 
 } // namespace kestrix::core

@@ -35,7 +35,7 @@ std::optional<std::string> shippedScript() {
 } // namespace
 
 FrontAppAttempt makeKWinFrontApp(MainLoop& loop, const FrontAppSession&,
-                                 FrontAppIdentityRef identity) {
+                                 FrontAppIdentityRef identity, const FrontAppLog& log) {
     if (!QCoreApplication::instance())
         return {nullptr, "KWin is asked over D-Bus, which needs Qt's event loop."};
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -55,8 +55,8 @@ FrontAppAttempt makeKWinFrontApp(MainLoop& loop, const FrontAppSession&,
     options.program = QCoreApplication::applicationName().isEmpty()
                           ? std::string("program")
                           : QCoreApplication::applicationName().toStdString();
-    return {std::make_unique<KWinScriptFrontApp>(loop, std::move(identity), bus,
-                                                 std::move(options), nullptr),
+    return {std::make_unique<KWinScriptFrontApp>(loop, std::move(identity), bus, std::move(options),
+                                                 log),
             {}};
 }
 

@@ -82,8 +82,8 @@ std::optional<std::string> ShellBusFrontApp::bundleID(std::int32_t processID) {
 void ShellBusFrontApp::setStatus(FrontAppStatus status) {
     if (status == status_ || !*alive_) return;
     status_ = std::move(status);
-    say(status_.working() ? "the app in front comes from " + shellName_.toStdString() + " again"
-                          : status_.reason);
+    // The programs log every change they are told of, and the choice the status a source starts
+    // with.
     onStatusChange();
     onActivate();
 }

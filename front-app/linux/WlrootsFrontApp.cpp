@@ -6,11 +6,12 @@
 namespace kestrix::core {
 
 FrontAppAttempt makeWlrootsFrontApp(MainLoop& loop, const FrontAppSession& session,
-                                    FrontAppIdentityRef identity) {
+                                    FrontAppIdentityRef identity, const FrontAppLog& log) {
     if (session.waylandDisplay.empty()) return {nullptr, "This is no Wayland session."};
     std::string why;
     auto source = FrontAppWlroots::connect(loop, session.waylandDisplay, std::move(identity), why);
     if (!source) return {nullptr, why};
+    if (log) source->log = log;
     return {std::move(source), ""};
 }
 

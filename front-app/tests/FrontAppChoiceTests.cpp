@@ -21,7 +21,8 @@ struct FakeSources {
     std::map<const FrontApp*, std::string> made;
 
     FrontAppSources::Maker maker(const std::string& name) {
-        return [this, name](kestrix::MainLoop&, const FrontAppSession&, FrontAppIdentityRef) {
+        return [this, name](kestrix::MainLoop&, const FrontAppSession&, FrontAppIdentityRef,
+                            const FrontAppLog&) {
             tried.push_back(name);
             if (!serving.count(name)) return FrontAppAttempt{nullptr, name + " cannot serve."};
             auto source = std::make_unique<SimulatedFrontApp>();

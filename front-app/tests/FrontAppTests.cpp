@@ -114,8 +114,10 @@ TEST(FrontAppX11, followsTheActiveWindowAndNamesItsAppInUTF8) {
     EXPECT_EQ(unreachable, "cannot reach the X display :4097");
 }
 
-// A display that goes away leaves no app in front, and the status says what happened.
-TEST(FrontAppX11, aDisplayThatGoesAwayLeavesNoAppInFrontAndSaysSo) {
+// A display whose window manager does not tell the active window (here none runs yet) has no
+// app in front and says why until one comes; one that goes away leaves no app in front, and the
+// status says what happened.
+TEST(FrontAppX11, aDisplayWithoutTheActiveWindowOrThatGoesAwayLeavesNoAppInFrontAndSaysSo) {
     auto server = std::make_unique<x11test::Xvfb>();
     ASSERT_FALSE(server->display().empty()) << "Xvfb did not start";
     const std::string display = server->display();
@@ -125,6 +127,11 @@ TEST(FrontAppX11, aDisplayThatGoesAwayLeavesNoAppInFrontAndSaysSo) {
         loop, display.c_str(),
         std::make_shared<FrontAppIdentity>("/proc", std::vector<std::string>{}), why);
     ASSERT_TRUE(front) << why;
+    EXPECT_EQ(front->status(),
+              FrontAppStatus::unavailable(
+                  "The window manager of the X display " + display +
+                  " does not tell which window is active (_NET_ACTIVE_WINDOW), so the app in "
+                  "front is not known; it is followed as soon as one that does runs."));
     int activations = 0;
     front->onActivate = [&] { ++activations; };
     {

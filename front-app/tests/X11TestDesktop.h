@@ -66,6 +66,10 @@ public:
         auto cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
         xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
         root_ = ewmh_.screens[0]->root;
+        // As a window manager does, it says what it tells.
+        xcb_atom_t told[] = {ewmh_._NET_ACTIVE_WINDOW, ewmh_._NET_CLIENT_LIST, ewmh_._NET_WM_PID};
+        xcb_ewmh_set_supported(&ewmh_, 0, 3, told);
+        xcb_flush(connection_);
     }
     ~FakeDesktop() {
         xcb_ewmh_connection_wipe(&ewmh_);

@@ -57,8 +57,13 @@ public:
     Broker& operator=(const Broker&) = delete;
 
     // Rotates the log, records this broker as the newest, listens, wires the device layer and the
-    // driver, follows the app in front and the driver daemon, and arms the idle exit.
-    void start(int lockFile);
+    // driver, follows the app in front and the driver daemon, and arms the idle exit. False when
+    // it cannot listen: it has said why in the log, and the caller ends the program.
+    bool start(int lockFile);
+    // Ends the broker as its idle exit does: says `reason` in the log, removes the socket file,
+    // closes every client's link (the holder's too, so it hears at once) and calls onLeave.
+    // Nothing when it is leaving already.
+    void quit(const std::string& reason);
 
     BrokerStatus status() const;
     bool isEnabled(const std::string& device) const;
@@ -67,7 +72,7 @@ public:
 
     // Something that the status shows has changed.
     std::function<void()> onChange = [] {};
-    // Called last when the broker leaves or cannot listen; ends the process unless replaced.
+    // Called last when the broker leaves; ends the process unless replaced.
     std::function<void()> onLeave;
     // Receives a copy of every log line.
     std::function<void(const std::string&)> log = [](const std::string&) {};

@@ -1,14 +1,17 @@
 // The real vantor program: its command line, the window-shot mode on a machine without a display,
 // the broker it starts from the build tree, and a second start that reaches the running one.
+#include "AppTestSupport.h"
 #include "KestrixProtocol/Kestrix.h"
 #include "KestrixProtocol/LineCoding.h"
 #include "KestrixProtocol/Messages.h"
+#include "PrivateBus.h"
 #include "TempFolder.h"
 #include "VantorShell/SingleInstance.h"
 #include "VantorRun.h"
 #include "X11TestDesktop.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
@@ -343,8 +346,7 @@ TEST(VantorProcess, startsTheBuiltBrokerWhenNoneRuns) {
         served |= client.name == "Vantor" && client.processID == run.process->processId();
     EXPECT_TRUE(served);
 
-    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
-    run.finish(10);
+    run.quit();
     EXPECT_EQ(run.status, 0);
     // A quit while the broker is still there says nothing of it going away, and vantor's log
     // lines start with its name (Qt's own warnings are not among them).
@@ -354,7 +356,44 @@ TEST(VantorProcess, startsTheBuiltBrokerWhenNoneRuns) {
         << err.toStdString();
     EXPECT_FALSE(err.contains(QRegularExpression("(^|\n)scroll: "))) << err.toStdString();
     // The broker would leave by itself once idle; the test does not wait for that.
-    ::kill(status->processID, SIGTERM);
+    endBroker(folder);
+}
+
+// On KDE Plasma with the folder of the KWin script's copies a link, both programs refuse it and
+// say so, and that no app is in front, never that it comes from KWin.
+TEST(VantorProcess, aKWinSourceThatCannotStartIsToldByBothPrograms) {
+    testing::testApp();
+    testing::PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    QDBusConnection kwin = QDBusConnection::connectToBus(bus.address(), QStringLiteral("kwin"));
+    ASSERT_TRUE(kwin.registerService(QStringLiteral("org.kde.KWin")));
+    testsupport::TempFolder home;
+    const QString root = QString::fromStdString(home.path);
+    QDir().mkpath(root + "/run");
+    ASSERT_TRUE(QFile::link(root, root + "/run/vantor-front-app"));
+    VantorRun run(home, {},
+                  {"QT_QPA_PLATFORM=offscreen", "WAYLAND_DISPLAY=wayland-none",
+                   "XDG_CURRENT_DESKTOP=KDE", "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+    const QString told = "no app in front: The app in front cannot be followed on KDE Plasma: the "
+                         "KWin script could not be written to " +
+                         root + "/run/vantor-front-app/";
+    QString err;
+    for (int i = 0; i < 300 && !(err.contains(told) && err.contains("connected to Kestrix")); ++i) {
+        run.process->waitForReadyRead(100);
+        err += QString::fromUtf8(run.process->readAllStandardError());
+    }
+    EXPECT_TRUE(err.contains("the KWin script is not written: " + root +
+                             "/run/vantor-front-app is not a folder (a link or a file is there)"))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(told)) << err.toStdString();
+    EXPECT_FALSE(err.contains("comes from KWin")) << err.toStdString();
+    const QString log =
+        QString::fromStdString(testsupport::readFile(home.path + "/kestrix/broker.log"));
+    EXPECT_TRUE(log.contains(told)) << log.toStdString();
+    EXPECT_FALSE(log.contains("comes from KWin")) << log.toStdString();
+    run.quit();
+    EXPECT_EQ(run.status, 0);
+    endBroker(root + "/kestrix");
 }
 
 // A window the X server shows: its title and where it lies (no window manager frames it).
@@ -406,7 +445,8 @@ std::vector<ShownWindow> shownWindows(const std::string& display) {
 }
 
 // On a desktop without a tray, a start by hand opens the settings window, wholly on a short
-// screen, and says that the tray is missing.
+// screen, and says that the tray is missing; with no window manager that tells the active
+// window, it says why there is no app in front.
 TEST(VantorProcess, withoutATrayAStartOpensTheSettingsWindowWhollyOnAShortScreen) {
     x11test::Xvfb server("1366x768x24");
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
@@ -428,6 +468,11 @@ TEST(VantorProcess, withoutATrayAStartOpensTheSettingsWindowWhollyOnAShortScreen
         windows = shownWindows(server.display());
     }
     EXPECT_EQ(err.count("no system tray"), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("no app in front: The window manager of the X display " +
+                             QString::fromStdString(server.display()) +
+                             " does not tell which window is active"))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains("the app in front comes from")) << err.toStdString();
     auto settings = shows("Vantor");
     ASSERT_NE(settings, windows.end()) << err.toStdString();
     EXPECT_TRUE(screen.contains(settings->geometry))
@@ -435,11 +480,9 @@ TEST(VantorProcess, withoutATrayAStartOpensTheSettingsWindowWhollyOnAShortScreen
     EXPECT_GE(settings->geometry.height(), 640) << "as tall as the screen allows";
     EXPECT_NE(shows("No System Tray"), windows.end());
 
-    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
-    run.finish(10);
+    run.quit();
     EXPECT_EQ(run.status, 0);
-    if (auto status = brokerStatus(QString::fromStdString(home.path) + "/kestrix"))
-        ::kill(status->processID, SIGTERM);
+    endBroker(QString::fromStdString(home.path) + "/kestrix");
 }
 
 // On a display, where Qt runs a thread of its own, SIGTERM still ends the app cleanly.
@@ -456,8 +499,7 @@ TEST(VantorProcess, withHalfTheWindowShotArgumentsTheAppStartsNormally) {
         err += QString::fromUtf8(run.process->readAllStandardError());
     }
     EXPECT_TRUE(err.contains("using Kestrix")) << err.toStdString();
-    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
-    run.finish(10);
+    run.quit();
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(QFile::exists(root + "/half.png"));
 }

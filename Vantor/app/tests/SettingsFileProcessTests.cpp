@@ -4,7 +4,6 @@
 #include "VantorRun.h"
 
 #include <QString>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -77,11 +76,10 @@ TEST(VantorProcess, aSettingsFileThatCannotBeReadIsToldOnceAndNeverWrittenOver) 
         QString err = errorsUntil(run, {told, "connected to Kestrix"}, 20);
         EXPECT_TRUE(err.contains(told)) << err.toStdString();
         EXPECT_EQ(err.count(told), 1) << "told once";
-        ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
-        run.finish(10);
+        run.quit();
         EXPECT_EQ(run.status, 0) << "ends when asked";
         c.check(path);
-        if (auto status = brokerStatus(root + "/kestrix")) ::kill(status->processID, SIGTERM);
+        endBroker(root + "/kestrix");
     }
 }
 
@@ -96,8 +94,7 @@ TEST(VantorProcess, aBrokerFolderOfAnotherUserIsToldWithWhatToDo) {
                          folder + "\"";
     QString err = errorsUntil(run, {told}, 20);
     EXPECT_TRUE(err.contains(told)) << err.toStdString();
-    ::kill(static_cast<pid_t>(run.process->processId()), SIGTERM);
-    run.finish(10);
+    run.quit();
     EXPECT_EQ(run.status, 0);
 }
 

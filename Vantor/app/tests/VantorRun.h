@@ -10,9 +10,13 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
+#include <csignal>
+#include <filesystem>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -62,6 +66,21 @@ struct VantorRun {
         }
         process->start(QStringLiteral(VANTOR_EXECUTABLE), arguments);
     }
+    // Asks vantor to quit, as the session does at logout, and waits for its end (at most
+    // `seconds`). Only a vantor that still runs is signalled: once it has ended, its process id
+    // is 0 or another process's, and kill(0) would end this test's whole process group. A vantor
+    // that ended before it was asked fails the test, which says so.
+    VantorRun& quit(int seconds = 10) {
+        const qint64 pid = process->processId();
+        if (process->state() == QProcess::Running && pid > 0) {
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+            return finish(seconds);
+        }
+        finish(0);
+        ADD_FAILURE() << "vantor had ended before it was asked to quit (status " << status << "):\n"
+                      << err.toStdString();
+        return *this;
+    }
     // Waits for the end (at most `seconds`); the process is killed if it runs longer.
     VantorRun& finish(int seconds = 30) {
         if (!process->waitForFinished(seconds * 1000)) process->kill();
@@ -95,6 +114,21 @@ inline std::optional<kestrix::BrokerStatus> brokerStatus(const QString& folder) 
         if (socket.state() != QLocalSocket::ConnectedState) break;
     }
     return std::nullopt;
+}
+
+// Ends the broker that serves `folder`, when one does: by the process id its status gives, and
+// only when that process is the built kestrix (a pid read over a socket may be anyone's).
+inline void endBroker(const QString& folder) {
+    std::optional<kestrix::BrokerStatus> status = brokerStatus(folder);
+    if (!status || status->processID <= 0) return;
+    const pid_t pid = status->processID;
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    std::error_code error;
+    // Checked after the descriptor is open: the process it names cannot change any more.
+    if (pidfd >= 0 && std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe",
+                                                    error) == KESTRIX_EXECUTABLE)
+        ::syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0);
+    if (pidfd >= 0) ::close(pidfd);
 }
 
 } // namespace vantor

@@ -92,8 +92,8 @@ public:
     std::function<void()> onActivate = [] {};
     // status() changed. Called on the loop.
     std::function<void()> onStatusChange = [] {};
-    // Where the source's own lines go (what it ignored, what it does to recover); chooseFrontApp
-    // points it at the program's log.
+    // Where the source's own lines go (what it ignored, what it does to recover); its maker
+    // points it at the program's log before the source starts.
     std::function<void(const std::string&)> log = [](const std::string&) {};
 };
 
