@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
-#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,31 +23,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-fs::path homeFolder(const BrokerPlace::Environment& environment) {
-    if (const char* home = environment("HOME"); home && *home) return home;
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(size > 0 ? std::size_t(size) : 16384, '\0');
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir)
-        return found->pw_dir;
-    return "/";
-}
-
-// Writes the whole buffer, going on after short writes and interruptions.
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(std::size_t(written));
-    }
-    return true;
-}
 
 // The whole content of a regular file; absent when it cannot be read (missing, a folder, ...).
 std::optional<std::string> readFile(const fs::path& path) {
@@ -83,12 +57,10 @@ std::string replaceAtomically(const fs::path& target, std::string_view bytes) {
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) return std::strerror(errno);
-    std::string error;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) error = std::strerror(errno);
-    if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
-    if (error.empty() && ::rename(temporary.c_str(), target.c_str()) != 0)
-        error = std::strerror(errno);
-    if (!error.empty()) ::unlink(temporary.c_str());
+    if (settingsfile::writeAndClose(fd, bytes) && ::rename(temporary.c_str(), target.c_str()) == 0)
+        return {};
+    std::string error = std::strerror(errno);
+    ::unlink(temporary.c_str());
     return error;
 }
 
@@ -154,7 +126,8 @@ BrokerPlace BrokerPlace::standard(const Environment& environment) {
     // Relative values of XDG_DATA_HOME are invalid and ignored, as the base-directory rules say.
     if (const char* data = environment("XDG_DATA_HOME"); data && fs::path(data).is_absolute())
         return BrokerPlace(fs::path(data) / "kestrix");
-    return BrokerPlace(homeFolder(environment) / ".local" / "share" / "kestrix");
+    fs::path home = settingsfile::homeFolder(environment("HOME"));
+    return BrokerPlace(home / ".local" / "share" / "kestrix");
 }
 
 bool BrokerPlace::ensureDirectory() const {
@@ -313,7 +286,7 @@ void BrokerPlace::appendLog(std::string_view message,
         if (fd < 0) {
             error = std::strerror(errno);
         } else {
-            if (!writeAll(fd, line)) error = std::strerror(errno);
+            if (!settingsfile::writeAll(fd, line)) error = std::strerror(errno);
             struct stat info {};
             bool full = error.empty() && ::fstat(fd, &info) == 0 &&
                         std::uintmax_t(info.st_size) > logRotationSize;

@@ -13,16 +13,24 @@ namespace kestrix::settingsfile {
 
 namespace {
 
-// The account name of a user, or "user N" when there is none.
-std::string userName(uid_t uid) {
+// A user's account name and home folder from the user database, each empty when unknown.
+struct Account {
+    std::string name, home;
+};
+
+Account account(uid_t uid) {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? std::size_t(size) : 16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_name && *found->pw_name)
-        return found->pw_name;
-    return "user " + std::to_string(uid);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
+    return {found->pw_name ? found->pw_name : "", found->pw_dir ? found->pw_dir : ""};
+}
+
+// The account name of a user, or "user N" when there is none.
+std::string userName(uid_t uid) {
+    std::string name = account(uid).name;
+    return name.empty() ? "user " + std::to_string(uid) : name;
 }
 
 // A path as a shell command line takes it: quoted when it holds anything but plain characters.
@@ -38,7 +46,7 @@ std::string shellWord(const std::string& path) {
 
 } // namespace
 
-bool writeAll(int fd, const std::string& text) {
+bool writeAll(int fd, std::string_view text) {
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -47,6 +55,17 @@ bool writeAll(int fd, const std::string& text) {
         done += std::size_t(n);
     }
     return true;
+}
+
+bool writeAndClose(int fd, std::string_view text) {
+    bool written = writeAll(fd, text) && syncFile(fd) == 0;
+    int error = errno;
+    if (closeFile(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    errno = error;
+    return written;
 }
 
 Read readRegular(const std::string& path, std::size_t limit) {
@@ -137,6 +156,12 @@ Problem whatWentWrong(const std::string& path, const Read& read, std::size_t lim
     return problem;
 }
 
+std::string homeFolder(const char* home) {
+    if (home && *home) return home;
+    std::string entry = account(::getuid()).home;
+    return entry.empty() ? "/" : entry;
+}
+
 std::string giveBackCommand(const std::string& path, bool folder) {
     return std::string("sudo chown ") + (folder ? "-R " : "") + userName(::getuid()) + ": " +
            shellWord(path);
@@ -149,12 +174,9 @@ std::optional<std::string> keepCopy(const std::string& path, const std::string& 
         std::string copy = path + ".bad" + (n == 1 ? std::string() : "." + std::to_string(n));
         int fd = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-            int failure = errno;
-            ::close(fd);
-            if (written) return copy;
+            if (writeAndClose(fd, text)) return copy;
+            error = std::strerror(errno);
             ::unlink(copy.c_str());
-            error = std::strerror(failure);
             return std::nullopt;
         }
         if (errno != EEXIST) {

@@ -7,7 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrix::settingsfile {
 
@@ -26,7 +28,17 @@ Read readRegular(const std::string& path, std::size_t limit);
 
 // Writes all of `text` to `fd`, going on after interrupted and partial writes; false (with errno
 // set) when a write fails.
-bool writeAll(int fd, const std::string& text);
+bool writeAll(int fd, std::string_view text);
+
+// Writes all of `text` into the new file `fd`, flushes it to the disk and closes `fd` (whatever
+// happens). False (with errno set) when any of that fails: a disk or a network folder may report
+// an error only when the file is flushed or closed, and such a file must not take the place of
+// another.
+bool writeAndClose(int fd, std::string_view text);
+
+// The calls that flush and close a written file, replaced in tests by ones that fail.
+inline int (*syncFile)(int fd) = ::fsync;
+inline int (*closeFile)(int fd) = ::close;
 
 // Parses the text into `value`; answers where it fails to parse as JSON, counted from 1 (columns
 // in characters), absent when it parses. The text must already be known to nest no deeper than
@@ -46,6 +58,10 @@ struct Problem {
     std::string what, fix;
 };
 Problem whatWentWrong(const std::string& path, const Read& read, std::size_t limit);
+
+// The home folder: `home` (the value of HOME) when it is set and not empty, else the account's
+// home folder from the user database, else "/".
+std::string homeFolder(const char* home);
 
 // The command that gives a file (or a folder with everything in it) of another user back to this
 // one: "sudo chown alice: P".

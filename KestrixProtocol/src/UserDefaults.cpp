@@ -59,16 +59,14 @@ UserDefaults::~UserDefaults() {
     if (inotify_ >= 0) ::close(inotify_);
 }
 
-std::string UserDefaults::standardPath(std::string_view name) {
-    std::string base;
+std::string UserDefaults::configFolder() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.config";
-    }
-    return base + "/" + std::string(name) + ".json";
+    if (config && config[0] == '/') return config;
+    return settingsfile::homeFolder(std::getenv("HOME")) + "/.config";
+}
+
+std::string UserDefaults::standardPath(std::string_view name) {
+    return configFolder() + "/" + std::string(name) + ".json";
 }
 
 UserDefaults::Stamp UserDefaults::stampNow() const {
@@ -133,8 +131,9 @@ void UserDefaults::load(const Stamp& stamp) {
 }
 
 void UserDefaults::tell(std::optional<std::string> problem) {
-    // Where the broken file's copy is stays to be seen once this process has replaced the file.
-    if (!problem && copyReplaced_) return;
+    // Where the broken file's copy is stays to be seen while the file is the one this process
+    // put in its place; a file put right by someone else ends it.
+    if (!problem && copyReplaced_ && stamp_ == written_) return;
     copied_ = false;
     copyReplaced_ = false;
     if (problem == problem_) return;
@@ -253,22 +252,14 @@ bool UserDefaults::write() {
         log("cannot write " + path_ + ": " + errorText(errno));
         return false;
     }
-    if (!settingsfile::writeAll(fd, text)) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        log("cannot write " + path_ + ": " + errorText(error));
-        return false;
-    }
-    ::fsync(fd);
-    ::close(fd);
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
+    // A file that did not reach the disk whole never replaces the one there.
+    if (!settingsfile::writeAndClose(fd, text) || ::rename(temp.c_str(), path_.c_str()) != 0) {
         int error = errno;
         ::unlink(temp.c_str());
         log("cannot write " + path_ + ": " + errorText(error));
         return false;
     }
-    stamp_ = stampNow();
+    stamp_ = written_ = stampNow();
     loaded_ = true;
     copyReplaced_ = copied_;
     return true;

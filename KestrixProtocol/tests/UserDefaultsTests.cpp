@@ -2,16 +2,20 @@
 #include "KestrixProtocol/UserDefaults.h"
 #include "KestrixProtocol/VirtualMainLoop.h"
 #include "FileReplacements.h"
+#include "SettingsFile.h"
 #include "TempFolder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <grp.h>
+#include <pwd.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -180,14 +184,26 @@ TEST(UserDefaults, aFileThatIsNotAnObjectIsMovedAsideBeforeTheFirstWriteAndAFile
     EXPECT_EQ(lines.back().rfind("cannot write " + path + "/k.json: ", 0), 0u);
 }
 
-TEST(UserDefaults, standardPathFollowsAnAbsoluteXdgConfigHome) {
+TEST(UserDefaults, standardPathFollowsAnAbsoluteXdgConfigHomeThenHomeThenTheAccount) {
     const std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "",
                       home = std::getenv("HOME") ? std::getenv("HOME") : "/";
-    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
-    EXPECT_EQ(UserDefaults::standardPath("kestrix"), "/tmp/cfg/kestrix.json");
-    ::setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
-    ::setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(UserDefaults::standardPath("vantor"), "/home/someone/.config/vantor.json");
+    const passwd* account = ::getpwuid(::getuid());
+    ASSERT_TRUE(account && account->pw_dir);
+    const std::string accountHome = account->pw_dir;
+    struct Case {
+        const char *config, *home; // null: unset
+        std::string path;
+    } cases[] = {
+        {"/tmp/cfg", "/home/someone", "/tmp/cfg/vantor.json"},
+        {"relative/cfg", "/home/someone", "/home/someone/.config/vantor.json"},
+        {nullptr, nullptr, accountHome + "/.config/vantor.json"},
+        {"", "", accountHome + "/.config/vantor.json"},
+    };
+    for (const Case& c : cases) {
+        c.config ? ::setenv("XDG_CONFIG_HOME", c.config, 1) : ::unsetenv("XDG_CONFIG_HOME");
+        c.home ? ::setenv("HOME", c.home, 1) : ::unsetenv("HOME");
+        EXPECT_EQ(UserDefaults::standardPath("vantor"), c.path);
+    }
     ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     ::setenv("HOME", home.c_str(), 1);
 }
@@ -433,4 +449,30 @@ TEST(UserDefaults, aBrokenFileThatCannotBeCopiedAsideIsNeverWrittenOver) {
     EXPECT_NE(report.find("File too large"), std::string::npos) << report;
     EXPECT_EQ(readFile(path), broken);
     EXPECT_FALSE(std::filesystem::exists(path + ".bad"));
+}
+
+// A disk or a network folder may report a failed write only when the file is flushed or closed:
+// such a file never takes the place of the one there, and the write is told as failed.
+TEST(UserDefaults, aFileThatCannotBeFlushedOrClosedReplacesNothing) {
+    using kestrix::settingsfile::closeFile, kestrix::settingsfile::syncFile;
+    const std::pair<int (**)(int), int (*)(int)> failures[] = {
+        {&syncFile, [](int) { return errno = EIO, -1; }},
+        {&closeFile, [](int fd) { return ::close(fd), errno = EIO, -1; }},
+    };
+    for (auto [call, failing] : failures) {
+        TempFolder t;
+        const std::string path = t.path + "/v.json", stored = R"({"speed": "2.0"})";
+        writeFile(path, stored);
+        UserDefaults d(path);
+        std::vector<std::string> lines;
+        d.log = [&](const std::string& line) { lines.push_back(line); };
+        int (*real)(int) = std::exchange(*call, failing);
+        EXPECT_FALSE(d.set("speed", "3.0"));
+        *call = real;
+        EXPECT_EQ(lines, std::vector<std::string>{"cannot write " + path + ": Input/output error"});
+        EXPECT_EQ(d.get<std::string>("speed"), "3.0"); // kept in memory all the same
+        EXPECT_EQ(readFile(path), stored);
+        auto folder = std::filesystem::directory_iterator(t.path);
+        EXPECT_EQ(std::distance(folder, std::filesystem::directory_iterator()), 1);
+    }
 }

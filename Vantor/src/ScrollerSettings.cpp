@@ -143,16 +143,18 @@ void Scroller::reloadSettings() {
 }
 
 void Scroller::update(const ScrollSettings& settings) {
-    kestrix::UserDefaults& defaults = *system_.defaults;
     auto [store, remove] = settings.storedKeys(ScrollSettings());
+    // One write for the whole change: an app switched on leaves the excluded apps and joins the
+    // allowed ones in the same file, whenever the program is stopped.
+    std::vector<kestrix::UserDefaults::Change> changes;
     for (const auto& [key, value] : store)
-        defaults.set(key, value);
+        changes.emplace_back(key, value);
     for (const auto& key : remove)
-        defaults.remove(key);
-    if (!settings.appSettings.empty())
-        defaults.set("app_settings", json(settings.appSettings));
-    else
-        defaults.remove("app_settings");
+        changes.emplace_back(key, std::nullopt);
+    changes.emplace_back("app_settings", settings.appSettings.empty()
+                                             ? std::nullopt
+                                             : std::optional<json>(settings.appSettings));
+    system_.defaults->change(std::move(changes));
     settings_ = settings;
     applyAppSettings();
     updateDevice();

@@ -130,6 +130,25 @@ TEST_F(ScrollerTest, updateStoresOnlyWhatDiffersFromTheDefaults) {
     EXPECT_FALSE(defaults->value("app_settings"));
 }
 
+// Switching the app in front on or off moves it between the allowed and the excluded apps: one
+// replacement of the file holds both lists changed.
+TEST_F(ScrollerTest, switchingTheAppInFrontWritesBothListsInOneReplacement) {
+    const std::string editor = "org.example.Editor";
+    defaults->set("excluded_apps", editor);
+    workspace->activate(RunningApp{editor, "Editor"});
+    make().start();
+    const std::filesystem::path file = defaults->path();
+    testsupport::FileReplacements replacements(file.parent_path().string());
+    ASSERT_TRUE(replacements.ok());
+    for (bool on : {true, false, true}) {
+        scroller->setDeviceForFrontmostApp(on);
+        EXPECT_EQ(replacements.take(file.filename().string()), 1u) << on;
+        const json onDisk = json::parse(testsupport::readFile(file.string()));
+        EXPECT_EQ(onDisk.value("allowed_apps", ""), on ? editor : "") << on;
+        EXPECT_EQ(onDisk.value("excluded_apps", ""), on ? "" : editor) << on;
+    }
+}
+
 TEST_F(ScrollerTest, updateRebuildsTheGlideOnlyWhenMomentumChanges) {
     running();
     sendAxes(0, 350);

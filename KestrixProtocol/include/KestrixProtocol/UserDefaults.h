@@ -39,8 +39,11 @@ public:
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
 
-    // $XDG_CONFIG_HOME/<name>.json, or ~/.config/<name>.json when XDG_CONFIG_HOME is unset or not
-    // an absolute path.
+    // The user's folder of settings: $XDG_CONFIG_HOME, or ~/.config when XDG_CONFIG_HOME is unset
+    // or not an absolute path (the home folder is the account's in the user database when HOME
+    // is unset or empty).
+    static std::string configFolder();
+    // <configFolder>/<name>.json.
     static std::string standardPath(std::string_view name);
 
     const std::string& path() const { return path_; }
@@ -70,7 +73,8 @@ public:
     static constexpr std::size_t maximumFileSize = std::size_t(1) << 20;
 
     // Why the file's settings are not in use (what `log` heard of it), for the user to see;
-    // absent when the file was read or is missing.
+    // absent when the file was read or is missing. Once this process has written over a broken
+    // file, where its copy is kept stays here until someone else changes the file.
     std::optional<std::string> problem();
 
     // Stores the value and writes the file; false when the file could not be written (with a
@@ -132,6 +136,7 @@ private:
     std::string path_;
     nlohmann::json values_ = nlohmann::json::object();
     Stamp stamp_;
+    Stamp written_; // the file as this process last wrote it
     bool loaded_ = false;
     bool held_ = false; // the file could not be read: never written over
     std::optional<std::string> problem_;

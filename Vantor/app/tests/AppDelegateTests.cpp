@@ -146,6 +146,11 @@ TEST_F(AppTest, theViewModelSaysWhyTheSettingsFileAndTheSpaceMouseAreNotInUse) {
               QString::fromStdString(path + " is not valid JSON (line 1, column 19); its settings "
                                             "are ignored, and a copy of it is kept in " +
                                      path + ".bad"));
+    // Put right by the user, the file is in use and nothing is said of it any more.
+    folder.write("vantor.json", "{\"allowed_apps\": \"org.example.Other\"}");
+    app.reloadSettings();
+    EXPECT_TRUE(app.scroller().settings().allowedApps.count("org.example.Other"));
+    EXPECT_EQ(app.model().settingsFileProblem(), std::nullopt);
     EXPECT_EQ(app.model().deviceProblem(), std::nullopt);
     const std::string why = "Kestrix could not be reached: the broker folder /k belongs to user 0";
     input->deliver(SpaceMouseInput::Event::unavailable(why));

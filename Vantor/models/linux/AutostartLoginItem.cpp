@@ -1,4 +1,5 @@
 #include "FrontApp/DesktopEntry.h"
+#include "KestrixProtocol/UserDefaults.h"
 #include "VantorModels/LoginItem.h"
 
 #include <QCoreApplication>
@@ -59,10 +60,7 @@ AutostartLoginItem::AutostartLoginItem()
                          standardAutostartFolder()) {}
 
 std::string AutostartLoginItem::standardAutostartFolder() {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    if (configHome && configHome[0] == '/') return std::string(configHome) + "/autostart";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config/autostart";
+    return kestrix::UserDefaults::configFolder() + "/autostart";
 }
 
 std::string AutostartLoginItem::entryPath() const {
