@@ -107,6 +107,8 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
     env.insert("XDG_CONFIG_HOME", root + "/config");
     env.insert("XDG_DATA_HOME", root + "/data");
     env.insert("KESTRIX_HOME", root + "/kestrix");
+    // With the bar after vantor, the broker vantor starts shows its tray icon too.
+    if (bar.late) home.write("config/kestrix.json", R"({"showsMenuBarItem": true})");
     vantor.setProcessEnvironment(env);
     vantor.setProcessChannelMode(QProcess::MergedChannels);
     // Started as at login: no About window of its own comes up. Started by hand for the first
@@ -131,11 +133,17 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
         })) << windows().join(", ").toStdString()
             << "\n"
             << output();
+        ASSERT_TRUE(waitFor([&] {
+            return wltest::readFile(home.path + "/kestrix/broker.log")
+                       .find("no system tray on this desktop yet") != std::string::npos;
+        })) << wltest::readFile(home.path + "/kestrix/broker.log");
         ASSERT_TRUE(startPanel()) << output();
     }
 
     // The bar's watcher lists the item.
     QString service;
+    QStringList items;
+    const QString own = QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(vantor.processId());
     auto registered = [&] {
         QDBusMessage get = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher",
                                                           "/StatusNotifierWatcher",
@@ -144,12 +152,17 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
             << "RegisteredStatusNotifierItems";
         QDBusMessage reply = host.call(get, QDBus::BlockWithGui, 5000);
         if (reply.arguments().isEmpty()) return false;
-        QStringList items = reply.arguments()[0].value<QDBusVariant>().variant().toStringList();
+        items = reply.arguments()[0].value<QDBusVariant>().variant().toStringList();
         for (const QString& item : items)
-            if (item.contains("org.kde.StatusNotifierItem-")) service = item.section('/', 0, 0);
+            if (item.contains(own)) service = item.section('/', 0, 0);
         return !service.isEmpty();
     };
     ASSERT_TRUE(waitFor(registered, 30000)) << output();
+    if (bar.late) {
+        EXPECT_TRUE(waitFor([&] { return registered() && items.size() == 2; }))
+            << "the broker's icon: " << items.join(", ").toStdString() << "\n"
+            << wltest::readFile(home.path + "/kestrix/broker.log");
+    }
 
     // The menu as a host fetches it.
     QDBusMessage layout =
