@@ -203,26 +203,18 @@ TEST_F(StatusNotifierTest, theHostGetsTheMenusLayoutWithoutItsWidgets) {
     menu.addSeparator();
     menu.addAction("Quit Vantor");
     ASSERT_TRUE(start());
-    const std::vector<std::string> whole{"_Settings…",
-                                         "Check for Updates… disabled",
-                                         "Use the SpaceMouse in Tom__&__Jerry checkmark=1",
-                                         "Response >",
-                                         "  Direct radio=0",
-                                         "  Balanced radio=1",
-                                         "Speed >",
-                                         "  Default",
-                                         "-",
-                                         "Quit Vantor"};
-    // Every negative depth asks for all levels, as -1 does.
-    for (int depth : {-1, -2, INT_MIN, INT_MAX})
-        EXPECT_EQ(layout(depth), whole) << depth;
-    // An id the menu never gave is answered with an empty item.
+    EXPECT_EQ(layout(),
+              (std::vector<std::string>{"_Settings…", "Check for Updates… disabled",
+                                        "Use the SpaceMouse in Tom__&__Jerry checkmark=1",
+                                        "Response >", "  Direct radio=0", "  Balanced radio=1",
+                                        "Speed >", "  Default", "-", "Quit Vantor"}));
+    // Whatever a peer sends: any negative depth is -1; an id never given has no children.
+    for (int depth : {-2, INT_MIN, INT_MAX})
+        EXPECT_EQ(layout(depth), layout()) << depth;
     for (int id : {INT_MIN, -1, INT_MAX}) {
         auto reply = menuCall("GetLayout", {id, INT_MIN, QStringList{}});
         ASSERT_EQ(reply.size(), 2) << id;
-        auto item = qdbus_cast<DBusMenuLayoutItem>(reply[1]);
-        EXPECT_EQ(item.id, id);
-        EXPECT_TRUE(item.children.isEmpty()) << id;
+        EXPECT_TRUE(qdbus_cast<DBusMenuLayoutItem>(reply[1]).children.isEmpty()) << id;
     }
 }
 
@@ -235,13 +227,10 @@ TEST_F(StatusNotifierTest, aWatchersRefusalIsLoggedOnOneLineCutShort) {
     waitFor([&] { return !logs.empty(); });
     Log::setSink({});
     ASSERT_EQ(logs.size(), 1u);
-    EXPECT_FALSE(item->registered());
-    const std::string& line = logs[0];
-    EXPECT_EQ(line.find('\n'), std::string::npos);
-    EXPECT_EQ(line.rfind("the tray did not take Vantor's icon: full\\nvantor: connected", 0), 0u)
-        << line.substr(0, 100);
-    EXPECT_LT(line.size(), 300u);
-    EXPECT_NE(line.find("(100036 bytes)"), std::string::npos) << line.substr(200);
+    EXPECT_TRUE(logs[0].starts_with("the tray did not take Vantor's icon: full\\nvantor: "))
+        << logs[0].substr(0, 80);
+    EXPECT_TRUE(logs[0].ends_with("… (100036 bytes)")) << logs[0].size();
+    EXPECT_LT(logs[0].size(), 300u);
 }
 
 TEST_F(StatusNotifierTest, aClickOnAnItemTriggersItsActionAndChangesAreSignalled) {

@@ -82,13 +82,10 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
                                {"DBUS_SESSION_BUS_ADDRESS", bus.address().toStdString()},
                                {"SWAYSOCK", sway.ipc()}},
                               log);
-        return waitFor(
-            [&] {
-                return host.interface()
-                    ->isServiceRegistered("org.kde.StatusNotifierWatcher")
-                    .value();
-            },
-            30000);
+        auto watcher = [&] {
+            return host.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
+        };
+        return waitFor(watcher, 30000);
     };
     if (!bar.late) {
         ASSERT_TRUE(startPanel()) << wltest::readFile(log);
@@ -116,10 +113,10 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
     // is missing.
     vantor.start(VANTOR_EXECUTABLE, bar.late ? QStringList{} : QStringList{"--login-item"});
     ASSERT_TRUE(vantor.waitForStarted());
-    QString said;
     auto output = [&] {
-        said += QString::fromUtf8(vantor.readAll());
-        return (said + "\nbar:\n" + QString::fromStdString(wltest::readFile(log))).toStdString();
+        return (QString::fromUtf8(vantor.readAll()) + "\nbar:\n" +
+                QString::fromStdString(wltest::readFile(log)))
+            .toStdString();
     };
     auto windows = [&] {
         QStringList titles = vantorWindows(sway);
@@ -127,16 +124,13 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
         return titles;
     };
     const QStringList shown = bar.late ? QStringList{"About Vantor", "Vantor"} : QStringList{};
+    auto brokerLog = [&] { return wltest::readFile(home.path + "/kestrix/broker.log"); };
     if (bar.late) {
         ASSERT_TRUE(waitFor([&] {
-            return windows() == QStringList{"About Vantor", "No System Tray", "Vantor"};
-        })) << windows().join(", ").toStdString()
-            << "\n"
-            << output();
-        ASSERT_TRUE(waitFor([&] {
-            return wltest::readFile(home.path + "/kestrix/broker.log")
-                       .find("no system tray on this desktop yet") != std::string::npos;
-        })) << wltest::readFile(home.path + "/kestrix/broker.log");
+            return windows() == QStringList{"About Vantor", "No System Tray", "Vantor"} &&
+                   brokerLog().find("no system tray on this desktop yet") != std::string::npos;
+        })) << output()
+            << brokerLog();
         ASSERT_TRUE(startPanel()) << output();
     }
 
@@ -159,9 +153,7 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
     };
     ASSERT_TRUE(waitFor(registered, 30000)) << output();
     if (bar.late) {
-        EXPECT_TRUE(waitFor([&] { return registered() && items.size() == 2; }))
-            << "the broker's icon: " << items.join(", ").toStdString() << "\n"
-            << wltest::readFile(home.path + "/kestrix/broker.log");
+        EXPECT_TRUE(waitFor([&] { return registered() && items.size() == 2; })) << brokerLog();
     }
 
     // The menu as a host fetches it.
