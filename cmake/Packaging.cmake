@@ -128,11 +128,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The scripts reload udev and load uinput when they can. GNOME shows tray icons only with the
-# AppIndicator extension, but as a recommendation it would bring GNOME Shell (and a display
-# manager) to machines with another desktop or none: it is a suggestion, and GNOME users install
-# it themselves.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, kmod")
+# The scripts reload udev and load uinput when they can; Qt's Wayland platform shows the windows
+# on Wayland desktops (without it they need XWayland) and brings no desktop with it. GNOME shows
+# tray icons only with the AppIndicator extension, but as a recommendation it would bring GNOME
+# Shell (and a display manager) to machines with another desktop or none: it is a suggestion,
+# and GNOME users install it themselves.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, kmod, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator, spacenavd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm

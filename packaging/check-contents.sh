@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a built vantor .deb: every file the package must hold is there, the programs are
-# stripped, the dependencies came from shlibdeps, and the scripts are in the control archive.
+# stripped, the dependencies came from shlibdeps, the recommendations are there, and the scripts
+# are in the control archive.
 set -euo pipefail
 deb=$1
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
@@ -51,6 +52,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libqt6widgets6 libspnav0 libudev1 libwayland-client0; do
   grep -q "$library" <<<"$depends" || { echo "no dependency on $library: $depends"; missing=1; }
 done
+# Qt's Wayland platform, which the windows need on Wayland desktops, is recommended.
+recommends=$(dpkg-deb -f "$deb" Recommends)
+grep -qw qt6-wayland <<<"$recommends" || { echo "qt6-wayland not recommended: $recommends"; missing=1; }
 control=$(dpkg-deb -I "$deb")
 for script in postinst prerm postrm triggers; do
   grep -qE " $script( |$)" <<<"$control" || { echo "no $script"; missing=1; }

@@ -6,6 +6,9 @@
 #include "Permission.h"
 #include "StatusMenu.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QIcon>
@@ -14,10 +17,20 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 
 using kestrix::core::Broker;
 using kestrix::core::Election;
+
+namespace {
+
+// The StatusNotifier watcher that tray icons and the tray's host register with: its bus name (also
+// its interface's) and its object.
+constexpr const char* trayWatcher = "org.kde.StatusNotifierWatcher";
+constexpr const char* trayWatcherPath = "/StatusNotifierWatcher";
+
+} // namespace
 
 AppDelegate::AppDelegate(kestrix::MainLoop& loop, kestrix::BrokerPlace place,
                          kestrix::UserDefaults& settings, Options options)
@@ -29,6 +42,7 @@ AppDelegate::AppDelegate(kestrix::MainLoop& loop, kestrix::BrokerPlace place,
 AppDelegate::~AppDelegate() {
     *alive_ = false;
     if (observer_) settings_.removeObserver(observer_);
+    trayFollower_.reset();
     statusItem_.reset();
     menu_.reset();
 }
@@ -105,20 +119,50 @@ void AppDelegate::updateStatusItem() {
         }
         return;
     }
-    if (statusItem_ && wanted) return;
-    if (!statusItem_ && !wanted) return;
-    if (statusItem_) {
-        statusItem_->hide();
+    bool shown = statusItem_ || trayFollower_;
+    if (shown == wanted) return;
+    if (shown) {
+        trayFollower_.reset();
+        if (statusItem_) statusItem_->hide();
         statusItem_.reset();
         menu_.reset();
         say("menu bar item hidden (showsMenuBarItem)");
         return;
     }
     if (options_.needsApplication) options_.needsApplication();
-    showStatusItem();
     say("menu bar item shown (showsMenuBarItem)");
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    // Qt must not be asked about the tray while the icon waits: it would keep its answer.
+    bool waits = waitsForTrayHost();
+    if (waits) {
+        // A host tells the bus when it registers with the watcher: the timer takes that signal.
+        trayFollower_ = std::make_unique<QTimer>();
+        trayFollower_->setSingleShot(true);
+        QObject::connect(trayFollower_.get(), &QTimer::timeout, trayFollower_.get(), [this] {
+            trayFollower_.release()->deleteLater();
+            showStatusItem();
+            say("a system tray appeared: the item is shown there");
+        });
+        QDBusConnection::sessionBus().connect(QString(), trayWatcherPath, trayWatcher,
+                                              "StatusNotifierHostRegistered", trayFollower_.get(),
+                                              SLOT(start()));
+    } else {
+        showStatusItem();
+    }
+    if (waits || !QSystemTrayIcon::isSystemTrayAvailable())
         say("no system tray on this desktop yet: the item appears when one starts");
+}
+
+bool AppDelegate::waitsForTrayHost() {
+    // On Wayland Qt's tray icon is a StatusNotifier item, and whether a host is there Qt decides
+    // once, when the first icon is made: until a host has registered with the watcher the icon
+    // waits (an X11 tray Qt finds whenever it starts).
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(trayWatcher, trayWatcherPath,
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << trayWatcher << "IsStatusNotifierHostRegistered";
+    QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 5000);
+    return reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty() ||
+           !reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
 }
 
 void AppDelegate::showStatusItem() {

@@ -12,6 +12,7 @@
 
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace kestrix {
 class MainLoop;
@@ -63,6 +64,8 @@ public:
 private:
     void say(const std::string& line);
     void showStatusItem();
+    // Whether the tray icon waits for a StatusNotifier host to come.
+    static bool waitsForTrayHost();
     bool showsMenuBarItem();
 
     kestrix::MainLoop& loop_;
@@ -71,6 +74,8 @@ private:
     Options options_;
     std::unique_ptr<kestrix::core::Broker> broker_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
+    // Takes the signal that a tray's host has come while the icon waits for one.
+    std::unique_ptr<QTimer> trayFollower_;
     std::unique_ptr<QMenu> menu_;
     int observer_ = 0;
     bool dimmed_ = true;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static int argc = 1;
@@ -29,23 +30,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vantor::DBusMenuExporter exporter(menu, QDBusConnection(QString()), "/MenuBar");
     const QStringList names{"label", "enabled", "type", "", "toggle-state"};
     const QStringList events{"clicked", "hovered", "opened", QString()};
-    for (std::size_t i = 0; i + 3 <= size; i += 3) {
-        int id = static_cast<std::int8_t>(data[i + 1]);
-        int value = static_cast<std::int8_t>(data[i + 2]);
+    // Each request: a byte that picks it, then an id and a second number (a depth, an event's or
+    // a property's index, another id) of four bytes each, the whole range of a D-Bus int32.
+    auto number = [data](std::size_t at) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, data + at, sizeof bits);
+        return static_cast<int>(bits);
+    };
+    for (std::size_t i = 0; i + 9 <= size; i += 9) {
+        int id = number(i + 1);
+        int value = number(i + 5);
+        auto pick = [value](const QStringList& list) {
+            return list[static_cast<qsizetype>(static_cast<std::uint32_t>(value) % list.size())];
+        };
         vantor::DBusMenuLayoutItem layout;
         QList<int> errors;
         switch (data[i] % 6) {
         case 0:
-            exporter.GetLayout(id, value, {names[std::abs(value) % names.size()]}, layout);
+            exporter.GetLayout(id, value, {pick(names)}, layout);
             break;
         case 1:
-            exporter.Event(id, events[std::abs(value) % events.size()], QDBusVariant(0), 0);
+            exporter.Event(id, pick(events), QDBusVariant(0), 0);
             break;
         case 2:
             exporter.AboutToShow(id);
             break;
         case 3:
-            exporter.GetProperty(id, names[std::abs(value) % names.size()]);
+            exporter.GetProperty(id, pick(names));
             break;
         case 4:
             exporter.AboutToShowGroup({id, value}, errors);

@@ -136,8 +136,10 @@ DBusMenuLayoutItem DBusMenuExporter::layoutOf(int id, int depth, const QStringLi
     item.properties = properties(id, names);
     QMenu* menu = menuOf(id);
     if (!menu || depth == 0 || level >= maxDepth) return item;
+    // Any negative depth asks for every level; a positive one shrinks by a level per step.
+    const int below = depth < 0 ? -1 : depth - 1;
     for (QAction* action : shownActions(*menu)) {
-        DBusMenuLayoutItem child = layoutOf(idOf(action), depth - 1, names, level + 1);
+        DBusMenuLayoutItem child = layoutOf(idOf(action), below, names, level + 1);
         item.children.push_back(QDBusVariant(QVariant::fromValue(child)));
     }
     return item;

@@ -76,7 +76,8 @@ private:
     // Whether the item's action is still there (0 always is); the host may name stale ids.
     bool known(int id) const { return id == 0 || actionOf(id) != nullptr; }
     QVariantMap properties(int id, const QStringList& names) const;
-    // The item and its children down to `depth` levels (-1: all, up to maxDepth).
+    // The item and its children down to `depth` levels (any negative depth: all, up to
+    // maxDepth).
     DBusMenuLayoutItem layoutOf(int id, int depth, const QStringList& names, int level = 0);
     // The actions a host can draw, without separators at the ends or doubled.
     QList<QAction*> shownActions(QMenu& menu);

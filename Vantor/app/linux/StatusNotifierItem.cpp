@@ -1,5 +1,6 @@
 #include "StatusNotifierItem.h"
 
+#include "KestrixProtocol/BrokerPlace.h"
 #include "Vantor/Log.h"
 
 #include <QCoreApplication>
@@ -98,9 +99,11 @@ void StatusNotifierItem::registerWithWatcher() {
             [this](QDBusPendingCallWatcher* done) {
                 done->deleteLater();
                 registered_ = !done->isError();
+                // Whoever owns the watcher's name words the refusal: one line, cut short.
                 if (done->isError() && done->error().type() != QDBusError::ServiceUnknown)
                     Log::info("the tray did not take Vantor's icon: " +
-                              done->error().message().toStdString());
+                              kestrix::BrokerPlace::loggable(done->error().message().toStdString(),
+                                                             kestrix::BrokerPlace::peerTextLimit));
             });
 }
 

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLayout>
@@ -47,6 +48,15 @@ AppDelegate::Services AppDelegate::standardServices() {
         QDBusConnection bus = QDBusConnection::sessionBus();
         return bus.isConnected() && bus.interface()->isServiceRegistered(
                                         QString::fromLatin1(StatusNotifierItem::watcherService));
+    };
+    services.followStatusNotifierHost =
+        [](std::function<void()> appeared) -> std::unique_ptr<QObject> {
+        auto follower = std::make_unique<QDBusServiceWatcher>(
+            QString::fromLatin1(StatusNotifierItem::watcherService), QDBusConnection::sessionBus(),
+            QDBusServiceWatcher::WatchForRegistration);
+        QObject::connect(follower.get(), &QDBusServiceWatcher::serviceRegistered, follower.get(),
+                         [appeared = std::move(appeared)] { appeared(); });
+        return follower;
     };
     services.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     services.exit = [](int status) { QCoreApplication::exit(status); };
@@ -134,8 +144,9 @@ void AppDelegate::launch() {
     }
 
     // Without a tray nothing of Vantor would show: a start by hand opens the settings window and
-    // says why, once. A start at login stays quiet.
-    if (services_.trayAvailable && !services_.trayAvailable() && !launchedAsLoginItem_) {
+    // says why, once (until a tray comes). A start at login stays quiet.
+    if (!notifierItem_ && services_.trayAvailable && !services_.trayAvailable() &&
+        !launchedAsLoginItem_) {
         openMainWindow();
         tellTrayMissing();
     }
@@ -158,6 +169,7 @@ QString AppDelegate::trayHelpText() {
 void AppDelegate::tellTrayMissing() {
     QWidget* parent = mainWindow().window();
     auto* box = new QMessageBox(parent);
+    trayMessage_ = box;
     box->setObjectName(QStringLiteral("noTrayMessage"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Information);

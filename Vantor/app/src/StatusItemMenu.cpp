@@ -69,27 +69,17 @@ constexpr int sliderSteps = 1000;
 } // namespace
 
 void AppDelegate::createStatusItem() {
-    // The icon is made all the same: Qt shows it once a tray appears (a panel that starts after
-    // Vantor at login, say).
-    if (services_.trayAvailable && !services_.trayAvailable())
-        Log::info("no system tray on this desktop: Vantor runs without its icon; start vantor "
-                  "again to open its settings (GNOME shows tray icons with the AppIndicator "
-                  "extension, package gnome-shell-extension-appindicator)");
     statusMenu_ = std::make_unique<QMenu>();
     statusMenu_->setObjectName(QStringLiteral("statusMenu"));
     statusMenu_->setToolTipsVisible(true);
     connect(statusMenu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
-    if (services_.statusNotifierHost && services_.statusNotifierHost()) {
-        // The host draws the exported menu itself, so it must hold the items before it first
-        // asks; it asks again before each opening, and the menu is rebuilt then.
-        menuNeedsUpdate();
-        notifierItem_ = std::make_unique<StatusNotifierItem>(
-            *statusMenu_, QDBusConnection::sessionBus(), QStringLiteral("vantor"),
-            QStringLiteral("Vantor"));
-        notifierItem_->onActivate = [this] { openMainWindow(); };
-        updateStatusIcon();
-        return;
-    }
+    if (services_.statusNotifierHost && services_.statusNotifierHost()) return showNotifierItem();
+    // The icon is made all the same: Qt shows it once an XEmbed tray appears (a panel that starts
+    // after Vantor at login, say).
+    if (services_.trayAvailable && !services_.trayAvailable())
+        Log::info("no system tray on this desktop: Vantor runs without its icon; start vantor "
+                  "again to open its settings (GNOME shows tray icons with the AppIndicator "
+                  "extension, package gnome-shell-extension-appindicator)");
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setToolTip(QStringLiteral("Vantor"));
     statusItem_->setContextMenu(statusMenu_.get());
@@ -100,6 +90,28 @@ void AppDelegate::createStatusItem() {
             });
     updateStatusIcon();
     statusItem_->show();
+    // A StatusNotifier host that comes later (a bar started together with Vantor) gets the item.
+    if (services_.followStatusNotifierHost)
+        hostFollower_ = services_.followStatusNotifierHost([this] {
+            Log::info("a system tray appeared: Vantor's icon is shown there");
+            showNotifierItem();
+        });
+}
+
+void AppDelegate::showNotifierItem() {
+    // The item follows the host from now on: it registers again whenever a host comes back.
+    if (hostFollower_) hostFollower_.release()->deleteLater();
+    if (notifierItem_) return;
+    statusItem_.reset();
+    // The host draws the exported menu itself, so it must hold the items before it first asks;
+    // it asks again before each opening, and the menu is rebuilt then.
+    menuNeedsUpdate();
+    notifierItem_ =
+        std::make_unique<StatusNotifierItem>(*statusMenu_, QDBusConnection::sessionBus(),
+                                             QStringLiteral("vantor"), QStringLiteral("Vantor"));
+    notifierItem_->onActivate = [this] { openMainWindow(); };
+    updateStatusIcon();
+    if (trayMessage_) trayMessage_->close();
 }
 
 void AppDelegate::updateStatusIcon() {

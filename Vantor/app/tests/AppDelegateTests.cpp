@@ -174,17 +174,21 @@ TEST_F(AppTest, withoutATrayAStartByHandOpensTheSettingsWindowAndSaysWhyOnce) {
     struct Case {
         const char* name;
         bool tray, loginItem;
-        bool opens; // the settings window, with the message over it
+        bool opens;             // the settings window, with the message over it
+        bool hostComes = false; // then a StatusNotifier host, which takes the message's place
     };
     for (const Case& c : std::initializer_list<Case>{
              {"no tray", false, false, true},
              {"no tray, at login", false, true, false},
              {"a tray", true, false, false},
+             {"no tray, then a tray host", false, false, true, true},
+             {"no tray, at login, then a tray host", false, true, false, true},
          }) {
         SCOPED_TRACE(c.name);
         delegate.reset();
         logs.clear();
         tray = c.tray;
+        trayHost = false;
         defaults->set("welcomed", true);
         LaunchOptions options;
         options.loginItem = c.loginItem;
@@ -199,6 +203,17 @@ TEST_F(AppTest, withoutATrayAStartByHandOpensTheSettingsWindowAndSaysWhyOnce) {
         QList<QMessageBox*> messages =
             app.mainWindow().loadWindow()->findChildren<QMessageBox*>("noTrayMessage");
         ASSERT_EQ(messages.size(), c.opens ? 1 : 0);
+        if (c.hostComes) {
+            trayHost = true;
+            hostAppears();
+            EXPECT_EQ(app.statusItem(), nullptr);
+            ASSERT_NE(app.notifierItem(), nullptr);
+            EXPECT_FALSE(app.statusMenu()->actions().isEmpty()) << "the host's first look";
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            EXPECT_TRUE(app.mainWindow().window()->findChildren<QMessageBox*>().isEmpty());
+            EXPECT_EQ(visible(app.mainWindow()), c.opens) << "the window stays as it is";
+            continue;
+        }
         if (!c.opens) continue;
         EXPECT_TRUE(messages[0]->isVisible());
         EXPECT_TRUE(messages[0]->informativeText().contains("gnome-shell-extension-appindicator"));

@@ -113,6 +113,10 @@ protected:
         services.modifiers = [this] { return modifiers; };
         services.trayAvailable = [this] { return tray; };
         services.statusNotifierHost = [this] { return trayHost; };
+        services.followStatusNotifierHost = [this](std::function<void()> appeared) {
+            hostAppears = std::move(appeared);
+            return std::make_unique<QObject>();
+        };
         services.openUrl = [this](const QUrl& url) { opened.push_back(url); };
         services.exit = [this](int status) { exits.push_back(status); };
         services.showAccessibilityHelp = [this] { ++accessibilityHelps; };
@@ -194,7 +198,8 @@ protected:
     SilentFetcher* fetches = nullptr;
     bool permission = true;
     bool tray = true;
-    bool trayHost = false; // the tray is a StatusNotifier host
+    bool trayHost = false;             // the tray is a StatusNotifier host
+    std::function<void()> hostAppears; // a StatusNotifier host comes onto the bus
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
     std::vector<QUrl> opened;
     std::vector<int> exits;

@@ -6,6 +6,9 @@
 #include "VantorWindows/WindowController.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -102,6 +105,23 @@ TEST_F(AppTest, textsNameTheLinuxWaysOfTheAppInFrontAndTheDeviceAccess) {
         EXPECT_TRUE(text.startsWith("Allow Device Access")) << text.toStdString();
         EXPECT_FALSE(text.contains("Accessibility")) << text.toStdString();
     }
+}
+
+// The release notes in the app and the README name the GNOME Shell releases that the Shell
+// extension's metadata lists, the first to the last.
+TEST(LinuxWords, theTextsNameTheShellReleasesTheExtensionLists) {
+    QFile metadata(QStringLiteral(
+        FRONT_APP_SHARE "/gnome-shell/extensions/" FRONT_APP_EXTENSION_UUID "/metadata.json"));
+    ASSERT_TRUE(metadata.open(QIODevice::ReadOnly));
+    const QJsonArray releases =
+        QJsonDocument::fromJson(metadata.readAll()).object().value("shell-version").toArray();
+    ASSERT_FALSE(releases.isEmpty());
+    const QString range =
+        "GNOME Shell " + releases.first().toString() + " to " + releases.last().toString();
+    QFile notes(QStringLiteral(":/ReleaseNotes.md"));
+    ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(notes.readAll()).contains(range)) << range.toStdString();
+    EXPECT_TRUE(sourceFile("README.md").simplified().contains(range)) << range.toStdString();
 }
 
 } // namespace

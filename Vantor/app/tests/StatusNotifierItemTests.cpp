@@ -4,24 +4,32 @@
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
 #include "StatusNotifierItem.h"
+#include "Vantor/Log.h"
 
 #include <QActionGroup>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QSlider>
 #include <QWidgetAction>
+#include <climits>
 
 namespace vantor::testing {
 namespace {
 
-// The tray host's side: a watcher that records the items that register.
-class FakeWatcher : public QObject {
+// The tray host's side: a watcher that records the items that register, and refuses them in
+// words of its own when it has any.
+class FakeWatcher : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
 public:
     QStringList items;
+    QString refusal;
 public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service) { items << service; }
+    void RegisterStatusNotifierItem(const QString& service) {
+        items << service;
+        if (!refusal.isEmpty()) sendErrorReply(QStringLiteral("org.example.Refused"), refusal);
+    }
 };
 
 // What the host hears from the menu.
@@ -76,8 +84,8 @@ protected:
     }
     // The layout as lines "label [properties]", two spaces deeper per level, read one level at a
     // time from the reply as a host does.
-    std::vector<std::string> layout() {
-        auto reply = menuCall("GetLayout", {0, -1, QStringList{}});
+    std::vector<std::string> layout(int depth = -1) {
+        auto reply = menuCall("GetLayout", {0, depth, QStringList{}});
         if (reply.size() != 2) return {"no layout"};
         std::vector<std::string> lines;
         std::vector<std::pair<DBusMenuLayoutItem, int>> pending;
@@ -200,6 +208,29 @@ TEST_F(StatusNotifierTest, theHostGetsTheMenusLayoutWithoutItsWidgets) {
                                         "Use the SpaceMouse in Tom__&__Jerry checkmark=1",
                                         "Response >", "  Direct radio=0", "  Balanced radio=1",
                                         "Speed >", "  Default", "-", "Quit Vantor"}));
+    // Whatever a peer sends: any negative depth is -1; an id never given has no children.
+    for (int depth : {-2, INT_MIN, INT_MAX})
+        EXPECT_EQ(layout(depth), layout()) << depth;
+    for (int id : {INT_MIN, -1, INT_MAX}) {
+        auto reply = menuCall("GetLayout", {id, INT_MIN, QStringList{}});
+        ASSERT_EQ(reply.size(), 2) << id;
+        EXPECT_TRUE(qdbus_cast<DBusMenuLayoutItem>(reply[1]).children.isEmpty()) << id;
+    }
+}
+
+// The watcher's words for a refusal reach the log as one line, cut short as any peer's text.
+TEST_F(StatusNotifierTest, aWatchersRefusalIsLoggedOnOneLineCutShort) {
+    std::vector<std::string> logs;
+    Log::setSink([&](Log::Level, std::string_view line) { logs.emplace_back(line); });
+    watcher.refusal = "full\nvantor: connected to Kestrix 99" + QString(100000, 'x');
+    ASSERT_TRUE(start());
+    waitFor([&] { return !logs.empty(); });
+    Log::setSink({});
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(logs[0].starts_with("the tray did not take Vantor's icon: full\\nvantor: "))
+        << logs[0].substr(0, 80);
+    EXPECT_TRUE(logs[0].ends_with("… (100036 bytes)")) << logs[0].size();
+    EXPECT_LT(logs[0].size(), 300u);
 }
 
 TEST_F(StatusNotifierTest, aClickOnAnItemTriggersItsActionAndChangesAreSignalled) {

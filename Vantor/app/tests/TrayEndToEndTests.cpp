@@ -2,7 +2,8 @@
 // exported menu) and swaybar (which cannot). The item registers with the bar's watcher, its menu
 // can be fetched as a host fetches it, and what a bar sends on a click (Activate, or ContextMenu,
 // which swaybar sends for either button on an item that is a menu) opens the settings window and
-// nothing else: no menu of vantor's ever becomes a toplevel of its own.
+// nothing else: no menu of vantor's ever becomes a toplevel of its own. A bar that starts after
+// vantor gets the item all the same, and the message that the tray is missing goes.
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
 #include "TempFolder.h"
@@ -46,6 +47,8 @@ struct Bar {
     const char* name;
     std::string swayConfig;
     std::vector<std::string> command; // {folder} is the test's folder
+    // The bar starts after vantor, which a hand started: till then the desktop has no tray.
+    bool late = false;
 };
 
 class TrayEndToEnd : public ::testing::TestWithParam<Bar> {};
@@ -71,18 +74,22 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
         if (auto at = part.find("{ipc}"); at != std::string::npos) part.replace(at, 5, sway.ipc());
         command.push_back(part);
     }
-    wltest::Child panel(command,
-                        {{"WAYLAND_DISPLAY", sway.socket()},
-                         {"XDG_RUNTIME_DIR", sway.clientRuntime()},
-                         {"DBUS_SESSION_BUS_ADDRESS", bus.address().toStdString()},
-                         {"SWAYSOCK", sway.ipc()}},
-                        log);
-    ASSERT_TRUE(waitFor(
-        [&] {
+    wltest::Child panel;
+    auto startPanel = [&] {
+        panel = wltest::Child(command,
+                              {{"WAYLAND_DISPLAY", sway.socket()},
+                               {"XDG_RUNTIME_DIR", sway.clientRuntime()},
+                               {"DBUS_SESSION_BUS_ADDRESS", bus.address().toStdString()},
+                               {"SWAYSOCK", sway.ipc()}},
+                              log);
+        auto watcher = [&] {
             return host.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
-        },
-        30000))
-        << wltest::readFile(log);
+        };
+        return waitFor(watcher, 30000);
+    };
+    if (!bar.late) {
+        ASSERT_TRUE(startPanel()) << wltest::readFile(log);
+    }
 
     testsupport::TempFolder home;
     QString root = QString::fromStdString(home.path);
@@ -97,19 +104,40 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
     env.insert("XDG_CONFIG_HOME", root + "/config");
     env.insert("XDG_DATA_HOME", root + "/data");
     env.insert("KESTRIX_HOME", root + "/kestrix");
+    // With the bar after vantor, the broker vantor starts shows its tray icon too.
+    if (bar.late) home.write("config/kestrix.json", R"({"showsMenuBarItem": true})");
     vantor.setProcessEnvironment(env);
     vantor.setProcessChannelMode(QProcess::MergedChannels);
-    // Started as at login: no About window of its own comes up.
-    vantor.start(VANTOR_EXECUTABLE, {"--login-item"});
+    // Started as at login: no About window of its own comes up. Started by hand for the first
+    // time without a tray: the About window, the settings window and the message that the tray
+    // is missing.
+    vantor.start(VANTOR_EXECUTABLE, bar.late ? QStringList{} : QStringList{"--login-item"});
     ASSERT_TRUE(vantor.waitForStarted());
     auto output = [&] {
         return (QString::fromUtf8(vantor.readAll()) + "\nbar:\n" +
                 QString::fromStdString(wltest::readFile(log)))
             .toStdString();
     };
+    auto windows = [&] {
+        QStringList titles = vantorWindows(sway);
+        titles.sort();
+        return titles;
+    };
+    const QStringList shown = bar.late ? QStringList{"About Vantor", "Vantor"} : QStringList{};
+    auto brokerLog = [&] { return wltest::readFile(home.path + "/kestrix/broker.log"); };
+    if (bar.late) {
+        ASSERT_TRUE(waitFor([&] {
+            return windows() == QStringList{"About Vantor", "No System Tray", "Vantor"} &&
+                   brokerLog().find("no system tray on this desktop yet") != std::string::npos;
+        })) << output()
+            << brokerLog();
+        ASSERT_TRUE(startPanel()) << output();
+    }
 
     // The bar's watcher lists the item.
     QString service;
+    QStringList items;
+    const QString own = QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(vantor.processId());
     auto registered = [&] {
         QDBusMessage get = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher",
                                                           "/StatusNotifierWatcher",
@@ -118,12 +146,15 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
             << "RegisteredStatusNotifierItems";
         QDBusMessage reply = host.call(get, QDBus::BlockWithGui, 5000);
         if (reply.arguments().isEmpty()) return false;
-        QStringList items = reply.arguments()[0].value<QDBusVariant>().variant().toStringList();
+        items = reply.arguments()[0].value<QDBusVariant>().variant().toStringList();
         for (const QString& item : items)
-            if (item.contains("org.kde.StatusNotifierItem-")) service = item.section('/', 0, 0);
+            if (item.contains(own)) service = item.section('/', 0, 0);
         return !service.isEmpty();
     };
     ASSERT_TRUE(waitFor(registered, 30000)) << output();
+    if (bar.late) {
+        EXPECT_TRUE(waitFor([&] { return registered() && items.size() == 2; })) << brokerLog();
+    }
 
     // The menu as a host fetches it.
     QDBusMessage layout =
@@ -131,7 +162,9 @@ TEST_P(TrayEndToEnd, theItemRegistersItsMenuCanBeFetchedAndAClickOpensOnlyTheSet
     layout << 0 << -1 << QStringList{};
     QDBusMessage menu = host.call(layout, QDBus::BlockWithGui, 5000);
     ASSERT_EQ(menu.type(), QDBusMessage::ReplyMessage) << menu.errorMessage().toStdString();
-    EXPECT_EQ(vantorWindows(sway), QStringList{}) << output();
+    // The message that the tray is missing has gone with the tray's coming.
+    waitFor([&] { return windows() == shown; });
+    EXPECT_EQ(windows(), shown) << output();
 
     struct Click {
         const char* method;
@@ -168,7 +201,11 @@ INSTANTIATE_TEST_SUITE_P(
         // sway starts no bar of its own here: the test starts swaybar as root, with the bus.
         Bar{"swaybar",
             "bar {\n  id tray\n  swaybar_command true\n}\n",
-            {"swaybar", "-s", "{ipc}", "-b", "tray"}}),
+            {"swaybar", "-s", "{ipc}", "-b", "tray"}},
+        Bar{"waybarAfterVantor",
+            "",
+            {"waybar", "-c", "{folder}/waybar.json", "-s", "{folder}/waybar.css"},
+            true}),
     [](const ::testing::TestParamInfo<Bar>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -59,6 +59,10 @@ public:
         // whose menu the host draws (a menu the app showed would be a window of its own on
         // Wayland); otherwise Qt's tray icon (XEmbed trays).
         std::function<bool()> statusNotifierHost;
+        // Calls `appeared` each time a StatusNotifier host's watcher comes onto the bus, for as
+        // long as the object it returns lives.
+        std::function<std::unique_ptr<QObject>(std::function<void()> appeared)>
+            followStatusNotifierHost;
         // Opens a web page in the desktop's browser.
         std::function<void(const QUrl&)> openUrl;
         // Ends the application's event loop with this status.
@@ -151,6 +155,10 @@ private:
     bool canCheckForUpdates() const;
     void setActivationPolicy(ActivationPolicy policy) { activationPolicy_ = policy; }
     void createStatusItem();
+    // The icon as an item of Vantor's own that the StatusNotifier host shows, with its menu;
+    // from the start or once a host has come, which takes the place of Qt's icon and of the
+    // message that the tray is missing.
+    void showNotifierItem();
     // Refreshes the model, makes the app regular and shows the window in front.
     void show(WindowController& controller);
     std::unique_ptr<WindowController> window(const QString& title, QSize size,
@@ -175,6 +183,8 @@ private:
     std::unique_ptr<QMenu> statusMenu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<StatusNotifierItem> notifierItem_;
+    std::unique_ptr<QObject> hostFollower_;
+    QPointer<QWidget> trayMessage_;
     std::optional<MainMenu::Handlers> mainMenuHandlers_;
     std::unique_ptr<MainMenu> mainMenu_;
     bool updateSessionShowing_ = false;
